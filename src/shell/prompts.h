@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <optional>
+
+class QWidget;
+class QPrinter;
+
+namespace zumilo::shell {
+
+// Message-box styles and answers, with the values the file format's
+// documentation uses (324 = Yes/No + information icon + No as default).
+namespace Msg {
+constexpr int OkOnly = 0;
+constexpr int OkCancel = 1;
+constexpr int YesNoCancel = 3;
+constexpr int YesNo = 4;
+constexpr int Critical = 16;
+constexpr int Question = 32;
+constexpr int Exclamation = 48;
+constexpr int Information = 64;
+constexpr int DefaultButton2 = 256;
+constexpr int DefaultButton3 = 512;
+
+constexpr int Ok = 1;
+constexpr int Cancel = 2;
+constexpr int Yes = 6;
+constexpr int No = 7;
+} // namespace Msg
+
+// Every modal interaction of the program goes through one Prompts object,
+// so that tests can answer them. Title empty: the program's name.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // Returns Msg::Ok, Cancel, Yes or No. Closing the box counts as the
+    // cancel/no answer.
+    virtual int message(QWidget* parent, const QString& text, int style = Msg::OkOnly,
+                        const QString& title = {}) = 0;
+    // nullopt when cancelled.
+    virtual std::optional<QString> input(QWidget* parent, const QString& prompt,
+                                         const QString& title = {},
+                                         const QString& defaultText = {}) = 0;
+    // Full path of the chosen file; nullopt when cancelled. `fileName` is
+    // the pre-filled name ("*.zmd" lists only such files at first).
+    virtual std::optional<QString> openFile(QWidget* parent, const QString& folder,
+                                            const QString& fileName) = 0;
+    virtual std::optional<QString> saveFile(QWidget* parent, const QString& folder,
+                                            const QString& fileName) = 0;
+    virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
+    // The system's printer set-up; false when cancelled.
+    virtual bool printerSetup(QWidget* parent, QPrinter* printer) = 0;
+};
+
+// Shows real Qt dialogs.
+class QtPrompts : public Prompts {
+public:
+    int message(QWidget* parent, const QString& text, int style, const QString& title) override;
+    std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
+                                 const QString& defaultText) override;
+    std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) override;
+    std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
+    std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
+    bool printerSetup(QWidget* parent, QPrinter* printer) override;
+};
+
+// While one of our own modal prompts is up, window activation changes are
+// ours, not the user's; windows ask this to tell the two apart.
+bool promptIsOpen();
+
+// The caption a message box gets when the caller gives no title.
+QString defaultPromptTitle();
+
+} // namespace zumilo::shell

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zumilo::store {
+
+class Recordset;
+
+enum class RecordsetType {
+    Default = 0,   // table for a table name, dynaset for a SELECT
+    Table = 1,
+    Dynaset = 2,   // updatable, rows read on demand
+    Snapshot = 4,  // read-only
+};
+
+// Option of execute(): a failing statement changes nothing and throws.
+constexpr int FailOnError = 128;
+
+// One connection to a database file. Every window opens its own; several
+// connections to one file in one process work side by side. All methods
+// throw StoreError.
+class Database : public std::enable_shared_from_this<Database> {
+public:
+    // Opens an existing file, shared and read-write (read-only files open
+    // read-only; writes then fail with ErrorKind::ReadOnly). Fails on a
+    // missing file, an empty file, and anything that is not SQLite.
+    static std::shared_ptr<Database> open(const QString& path);
+    // Creates a new empty database file; fails when the file exists or the
+    // folder cannot be written. Marks it with the application id.
+    static std::shared_ptr<Database> create(const QString& path);
+
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    void close();
+    bool isOpen() const;
+    QString path() const;
+    bool isReadOnly() const;
+
+    // Names of all tables, system tables included, in creation order.
+    QStringList tableNames() const;
+
+    // DDL, INSERT, UPDATE, DELETE, and SELECT ... INTO [Text;database=D].F
+    // (writes a CSV file). Runs in one transaction: all or nothing.
+    void execute(const QString& sql, int options = 0);
+    // A statement with positional parameters bound to values (? marks).
+    void execute(const QString& sql, const QVariantList& params);
+    // First column of the first row, or a null QVariant.
+    QVariant scalar(const QString& sql, const QVariantList& params = {});
+    // Rows changed by the last execute().
+    int changes() const;
+
+    // A table name or a SELECT statement.
+    std::unique_ptr<Recordset> openRecordset(const QString& source, RecordsetType type = RecordsetType::Default);
+
+    // Runs `work` inside BEGIN IMMEDIATE ... COMMIT; rolls back and
+    // rethrows when it throws. Nested calls join the outer transaction.
+    void transaction(const std::function<void()>& work);
+
+    // "Today", for date text such as 12/24 that names no year.
+    void setTodayProvider(std::function<QDate()> provider);
+    QDate today() const;
+
+    sqlite3* handle() const { return db_; }
+
+    // File identity written at creation (PRAGMA application_id/user_version).
+    static constexpr int ApplicationId = 0x5A4D4431; // "ZMD1"
+    static constexpr int SchemaVersion = 1;
+
+private:
+    explicit Database(sqlite3* db, QString path);
+    void configure();
+
+    sqlite3* db_ = nullptr;
+    QString path_;
+    std::function<QDate()> today_;
+    int transactionDepth_ = 0;
+};
+
+// Raises the StoreError that matches an SQLite result code.
+[[noreturn]] void throwSqliteError(sqlite3* db, int rc, const QString& context = {});
+
+} // namespace zumilo::store

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace zumilo::store {
+
+// What went wrong, coarse enough for the windows to pick a message.
+enum class ErrorKind {
+    FileNotFound,      // the file does not exist
+    NotADatabase,      // empty file, random bytes, a text file...
+    CannotOpen,        // permissions, a folder, an unusable path
+    FileExists,        // creating over an existing file
+    Busy,              // another program holds a lock for too long
+    ReadOnly,          // the file or folder cannot be written
+    DiskFull,
+    NoCurrentRecord,   // field access or edit without a current row
+    RowDeleted,        // the row was deleted meanwhile (another window)
+    TypeMismatch,      // a value that does not convert to the column's type
+    InvalidDate,       // text that cannot be read as a date
+    TooLong,           // text longer than the column's text(n)
+    NotUpdatable,      // snapshot, aggregate or joined recordsets
+    UnknownField,
+    Constraint,        // duplicate key and the like
+    Syntax,            // a statement the engine cannot parse
+    Io,                // other file-system failures (export targets)
+    Other,
+};
+
+// Every failure of the store is a StoreError. message() is Japanese and
+// fit to be shown; detail() carries the engine's own words for diagnosis.
+class StoreError : public std::exception {
+public:
+    StoreError(ErrorKind kind, QString detail, QString field = {});
+
+    ErrorKind kind() const noexcept { return kind_; }
+    const QString& detail() const noexcept { return detail_; }
+    const QString& field() const noexcept { return field_; }
+    QString message() const;
+    const char* what() const noexcept override { return what_.c_str(); }
+
+private:
+    ErrorKind kind_;
+    QString detail_;
+    QString field_;
+    std::string what_;
+};
+
+// The Japanese sentence for a kind of failure (used by message()).
+QString japaneseMessage(ErrorKind kind);
+
+// Runs one step whose failure the caller chooses to ignore ("errors ignored
+// statement by statement"). Returns false when the step threw.
+template <class F>
+bool tryStep(F&& step) noexcept
+{
+    try {
+        std::forward<F>(step)();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace zumilo::store

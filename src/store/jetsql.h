@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace zumilo::store {
+
+// --- Putting user text into statements safely -------------------------
+
+// A text literal: 'it''s' for it's.
+QString sqlText(const QString& text);
+// The user's text with Jet wildcard characters made literal: a*b -> a[*]b.
+QString escapeLikeWildcards(const QString& text);
+// A complete "contains" pattern literal: '*' + escaped text + '*', quoted.
+QString likeContains(const QString& text);
+
+// --- Reading the dialect --------------------------------------------------
+
+// The top-level clauses of a SELECT statement. Text of each clause without
+// its keyword; empty when absent. Quotes, brackets and parentheses are
+// respected when looking for keywords.
+struct SelectParts {
+    QString selectList;     // after SELECT (and DISTINCT)
+    bool distinct = false;
+    QString into;           // after INTO, up to FROM
+    QString from;
+    QString where;
+    QString groupBy;
+    QString having;
+    QString orderBy;
+    bool compound = false;  // UNION, INTERSECT, EXCEPT
+    bool hasAggregate = false; // count(, max(, ... at top level of the list
+};
+std::optional<SelectParts> parseSelect(const QString& sql);
+
+// The single table a FROM clause names (brackets removed), or empty when
+// it names a join, several tables or a subquery.
+QString singleTableName(const QString& fromClause);
+
+// A Jet text-driver target "[Text;database=FOLDER].FILE".
+struct TextTarget {
+    QString folder;
+    QString fileName;
+};
+std::optional<TextTarget> parseTextTarget(const QString& intoClause);
+
+// Rewrites Jet DDL into SQLite: the column type counter becomes INTEGER so
+// that the key is engine-assigned. Everything else runs as written.
+QString rewriteJetDdl(const QString& sql);
+
+} // namespace zumilo::store

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace zumilo::store {
+
+class Database;
+
+// The creation statements of a database file, exactly as the file format
+// defines them (run through the Jet dialect layer).
+QString createIdeaTableSql();
+QString createCategoryTableSql();
+QString createOptionTableSql();
+QString seedIdeaSql();
+
+struct StarterCategory {
+    int bunID;
+    const char* name; // UTF-8
+    int parent;
+};
+// The fifteen starter categories of "新規ＤＢの作成 分類付き", in order.
+const std::vector<StarterCategory>& starterCategories();
+
+// Creates a complete database file at `path`: the three tables, the seed
+// note, and optionally the starter categories, plus the indexes that keep
+// tree and list loading fast. All or nothing: on failure no file is left
+// and StoreError is thrown (FileExists when the file is already there).
+void createZumiloDatabase(const QString& path, bool withStarterCategories);
+
+// True when the database holds the tables T_idea, T_bunrui and T_option
+// (case-sensitive names; system tables are skipped).
+bool hasZumiloTables(const Database& db);
+
+} // namespace zumilo::store

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "shell/prompts.h"
+
+#include <QFont>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace zumilo::test {
+
+// Answers the program's prompts from a script. Each prompt takes the next
+// expectation; a prompt of another kind or with other text, or one with no
+// expectation left, fails the running test (QTest::qFail) and is answered
+// with cancel/no. verifyDone() fails the test when answers are left unused.
+class ScriptedPrompts : public shell::Prompts {
+public:
+    enum class Kind { Message, Input, OpenFile, SaveFile, Font, PrinterSetup };
+
+    struct Shown {
+        Kind kind;
+        QString text;   // message text, input prompt, or dialog's folder+name
+        QString title;
+        int style = 0;
+    };
+
+    // `text` must equal the message exactly; empty accepts any text.
+    // `style`, when given, must equal the box's style value.
+    ScriptedPrompts& expectMessage(const QString& text, int answer = shell::Msg::Ok,
+                                   std::optional<int> style = std::nullopt);
+    ScriptedPrompts& expectInput(const QString& prompt, std::optional<QString> answer);
+    ScriptedPrompts& expectOpenFile(std::optional<QString> path);
+    ScriptedPrompts& expectSaveFile(std::optional<QString> path);
+    ScriptedPrompts& expectFont(std::optional<QFont> font);
+    ScriptedPrompts& expectPrinterSetup(bool accept);
+
+    // Everything shown so far, in order.
+    const QList<Shown>& shown() const { return shown_; }
+    // Texts of the message boxes shown so far.
+    QStringList messages() const;
+    // Folder and pre-filled name of the last file dialog.
+    QString lastDialogFolder() const { return lastFolder_; }
+    QString lastDialogFileName() const { return lastFileName_; }
+
+    bool allUsed() const { return queue_.isEmpty(); }
+    // Fails the running test if expectations are left; clears them.
+    void verifyDone(const char* file, int line);
+
+    int message(QWidget* parent, const QString& text, int style, const QString& title) override;
+    std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
+                                 const QString& defaultText) override;
+    std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) override;
+    std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
+    std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
+    bool printerSetup(QWidget* parent, QPrinter* printer) override;
+
+private:
+    struct Expectation {
+        Kind kind;
+        QString text;
+        std::optional<int> style;
+        int answer = 0;
+        std::optional<QString> textAnswer;
+        std::optional<QFont> fontAnswer;
+    };
+    // Takes the next expectation if it is of `kind`; otherwise fails.
+    std::optional<Expectation> take(Kind kind, const QString& text, int style);
+
+    QList<Expectation> queue_;
+    QList<Shown> shown_;
+    QString lastFolder_;
+    QString lastFileName_;
+};
+
+#define ZUMILO_VERIFY_PROMPTS_DONE(prompts) (prompts).verifyDone(__FILE__, __LINE__)
+
+} // namespace zumilo::test
