@@ -1,0 +1,285 @@
+#include "shell/prompts.h"
+
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+
+namespace zumilo::shell {
+
+namespace {
+
+int openPrompts = 0;
+
+// Marks a prompt as up for as long as its exec() runs.
+class PromptScope {
+public:
+    PromptScope() { ++openPrompts; }
+    ~PromptScope() { --openPrompts; }
+    PromptScope(const PromptScope&) = delete;
+    PromptScope& operator=(const PromptScope&) = delete;
+};
+
+// Answers beyond Msg's four, numbered as the box styles that offer them.
+constexpr int AnswerAbort = 3;
+constexpr int AnswerRetry = 4;
+constexpr int AnswerIgnore = 5;
+
+const QString okText = QStringLiteral("OK");
+const QString cancelText = QStringLiteral("キャンセル");
+
+// Qt's own translations may be missing; the buttons speak Japanese anyway.
+void relabelButtons(QDialog& dialog)
+{
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
+        if (QAbstractButton* ok = buttons->button(QDialogButtonBox::Ok))
+            ok->setText(okText);
+        if (QAbstractButton* cancel = buttons->button(QDialogButtonBox::Cancel))
+            cancel->setText(cancelText);
+    }
+}
+
+QString lineBreaks(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QString titleOr(const QString& title)
+{
+    return title.isEmpty() ? defaultPromptTitle() : title;
+}
+
+struct BoxButton {
+    QMessageBox::StandardButton button;
+    const char16_t* text;
+    int answer;
+};
+
+// The buttons of a style, left to right, and which one closing means.
+struct BoxLayout {
+    QList<BoxButton> buttons;
+    int escapeIndex = 0;
+};
+
+BoxLayout layoutFor(int style)
+{
+    const BoxButton ok{QMessageBox::Ok, u"OK", Msg::Ok};
+    const BoxButton cancel{QMessageBox::Cancel, u"キャンセル", Msg::Cancel};
+    const BoxButton yes{QMessageBox::Yes, u"はい(&Y)", Msg::Yes};
+    const BoxButton no{QMessageBox::No, u"いいえ(&N)", Msg::No};
+    switch (style & 7) {
+    case Msg::OkCancel:
+        return {{ok, cancel}, 1};
+    case 2:
+        return {{{QMessageBox::Abort, u"中止(&A)", AnswerAbort},
+                 {QMessageBox::Retry, u"再試行(&R)", AnswerRetry},
+                 {QMessageBox::Ignore, u"無視(&I)", AnswerIgnore}},
+                0};
+    case Msg::YesNoCancel:
+        return {{yes, no, cancel}, 2};
+    case Msg::YesNo:
+        return {{yes, no}, 1};
+    case 5:
+        return {{{QMessageBox::Retry, u"再試行(&R)", AnswerRetry}, cancel}, 1};
+    default:
+        return {{ok}, 0};
+    }
+}
+
+QMessageBox::Icon iconFor(int style)
+{
+    switch (style & 0x70) {
+    case Msg::Critical:
+        return QMessageBox::Critical;
+    case Msg::Question:
+        return QMessageBox::Question;
+    case Msg::Exclamation:
+        return QMessageBox::Warning;
+    case Msg::Information:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+int defaultIndexFor(int style, qsizetype buttonCount)
+{
+    int index = 0;
+    if ((style & 0x300) == Msg::DefaultButton2)
+        index = 1;
+    else if ((style & 0x300) == Msg::DefaultButton3)
+        index = 2;
+    // Like the system box: a default past the last button means the first.
+    return index < buttonCount ? index : 0;
+}
+
+// "*.zmd" (or "memo.zmd") → the extension a file dialog should filter by.
+QString extensionOf(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix();
+    if (suffix.isEmpty() || suffix.contains(QLatin1Char('*')) || suffix.contains(QLatin1Char('?')))
+        return {};
+    return suffix;
+}
+
+QStringList nameFiltersFor(const QString& extension)
+{
+    const QString all = QStringLiteral("すべてのファイル (*)");
+    if (extension.isEmpty())
+        return {all};
+    const QString lower = extension.toLower();
+    QString kind;
+    if (lower == u"zmd")
+        kind = QStringLiteral("データベース");
+    else if (lower == u"txt")
+        kind = QStringLiteral("テキスト ファイル");
+    else
+        kind = extension.toUpper() + QStringLiteral(" ファイル");
+    return {QStringLiteral("%1 (*.%2)").arg(kind, extension), all};
+}
+
+std::optional<QString> runFileDialog(QWidget* parent, const QString& folder, const QString& fileName, bool save)
+{
+    QFileDialog dialog(parent, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
+    // The built-in dialog takes our captions and pre-filled wildcard names
+    // the same way on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (save) {
+        // Callers ask about replacing an existing file themselves.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    }
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("ファイルの場所:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("ファイル名:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("ファイルの種類:"));
+    dialog.setLabelText(QFileDialog::Accept, save ? QStringLiteral("保存(&S)") : QStringLiteral("開く(&O)"));
+    dialog.setLabelText(QFileDialog::Reject, cancelText);
+
+    const QString extension = extensionOf(fileName);
+    const QStringList filters = nameFiltersFor(extension);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.first());
+    if (save && !extension.isEmpty())
+        dialog.setDefaultSuffix(extension);
+
+    dialog.setDirectory(folder.isEmpty() ? QDir::currentPath() : folder);
+    if (!fileName.isEmpty())
+        dialog.selectFile(fileName);
+
+    PromptScope scope;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(files.first());
+}
+
+} // namespace
+
+bool promptIsOpen()
+{
+    return openPrompts > 0;
+}
+
+QString defaultPromptTitle()
+{
+    return QStringLiteral("Zumilo");
+}
+
+int QtPrompts::message(QWidget* parent, const QString& text, int style, const QString& title)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(titleOr(title));
+    // Messages quote user data; "<" in a note must not turn into markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(lineBreaks(text));
+    box.setIcon(iconFor(style));
+
+    const BoxLayout layout = layoutFor(style);
+    QList<QPushButton*> pushed;
+    for (const BoxButton& b : layout.buttons) {
+        QPushButton* button = box.addButton(b.button);
+        button->setText(QString::fromUtf16(b.text));
+        pushed.append(button);
+    }
+    box.setDefaultButton(pushed.at(defaultIndexFor(style, pushed.size())));
+    box.setEscapeButton(pushed.at(layout.escapeIndex));
+
+    {
+        PromptScope scope;
+        box.exec();
+    }
+    const qsizetype clicked = pushed.indexOf(box.clickedButton());
+    return layout.buttons.at(clicked >= 0 ? clicked : layout.escapeIndex).answer;
+}
+
+std::optional<QString> QtPrompts::input(QWidget* parent, const QString& prompt, const QString& title,
+                                        const QString& defaultText)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(titleOr(title));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setLabelText(lineBreaks(prompt));
+    if (auto* label = dialog.findChild<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    dialog.setTextValue(defaultText);
+    dialog.setOkButtonText(okText);
+    dialog.setCancelButtonText(cancelText);
+
+    PromptScope scope;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
+std::optional<QString> QtPrompts::openFile(QWidget* parent, const QString& folder, const QString& fileName)
+{
+    return runFileDialog(parent, folder, fileName, false);
+}
+
+std::optional<QString> QtPrompts::saveFile(QWidget* parent, const QString& folder, const QString& fileName)
+{
+    return runFileDialog(parent, folder, fileName, true);
+}
+
+std::optional<QFont> QtPrompts::font(QWidget* parent, const QFont& initial)
+{
+    QFontDialog dialog(initial, parent);
+    dialog.setOption(QFontDialog::DontUseNativeDialog);
+    dialog.setWindowTitle(QStringLiteral("フォント"));
+    relabelButtons(dialog);
+
+    PromptScope scope;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.selectedFont();
+}
+
+bool QtPrompts::printerSetup(QWidget* parent, QPrinter* printer)
+{
+    if (!printer)
+        return false;
+    QPrintDialog dialog(printer, parent);
+    dialog.setWindowTitle(QStringLiteral("プリンターの設定"));
+    // Set-up only chooses the printer and its paper; what to print is
+    // decided elsewhere.
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    relabelButtons(dialog);
+
+    PromptScope scope;
+    return dialog.exec() == QDialog::Accepted;
+}
+
+} // namespace zumilo::shell
