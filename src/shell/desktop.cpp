@@ -1,0 +1,48 @@
+#include "shell/desktop.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace zumilo::shell {
+
+namespace {
+
+// "C:\..." or "C:/...": notes written on Windows keep their paths.
+bool isDrivePath(const QString& s)
+{
+    return s.size() >= 3 && s[0].isLetter() && s[1] == u':' && (s[2] == u'\\' || s[2] == u'/');
+}
+
+bool hasScheme(const QString& s)
+{
+    // Two letters at least, so that a drive letter is not a scheme.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+    return scheme.match(s).hasMatch();
+}
+
+QUrl urlFor(const QString& target)
+{
+    if (target.startsWith(u'/') || target.startsWith(QLatin1String("\\\\")) || isDrivePath(target))
+        return QUrl::fromLocalFile(target);
+    if (target.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
+        return QUrl(QStringLiteral("http://") + target, QUrl::TolerantMode);
+    if (hasScheme(target))
+        return QUrl(target, QUrl::TolerantMode);
+    // Anything else names a file relative to where we run.
+    return QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath());
+}
+
+} // namespace
+
+bool QtDesktop::open(const QString& target)
+{
+    const QString trimmed = target.trimmed();
+    if (trimmed.isEmpty())
+        return false;
+    const QUrl url = urlFor(trimmed);
+    return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+} // namespace zumilo::shell
