@@ -1,0 +1,195 @@
+#include "support/scriptedprompts.h"
+
+#include <QTest>
+
+namespace zumilo::test {
+
+namespace {
+
+QString kindName(ScriptedPrompts::Kind kind)
+{
+    switch (kind) {
+    case ScriptedPrompts::Kind::Message:
+        return QStringLiteral("message");
+    case ScriptedPrompts::Kind::Input:
+        return QStringLiteral("input");
+    case ScriptedPrompts::Kind::OpenFile:
+        return QStringLiteral("open-file dialog");
+    case ScriptedPrompts::Kind::SaveFile:
+        return QStringLiteral("save-file dialog");
+    case ScriptedPrompts::Kind::Font:
+        return QStringLiteral("font dialog");
+    case ScriptedPrompts::Kind::PrinterSetup:
+        return QStringLiteral("printer set-up");
+    }
+    return {};
+}
+
+QString describe(ScriptedPrompts::Kind kind, const QString& text)
+{
+    return text.isEmpty() ? kindName(kind) : QStringLiteral("%1 \"%2\"").arg(kindName(kind), text);
+}
+
+void fail(const QString& message)
+{
+    const QByteArray utf8 = message.toUtf8();
+    QTest::qFail(utf8.constData(), __FILE__, __LINE__);
+}
+
+// What a user gets by closing the box.
+int dismissAnswer(int style)
+{
+    switch (style & 7) {
+    case shell::Msg::OkCancel:
+    case shell::Msg::YesNoCancel:
+    case 5: // retry/cancel
+        return shell::Msg::Cancel;
+    case shell::Msg::YesNo:
+        return shell::Msg::No;
+    default:
+        return shell::Msg::Ok;
+    }
+}
+
+} // namespace
+
+ScriptedPrompts& ScriptedPrompts::expectMessage(const QString& text, int answer, std::optional<int> style)
+{
+    queue_.append({Kind::Message, text, style, answer, {}, {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectInput(const QString& prompt, std::optional<QString> answer)
+{
+    queue_.append({Kind::Input, prompt, {}, 0, std::move(answer), {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectOpenFile(std::optional<QString> path)
+{
+    queue_.append({Kind::OpenFile, {}, {}, 0, std::move(path), {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectSaveFile(std::optional<QString> path)
+{
+    queue_.append({Kind::SaveFile, {}, {}, 0, std::move(path), {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectFont(std::optional<QFont> font)
+{
+    queue_.append({Kind::Font, {}, {}, 0, {}, std::move(font)});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
+{
+    queue_.append({Kind::PrinterSetup, {}, {}, accept ? 1 : 0, {}, {}});
+    return *this;
+}
+
+QStringList ScriptedPrompts::messages() const
+{
+    QStringList texts;
+    for (const Shown& s : shown_) {
+        if (s.kind == Kind::Message)
+            texts.append(s.text);
+    }
+    return texts;
+}
+
+void ScriptedPrompts::verifyDone(const char* file, int line)
+{
+    if (queue_.isEmpty())
+        return;
+    QStringList left;
+    for (const Expectation& e : std::as_const(queue_))
+        left.append(describe(e.kind, e.text));
+    queue_.clear();
+    const QByteArray message = QStringLiteral("Prompts expected but never shown: %1")
+                                   .arg(left.join(QStringLiteral(", ")))
+                                   .toUtf8();
+    QTest::qFail(message.constData(), file, line);
+}
+
+std::optional<ScriptedPrompts::Expectation> ScriptedPrompts::take(Kind kind, const QString& text, int style)
+{
+    const QString shown = describe(kind, text);
+    if (queue_.isEmpty()) {
+        fail(QStringLiteral("Unexpected %1 (nothing scripted)").arg(shown));
+        return std::nullopt;
+    }
+    // A prompt of another kind leaves the script alone: the expected one
+    // may still come, and verifyDone() reports it if not.
+    if (queue_.first().kind != kind) {
+        fail(QStringLiteral("Unexpected %1; the script expects %2")
+                 .arg(shown, describe(queue_.first().kind, queue_.first().text)));
+        return std::nullopt;
+    }
+    const Expectation e = queue_.takeFirst();
+    if (!e.text.isEmpty() && e.text != text) {
+        fail(QStringLiteral("Unexpected %1; the script expects %2").arg(shown, describe(e.kind, e.text)));
+        return std::nullopt;
+    }
+    if (e.style && *e.style != style) {
+        fail(QStringLiteral("Unexpected style %1 of %2; the script expects %3")
+                 .arg(style)
+                 .arg(shown)
+                 .arg(*e.style));
+        return std::nullopt;
+    }
+    return e;
+}
+
+int ScriptedPrompts::message(QWidget*, const QString& text, int style, const QString& title)
+{
+    shown_.append({Kind::Message, text, title, style});
+    const auto e = take(Kind::Message, text, style);
+    return e ? e->answer : dismissAnswer(style);
+}
+
+std::optional<QString> ScriptedPrompts::input(QWidget*, const QString& prompt, const QString& title,
+                                              const QString&)
+{
+    shown_.append({Kind::Input, prompt, title, 0});
+    const auto e = take(Kind::Input, prompt, 0);
+    return e ? e->textAnswer : std::nullopt;
+}
+
+std::optional<QString> ScriptedPrompts::openFile(QWidget*, const QString& folder, const QString& fileName)
+{
+    lastFolder_ = folder;
+    lastFileName_ = fileName;
+    const QString text = folder + QLatin1Char('|') + fileName;
+    shown_.append({Kind::OpenFile, text, {}, 0});
+    // File dialogs are matched by kind only; their folder depends on the run.
+    const auto e = take(Kind::OpenFile, text, 0);
+    return e ? e->textAnswer : std::nullopt;
+}
+
+std::optional<QString> ScriptedPrompts::saveFile(QWidget*, const QString& folder, const QString& fileName)
+{
+    lastFolder_ = folder;
+    lastFileName_ = fileName;
+    const QString text = folder + QLatin1Char('|') + fileName;
+    shown_.append({Kind::SaveFile, text, {}, 0});
+    const auto e = take(Kind::SaveFile, text, 0);
+    return e ? e->textAnswer : std::nullopt;
+}
+
+std::optional<QFont> ScriptedPrompts::font(QWidget*, const QFont&)
+{
+    shown_.append({Kind::Font, {}, {}, 0});
+    const auto e = take(Kind::Font, {}, 0);
+    return e ? e->fontAnswer : std::nullopt;
+}
+
+bool ScriptedPrompts::printerSetup(QWidget*, QPrinter*)
+{
+    shown_.append({Kind::PrinterSetup, {}, {}, 0});
+    const auto e = take(Kind::PrinterSetup, {}, 0);
+    return e && e->answer != 0;
+}
+
+} // namespace zumilo::test
