@@ -1,1 +1,32 @@
-int main() { return 0; }
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/desktop.h"
+#include "shell/fonts.h"
+#include "shell/mainwindow.h"
+#include "shell/prompts.h"
+#include "shell/settingsstore.h"
+#include "shell/startup.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // Settings are kept under the executable's base name.
+    const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
+    QApplication::setApplicationName(appName.isEmpty() ? QStringLiteral("zumilo") : appName);
+    QApplication::setOrganizationName(QApplication::applicationName());
+    zumilo::shell::installJapaneseFonts();
+
+    zumilo::shell::QtPrompts prompts;
+    zumilo::shell::SystemClock clock;
+    zumilo::shell::QtDesktop desktop;
+    zumilo::shell::SettingsStore settings(QApplication::applicationName());
+
+    zumilo::shell::AppState state({&prompts, &clock, &desktop, &settings});
+    state.ProgramFolder = QApplication::applicationDirPath();
+
+    auto mainWindow = zumilo::shell::Main(state);
+    return QApplication::exec();
+}

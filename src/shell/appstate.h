@@ -28,6 +28,9 @@ struct AppState {
     Desktop& desktop() const { return *services.desktop; }
     SettingsStore& settings() const { return *services.settings; }
 
+    // Where the program lies; given by main(), a temporary folder in tests.
+    QString ProgramFolder;
+
     QString AppFolder;                 // ends in "/"
     QString DatabasePath;
     QString DatabaseFileName;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 #include <memory>
 
 namespace zumilo::store {

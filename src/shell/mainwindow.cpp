@@ -1,0 +1,339 @@
+#include "mainwindow.h"
+
+#include "clock.h"
+#include "menus.h"
+#include "prompts.h"
+#include "recentfiles.h"
+#include "settingsstore.h"
+#include "statuspanels.h"
+#include "windowplacement.h"
+
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+#include "store/schema.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+using zumilo::store::Database;
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::shell {
+
+namespace {
+
+const QString kWrongDatabase = QStringLiteral("このデータベースは違います。正しいデータベースを選択ください");
+const QString kInitialListSQL = QStringLiteral("select * from T_idea  order by title ");
+
+// Folder part of a path, up to and including its last separator.
+QString folderOf(const QString& path)
+{
+    const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return cut < 0 ? QString() : path.left(cut + 1);
+}
+
+QString fileNameOf(const QString& path)
+{
+    return path.mid(folderOf(path).size());
+}
+
+QString cannotOpenMessage(const QString& path, const StoreError& e)
+{
+    return QStringLiteral("データベースを開けませんでした。\n") + path + QStringLiteral("\n\n") + e.message();
+}
+
+} // namespace
+
+QString mainCaption(const QString& databasePath)
+{
+    return QStringLiteral("Zumilo  ") + databasePath;
+}
+
+MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), st_(state)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Zumilo"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    MenuHandlers handlers{
+        {QStringLiteral("mnuOpenDB"), [this] { mnuOpenDB_Click(); }},
+        {QStringLiteral("mnuDBnew"), [this] { mnuDBnew_Click(); }},
+        {QStringLiteral("mnuDBnew2"), [this] { mnuDBnew2_Click(); }},
+        {QStringLiteral("mnuEnd"), [this] { mnuEnd_Click(); }},
+    };
+    QSet<QString> placeholders{QStringLiteral("mnuRecentFile(0)")};
+    for (int i = 1; i <= 5; ++i) {
+        const QString name = QStringLiteral("mnuRecentFile(%1)").arg(i);
+        handlers.insert(name, [this, i] { mnuRecentFile_Click(i); });
+        placeholders.insert(name);
+    }
+    actions_ = buildMenuBar(menuBar(), mainWindowMenus(), handlers, placeholders);
+
+    std::array<QAction*, 5> items{};
+    for (int i = 1; i <= 5; ++i)
+        items[i - 1] = actions_.value(QStringLiteral("mnuRecentFile(%1)").arg(i));
+    recent_ = std::make_unique<RecentFiles>(st_.settings(), actions_.value(QStringLiteral("mnuRecentFile(0)")), items);
+
+    panels_ = std::make_unique<StatusPanels>(statusBar());
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralArea"));
+    setCentralWidget(central);
+}
+
+MainWindow::~MainWindow() = default;
+
+// --- start-up ----------------------------------------------------------------
+
+QString MainWindow::firstStartDatabasePath() const
+{
+    const QString beside = st_.AppFolder + st_.DatabaseFileName;
+    if (QFileInfo(st_.AppFolder).isWritable() || !QFileInfo::exists(beside))
+        return beside;
+    // Installed where the user cannot write: work on a copy of one's own.
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (own.isEmpty() || !QDir().mkpath(own))
+        return beside;
+    const QString copy = QDir(own).filePath(st_.DatabaseFileName);
+    if (!QFileInfo::exists(copy) && QFile::copy(beside, copy))
+        QFile(copy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    return QFileInfo::exists(copy) ? copy : beside;
+}
+
+void MainWindow::Form_Load()
+{
+    SettingsStore& settings = st_.settings();
+
+    st_.AppFolder = st_.ProgramFolder;
+    if (!st_.AppFolder.endsWith(QLatin1Char('/')))
+        st_.AppFolder += QLatin1Char('/');
+    st_.DatabaseFolder = st_.AppFolder;
+    st_.DatabaseFileName = settings.read(Settings::DBName, QStringLiteral("LastName"), Settings::HelpDatabaseName);
+    st_.DatabasePath = settings.read(Settings::DBName, QStringLiteral("LastNameFull"));
+    if (st_.DatabasePath.isEmpty()) {
+        st_.DatabasePath = firstStartDatabasePath();
+        settings.write(Settings::RecentFiles, QStringLiteral("RecentFile1"), st_.DatabasePath);
+    }
+
+    restoreWindowPlacement(this, settings, Settings::F1Position, {600, 500, 10000, 7500});
+    st_.WrapState = settings.read(Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
+    recent_->load();
+
+    try {
+        CurrentDatabase = Database::open(st_.DatabasePath);
+        CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
+    } catch (const StoreError& e) {
+        // Which file and why, rather than only "not the right database".
+        st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e)
+                                        + QStringLiteral("\n\n「ﾌｧｲﾙ」メニューの「DBの変更」から、別のデータベースを開いてください。"),
+                              Msg::Exclamation);
+        return;
+    }
+    if (!DBCheckOK()) {
+        st_.prompts().message(this, kWrongDatabase, Msg::OkOnly);
+        return;
+    }
+    showOpenedDatabase();
+    st_.CurrentTab = QStringLiteral("BunTab");
+}
+
+// --- shut-down ----------------------------------------------------------------
+
+void MainWindow::Form_QueryUnload()
+{
+    SettingsStore& settings = st_.settings();
+    tryStep([&] { saveWindowPlacement(this, settings, Settings::F1Position); });
+    tryStep([&] {
+        settings.write(Settings::DBName, QStringLiteral("LastNameFull"), st_.DatabasePath);
+        settings.write(Settings::DBName, QStringLiteral("LastPath"), st_.AppFolder);
+        settings.write(Settings::DBName, QStringLiteral("LastName"), st_.DatabaseFileName);
+        settings.sync();
+    });
+}
+
+void MainWindow::Form_Unload()
+{
+    tryStep([&] { CategoryRecordset.reset(); });
+    tryStep([&] { ListRecordset.reset(); });
+    tryStep([&] {
+        if (CurrentDatabase)
+            CurrentDatabase->close();
+        CurrentDatabase.reset();
+    });
+    // The program ends with its main window: every other window goes too.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != this && w->isWindow())
+            w->close();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!unloaded_) {
+        unloaded_ = true;
+        Form_QueryUnload();
+        Form_Unload();
+    }
+    event->accept();
+}
+
+void MainWindow::mnuEnd_Click()
+{
+    close();
+}
+
+// --- opening a database ----------------------------------------------------------
+
+bool MainWindow::DBCheckOK() const
+{
+    return CurrentDatabase && store::hasZumiloTables(*CurrentDatabase);
+}
+
+void MainWindow::mnuOpenDB_Click()
+{
+    const auto chosen = st_.prompts().openFile(this, st_.DatabaseFolder, QStringLiteral("*.zmd"));
+    if (!chosen)
+        return;
+    const QString name = fileNameOf(*chosen);
+    if (!name.toUpper().contains(QLatin1String(".ZMD"))) {
+        st_.prompts().message(this, QStringLiteral("そのファイルを開くことは出来ません"), Msg::Exclamation);
+        return;
+    }
+    st_.PreviousDatabasePath = st_.DatabasePath;
+    st_.PreviousDatabaseFileName = st_.DatabaseFileName;
+    st_.DatabasePath = *chosen;
+    st_.DatabaseFileName = name;
+    OpenDatabaseFile();
+}
+
+void MainWindow::mnuRecentFile_Click(int index)
+{
+    const QString path = recent_->path(index);
+    if (path.isEmpty())
+        return;
+    st_.PreviousDatabasePath = st_.DatabasePath;
+    st_.PreviousDatabaseFileName = st_.DatabaseFileName;
+    st_.DatabasePath = path;
+    st_.DatabaseFileName = fileNameOf(path);
+    OpenDatabaseFile();
+}
+
+void MainWindow::OpenDatabaseFile()
+{
+    st_.DatabaseFolder = folderOf(st_.DatabasePath);
+
+    std::shared_ptr<Database> opened;
+    try {
+        opened = Database::open(st_.DatabasePath);
+        opened->setTodayProvider([this] { return st_.clock().today(); });
+    } catch (const StoreError& e) {
+        // Nothing changes: the open database stays, and so do its names.
+        st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e), Msg::Exclamation);
+        st_.DatabasePath = st_.PreviousDatabasePath;
+        st_.DatabaseFileName = st_.PreviousDatabaseFileName;
+        return;
+    }
+
+    if (!store::hasZumiloTables(*opened)) {
+        opened->close();
+        st_.prompts().message(this, kWrongDatabase, Msg::OkOnly);
+        st_.DatabasePath = st_.PreviousDatabasePath;
+        st_.DatabaseFileName = st_.PreviousDatabaseFileName;
+        if (!CurrentDatabase && !st_.DatabasePath.isEmpty()) {
+            tryStep([&] {
+                CurrentDatabase = Database::open(st_.DatabasePath);
+                CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
+            });
+        }
+        if (!DBCheckOK())
+            return; // nothing usable was open before either
+    } else {
+        CategoryRecordset.reset();
+        ListRecordset.reset();
+        if (CurrentDatabase)
+            tryStep([&] { CurrentDatabase->close(); });
+        CurrentDatabase = opened;
+    }
+
+    showOpenedDatabase();
+    recent_->add(st_.DatabasePath);
+}
+
+void MainWindow::showOpenedDatabase()
+{
+    tryStep([&] { CategoryRecordset = CurrentDatabase->openRecordset(QStringLiteral("T_bunrui"), store::RecordsetType::Dynaset); });
+    ListSQL = kInitialListSQL;
+    tryStep([&] { ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset); });
+    st_.CurrentBunID = QStringLiteral("0");
+    st_.CurrentBunName.clear();
+    setWindowTitle(mainCaption(st_.DatabasePath));
+}
+
+// --- creating a database -----------------------------------------------------------
+
+void MainWindow::mnuDBnew_Click()
+{
+    createDatabaseFile(false);
+}
+
+void MainWindow::mnuDBnew2_Click()
+{
+    createDatabaseFile(true);
+}
+
+void MainWindow::createDatabaseFile(bool withStarterCategories)
+{
+    auto chosen = st_.prompts().saveFile(this, st_.DatabaseFolder, QStringLiteral("*.zmd"));
+    if (!chosen)
+        return;
+    QString path = *chosen;
+    QString name = fileNameOf(path);
+    if (name.isEmpty() || name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'))) {
+        st_.prompts().message(this, QStringLiteral("ファイル名が正しくありません。別のファイル名をつけてください。"),
+                              Msg::Exclamation);
+        return;
+    }
+    if (!name.toUpper().contains(QLatin1String(".ZMD"))) {
+        path += QStringLiteral(".zmd");
+        name += QStringLiteral(".zmd");
+    }
+    if (QFileInfo::exists(path)) {
+        st_.prompts().message(this, QStringLiteral("このファイル名は既に存在します。他のファイル名をつけてください。"));
+        return;
+    }
+
+    std::shared_ptr<Database> created;
+    try {
+        store::createZumiloDatabase(path, withStarterCategories);
+        created = Database::open(path);
+        created->setTodayProvider([this] { return st_.clock().today(); });
+    } catch (const StoreError& e) {
+        // Say so, and keep working on the database that is open.
+        st_.prompts().message(this,
+                              QStringLiteral("データベースを作成できませんでした。\n") + path + QStringLiteral("\n\n")
+                                  + e.message(),
+                              Msg::Exclamation);
+        return;
+    }
+    st_.prompts().message(this, QStringLiteral("データベースを作成しました"));
+
+    st_.DatabasePath = path;
+    st_.DatabaseFileName = name;
+    CategoryRecordset.reset();
+    ListRecordset.reset();
+    if (CurrentDatabase)
+        tryStep([&] { CurrentDatabase->close(); });
+    CurrentDatabase = created;
+    showOpenedDatabase();
+}
+
+} // namespace zumilo::shell

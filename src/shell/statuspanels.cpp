@@ -1,0 +1,52 @@
+#include "statuspanels.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace zumilo::shell {
+
+StatusPanels::StatusPanels(QStatusBar* bar)
+{
+    static const char* const tips[6] = {"", "ID : 連番", "oyaID : 親の連番", "更新日", "更新時刻", "初回作成日"};
+    static const char* const samples[6] = {"", "000000", "000000", "0000/00/00", "00:00:00", "0000/00/00"};
+    bar->setSizeGripEnabled(true);
+    for (int i = 0; i < 6; ++i) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i + 1));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setToolTip(QString::fromUtf8(tips[i]));
+        if (i == 0) {
+            bar->addWidget(label, 1);
+        } else {
+            // Wide enough for its usual content so the bar does not jump.
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QString::fromUtf8(samples[i])) + 12);
+            label->setAlignment(Qt::AlignCenter);
+            bar->addPermanentWidget(label);
+        }
+        labels_[i] = label;
+    }
+}
+
+QString StatusPanels::text(int panel) const
+{
+    return labels_.at(panel - 1)->text();
+}
+
+void StatusPanels::setText(int panel, const QString& text)
+{
+    labels_.at(panel - 1)->setText(text);
+}
+
+void StatusPanels::clear()
+{
+    for (QLabel* l : labels_)
+        l->clear();
+}
+
+QString statusCountText(int position, int count)
+{
+    return QStringLiteral("ｱｲﾃﾞｱ数:  ") + QString::number(position) + QStringLiteral(" / ") + QString::number(count);
+}
+
+} // namespace zumilo::shell

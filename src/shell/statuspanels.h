@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+class QLabel;
+class QStatusBar;
+
+namespace zumilo::shell {
+
+// The six panels of a window's status bar: 1 messages and counts, 2 to 6 a
+// note's number, oyaID, update date, update time and creation date.
+class StatusPanels {
+public:
+    explicit StatusPanels(QStatusBar* bar);
+
+    // Panels are numbered 1 to 6.
+    QString text(int panel) const;
+    void setText(int panel, const QString& text);
+    void clear(); // all six
+    QLabel* label(int panel) const { return labels_.at(panel - 1); }
+
+private:
+    std::array<QLabel*, 6> labels_{};
+};
+
+// "ｱｲﾃﾞｱ数:  3 / 12"
+QString statusCountText(int position, int count);
+
+} // namespace zumilo::shell

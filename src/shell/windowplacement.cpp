@@ -1,0 +1,65 @@
+#include "windowplacement.h"
+
+#include "settingsstore.h"
+#include "twips.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace zumilo::shell {
+
+namespace {
+
+QRect keepOnScreen(QRect r)
+{
+    for (const QScreen* s : QGuiApplication::screens()) {
+        if (s->availableGeometry().intersects(r))
+            return r;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return r;
+    const QRect avail = primary->availableGeometry();
+    r.setSize(r.size().boundedTo(avail.size()));
+    r.moveTopLeft(avail.topLeft());
+    return r;
+}
+
+} // namespace
+
+void setWindowTwips(QWidget* window, const TwipsRect& t)
+{
+    QRect r(twipsToPixels(t.left), twipsToPixels(t.top), std::max(1, twipsToPixels(t.width)),
+            std::max(1, twipsToPixels(t.height)));
+    r = keepOnScreen(r);
+    window->move(r.topLeft());
+    window->resize(r.size());
+}
+
+TwipsRect windowTwips(const QWidget* window)
+{
+    const bool normal = !(window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    const QRect g = normal ? QRect(window->pos(), window->size()) : window->normalGeometry();
+    return {pixelsToTwips(g.top()), pixelsToTwips(g.left()), pixelsToTwips(g.width()), pixelsToTwips(g.height())};
+}
+
+void restoreWindowPlacement(QWidget* window, const SettingsStore& settings, const QString& section,
+                            const TwipsRect& d)
+{
+    setWindowTwips(window, {settings.readNumber(section, QStringLiteral("Top"), d.top),
+                            settings.readNumber(section, QStringLiteral("Left"), d.left),
+                            settings.readNumber(section, QStringLiteral("Width"), d.width),
+                            settings.readNumber(section, QStringLiteral("Height"), d.height)});
+}
+
+void saveWindowPlacement(const QWidget* window, SettingsStore& settings, const QString& section)
+{
+    const TwipsRect t = windowTwips(window);
+    settings.writeNumber(section, QStringLiteral("Top"), t.top);
+    settings.writeNumber(section, QStringLiteral("Left"), t.left);
+    settings.writeNumber(section, QStringLiteral("Width"), t.width);
+    settings.writeNumber(section, QStringLiteral("Height"), t.height);
+}
+
+} // namespace zumilo::shell
