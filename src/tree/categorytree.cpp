@@ -1,0 +1,253 @@
+#include "categorytree.h"
+
+#include "store/database.h"
+#include "store/recordset.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QStyle>
+
+#include <optional>
+
+namespace zumilo::tree {
+
+namespace {
+
+constexpr int KeyRole = Qt::UserRole + 1;
+
+const QCollator& japaneseCollator()
+{
+    static const QCollator collator = [] {
+        QCollator c{QLocale(QLocale::Japanese, QLocale::Japan)};
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator;
+}
+
+// Orders siblings by name the Japanese way; the sort key is computed once
+// per name, so large trees sort quickly.
+class Node : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const auto& o = static_cast<const Node&>(other);
+        return sortKey().compare(o.sortKey()) < 0;
+    }
+
+    void setData(int column, int role, const QVariant& value) override
+    {
+        if (column == 0 && (role == Qt::DisplayRole || role == Qt::EditRole))
+            key_.reset();
+        QTreeWidgetItem::setData(column, role, value);
+    }
+
+private:
+    const QCollatorSortKey& sortKey() const
+    {
+        if (!key_)
+            key_.emplace(japaneseCollator().sortKey(text(0)));
+        return *key_;
+    }
+    mutable std::optional<QCollatorSortKey> key_;
+};
+
+} // namespace
+
+QString nodeKeyFor(const QString& bunID)
+{
+    return bunID + QStringLiteral("_id");
+}
+
+QString numberOfKey(const QString& key)
+{
+    return key.left(std::max<qsizetype>(0, key.size() - 3));
+}
+
+CategoryTree::CategoryTree(QWidget* parent) : QTreeWidget(parent)
+{
+    setObjectName(QStringLiteral("TreeView1"));
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    setUniformRowHeights(true);
+    connect(this, &QTreeWidget::currentItemChanged, this, &CategoryTree::updateIcons);
+}
+
+QTreeWidgetItem* CategoryTree::makeNode(const QString& key, const QString& text, bool isRoot)
+{
+    auto* node = new Node;
+    node->setText(0, text);
+    node->setData(0, KeyRole, key);
+    node->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+    if (!isRoot)
+        flags |= Qt::ItemIsEditable;
+    node->setFlags(flags);
+    byKey_.insert(key, node);
+    return node;
+}
+
+void CategoryTree::clearTree()
+{
+    byKey_.clear();
+    clear();
+}
+
+void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText)
+{
+    clearTree();
+    QTreeWidgetItem* root = makeNode(QStringLiteral("0_id"), rootText, true);
+    addTopLevelItem(root);
+
+    struct Row {
+        QString id;
+        QString name;
+    };
+    QHash<QString, QList<Row>> children; // parent number -> its categories, in table order
+    auto rs = db.openRecordset(QStringLiteral("select bunid,bunrui,oyabunid from T_bunrui"),
+                               store::RecordsetType::Snapshot);
+    const int idCol = rs->fieldIndex(QStringLiteral("bunid"));
+    const int nameCol = rs->fieldIndex(QStringLiteral("bunrui"));
+    const int parentCol = rs->fieldIndex(QStringLiteral("oyabunid"));
+    for (int row = 0, n = rs->recordCount(); row < n; ++row) {
+        const QString parent = rs->textAt(row, parentCol);
+        children[parent.isEmpty() ? QStringLiteral("0") : parent].append({rs->textAt(row, idCol), rs->textAt(row, nameCol)});
+    }
+
+    // Breadth first from the root: only what hangs from it is reached, and
+    // each category at most once, so cycles and orphans cannot hang it.
+    QList<QPair<QString, QTreeWidgetItem*>> queue{{QStringLiteral("0"), root}};
+    for (qsizetype i = 0; i < queue.size(); ++i) {
+        const auto [number, parentNode] = queue[i];
+        const auto it = children.constFind(number);
+        if (it == children.cend())
+            continue;
+        QList<QTreeWidgetItem*> nodes;
+        for (const Row& r : *it) {
+            const QString key = nodeKeyFor(r.id);
+            if (byKey_.contains(key))
+                continue;
+            QTreeWidgetItem* node = makeNode(key, r.name, false);
+            nodes.append(node);
+            queue.append({r.id, node});
+        }
+        parentNode->addChildren(nodes);
+    }
+    root->sortChildren(0, Qt::AscendingOrder);
+    for (qsizetype i = 1; i < queue.size(); ++i)
+        queue[i].second->sortChildren(0, Qt::AscendingOrder);
+    root->setExpanded(true);
+}
+
+QTreeWidgetItem* CategoryTree::rootNode() const
+{
+    return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr;
+}
+
+QTreeWidgetItem* CategoryTree::node(const QString& key) const
+{
+    return byKey_.value(key);
+}
+
+QString CategoryTree::keyOf(const QTreeWidgetItem* node)
+{
+    return node ? node->data(0, KeyRole).toString() : QString();
+}
+
+QTreeWidgetItem* CategoryTree::addNode(QTreeWidgetItem* parent, const QString& key, const QString& text)
+{
+    QTreeWidgetItem* node = makeNode(key, text, false);
+    parent->addChild(node);
+    placeNode(node);
+    return node;
+}
+
+void CategoryTree::placeNode(QTreeWidgetItem* node)
+{
+    QTreeWidgetItem* parent = node->parent();
+    if (!parent)
+        return;
+    const bool wasCurrent = currentItem() == node;
+    const bool expanded = node->isExpanded();
+    parent->removeChild(node);
+    int at = 0;
+    // After equal names, so a new node of the same name comes last.
+    while (at < parent->childCount() && !(*node < *parent->child(at)))
+        ++at;
+    parent->insertChild(at, node);
+    node->setExpanded(expanded);
+    if (wasCurrent)
+        setCurrentItem(node);
+}
+
+void CategoryTree::forget(QTreeWidgetItem* node)
+{
+    byKey_.remove(keyOf(node));
+    for (int i = 0; i < node->childCount(); ++i)
+        forget(node->child(i));
+}
+
+void CategoryTree::removeNode(QTreeWidgetItem* node)
+{
+    forget(node);
+    delete node;
+}
+
+void CategoryTree::moveNode(QTreeWidgetItem* node, QTreeWidgetItem* newParent)
+{
+    if (QTreeWidgetItem* old = node->parent())
+        old->removeChild(node);
+    newParent->addChild(node);
+    placeNode(node);
+}
+
+void CategoryTree::expandAllNodes()
+{
+    expandAll();
+}
+
+void CategoryTree::collapseAllNodes()
+{
+    collapseAll();
+}
+
+void CategoryTree::updateIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous)
+{
+    if (previous)
+        previous->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
+    if (current)
+        current->setIcon(0, style()->standardIcon(QStyle::SP_DirOpenIcon));
+}
+
+void CategoryTree::mousePressEvent(QMouseEvent* event)
+{
+    QTreeWidgetItem* hit = itemAt(event->position().toPoint());
+    QTreeWidget::mousePressEvent(event);
+    if (hit && currentItem() != hit)
+        setCurrentItem(hit);
+    emit nodePressed(hit);
+}
+
+void CategoryTree::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTreeWidget::mouseReleaseEvent(event);
+    if (event->button() == Qt::RightButton)
+        emit popupRequested(event->globalPosition().toPoint());
+}
+
+void CategoryTree::keyPressEvent(QKeyEvent* event)
+{
+    QTreeWidgetItem* before = currentItem();
+    QTreeWidget::keyPressEvent(event);
+    if (currentItem() != before && state() != QAbstractItemView::EditingState)
+        emit nodePressed(currentItem());
+}
+
+} // namespace zumilo::tree

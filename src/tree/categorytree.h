@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QHash>
+#include <QTreeWidget>
+
+namespace zumilo::store {
+class Database;
+}
+
+namespace zumilo::tree {
+
+// A node's key is its category number followed by "_id"; the root's is "0_id".
+QString nodeKeyFor(const QString& bunID);
+// The number a key stands for: the key less its last three characters.
+QString numberOfKey(const QString& key);
+
+// The category tree (TreeView1 of the main window, TreeView2 of the
+// pickers): the root, which shows the database's file name, and the
+// categories below it, each parent keeping its children in Japanese
+// alphabetical order of their names.
+class CategoryTree : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit CategoryTree(QWidget* parent = nullptr);
+
+    // Rebuilds the whole tree from T_bunrui. Every category reachable from
+    // the root is shown, however many children a parent has; categories
+    // whose parent is missing, or that sit on a cycle, cannot be reached
+    // and are left out. Throws store::StoreError.
+    void LoadCategoryTree(store::Database& db, const QString& rootText);
+    void clearTree();
+
+    QTreeWidgetItem* rootNode() const;
+    QTreeWidgetItem* node(const QString& key) const;
+    static QString keyOf(const QTreeWidgetItem* node);
+
+    // Adds a node under `parent` at its place in the order. In-place
+    // renaming is allowed for category nodes, never for the root.
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& key, const QString& text);
+    void removeNode(QTreeWidgetItem* node);
+    // Moves a node with its subtree below another node.
+    void moveNode(QTreeWidgetItem* node, QTreeWidgetItem* newParent);
+    // Re-sorts a node after its text changed.
+    void placeNode(QTreeWidgetItem* node);
+
+    void expandAllNodes();
+    void collapseAllNodes();
+
+signals:
+    // A mouse button was pressed on a node (nullptr: on empty space), or the
+    // keyboard made another node current.
+    void nodePressed(QTreeWidgetItem* node);
+    // The right button was released: the tree's pop-up menu belongs here.
+    void popupRequested(const QPoint& globalPos);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QTreeWidgetItem* makeNode(const QString& key, const QString& text, bool isRoot);
+    void forget(QTreeWidgetItem* node);
+    void updateIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+
+    QHash<QString, QTreeWidgetItem*> byKey_;
+};
+
+} // namespace zumilo::tree
