@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -70,6 +71,10 @@ public:
     void setTodayProvider(std::function<QDate()> provider);
     QDate today() const;
 
+    // How long to wait for another connection's lock before failing with
+    // ErrorKind::Busy (3000 ms unless set).
+    void setBusyTimeout(int milliseconds);
+
     sqlite3* handle() const { return db_; }
 
     // File identity written at creation (PRAGMA application_id/user_version).
@@ -77,8 +82,18 @@ public:
     static constexpr int SchemaVersion = 1;
 
 private:
+    friend class Recordset;
     explicit Database(sqlite3* db, QString path);
     void configure();
+    void ensureOpen() const;
+    // Runs one statement, inside its own short write transaction unless one
+    // is open. Returns the rows changed; `lastRowid` receives the first
+    // value the statement returns, or else the rowid of the row inserted.
+    int run(const QString& sql, const QVariantList& params, qint64* lastRowid = nullptr);
+    void exportText(const QString& sql, const QString& intoClause);
+
+    std::vector<Recordset*> recordsets_; // told when the connection closes
+    int changes_ = 0;
 
     sqlite3* db_ = nullptr;
     QString path_;

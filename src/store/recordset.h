@@ -104,6 +104,8 @@ public:
 private:
     friend class Database;
     Recordset(std::shared_ptr<Database> db, QString source, RecordsetType type);
+    void databaseClosed(); // statements released; later calls throw
+    void moveTo(int position);
 
     struct Impl;
     std::unique_ptr<Impl> d_;

@@ -1,0 +1,417 @@
+#include "database.h"
+
+#include "columntype.h"
+#include "datetext.h"
+#include "error.h"
+#include "jetlike.h"
+#include "jetsql.h"
+#include "recordset.h"
+#include "sqltokens.h"
+#include "statement.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+#include <sqlite3.h>
+
+namespace zumilo::store {
+
+using detail::Statement;
+
+namespace {
+
+constexpr int DefaultBusyTimeoutMs = 3000;
+
+void exec(sqlite3* db, const QString& sql)
+{
+    Statement st(db, sql);
+    while (st.step()) {
+    }
+}
+
+void rollbackQuietly(sqlite3* db)
+{
+    if (db && !sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+QByteArray fileName(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+bool hasWriteBits(const QFileInfo& info)
+{
+    return info.permissions()
+           & (QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+}
+
+QString firstWord(const QString& sql)
+{
+    const auto tokens = detail::tokenize(sql);
+    if (tokens.empty() || tokens.front().type != detail::TokenType::Word)
+        return {};
+    return detail::tokenText(sql, tokens.front()).toString().toLower();
+}
+
+// RFC 4180: quotes around the field, quotes inside doubled.
+QByteArray quotedField(const QString& text)
+{
+    QString t = text;
+    return '"' + t.replace(QLatin1Char('"'), QLatin1String("\"\"")).toUtf8() + '"';
+}
+
+QByteArray headerField(const QString& name)
+{
+    if (name.contains(QLatin1Char(',')) || name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r'))
+        || name.contains(QLatin1Char('\n')))
+        return quotedField(name);
+    return name.toUtf8();
+}
+
+QByteArray csvField(const Statement& st, int column, const ColumnType& type)
+{
+    sqlite3_stmt* s = st.get();
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_NULL:
+        return {};
+    case SQLITE_INTEGER: {
+        const qint64 v = sqlite3_column_int64(s, column);
+        if (type.kind == ColumnKind::YesNo)
+            return v ? "-1" : "0";
+        return QByteArray::number(v);
+    }
+    case SQLITE_FLOAT:
+        return QString::number(sqlite3_column_double(s, column), 'g', QLocale::FloatingPointShortest).toUtf8();
+    case SQLITE_TEXT: {
+        const QString text = st.column(column).toString();
+        if (type.kind == ColumnKind::Date) {
+            if (auto d = fromStorageText(text))
+                return toDisplayText(*d).toUtf8();
+        }
+        return quotedField(text);
+    }
+    default:
+        return {}; // pictures and other binary data have no text form
+    }
+}
+
+} // namespace
+
+Database::Database(sqlite3* db, QString path)
+    : db_(db), path_(std::move(path)), today_([] { return QDate::currentDate(); })
+{
+}
+
+Database::~Database()
+{
+    close();
+}
+
+std::shared_ptr<Database> Database::open(const QString& path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || path.contains(QChar(0)))
+        throw StoreError(ErrorKind::CannotOpen, QStringLiteral("no usable file name: %1").arg(path));
+    if (!info.exists())
+        throw StoreError(info.isSymLink() ? ErrorKind::CannotOpen : ErrorKind::FileNotFound, path);
+    if (!info.isFile() || !info.isReadable())
+        throw StoreError(ErrorKind::CannotOpen, path);
+    // SQLite would take an empty file for a new database.
+    if (info.size() == 0)
+        throw StoreError(ErrorKind::NotADatabase, QStringLiteral("empty file: %1").arg(path));
+
+    // A file marked read-only stays read-only even for an administrator,
+    // and a folder that takes no journal allows no writes either.
+    const bool readOnly =
+        !info.isWritable() || !hasWriteBits(info) || !QFileInfo(info.absolutePath()).isWritable();
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
+                                   readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
+        sqlite3_close_v2(db);
+        detail::throwSqlite(rc, message, path);
+    }
+    std::shared_ptr<Database> database(new Database(db, path));
+    database->configure();
+    return database;
+}
+
+std::shared_ptr<Database> Database::create(const QString& path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || path.contains(QChar(0)) || info.fileName().isEmpty())
+        throw StoreError(ErrorKind::CannotOpen, QStringLiteral("no usable file name: %1").arg(path));
+    if (info.exists() || info.isSymLink())
+        throw StoreError(ErrorKind::FileExists, path);
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.isDir())
+        throw StoreError(ErrorKind::CannotOpen, QStringLiteral("no such folder: %1").arg(folder.filePath()));
+    if (!folder.isWritable() || !hasWriteBits(folder))
+        throw StoreError(ErrorKind::ReadOnly, QStringLiteral("folder cannot be written: %1").arg(folder.filePath()));
+
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    auto discard = [&] {
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral("-journal"));
+    };
+    if (rc != SQLITE_OK) {
+        const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
+        sqlite3_close_v2(db);
+        discard();
+        detail::throwSqlite(rc, message, path);
+    }
+    std::shared_ptr<Database> database(new Database(db, path));
+    try {
+        database->configure();
+        exec(db, QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId));
+        exec(db, QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+    } catch (...) {
+        database->close();
+        discard();
+        throw;
+    }
+    return database;
+}
+
+void Database::configure()
+{
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
+    // Reading the schema is what tells a database from other bytes.
+    exec(db_, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    // One self-contained file whenever no write is in progress, and a write
+    // reported done is on the disk.
+    try {
+        exec(db_, QStringLiteral("PRAGMA journal_mode=DELETE"));
+    } catch (const StoreError&) {
+        if (!isReadOnly())
+            throw;
+    }
+    exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
+    registerJetLike(db_);
+}
+
+void Database::close()
+{
+    for (Recordset* rs : recordsets_)
+        rs->databaseClosed();
+    recordsets_.clear();
+    if (db_) {
+        rollbackQuietly(db_);
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    transactionDepth_ = 0;
+}
+
+bool Database::isOpen() const
+{
+    return db_ != nullptr;
+}
+
+QString Database::path() const
+{
+    return path_;
+}
+
+bool Database::isReadOnly() const
+{
+    return db_ && sqlite3_db_readonly(db_, "main") == 1;
+}
+
+void Database::ensureOpen() const
+{
+    if (!db_)
+        throw StoreError(ErrorKind::Other, QStringLiteral("the database is closed"));
+}
+
+QStringList Database::tableNames() const
+{
+    ensureOpen();
+    Statement st(db_, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid"));
+    QStringList names;
+    while (st.step())
+        names << st.column(0).toString();
+    return names;
+}
+
+int Database::run(const QString& sql, const QVariantList& params, qint64* lastRowid)
+{
+    ensureOpen();
+    Statement st(db_, sql);
+    if (st.hasTrailingText())
+        throw StoreError(ErrorKind::Syntax, QStringLiteral("one statement at a time: %1").arg(sql));
+    st.bindAll(params);
+    // BEGIN IMMEDIATE takes the write lock up front, so two connections
+    // never each hold a read lock while waiting for the other to let go.
+    const bool own = sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(st.get());
+    if (own)
+        exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        const sqlite3_int64 before = sqlite3_total_changes64(db_);
+        bool returned = false;
+        while (st.step()) {
+            if (lastRowid && !returned)
+                *lastRowid = st.columnInt(0);
+            returned = true;
+        }
+        const int changed = int(sqlite3_total_changes64(db_) - before);
+        if (lastRowid && !returned)
+            *lastRowid = sqlite3_last_insert_rowid(db_);
+        st.finalize();
+        if (own)
+            exec(db_, QStringLiteral("COMMIT"));
+        return changed;
+    } catch (...) {
+        if (own)
+            rollbackQuietly(db_);
+        throw;
+    }
+}
+
+void Database::execute(const QString& sql, int options)
+{
+    Q_UNUSED(options); // every statement is all or nothing and throws on failure
+    ensureOpen();
+    const QString s = detail::withoutTerminator(sql).trimmed();
+    const QString verb = firstWord(s);
+    changes_ = 0;
+    if (verb == QLatin1String("select")) {
+        const auto parts = parseSelect(s);
+        if (parts && !parts->into.isEmpty()) {
+            exportText(s, parts->into);
+            return;
+        }
+    }
+    if (verb == QLatin1String("create") || verb == QLatin1String("alter"))
+        changes_ = run(rewriteJetDdl(s), {});
+    else
+        changes_ = run(s, {});
+}
+
+void Database::execute(const QString& sql, const QVariantList& params)
+{
+    ensureOpen();
+    const QString s = detail::withoutTerminator(sql).trimmed();
+    const QString verb = firstWord(s);
+    changes_ = 0;
+    changes_ = run(verb == QLatin1String("create") || verb == QLatin1String("alter") ? rewriteJetDdl(s) : s, params);
+}
+
+QVariant Database::scalar(const QString& sql, const QVariantList& params)
+{
+    ensureOpen();
+    Statement st(db_, detail::withoutTerminator(sql));
+    st.bindAll(params);
+    if (!st.step())
+        return {};
+    return st.column(0);
+}
+
+int Database::changes() const
+{
+    return changes_;
+}
+
+std::unique_ptr<Recordset> Database::openRecordset(const QString& source, RecordsetType type)
+{
+    ensureOpen();
+    return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), source, type));
+}
+
+void Database::transaction(const std::function<void()>& work)
+{
+    ensureOpen();
+    if (transactionDepth_ > 0 || !sqlite3_get_autocommit(db_)) {
+        ++transactionDepth_;
+        try {
+            work();
+        } catch (...) {
+            --transactionDepth_;
+            throw;
+        }
+        --transactionDepth_;
+        return;
+    }
+    exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    transactionDepth_ = 1;
+    try {
+        work();
+        transactionDepth_ = 0;
+        if (db_)
+            exec(db_, QStringLiteral("COMMIT"));
+    } catch (...) {
+        transactionDepth_ = 0;
+        rollbackQuietly(db_);
+        throw;
+    }
+}
+
+void Database::setTodayProvider(std::function<QDate()> provider)
+{
+    if (provider)
+        today_ = std::move(provider);
+    else
+        today_ = [] { return QDate::currentDate(); };
+}
+
+QDate Database::today() const
+{
+    return today_();
+}
+
+void Database::setBusyTimeout(int milliseconds)
+{
+    ensureOpen();
+    sqlite3_busy_timeout(db_, milliseconds);
+}
+
+void Database::exportText(const QString& sql, const QString& intoClause)
+{
+    const auto target = parseTextTarget(intoClause);
+    if (!target)
+        throw StoreError(ErrorKind::Syntax, QStringLiteral("not a text file target: %1").arg(intoClause));
+    const QDir folder(target->folder);
+    if (!folder.exists())
+        throw StoreError(ErrorKind::Io, QStringLiteral("no such folder: %1").arg(target->folder));
+    const QString file = folder.filePath(target->fileName);
+    if (QFileInfo::exists(file) || QFileInfo(file).isSymLink())
+        throw StoreError(ErrorKind::FileExists, file);
+
+    Statement st(db_, detail::withoutInto(sql));
+    const int n = st.columnCount();
+    std::vector<ColumnType> types;
+    QByteArray out("\xEF\xBB\xBF");
+    for (int i = 0; i < n; ++i) {
+        types.push_back(ColumnType::fromDeclared(QString::fromUtf8(sqlite3_column_decltype(st.get(), i))));
+        if (i)
+            out += ',';
+        out += headerField(QString::fromUtf8(sqlite3_column_name(st.get(), i)));
+    }
+    out += "\r\n";
+    while (st.step()) {
+        for (int i = 0; i < n; ++i) {
+            if (i)
+                out += ',';
+            out += csvField(st, i, types[size_t(i)]);
+        }
+        out += "\r\n";
+    }
+    st.finalize();
+
+    // Written aside and renamed at the end: a failure leaves no partial file.
+    QSaveFile save(file);
+    if (!save.open(QIODevice::WriteOnly)) {
+        const ErrorKind kind = QFileInfo(target->folder).isWritable() ? ErrorKind::Io : ErrorKind::ReadOnly;
+        throw StoreError(kind, QStringLiteral("%1: %2").arg(file, save.errorString()));
+    }
+    if (save.write(out) != out.size() || !save.commit())
+        throw StoreError(ErrorKind::Io, QStringLiteral("%1: %2").arg(file, save.errorString()));
+}
+
+} // namespace zumilo::store

@@ -1,0 +1,697 @@
+#include "recordset.h"
+
+#include "error.h"
+#include "jetsql.h"
+#include "sqltokens.h"
+#include "statement.h"
+
+#include <algorithm>
+#include <list>
+#include <sqlite3.h>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace zumilo::store {
+
+using detail::Statement;
+
+namespace {
+
+// Rows kept after reading: a screenful of a grid and then some.
+constexpr size_t CacheCapacity = 256;
+
+struct Row {
+    bool deleted = false;
+    std::vector<QVariant> values; // as stored
+};
+
+class RowCache {
+public:
+    const Row* find(qint64 key)
+    {
+        auto it = map_.find(key);
+        if (it == map_.end())
+            return nullptr;
+        order_.splice(order_.begin(), order_, it->second.second);
+        return &it->second.first;
+    }
+
+    const Row& insert(qint64 key, Row row)
+    {
+        forget(key);
+        if (map_.size() >= CacheCapacity) {
+            map_.erase(order_.back());
+            order_.pop_back();
+        }
+        order_.push_front(key);
+        auto [it, inserted] = map_.emplace(key, std::make_pair(std::move(row), order_.begin()));
+        Q_UNUSED(inserted);
+        return it->second.first;
+    }
+
+    void forget(qint64 key)
+    {
+        auto it = map_.find(key);
+        if (it == map_.end())
+            return;
+        order_.erase(it->second.second);
+        map_.erase(it);
+    }
+
+    void clear()
+    {
+        map_.clear();
+        order_.clear();
+    }
+
+private:
+    std::list<qint64> order_; // most recent first
+    std::unordered_map<qint64, std::pair<Row, std::list<qint64>::iterator>> map_;
+};
+
+QString firstWord(const QString& sql)
+{
+    const auto tokens = detail::tokenize(sql);
+    if (tokens.empty() || tokens.front().type != detail::TokenType::Word)
+        return {};
+    return detail::tokenText(sql, tokens.front()).toString().toLower();
+}
+
+[[noreturn]] void noCurrent()
+{
+    throw StoreError(ErrorKind::NoCurrentRecord, QStringLiteral("no current row"));
+}
+
+} // namespace
+
+struct Recordset::Impl {
+    Database* db = nullptr;
+    bool closed = false;
+    bool keyset = false;  // rowids with rows fetched on demand; else all rows read
+    bool readOnly = false;
+
+    QString table; // the base table, for writing
+    QString from;
+    QString where;
+    QString orderBy;
+    QString selectList;
+    QString readAllSql; // a materialized set's statement
+    QString keysetSql;
+    int keyColumn = 0;
+
+    std::vector<qint64> keys; // rowids, or row numbers of a materialized set
+    int pos = -1;             // -1 BOF, keys.size() EOF
+    bool gap = false;         // just deleted: between keys[pos - 1] and keys[pos]
+
+    QStringList names;
+    QHash<QString, int> byName; // case-folded names
+    std::vector<ColumnType> types;
+    std::vector<QString> baseColumns; // empty for computed fields
+
+    Statement fetch;
+    RowCache cache;
+    std::vector<Row> rows; // materialized
+
+    std::vector<QVariant> buffer;
+    std::vector<bool> changed;
+    qint64 editKey = 0;
+    std::optional<qint64> lastModified;
+
+    sqlite3* handle() const
+    {
+        if (closed || !db->isOpen())
+            throw StoreError(ErrorKind::Other, QStringLiteral("the database is closed"));
+        return db->handle();
+    }
+
+    int count() const { return int(keys.size()); }
+    bool onRow() const { return !gap && pos >= 0 && pos < count(); }
+
+    void addField(const QString& name, const char* declared, const QString& base)
+    {
+        const int index = int(names.size());
+        names << name;
+        if (!byName.contains(name.toCaseFolded()))
+            byName.insert(name.toCaseFolded(), index);
+        types.push_back(ColumnType::fromDeclared(QString::fromUtf8(declared)));
+        baseColumns.push_back(base);
+    }
+
+    bool openKeyset()
+    {
+        sqlite3* h = handle();
+        try {
+            fetch = Statement(h, QStringLiteral("SELECT ") + selectList + QStringLiteral(" FROM ") + from
+                                     + QStringLiteral(" WHERE rowid = ?"));
+        } catch (const StoreError& e) {
+            if (e.kind() == ErrorKind::Busy)
+                throw;
+            return false; // a view, or a table without rowids
+        }
+        const QString rest = QStringLiteral(" FROM ") + from
+                             + (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where)
+                             + (orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + orderBy);
+        keysetSql = QStringLiteral("SELECT rowid") + rest;
+        keyColumn = 0;
+        try {
+            Statement probe(h, keysetSql);
+        } catch (const StoreError& e) {
+            if (e.kind() == ErrorKind::Busy)
+                throw;
+            // ORDER BY or WHERE naming a field of the list by its alias.
+            // rowid goes last so that ORDER BY 2 still counts list fields.
+            keysetSql = QStringLiteral("SELECT ") + selectList + QStringLiteral(", rowid") + rest;
+            try {
+                Statement probe(h, keysetSql);
+                keyColumn = probe.columnCount() - 1;
+            } catch (const StoreError& e2) {
+                if (e2.kind() == ErrorKind::Busy)
+                    throw;
+                fetch.finalize();
+                return false;
+            }
+        }
+        if (!readKeys()) {
+            fetch.finalize();
+            return false;
+        }
+
+        sqlite3_stmt* s = fetch.get();
+        for (int i = 0; i < sqlite3_column_count(s); ++i) {
+            const char* origin = sqlite3_column_origin_name(s, i);
+            const char* originTable = sqlite3_column_table_name(s, i);
+            QString base;
+            if (origin && originTable
+                && QString::fromUtf8(originTable).compare(table, Qt::CaseInsensitive) == 0)
+                base = QString::fromUtf8(origin);
+            addField(QString::fromUtf8(sqlite3_column_name(s, i)), sqlite3_column_decltype(s, i), base);
+        }
+        keyset = true;
+        return true;
+    }
+
+    bool readKeys()
+    {
+        Statement st(handle(), keysetSql);
+        std::vector<qint64> fresh;
+        while (st.step()) {
+            if (sqlite3_column_type(st.get(), keyColumn) == SQLITE_NULL)
+                return false; // no real rowids behind this source
+            fresh.push_back(st.columnInt(keyColumn));
+        }
+        keys = std::move(fresh);
+        return true;
+    }
+
+    void readAll(bool withFields)
+    {
+        Statement st(handle(), readAllSql);
+        const int n = st.columnCount();
+        if (withFields) {
+            for (int i = 0; i < n; ++i)
+                addField(QString::fromUtf8(sqlite3_column_name(st.get(), i)), sqlite3_column_decltype(st.get(), i),
+                         QString());
+        }
+        std::vector<Row> fresh;
+        while (st.step()) {
+            Row row;
+            row.values.reserve(size_t(n));
+            for (int i = 0; i < n; ++i)
+                row.values.push_back(st.column(i));
+            fresh.push_back(std::move(row));
+        }
+        rows = std::move(fresh);
+        keys.resize(rows.size());
+        for (size_t i = 0; i < keys.size(); ++i)
+            keys[i] = qint64(i);
+    }
+
+    const Row& row(qint64 key)
+    {
+        if (!keyset) {
+            static const Row gone{true, {}};
+            return key >= 0 && size_t(key) < rows.size() ? rows[size_t(key)] : gone;
+        }
+        handle();
+        if (const Row* cached = cache.find(key))
+            return *cached;
+        Row r;
+        sqlite3_bind_int64(fetch.get(), 1, key);
+        try {
+            if (fetch.step()) {
+                const int n = fetch.columnCount();
+                r.values.reserve(size_t(n));
+                for (int i = 0; i < n; ++i)
+                    r.values.push_back(fetch.column(i));
+            } else {
+                r.deleted = true; // by another window or connection
+            }
+        } catch (...) {
+            fetch.reset();
+            throw;
+        }
+        fetch.reset();
+        return cache.insert(key, std::move(r));
+    }
+
+    const Row& currentRow()
+    {
+        handle();
+        if (!onRow())
+            noCurrent();
+        const Row& r = row(keys[size_t(pos)]);
+        if (r.deleted)
+            throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(keys[size_t(pos)]));
+        return r;
+    }
+
+    int checkedIndex(int index) const
+    {
+        if (index < 0 || index >= names.size())
+            throw StoreError(ErrorKind::UnknownField, QStringLiteral("field %1").arg(index));
+        return index;
+    }
+
+    int checkedIndex(const QString& name) const
+    {
+        QString key = name.trimmed();
+        if (key.startsWith(QLatin1Char('[')) && key.endsWith(QLatin1Char(']')))
+            key = key.mid(1, key.size() - 2);
+        const auto it = byName.constFind(key.toCaseFolded());
+        if (it == byName.constEnd())
+            throw StoreError(ErrorKind::UnknownField, name, name);
+        return it.value();
+    }
+};
+
+Recordset::Recordset(std::shared_ptr<Database> db, QString source, RecordsetType type)
+    : d_(std::make_unique<Impl>()), db_(std::move(db)), source_(std::move(source))
+{
+    Impl& d = *d_;
+    d.db = db_.get();
+    const QString s = detail::withoutTerminator(source_).trimmed();
+    bool simple = false;
+    if (firstWord(s) == QLatin1String("select")) {
+        const auto parts = parseSelect(s);
+        if (!parts || !parts->into.isEmpty())
+            throw StoreError(ErrorKind::Syntax, s);
+        d.table = singleTableName(parts->from);
+        d.from = parts->from;
+        d.where = parts->where;
+        d.orderBy = parts->orderBy;
+        d.selectList = parts->selectList;
+        simple = !d.table.isEmpty() && !parts->distinct && parts->groupBy.isEmpty() && parts->having.isEmpty()
+                 && !parts->compound && !parts->hasAggregate;
+        d.readAllSql = s;
+    } else {
+        const auto tokens = detail::tokenize(s);
+        d.table = tokens.size() == 1 ? detail::identifierName(s, tokens.front()) : s;
+        d.from = detail::quoteIdentifier(d.table);
+        d.selectList = QStringLiteral("*");
+        d.readAllSql = QStringLiteral("SELECT * FROM ") + d.from;
+        simple = true;
+    }
+    d.readOnly = type == RecordsetType::Snapshot;
+    if (!simple || !d.openKeyset()) {
+        d.readOnly = true;
+        d.readAll(true);
+    }
+    d.pos = d.keys.empty() ? -1 : 0;
+    db_->recordsets_.push_back(this);
+}
+
+Recordset::~Recordset()
+{
+    if (db_) {
+        auto& list = db_->recordsets_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+}
+
+void Recordset::databaseClosed()
+{
+    d_->closed = true;
+    d_->fetch.finalize();
+    d_->cache.clear();
+    editMode_ = EditMode::None;
+}
+
+// --- position -----------------------------------------------------------------
+
+bool Recordset::isBOF() const
+{
+    return d_->keys.empty() || (!d_->gap && d_->pos < 0);
+}
+
+bool Recordset::isEOF() const
+{
+    return d_->keys.empty() || (!d_->gap && d_->pos >= d_->count());
+}
+
+bool Recordset::hasCurrent() const
+{
+    if (d_->closed || !d_->onRow())
+        return false;
+    try {
+        return !d_->row(d_->keys[size_t(d_->pos)]).deleted;
+    } catch (const StoreError&) {
+        return true; // the row is there as far as anyone knows
+    }
+}
+
+void Recordset::moveTo(int position)
+{
+    // As with DAO, moving away gives up a pending edit.
+    if (editMode_ != EditMode::None)
+        cancelUpdate();
+    Impl& d = *d_;
+    d.gap = false;
+    d.pos = std::clamp(position, -1, d.count());
+    // The row that becomes current is read afresh, not from the cache.
+    if (d.onRow() && d.keyset)
+        d.cache.forget(d.keys[size_t(d.pos)]);
+}
+
+void Recordset::moveFirst()
+{
+    moveTo(d_->keys.empty() ? -1 : 0);
+}
+
+void Recordset::moveLast()
+{
+    moveTo(d_->count() - 1);
+}
+
+void Recordset::moveNext()
+{
+    if (d_->gap)
+        moveTo(d_->pos);
+    else if (d_->pos < d_->count())
+        moveTo(d_->pos + 1);
+}
+
+void Recordset::movePrevious()
+{
+    if (d_->gap || d_->pos >= 0)
+        moveTo(d_->pos - 1);
+}
+
+int Recordset::recordCount() const
+{
+    return d_->count();
+}
+
+int Recordset::absolutePosition() const
+{
+    return d_->onRow() ? d_->pos : -1;
+}
+
+void Recordset::setAbsolutePosition(int position)
+{
+    moveTo(position);
+}
+
+bool Recordset::findFirst(const QString& criterion)
+{
+    Impl& d = *d_;
+    sqlite3* h = d.handle();
+    if (!d.keyset)
+        throw StoreError(ErrorKind::Other, QStringLiteral("find needs a recordset over one table"));
+    Statement st(h, QStringLiteral("SELECT rowid FROM ") + d.from + QStringLiteral(" WHERE (") + criterion
+                        + QStringLiteral(")"));
+    std::unordered_set<qint64> hits;
+    while (st.step())
+        hits.insert(st.columnInt(0));
+    if (!hits.empty()) {
+        for (size_t i = 0; i < d.keys.size(); ++i) {
+            if (hits.count(d.keys[i])) {
+                moveTo(int(i));
+                noMatch_ = false;
+                return true;
+            }
+        }
+    }
+    noMatch_ = true;
+    return false;
+}
+
+Bookmark Recordset::bookmark() const
+{
+    if (!d_->onRow())
+        noCurrent();
+    return d_->keys[size_t(d_->pos)];
+}
+
+void Recordset::setBookmark(Bookmark bookmark)
+{
+    Impl& d = *d_;
+    d.handle();
+    const auto it = std::find(d.keys.begin(), d.keys.end(), bookmark);
+    if (it == d.keys.end())
+        throw StoreError(ErrorKind::RowDeleted, QStringLiteral("no row %1 here").arg(bookmark));
+    if (d.keyset)
+        d.cache.forget(bookmark);
+    if (d.row(bookmark).deleted)
+        throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(bookmark));
+    moveTo(int(it - d.keys.begin()));
+}
+
+Bookmark Recordset::lastModified() const
+{
+    if (!d_->lastModified)
+        noCurrent();
+    return *d_->lastModified;
+}
+
+// --- fields ---------------------------------------------------------------------
+
+int Recordset::fieldCount() const
+{
+    return int(d_->names.size());
+}
+
+QString Recordset::fieldName(int index) const
+{
+    return d_->names.at(d_->checkedIndex(index));
+}
+
+int Recordset::fieldIndex(const QString& name) const
+{
+    try {
+        return d_->checkedIndex(name);
+    } catch (const StoreError&) {
+        return -1;
+    }
+}
+
+ColumnType Recordset::fieldType(int index) const
+{
+    return d_->types[size_t(d_->checkedIndex(index))];
+}
+
+QVariant Recordset::value(const QString& name) const
+{
+    return value(d_->checkedIndex(name));
+}
+
+QVariant Recordset::value(int index) const
+{
+    Impl& d = *d_;
+    const size_t i = size_t(d.checkedIndex(index));
+    if (editMode_ != EditMode::None)
+        return fromStorage(d.types[i], d.buffer[i]);
+    return fromStorage(d.types[i], d.currentRow().values.at(i));
+}
+
+QString Recordset::text(const QString& name) const
+{
+    return displayText(value(name));
+}
+
+QVariant Recordset::valueAt(int row, int index) const
+{
+    Impl& d = *d_;
+    const size_t i = size_t(d.checkedIndex(index));
+    if (row < 0 || row >= d.count())
+        return {};
+    const Row& r = d.row(d.keys[size_t(row)]);
+    if (r.deleted || i >= r.values.size())
+        return {};
+    return fromStorage(d.types[i], r.values[i]);
+}
+
+QString Recordset::textAt(int row, int index) const
+{
+    return displayText(valueAt(row, index));
+}
+
+bool Recordset::isRowDeleted(int row) const
+{
+    Impl& d = *d_;
+    if (row < 0 || row >= d.count())
+        return true;
+    return d.row(d.keys[size_t(row)]).deleted;
+}
+
+// --- editing --------------------------------------------------------------------
+
+bool Recordset::isUpdatable() const
+{
+    return d_->keyset && !d_->readOnly && !d_->closed;
+}
+
+void Recordset::addNew()
+{
+    Impl& d = *d_;
+    d.handle();
+    if (!isUpdatable())
+        throw StoreError(ErrorKind::NotUpdatable, source_);
+    d.buffer.assign(d.names.size(), QVariant());
+    d.changed.assign(d.names.size(), false);
+    editMode_ = EditMode::AddNew;
+}
+
+void Recordset::edit()
+{
+    Impl& d = *d_;
+    d.handle();
+    if (!isUpdatable())
+        throw StoreError(ErrorKind::NotUpdatable, source_);
+    if (!d.onRow())
+        noCurrent();
+    // Start from what is stored now, not from what this window last saw.
+    d.cache.forget(d.keys[size_t(d.pos)]);
+    const Row& r = d.currentRow();
+    d.buffer = r.values;
+    d.changed.assign(d.names.size(), false);
+    d.editKey = d.keys[size_t(d.pos)];
+    editMode_ = EditMode::Edit;
+}
+
+void Recordset::setValue(const QString& name, const QVariant& value)
+{
+    Impl& d = *d_;
+    d.handle();
+    if (editMode_ == EditMode::None)
+        throw StoreError(ErrorKind::Other, QStringLiteral("no edit or new row pending"), name);
+    const size_t i = size_t(d.checkedIndex(name));
+    if (d.baseColumns[i].isEmpty())
+        throw StoreError(ErrorKind::NotUpdatable, QStringLiteral("computed field"), d.names.at(qsizetype(i)));
+    // Converted now, so that a bad value fails here and not at update().
+    QVariant stored = toStorage(d.types[i], value, d.names.at(qsizetype(i)), d.db->today());
+    d.buffer[i] = std::move(stored);
+    d.changed[i] = true;
+}
+
+void Recordset::setText(const QString& name, const QString& text)
+{
+    setValue(name, valueFromText(text));
+}
+
+void Recordset::update()
+{
+    Impl& d = *d_;
+    d.handle();
+    if (editMode_ == EditMode::None)
+        throw StoreError(ErrorKind::Other, QStringLiteral("no edit or new row pending"));
+
+    // One assignment per column, the field set last winning.
+    QStringList columns;
+    QVariantList values;
+    for (size_t i = 0; i < d.changed.size(); ++i) {
+        if (!d.changed[i])
+            continue;
+        const QString column = d.baseColumns[i];
+        const qsizetype at = columns.indexOf(column, 0);
+        if (at >= 0) {
+            values[at] = d.buffer[i];
+        } else {
+            columns << column;
+            values << d.buffer[i];
+        }
+    }
+    const QString table = detail::quoteIdentifier(d.table);
+
+    if (editMode_ == EditMode::Edit) {
+        if (!columns.isEmpty()) {
+            QStringList sets;
+            for (const QString& c : columns)
+                sets << detail::quoteIdentifier(c) + QStringLiteral(" = ?");
+            values << d.editKey;
+            qint64 newKey = d.editKey;
+            // The key may change with the field behind the rowid (id of T_idea).
+            const int n = d.db->run(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
+                                        + QStringLiteral(" WHERE rowid = ? RETURNING rowid"),
+                                    values, &newKey);
+            if (n == 0)
+                throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(d.editKey));
+            d.cache.forget(d.editKey);
+            if (newKey != d.editKey)
+                std::replace(d.keys.begin(), d.keys.end(), d.editKey, newKey);
+            d.editKey = newKey;
+        }
+        d.lastModified = d.editKey;
+    } else {
+        QString sql;
+        if (columns.isEmpty()) {
+            sql = QStringLiteral("INSERT INTO ") + table + QStringLiteral(" DEFAULT VALUES");
+        } else {
+            QStringList quoted;
+            for (const QString& c : columns)
+                quoted << detail::quoteIdentifier(c);
+            sql = QStringLiteral("INSERT INTO ") + table + QLatin1Char('(') + quoted.join(QLatin1Char(',')) + QStringLiteral(") VALUES(")
+                  + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) + QLatin1Char(')');
+        }
+        qint64 rowid = 0;
+        d.db->run(sql, values, &rowid);
+        const bool atEnd = !d.gap && d.pos >= d.count();
+        d.keys.push_back(rowid);
+        if (atEnd)
+            d.pos = d.count();
+        d.lastModified = rowid;
+    }
+    editMode_ = EditMode::None;
+    d.buffer.clear();
+    d.changed.clear();
+}
+
+void Recordset::cancelUpdate()
+{
+    editMode_ = EditMode::None;
+    d_->buffer.clear();
+    d_->changed.clear();
+}
+
+void Recordset::deleteCurrent()
+{
+    Impl& d = *d_;
+    d.handle();
+    if (!isUpdatable())
+        throw StoreError(ErrorKind::NotUpdatable, source_);
+    if (!d.onRow())
+        noCurrent();
+    cancelUpdate();
+    const qint64 key = d.keys[size_t(d.pos)];
+    // A row another window deleted first is just as gone.
+    d.db->run(QStringLiteral("DELETE FROM ") + detail::quoteIdentifier(d.table) + QStringLiteral(" WHERE rowid = ?"),
+              {key});
+    d.cache.forget(key);
+    d.keys.erase(d.keys.begin() + d.pos);
+    d.gap = true;
+}
+
+void Recordset::requery()
+{
+    Impl& d = *d_;
+    d.handle();
+    cancelUpdate();
+    d.cache.clear();
+    if (d.keyset)
+        d.readKeys();
+    else
+        d.readAll(false);
+    d.gap = false;
+    d.pos = d.keys.empty() ? -1 : 0;
+}
+
+} // namespace zumilo::store

@@ -1,0 +1,188 @@
+#include "statement.h"
+
+#include "database.h"
+#include "datetext.h"
+#include "error.h"
+
+#include <QDateTime>
+#include <sqlite3.h>
+
+namespace zumilo::store::detail {
+
+Statement::Statement(sqlite3* db, const QString& sql) : db_(db)
+{
+    if (!db)
+        throw StoreError(ErrorKind::Other, QStringLiteral("the database is closed"));
+    const QByteArray utf8 = sql.toUtf8();
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt_, &tail);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        throwSqliteError(db, rc, sql);
+    }
+    if (!stmt_)
+        throw StoreError(ErrorKind::Syntax, QStringLiteral("empty statement"));
+    for (const char* p = tail; p && *p; ++p) {
+        if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') {
+            trailing_ = true;
+            break;
+        }
+    }
+}
+
+Statement::~Statement()
+{
+    finalize();
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : db_(other.db_), stmt_(other.stmt_), trailing_(other.trailing_)
+{
+    other.stmt_ = nullptr;
+}
+
+Statement& Statement::operator=(Statement&& other) noexcept
+{
+    if (this != &other) {
+        finalize();
+        db_ = other.db_;
+        stmt_ = other.stmt_;
+        trailing_ = other.trailing_;
+        other.stmt_ = nullptr;
+    }
+    return *this;
+}
+
+void Statement::finalize()
+{
+    if (stmt_)
+        sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+}
+
+QVariant storageValue(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return QVariant(qint64(value.toBool() ? -1 : 0));
+    case QMetaType::QDate:
+        return QVariant(toStorageText({value.toDate(), std::nullopt}));
+    case QMetaType::QDateTime: {
+        const QDateTime dt = value.toDateTime();
+        const QTime t = dt.time();
+        return QVariant(toStorageText({dt.date(), QTime(t.hour(), t.minute(), t.second())}));
+    }
+    default:
+        return value;
+    }
+}
+
+void Statement::bind(int index, const QVariant& raw)
+{
+    const QVariant value = storageValue(raw);
+    int rc = SQLITE_OK;
+    if (!value.isValid() || value.isNull()) {
+        rc = sqlite3_bind_null(stmt_, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            rc = sqlite3_bind_int64(stmt_, index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            rc = sqlite3_bind_double(stmt_, index, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            rc = sqlite3_bind_blob64(stmt_, index, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QByteArray text = value.toString().toUtf8();
+            rc = sqlite3_bind_text64(stmt_, index, text.constData(), sqlite3_uint64(text.size()), SQLITE_TRANSIENT,
+                                     SQLITE_UTF8);
+            break;
+        }
+        }
+    }
+    if (rc != SQLITE_OK)
+        throwSqliteError(db_, rc, QStringLiteral("bind"));
+}
+
+void Statement::bindAll(const QVariantList& values)
+{
+    const int expected = sqlite3_bind_parameter_count(stmt_);
+    if (values.size() != expected)
+        throw StoreError(ErrorKind::Other,
+                         QStringLiteral("%1 values for %2 parameters").arg(values.size()).arg(expected));
+    for (int i = 0; i < values.size(); ++i)
+        bind(i + 1, values.at(i));
+}
+
+bool Statement::step()
+{
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    // The message belongs to the statement until it is reset.
+    const int code = sqlite3_extended_errcode(db_);
+    const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+    const QString sql = QString::fromUtf8(sqlite3_sql(stmt_));
+    sqlite3_reset(stmt_);
+    throwSqlite(code ? code : rc, message, sql);
+}
+
+void Statement::reset()
+{
+    if (stmt_) {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+}
+
+int Statement::columnCount() const
+{
+    return sqlite3_column_count(stmt_);
+}
+
+QVariant Statement::column(int index) const
+{
+    switch (sqlite3_column_type(stmt_, index)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(stmt_, index)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt_, index));
+    case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+        return QVariant(QString::fromUtf8(text, sqlite3_column_bytes(stmt_, index)));
+    }
+    case SQLITE_BLOB: {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
+        return QVariant(QByteArray(data, sqlite3_column_bytes(stmt_, index)));
+    }
+    default:
+        return {};
+    }
+}
+
+qint64 Statement::columnInt(int index) const
+{
+    return sqlite3_column_int64(stmt_, index);
+}
+
+} // namespace zumilo::store::detail
