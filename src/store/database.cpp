@@ -45,7 +45,7 @@ QByteArray fileName(const QString& path)
 bool hasWriteBits(const QFileInfo& info)
 {
     return info.permissions()
-           & (QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+           & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
 }
 
 QString firstWord(const QString& sql)

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "store/database.h"
+#include "store/error.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace zumilo::store::test {
+
+// The three tables of a notes file, as the program creates them.
+inline void createNoteTables(Database& db)
+{
+    db.execute(QStringLiteral(
+        "CREATE TABLE T_idea(id counter constraint pkey primary key,title text(250),naiyo longtext,bunID long,"
+        "bunrui text(250),sinkiDate DateTime,kousinDate DateTime,kousinTime text(50),kanryoCK yesno,"
+        "kanryoDate DateTime,jyuyoCK yesno,oyaID long,kijituDate DateTime,kijituTime text(50),yusen text(50),"
+        "naiyoOLE LONGBINARY,fileMEI text(250));"));
+    db.execute(QStringLiteral("CREATE TABLE T_bunrui(bunID long constraint pkey primary key,bunrui text(250),oyabunID long);"));
+    db.execute(QStringLiteral("CREATE TABLE T_option(ID text(50) constraint pkey primary key,naiyo text(250),[memo] text(250));"));
+}
+
+// A notes file in a temporary folder; notes numbered 1..n titled "note 001"...
+struct NotesFile {
+    QTemporaryDir dir;
+    QString path;
+    std::shared_ptr<Database> db;
+
+    explicit NotesFile(int notes = 0)
+    {
+        path = dir.filePath(QStringLiteral("notes.zmd"));
+        db = Database::create(path);
+        db->setTodayProvider([] { return QDate(2026, 12, 6); });
+        createNoteTables(*db);
+        db->transaction([&] {
+            for (int i = 1; i <= notes; ++i)
+                db->execute(QStringLiteral("INSERT INTO T_idea(title,naiyo,bunID,jyuyoCK) VALUES(?,?,?,0)"),
+                            {QStringLiteral("note %1").arg(i, 3, 10, QLatin1Char('0')),
+                             QStringLiteral("body %1").arg(i), i % 3});
+        });
+    }
+
+    std::shared_ptr<Database> openAgain() const
+    {
+        auto other = Database::open(path);
+        other->setTodayProvider([] { return QDate(2026, 12, 6); });
+        return other;
+    }
+};
+
+} // namespace zumilo::store::test
+
+// QVERIFY_THROWS_EXCEPTION does not look at the kind.
+#define STORE_THROWS(expression, expectedKind)                                                       \
+    do {                                                                                             \
+        try {                                                                                        \
+            expression;                                                                              \
+            QFAIL("no StoreError from " #expression);                                                \
+        } catch (const zumilo::store::StoreError& e_) {                                              \
+            if (e_.kind() != (expectedKind))                                                         \
+                QFAIL(qPrintable(QStringLiteral("wrong kind %1: %2").arg(int(e_.kind())).arg(e_.detail()))); \
+        }                                                                                            \
+    } while (false)

@@ -1,0 +1,305 @@
+#include "storefixture.h"
+
+#include "store/recordset.h"
+
+#include <QFile>
+#include <QProcess>
+
+using namespace zumilo::store;
+using zumilo::store::test::NotesFile;
+
+namespace {
+
+QString write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestDatabase : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openFailures_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes"); // written unless the name is a folder
+        QTest::addColumn<int>("kind");
+        QTest::newRow("missing") << "none.zmd" << QByteArray() << int(ErrorKind::FileNotFound);
+        QTest::newRow("empty") << "empty.zmd" << QByteArray("") << int(ErrorKind::NotADatabase);
+        QTest::newRow("few bytes") << "few.zmd" << QByteArray("SQL") << int(ErrorKind::NotADatabase);
+        QByteArray random(8192, '\0');
+        for (int i = 0; i < random.size(); ++i)
+            random[i] = char((i * 7919 + 13) % 251);
+        QTest::newRow("random bytes") << "random.zmd" << random << int(ErrorKind::NotADatabase);
+        QTest::newRow("text file") << "notes.zmd" << QByteArray("メモ\r\n買い物\r\n").repeated(200)
+                                   << int(ErrorKind::NotADatabase);
+        QTest::newRow("folder") << "folder.zmd/" << QByteArray() << int(ErrorKind::CannotOpen);
+    }
+    void openFailures()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, kind);
+        QTemporaryDir dir;
+        QString path = dir.filePath(name);
+        if (name.endsWith(QLatin1Char('/')))
+            QVERIFY(QDir(dir.path()).mkdir(name));
+        else if (!bytes.isNull())
+            path = write(dir, name, bytes);
+        try {
+            Database::open(path);
+            QFAIL("opened");
+        } catch (const StoreError& e) {
+            QCOMPARE(int(e.kind()), kind);
+            QVERIFY(!e.message().isEmpty());
+        }
+        if (bytes.isEmpty() && !bytes.isNull())
+            QCOMPARE(QFileInfo(path).size(), 0); // nothing was written into it
+    }
+
+    void createAndIdentity()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("新規.zmd"));
+        Database::create(path)->close();
+        auto db = Database::open(path);
+        QCOMPARE(db->scalar(QStringLiteral("PRAGMA application_id")).toInt(), Database::ApplicationId);
+        QCOMPARE(db->scalar(QStringLiteral("PRAGMA user_version")).toInt(), Database::SchemaVersion);
+        QCOMPARE(db->scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
+        QCOMPARE(db->scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 2); // FULL
+        QVERIFY(!db->isReadOnly());
+        STORE_THROWS(Database::create(path), ErrorKind::FileExists);
+    }
+
+    void createFailuresLeaveNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("missing folder") << "no/such/folder/a.zmd";
+        QTest::newRow("name too long") << QString(300, QLatin1Char('a')) + QStringLiteral(".zmd");
+    }
+    void createFailuresLeaveNothing()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        STORE_THROWS(Database::create(dir.filePath(name)), ErrorKind::CannotOpen);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    }
+
+    void foreignSqliteFileOpens()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("other.db"));
+        Database::create(path)->execute(QStringLiteral("create table things(a, b)"));
+        auto db = Database::open(path);
+        QCOMPARE(db->tableNames(), QStringList{QStringLiteral("things")});
+    }
+
+    void counterNumbering()
+    {
+        NotesFile f;
+        QCOMPARE(f.db->tableNames(), (QStringList{"T_idea", "T_bunrui", "T_option"}));
+        f.db->execute(QStringLiteral("INSERT INTO T_idea(id,naiyo)  VALUES(1,' ')"));
+        f.db->execute(QStringLiteral("INSERT INTO T_idea(title) VALUES('a')"));
+        f.db->execute(QStringLiteral("INSERT INTO T_idea(id,title) VALUES(10,'b')"));
+        f.db->execute(QStringLiteral("INSERT INTO T_idea(title) VALUES('c')"));
+        QCOMPARE(f.db->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea")).toInt(), 11);
+        QCOMPARE(f.db->scalar(QStringLiteral("select id from T_idea where title='a'")).toInt(), 2);
+        STORE_THROWS(f.db->execute(QStringLiteral("INSERT INTO T_idea(id) VALUES(10)")), ErrorKind::Constraint);
+        f.db->execute(QStringLiteral("update T_idea  set bunrui='x'  where id=10 ;"));
+        QCOMPARE(f.db->changes(), 1);
+    }
+
+    // Comparisons the program's statements rely on.
+    void dialect_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<int>("count");
+        QTest::newRow("date against number") << "kijitudate >= 1" << 2;
+        QTest::newRow("date range") << "kijituDate >= '2026-12-01' and kijituDate < '2026-12-07'" << 1;
+        QTest::newRow("yes") << "jyuyoCK= -1" << 1;
+        QTest::newRow("no") << "jyuyoCK= 0" << 2;
+        QTest::newRow("brackets and case") << "[T_idea].[JYUYOck] = -1" << 1;
+        QTest::newRow("like") << "TITLE like '*ＭＥＭＯ*'" << 2;
+        QTest::newRow("null date") << "kijituDate is null" << 1;
+    }
+    void dialect()
+    {
+        QFETCH(QString, where);
+        QFETCH(int, count);
+        NotesFile f;
+        f.db->execute(QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('memo 1','2026-12-06',-1)"));
+        f.db->execute(QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('Memo 2','2027-01-01 09:05:00',0)"));
+        f.db->execute(QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('other',null,0)"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) as n from [T_idea] where ") + where).toInt(), count);
+    }
+
+    void parameters()
+    {
+        NotesFile f;
+        f.db->execute(QStringLiteral("insert into T_idea(id,title,bunID,kijituDate,jyuyoCK,naiyoOLE,naiyo) values(?,?,?,?,?,?,?)"),
+                      {7, QStringLiteral("it's"), qint64(1) << 40, QDate(2026, 12, 6), true,
+                       QByteArray("\0\1", 2), QVariant()});
+        QCOMPARE(f.db->scalar(QStringLiteral("select title from T_idea where id=?"), {7}).toString(), QStringLiteral("it's"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select bunID from T_idea")).toLongLong(), qint64(1) << 40);
+        QCOMPARE(f.db->scalar(QStringLiteral("select kijituDate from T_idea")).toString(), QStringLiteral("2026-12-06"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select jyuyoCK from T_idea")).toInt(), -1);
+        QCOMPARE(f.db->scalar(QStringLiteral("select naiyoOLE from T_idea")).toByteArray(), QByteArray("\0\1", 2));
+        QVERIFY(f.db->scalar(QStringLiteral("select naiyo from T_idea")).isNull());
+        QVERIFY(f.db->scalar(QStringLiteral("select title from T_idea where id=8")).isNull());
+    }
+
+    void failingStatementsChangeNothing_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("duplicate half way") << "insert into T_bunrui(bunID,bunrui) select bunID+1, 'x' from T_bunrui"
+                                            << int(ErrorKind::Constraint);
+        QTest::newRow("syntax") << "updat T_bunrui set bunrui='x'" << int(ErrorKind::Syntax);
+        QTest::newRow("two statements") << "delete from T_bunrui; delete from T_idea" << int(ErrorKind::Syntax);
+        QTest::newRow("no such table") << "delete from T_nothing" << int(ErrorKind::Other);
+    }
+    void failingStatementsChangeNothing()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, kind);
+        NotesFile f;
+        for (int id : {1, 3, 4})
+            f.db->execute(QStringLiteral("insert into T_bunrui(bunID,bunrui) values(?, 'b')"), QVariantList{id});
+        STORE_THROWS(f.db->execute(sql, FailOnError), ErrorKind(kind));
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_bunrui")).toInt(), 3);
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_bunrui where bunrui='x'")).toInt(), 0);
+    }
+
+    void transactions()
+    {
+        NotesFile f;
+        auto count = [&] { return f.db->scalar(QStringLiteral("select count(*) from T_option")).toInt(); };
+        try {
+            f.db->transaction([&] {
+                f.db->execute(QStringLiteral("insert into T_option(ID) values('a')"));
+                f.db->transaction([&] { f.db->execute(QStringLiteral("insert into T_option(ID) values('b')")); });
+                f.db->execute(QStringLiteral("insert into T_option(ID) values('a')"));
+            });
+            QFAIL("duplicate accepted");
+        } catch (const StoreError& e) {
+            QCOMPARE(e.kind(), ErrorKind::Constraint);
+        }
+        QCOMPARE(count(), 0);
+        f.db->transaction([&] {
+            f.db->transaction([&] { f.db->execute(QStringLiteral("insert into T_option(ID) values('a')")); });
+            f.db->execute(QStringLiteral("insert into T_option(ID) values('b')"));
+        });
+        QCOMPARE(count(), 2);
+    }
+
+    // Each window has its own connection; none may lock out another.
+    void twoConnections()
+    {
+        NotesFile f(3);
+        auto other = f.openAgain();
+        auto list = f.db->openRecordset(QStringLiteral("select * from T_idea order by id"));
+        list->moveLast();
+        QCOMPARE(list->value(QStringLiteral("title")).toString(), QStringLiteral("note 003"));
+        other->execute(QStringLiteral("update T_idea set title='changed' where id=3"));
+        other->execute(QStringLiteral("insert into T_idea(title) values('new')"));
+        f.db->execute(QStringLiteral("insert into T_idea(title) values('mine')"));
+        QCOMPARE(other->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 5);
+        list->requery();
+        QCOMPARE(list->recordCount(), 5);
+        list->setAbsolutePosition(2);
+        QCOMPARE(list->value(QStringLiteral("title")).toString(), QStringLiteral("changed"));
+    }
+
+    void readOnlyFile()
+    {
+        NotesFile f(1);
+        f.db->close();
+        QVERIFY(QFile::setPermissions(f.path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        auto db = Database::open(f.path);
+        QVERIFY(db->isReadOnly());
+        QCOMPARE(db->scalar(QStringLiteral("select title from T_idea")).toString(), QStringLiteral("note 001"));
+        STORE_THROWS(db->execute(QStringLiteral("delete from T_idea")), ErrorKind::ReadOnly);
+        STORE_THROWS(db->transaction([&] { db->execute(QStringLiteral("delete from T_idea")); }), ErrorKind::ReadOnly);
+        QCOMPARE(db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 1);
+    }
+
+    void writesLeaveOneFile()
+    {
+        NotesFile f;
+        f.db->execute(QStringLiteral("insert into T_option(ID,naiyo) values('k','v')"));
+        QVERIFY(!QFile::exists(f.path + QStringLiteral("-journal")));
+        QVERIFY(!QFile::exists(f.path + QStringLiteral("-wal")));
+        f.db->close();
+        QVERIFY(!f.db->isOpen());
+        STORE_THROWS(f.db->scalar(QStringLiteral("select 1")), ErrorKind::Other);
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("notes.zmd")});
+        QCOMPARE(Database::open(f.path)->scalar(QStringLiteral("select naiyo from T_option")).toString(), QStringLiteral("v"));
+    }
+
+    void textExport()
+    {
+        NotesFile f;
+        f.db->execute(QStringLiteral("insert into T_idea(id,title,kijituDate,jyuyoCK,bunID) values(1,'say \"hi\", ok','2026-12-06',-1,5)"));
+        f.db->execute(QStringLiteral("insert into T_idea(id,title,kijituDate,jyuyoCK,bunID) values(2,?,'2026-12-07 09:05:00',0,null)"),
+                      {QStringLiteral("一行目\r\n二行目")});
+        f.db->execute(QStringLiteral("insert into T_idea(id,title,jyuyoCK) values(3,null,0)"));
+        QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("x y")));
+        const QString folder = f.dir.filePath(QStringLiteral("x y"));
+        const QString sql = QStringLiteral("SELECT id, title, kijituDate, jyuyoCK, bunID INTO [Text;database=%1].out file.csv "
+                                           "FROM T_idea ORDER BY id")
+                                .arg(folder);
+        f.db->execute(sql, FailOnError);
+        const QByteArray expected = "\xEF\xBB\xBFid,title,kijituDate,jyuyoCK,bunID\r\n"
+                                    "1,\"say \"\"hi\"\", ok\",2026/12/06,-1,5\r\n"
+                                    "2,\"" + QStringLiteral("一行目\r\n二行目").toUtf8() + "\",2026/12/07 09:05:00,0,\r\n"
+                                    "3,,,0,\r\n";
+        QCOMPARE(readAll(folder + QStringLiteral("/out file.csv")), expected);
+
+        // An existing file is never replaced.
+        f.db->execute(QStringLiteral("delete from T_idea"));
+        STORE_THROWS(f.db->execute(sql), ErrorKind::FileExists);
+        QCOMPARE(readAll(folder + QStringLiteral("/out file.csv")), expected);
+        STORE_THROWS(f.db->execute(QString(sql).replace(QStringLiteral("x y"), QStringLiteral("none"))), ErrorKind::Io);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("out file.csv")});
+    }
+
+    // Another program in the middle of a write: a clear error, no hang.
+    void lockedByAnotherProgram()
+    {
+        NotesFile f(1);
+        f.db->setBusyTimeout(20);
+        QProcess cli;
+        cli.start(QStringLiteral("sqlite3"), {f.path});
+        QVERIFY2(cli.waitForStarted(), "sqlite3 command-line program missing");
+        cli.write("BEGIN EXCLUSIVE;\n.system echo locked\n");
+        QByteArray out;
+        while (!out.contains("locked") && cli.waitForReadyRead(30000))
+            out += cli.readAllStandardOutput();
+        QVERIFY2(out.contains("locked"), out.constData());
+
+        STORE_THROWS(f.db->scalar(QStringLiteral("select count(*) from T_idea")), ErrorKind::Busy);
+        STORE_THROWS(f.db->execute(QStringLiteral("insert into T_idea(title) values('x')")), ErrorKind::Busy);
+        STORE_THROWS(f.db->openRecordset(QStringLiteral("T_idea")), ErrorKind::Busy);
+
+        cli.write("ROLLBACK;\n.quit\n");
+        cli.closeWriteChannel();
+        QVERIFY(cli.waitForFinished(30000));
+        f.db->execute(QStringLiteral("insert into T_idea(title) values('x')"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "tst_database.moc"
