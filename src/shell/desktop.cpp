@@ -24,8 +24,11 @@ bool hasScheme(const QString& s)
 
 QUrl urlFor(const QString& target)
 {
-    if (target.startsWith(u'/') || target.startsWith(QLatin1String("\\\\")) || isDrivePath(target))
+    if (target.startsWith(u'/'))
         return QUrl::fromLocalFile(target);
+    // "C:\a\b.txt" → file:///C:/a/b.txt, "\\host\share" → file://host/share.
+    if (isDrivePath(target) || target.startsWith(QLatin1String("\\\\")))
+        return QUrl::fromLocalFile(QString(target).replace(u'\\', u'/'));
     if (target.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
         return QUrl(QStringLiteral("http://") + target, QUrl::TolerantMode);
     if (hasScheme(target))

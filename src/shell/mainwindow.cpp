@@ -6,12 +6,16 @@
 #include "recentfiles.h"
 #include "settingsstore.h"
 #include "statuspanels.h"
+#include "tabstrip.h"
 #include "windowplacement.h"
 
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
 #include "store/schema.h"
+#include "tree/categorytree.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +23,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -32,7 +37,6 @@ namespace zumilo::shell {
 namespace {
 
 const QString kWrongDatabase = QStringLiteral("このデータベースは違います。正しいデータベースを選択ください");
-const QString kInitialListSQL = QStringLiteral("select * from T_idea  order by title ");
 
 // Folder part of a path, up to and including its last separator.
 QString folderOf(const QString& path)
@@ -62,13 +66,22 @@ MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), 
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zumilo"));
-    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildWindow();
+}
 
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildWindow()
+{
     MenuHandlers handlers{
+        {QStringLiteral("mnuUpdate"), [this] { mnuUpdate_Click(); }},
         {QStringLiteral("mnuOpenDB"), [this] { mnuOpenDB_Click(); }},
         {QStringLiteral("mnuDBnew"), [this] { mnuDBnew_Click(); }},
         {QStringLiteral("mnuDBnew2"), [this] { mnuDBnew2_Click(); }},
         {QStringLiteral("mnuEnd"), [this] { mnuEnd_Click(); }},
+        {QStringLiteral("mnuTreeRefresh"), [this] { mnuTreeRefresh_Click(); }},
+        {QStringLiteral("mnuTreeAllOpen"), [this] { mnuTreeAllOpen_Click(); }},
+        {QStringLiteral("mnuTreeAllClose"), [this] { mnuTreeAllClose_Click(); }},
     };
     QSet<QString> placeholders{QStringLiteral("mnuRecentFile(0)")};
     for (int i = 1; i <= 5; ++i) {
@@ -77,20 +90,29 @@ MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), 
         placeholders.insert(name);
     }
     actions_ = buildMenuBar(menuBar(), mainWindowMenus(), handlers, placeholders);
+    treeMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuTree"));
 
     std::array<QAction*, 5> items{};
     for (int i = 1; i <= 5; ++i)
         items[i - 1] = actions_.value(QStringLiteral("mnuRecentFile(%1)").arg(i));
     recent_ = std::make_unique<RecentFiles>(st_.settings(), actions_.value(QStringLiteral("mnuRecentFile(0)")), items);
 
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<StatusPanels>(statusBar());
 
-    auto* central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralArea"));
-    setCentralWidget(central);
-}
+    canvas_ = new QWidget(this);
+    canvas_->setObjectName(QStringLiteral("canvas"));
+    setCentralWidget(canvas_);
+    buildLayout();
 
-MainWindow::~MainWindow() = default;
+    // Form_Activate runs when the user returns here from another of our
+    // windows. Our own prompts and other programs do not count.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        QWidget* w = now ? now->window() : nullptr;
+        if (w && w != this)
+            lastOtherWindow_ = promptIsOpen() ? nullptr : w;
+    });
+}
 
 // --- start-up ----------------------------------------------------------------
 
@@ -124,13 +146,13 @@ void MainWindow::Form_Load()
         settings.write(Settings::RecentFiles, QStringLiteral("RecentFile1"), st_.DatabasePath);
     }
 
-    restoreWindowPlacement(this, settings, Settings::F1Position, {600, 500, 10000, 7500});
-    st_.WrapState = settings.read(Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
+    restoreLayout();
     recent_->load();
+    applyTextSettings();
+    loaded_ = true;
 
     try {
-        CurrentDatabase = Database::open(st_.DatabasePath);
-        CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
+        attachDatabase(Database::open(st_.DatabasePath));
     } catch (const StoreError& e) {
         // Which file and why, rather than only "not the right database".
         st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e)
@@ -146,18 +168,81 @@ void MainWindow::Form_Load()
     st_.CurrentTab = QStringLiteral("BunTab");
 }
 
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        onActivated();
+}
+
+void MainWindow::onActivated()
+{
+    if (!loaded_ || !lastOtherWindow_)
+        return;
+    lastOtherWindow_ = nullptr;
+    Form_Activate();
+}
+
+void MainWindow::Form_Activate()
+{
+    // Never lose edits: rebuilding the list reloads the editor.
+    if (recordChanged() && !CheckToSave())
+        return;
+    tabStrip_->selectKey(QStringLiteral("BunTab"));
+    RefreshRecordList();
+
+    auto completeJump = [&](const QString& key) {
+        list_->selectKey(key);
+        showRecord(tree::numberOfKey(key));
+        ListPosition = list_->selectedPosition();
+        return list_->count() > 0;
+    };
+    if (st_.JumpPending) {
+        if (!completeJump(st_.JumpKey))
+            return;
+        setStatusCount();
+        st_.JumpPending = false;
+    }
+    if (st_.ReturnFrom == QLatin1String("Form2")) {
+        if (!completeJump(records::itemKeyFor(st_.CurrentIdeaID)))
+            return;
+        setStatusCount();
+        st_.ReturnFrom.clear();
+    }
+    applyTextSettings();
+}
+
+void MainWindow::applyTextSettings()
+{
+    const SettingsStore& settings = st_.settings();
+    bool ok = false;
+    const double size = settings.read(Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10.5")).toDouble(&ok);
+    editor_->setEditorFont(settings.read(Settings::Position, QStringLiteral("FontName"), QStringLiteral("ＭＳ Ｐゴシック")),
+                           ok ? size : 10.5);
+    st_.WrapState = settings.read(Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
+    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+}
+
 // --- shut-down ----------------------------------------------------------------
 
-void MainWindow::Form_QueryUnload()
+bool MainWindow::Form_QueryUnload()
 {
+    if (recordChanged() && !CheckToSave()) {
+        const int answer = st_.prompts().message(
+            this, QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"),
+            Msg::YesNo + Msg::Exclamation + Msg::DefaultButton2, QStringLiteral("保存確認"));
+        if (answer != Msg::Yes)
+            return false;
+    }
     SettingsStore& settings = st_.settings();
-    tryStep([&] { saveWindowPlacement(this, settings, Settings::F1Position); });
+    tryStep([&] { saveLayout(); });
     tryStep([&] {
         settings.write(Settings::DBName, QStringLiteral("LastNameFull"), st_.DatabasePath);
         settings.write(Settings::DBName, QStringLiteral("LastPath"), st_.AppFolder);
         settings.write(Settings::DBName, QStringLiteral("LastName"), st_.DatabaseFileName);
         settings.sync();
     });
+    return true;
 }
 
 void MainWindow::Form_Unload()
@@ -171,7 +256,7 @@ void MainWindow::Form_Unload()
     });
     // The program ends with its main window: every other window goes too.
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w != this && w->isWindow())
+        if (w != this && w->isWindow() && w->isVisible())
             w->close();
     }
 }
@@ -179,8 +264,11 @@ void MainWindow::Form_Unload()
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!unloaded_) {
+        if (!Form_QueryUnload()) {
+            event->ignore();
+            return;
+        }
         unloaded_ = true;
-        Form_QueryUnload();
         Form_Unload();
     }
     event->accept();
@@ -196,6 +284,17 @@ void MainWindow::mnuEnd_Click()
 bool MainWindow::DBCheckOK() const
 {
     return CurrentDatabase && store::hasZumiloTables(*CurrentDatabase);
+}
+
+void MainWindow::attachDatabase(std::shared_ptr<Database> db)
+{
+    CategoryRecordset.reset();
+    ListRecordset.reset();
+    if (CurrentDatabase && CurrentDatabase != db)
+        tryStep([&] { CurrentDatabase->close(); });
+    CurrentDatabase = std::move(db);
+    if (CurrentDatabase)
+        CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
 }
 
 void MainWindow::mnuOpenDB_Click()
@@ -234,7 +333,6 @@ void MainWindow::OpenDatabaseFile()
     std::shared_ptr<Database> opened;
     try {
         opened = Database::open(st_.DatabasePath);
-        opened->setTodayProvider([this] { return st_.clock().today(); });
     } catch (const StoreError& e) {
         // Nothing changes: the open database stays, and so do its names.
         st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e), Msg::Exclamation);
@@ -248,20 +346,12 @@ void MainWindow::OpenDatabaseFile()
         st_.prompts().message(this, kWrongDatabase, Msg::OkOnly);
         st_.DatabasePath = st_.PreviousDatabasePath;
         st_.DatabaseFileName = st_.PreviousDatabaseFileName;
-        if (!CurrentDatabase && !st_.DatabasePath.isEmpty()) {
-            tryStep([&] {
-                CurrentDatabase = Database::open(st_.DatabasePath);
-                CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
-            });
-        }
+        if (!CurrentDatabase && !st_.DatabasePath.isEmpty())
+            tryStep([&] { attachDatabase(Database::open(st_.DatabasePath)); });
         if (!DBCheckOK())
             return; // nothing usable was open before either
     } else {
-        CategoryRecordset.reset();
-        ListRecordset.reset();
-        if (CurrentDatabase)
-            tryStep([&] { CurrentDatabase->close(); });
-        CurrentDatabase = opened;
+        attachDatabase(opened);
     }
 
     showOpenedDatabase();
@@ -270,12 +360,16 @@ void MainWindow::OpenDatabaseFile()
 
 void MainWindow::showOpenedDatabase()
 {
-    tryStep([&] { CategoryRecordset = CurrentDatabase->openRecordset(QStringLiteral("T_bunrui"), store::RecordsetType::Dynaset); });
-    ListSQL = kInitialListSQL;
-    tryStep([&] { ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset); });
+    tryStep([&] {
+        CategoryRecordset = CurrentDatabase->openRecordset(QStringLiteral("T_bunrui"), store::RecordsetType::Dynaset);
+    });
+    FieldsClear();
+    tryStep([&] { LoadCategoryTree(); });
+    tree_->setCurrentItem(tree_->rootNode());
     st_.CurrentBunID = QStringLiteral("0");
     st_.CurrentBunName.clear();
     setWindowTitle(mainCaption(st_.DatabasePath));
+    RefreshRecordList();
 }
 
 // --- creating a database -----------------------------------------------------------
@@ -315,7 +409,6 @@ void MainWindow::createDatabaseFile(bool withStarterCategories)
     try {
         store::createZumiloDatabase(path, withStarterCategories);
         created = Database::open(path);
-        created->setTodayProvider([this] { return st_.clock().today(); });
     } catch (const StoreError& e) {
         // Say so, and keep working on the database that is open.
         st_.prompts().message(this,
@@ -328,11 +421,7 @@ void MainWindow::createDatabaseFile(bool withStarterCategories)
 
     st_.DatabasePath = path;
     st_.DatabaseFileName = name;
-    CategoryRecordset.reset();
-    ListRecordset.reset();
-    if (CurrentDatabase)
-        tryStep([&] { CurrentDatabase->close(); });
-    CurrentDatabase = created;
+    attachDatabase(created);
     showOpenedDatabase();
 }
 

@@ -1,25 +1,44 @@
 #pragma once
 
 #include "appstate.h"
+#include "twipslayout.h"
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class QAction;
+class QMenu;
+class QTabBar;
+class QTreeWidgetItem;
 
 namespace zumilo::store {
 class Database;
 class Recordset;
 } // namespace zumilo::store
 
+namespace zumilo::tree {
+class CategoryTree;
+}
+
+namespace zumilo::records {
+class RecordEditor;
+class RecordList;
+} // namespace zumilo::records
+
 namespace zumilo::shell {
 
 class RecentFiles;
+class SplitterBar;
+class SplitterHandle;
 class StatusPanels;
+class TabStrip;
 
-// The main window (Form1): lives for the whole run, works on one database
-// file at a time, and owns the start-up and shut-down steps of the program.
+// The main window (Form1): lives for the whole run and works on one
+// database file at a time: the category tree on the left, the notes of the
+// current category at the top right, the editor below. It also owns the
+// start-up and shut-down steps of the program.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -28,7 +47,11 @@ public:
 
     // --- start-up and shut-down ---------------------------------------
     void Form_Load();
-    void Form_QueryUnload();
+    // Runs when the user comes back to this window from another window of
+    // the program (not from its message boxes, not from another program).
+    void Form_Activate();
+    // Returns false only when the user chose to stay after a failed save.
+    bool Form_QueryUnload();
     void Form_Unload();
     void mnuEnd_Click();
 
@@ -42,33 +65,101 @@ public:
     void mnuDBnew_Click();
     void mnuDBnew2_Click();
 
+    // --- tree -------------------------------------------------------------
+    void LoadCategoryTree();
+    void NodeClick(QTreeWidgetItem* node);
+    void mnuTreeRefresh_Click();
+    void mnuTreeAllOpen_Click();
+    void mnuTreeAllClose_Click();
+
+    // --- list -------------------------------------------------------------
+    void RefreshRecordList();
+    void FillRecordList();
+    void ColumnClick(int column);
+    void TabStrip1_Click(int index);
+
+    // --- editor -------------------------------------------------------------
+    void UpdateFields();
+    void FieldsClear();
+    void LvDataChange();
+    // Writes the editor into the current row. False when nothing was stored.
+    bool UpdateRecordSet();
+    // Asks whether to save the changed note. False only when the user said
+    // yes and the save failed: the caller must not leave the note then.
+    bool CheckToSave();
+    void mnuUpdate_Click();
+
+    // --- layout -------------------------------------------------------------
+    void Form_Resize();
+    void SizeControls(double x);
+    void SizeControls2(double y);
+
+    // --- access for other windows and tests ------------------------------------
     RecentFiles& recentFiles() const { return *recent_; }
     StatusPanels& statusPanels() const { return *panels_; }
     store::Database* currentDatabase() const { return CurrentDatabase.get(); }
+    store::Recordset* listRecordset() const { return ListRecordset.get(); }
     QAction* action(const QString& name) const { return actions_.value(name); }
     AppState& state() const { return st_; }
+    tree::CategoryTree* categoryTree() const { return tree_; }
+    records::RecordList* recordList() const { return list_; }
+    records::RecordEditor* editor() const { return editor_.get(); }
+    TwipsLayout& layout() { return layout_; }
+    bool recordChanged() const;
+    int listPosition() const { return ListPosition; }
+    qint64 savedRecordId() const { return SavedRecordID; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void buildWindow();
+    void buildLayout();
+    void restoreLayout();
+    void saveLayout();
     void createDatabaseFile(bool withStarterCategories);
     // The steps every switch to another file shares: recordsets, editor,
     // tree, current category, caption, list.
     void showOpenedDatabase();
+    void attachDatabase(std::shared_ptr<store::Database> db);
     QString firstStartDatabasePath() const;
+    // Shows the note with this ID from ListRecordset; false (and the editor
+    // unchanged) when the list's recordset does not hold it.
+    bool showRecord(const QString& id);
+    void applyTextSettings();
+    void setStatusCount();
+    void onActivated();
 
     AppState& st_;
     QHash<QString, QAction*> actions_;
     std::unique_ptr<RecentFiles> recent_;
     std::unique_ptr<StatusPanels> panels_;
 
+    QWidget* canvas_ = nullptr;
+    TabStrip* tabStrip_ = nullptr;
+    tree::CategoryTree* tree_ = nullptr;
+    records::RecordList* list_ = nullptr;
+    std::unique_ptr<records::RecordEditor> editor_;
+    SplitterHandle* splitter_ = nullptr;
+    SplitterBar* splitterBar_ = nullptr;
+    SplitterHandle* splitter2_ = nullptr;
+    SplitterBar* splitterBar2_ = nullptr;
+    QMenu* treeMenu_ = nullptr;
+    TwipsLayout layout_;
+    bool SplitterMoving = false;
+    bool Splitter2Moving = false;
+
     std::shared_ptr<store::Database> CurrentDatabase;
     std::unique_ptr<store::Recordset> CategoryRecordset;
     std::unique_ptr<store::Recordset> ListRecordset;
     QString ListSQL;
-    bool RecordChanged = false;
+    qint64 SavedRecordID = 0;
+    int ListPosition = 0;
     bool unloaded_ = false;
+    bool loaded_ = false;
+    QPointer<QWidget> lastOtherWindow_;
 };
 
 // "Zumilo  " followed by the database path.

@@ -1,0 +1,241 @@
+// The main window's tree, list and editor working together: choosing a
+// category, listing its notes, showing, tracking and saving the chosen one.
+
+#include "mainwindow.h"
+
+#include "prompts.h"
+#include "statuspanels.h"
+#include "tabstrip.h"
+
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+#include "tree/categorytree.h"
+
+#include <QTreeWidgetItem>
+
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::shell {
+
+namespace {
+
+const QString kNoRowToSave =
+    QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください");
+
+QString failureList(const QList<records::FieldFailure>& failures)
+{
+    QStringList lines;
+    for (const auto& f : failures)
+        lines << QStringLiteral("「") + f.label + QStringLiteral("」 ") + f.message;
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+bool MainWindow::recordChanged() const
+{
+    return editor_ && editor_->RecordChanged();
+}
+
+void MainWindow::setStatusCount()
+{
+    if (list_->count() > 0)
+        panels_->setText(1, statusCountText(ListPosition, list_->count()));
+}
+
+// --- tree ----------------------------------------------------------------------
+
+void MainWindow::LoadCategoryTree()
+{
+    tree_->clearTree();
+    if (!CurrentDatabase)
+        return;
+    tree_->LoadCategoryTree(*CurrentDatabase, st_.DatabaseFileName);
+}
+
+void MainWindow::NodeClick(QTreeWidgetItem* node)
+{
+    const QString previousKey = tree::nodeKeyFor(st_.CurrentBunID);
+    if (recordChanged() && !CheckToSave()) {
+        // The note could not be saved: stay on it and on its category.
+        if (QTreeWidgetItem* back = tree_->node(previousKey))
+            tree_->setCurrentItem(back);
+        return;
+    }
+    if (node) {
+        st_.CurrentBunID = tree::numberOfKey(tree::CategoryTree::keyOf(node));
+        st_.CurrentBunName = node == tree_->rootNode() ? QString() : node->text(0);
+    }
+    RefreshRecordList();
+}
+
+void MainWindow::mnuTreeRefresh_Click()
+{
+    tree_->setCurrentItem(tree_->rootNode());
+    st_.CurrentBunID = QStringLiteral("0");
+    st_.CurrentBunName.clear();
+    RefreshRecordList();
+}
+
+void MainWindow::mnuTreeAllOpen_Click()
+{
+    tree_->expandAllNodes();
+}
+
+void MainWindow::mnuTreeAllClose_Click()
+{
+    tree_->collapseAllNodes();
+    mnuTreeRefresh_Click();
+}
+
+// --- list ------------------------------------------------------------------------
+
+void MainWindow::RefreshRecordList()
+{
+    ListSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID + QStringLiteral(" order by title ");
+    ListRecordset.reset();
+    if (CurrentDatabase) {
+        tryStep([&] { ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset); });
+    }
+    FillRecordList();
+    ListPosition = 1;
+    if (list_->count() == 0) {
+        FieldsClear();
+        return;
+    }
+    // The first note of the list is the one shown, and it is selected.
+    list_->selectPosition(1);
+    showRecord(tree::numberOfKey(list_->keyAt(1)));
+}
+
+void MainWindow::FillRecordList()
+{
+    int count = 0;
+    if (ListRecordset) {
+        tryStep([&] { count = list_->FillRecordList(*ListRecordset); });
+    } else {
+        list_->listModel()->setRows({});
+    }
+    panels_->setText(1, QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ"));
+}
+
+void MainWindow::ColumnClick(int column)
+{
+    list_->ColumnClick(column);
+}
+
+void MainWindow::TabStrip1_Click(int index)
+{
+    // The four views of all notes open in the grid window, which is not
+    // part of this window; the category view is this window itself.
+    Q_UNUSED(index);
+    tabStrip_->selectKey(QStringLiteral("BunTab"));
+}
+
+// --- editor -------------------------------------------------------------------------
+
+bool MainWindow::showRecord(const QString& id)
+{
+    if (!ListRecordset || id.isEmpty())
+        return false;
+    bool found = false;
+    tryStep([&] {
+        ListRecordset->moveFirst();
+        found = ListRecordset->findFirst(QStringLiteral("id= ") + id);
+    });
+    if (!found)
+        return false;
+    UpdateFields();
+    return true;
+}
+
+void MainWindow::UpdateFields()
+{
+    if (ListRecordset)
+        tryStep([&] { editor_->UpdateFields(*ListRecordset); });
+}
+
+void MainWindow::FieldsClear()
+{
+    editor_->FieldsClear();
+}
+
+void MainWindow::LvDataChange()
+{
+    const QString key = list_->selectedKey();
+    if (recordChanged() && !CheckToSave()) {
+        // Stay on the note that could not be saved.
+        list_->selectKey(records::itemKeyFor(st_.CurrentIdeaID));
+        return;
+    }
+    if (key.isEmpty())
+        return;
+    st_.CurrentIdeaID = tree::numberOfKey(key);
+    showRecord(st_.CurrentIdeaID);
+    ListPosition = list_->selectedPosition();
+    setStatusCount();
+}
+
+bool MainWindow::UpdateRecordSet()
+{
+    if (!ListRecordset || !ListRecordset->hasCurrent()) {
+        st_.prompts().message(this, kNoRowToSave);
+        return false;
+    }
+    QList<records::FieldFailure> failures;
+    try {
+        ListRecordset->edit();
+        failures = editor_->writeFields(*ListRecordset);
+        ListRecordset->update();
+        SavedRecordID = ListRecordset->value(QStringLiteral("ID")).toLongLong();
+    } catch (const StoreError& e) {
+        tryStep([&] { ListRecordset->cancelUpdate(); });
+        // Nothing was stored: the user's text stays in the editor, still changed.
+        st_.prompts().message(this,
+                              QStringLiteral("このデータを保存できませんでした。\n\n") + e.message()
+                                  + QStringLiteral("\n\n入力した内容は画面に残っています。"),
+                              Msg::Exclamation, QStringLiteral("保存エラー"));
+        return false;
+    }
+    editor_->setRecordChanged(false);
+    panels_->setText(1, QStringLiteral("登録完了"));
+    if (!failures.isEmpty()) {
+        st_.prompts().message(this,
+                              QStringLiteral("次の項目は保存できなかったため、前の内容のままです。\n\n")
+                                  + failureList(failures),
+                              Msg::Exclamation, QStringLiteral("保存確認"));
+    }
+    return true;
+}
+
+bool MainWindow::CheckToSave()
+{
+    const int answer = st_.prompts().message(this, QStringLiteral("このデータは変更されています。保存しますか？"),
+                                             Msg::YesNo, QStringLiteral("保存確認"));
+    if (answer != Msg::Yes)
+        return true;
+    return UpdateRecordSet();
+}
+
+void MainWindow::mnuUpdate_Click()
+{
+    if (!ListRecordset || ListRecordset->recordCount() == 0) {
+        st_.prompts().message(this, kNoRowToSave);
+        FieldsClear();
+        return;
+    }
+    if (!UpdateRecordSet())
+        return;
+    tryStep([&] { ListRecordset->requery(); });
+    FillRecordList();
+    const QString id = QString::number(SavedRecordID);
+    list_->selectKey(records::itemKeyFor(id));
+    ListPosition = std::max(1, list_->selectedPosition());
+    showRecord(id);
+}
+
+} // namespace zumilo::shell

@@ -1,0 +1,97 @@
+#include "twipslayout.h"
+
+#include "settingsstore.h"
+#include "twips.h"
+
+#include <QWidget>
+
+namespace zumilo::shell {
+
+void TwipsLayout::add(const QString& name, QWidget* widget, const TwipsGeometry& design)
+{
+    if (!entries_.contains(name))
+        order_.append(name);
+    entries_.insert(name, {widget, design});
+}
+
+TwipsGeometry& TwipsLayout::operator[](const QString& name)
+{
+    return entries_[name].geometry;
+}
+
+const TwipsGeometry& TwipsLayout::operator[](const QString& name) const
+{
+    static const TwipsGeometry none;
+    const auto it = entries_.constFind(name);
+    return it == entries_.cend() ? none : it->geometry;
+}
+
+QWidget* TwipsLayout::widget(const QString& name) const
+{
+    return entries_.value(name).widget;
+}
+
+void TwipsLayout::apply(const QString& name) const
+{
+    const auto it = entries_.constFind(name);
+    if (it == entries_.cend() || !it->widget)
+        return;
+    const TwipsGeometry& g = it->geometry;
+    // Negative sizes from a tiny window become empty, never invalid.
+    it->widget->setGeometry(twipsToPixels(g.left), twipsToPixels(g.top), std::max(0, twipsToPixels(g.width)),
+                            std::max(0, twipsToPixels(g.height)));
+}
+
+void TwipsLayout::apply() const
+{
+    for (const QString& name : order_)
+        apply(name);
+}
+
+double* TwipsLayout::property(const QString& name, const QString& property)
+{
+    auto it = entries_.find(name);
+    if (it == entries_.end())
+        return nullptr;
+    TwipsGeometry& g = it->geometry;
+    if (property == QLatin1String("Left"))
+        return &g.left;
+    if (property == QLatin1String("Top"))
+        return &g.top;
+    if (property == QLatin1String("Width"))
+        return &g.width;
+    if (property == QLatin1String("Height"))
+        return &g.height;
+    return nullptr;
+}
+
+static QString keyName(const LayoutKey& k)
+{
+    return QString::fromUtf8(k.control) + QLatin1Char('_') + QString::fromUtf8(k.property);
+}
+
+void TwipsLayout::restore(const SettingsStore& settings, const QString& section, const QList<LayoutKey>& keys)
+{
+    for (const LayoutKey& k : keys) {
+        double* value = property(QString::fromUtf8(k.control), QString::fromUtf8(k.property));
+        if (!value)
+            continue;
+        *value = settings.readNumber(section, keyName(k), k.defaultValue);
+    }
+    apply();
+}
+
+void TwipsLayout::save(SettingsStore& settings, const QString& section, const QList<LayoutKey>& keys) const
+{
+    for (const LayoutKey& k : keys) {
+        const TwipsGeometry& g = (*this)[QString::fromUtf8(k.control)];
+        const QString p = QString::fromUtf8(k.property);
+        const double v = p == QLatin1String("Left") ? g.left
+                       : p == QLatin1String("Top")  ? g.top
+                       : p == QLatin1String("Width") ? g.width
+                                                     : g.height;
+        settings.writeNumber(section, keyName(k), v);
+    }
+}
+
+} // namespace zumilo::shell
