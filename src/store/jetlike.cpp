@@ -28,6 +28,8 @@ constexpr char16_t Slow = 0xFFFF;
 
 struct FoldTable {
     char16_t map[0x10000];
+    // Half-width kana followed by ﾞ or ﾟ: the folded composed character.
+    char16_t voiced[0xFF9E - 0xFF61][2];
 
     FoldTable()
     {
@@ -40,6 +42,7 @@ struct FoldTable {
             {0x2000, 0x2BFF}, // punctuation, symbols, arrows, box drawing
             {0x3000, 0x30FF}, // CJK punctuation, hiragana, katakana
             {0xFF01, 0xFF5E}, // full-width ASCII
+            {0xFF61, 0xFF9D}, // half-width katakana; their marks are composed below
             {0xFFE0, 0xFFEE},
         };
         for (const auto& [first, last] : checked) {
@@ -53,6 +56,15 @@ struct FoldTable {
                 const char32_t folded = foldCodePoint(n.at(0).unicode());
                 if (folded < 0x10000 && folded != Slow)
                     map[c] = char16_t(folded);
+            }
+        }
+        for (char16_t base = 0xFF61; base < 0xFF9E; ++base) {
+            for (int k = 0; k < 2; ++k) {
+                const QChar units[2] = {QChar(base), QChar(char16_t(0xFF9E + k))};
+                const QString pair(units, 2);
+                const QString n = pair.normalized(QString::NormalizationForm_KC);
+                const bool single = n.size() == 1 && !n.at(0).isSurrogate();
+                voiced[base - 0xFF61][k] = single ? char16_t(foldCodePoint(n.at(0).unicode())) : Slow;
             }
         }
         // Unified ideographs have no compatibility mappings.
@@ -86,10 +98,12 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
     const unsigned char* end = p + n;
     const unsigned char* s = p;
     bool slow = false;
+    char32_t previous = 0; // the character before folding
     while (s < end) {
         const unsigned char b = *s;
         if (b < 0x80) {
             *o++ = table.map[b];
+            previous = b;
             ++s;
             continue;
         }
@@ -123,6 +137,18 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
         if (slow)
             break;
         s += len;
+        if (c == 0xFF9E || c == 0xFF9F) {
+            // ｶﾞ is one character, ガ, to NFKC.
+            const char16_t m = previous >= 0xFF61 && previous < 0xFF9E ? table.voiced[previous - 0xFF61][c - 0xFF9E] : Slow;
+            if (m == Slow) {
+                slow = true;
+                break;
+            }
+            o[-1] = m;
+            previous = 0;
+            continue;
+        }
+        previous = c;
         if (c < 0x10000) {
             const char16_t m = table.map[c];
             if (m == Slow) {

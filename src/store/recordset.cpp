@@ -265,6 +265,17 @@ struct Recordset::Impl {
         return r;
     }
 
+    // A table opened by name comes in primary key order, as Jet gives it.
+    QString keyOrder()
+    {
+        Statement st(handle(), QStringLiteral("SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk"));
+        st.bind(1, table);
+        QStringList columns;
+        while (st.step())
+            columns << detail::quoteIdentifier(st.column(0).toString());
+        return columns.isEmpty() ? QStringLiteral("rowid") : columns.join(QStringLiteral(", "));
+    }
+
     int checkedIndex(int index) const
     {
         if (index < 0 || index >= names.size())
@@ -308,6 +319,7 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, RecordsetType
         d.table = tokens.size() == 1 ? detail::identifierName(s, tokens.front()) : s;
         d.from = detail::quoteIdentifier(d.table);
         d.selectList = QStringLiteral("*");
+        d.orderBy = d.keyOrder();
         d.readAllSql = QStringLiteral("SELECT * FROM ") + d.from;
         simple = true;
     }
@@ -623,8 +635,10 @@ void Recordset::update()
             const int n = d.db->run(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
                                         + QStringLiteral(" WHERE rowid = ? RETURNING rowid"),
                                     values, &newKey);
-            if (n == 0)
+            if (n == 0) {
+                d.cache.forget(d.editKey);
                 throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(d.editKey));
+            }
             d.cache.forget(d.editKey);
             if (newKey != d.editKey)
                 std::replace(d.keys.begin(), d.keys.end(), d.editKey, newKey);

@@ -31,8 +31,8 @@ struct NotesFile {
         path = dir.filePath(QStringLiteral("notes.zmd"));
         db = Database::create(path);
         db->setTodayProvider([] { return QDate(2026, 12, 6); });
-        createNoteTables(*db);
         db->transaction([&] {
+            createNoteTables(*db);
             for (int i = 1; i <= notes; ++i)
                 db->execute(QStringLiteral("INSERT INTO T_idea(title,naiyo,bunID,jyuyoCK) VALUES(?,?,?,0)"),
                             {QStringLiteral("note %1").arg(i, 3, 10, QLatin1Char('0')),

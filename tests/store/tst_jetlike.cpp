@@ -86,6 +86,35 @@ private slots:
         QTEST(foldForCompare(text), "folded");
     }
 
+    // Folding takes shortcuts for common characters; every character of the
+    // BMP, alone and before a voiced mark, must fold as NFKC would.
+    void foldAgreesWithNormalization()
+    {
+        auto reference = [](const QString& text) {
+            QList<uint> cps = text.normalized(QString::NormalizationForm_KC).toUcs4();
+            for (uint& c : cps) {
+                if (c >= 0x30A1 && c <= 0x30F6)
+                    c -= 0x60;
+                c = QChar::toCaseFolded(char32_t(c));
+            }
+            return QString::fromUcs4(reinterpret_cast<const char32_t*>(cps.constData()), cps.size());
+        };
+        int failures = 0;
+        for (char32_t c = 1; c < 0x10000 && failures < 10; ++c) {
+            if (QChar::isSurrogate(c))
+                continue;
+            const QString one = QString::fromUcs4(&c, 1);
+            for (const QString& s : {QStringLiteral("x") + one + QStringLiteral("y"), one + QChar(0xFF9E),
+                                     one + QChar(0xFF9F), one + QChar(0x3099)}) {
+                if (foldForCompare(s) != reference(s)) {
+                    qWarning("U+%04X folds wrongly in %s", uint(c), qPrintable(s));
+                    ++failures;
+                }
+            }
+        }
+        QCOMPARE(failures, 0);
+    }
+
     // The operator in statements uses the same rules, row after row.
     void inStatements()
     {

@@ -1,0 +1,397 @@
+#include "storefixture.h"
+
+#include "store/recordset.h"
+
+#include <QFile>
+
+using namespace zumilo::store;
+using zumilo::store::test::NotesFile;
+
+namespace {
+
+QString title(const Recordset& rs)
+{
+    return rs.value(QStringLiteral("title")).toString();
+}
+
+QString note(int n)
+{
+    return QStringLiteral("note %1").arg(n, 3, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+class TestRecordset : public QObject {
+    Q_OBJECT
+
+private slots:
+    void navigation_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("moves"); // f first, l last, n next, p previous, digits: absolute position
+        QTest::addColumn<int>("position");  // -1 without a current row
+        QTest::addColumn<bool>("bof");
+        QTest::addColumn<bool>("eof");
+        QTest::newRow("empty") << 0 << "" << -1 << true << true;
+        QTest::newRow("empty moves") << 0 << "nplf" << -1 << true << true;
+        QTest::newRow("one") << 1 << "" << 0 << false << false;
+        QTest::newRow("one next") << 1 << "n" << -1 << false << true;
+        QTest::newRow("one past end") << 1 << "nnn" << -1 << false << true;
+        QTest::newRow("one back from end") << 1 << "nnnp" << 0 << false << false;
+        QTest::newRow("one previous") << 1 << "pp" << -1 << true << false;
+        QTest::newRow("one back from start") << 1 << "ppn" << 0 << false << false;
+        QTest::newRow("many") << 5 << "nn" << 2 << false << false;
+        QTest::newRow("many last") << 5 << "l" << 4 << false << false;
+        QTest::newRow("many last back") << 5 << "lpp" << 2 << false << false;
+        QTest::newRow("many first") << 5 << "lf" << 0 << false << false;
+        QTest::newRow("many end") << 5 << "ln" << -1 << false << true;
+        QTest::newRow("absolute") << 5 << "3" << 3 << false << false;
+        QTest::newRow("absolute beyond") << 5 << "9" << -1 << false << true;
+    }
+    void navigation()
+    {
+        QFETCH(int, rows);
+        QFETCH(QString, moves);
+        QFETCH(int, position);
+        NotesFile f(rows);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by title"));
+        QCOMPARE(rs->recordCount(), rows);
+        for (QChar m : moves) {
+            switch (m.toLatin1()) {
+            case 'f': rs->moveFirst(); break;
+            case 'l': rs->moveLast(); break;
+            case 'n': rs->moveNext(); break;
+            case 'p': rs->movePrevious(); break;
+            default: rs->setAbsolutePosition(m.digitValue()); break;
+            }
+        }
+        QCOMPARE(rs->absolutePosition(), position);
+        QTEST(rs->isBOF(), "bof");
+        QTEST(rs->isEOF(), "eof");
+        QCOMPARE(rs->hasCurrent(), position >= 0);
+        if (position >= 0) {
+            QCOMPARE(title(*rs), note(position + 1));
+            QCOMPARE(rs->bookmark(), Bookmark(position + 1));
+        } else {
+            STORE_THROWS(rs->value(QStringLiteral("title")), ErrorKind::NoCurrentRecord);
+            STORE_THROWS(rs->edit(), ErrorKind::NoCurrentRecord);
+            STORE_THROWS(rs->bookmark(), ErrorKind::NoCurrentRecord);
+        }
+    }
+
+    void sources_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("first"); // first field of the first row
+        QTest::addColumn<bool>("updatable");
+        const int dflt = int(RecordsetType::Default);
+        QTest::newRow("table") << "T_idea" << dflt << 6 << "1" << true;
+        QTest::newRow("bracketed table") << "[T_idea]" << int(RecordsetType::Table) << 6 << "1" << true;
+        QTest::newRow("order desc") << "select title, id from T_idea order by title desc" << dflt << 6 << note(6) << true;
+        QTest::newRow("where") << "SELECT * FROM [T_idea] WHERE bunid=2 ORDER BY title ;" << dflt << 2 << "2" << true;
+        QTest::newRow("alias in order") << "select title as t from T_idea order by t desc" << dflt << 6 << note(6) << true;
+        QTest::newRow("order by number") << "select bunID, title from T_idea order by 2 desc" << dflt << 6 << "0" << true;
+        QTest::newRow("table alias") << "select i.title from T_idea i where i.id > 4" << dflt << 2 << note(5) << true;
+        QTest::newRow("snapshot") << "select * from T_idea" << int(RecordsetType::Snapshot) << 6 << "1" << false;
+        QTest::newRow("aggregate") << "Select max(ID) as MaxID from T_idea" << dflt << 1 << "6" << false;
+        QTest::newRow("count") << "select count(*) as n from T_idea where bunID = 1" << dflt << 1 << "2" << false;
+        QTest::newRow("distinct") << "select distinct bunID from T_idea order by bunID" << dflt << 3 << "0" << false;
+        QTest::newRow("join") << "select b.bunrui, i.title from T_idea i inner join T_bunrui b on b.bunID = i.bunID "
+                                 "order by i.id" << dflt << 2 << "one" << false;
+        QTest::newRow("view") << "v_titles" << dflt << 6 << note(1) << false;
+    }
+    void sources()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, type);
+        QFETCH(bool, updatable);
+        NotesFile f(6);
+        f.db->execute(QStringLiteral("insert into T_bunrui values(1, 'one', 0)"));
+        f.db->execute(QStringLiteral("create view v_titles as select title from T_idea order by id"));
+        auto rs = f.db->openRecordset(source, RecordsetType(type));
+        QTEST(rs->recordCount(), "count");
+        QTEST(rs->text(rs->fieldName(0)), "first");
+        QCOMPARE(rs->isUpdatable(), updatable);
+        if (!updatable) {
+            STORE_THROWS(rs->edit(), ErrorKind::NotUpdatable);
+            STORE_THROWS(rs->addNew(), ErrorKind::NotUpdatable);
+            STORE_THROWS(rs->deleteCurrent(), ErrorKind::NotUpdatable);
+        }
+    }
+
+    void fields()
+    {
+        NotesFile f(1);
+        f.db->execute(QStringLiteral("update T_idea set kijituDate='2026-12-24', jyuyoCK=-1 where id=1"));
+        auto rs = f.db->openRecordset(QStringLiteral("select id, Title, kijituDate, jyuyoCK, length(naiyo) as n from T_idea"));
+        QCOMPARE(rs->fieldCount(), 5);
+        QCOMPARE(rs->fieldName(1), QStringLiteral("title")); // as the table spells it
+        QCOMPARE(rs->fieldIndex(QStringLiteral("TITLE")), 1);
+        QCOMPARE(rs->fieldIndex(QStringLiteral("[KijituDate]")), 2);
+        QCOMPARE(rs->fieldIndex(QStringLiteral("naiyo")), -1);
+        QCOMPARE(rs->fieldType(0).kind, ColumnKind::Integer);
+        QCOMPARE(rs->fieldType(1).maxLength, 250);
+        QCOMPARE(rs->value(QStringLiteral("KIJITUDATE")), QVariant(QDate(2026, 12, 24)));
+        QCOMPARE(rs->text(QStringLiteral("kijitudate")), QStringLiteral("2026/12/24"));
+        QCOMPARE(rs->value(QStringLiteral("jyuyock")), QVariant(true));
+        QCOMPARE(rs->textAt(0, 4), QStringLiteral("6"));
+        STORE_THROWS(rs->value(QStringLiteral("nothing")), ErrorKind::UnknownField);
+        rs->edit();
+        STORE_THROWS(rs->setValue(QStringLiteral("n"), 1), ErrorKind::NotUpdatable);
+    }
+
+    void findFirst()
+    {
+        NotesFile f(9);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by title desc"));
+        QVERIFY(rs->findFirst(QStringLiteral("bunID= 1")));
+        QVERIFY(!rs->noMatch());
+        QCOMPARE(title(*rs), note(7)); // 9, 8 come first and are not in category 1
+        QCOMPARE(rs->absolutePosition(), 2);
+        QVERIFY(rs->findFirst(QStringLiteral("id= 3")));
+        QCOMPARE(rs->absolutePosition(), 6);
+        QVERIFY(!rs->findFirst(QStringLiteral("id= 57")));
+        QVERIFY(rs->noMatch());
+        QCOMPARE(rs->absolutePosition(), 6);
+        STORE_THROWS(rs->findFirst(QStringLiteral("id = = 1")), ErrorKind::Syntax);
+        auto part = f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = 0"));
+        QVERIFY(!part->findFirst(QStringLiteral("id= 1"))); // in the table, not in this set
+    }
+
+    void addNew()
+    {
+        NotesFile f(3);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by title"));
+        rs->moveNext();
+        rs->addNew();
+        QCOMPARE(rs->editMode(), EditMode::AddNew);
+        QVERIFY(rs->value(QStringLiteral("title")).isNull());
+        rs->setValue(QStringLiteral("title"), QStringLiteral("a new one"));
+        rs->setText(QStringLiteral("sinkiDate"), QStringLiteral("12/24"));
+        rs->setValue(QStringLiteral("kanryoCK"), false);
+        QCOMPARE(title(*rs), QStringLiteral("a new one"));
+        rs->update();
+        QCOMPARE(rs->editMode(), EditMode::None);
+        QCOMPARE(title(*rs), note(2)); // the current row stays
+        QCOMPARE(rs->recordCount(), 4);
+        QCOMPARE(rs->lastModified(), Bookmark(4)); // the counter's next number
+        rs->setBookmark(rs->lastModified());
+        QCOMPARE(rs->absolutePosition(), 3); // appended, not sorted in
+        QCOMPARE(rs->value(QStringLiteral("sinkidate")), QVariant(QDate(2026, 12, 24)));
+        QCOMPARE(f.db->scalar(QStringLiteral("select kanryoCK from T_idea where id=4")).toInt(), 0);
+
+        // A row given its own key, added while past the end.
+        rs->moveNext();
+        QVERIFY(rs->isEOF());
+        rs->addNew();
+        rs->setValue(QStringLiteral("ID"), 100);
+        rs->update();
+        QVERIFY(rs->isEOF());
+        QCOMPARE(rs->lastModified(), Bookmark(100));
+        rs->requery();
+        QCOMPARE(rs->recordCount(), 5);
+        QCOMPARE(title(*rs), QString()); // Null sorts first
+    }
+
+    void editAndCancel()
+    {
+        NotesFile f(3);
+        auto rs = f.db->openRecordset(QStringLiteral("T_idea"));
+        rs->moveNext();
+        rs->edit();
+        rs->setValue(QStringLiteral("title"), QStringLiteral("draft"));
+        QCOMPARE(title(*rs), QStringLiteral("draft"));
+        rs->cancelUpdate();
+        QCOMPARE(title(*rs), note(2));
+        rs->edit();
+        rs->setText(QStringLiteral("title"), QStringLiteral("saved"));
+        rs->setText(QStringLiteral("bunID"), QString()); // "" stores Null
+        rs->update();
+        QCOMPARE(rs->lastModified(), Bookmark(2));
+        QCOMPARE(f.openAgain()->scalar(QStringLiteral("select title from T_idea where id=2")).toString(), QStringLiteral("saved"));
+        QVERIFY(f.db->scalar(QStringLiteral("select bunID from T_idea where id=2")).isNull());
+        // A move gives up a pending edit.
+        rs->edit();
+        rs->setValue(QStringLiteral("title"), QStringLiteral("lost"));
+        rs->moveNext();
+        QCOMPARE(rs->editMode(), EditMode::None);
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_idea where title='lost'")).toInt(), 0);
+        // Changing the key moves the bookmark with the row.
+        rs->edit();
+        rs->setValue(QStringLiteral("id"), 30);
+        rs->update();
+        QCOMPARE(rs->bookmark(), Bookmark(30));
+        QCOMPARE(title(*rs), note(3));
+    }
+
+    void badFieldKeepsTheOthers_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("too long") << "title" << QVariant(QString(251, QChar(0x3042))) << int(ErrorKind::TooLong);
+        QTest::newRow("bad date") << "kijituDate" << QVariant("2026/2/30") << int(ErrorKind::InvalidDate);
+        QTest::newRow("not a number") << "bunID" << QVariant("five") << int(ErrorKind::TypeMismatch);
+        QTest::newRow("unknown") << "nothing" << QVariant(1) << int(ErrorKind::UnknownField);
+    }
+    void badFieldKeepsTheOthers()
+    {
+        QFETCH(QString, field);
+        QFETCH(QVariant, value);
+        QFETCH(int, kind);
+        NotesFile f(1);
+        f.db->execute(QStringLiteral("update T_idea set kijituDate='2026-12-01' where id=1"));
+        auto rs = f.db->openRecordset(QStringLiteral("T_idea"));
+        rs->edit();
+        rs->setValue(QStringLiteral("title"), QString(250, QChar(0x3042)));
+        const QVariant before = field == QLatin1String("nothing") ? QVariant() : rs->value(field);
+        STORE_THROWS(rs->setValue(field, value), ErrorKind(kind));
+        if (field != QLatin1String("nothing"))
+            QCOMPARE(rs->value(field), before);
+        rs->setValue(QStringLiteral("naiyo"), QStringLiteral("kept"));
+        rs->update();
+        QCOMPARE(f.db->scalar(QStringLiteral("select naiyo from T_idea")).toString(), QStringLiteral("kept"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select length(title) from T_idea")).toInt(), 250);
+        QCOMPARE(f.db->scalar(QStringLiteral("select kijituDate from T_idea")).toString(), QStringLiteral("2026-12-01"));
+    }
+
+    void deletePosition()
+    {
+        NotesFile f(4);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by title"));
+        rs->setAbsolutePosition(1);
+        rs->deleteCurrent();
+        QCOMPARE(rs->recordCount(), 3);
+        QVERIFY(!rs->hasCurrent() && !rs->isBOF() && !rs->isEOF());
+        STORE_THROWS(rs->value(QStringLiteral("title")), ErrorKind::NoCurrentRecord);
+        rs->moveNext();
+        QCOMPARE(title(*rs), note(3));
+        rs->deleteCurrent();
+        rs->movePrevious();
+        QCOMPARE(title(*rs), note(1));
+        rs->moveLast();
+        rs->deleteCurrent();
+        rs->moveNext();
+        QVERIFY(rs->isEOF());
+        rs->moveFirst();
+        rs->deleteCurrent();
+        rs->movePrevious();
+        QVERIFY(rs->isBOF() && rs->isEOF());
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 0);
+    }
+
+    void otherKeyTables()
+    {
+        NotesFile f;
+        auto options = f.db->openRecordset(QStringLiteral("T_option"));
+        options->addNew();
+        options->setValue(QStringLiteral("id"), QStringLiteral("font"));
+        options->setValue(QStringLiteral("memo"), QStringLiteral("m"));
+        options->update();
+        options->requery();
+        options->edit();
+        options->setValue(QStringLiteral("naiyo"), QStringLiteral("ＭＳ 明朝"));
+        options->update();
+        QCOMPARE(f.db->scalar(QStringLiteral("select naiyo || [memo] from T_option where ID='font'")).toString(),
+                 QStringLiteral("ＭＳ 明朝m"));
+        auto categories = f.db->openRecordset(QStringLiteral("T_bunrui"), RecordsetType::Dynaset);
+        for (int id : {5, 3}) {
+            categories->addNew();
+            categories->setValue(QStringLiteral("bunID"), id);
+            categories->update();
+        }
+        STORE_THROWS(categories->addNew(); categories->setValue(QStringLiteral("bunID"), 3); categories->update(),
+                     ErrorKind::Constraint);
+        QCOMPARE(categories->editMode(), EditMode::AddNew);
+        categories->cancelUpdate();
+        categories->requery();
+        QCOMPARE(categories->value(QStringLiteral("bunid")).toInt(), 3); // in key order
+    }
+
+    void deletedByAnotherConnection()
+    {
+        NotesFile f(3);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by id"));
+        rs->moveNext();
+        QCOMPARE(title(*rs), note(2));
+        rs->edit();
+        rs->setValue(QStringLiteral("title"), QStringLiteral("typed"));
+        auto other = f.openAgain();
+        other->execute(QStringLiteral("delete from T_idea where id=2"));
+        STORE_THROWS(rs->update(), ErrorKind::RowDeleted);
+        QCOMPARE(rs->editMode(), EditMode::Edit);
+        QCOMPARE(title(*rs), QStringLiteral("typed"));
+        rs->cancelUpdate();
+        QVERIFY(rs->isRowDeleted(1));
+        QVERIFY(!rs->hasCurrent());
+        QVERIFY(rs->valueAt(1, 1).isNull());
+        QCOMPARE(rs->textAt(2, 1), note(3));
+        STORE_THROWS(rs->value(QStringLiteral("title")), ErrorKind::RowDeleted);
+        STORE_THROWS(rs->edit(), ErrorKind::RowDeleted);
+        STORE_THROWS(rs->setBookmark(2), ErrorKind::RowDeleted);
+        QCOMPARE(rs->recordCount(), 3);
+        rs->requery();
+        QCOMPARE(rs->recordCount(), 2);
+    }
+
+    void readOnlyKeepsTheEdit()
+    {
+        NotesFile f(1);
+        f.db->close();
+        QVERIFY(QFile::setPermissions(f.path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        auto db = Database::open(f.path);
+        auto rs = db->openRecordset(QStringLiteral("T_idea"));
+        QVERIFY(rs->isUpdatable());
+        rs->edit();
+        rs->setValue(QStringLiteral("title"), QStringLiteral("typed"));
+        STORE_THROWS(rs->update(), ErrorKind::ReadOnly);
+        QCOMPARE(rs->editMode(), EditMode::Edit);
+        QCOMPARE(title(*rs), QStringLiteral("typed"));
+        rs->addNew();
+        STORE_THROWS(rs->update(), ErrorKind::ReadOnly);
+        QCOMPARE(rs->editMode(), EditMode::AddNew);
+        QCOMPARE(rs->recordCount(), 1);
+    }
+
+    void closedDatabase()
+    {
+        NotesFile f(2);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by title"));
+        QCOMPARE(title(*rs), note(1));
+        f.db->close();
+        rs->moveNext();
+        rs->moveLast();
+        QCOMPARE(rs->recordCount(), 2);
+        STORE_THROWS(rs->value(QStringLiteral("title")), ErrorKind::Other);
+        STORE_THROWS(rs->requery(), ErrorKind::Other);
+        STORE_THROWS(rs->edit(), ErrorKind::Other);
+        QVERIFY(!rs->hasCurrent());
+        rs.reset();
+    }
+
+    void largeKeyset()
+    {
+        NotesFile f;
+        f.db->execute(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+            "INSERT INTO T_idea(title, naiyo, bunID) SELECT printf('t%06d', 100001 - i), hex(randomblob(100)), i % 10 FROM n"));
+        auto all = f.db->openRecordset(QStringLiteral("select * from T_idea  order by title "));
+        QCOMPARE(all->recordCount(), 100000);
+        QCOMPARE(title(*all), QStringLiteral("t000001"));
+        QCOMPARE(all->value(QStringLiteral("id")).toInt(), 100000);
+        all->moveLast();
+        QCOMPARE(title(*all), QStringLiteral("t100000"));
+        QVERIFY(all->findFirst(QStringLiteral("id= 50000")));
+        QCOMPARE(all->absolutePosition(), 50000);
+        auto some = f.db->openRecordset(QStringLiteral("select * from T_idea where bunid=5 order by title"));
+        QCOMPARE(some->recordCount(), 10000);
+        QCOMPARE(title(*some), QStringLiteral("t000006"));
+        for (int row = 0; row < 1000; ++row)
+            QCOMPARE(some->textAt(row, 1), QStringLiteral("t%1").arg(row * 10 + 6, 6, 10, QLatin1Char('0')));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordset)
+#include "tst_recordset.moc"
