@@ -215,9 +215,7 @@ int RecordList::count() const
 int RecordList::selectedPosition() const
 {
     const QModelIndex current = selectionModel()->currentIndex();
-    if (!current.isValid() || !selectionModel()->isRowSelected(current.row(), {}))
-        return 0;
-    return current.row() + 1;
+    return current.isValid() ? current.row() + 1 : 0;
 }
 
 QString RecordList::selectedKey() const

@@ -105,6 +105,7 @@ void MainWindow::RefreshRecordList()
     ListPosition = 1;
     if (list_->count() == 0) {
         FieldsClear();
+        panels_->setText(1, QStringLiteral("0  つのｱｲﾃﾞｱ")); // the count stays in view
         return;
     }
     // The first note of the list is the one shown, and it is selected.
