@@ -182,8 +182,13 @@ void Database::configure()
 {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
-    // Reading the schema is what tells a database from other bytes.
-    exec(db_, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    // Reading the schema is what tells a database from other bytes; a
+    // damaged schema is as unreadable as no database at all.
+    const int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if ((rc & 0xff) == SQLITE_CORRUPT)
+        throw StoreError(ErrorKind::NotADatabase, QString::fromUtf8(sqlite3_errmsg(db_)));
+    if (rc != SQLITE_OK)
+        throwSqliteError(db_, rc, path_);
     // One self-contained file whenever no write is in progress, and a write
     // reported done is on the disk.
     try {

@@ -46,6 +46,12 @@ private slots:
         QTest::newRow("text file") << "notes.zmd" << QByteArray("メモ\r\n買い物\r\n").repeated(200)
                                    << int(ErrorKind::NotADatabase);
         QTest::newRow("folder") << "folder.zmd/" << QByteArray() << int(ErrorKind::CannotOpen);
+        QTemporaryDir dir;
+        const QString good = dir.filePath(QStringLiteral("good.zmd"));
+        Database::create(good)->execute(QStringLiteral("create table t(a)"));
+        QByteArray damaged = readAll(good);
+        damaged.replace(100, 200, QByteArray(200, '\xff'));
+        QTest::newRow("damaged schema") << "damaged.zmd" << damaged << int(ErrorKind::NotADatabase);
     }
     void openFailures()
     {
