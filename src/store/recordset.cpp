@@ -302,7 +302,10 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, RecordsetType
     d.db = db_.get();
     const QString s = detail::withoutTerminator(source_).trimmed();
     bool simple = false;
-    if (firstWord(s) == QLatin1String("select")) {
+    const QString verb = firstWord(s);
+    if (verb == QLatin1String("with") || verb == QLatin1String("values") || s.startsWith(QLatin1Char('('))) {
+        d.readAllSql = s; // read whole, like any statement not over one table
+    } else if (verb == QLatin1String("select")) {
         const auto parts = parseSelect(s);
         if (!parts || !parts->into.isEmpty())
             throw StoreError(ErrorKind::Syntax, s);

@@ -101,6 +101,8 @@ private slots:
         QTest::newRow("join") << "select b.bunrui, i.title from T_idea i inner join T_bunrui b on b.bunID = i.bunID "
                                  "order by i.id" << dflt << 2 << "one" << false;
         QTest::newRow("view") << "v_titles" << dflt << 6 << note(1) << false;
+        QTest::newRow("with") << "with x as (select title from T_idea where id < 3) select * from x" << dflt << 2
+                              << note(1) << false;
     }
     void sources()
     {
