@@ -125,9 +125,13 @@ void Statement::bind(int index, const QVariant& raw)
 void Statement::bindAll(const QVariantList& values)
 {
     const int expected = sqlite3_bind_parameter_count(stmt_);
-    if (values.size() != expected)
-        throw StoreError(ErrorKind::Other,
-                         QStringLiteral("%1 values for %2 parameters").arg(values.size()).arg(expected));
+    if (values.size() != expected) {
+        QString detail = QStringLiteral("%1 values for %2 parameters").arg(values.size()).arg(expected);
+        // execute(sql, {id}) picks the overload taking options.
+        if (values.isEmpty())
+            detail += QStringLiteral("; pass one value as QVariantList{value}");
+        throw StoreError(ErrorKind::Other, detail);
+    }
     for (int i = 0; i < values.size(); ++i)
         bind(i + 1, values.at(i));
 }
