@@ -1,0 +1,132 @@
+#include "shell/settingsstore.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using zumilo::shell::SettingsStore;
+
+class TestSettingsStore : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString ini() const { return dir_.filePath(QStringLiteral("zumilo.ini")); }
+
+private slots:
+    void init() { QFile::remove(ini()); }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("blank in section") << "Recent Files" << "RecentFile1" << "/home/u/メモ 帳.zmd";
+        QTest::newRow("parentheses") << "Position" << "Text1(0)_Left" << "600";
+        QTest::newRow("full-width value") << "F1Position" << "FontName" << "ＭＳ Ｐゴシック";
+        QTest::newRow("japanese key") << "設定 (一般)" << "表示 フォント" << "游ゴシック";
+        QTest::newRow("empty value") << "DB_name" << "DB_name" << "";
+        QTest::newRow("comma") << "PrintOption" << "Header" << "a, b,c";
+        QTest::newRow("ini syntax") << "PrintOption" << "Footer" << "x=1; #y [z]";
+        QTest::newRow("padding") << "PrintOption" << "Pad" << "  both  ";
+        QTest::newRow("at sign") << "PrintOption" << "At" << "@Variant(x)";
+        QTest::newRow("general section") << "General" << "Key" << "v";
+    }
+    void roundTrip()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        SettingsStore::atFile(ini())->write(section, key, value);
+        const auto again = SettingsStore::atFile(ini());
+        QCOMPARE(again->read(section, key, QStringLiteral("missing")), value);
+        QCOMPARE(again->readSection(section), (QList<QPair<QString, QString>>{{key, value}}));
+    }
+
+    void missingKeysGiveTheDefault()
+    {
+        const auto store = SettingsStore::atFile(ini());
+        store->write(QStringLiteral("Position"), QStringLiteral("Top"), QStringLiteral("10"));
+        QCOMPARE(store->read(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("d")), u"d");
+        QCOMPARE(store->read(QStringLiteral("Other"), QStringLiteral("Top"), QStringLiteral("d")), u"d");
+        QCOMPARE(store->read(QStringLiteral("position"), QStringLiteral("top")), QString());
+        QVERIFY(store->readSection(QStringLiteral("Other")).isEmpty());
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("whole") << 600.0 << "600";
+        QTest::newRow("twips") << 3250.0 << "3250";
+        QTest::newRow("half") << 10.5 << "10.5";
+        QTest::newRow("negative") << -15.0 << "-15";
+        QTest::newRow("zero") << 0.0 << "0";
+        QTest::newRow("single precision") << 0.1 << "0.1";
+        QTest::newRow("rounded to single") << 1234.56789 << "1234.5679";
+        QTest::newRow("large") << 1e7 << "10000000";
+    }
+    void numbers()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        SettingsStore::atFile(ini())->writeNumber(QStringLiteral("Position"), QStringLiteral("n"), value);
+        const auto again = SettingsStore::atFile(ini());
+        QCOMPARE(again->read(QStringLiteral("Position"), QStringLiteral("n")), text);
+        QCOMPARE(again->readNumber(QStringLiteral("Position"), QStringLiteral("n"), -1), double(float(value)));
+    }
+
+    void readNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("decimal") << "10.5" << 10.5;
+        QTest::newRow("blanks around") << " 600 " << 600.0;
+        QTest::newRow("exponent") << "1E3" << 1000.0;
+        QTest::newRow("words") << "abc" << 42.0;
+        QTest::newRow("trailing junk") << "12px" << 42.0;
+        QTest::newRow("empty") << "" << 42.0;
+    }
+    void readNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, expected);
+        const auto store = SettingsStore::atFile(ini());
+        store->write(QStringLiteral("Position"), QStringLiteral("n"), text);
+        QCOMPARE(store->readNumber(QStringLiteral("Position"), QStringLiteral("n"), 42), expected);
+        QCOMPARE(store->readNumber(QStringLiteral("Position"), QStringLiteral("none"), 42), 42.0);
+    }
+
+    void sectionInCreationOrder()
+    {
+        {
+            const auto store = SettingsStore::atFile(ini());
+            for (int i : {1, 2, 3, 4, 5, 10, 11})
+                store->write(QStringLiteral("Recent Files"), QStringLiteral("RecentFile%1").arg(i),
+                             QStringLiteral("f%1").arg(i));
+            store->write(QStringLiteral("Recent"), QStringLiteral("RecentFile0"), QStringLiteral("other"));
+        }
+        QStringList keys;
+        for (const auto& [key, value] : SettingsStore::atFile(ini())->readSection(QStringLiteral("Recent Files"))) {
+            QCOMPARE(value, QStringLiteral("f") + key.mid(10));
+            keys.append(key);
+        }
+        QCOMPARE(keys, (QStringList{"RecentFile1", "RecentFile2", "RecentFile3", "RecentFile4", "RecentFile5",
+                                    "RecentFile10", "RecentFile11"}));
+    }
+
+    void userStoreIsNamedAfterTheProgram()
+    {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.path());
+        const QString expected = dir_.filePath(QStringLiteral("zumilo/zumilo.ini"));
+        {
+            SettingsStore store(QStringLiteral("zumilo"));
+            QCOMPARE(store.fileName(), expected);
+            store.write(QStringLiteral("DB_name"), QStringLiteral("DB_name"), QStringLiteral("a.zmd"));
+        }
+        QCOMPARE(SettingsStore::atFile(expected)->read(QStringLiteral("DB_name"), QStringLiteral("DB_name")),
+                 u"a.zmd");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
