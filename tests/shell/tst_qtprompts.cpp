@@ -1,0 +1,274 @@
+#include "shell/prompts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using namespace zumilo::shell;
+
+namespace {
+
+// Hands every modal dialog that comes up to `act`, which must close it.
+// Checks go after the prompt returns, so a failing one cannot leave a
+// dialog open.
+class ModalWatcher {
+public:
+    explicit ModalWatcher(std::function<void(QWidget*)> act) : act_(std::move(act))
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal != seen_) {
+                seen_ = modal;
+                // Queued, so that a dialog opened by `act` is seen too: a
+                // timer does not fire again while its own slot runs.
+                QMetaObject::invokeMethod(
+                    &timer_, [this, w = QPointer<QWidget>(modal)] { if (w) act_(w); }, Qt::QueuedConnection);
+            }
+        });
+        timer_.start(0);
+    }
+
+private:
+    std::function<void(QWidget*)> act_;
+    QPointer<QWidget> seen_;
+    QTimer timer_;
+};
+
+} // namespace
+
+class TestQtPrompts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void messageStyle_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QMessageBox::StandardButtons>("buttons");
+        QTest::addColumn<QMessageBox::Icon>("icon");
+        QTest::addColumn<QMessageBox::StandardButton>("defaultButton");
+        QTest::addColumn<QMessageBox::StandardButton>("click");
+        QTest::addColumn<int>("answer");
+        using B = QMessageBox;
+        QTest::newRow("0 ok") << 0 << B::StandardButtons(B::Ok) << B::NoIcon << B::Ok << B::Ok << Msg::Ok;
+        QTest::newRow("1 ok cancel") << 1 << (B::Ok | B::Cancel) << B::NoIcon << B::Ok << B::Cancel << Msg::Cancel;
+        QTest::newRow("3 yes no cancel") << 3 << (B::Yes | B::No | B::Cancel) << B::NoIcon << B::Yes << B::No
+                                         << Msg::No;
+        QTest::newRow("4 yes no") << 4 << (B::Yes | B::No) << B::NoIcon << B::Yes << B::Yes << Msg::Yes;
+        QTest::newRow("324 info, default no") << 324 << (B::Yes | B::No) << B::Information << B::No << B::No
+                                              << Msg::No;
+        QTest::newRow("308 exclamation, default no") << 308 << (B::Yes | B::No) << B::Warning << B::No << B::Yes
+                                                     << Msg::Yes;
+        QTest::newRow("547 question, cancel default") << 547 << (B::Yes | B::No | B::Cancel) << B::Question
+                                                      << B::Cancel << B::Cancel << Msg::Cancel;
+        QTest::newRow("529 critical, default past last") << 529 << (B::Ok | B::Cancel) << B::Critical << B::Ok
+                                                         << B::Ok << Msg::Ok;
+    }
+    void messageStyle()
+    {
+        QFETCH(int, style);
+        QFETCH(QMessageBox::StandardButtons, buttons);
+        QFETCH(QMessageBox::Icon, icon);
+        QFETCH(QMessageBox::StandardButton, defaultButton);
+        QFETCH(QMessageBox::StandardButton, click);
+        QFETCH(int, answer);
+
+        QMessageBox::StandardButtons shownButtons;
+        QMessageBox::Icon shownIcon{};
+        QMessageBox::StandardButton shownDefault{};
+        QMap<QMessageBox::StandardButton, QString> texts;
+        bool openDuring = false;
+        ModalWatcher watcher([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            shownButtons = box->standardButtons();
+            shownIcon = box->icon();
+            shownDefault = box->standardButton(box->defaultButton());
+            for (QAbstractButton* b : box->buttons())
+                texts.insert(box->standardButton(b), b->text());
+            openDuring = promptIsOpen();
+            box->button(click)->click();
+        });
+
+        QtPrompts prompts;
+        QCOMPARE(prompts.message(nullptr, QStringLiteral("本当に?"), style, {}), answer);
+        QVERIFY(openDuring);
+        QVERIFY(!promptIsOpen());
+        QCOMPARE(shownButtons, buttons);
+        QCOMPARE(shownIcon, icon);
+        QCOMPARE(shownDefault, defaultButton);
+        const QMap<QMessageBox::StandardButton, QString> japanese{{QMessageBox::Ok, "OK"},
+                                                                   {QMessageBox::Cancel, "キャンセル"},
+                                                                   {QMessageBox::Yes, "はい(&Y)"},
+                                                                   {QMessageBox::No, "いいえ(&N)"}};
+        for (auto it = texts.cbegin(); it != texts.cend(); ++it)
+            QCOMPARE(it.value(), japanese.value(it.key()));
+    }
+
+    void messageDismissed_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("byEscape");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok, escape") << 0 << true << Msg::Ok;
+        QTest::newRow("ok cancel, escape") << 1 << true << Msg::Cancel;
+        QTest::newRow("yes no cancel, close") << 3 << false << Msg::Cancel;
+        QTest::newRow("yes no, escape") << 4 << true << Msg::No;
+        QTest::newRow("yes no info, close") << 324 << false << Msg::No;
+    }
+    void messageDismissed()
+    {
+        QFETCH(int, style);
+        QFETCH(bool, byEscape);
+        QFETCH(int, answer);
+        ModalWatcher watcher([&](QWidget* w) {
+            if (byEscape)
+                QTest::keyClick(w, Qt::Key_Escape);
+            else
+                w->close();
+            // A box that ignored us must not hang the test.
+            if (w->isVisible())
+                qobject_cast<QMessageBox*>(w)->buttons().constFirst()->click();
+        });
+        QtPrompts prompts;
+        QCOMPARE(prompts.message(nullptr, QStringLiteral("x"), style, {}), answer);
+    }
+
+    void messageTextAndTitle_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shownText");
+        QTest::addColumn<QString>("shownTitle");
+        QTest::newRow("crlf") << "一行目\r\n二行目" << "確認" << "一行目\n二行目" << "確認";
+        QTest::newRow("lone cr") << "a\rb\r\rc" << "" << "a\nb\n\nc" << "Zumilo";
+        QTest::newRow("markup stays text") << "<b>x</b> & y" << "" << "<b>x</b> & y" << "Zumilo";
+    }
+    void messageTextAndTitle()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        QFETCH(QString, shownText);
+        QFETCH(QString, shownTitle);
+        QString seenText, seenTitle;
+        Qt::TextFormat format = Qt::AutoText;
+        ModalWatcher watcher([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            seenText = box->text();
+            seenTitle = box->windowTitle();
+            format = box->textFormat();
+            box->buttons().constFirst()->click();
+        });
+        QtPrompts().message(nullptr, text, Msg::OkOnly, title);
+        QCOMPARE(seenText, shownText);
+        QCOMPARE(seenTitle, shownTitle);
+        QCOMPARE(format, Qt::PlainText);
+    }
+
+    void input_data()
+    {
+        QTest::addColumn<QString>("defaultText");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accept");
+        QTest::addColumn<std::optional<QString>>("expected");
+        QTest::newRow("typed") << "メモ" << "新しい名前" << true << std::optional<QString>("新しい名前");
+        QTest::newRow("accepted empty") << "x" << "" << true << std::optional<QString>("");
+        QTest::newRow("cancelled") << "x" << "y" << false << std::optional<QString>();
+    }
+    void input()
+    {
+        QFETCH(QString, defaultText);
+        QFETCH(QString, typed);
+        QFETCH(bool, accept);
+        QFETCH(std::optional<QString>, expected);
+        QString prefilled, label;
+        ModalWatcher watcher([&](QWidget* w) {
+            auto* dialog = qobject_cast<QInputDialog*>(w);
+            prefilled = dialog->textValue();
+            label = dialog->labelText();
+            dialog->setTextValue(typed);
+            accept ? dialog->accept() : dialog->reject();
+        });
+        QCOMPARE(QtPrompts().input(nullptr, QStringLiteral("名前:\r\n(30 文字まで)"), {}, defaultText), expected);
+        QCOMPARE(prefilled, defaultText);
+        QCOMPARE(label, u"名前:\n(30 文字まで)");
+    }
+
+    void fileDialogs_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("pick");
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("open") << false << "a.zmd" << true;
+        QTest::newRow("open cancelled") << false << "" << false;
+        QTest::newRow("save over existing") << true << "a.zmd" << true;
+        QTest::newRow("save new, suffix added") << true << "new" << true;
+    }
+    void fileDialogs()
+    {
+        QFETCH(bool, save);
+        QFETCH(QString, pick);
+        QFETCH(bool, chosen);
+        QTemporaryDir dir;
+        for (const char* name : {"a.zmd", "b.txt"}) {
+            QFile f(dir.filePath(QString::fromLatin1(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QString folder, title, nameBox;
+        QStringList filters, modelFilters;
+        bool hidesOthers = false, mustExist = false, confirms = true;
+        int dialogs = 0;
+        ModalWatcher watcher([&](QWidget* w) {
+            ++dialogs;
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            if (!dialog) { // an overwrite question, say: go on, and let it count
+                auto* box = qobject_cast<QMessageBox*>(w);
+                QAbstractButton* yes = box ? box->button(QMessageBox::Yes) : nullptr;
+                yes ? yes->click() : void(w->close());
+                return;
+            }
+            folder = dialog->directory().absolutePath();
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            modelFilters = model->nameFilters();
+            hidesOthers = !model->nameFilterDisables();
+            nameBox = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+            mustExist = dialog->fileMode() == QFileDialog::ExistingFile;
+            confirms = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            if (!chosen)
+                return dialog->reject();
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(pick);
+            static_cast<QDialog*>(dialog)->accept();
+            if (dialog->isVisible()) // refused the name
+                dialog->reject();
+        });
+        QtPrompts prompts;
+        const auto path = save ? prompts.saveFile(nullptr, dir.path(), QStringLiteral("*.zmd"))
+                               : prompts.openFile(nullptr, dir.path(), QStringLiteral("*.zmd"));
+        const QString expectedPath = dir.filePath(pick.endsWith(u".zmd") ? pick : pick + QStringLiteral(".zmd"));
+        QCOMPARE(path, chosen ? std::optional<QString>(expectedPath) : std::nullopt);
+        QCOMPARE(dialogs, 1);
+        QCOMPARE(folder, dir.path());
+        QCOMPARE(title, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
+        QCOMPARE(nameBox, u"*.zmd");
+        QCOMPARE(filters, (QStringList{"データベース (*.zmd)", "すべてのファイル (*)"}));
+        QCOMPARE(modelFilters, QStringList{"*.zmd"});
+        QVERIFY(hidesOthers);
+        QCOMPARE(mustExist, !save);
+        if (save)
+            QVERIFY(!confirms);
+    }
+};
+
+QTEST_MAIN(TestQtPrompts)
+#include "tst_qtprompts.moc"
