@@ -28,7 +28,7 @@ public:
     PromptScope& operator=(const PromptScope&) = delete;
 };
 
-// Answers beyond Msg's four, numbered as the box styles that offer them.
+// Answers of abort/retry/ignore boxes; Msg names only the four in use.
 constexpr int AnswerAbort = 3;
 constexpr int AnswerRetry = 4;
 constexpr int AnswerIgnore = 5;
