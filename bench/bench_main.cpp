@@ -1,0 +1,307 @@
+// Timings of the store on a large synthetic database.
+//
+//   zumilo_bench [--notes N] [--categories C] [--db PATH] [--only NAME[,NAME]]
+//                [--runs R] [--list]
+
+#include "datagen.h"
+
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+using namespace zumilo;
+
+namespace {
+
+struct Dataset {
+    QString path;
+    bench::DatasetInfo info;
+};
+
+struct Sample {
+    double ms = 0;
+    std::optional<double> peakMb; // growth of the resident set during the timed part
+    qint64 rows = -1;
+};
+
+// --- memory -----------------------------------------------------------------
+
+// A field of /proc/self/status in kB, or -1.
+long statusKb(const char* field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// Lets VmHWM start again from the current resident size, so that each run
+// sees its own peak rather than the largest one so far.
+bool resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
+// Times `work` and records how far the resident set peaked above where it
+// started. Setup that should not count belongs outside.
+template <class F>
+Sample measure(F&& work)
+{
+    const bool peakReset = resetPeak();
+    const long before = statusKb("VmRSS");
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 rows = work();
+    Sample s;
+    s.ms = double(timer.nsecsElapsed()) / 1e6;
+    s.rows = rows;
+    const long peak = statusKb(peakReset ? "VmHWM" : "VmRSS");
+    if (before >= 0 && peak >= 0)
+        s.peakMb = double(std::max(0L, peak - before)) / 1024.0;
+    return s;
+}
+
+// --- measurements -------------------------------------------------------------
+
+const QString kAllByTitle = QStringLiteral("select * from T_idea  order by title ");
+
+Sample openAll(const Dataset& d)
+{
+    std::shared_ptr<store::Database> db;
+    std::unique_ptr<store::Recordset> rs;
+    return measure([&] {
+        db = store::Database::open(d.path);
+        rs = db->openRecordset(kAllByTitle);
+        rs->moveLast();
+        rs->moveFirst();
+        return qint64(rs->recordCount());
+    });
+}
+
+Sample openCategory(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    std::unique_ptr<store::Recordset> rs;
+    const QString sql = QStringLiteral("select * from T_idea where bunid=%1 order by title ")
+                            .arg(d.info.bigCategoryId);
+    return measure([&] {
+        rs = db->openRecordset(sql);
+        return qint64(rs->recordCount());
+    });
+}
+
+Sample likeBody(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    std::unique_ptr<store::Recordset> rs;
+    const QString sql = QStringLiteral(
+        "select title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
+        "bunID,oyaID,id  from [T_idea]    where  title like '*' and  naiyo like '*会議*' ");
+    return measure([&] {
+        rs = db->openRecordset(sql);
+        return qint64(rs->recordCount());
+    });
+}
+
+Sample scrollAll(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    auto rs = db->openRecordset(kAllByTitle);
+    qint64 chars = 0;
+    Sample s = measure([&] {
+        qint64 rows = 0;
+        for (rs->moveFirst(); !rs->isEOF(); rs->moveNext()) {
+            chars += rs->value(QStringLiteral("title")).toString().size();
+            ++rows;
+        }
+        return rows;
+    });
+    // Also keeps the reads from being optimised away.
+    if (s.rows > 1 && chars == 0)
+        throw std::runtime_error("every title read back empty");
+    return s;
+}
+
+struct Measurement {
+    const char* name;
+    const char* what;
+    std::function<Sample(const Dataset&)> run;
+    bool reportMemory = true;
+};
+
+const std::vector<Measurement>& measurements()
+{
+    static const std::vector<Measurement> list = {
+        {"open_all", "open + all notes by title + moveLast/moveFirst", openAll},
+        {"open_category", "notes of the largest category by title", openCategory},
+        {"like_body", "search form: naiyo like '*会議*', recordCount", likeBody},
+        {"scroll_all", "value(\"title\") of every row of open_all, in order", scrollAll},
+    };
+    return list;
+}
+
+// --- running --------------------------------------------------------------------
+
+struct Options {
+    int notes = 100000;
+    int categories = 1000;
+    QString db;
+    QStringList only;
+    int runs = 5;
+    bool list = false;
+};
+
+[[noreturn]] void usage(const char* why)
+{
+    std::fprintf(stderr, "zumilo_bench: %s\n"
+                         "usage: zumilo_bench [--notes N] [--categories C] [--db PATH] "
+                         "[--only NAME[,NAME...]] [--runs R] [--list]\n", why);
+    std::exit(2);
+}
+
+Options parseOptions(const QStringList& args)
+{
+    Options o;
+    auto number = [&](int& i) {
+        if (i + 1 >= args.size())
+            usage("missing value");
+        bool ok = false;
+        const int v = args[++i].toInt(&ok);
+        if (!ok || v < 0)
+            usage("not a number");
+        return v;
+    };
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--notes"))
+            o.notes = number(i);
+        else if (a == QLatin1String("--categories"))
+            o.categories = std::max(1, number(i));
+        else if (a == QLatin1String("--runs"))
+            o.runs = std::max(1, number(i));
+        else if (a == QLatin1String("--db") && i + 1 < args.size())
+            o.db = args[++i];
+        else if (a == QLatin1String("--only") && i + 1 < args.size())
+            o.only += args[++i].split(QLatin1Char(','), Qt::SkipEmptyParts);
+        else if (a == QLatin1String("--list"))
+            o.list = true;
+        else
+            usage("unknown option");
+    }
+    for (const QString& name : o.only) {
+        const auto& all = measurements();
+        if (std::none_of(all.begin(), all.end(), [&](const Measurement& m) { return name == QLatin1String(m.name); }))
+            usage("unknown measurement (see --list)");
+    }
+    return o;
+}
+
+Dataset prepare(const Options& o)
+{
+    Dataset d;
+    d.path = !o.db.isEmpty() ? o.db
+                             : QDir::temp().filePath(QStringLiteral("zumilo_bench_v%1_%2_%3.zmd")
+                                                         .arg(bench::kGeneratorVersion)
+                                                         .arg(o.notes)
+                                                         .arg(o.categories));
+    d.path = QFileInfo(d.path).absoluteFilePath();
+    if (QFileInfo::exists(d.path)) {
+        d.info = bench::inspectDatabase(d.path);
+        std::printf("reusing %s\n", qPrintable(d.path));
+    } else {
+        QElapsedTimer t;
+        t.start();
+        d.info = bench::generateDatabase(d.path, o.notes, o.categories);
+        std::printf("generated %s in %.1f s\n", qPrintable(d.path), double(t.elapsed()) / 1000.0);
+    }
+    return d;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+int runAll(const Options& o)
+{
+    if (o.list) {
+        for (const Measurement& m : measurements())
+            std::printf("%-16s %s\n", m.name, m.what);
+        return 0;
+    }
+    const Dataset d = prepare(o);
+    std::printf("notes %d  categories %d  largest category %d (%d notes)  file %s (%.1f MB)\n",
+                d.info.notes, d.info.categories, d.info.bigCategoryId, d.info.bigCategoryNotes,
+                qPrintable(d.path), double(QFileInfo(d.path).size()) / (1024.0 * 1024.0));
+    std::printf("median of %d runs\n\n", o.runs);
+    std::printf("%-16s %10s %10s %10s %10s %10s\n", "name", "median_ms", "min_ms", "max_ms", "peak_MB", "rows");
+
+    int failures = 0;
+    for (const Measurement& m : measurements()) {
+        if (!o.only.isEmpty() && !o.only.contains(QLatin1String(m.name)))
+            continue;
+        std::vector<double> times;
+        double peak = -1;
+        qint64 rows = -1;
+        try {
+            for (int r = 0; r < o.runs; ++r) {
+                const Sample s = m.run(d);
+                times.push_back(s.ms);
+                if (s.peakMb)
+                    peak = std::max(peak, *s.peakMb);
+                rows = s.rows;
+            }
+        } catch (const store::StoreError& e) {
+            std::printf("%-16s failed: %s (%s)\n", m.name, qPrintable(e.message()), qPrintable(e.detail()));
+            ++failures;
+            continue;
+        } catch (const std::exception& e) {
+            std::printf("%-16s failed: %s\n", m.name, e.what());
+            ++failures;
+            continue;
+        }
+        const QString peakText = m.reportMemory && peak >= 0 ? QString::number(peak, 'f', 1) : QStringLiteral("-");
+        std::printf("%-16s %10.1f %10.1f %10.1f %10s %10lld\n", m.name, median(times),
+                    *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()),
+                    qPrintable(peakText), static_cast<long long>(rows));
+        std::fflush(stdout);
+    }
+    return failures ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return runAll(parseOptions(QCoreApplication::arguments()));
+    } catch (const store::StoreError& e) {
+        std::fprintf(stderr, "zumilo_bench: %s (%s)\n", qPrintable(e.message()), qPrintable(e.detail()));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zumilo_bench: %s\n", e.what());
+    }
+    return 1;
+}
