@@ -1,0 +1,571 @@
+#include "recordeditor.h"
+
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/statuspanels.h"
+#include "store/error.h"
+#include "store/recordset.h"
+
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QWidget>
+
+#include <algorithm>
+#include <functional>
+
+namespace zumilo::records {
+
+namespace {
+
+const QString kDateFormat = QStringLiteral("yyyy/MM/dd");
+constexpr double kLargestFontSize = 200.0;
+
+// Stored bodies use CR LF; the boxes work with LF only.
+QString toShown(const QString& stored)
+{
+    QString text = stored;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QString toStored(const QString& shown)
+{
+    QString text = shown;
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return text;
+}
+
+// toPlainText() would turn non-breaking spaces into blanks; the raw text
+// keeps them and only needs its block separators made into line breaks.
+QString plainText(const QPlainTextEdit* box)
+{
+    QString text = box->document()->toRawText();
+    for (QChar& c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator)
+            c = QLatin1Char('\n');
+    }
+    return text;
+}
+
+const QString kTitleNotice = QStringLiteral("\n  - - -  新規データの登録は、この画面ではできません  - - -");
+const QString kBodyNotice = QStringLiteral("\n  - - -  新規データの登録は、「新規データ追加」のアイコンを  - - -\n"
+                                           "　　　　　クリックなどして登録画面を出してください");
+
+// Runs the default double-click handling of a box first, so that the word
+// under the pointer is selected when the selection is read.
+class DoubleClickWatcher : public QObject {
+public:
+    DoubleClickWatcher(QObject* parent, std::function<void(QObject*)> after)
+        : QObject(parent), after_(std::move(after))
+    {
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::MouseButtonDblClick || passing_)
+            return false;
+        passing_ = true;
+        QCoreApplication::sendEvent(watched, event);
+        passing_ = false;
+        after_(watched);
+        return true;
+    }
+
+private:
+    std::function<void(QObject*)> after_;
+    bool passing_ = false;
+};
+
+class EscapeCloser : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            if (auto* w = qobject_cast<QWidget*>(watched)) {
+                w->hide();
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+QString emptyTitleNotice()
+{
+    return kTitleNotice;
+}
+
+QString emptyBodyNotice()
+{
+    return kBodyNotice;
+}
+
+RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels* panels, shell::AppState& state)
+    : kind_(kind), canvas_(canvas), panels_(panels), state_(state)
+{
+    const QFontMetrics fm = canvas_->fontMetrics();
+    const int lineHeight = fm.height();
+
+    auto* title = new QPlainTextEdit(canvas_);
+    title->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    title->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    title->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    title->setTabChangesFocus(true);
+    title->resize(fm.horizontalAdvance(QLatin1Char('M')) * 40, lineHeight * 3 + 8);
+
+    auto* body = new QPlainTextEdit(canvas_);
+    body->setLineWrapMode(QPlainTextEdit::NoWrap);
+    body->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    body->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    body->resize(title->width(), lineHeight * 15);
+
+    auto* wrappedBody = new QPlainTextEdit(canvas_);
+    wrappedBody->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    wrappedBody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    wrappedBody->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    wrappedBody->resize(body->size());
+    wrappedBody->hide();
+
+    boxes_[0] = title;
+    boxes_[1] = body;
+    boxes_[2] = wrappedBody;
+
+    for (int i = 3; i < 8; ++i)
+        boxes_[i] = new QLineEdit(canvas_);
+    const int dateWidth = fm.horizontalAdvance(QStringLiteral("0000/00/00")) + 16;
+    for (int i = 3; i < 8; ++i) {
+        auto* line = static_cast<QLineEdit*>(boxes_[i]);
+        const int width = i == 3 ? fm.horizontalAdvance(QStringLiteral("分類分類分類分類")) + 16 : dateWidth;
+        line->resize(width, std::max(line->sizeHint().height(), lineHeight + 6));
+    }
+    // The category is chosen with the picker, never typed.
+    lineBox(3)->setReadOnly(true);
+    lineBox(3)->setEnabled(false);
+    lineBox(6)->hide();
+    lineBox(7)->setEnabled(false);
+    lineBox(7)->hide();
+
+    for (int i = 0; i < 8; ++i) {
+        QWidget* box = boxes_[i];
+        box->setObjectName(QStringLiteral("Text1(%1)").arg(i));
+        if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+            connect(plain, &QPlainTextEdit::textChanged, this, [this, i] { onTextChanged(i); });
+        else
+            connect(static_cast<QLineEdit*>(box), &QLineEdit::textChanged, this, [this, i] { onTextChanged(i); });
+    }
+
+    auto* watcher = new DoubleClickWatcher(this, [this](QObject* watched) {
+        QString word;
+        if (auto* line = qobject_cast<QLineEdit*>(watched))
+            word = line->selectedText();
+        else if (auto* plain = qobject_cast<QPlainTextEdit*>(watched->parent()))
+            word = plain->textCursor().selectedText();
+        if (!word.isEmpty())
+            emit wordDoubleClicked(word);
+    });
+    for (int i = 0; i < 3; ++i)
+        static_cast<QPlainTextEdit*>(boxes_[i])->viewport()->installEventFilter(watcher);
+    for (int i = 3; i < 8; ++i)
+        boxes_[i]->installEventFilter(watcher);
+
+    static const char* const checkCaptions[2] = {"重要", "完了"};
+    for (int i = 0; i < 2; ++i) {
+        auto* check = new QCheckBox(QString::fromUtf8(checkCaptions[i]), canvas_);
+        check->setObjectName(QStringLiteral("Check1(%1)").arg(i));
+        check->resize(check->sizeHint());
+        connect(check, &QCheckBox::clicked, this, [this, i] { onCheckClicked(i); });
+        checks_[i] = check;
+    }
+
+    static const char* const labelCaptions[5] = {"分類", "ﾀｲﾄﾙ", "内容", "label3", "期日"};
+    for (int i = 0; i < 5; ++i) {
+        if (i == 3 && kind_ == EditorKind::Single)
+            continue;
+        auto* label = new QLabel(QString::fromUtf8(labelCaptions[i]), canvas_);
+        label->setObjectName(QStringLiteral("Label1(%1)").arg(i));
+        label->resize(label->sizeHint());
+        if (i == 3)
+            label->hide();
+        labels_[i] = label;
+    }
+
+    const int buttonSide = lineBox(4)->height();
+    for (int i = 0; i < 2; ++i) {
+        auto* button = new QToolButton(canvas_);
+        button->setObjectName(QStringLiteral("cmdCalOpen(%1)").arg(i));
+        button->setText(QStringLiteral("▼"));
+        button->setToolTip(QStringLiteral("カレンダー"));
+        button->setFocusPolicy(Qt::TabFocus);
+        button->resize(buttonSide, buttonSide);
+        connect(button, &QToolButton::clicked, this, [this, i] { cmdCalOpen_Click(i); });
+        calButtons_[i] = button;
+    }
+
+    categoryButton_ = new QToolButton(canvas_);
+    categoryButton_->setObjectName(QStringLiteral("cmdBunOpen"));
+    categoryButton_->setText(QStringLiteral("…"));
+    categoryButton_->setToolTip(QStringLiteral("分類を選択"));
+    categoryButton_->setFocusPolicy(Qt::TabFocus);
+    categoryButton_->resize(buttonSide, buttonSide);
+    connect(categoryButton_, &QToolButton::clicked, this, &RecordEditor::categoryButtonClicked);
+
+    calendar_ = new QCalendarWidget(canvas_);
+    calendar_->setObjectName(QStringLiteral("MonthView1"));
+    calendar_->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    calendar_->setGridVisible(true);
+    calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    calendar_->resize(calendar_->sizeHint());
+    calendar_->hide();
+    calendar_->installEventFilter(new EscapeCloser(calendar_));
+    connect(calendar_, &QCalendarWidget::activated, this, &RecordEditor::MonthView1_DateDblClick);
+}
+
+// The controls belong to the canvas, which may already be gone.
+RecordEditor::~RecordEditor() = default;
+
+QPlainTextEdit* RecordEditor::titleBox() const
+{
+    return static_cast<QPlainTextEdit*>(boxes_[0]);
+}
+
+QPlainTextEdit* RecordEditor::bodyBox() const
+{
+    return static_cast<QPlainTextEdit*>(boxes_[1]);
+}
+
+QPlainTextEdit* RecordEditor::wrappedBodyBox() const
+{
+    return static_cast<QPlainTextEdit*>(boxes_[2]);
+}
+
+QPlainTextEdit* RecordEditor::visibleBodyBox() const
+{
+    return isWrapped() ? wrappedBodyBox() : bodyBox();
+}
+
+QLineEdit* RecordEditor::lineBox(int index) const
+{
+    if (index < 3 || index > 7)
+        return nullptr;
+    return static_cast<QLineEdit*>(boxes_[index]);
+}
+
+QWidget* RecordEditor::textBox(int index) const
+{
+    if (index < 0 || index > 7)
+        return nullptr;
+    return boxes_[index];
+}
+
+QCheckBox* RecordEditor::check(int index) const
+{
+    return index == 0 || index == 1 ? checks_[index] : nullptr;
+}
+
+QLabel* RecordEditor::label(int index) const
+{
+    return index >= 0 && index < 5 ? labels_[index] : nullptr;
+}
+
+QToolButton* RecordEditor::calendarButton(int index) const
+{
+    return index == 0 || index == 1 ? calButtons_[index] : nullptr;
+}
+
+QToolButton* RecordEditor::categoryButton() const
+{
+    return categoryButton_;
+}
+
+QCalendarWidget* RecordEditor::calendar() const
+{
+    return calendar_;
+}
+
+QList<QWidget*> RecordEditor::controls() const
+{
+    QList<QWidget*> all;
+    for (QWidget* w : boxes_)
+        all << w;
+    for (QWidget* w : checks_)
+        all << w;
+    for (QWidget* w : labels_) {
+        if (w)
+            all << w;
+    }
+    for (QWidget* w : calButtons_)
+        all << w;
+    all << categoryButton_ << calendar_;
+    return all;
+}
+
+QString RecordEditor::text(int index) const
+{
+    QWidget* box = textBox(index);
+    if (!box)
+        return {};
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+        return plainText(plain);
+    return static_cast<QLineEdit*>(box)->text();
+}
+
+void RecordEditor::setText(int index, const QString& text)
+{
+    QWidget* box = textBox(index);
+    if (!box)
+        return;
+    const QString shown = toShown(text);
+    // As with typing, only a different text is a change.
+    if (shown == this->text(index))
+        return;
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+        plain->setPlainText(shown);
+    else
+        static_cast<QLineEdit*>(box)->setText(shown);
+}
+
+bool RecordEditor::isChecked(int index) const
+{
+    QCheckBox* box = check(index);
+    return box && box->isChecked();
+}
+
+void RecordEditor::setLoading(bool loading)
+{
+    loading_ = loading;
+}
+
+void RecordEditor::onTextChanged(int index)
+{
+    if (loading_)
+        return;
+    const bool categoryOnly = kind_ == EditorKind::Single && (index == 3 || index == 7);
+    if (!categoryOnly)
+        changed_ = true;
+    if (panels_)
+        panels_->setText(1, QString());
+    if (!categoryOnly)
+        emit changed();
+    emit undoAvailable(true);
+}
+
+void RecordEditor::onCheckClicked(int)
+{
+    // Marked at once: a tick followed by closing the window must not be lost.
+    changed_ = true;
+    emit changed();
+    if (checks_[1]->isChecked() && text(4).isEmpty())
+        setText(4, state_.clock().today().toString(kDateFormat));
+}
+
+void RecordEditor::setRecordChanged(bool changed)
+{
+    changed_ = changed;
+}
+
+void RecordEditor::UpdateFields(const store::Recordset& rs)
+{
+    static const char* const boxColumns[8] = {"Title",      "naiyo",      "naiyo",      "bunrui",
+                                              "kanryodate", "kijitudate", "kijitutime", "bunid"};
+    static const char* const panelColumns[5] = {"ID", "oyaid", "kousindate", "kousintime", "sinkidate"};
+
+    if (!rs.hasCurrent())
+        return;
+    // Read everything first, so that a row that vanished leaves the editor
+    // as it was rather than half filled.
+    std::array<QString, 8> texts;
+    std::array<QString, 5> stamps;
+    std::array<bool, 2> flags{};
+    try {
+        for (int i = 0; i < 8; ++i)
+            texts[i] = rs.text(QString::fromLatin1(boxColumns[i]));
+        for (int i = 0; i < 5; ++i)
+            stamps[i] = rs.text(QString::fromLatin1(panelColumns[i]));
+        const QVariant important = rs.value(QStringLiteral("jyuyoCK"));
+        const QVariant done = rs.value(QStringLiteral("kanryoCK"));
+        flags[0] = !important.isNull() && important.toBool();
+        flags[1] = !done.isNull() && done.toBool();
+    } catch (const store::StoreError&) {
+        return;
+    }
+
+    const bool outer = loading_;
+    setLoading(true);
+    for (int i = 0; i < 8; ++i)
+        setText(i, texts[i]);
+    checks_[0]->setChecked(flags[0]);
+    checks_[1]->setChecked(flags[1]);
+    if (panels_) {
+        for (int i = 0; i < 5; ++i)
+            panels_->setText(i + 2, stamps[i]);
+    }
+    setLoading(outer);
+
+    changed_ = false;
+    emit undoAvailable(false);
+}
+
+void RecordEditor::FieldsClear()
+{
+    const bool outer = loading_;
+    setLoading(true);
+    for (int i = 0; i < 8; ++i)
+        setText(i, QString());
+    if (kind_ == EditorKind::Main) {
+        setText(0, kTitleNotice);
+        setText(1, kBodyNotice);
+        setText(2, kBodyNotice);
+    }
+    checks_[0]->setChecked(false);
+    checks_[1]->setChecked(false);
+    if (panels_)
+        panels_->clear();
+    setLoading(outer);
+
+    changed_ = false;
+    emit undoAvailable(false);
+}
+
+QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCreationDate)
+{
+    QList<FieldFailure> failures;
+    auto step = [&failures](const char* label, const std::function<void()>& work) {
+        try {
+            work();
+        } catch (const store::StoreError& e) {
+            failures.append({QString::fromUtf8(label), e.message()});
+        }
+    };
+    auto textStep = [&](const char* label, const char* column, const QString& value) {
+        step(label, [&] { rs.setText(QString::fromLatin1(column), value); });
+    };
+
+    textStep("タイトル", "Title", toStored(text(0)));
+    textStep("内容", "naiyo", toStored(plainText(visibleBodyBox())));
+    textStep("分類", "bunrui", text(3));
+    textStep("完了日", "kanryodate", text(4));
+    textStep("期日", "kijitudate", text(5));
+    textStep("期日の時刻", "kijitutime", text(6));
+    step("分類番号", [&] {
+        const QString number = text(7).trimmed();
+        if (number.isEmpty()) {
+            rs.setText(QStringLiteral("bunid"), QString());
+            return;
+        }
+        bool ok = false;
+        const int id = number.toInt(&ok);
+        if (!ok)
+            throw store::StoreError(store::ErrorKind::TypeMismatch, QStringLiteral("not a category number: ") + number,
+                                    QStringLiteral("bunid"));
+        rs.setValue(QStringLiteral("bunid"), id);
+    });
+    step("重要", [&] { rs.setValue(QStringLiteral("jyuyoCK"), isChecked(0)); });
+    step("完了", [&] { rs.setValue(QStringLiteral("kanryoCK"), isChecked(1)); });
+
+    const QString parent = panels_ ? panels_->text(3) : QString();
+    step("oyaID", [&] {
+        if (parent.isEmpty())
+            rs.setValue(QStringLiteral("oyaid"), 0);
+        else
+            rs.setText(QStringLiteral("oyaid"), parent);
+    });
+
+    const QString today = state_.clock().today().toString(kDateFormat);
+    const QString now = state_.clock().timeStamp();
+    QString created = panels_ ? panels_->text(6) : QString();
+    if (created.isEmpty() || newCreationDate)
+        created = today;
+    if (panels_) {
+        panels_->setText(4, today);
+        panels_->setText(5, now);
+        panels_->setText(6, created);
+    }
+    textStep("更新日", "kousindate", today);
+    textStep("更新時刻", "kousintime", now);
+    textStep("初回作成日", "sinkidate", created);
+    return failures;
+}
+
+bool RecordEditor::isWrapped() const
+{
+    return !boxes_[2]->isHidden();
+}
+
+void RecordEditor::setWrapped(bool wrapped)
+{
+    QPlainTextEdit* from = wrapped ? bodyBox() : wrappedBodyBox();
+    QPlainTextEdit* to = wrapped ? wrappedBodyBox() : bodyBox();
+    const bool outer = loading_;
+    setLoading(true);
+    const QString text = plainText(from);
+    if (plainText(to) != text)
+        to->setPlainText(text);
+    setLoading(outer);
+    to->show();
+    from->hide();
+}
+
+void RecordEditor::setEditorFont(const QString& family, double pointSize)
+{
+    if (!(pointSize >= 1.0))
+        return;
+    pointSize = std::min(pointSize, kLargestFontSize);
+    const bool outer = loading_;
+    setLoading(true);
+    for (int i = 0; i < 3; ++i) {
+        QFont font = boxes_[i]->font();
+        if (!family.isEmpty())
+            font.setFamily(family);
+        font.setPointSizeF(pointSize);
+        boxes_[i]->setFont(font);
+    }
+    setLoading(outer);
+}
+
+void RecordEditor::cmdCalOpen_Click(int index)
+{
+    QToolButton* button = calendarButton(index);
+    if (!button)
+        return;
+    if (!calendar_->isHidden()) {
+        calendar_->hide();
+        return;
+    }
+    QWidget* area = calendar_->parentWidget();
+    const QPoint buttonTopLeft = area->mapFromGlobal(button->mapToGlobal(QPoint(0, 0)));
+    const QSize size = calendar_->size();
+    int left = buttonTopLeft.x() + button->width() - size.width();
+    int top = buttonTopLeft.y() + button->height();
+    // Stay inside the window: flip above the button when there is no room
+    // below, and never start left of or above the canvas.
+    if (top + size.height() > area->height() && buttonTopLeft.y() - size.height() >= 0)
+        top = buttonTopLeft.y() - size.height();
+    left = std::max(0, std::min(left, area->width() - size.width()));
+    top = std::max(0, std::min(top, area->height() - size.height()));
+    calendar_->move(left, top);
+    calendar_->setSelectedDate(state_.clock().today());
+    calendar_->show();
+    calendar_->raise();
+    calendarTarget_ = index;
+}
+
+void RecordEditor::MonthView1_DateDblClick(const QDate& date)
+{
+    setText(calendarTarget_ == 1 ? 5 : 4, date.toString(kDateFormat));
+    calendar_->hide();
+}
+
+} // namespace zumilo::records
