@@ -75,6 +75,16 @@ void MainWindow::buildWindow()
 {
     MenuHandlers handlers{
         {QStringLiteral("mnuUpdate"), [this] { mnuUpdate_Click(); }},
+        {QStringLiteral("mnuUpdateAs"), [this] { mnuUpdateAs_Click(); }},
+        {QStringLiteral("mnuMoveFirst"), [this] { mnuMoveFirst_Click(); }},
+        {QStringLiteral("mnuMoveMae"), [this] { mnuMoveMae_Click(); }},
+        {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
+        {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
+        {QStringLiteral("mnuBunTuika"), [this] { mnuBunTuika_Click(); }},
+        {QStringLiteral("mnuBunDel"), [this] { mnuBunDel_Click(); }},
+        {QStringLiteral("mnuBunRename"), [this] { mnuBunRename_Click(); }},
+        {QStringLiteral("mnuListDateCopy"), [this] { mnuUpdateAs_Click(); }},
+        {QStringLiteral("mnuListDel"), [this] { mnuListDel_Click(); }},
         {QStringLiteral("mnuOpenDB"), [this] { mnuOpenDB_Click(); }},
         {QStringLiteral("mnuDBnew"), [this] { mnuDBnew_Click(); }},
         {QStringLiteral("mnuDBnew2"), [this] { mnuDBnew2_Click(); }},
@@ -91,6 +101,7 @@ void MainWindow::buildWindow()
     }
     actions_ = buildMenuBar(menuBar(), mainWindowMenus(), handlers, placeholders);
     treeMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuTree"));
+    listMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuList"));
 
     std::array<QAction*, 5> items{};
     for (int i = 1; i <= 5; ++i)

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -72,6 +73,22 @@ public:
     void mnuTreeAllOpen_Click();
     void mnuTreeAllClose_Click();
 
+    // --- editing the tree ----------------------------------------------------
+    void mnuBunTuika_Click();
+    void mnuBunRename_Click();
+    void TreeView1_AfterLabelEdit(QTreeWidgetItem* node, const QString& oldText);
+    void mnuBunDel_Click();
+    void TreeView1_DropCategory(const QString& draggedKey, QTreeWidgetItem* target);
+    void TreeView1_DropRecord(const QString& recordKey, QTreeWidgetItem* target);
+
+    // --- record commands ----------------------------------------------------
+    void mnuMoveFirst_Click();
+    void mnuMoveMae_Click();
+    void mnuMoveNext_Click();
+    void mnuMoveLast_Click();
+    void mnuUpdateAs_Click();
+    void mnuListDel_Click();
+
     // --- list -------------------------------------------------------------
     void RefreshRecordList();
     void FillRecordList();
@@ -130,6 +147,10 @@ private:
     bool showRecord(const QString& id);
     void applyTextSettings();
     void setStatusCount();
+    // The four moves: `step` picks the new position from the current one
+    // and the count, or returns 0 to refuse with `notice`.
+    void moveInList(const std::function<int(int position, int count)>& step, const QString& notice);
+    void reportStoreError(const QString& what, const QString& detail);
     void onActivated();
 
     AppState& st_;
@@ -147,6 +168,7 @@ private:
     SplitterHandle* splitter2_ = nullptr;
     SplitterBar* splitterBar2_ = nullptr;
     QMenu* treeMenu_ = nullptr;
+    QMenu* listMenu_ = nullptr;
     TwipsLayout layout_;
     bool SplitterMoving = false;
     bool Splitter2Moving = false;

@@ -89,8 +89,17 @@ void MainWindow::buildLayout()
             treeMenu_->popup(at);
     });
 
+    connect(tree_, &tree::CategoryTree::nodeRenamed, this, &MainWindow::TreeView1_AfterLabelEdit);
+    connect(tree_, &tree::CategoryTree::categoryDropped, this, &MainWindow::TreeView1_DropCategory);
+    connect(tree_, &tree::CategoryTree::recordDropped, this, &MainWindow::TreeView1_DropRecord);
+
     list_ = new records::RecordList(canvas_);
     connect(list_, &records::RecordList::itemChosen, this, &MainWindow::LvDataChange);
+    connect(list_, &records::RecordList::deletePressed, this, &MainWindow::mnuListDel_Click);
+    connect(list_, &records::RecordList::popupRequested, this, [this](const QPoint& at) {
+        if (listMenu_)
+            listMenu_->popup(at);
+    });
     connect(list_, &records::RecordList::sortChanged, this, [this](int column, int order) {
         st_.LastSortColumn = column;
         st_.LastSortOrder = order;

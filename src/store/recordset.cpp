@@ -17,8 +17,11 @@ using detail::Statement;
 
 namespace {
 
-// Rows kept after reading: a screenful of a grid and then some.
-constexpr size_t CacheCapacity = 256;
+// Rows kept after reading: several screenfuls of a grid.
+constexpr size_t CacheCapacity = 1024;
+// Rows read together when rows are asked for by position: each statement
+// takes the file's read lock once, which costs far more than reading a row.
+constexpr int BlockSize = 64;
 
 struct Row {
     bool deleted = false;
@@ -109,6 +112,7 @@ struct Recordset::Impl {
     std::vector<QString> baseColumns; // empty for computed fields
 
     Statement fetch;
+    Statement blockFetch; // rowid plus the fields, for BlockSize rowids at once
     RowCache cache;
     std::vector<Row> rows; // materialized
 
@@ -254,6 +258,67 @@ struct Recordset::Impl {
         return cache.insert(key, std::move(r));
     }
 
+    // The row at a position, reading it with the rows after it when it is
+    // not cached, so a pass over many rows stays fast.
+    const Row& rowAt(int position)
+    {
+        if (!keyset)
+            return row(keys[size_t(position)]);
+        handle();
+        const qint64 key = keys[size_t(position)];
+        if (const Row* cached = cache.find(key))
+            return *cached;
+        if (!blockFetch.isValid()) {
+            QString marks = QStringLiteral("?");
+            for (int i = 1; i < BlockSize; ++i)
+                marks += QStringLiteral(",?");
+            try {
+                blockFetch = Statement(handle(), QStringLiteral("SELECT rowid, ") + selectList + QStringLiteral(" FROM ")
+                                                     + from + QStringLiteral(" WHERE rowid IN (") + marks
+                                                     + QLatin1Char(')'));
+            } catch (const StoreError& e) {
+                if (e.kind() == ErrorKind::Busy)
+                    throw;
+                return row(key); // a list the block statement cannot carry
+            }
+        }
+        std::unordered_set<qint64> wanted;
+        for (int i = position; i < count() && int(wanted.size()) < BlockSize; ++i) {
+            if (!cache.find(keys[size_t(i)]) || i == position)
+                wanted.insert(keys[size_t(i)]);
+            if (i - position > 4 * BlockSize)
+                break;
+        }
+        int mark = 1;
+        for (qint64 k : wanted)
+            sqlite3_bind_int64(blockFetch.get(), mark++, k);
+        for (; mark <= BlockSize; ++mark)
+            sqlite3_bind_int64(blockFetch.get(), mark, key); // repeats change nothing
+        std::unordered_map<qint64, Row> found;
+        try {
+            while (blockFetch.step()) {
+                const int n = blockFetch.columnCount();
+                Row r;
+                r.values.reserve(size_t(n - 1));
+                for (int i = 1; i < n; ++i)
+                    r.values.push_back(blockFetch.column(i));
+                found.emplace(blockFetch.columnInt(0), std::move(r));
+            }
+        } catch (...) {
+            blockFetch.reset();
+            throw;
+        }
+        blockFetch.reset();
+        for (qint64 k : wanted) {
+            if (k == key)
+                continue;
+            auto it = found.find(k);
+            cache.insert(k, it != found.end() ? std::move(it->second) : Row{true, {}});
+        }
+        auto it = found.find(key);
+        return cache.insert(key, it != found.end() ? std::move(it->second) : Row{true, {}});
+    }
+
     const Row& currentRow()
     {
         handle();
@@ -347,6 +412,7 @@ void Recordset::databaseClosed()
 {
     d_->closed = true;
     d_->fetch.finalize();
+    d_->blockFetch.finalize();
     d_->cache.clear();
     editMode_ = EditMode::None;
 }
@@ -529,7 +595,7 @@ QVariant Recordset::valueAt(int row, int index) const
     const size_t i = size_t(d.checkedIndex(index));
     if (row < 0 || row >= d.count())
         return {};
-    const Row& r = d.row(d.keys[size_t(row)]);
+    const Row& r = d.rowAt(row);
     if (r.deleted || i >= r.values.size())
         return {};
     return fromStorage(d.types[i], r.values[i]);
@@ -545,7 +611,7 @@ bool Recordset::isRowDeleted(int row) const
     Impl& d = *d_;
     if (row < 0 || row >= d.count())
         return true;
-    return d.row(d.keys[size_t(row)]).deleted;
+    return d.rowAt(row).deleted;
 }
 
 // --- editing --------------------------------------------------------------------

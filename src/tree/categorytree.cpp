@@ -3,7 +3,13 @@
 #include "store/database.h"
 #include "store/recordset.h"
 
+#include "records/recordlist.h"
+
+#include <QApplication>
 #include <QCollator>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QCollatorSortKey>
 #include <QKeyEvent>
 #include <QLocale>
@@ -17,6 +23,7 @@ namespace zumilo::tree {
 namespace {
 
 constexpr int KeyRole = Qt::UserRole + 1;
+constexpr int NameRole = Qt::UserRole + 2; // the name as stored, to tell renames apart
 
 const QCollator& japaneseCollator()
 {
@@ -77,7 +84,12 @@ CategoryTree::CategoryTree(QWidget* parent) : QTreeWidget(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     setUniformRowHeights(true);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDropIndicatorShown(false); // the target node itself is highlighted
     connect(this, &QTreeWidget::currentItemChanged, this, &CategoryTree::updateIcons);
+    connect(this, &QTreeWidget::itemChanged, this, &CategoryTree::onItemChanged);
 }
 
 QTreeWidgetItem* CategoryTree::makeNode(const QString& key, const QString& text, bool isRoot)
@@ -85,6 +97,7 @@ QTreeWidgetItem* CategoryTree::makeNode(const QString& key, const QString& text,
     auto* node = new Node;
     node->setText(0, text);
     node->setData(0, KeyRole, key);
+    node->setData(0, NameRole, text);
     node->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
     if (!isRoot)
@@ -96,6 +109,7 @@ QTreeWidgetItem* CategoryTree::makeNode(const QString& key, const QString& text,
 
 void CategoryTree::clearTree()
 {
+    dropHighlight_ = nullptr;
     byKey_.clear();
     clear();
 }
@@ -189,6 +203,8 @@ void CategoryTree::placeNode(QTreeWidgetItem* node)
 
 void CategoryTree::forget(QTreeWidgetItem* node)
 {
+    if (node == dropHighlight_)
+        dropHighlight_ = nullptr;
     byKey_.remove(keyOf(node));
     for (int i = 0; i < node->childCount(); ++i)
         forget(node->child(i));
@@ -206,6 +222,36 @@ void CategoryTree::moveNode(QTreeWidgetItem* node, QTreeWidgetItem* newParent)
         old->removeChild(node);
     newParent->addChild(node);
     placeNode(node);
+}
+
+void CategoryTree::setNodeText(QTreeWidgetItem* node, const QString& text)
+{
+    settingText_ = true;
+    node->setData(0, NameRole, text);
+    node->setText(0, text);
+    settingText_ = false;
+    placeNode(node);
+}
+
+void CategoryTree::beginRename(QTreeWidgetItem* node)
+{
+    if (node && node != rootNode() && (node->flags() & Qt::ItemIsEditable)) {
+        setCurrentItem(node);
+        editItem(node, 0);
+    }
+}
+
+void CategoryTree::onItemChanged(QTreeWidgetItem* node)
+{
+    if (settingText_)
+        return;
+    const QString old = node->data(0, NameRole).toString();
+    if (node->text(0) == old)
+        return; // an icon or other change, or an edit that kept the name
+    settingText_ = true;
+    node->setData(0, NameRole, node->text(0));
+    settingText_ = false;
+    emit nodeRenamed(node, old);
 }
 
 void CategoryTree::expandAllNodes()
@@ -240,6 +286,80 @@ void CategoryTree::mouseReleaseEvent(QMouseEvent* event)
     QTreeWidget::mouseReleaseEvent(event);
     if (event->button() == Qt::RightButton)
         emit popupRequested(event->globalPosition().toPoint());
+}
+
+void CategoryTree::startDrag(Qt::DropActions)
+{
+    QTreeWidgetItem* node = currentItem();
+    if (!node)
+        return;
+    auto* mime = new QMimeData;
+    mime->setData(QString::fromLatin1(kCategoryMimeType), keyOf(node).toUtf8());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::MoveAction);
+    setDropHighlight(nullptr);
+}
+
+namespace {
+bool isOurs(const QMimeData* mime)
+{
+    return mime->hasFormat(QString::fromLatin1(kCategoryMimeType))
+        || mime->hasFormat(QString::fromLatin1(records::kRecordMimeType));
+}
+} // namespace
+
+void CategoryTree::setDropHighlight(QTreeWidgetItem* node)
+{
+    if (dropHighlight_ == node)
+        return;
+    if (dropHighlight_ && byKey_.value(keyOf(dropHighlight_)) == dropHighlight_)
+        dropHighlight_->setData(0, Qt::BackgroundRole, QVariant());
+    dropHighlight_ = node;
+    if (node)
+        node->setData(0, Qt::BackgroundRole, palette().brush(QPalette::Highlight).color().lighter(150));
+}
+
+void CategoryTree::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (isOurs(event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CategoryTree::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!isOurs(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    setDropHighlight(itemAt(event->position().toPoint()));
+    event->acceptProposedAction();
+}
+
+void CategoryTree::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropHighlight(nullptr);
+    QTreeWidget::dragLeaveEvent(event);
+}
+
+void CategoryTree::dropEvent(QDropEvent* event)
+{
+    const QMimeData* mime = event->mimeData();
+    QTreeWidgetItem* target = itemAt(event->position().toPoint());
+    setDropHighlight(nullptr);
+    if (!isOurs(mime)) {
+        event->ignore();
+        return;
+    }
+    // Nothing moves by itself: the receiver stores the move first.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (mime->hasFormat(QString::fromLatin1(kCategoryMimeType)))
+        emit categoryDropped(QString::fromUtf8(mime->data(QString::fromLatin1(kCategoryMimeType))), target);
+    else
+        emit recordDropped(QString::fromUtf8(mime->data(QString::fromLatin1(records::kRecordMimeType))), target);
 }
 
 void CategoryTree::keyPressEvent(QKeyEvent* event)

@@ -14,6 +14,9 @@ QString nodeKeyFor(const QString& bunID);
 // The number a key stands for: the key less its last three characters.
 QString numberOfKey(const QString& key);
 
+// The mime type a dragged category node travels as (its key as UTF-8).
+inline constexpr char kCategoryMimeType[] = "application/x-zumilo-category-key";
+
 // The category tree (TreeView1 of the main window, TreeView2 of the
 // pickers): the root, which shows the database's file name, and the
 // categories below it, each parent keeping its children in Japanese
@@ -46,24 +49,45 @@ public:
     void expandAllNodes();
     void collapseAllNodes();
 
+    // Sets a node's name without counting as the user's rename.
+    void setNodeText(QTreeWidgetItem* node, const QString& text);
+    // Starts in-place renaming of a category node (never the root).
+    void beginRename(QTreeWidgetItem* node);
+
 signals:
     // A mouse button was pressed on a node (nullptr: on empty space), or the
     // keyboard made another node current.
     void nodePressed(QTreeWidgetItem* node);
     // The right button was released: the tree's pop-up menu belongs here.
     void popupRequested(const QPoint& globalPos);
+    // The user typed a new name in place. The receiver stores it, or puts
+    // the old one back with setNodeText().
+    void nodeRenamed(QTreeWidgetItem* node, const QString& oldText);
+    // A category node (by key) was dropped on `target` (nullptr: no node).
+    void categoryDropped(const QString& draggedKey, QTreeWidgetItem* target);
+    // A list row (by item key) was dropped on `target`.
+    void recordDropped(const QString& recordKey, QTreeWidgetItem* target);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     QTreeWidgetItem* makeNode(const QString& key, const QString& text, bool isRoot);
     void forget(QTreeWidgetItem* node);
     void updateIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    void setDropHighlight(QTreeWidgetItem* node);
+    void onItemChanged(QTreeWidgetItem* node);
 
     QHash<QString, QTreeWidgetItem*> byKey_;
+    QTreeWidgetItem* dropHighlight_ = nullptr;
+    bool settingText_ = false;
 };
 
 } // namespace zumilo::tree

@@ -1,0 +1,321 @@
+// Changing the category tree (add, rename, delete, move by drag and drop)
+// and the commands on whole notes (move through the list, copy-save, delete).
+
+#include "mainwindow.h"
+
+#include "prompts.h"
+#include "statuspanels.h"
+
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+#include "tree/categorytree.h"
+
+#include <QTreeWidgetItem>
+
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::shell {
+
+namespace {
+
+const QString kNoRowToSave =
+    QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください");
+
+bool isUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor)
+{
+    for (const QTreeWidgetItem* n = node; n; n = n->parent()) {
+        if (n == ancestor)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void MainWindow::reportStoreError(const QString& what, const QString& detail)
+{
+    st_.prompts().message(this, what + QStringLiteral("\n\n") + detail, Msg::Exclamation);
+}
+
+// --- categories ----------------------------------------------------------------
+
+void MainWindow::mnuBunTuika_Click()
+{
+    if (!CurrentDatabase)
+        return;
+    const auto answer = st_.prompts().input(this, QStringLiteral("新しい分類名は？"), {}, QStringLiteral("新しい分類"));
+    if (!answer || answer->isEmpty())
+        return;
+    QTreeWidgetItem* parent = tree_->node(tree::nodeKeyFor(st_.CurrentBunID));
+    if (!parent)
+        return;
+    if (recordChanged() && !CheckToSave())
+        return;
+
+    qint64 number = 0;
+    try {
+        // Stored first: the tree shows only what the file holds.
+        CurrentDatabase->transaction([&] {
+            const QVariant max = CurrentDatabase->scalar(QStringLiteral("Select max(bunID) as MaxID from T_bunrui"));
+            number = max.isNull() ? 1 : max.toLongLong() + 1;
+            CurrentDatabase->execute(QStringLiteral("INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(?,?,?)"),
+                                     {number, *answer, st_.CurrentBunID.toLongLong()});
+        });
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("分類を追加できませんでした。"), e.message());
+        return;
+    }
+    QTreeWidgetItem* node = tree_->addNode(parent, tree::nodeKeyFor(QString::number(number)), *answer);
+    parent->setExpanded(true);
+    tree_->rootNode()->setExpanded(true);
+    tree_->setCurrentItem(node);
+    st_.CurrentBunID = QString::number(number);
+    st_.CurrentBunName = node->text(0);
+    RefreshRecordList();
+}
+
+void MainWindow::mnuBunRename_Click()
+{
+    tree_->beginRename(tree_->node(tree::nodeKeyFor(st_.CurrentBunID)));
+}
+
+void MainWindow::TreeView1_AfterLabelEdit(QTreeWidgetItem* node, const QString& oldText)
+{
+    const QString newText = node->text(0);
+    const QString number = tree::numberOfKey(tree::CategoryTree::keyOf(node));
+    if (!CurrentDatabase || number == QLatin1String("0") || newText.isEmpty()) {
+        tree_->setNodeText(node, oldText);
+        return;
+    }
+    try {
+        // Both names or neither: the notes keep a copy of their category's name.
+        CurrentDatabase->transaction([&] {
+            CurrentDatabase->execute(QStringLiteral("UPDATE T_bunrui SET bunrui=? WHERE bunID=?"),
+                                     {newText, number.toLongLong()});
+            CurrentDatabase->execute(QStringLiteral("UPDATE T_idea SET bunrui=? WHERE bunID=?"),
+                                     {newText, number.toLongLong()});
+        });
+    } catch (const StoreError& e) {
+        tree_->setNodeText(node, oldText);
+        reportStoreError(QStringLiteral("分類名を変更できませんでした。"), e.message());
+        return;
+    }
+    tree_->placeNode(node);
+    if (number == st_.CurrentBunID) {
+        st_.CurrentBunName = newText;
+        // The editor shows the category's name too; keep edits, refresh the rest.
+        if (!recordChanged())
+            RefreshRecordList();
+    }
+}
+
+void MainWindow::mnuBunDel_Click()
+{
+    QTreeWidgetItem* node = tree_->currentItem();
+    if (!CurrentDatabase || !node)
+        return;
+    if (node == tree_->rootNode()) {
+        st_.prompts().message(this, QStringLiteral("ルート （一番上の親分類） は、削除できません"));
+        return;
+    }
+    const QString number = tree::numberOfKey(tree::CategoryTree::keyOf(node));
+    int children = 0, notes = 0;
+    try {
+        children = CurrentDatabase->scalar(QStringLiteral("Select count(oyabunID) as kensu from T_bunrui where oyabunID=?"),
+                                           {number.toLongLong()}).toInt();
+        notes = CurrentDatabase->scalar(QStringLiteral("Select count(bunID) as kensu from T_idea where bunID=?"),
+                                        {number.toLongLong()}).toInt();
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("分類を削除できませんでした。"), e.message());
+        return;
+    }
+    if (children != 0 || notes != 0) {
+        st_.prompts().message(
+            this, QStringLiteral("子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません"));
+        return;
+    }
+    const int answer = st_.prompts().message(
+        this, QStringLiteral("「") + node->text(0) + QStringLiteral("」 　本当にこの分類を削除していいですか？ "),
+        Msg::YesNo + Msg::Information + Msg::DefaultButton2, QStringLiteral("削除確認"));
+    if (answer != Msg::Yes)
+        return;
+    try {
+        CurrentDatabase->execute(QStringLiteral("DELETE FROM T_bunrui WHERE bunID=?"), QVariantList{number.toLongLong()});
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("分類を削除できませんでした。"), e.message());
+        return;
+    }
+    // The parent becomes the current category, and its notes are listed.
+    QTreeWidgetItem* parent = node->parent() ? node->parent() : tree_->rootNode();
+    tree_->removeNode(node);
+    tree_->setCurrentItem(parent);
+    st_.CurrentBunID = tree::numberOfKey(tree::CategoryTree::keyOf(parent));
+    st_.CurrentBunName = parent == tree_->rootNode() ? QString() : parent->text(0);
+    if (!recordChanged())
+        RefreshRecordList();
+}
+
+void MainWindow::TreeView1_DropCategory(const QString& draggedKey, QTreeWidgetItem* target)
+{
+    QTreeWidgetItem* dragged = tree_->node(draggedKey);
+    if (!target || !dragged || !CurrentDatabase)
+        return;
+    if (target->text(0) == dragged->text(0))
+        return; // onto itself, or onto a node of the same name
+    if (dragged == tree_->rootNode() || isUnder(target, dragged)) {
+        st_.prompts().message(this, QStringLiteral("このフォルダをその下のフォルダの下に移動できません。"),
+                              Msg::Exclamation);
+        return;
+    }
+    const QString draggedNumber = tree::numberOfKey(draggedKey);
+    const QString targetNumber = tree::numberOfKey(tree::CategoryTree::keyOf(target));
+    try {
+        CurrentDatabase->execute(QStringLiteral("UPDATE T_bunrui SET oyabunid=? WHERE bunID=?"),
+                                 {targetNumber.toLongLong(), draggedNumber.toLongLong()});
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("分類を移動できませんでした。"), e.message());
+        return;
+    }
+    const bool wasCurrent = tree_->currentItem() == dragged;
+    tree_->moveNode(dragged, target);
+    target->setExpanded(true);
+    if (wasCurrent)
+        tree_->setCurrentItem(dragged);
+}
+
+void MainWindow::TreeView1_DropRecord(const QString& recordKey, QTreeWidgetItem* target)
+{
+    if (!target || !CurrentDatabase || recordKey.isEmpty())
+        return;
+    const QString id = tree::numberOfKey(recordKey);
+    // The note being moved may hold unsaved edits: offer to save them first.
+    if (recordChanged() && !CheckToSave())
+        return;
+    const QString targetNumber = tree::numberOfKey(tree::CategoryTree::keyOf(target));
+    try {
+        CurrentDatabase->execute(QStringLiteral("UPDATE T_idea SET bunID=?, bunrui=? WHERE ID=?"),
+                                 {targetNumber.toLongLong(), target->text(0), id.toLongLong()});
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("データを移動できませんでした。"), e.message());
+        return;
+    }
+    RefreshRecordList();
+}
+
+// --- moving through the list ----------------------------------------------------------
+
+void MainWindow::moveInList(const std::function<int(int, int)>& step, const QString& notice)
+{
+    const int count = list_->count();
+    if (count == 0)
+        return;
+    if (recordChanged() && !CheckToSave())
+        return;
+    const int position = std::max(1, list_->selectedPosition());
+    const int target = step(position, count);
+    list_->selectPosition(target == 0 ? position : target);
+    LvDataChange();
+    if (target == 0)
+        panels_->setText(1, statusCountText(ListPosition, count) + notice);
+}
+
+void MainWindow::mnuMoveFirst_Click()
+{
+    moveInList([](int, int) { return 1; }, {});
+}
+
+void MainWindow::mnuMoveLast_Click()
+{
+    moveInList([](int, int n) { return n; }, {});
+}
+
+void MainWindow::mnuMoveMae_Click()
+{
+    moveInList([](int p, int) { return p > 1 ? p - 1 : 0; }, QStringLiteral("    最初のデータです"));
+}
+
+void MainWindow::mnuMoveNext_Click()
+{
+    moveInList([](int p, int n) { return p < n ? p + 1 : 0; }, QStringLiteral("    最後のデータです"));
+}
+
+// --- copy-save and delete ------------------------------------------------------------
+
+void MainWindow::mnuUpdateAs_Click()
+{
+    if (!ListRecordset || ListRecordset->recordCount() == 0) {
+        // Nothing to copy from: the editor holds only the notice texts.
+        st_.prompts().message(this, kNoRowToSave);
+        return;
+    }
+    QList<records::FieldFailure> failures;
+    qint64 number = 0;
+    try {
+        ListRecordset->addNew();
+        failures = editor_->writeFields(*ListRecordset, true);
+        const QVariant max = CurrentDatabase->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
+        number = max.isNull() ? 1 : max.toLongLong() + 1;
+        ListRecordset->setValue(QStringLiteral("ID"), number);
+        ListRecordset->update();
+    } catch (const StoreError& e) {
+        tryStep([&] { ListRecordset->cancelUpdate(); });
+        reportStoreError(QStringLiteral("コピーを保存できませんでした。入力した内容は画面に残っています。"), e.message());
+        return;
+    }
+    panels_->setText(2, QString::number(number));
+    st_.CurrentIdeaID = QString::number(number);
+    tryStep([&] { ListRecordset->requery(); });
+    FillRecordList();
+    list_->selectKey(records::itemKeyFor(st_.CurrentIdeaID));
+    ListPosition = std::max(1, list_->selectedPosition());
+    showRecord(st_.CurrentIdeaID);
+    panels_->setText(1, QStringLiteral("登録完了"));
+    if (!failures.isEmpty()) {
+        QStringList lines;
+        for (const auto& f : failures)
+            lines << QStringLiteral("「") + f.label + QStringLiteral("」 ") + f.message;
+        st_.prompts().message(this,
+                              QStringLiteral("次の項目は保存できなかったため、空のままです。\n\n")
+                                  + lines.join(QLatin1Char('\n')),
+                              Msg::Exclamation, QStringLiteral("保存確認"));
+    }
+}
+
+void MainWindow::mnuListDel_Click()
+{
+    const QString key = list_->selectedKey();
+    if (key.isEmpty() || !ListRecordset)
+        return;
+    st_.CurrentIdeaID = tree::numberOfKey(key);
+    const int answer = st_.prompts().message(this, QStringLiteral("本当にこのデータを削除していいですか？ "),
+                                             Msg::YesNo + Msg::Information + Msg::DefaultButton2,
+                                             QStringLiteral("削除確認"));
+    if (answer != Msg::Yes)
+        return;
+    try {
+        ListRecordset->moveFirst();
+        if (!ListRecordset->findFirst(QStringLiteral("id= ") + st_.CurrentIdeaID))
+            throw StoreError(store::ErrorKind::RowDeleted, st_.CurrentIdeaID);
+        ListRecordset->deleteCurrent();
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("データを削除できませんでした。"), e.message());
+        return;
+    }
+    const int position = list_->removeKey(key);
+    editor_->setRecordChanged(false); // its edits went with it
+    if (list_->count() == 0) {
+        FieldsClear();
+        return;
+    }
+    const int next = position > 1 ? position - 1 : 1;
+    list_->selectPosition(next);
+    ListPosition = next;
+    showRecord(tree::numberOfKey(list_->keyAt(next)));
+    setStatusCount();
+}
+
+} // namespace zumilo::shell
