@@ -5,11 +5,21 @@
 
 #include "datagen.h"
 
+#include "records/recordeditor.h"
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/desktop.h"
+#include "shell/mainwindow.h"
+#include "shell/prompts.h"
+#include "shell/settingsstore.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
+#include "tree/categorytree.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTreeWidgetItemIterator>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -142,6 +152,129 @@ Sample scrollAll(const Dataset& d)
     return s;
 }
 
+// --- the main window ------------------------------------------------------------
+
+
+// Prompts that must not appear while measuring.
+class NoPrompts : public shell::Prompts {
+public:
+    int message(QWidget*, const QString& text, int, const QString&) override { fail(text); }
+    std::optional<QString> input(QWidget*, const QString& p, const QString&, const QString&) override { fail(p); }
+    std::optional<QString> openFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("open")); }
+    std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
+    std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
+    bool printerSetup(QWidget*, QPrinter*) override { fail(QStringLiteral("printer")); }
+
+private:
+    [[noreturn]] static void fail(const QString& what)
+    {
+        throw std::runtime_error("unexpected prompt: " + what.toStdString());
+    }
+};
+
+// A main window on the dataset, with settings of its own.
+struct Window {
+    QTemporaryDir dir;
+    NoPrompts prompts;
+    shell::SystemClock clock;
+    shell::RecordingDesktop desktop;
+    std::unique_ptr<shell::SettingsStore> settings;
+    std::unique_ptr<shell::AppState> state;
+    std::unique_ptr<shell::MainWindow> window;
+
+    explicit Window(const QString& path)
+    {
+        settings = shell::SettingsStore::atFile(dir.filePath(QStringLiteral("zumilo.ini")));
+        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get()});
+        state->ProgramFolder = dir.path();
+    }
+    void load()
+    {
+        window = std::make_unique<shell::MainWindow>(*state);
+        window->Form_Load();
+        window->show();
+        QCoreApplication::processEvents();
+    }
+    void chooseCategory(int id)
+    {
+        state->CurrentBunID = QString::number(id);
+        window->RefreshRecordList();
+    }
+};
+
+Sample startup(const Dataset& d)
+{
+    Window w(d.path);
+    return measure([&] {
+        w.load();
+        return qint64(w.window->listRecordset() ? w.window->listRecordset()->recordCount() : 0);
+    });
+}
+
+Sample refreshCategory(const Dataset& d)
+{
+    Window w(d.path);
+    w.load();
+    return measure([&] {
+        w.chooseCategory(d.info.bigCategoryId);
+        return qint64(w.window->listRecordset()->recordCount());
+    });
+}
+
+Sample saveNote(const Dataset& d)
+{
+    Window w(d.path);
+    w.load();
+    w.chooseCategory(d.info.bigCategoryId);
+    records::RecordEditor& editor = *w.window->editor();
+    const QString title = editor.text(0);
+    editor.setText(0, title.endsWith(QLatin1Char('+')) ? title.chopped(1) : title + QLatin1Char('+'));
+    return measure([&] {
+        w.window->mnuUpdate_Click();
+        return qint64(w.window->listRecordset()->recordCount());
+    });
+}
+
+qint64 treeCount(const Window& w)
+{
+    qint64 n = 0;
+    QTreeWidgetItemIterator it(w.window->categoryTree());
+    while (*it) {
+        ++n;
+        ++it;
+    }
+    return n;
+}
+
+// Loading a tree of C categories; run at 1,000 and 10,000 to see growth.
+Sample treeLoad(const QString& path)
+{
+    Window w(path);
+    w.load();
+    return measure([&] {
+        w.window->LoadCategoryTree();
+        return treeCount(w);
+    });
+}
+
+Sample treeLoad1k(const Dataset& d)
+{
+    return treeLoad(d.path);
+}
+
+Sample treeLoad10k(const Dataset&)
+{
+    static const QString path = [] {
+        const QString p = QDir::temp().filePath(
+            QStringLiteral("zumilo_bench_v%1_tree_10000.zmd").arg(bench::kGeneratorVersion));
+        if (!QFileInfo::exists(p))
+            bench::generateDatabase(p, 1000, 10000);
+        return p;
+    }();
+    return treeLoad(path);
+}
+
 struct Measurement {
     const char* name;
     const char* what;
@@ -156,6 +289,11 @@ const std::vector<Measurement>& measurements()
         {"open_category", "notes of the largest category by title", openCategory},
         {"like_body", "search form: naiyo like '*会議*', recordCount", likeBody},
         {"scroll_all", "value(\"title\") of every row of open_all, in order", scrollAll},
+        {"startup", "main window: load settings, open, tree, root list, show", startup},
+        {"refresh_category", "main window: list the largest category (RefreshRecordList)", refreshCategory},
+        {"save_note", "main window: save a note of the largest category (write, requery, refill)", saveNote},
+        {"tree_1k", "main window: LoadCategoryTree, 1,000 categories", treeLoad1k},
+        {"tree_10k", "main window: LoadCategoryTree, 10,000 categories", treeLoad10k},
     };
     return list;
 }
@@ -295,7 +433,9 @@ int runAll(const Options& o)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     try {
         return runAll(parseOptions(QCoreApplication::arguments()));
     } catch (const store::StoreError& e) {

@@ -1,10 +1,9 @@
 #include "recordlist.h"
 
 #include "shell/twips.h"
+#include "store/jetlike.h"
 #include "store/recordset.h"
 
-#include <QCollator>
-#include <QCollatorSortKey>
 #include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -21,16 +20,6 @@ namespace {
 
 const char* const kCaptions[5] = {"タイトル", "期日", "更新日", "初回作成日", "No"};
 const double kInitialWidths[5] = {3000, 1100, 1700, 1100, 500};
-
-const QCollator& listCollator()
-{
-    static const QCollator collator = [] {
-        QCollator c{QLocale(QLocale::Japanese, QLocale::Japan)};
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        return c;
-    }();
-    return collator;
-}
 
 } // namespace
 
@@ -120,11 +109,12 @@ void RecordListModel::removeAt(int i)
 
 void RecordListModel::sortBy(int column, Qt::SortOrder order)
 {
-    // One sort key per row, then a stable sort of indexes: fast for many rows.
-    std::vector<QCollatorSortKey> keys;
+    // One key per row, then a stable sort of indexes: fast for many rows.
+    // Keys ignore case, full/half width and hiragana/katakana, as search does.
+    std::vector<QString> keys;
     keys.reserve(rows_.size());
     for (const Row& r : rows_)
-        keys.push_back(listCollator().sortKey(r.texts[size_t(column)]));
+        keys.push_back(store::foldForCompare(r.texts[size_t(column)]));
     std::vector<size_t> order_(rows_.size());
     std::iota(order_.begin(), order_.end(), 0);
     std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
@@ -178,31 +168,23 @@ double RecordList::columnWidthTwips(int column) const
 
 int RecordList::FillRecordList(store::Recordset& rs)
 {
-    const int n = rs.recordCount();
+    static const QStringList fields = {QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("kijitudate"),
+                                       QStringLiteral("kousindate"), QStringLiteral("kousintime"),
+                                       QStringLiteral("sinkidate")};
+    const auto texts = rs.columnTexts(fields);
     std::vector<RecordListModel::Row> rows;
-    rows.reserve(size_t(n));
-    const int cId = rs.fieldIndex(QStringLiteral("id"));
-    const int cTitle = rs.fieldIndex(QStringLiteral("title"));
-    const int cDue = rs.fieldIndex(QStringLiteral("kijitudate"));
-    const int cUpdDate = rs.fieldIndex(QStringLiteral("kousindate"));
-    const int cUpdTime = rs.fieldIndex(QStringLiteral("kousintime"));
-    const int cCreated = rs.fieldIndex(QStringLiteral("sinkidate"));
-    auto text = [&](int row, int col) { return col < 0 ? QString() : rs.textAt(row, col); };
-    for (int i = 0; i < n; ++i) {
-        if (rs.isRowDeleted(i))
-            continue;
+    rows.reserve(texts.size());
+    for (const auto& t : texts) {
         RecordListModel::Row r;
-        const QString id = text(i, cId);
-        r.key = itemKeyFor(id);
-        r.texts = {text(i, cTitle), text(i, cDue), text(i, cUpdDate) + QLatin1Char(' ') + text(i, cUpdTime),
-                   text(i, cCreated), id};
+        r.key = itemKeyFor(t[0]);
+        r.texts = {t[1], t[2], t[3] + QLatin1Char(' ') + t[4], t[5], t[0]};
         rows.push_back(std::move(r));
     }
     filling_ = true;
     model_->setRows(std::move(rows));
     model_->sortBy(sortColumn_, sortOrder_);
     filling_ = false;
-    if (n > 0)
+    if (rs.recordCount() > 0)
         rs.moveFirst();
     return model_->rowCount();
 }

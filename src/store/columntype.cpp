@@ -339,4 +339,39 @@ QVariant valueFromText(const QString& text)
     return QVariant(text);
 }
 
+QString displayTextOfStored(const ColumnType& type, const QVariant& stored)
+{
+    if (type.kind == ColumnKind::Date && stored.typeId() == QMetaType::QString) {
+        // "2026-12-06" or "2026-12-06 09:05:00": the display form only swaps
+        // the separators, once the digits are where they belong.
+        const QString text = stored.toString();
+        const qsizetype n = text.size();
+        auto digitsAt = [&](std::initializer_list<int> at) {
+            for (int i : at) {
+                if (!text[i].isDigit())
+                    return false;
+            }
+            return true;
+        };
+        const bool dateShape = (n == 10 || n == 19) && text[4] == u'-' && text[7] == u'-'
+                               && digitsAt({0, 1, 2, 3, 5, 6, 8, 9});
+        const bool timeShape = !dateShape || n == 10
+                               || (text[10] == u' ' && text[13] == u':' && text[16] == u':'
+                                   && digitsAt({11, 12, 14, 15, 17, 18}));
+        auto number = [&](int from, int len) {
+            int v = 0;
+            for (int i = from; i < from + len; ++i)
+                v = v * 10 + text[i].digitValue();
+            return v;
+        };
+        if (dateShape && timeShape && QDate(number(0, 4), number(5, 2), number(8, 2)).isValid()) {
+            QString shown = text;
+            shown[4] = u'/';
+            shown[7] = u'/';
+            return shown;
+        }
+    }
+    return displayText(fromStorage(type, stored));
+}
+
 } // namespace zumilo::store

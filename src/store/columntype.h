@@ -31,6 +31,10 @@ QVariant fromStorage(const ColumnType& type, const QVariant& stored);
 // The one place where values become text and text becomes values.
 // Null -> "", dates "yyyy/MM/dd", yes/no "-1"/"0", numbers plain.
 QString displayText(const QVariant& value);
+// displayText(fromStorage(type, stored)), with a quick path for the usual
+// stored date forms (lists of thousands of rows show many dates).
+QString displayTextOfStored(const ColumnType& type, const QVariant& stored);
+
 // "" -> null QVariant, anything else the text itself.
 QVariant valueFromText(const QString& text);
 

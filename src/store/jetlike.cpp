@@ -416,6 +416,35 @@ void likeFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
 
 QString foldForCompare(const QString& text)
 {
+    // Most Japanese text needs no normalization at all: ASCII, full-width
+    // ASCII, kana and kanji fold one unit at a time.
+    QString quick(text.size(), Qt::Uninitialized);
+    QChar* out = quick.data();
+    bool simple = true;
+    for (QChar qc : text) {
+        const char16_t c = qc.unicode();
+        char16_t f;
+        if (c < 0x80)
+            f = (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+        else if (c >= 0xFF01 && c <= 0xFF5E) {
+            f = char16_t(c - 0xFEE0);
+            if (f >= u'A' && f <= u'Z')
+                f = char16_t(f + 32);
+        } else if (c >= 0x30A1 && c <= 0x30F6)
+            f = char16_t(c - 0x60);
+        else if ((c >= 0x3041 && c <= 0x3096) || c == 0x30FC || (c >= 0x3001 && c <= 0x3029)
+                 || (c >= 0x4E00 && c <= 0x9FFF))
+            f = c;
+        else if (c == 0x3000)
+            f = u' ';
+        else {
+            simple = false;
+            break;
+        }
+        *out++ = QChar(f);
+    }
+    if (simple)
+        return quick;
     const std::vector<char32_t> f = foldText(text);
     return QString::fromUcs4(f.data(), qsizetype(f.size()));
 }

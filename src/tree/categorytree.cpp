@@ -1,6 +1,7 @@
 #include "categorytree.h"
 
 #include "store/database.h"
+#include "store/jetlike.h"
 #include "store/recordset.h"
 
 #include "records/recordlist.h"
@@ -12,7 +13,6 @@
 #include <QMimeData>
 #include <QCollatorSortKey>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QStyle>
 
@@ -25,18 +25,9 @@ namespace {
 constexpr int KeyRole = Qt::UserRole + 1;
 constexpr int NameRole = Qt::UserRole + 2; // the name as stored, to tell renames apart
 
-const QCollator& japaneseCollator()
-{
-    static const QCollator collator = [] {
-        QCollator c{QLocale(QLocale::Japanese, QLocale::Japan)};
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        return c;
-    }();
-    return collator;
-}
-
-// Orders siblings by name the Japanese way; the sort key is computed once
-// per name, so large trees sort quickly.
+// Orders siblings by name ignoring case, full/half width and
+// hiragana/katakana, as the record list and search do; the key is computed
+// once per name, so large trees sort quickly.
 class Node : public QTreeWidgetItem {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
@@ -55,13 +46,13 @@ public:
     }
 
 private:
-    const QCollatorSortKey& sortKey() const
+    const QString& sortKey() const
     {
         if (!key_)
-            key_.emplace(japaneseCollator().sortKey(text(0)));
+            key_.emplace(store::foldForCompare(text(0)));
         return *key_;
     }
-    mutable std::optional<QCollatorSortKey> key_;
+    mutable std::optional<QString> key_;
 };
 
 } // namespace
