@@ -90,6 +90,104 @@ const QList<MenuEntry>& mainWindowMenus()
     return entries;
 }
 
+const QList<MenuEntry>& recordWindowMenus()
+{
+    static const QList<MenuEntry> entries = {
+        {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
+        {"mnuAddNew", "新規データの追加(&N)", 1},
+        {"mnuFile_2", "", 1},
+        {"mnuUpdate", "上書き保存(&S)", 1},
+        {"mnuUpdateAs", "コピーして保存(&C)", 1},
+        {"mnuFile_1", "", 1},
+        {"mnuPrint1", "印刷(&P)", 1},
+        {"mnuPrintOp", "印刷設定(&U)", 1},
+        {"mnuFile_3", "", 1},
+        {"mnuEnd", "終了(&X)", 1},
+        {"mnuEdit", "編集(&E)", 0},
+        {"mnuUndo", "元に戻す(&U)", 1},
+        {"mnuEdit_1", "", 1},
+        {"mnuCut", "切り取り(&T)", 1},
+        {"mnuCopy", "コピー(&C)", 1},
+        {"mnuPaste", "貼り付け(&P)", 1},
+        {"mnuDelete", "削除(&D)", 1},
+        {"mnuEdit_2", "", 1},
+        {"mnuFindpage", "このページの検索(&F)", 1},
+        {"mnuFindNext", "次を検索(&N)", 1},
+        {"mnuEdit_3", "", 1},
+        {"mnuOrikae", "右端で折り返す(&W)", 1},
+        {"mnuEditDate", "日付と時刻(&A)", 1},
+        {"mnuHyoji", "表示(&V)", 0},
+        {"mnuMoveFirst", "先頭のデータ(&F)", 1},
+        {"mnuMoveMae", "前のデータ(&B)", 1},
+        {"mnuMoveNext", "次のデータ(&N)", 1},
+        {"mnuMoveLast", "最後のデータ(&L)", 1},
+        {"mnuHyoji_1", "", 1},
+        {"mnuFontAdd", "ﾌｫﾝﾄ１ポ拡大(&U)", 1},
+        {"mnuFontSub", "ﾌｫﾝﾄ１ﾎﾟ縮小(&D)", 1},
+        {"mnuTool", "ﾂｰﾙ(&T)", 0},
+        {"mnuToolOpt", "ｵﾌﾟｼｮﾝ(&O)", 1},
+        {"mnuHelp", "ﾍﾙﾌﾟ(&H)", 0},
+        {"mnuHelp_1", "", 1},
+        {"mnuHPpelto", "peltoﾎｰﾑﾍﾟｰｼﾞ(&W)", 1},
+        {"mnuHelp_2", "", 1},
+        {"mnuHelpAbout", "ﾊﾞｰｼｮﾝ情報(&A)", 1},
+    };
+    return entries;
+}
+
+const QList<MenuEntry>& gridWindowMenus()
+{
+    static const QList<MenuEntry> entries = {
+        {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
+        {"mnuFileDataAdd", "新規ﾃﾞｰﾀの追加(&N)", 1},
+        {"mnuUpdate", "上書き保存(&S)", 1},
+        {"mnuFile_1", "", 1},
+        {"mnuFileExp", "ｴｸｽﾎﾟｰﾄ(&E)", 1},
+        {"mnuExpCsv", "CSV形式でｴｸｽﾎﾟｰﾄ(&C)", 2},
+        {"mnuExpExl", "ｴｸｾﾙ起動しｴｸｽﾎﾟｰﾄ(&E)", 2},
+        {"mnuFile_4", "", 1},
+        {"mnuDataDel", "ﾃﾞｰﾀ削除(&D)", 1},
+        {"mnuFile_2", "", 1},
+        {"mnuPrint1", "印刷(&P)", 1},
+        {"mnuPrintOp", "印刷設定(&U)", 1},
+        {"mnuFile_3", "", 1},
+        {"mnuEnd", "終了(&X)", 1},
+        {"mnuEdit", "編集(&E)", 0},
+        {"mnuUndo", "元に戻す(&U)", 1},
+        {"mnuEdit_1", "", 1},
+        {"mnuCut", "切り取り(&T)", 1},
+        {"mnuCopy", "コピー(&C)", 1},
+        {"mnuPaste", "貼り付け(&P)", 1},
+        {"mnuDelete", "削除(&D)", 1},
+        {"mnuEdit_2", "", 1},
+        {"mnuFindpage", "このページの検索(&F)", 1},
+        {"mnuFindNext", "次を検索(&N)", 1},
+        {"mnuFindtitle", "タイトルの検索  全ﾃﾞｰﾀ(&L)", 1},
+        {"mnuFindnaiyo", "内容の検索     全ﾃﾞｰﾀ(&Y)", 1},
+        {"mnuEdit_3", "", 1},
+        {"mnuOrikae", "右端で折り返す(&W)", 1},
+        {"mnuEditDate", "日付と時刻(&A)", 1},
+        {"mnuHyoji", "表示(&V)", 0},
+        {"mnuDouki", "同期  分類ﾂﾘｰにｼﾞｬﾝﾌﾟ(&S)", 1},
+        {"mnuHyoji_2", "", 1},
+        {"mnuMoveFirst", "先頭のデータ(&F)", 1},
+        {"mnuMoveMae", "前のデータ(&B)", 1},
+        {"mnuMoveNext", "次のデータ(&N)", 1},
+        {"mnuMoveLast", "最後のデータ(&L)", 1},
+        {"mnuHyoji_1", "", 1},
+        {"mnuFontAdd", "ﾌｫﾝﾄ１ポ拡大(&U)", 1},
+        {"mnuFontSub", "ﾌｫﾝﾄ１ﾎﾟ縮小(&D)", 1},
+        {"mnuTool", "ﾂｰﾙ(&T)", 0},
+        {"mnuToolOpt", "ｵﾌﾟｼｮﾝ(&O)", 1},
+        {"mnuHelp", "ﾍﾙﾌﾟ(&H)", 0},
+        {"mnuHelp_1", "", 1},
+        {"mnuHPpelto", "peltoﾎｰﾑﾍﾟｰｼﾞ(&W)", 1},
+        {"mnuHelp_2", "", 1},
+        {"mnuHelpAbout", "ﾊﾞｰｼｮﾝ情報(&A)", 1},
+    };
+    return entries;
+}
+
 namespace {
 
 struct Node {

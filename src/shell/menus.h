@@ -23,6 +23,8 @@ struct MenuEntry {
 
 // The menu trees of the windows, in display order.
 const QList<MenuEntry>& mainWindowMenus();
+const QList<MenuEntry>& recordWindowMenus();
+const QList<MenuEntry>& gridWindowMenus();
 
 using MenuHandlers = QHash<QString, std::function<void()>>;
 
