@@ -1,0 +1,223 @@
+#include "categorypicker.h"
+
+#include "categorytree.h"
+
+#include "records/recordeditor.h"
+#include "shell/twips.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/statement.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace zumilo::tree {
+
+namespace {
+
+// Escape anywhere in the panel closes it, as a second press of the button would.
+class EscapeFilter : public QObject {
+public:
+    EscapeFilter(QObject* parent, std::function<void()> onEscape) : QObject(parent), onEscape_(std::move(onEscape)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            onEscape_();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> onEscape_;
+};
+
+struct ChildRow {
+    QString id;
+    QString name;
+};
+
+// The categories directly under `parent`, in the order the table gives them.
+QList<ChildRow> childRows(store::Database& db, qint64 parent)
+{
+    store::detail::Statement st(db.handle(), QStringLiteral("select bunID, bunrui from T_bunrui where oyabunID=?"));
+    st.bind(1, parent);
+    QList<ChildRow> rows;
+    while (st.step())
+        rows.append({st.column(0).toString(), st.column(1).toString()});
+    return rows;
+}
+
+} // namespace
+
+struct CategoryPicker::Ui {
+    // The canvas owns the panel and may be gone before the picker.
+    QPointer<QFrame> frame;
+    CategoryTree* tree = nullptr;
+    QPushButton* decide = nullptr;
+};
+
+CategoryPicker::CategoryPicker(QWidget* canvas, records::RecordEditor& editor,
+                               std::function<store::Database*()> database, std::function<QString()> rootText)
+    : ui_(std::make_unique<Ui>()), canvas_(canvas), editor_(editor), database_(std::move(database)),
+      rootText_(std::move(rootText))
+{
+    auto* frame = new QFrame(canvas_);
+    frame->setObjectName(QStringLiteral("Frame92"));
+    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    frame->setLineWidth(2);
+    frame->setAutoFillBackground(true); // it lies over the editor's boxes
+    frame->resize(shell::twipsToPixels(3615), shell::twipsToPixels(4095));
+    frame->hide();
+
+    auto* tree = new CategoryTree(frame);
+    tree->setObjectName(QStringLiteral("TreeView2"));
+    // Only for choosing: no renaming, no moving.
+    tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tree->setDragEnabled(false);
+    tree->setAcceptDrops(false);
+    tree->setDragDropMode(QAbstractItemView::NoDragDrop);
+
+    auto* decide = new QPushButton(QStringLiteral("決定"), frame);
+    decide->setObjectName(QStringLiteral("cmdBunrui(0)"));
+
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    layout->addWidget(tree, 1);
+    layout->addWidget(decide, 0, Qt::AlignRight);
+
+    auto* escape = new EscapeFilter(frame, [this] { cmdBunrui_Click(1); });
+    frame->installEventFilter(escape);
+    tree->installEventFilter(escape);
+    decide->installEventFilter(escape);
+
+    ui_->frame = frame;
+    ui_->tree = tree;
+    ui_->decide = decide;
+
+    connect(&editor_, &records::RecordEditor::categoryButtonClicked, this, &CategoryPicker::cmdBunOpen_Click);
+    connect(tree, &CategoryTree::nodePressed, this, [this](QTreeWidgetItem* node) {
+        if (node)
+            TreeView2_NodeClick(node);
+    });
+    connect(decide, &QPushButton::clicked, this, [this] { cmdBunrui_Click(0); });
+}
+
+CategoryPicker::~CategoryPicker()
+{
+    delete ui_->frame.data();
+}
+
+QFrame* CategoryPicker::panel() const
+{
+    return ui_->frame;
+}
+
+CategoryTree* CategoryPicker::tree() const
+{
+    return ui_->frame ? ui_->tree : nullptr;
+}
+
+void CategoryPicker::cmdBunOpen_Click()
+{
+    QFrame* frame = ui_->frame;
+    if (!frame)
+        return;
+    if (!frame->isHidden()) {
+        cmdBunrui_Click(1);
+        return;
+    }
+
+    // Under the button, reaching back over the category name box.
+    QToolButton* button = editor_.categoryButton();
+    const QPoint at = canvas_->isAncestorOf(button) ? button->mapTo(canvas_, QPoint(0, 0))
+                                                    : canvas_->mapFromGlobal(button->mapToGlobal(QPoint(0, 0)));
+    int x = at.x() - editor_.lineBox(3)->width();
+    int y = at.y() + button->height();
+    x = std::clamp(x, 0, std::max(0, canvas_->width() - frame->width()));
+    y = std::clamp(y, 0, std::max(0, canvas_->height() - frame->height()));
+    frame->move(x, y);
+
+    CategoryTree* tree = ui_->tree;
+    store::Database* db = database_ ? database_() : nullptr;
+    const bool loaded = db && db->isOpen() && store::tryStep([&] {
+        // The tree gives the root and the top level in order; deeper levels
+        // are read when their parent is first clicked.
+        tree->LoadCategoryTree(*db, rootText_ ? rootText_() : QString());
+        QTreeWidgetItem* root = tree->rootNode();
+        for (int i = 0; i < root->childCount(); ++i) {
+            QTreeWidgetItem* top = root->child(i);
+            while (top->childCount() > 0)
+                tree->removeNode(top->child(0));
+        }
+    });
+    if (!loaded) {
+        tree->clearTree();
+        frame->hide();
+        return;
+    }
+
+    QTreeWidgetItem* root = tree->rootNode();
+    root->setExpanded(true);
+    tree->setCurrentItem(root);
+    pickedID_ = QStringLiteral("0");
+    pickedName_.clear();
+    frame->show();
+    frame->raise();
+    tree->setFocus();
+}
+
+void CategoryPicker::TreeView2_NodeClick(QTreeWidgetItem* node)
+{
+    if (!node || !ui_->frame)
+        return;
+    pickedID_ = numberOfKey(CategoryTree::keyOf(node));
+    pickedName_ = pickedID_ == QLatin1String("0") ? QStringLiteral(".") : node->text(0);
+
+    // Children are read once; a category with none is asked again next time.
+    if (node->childCount() == 0) {
+        bool isNumber = false;
+        const qint64 number = pickedID_.toLongLong(&isNumber);
+        store::Database* db = database_ ? database_() : nullptr;
+        QList<ChildRow> rows;
+        if (!isNumber || !db || !db->isOpen() || !store::tryStep([&] { rows = childRows(*db, number); })) {
+            cmdBunrui_Click(1);
+            return;
+        }
+        CategoryTree* tree = ui_->tree;
+        for (const ChildRow& row : rows) {
+            const QString key = nodeKeyFor(row.id);
+            if (!tree->node(key))
+                tree->addNode(node, key, row.name);
+        }
+    }
+    node->setExpanded(true);
+}
+
+void CategoryPicker::cmdBunrui_Click(int index)
+{
+    if (index == 0) {
+        editor_.setText(3, pickedName_);
+        editor_.setText(7, pickedID_);
+    }
+    QFrame* frame = ui_->frame;
+    if (!frame)
+        return;
+    const bool hadFocus = frame->isAncestorOf(QApplication::focusWidget());
+    frame->hide();
+    if (hadFocus)
+        editor_.categoryButton()->setFocus();
+}
+
+} // namespace zumilo::tree
