@@ -568,4 +568,25 @@ void RecordEditor::MonthView1_DateDblClick(const QDate& date)
     calendar_->hide();
 }
 
+QString noRowToSaveMessage()
+{
+    return QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください");
+}
+
+QString notSavedMessage(const QString& reason)
+{
+    return QStringLiteral("このデータを保存できませんでした。\n\n") + reason
+           + QStringLiteral("\n\n入力した内容は画面に残っています。");
+}
+
+QString refusedFieldsMessage(const QList<FieldFailure>& failures, bool newRow)
+{
+    QStringList lines;
+    for (const FieldFailure& f : failures)
+        lines << QStringLiteral("「") + f.label + QStringLiteral("」 ") + f.message;
+    return (newRow ? QStringLiteral("次の項目は保存できなかったため、空のままです。\n\n")
+                   : QStringLiteral("次の項目は保存できなかったため、前の内容のままです。\n\n"))
+           + lines.join(QLatin1Char('\n'));
+}
+
 } // namespace zumilo::records

@@ -151,6 +151,14 @@ private:
     int calendarTarget_ = 0;
 };
 
+// What every window says about saving notes.
+QString noRowToSaveMessage();
+// A save that stored nothing, with the store's reason; the edits stay.
+QString notSavedMessage(const QString& reason);
+// The fields a save could not store, one per line; they keep their old
+// value, or stay empty in a new row.
+QString refusedFieldsMessage(const QList<FieldFailure>& failures, bool newRow = false);
+
 // The notice texts the main window's editor shows when it has no note.
 QString emptyTitleNotice();
 QString emptyBodyNotice();

@@ -72,6 +72,10 @@ public:
     void mnuTreeRefresh_Click();
     void mnuTreeAllOpen_Click();
     void mnuTreeAllClose_Click();
+    // Select the category JumpNodeKey (and, for Douki, the note JumpKey).
+    // False, with the tree unchanged, when the category is not in the tree.
+    bool Douki_Bun();
+    bool Douki();
 
     // --- editing the tree ----------------------------------------------------
     void mnuBunTuika_Click();

@@ -22,9 +22,6 @@ namespace zumilo::shell {
 
 namespace {
 
-const QString kNoRowToSave =
-    QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください");
-
 bool isUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor)
 {
     for (const QTreeWidgetItem* n = node; n; n = n->parent()) {
@@ -249,7 +246,7 @@ void MainWindow::mnuUpdateAs_Click()
 {
     if (!ListRecordset || ListRecordset->recordCount() == 0) {
         // Nothing to copy from: the editor holds only the notice texts.
-        st_.prompts().message(this, kNoRowToSave);
+        st_.prompts().message(this, records::noRowToSaveMessage());
         return;
     }
     QList<records::FieldFailure> failures;
@@ -275,13 +272,8 @@ void MainWindow::mnuUpdateAs_Click()
     showRecord(st_.CurrentIdeaID);
     panels_->setText(1, QStringLiteral("登録完了"));
     if (!failures.isEmpty()) {
-        QStringList lines;
-        for (const auto& f : failures)
-            lines << QStringLiteral("「") + f.label + QStringLiteral("」 ") + f.message;
-        st_.prompts().message(this,
-                              QStringLiteral("次の項目は保存できなかったため、空のままです。\n\n")
-                                  + lines.join(QLatin1Char('\n')),
-                              Msg::Exclamation, QStringLiteral("保存確認"));
+        st_.prompts().message(this, records::refusedFieldsMessage(failures, true), Msg::Exclamation,
+                              QStringLiteral("保存確認"));
     }
 }
 

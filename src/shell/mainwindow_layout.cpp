@@ -197,7 +197,7 @@ void MainWindow::buildLayout()
 void MainWindow::restoreLayout()
 {
     SettingsStore& settings = st_.settings();
-    restoreWindowPlacement(this, settings, Settings::F1Position, {600, 500, 10000, 7500});
+    restoreWindowPlacement(this, settings, Settings::F1Position, {500, 600, 10000, 7500});
     layout_.restore(settings, Settings::F1Position, f1Keys());
     layout_[textName(2)].left = layout_[textName(1)].left;
     list_->setColumnWidthTwips(0, settings.readNumber(Settings::F1Position, kCol1, 3000));

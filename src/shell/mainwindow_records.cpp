@@ -23,17 +23,6 @@ namespace zumilo::shell {
 
 namespace {
 
-const QString kNoRowToSave =
-    QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください");
-
-QString failureList(const QList<records::FieldFailure>& failures)
-{
-    QStringList lines;
-    for (const auto& f : failures)
-        lines << QStringLiteral("「") + f.label + QStringLiteral("」 ") + f.message;
-    return lines.join(QLatin1Char('\n'));
-}
-
 } // namespace
 
 bool MainWindow::recordChanged() const
@@ -90,6 +79,34 @@ void MainWindow::mnuTreeAllClose_Click()
 {
     tree_->collapseAllNodes();
     mnuTreeRefresh_Click();
+}
+
+bool MainWindow::Douki_Bun()
+{
+    QTreeWidgetItem* node = tree_->node(st_.JumpNodeKey);
+    if (!node)
+        return false;
+    if (recordChanged() && !CheckToSave())
+        return false;
+    tree_->setCurrentItem(node);
+    tree_->scrollToItem(node);
+    st_.CurrentBunID = tree::numberOfKey(st_.JumpNodeKey);
+    st_.CurrentBunName = node == tree_->rootNode() ? QString() : node->text(0);
+    RefreshRecordList();
+    tree_->setFocus();
+    return true;
+}
+
+bool MainWindow::Douki()
+{
+    if (!Douki_Bun())
+        return false;
+    if (list_->selectKey(st_.JumpKey)) {
+        showRecord(tree::numberOfKey(st_.JumpKey));
+        ListPosition = list_->selectedPosition();
+        setStatusCount();
+    }
+    return true;
 }
 
 // --- list ------------------------------------------------------------------------
@@ -184,7 +201,7 @@ void MainWindow::LvDataChange()
 bool MainWindow::UpdateRecordSet()
 {
     if (!ListRecordset || !ListRecordset->hasCurrent()) {
-        st_.prompts().message(this, kNoRowToSave);
+        st_.prompts().message(this, records::noRowToSaveMessage());
         return false;
     }
     QList<records::FieldFailure> failures;
@@ -196,19 +213,15 @@ bool MainWindow::UpdateRecordSet()
     } catch (const StoreError& e) {
         tryStep([&] { ListRecordset->cancelUpdate(); });
         // Nothing was stored: the user's text stays in the editor, still changed.
-        st_.prompts().message(this,
-                              QStringLiteral("このデータを保存できませんでした。\n\n") + e.message()
-                                  + QStringLiteral("\n\n入力した内容は画面に残っています。"),
-                              Msg::Exclamation, QStringLiteral("保存エラー"));
+        st_.prompts().message(this, records::notSavedMessage(e.message()), Msg::Exclamation,
+                              QStringLiteral("保存エラー"));
         return false;
     }
     editor_->setRecordChanged(false);
     panels_->setText(1, QStringLiteral("登録完了"));
     if (!failures.isEmpty()) {
-        st_.prompts().message(this,
-                              QStringLiteral("次の項目は保存できなかったため、前の内容のままです。\n\n")
-                                  + failureList(failures),
-                              Msg::Exclamation, QStringLiteral("保存確認"));
+        st_.prompts().message(this, records::refusedFieldsMessage(failures), Msg::Exclamation,
+                              QStringLiteral("保存確認"));
     }
     return true;
 }
@@ -225,7 +238,7 @@ bool MainWindow::CheckToSave()
 void MainWindow::mnuUpdate_Click()
 {
     if (!ListRecordset || ListRecordset->recordCount() == 0) {
-        st_.prompts().message(this, kNoRowToSave);
+        st_.prompts().message(this, records::noRowToSaveMessage());
         FieldsClear();
         return;
     }

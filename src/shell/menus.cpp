@@ -7,9 +7,55 @@
 
 namespace zumilo::shell {
 
+namespace {
+
+// Pieces the three windows' menus have in common.
+const QList<MenuEntry> kEditCommands = {
+    {"mnuUndo", "元に戻す(&U)", 1},
+    {"mnuEdit_1", "", 1},
+    {"mnuCut", "切り取り(&T)", 1},
+    {"mnuCopy", "コピー(&C)", 1},
+    {"mnuPaste", "貼り付け(&P)", 1},
+    {"mnuDelete", "削除(&D)", 1},
+    {"mnuEdit_2", "", 1},
+    {"mnuFindpage", "このページの検索(&F)", 1},
+    {"mnuFindNext", "次を検索(&N)", 1},
+};
+const QList<MenuEntry> kFindAllData = {
+    {"mnuFindtitle", "タイトルの検索  全ﾃﾞｰﾀ(&L)", 1},
+    {"mnuFindnaiyo", "内容の検索     全ﾃﾞｰﾀ(&Y)", 1},
+};
+const QList<MenuEntry> kWrapAndStamp = {
+    {"mnuEdit_3", "", 1},
+    {"mnuOrikae", "右端で折り返す(&W)", 1},
+    {"mnuEditDate", "日付と時刻(&A)", 1},
+};
+const QList<MenuEntry> kMovesAndFont = {
+    {"mnuMoveFirst", "先頭のデータ(&F)", 1},
+    {"mnuMoveMae", "前のデータ(&B)", 1},
+    {"mnuMoveNext", "次のデータ(&N)", 1},
+    {"mnuMoveLast", "最後のデータ(&L)", 1},
+    {"mnuHyoji_1", "", 1},
+    {"mnuFontAdd", "ﾌｫﾝﾄ１ポ拡大(&U)", 1},
+    {"mnuFontSub", "ﾌｫﾝﾄ１ﾎﾟ縮小(&D)", 1},
+};
+const QList<MenuEntry> kToolAndHelp = {
+    {"mnuTool", "ﾂｰﾙ(&T)", 0},
+    {"mnuToolOpt", "ｵﾌﾟｼｮﾝ(&O)", 1},
+    {"mnuHelp", "ﾍﾙﾌﾟ(&H)", 0},
+    {"mnuHelp_1", "", 1},
+    {"mnuHPpelto", "peltoﾎｰﾑﾍﾟｰｼﾞ(&W)", 1},
+    {"mnuHelp_2", "", 1},
+    {"mnuHelpAbout", "ﾊﾞｰｼｮﾝ情報(&A)", 1},
+};
+const MenuEntry kEditMenu{"mnuEdit", "編集(&E)", 0};
+const MenuEntry kViewMenu{"mnuHyoji", "表示(&V)", 0};
+
+} // namespace
+
 const QList<MenuEntry>& mainWindowMenus()
 {
-    static const QList<MenuEntry> entries = {
+    static const QList<MenuEntry> entries = QList<MenuEntry>{
         {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
         {"mnuFileDataAdd", "新規ﾃﾞｰﾀの追加(&N)", 1},
         {"mnuFile_1", "", 1},
@@ -37,62 +83,36 @@ const QList<MenuEntry>& mainWindowMenus()
         {"mnuRecentFile(5)", "-", 1},
         {"mnuFile_4", "", 1},
         {"mnuEnd", "終了(&X)", 1},
-        {"mnuEdit", "編集(&E)", 0},
-        {"mnuUndo", "元に戻す(&U)", 1},
-        {"mnuEdit_1", "", 1},
-        {"mnuCut", "切り取り(&T)", 1},
-        {"mnuCopy", "コピー(&C)", 1},
-        {"mnuPaste", "貼り付け(&P)", 1},
-        {"mnuDelete", "削除(&D)", 1},
-        {"mnuEdit_2", "", 1},
-        {"mnuFindpage", "このページの検索(&F)", 1},
-        {"mnuFindNext", "次を検索(&N)", 1},
-        {"mnuFindtitle", "タイトルの検索  全ﾃﾞｰﾀ(&L)", 1},
-        {"mnuFindnaiyo", "内容の検索     全ﾃﾞｰﾀ(&Y)", 1},
-        {"mnuEdit_3", "", 1},
-        {"mnuOrikae", "右端で折り返す(&W)", 1},
-        {"mnuEditDate", "日付と時刻(&A)", 1},
-        {"mnuHyoji", "表示(&V)", 0},
-        {"mnuMoveFirst", "先頭のデータ(&F)", 1},
-        {"mnuMoveMae", "前のデータ(&B)", 1},
-        {"mnuMoveNext", "次のデータ(&N)", 1},
-        {"mnuMoveLast", "最後のデータ(&L)", 1},
-        {"mnuHyoji_1", "", 1},
-        {"mnuFontAdd", "ﾌｫﾝﾄ１ポ拡大(&U)", 1},
-        {"mnuFontSub", "ﾌｫﾝﾄ１ﾎﾟ縮小(&D)", 1},
-        {"mnuTree", "ﾂﾘｰ操作(&R)", 0},
-        {"mnuDataAdd", "この分類に「新規ﾃﾞｰﾀ追加」(&N)", 1},
-        {"mnuBunTuika", "この下に分類追加(&B)", 1},
-        {"mnuTree_1", "", 1},
-        {"mnuTreeBunFind", "分類検索(&F)", 1},
-        {"mnuTree_3", "", 1},
-        {"mnuBunDel", "この分類を「削除」(&D)", 1},
-        {"mnuBunRename", "分類名の変更(&R)", 1},
-        {"mnuTree_2", "", 1},
-        {"mnuTreeRefresh", "ﾂﾘｰ再表示(&F)", 1},
-        {"mnuTreeAllOpen", "すべての分類ﾂﾘｰを開く(&O)", 1},
-        {"mnuTreeAllClose", "すべての分類ﾂﾘｰを縮小(&C)", 1},
-        {"mnuList", "ﾘｽﾄ操作(&L)", 0},
-        {"mnuListEdit", "データ更新(&S)", 1},
-        {"mnuList_2", "", 1},
-        {"mnuListDateAdd", "新規ﾃﾞｰﾀ追加(&N)", 1},
-        {"mnuListDateCopy", "コピーして保存(&C)", 1},
-        {"mnuList_1", "", 1},
-        {"mnuListDel", "削除(&D)", 1},
-        {"mnuTool", "ﾂｰﾙ(&T)", 0},
-        {"mnuToolOpt", "ｵﾌﾟｼｮﾝ(&O)", 1},
-        {"mnuHelp", "ﾍﾙﾌﾟ(&H)", 0},
-        {"mnuHelp_1", "", 1},
-        {"mnuHPpelto", "peltoﾎｰﾑﾍﾟｰｼﾞ(&W)", 1},
-        {"mnuHelp_2", "", 1},
-        {"mnuHelpAbout", "ﾊﾞｰｼｮﾝ情報(&A)", 1},
-    };
+        kEditMenu,
+    } + kEditCommands + kFindAllData + kWrapAndStamp + QList<MenuEntry>{kViewMenu} + kMovesAndFont
+        + QList<MenuEntry>{
+            {"mnuTree", "ﾂﾘｰ操作(&R)", 0},
+            {"mnuDataAdd", "この分類に「新規ﾃﾞｰﾀ追加」(&N)", 1},
+            {"mnuBunTuika", "この下に分類追加(&B)", 1},
+            {"mnuTree_1", "", 1},
+            {"mnuTreeBunFind", "分類検索(&F)", 1},
+            {"mnuTree_3", "", 1},
+            {"mnuBunDel", "この分類を「削除」(&D)", 1},
+            {"mnuBunRename", "分類名の変更(&R)", 1},
+            {"mnuTree_2", "", 1},
+            {"mnuTreeRefresh", "ﾂﾘｰ再表示(&F)", 1},
+            {"mnuTreeAllOpen", "すべての分類ﾂﾘｰを開く(&O)", 1},
+            {"mnuTreeAllClose", "すべての分類ﾂﾘｰを縮小(&C)", 1},
+            {"mnuList", "ﾘｽﾄ操作(&L)", 0},
+            {"mnuListEdit", "データ更新(&S)", 1},
+            {"mnuList_2", "", 1},
+            {"mnuListDateAdd", "新規ﾃﾞｰﾀ追加(&N)", 1},
+            {"mnuListDateCopy", "コピーして保存(&C)", 1},
+            {"mnuList_1", "", 1},
+            {"mnuListDel", "削除(&D)", 1},
+        }
+        + kToolAndHelp;
     return entries;
 }
 
 const QList<MenuEntry>& recordWindowMenus()
 {
-    static const QList<MenuEntry> entries = {
+    static const QList<MenuEntry> entries = QList<MenuEntry>{
         {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
         {"mnuAddNew", "新規データの追加(&N)", 1},
         {"mnuFile_2", "", 1},
@@ -103,41 +123,14 @@ const QList<MenuEntry>& recordWindowMenus()
         {"mnuPrintOp", "印刷設定(&U)", 1},
         {"mnuFile_3", "", 1},
         {"mnuEnd", "終了(&X)", 1},
-        {"mnuEdit", "編集(&E)", 0},
-        {"mnuUndo", "元に戻す(&U)", 1},
-        {"mnuEdit_1", "", 1},
-        {"mnuCut", "切り取り(&T)", 1},
-        {"mnuCopy", "コピー(&C)", 1},
-        {"mnuPaste", "貼り付け(&P)", 1},
-        {"mnuDelete", "削除(&D)", 1},
-        {"mnuEdit_2", "", 1},
-        {"mnuFindpage", "このページの検索(&F)", 1},
-        {"mnuFindNext", "次を検索(&N)", 1},
-        {"mnuEdit_3", "", 1},
-        {"mnuOrikae", "右端で折り返す(&W)", 1},
-        {"mnuEditDate", "日付と時刻(&A)", 1},
-        {"mnuHyoji", "表示(&V)", 0},
-        {"mnuMoveFirst", "先頭のデータ(&F)", 1},
-        {"mnuMoveMae", "前のデータ(&B)", 1},
-        {"mnuMoveNext", "次のデータ(&N)", 1},
-        {"mnuMoveLast", "最後のデータ(&L)", 1},
-        {"mnuHyoji_1", "", 1},
-        {"mnuFontAdd", "ﾌｫﾝﾄ１ポ拡大(&U)", 1},
-        {"mnuFontSub", "ﾌｫﾝﾄ１ﾎﾟ縮小(&D)", 1},
-        {"mnuTool", "ﾂｰﾙ(&T)", 0},
-        {"mnuToolOpt", "ｵﾌﾟｼｮﾝ(&O)", 1},
-        {"mnuHelp", "ﾍﾙﾌﾟ(&H)", 0},
-        {"mnuHelp_1", "", 1},
-        {"mnuHPpelto", "peltoﾎｰﾑﾍﾟｰｼﾞ(&W)", 1},
-        {"mnuHelp_2", "", 1},
-        {"mnuHelpAbout", "ﾊﾞｰｼｮﾝ情報(&A)", 1},
-    };
+        kEditMenu,
+    } + kEditCommands + kWrapAndStamp + QList<MenuEntry>{kViewMenu} + kMovesAndFont + kToolAndHelp;
     return entries;
 }
 
 const QList<MenuEntry>& gridWindowMenus()
 {
-    static const QList<MenuEntry> entries = {
+    static const QList<MenuEntry> entries = QList<MenuEntry>{
         {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
         {"mnuFileDataAdd", "新規ﾃﾞｰﾀの追加(&N)", 1},
         {"mnuUpdate", "上書き保存(&S)", 1},
@@ -152,39 +145,14 @@ const QList<MenuEntry>& gridWindowMenus()
         {"mnuPrintOp", "印刷設定(&U)", 1},
         {"mnuFile_3", "", 1},
         {"mnuEnd", "終了(&X)", 1},
-        {"mnuEdit", "編集(&E)", 0},
-        {"mnuUndo", "元に戻す(&U)", 1},
-        {"mnuEdit_1", "", 1},
-        {"mnuCut", "切り取り(&T)", 1},
-        {"mnuCopy", "コピー(&C)", 1},
-        {"mnuPaste", "貼り付け(&P)", 1},
-        {"mnuDelete", "削除(&D)", 1},
-        {"mnuEdit_2", "", 1},
-        {"mnuFindpage", "このページの検索(&F)", 1},
-        {"mnuFindNext", "次を検索(&N)", 1},
-        {"mnuFindtitle", "タイトルの検索  全ﾃﾞｰﾀ(&L)", 1},
-        {"mnuFindnaiyo", "内容の検索     全ﾃﾞｰﾀ(&Y)", 1},
-        {"mnuEdit_3", "", 1},
-        {"mnuOrikae", "右端で折り返す(&W)", 1},
-        {"mnuEditDate", "日付と時刻(&A)", 1},
-        {"mnuHyoji", "表示(&V)", 0},
-        {"mnuDouki", "同期  分類ﾂﾘｰにｼﾞｬﾝﾌﾟ(&S)", 1},
-        {"mnuHyoji_2", "", 1},
-        {"mnuMoveFirst", "先頭のデータ(&F)", 1},
-        {"mnuMoveMae", "前のデータ(&B)", 1},
-        {"mnuMoveNext", "次のデータ(&N)", 1},
-        {"mnuMoveLast", "最後のデータ(&L)", 1},
-        {"mnuHyoji_1", "", 1},
-        {"mnuFontAdd", "ﾌｫﾝﾄ１ポ拡大(&U)", 1},
-        {"mnuFontSub", "ﾌｫﾝﾄ１ﾎﾟ縮小(&D)", 1},
-        {"mnuTool", "ﾂｰﾙ(&T)", 0},
-        {"mnuToolOpt", "ｵﾌﾟｼｮﾝ(&O)", 1},
-        {"mnuHelp", "ﾍﾙﾌﾟ(&H)", 0},
-        {"mnuHelp_1", "", 1},
-        {"mnuHPpelto", "peltoﾎｰﾑﾍﾟｰｼﾞ(&W)", 1},
-        {"mnuHelp_2", "", 1},
-        {"mnuHelpAbout", "ﾊﾞｰｼｮﾝ情報(&A)", 1},
-    };
+        kEditMenu,
+    } + kEditCommands + kFindAllData + kWrapAndStamp
+        + QList<MenuEntry>{
+            kViewMenu,
+            {"mnuDouki", "同期  分類ﾂﾘｰにｼﾞｬﾝﾌﾟ(&S)", 1},
+            {"mnuHyoji_2", "", 1},
+        }
+        + kMovesAndFont + kToolAndHelp;
     return entries;
 }
 

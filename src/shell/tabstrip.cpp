@@ -32,7 +32,9 @@ TabStrip::TabStrip(QWidget* parent) : QFrame(parent), bar_(new QTabBar(this))
         bar_->setTabToolTip(i, QString::fromUtf8(t.tip));
         bar_->setTabData(i, QString::fromLatin1(t.key));
     }
-    connect(bar_, &QTabBar::tabBarClicked, this, [this](int index) {
+    // Compact tabs, so that all five fit the narrow pane.
+    bar_->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 6px; }"));
+    connect(bar_, &QTabBar::currentChanged, this, [this](int index) {
         if (index >= 0 && !programmatic_)
             emit tabClicked(index);
     });

@@ -28,7 +28,7 @@ QRect keepOnScreen(QRect r)
 
 } // namespace
 
-void setWindowTwips(QWidget* window, const TwipsRect& t)
+void setWindowTwips(QWidget* window, const TwipsGeometry& t)
 {
     QRect r(twipsToPixels(t.left), twipsToPixels(t.top), std::max(1, twipsToPixels(t.width)),
             std::max(1, twipsToPixels(t.height)));
@@ -37,25 +37,25 @@ void setWindowTwips(QWidget* window, const TwipsRect& t)
     window->resize(r.size());
 }
 
-TwipsRect windowTwips(const QWidget* window)
+TwipsGeometry windowTwips(const QWidget* window)
 {
     const bool normal = !(window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
     const QRect g = normal ? QRect(window->pos(), window->size()) : window->normalGeometry();
-    return {pixelsToTwips(g.top()), pixelsToTwips(g.left()), pixelsToTwips(g.width()), pixelsToTwips(g.height())};
+    return {pixelsToTwips(g.left()), pixelsToTwips(g.top()), pixelsToTwips(g.width()), pixelsToTwips(g.height())};
 }
 
 void restoreWindowPlacement(QWidget* window, const SettingsStore& settings, const QString& section,
-                            const TwipsRect& d)
+                            const TwipsGeometry& d)
 {
-    setWindowTwips(window, {settings.readNumber(section, QStringLiteral("Top"), d.top),
-                            settings.readNumber(section, QStringLiteral("Left"), d.left),
+    setWindowTwips(window, {settings.readNumber(section, QStringLiteral("Left"), d.left),
+                            settings.readNumber(section, QStringLiteral("Top"), d.top),
                             settings.readNumber(section, QStringLiteral("Width"), d.width),
                             settings.readNumber(section, QStringLiteral("Height"), d.height)});
 }
 
 void saveWindowPlacement(const QWidget* window, SettingsStore& settings, const QString& section)
 {
-    const TwipsRect t = windowTwips(window);
+    const TwipsGeometry t = windowTwips(window);
     settings.writeNumber(section, QStringLiteral("Top"), t.top);
     settings.writeNumber(section, QStringLiteral("Left"), t.left);
     settings.writeNumber(section, QStringLiteral("Width"), t.width);

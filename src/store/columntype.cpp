@@ -31,26 +31,6 @@ int characterCount(const QString& text)
     return n;
 }
 
-bool isIntegerType(int id)
-{
-    switch (id) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isRealType(int id)
 {
     return id == QMetaType::Double || id == QMetaType::Float;
@@ -96,6 +76,26 @@ QString dateStorage(const QVariant& value)
 }
 
 } // namespace
+
+bool isIntegerType(int id)
+{
+    switch (id) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
 
 ColumnType ColumnType::fromDeclared(const QString& declared)
 {

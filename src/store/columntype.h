@@ -28,6 +28,9 @@ QVariant toStorage(const ColumnType& type, const QVariant& value, const QString&
 // becomes bool; integers qint64; text QString.
 QVariant fromStorage(const ColumnType& type, const QVariant& stored);
 
+// Whether a QMetaType id is one of the integer types.
+bool isIntegerType(int typeId);
+
 // The one place where values become text and text becomes values.
 // Null -> "", dates "yyyy/MM/dd", yes/no "-1"/"0", numbers plain.
 QString displayText(const QVariant& value);

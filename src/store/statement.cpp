@@ -1,5 +1,6 @@
 #include "statement.h"
 
+#include "columntype.h"
 #include "database.h"
 #include "datetext.h"
 #include "error.h"
@@ -86,21 +87,10 @@ void Statement::bind(int index, const QVariant& raw)
     int rc = SQLITE_OK;
     if (!value.isValid() || value.isNull()) {
         rc = sqlite3_bind_null(stmt_, index);
+    } else if (isIntegerType(value.typeId())) {
+        rc = sqlite3_bind_int64(stmt_, index, value.toLongLong());
     } else {
         switch (value.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Long:
-        case QMetaType::ULong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Char:
-        case QMetaType::SChar:
-        case QMetaType::UChar:
-            rc = sqlite3_bind_int64(stmt_, index, value.toLongLong());
-            break;
         case QMetaType::Double:
         case QMetaType::Float:
             rc = sqlite3_bind_double(stmt_, index, value.toDouble());

@@ -378,7 +378,7 @@ private slots:
         env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("会議 メモ.zmd"));
         auto& w = env.load();
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + db);
-        shell::setWindowTwips(&w, {900, 1200, 12000, 9000});
+        shell::setWindowTwips(&w, {1200, 900, 12000, 9000});
 
         w.action(QStringLiteral("mnuEnd"))->trigger();
         QVERIFY(!w.isVisible());
