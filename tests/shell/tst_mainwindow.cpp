@@ -270,6 +270,38 @@ private slots:
         QVERIFY(w.statusPanels().text(1) != QStringLiteral("登録完了"));
     }
 
+    void aReadOnlyFileOpensButCannotBeSavedTo()
+    {
+        Env env;
+        env.category(1, QStringLiteral("A"), 0);
+        env.note(5, QStringLiteral("元の題"), 1);
+        env.db->close();
+        QFile(env.dbPath).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        auto& w = env.load();
+        QVERIFY(w.DBCheckOK());
+        env.click(QStringLiteral("1_id"));
+        env.editor().setText(0, QStringLiteral("書けない変更"));
+
+        env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
+        w.mnuUpdate_Click();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY(env.prompts.messages().constLast().contains(QStringLiteral("読み取り専用")));
+        QVERIFY(w.recordChanged());
+        QCOMPARE(env.editor().text(0), QStringLiteral("書けない変更"));
+        auto check = store::Database::open(env.dbPath);
+        QCOMPARE(check->scalar(QStringLiteral("select title from T_idea where id=5")).toString(),
+                 QStringLiteral("元の題"));
+
+        // Closing offers to save, says it failed, and stays open on No.
+        env.prompts.expectMessage(kSaveQuestion, Yes);
+        env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
+        env.prompts.expectMessage(QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"), No);
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QFile(env.dbPath).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+
     void aRefusedFieldIsNamedAndTheRestIsSaved()
     {
         Env env;
