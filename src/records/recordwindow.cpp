@@ -1,0 +1,600 @@
+#include "recordwindow.h"
+
+#include "recordeditor.h"
+
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/menus.h"
+#include "shell/prompts.h"
+#include "shell/settingsstore.h"
+#include "shell/statuspanels.h"
+#include "shell/twips.h"
+#include "shell/windowplacement.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+#include "tree/categorypicker.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include <algorithm>
+#include <array>
+
+using zumilo::shell::Msg::DefaultButton2;
+using zumilo::shell::Msg::Exclamation;
+using zumilo::shell::Msg::Yes;
+using zumilo::shell::Msg::YesNo;
+using zumilo::shell::pixelsToTwips;
+using zumilo::store::ErrorKind;
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::records {
+
+namespace {
+
+const QString kSaved = QStringLiteral("登録完了");
+const QString kGone = QStringLiteral("このデータは削除されています");
+const QString kSaveTitle = QStringLiteral("保存確認");
+
+QString textName(int i)
+{
+    return QStringLiteral("Text1(%1)").arg(i);
+}
+
+double hintWidth(const QWidget* w)
+{
+    return pixelsToTwips(w->sizeHint().width());
+}
+
+double hintHeight(const QWidget* w)
+{
+    return pixelsToTwips(w->sizeHint().height());
+}
+
+} // namespace
+
+QString recordOrderClause(int sortColumn, int sortOrder)
+{
+    const bool descending = sortOrder == 1;
+    const QString desc = QStringLiteral(" desc ");
+    switch (sortColumn) {
+    case 0:
+        return QStringLiteral(" order by title ") + (descending ? desc : QString());
+    case 1:
+        return QStringLiteral(" order by kijitudate ") + (descending ? desc : QString());
+    case 2:
+        return descending ? QStringLiteral(" order by kousinDate  desc , kousintime  desc ")
+                          : QStringLiteral(" order by kousinDate ,kousintime ");
+    case 3:
+        return QStringLiteral(" order by sinkiDate ") + (descending ? desc : QString());
+    case 4:
+        return QStringLiteral(" order by ID ") + (descending ? desc : QString());
+    default:
+        return {};
+    }
+}
+
+RecordWindow* RecordWindow::open(shell::AppState& state)
+{
+    ++state.SingleWindowCount;
+    auto* window = new RecordWindow(state);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->Form_Load();
+    window->show();
+    return window;
+}
+
+RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindow(parent), st_(state)
+{
+    setObjectName(QStringLiteral("Form2"));
+    const shell::MenuHandlers handlers{
+        {QStringLiteral("mnuAddNew"), [this] { mnuAddNew_Click(); }},
+        {QStringLiteral("mnuUpdate"), [this] { mnuUpdate_Click(); }},
+        {QStringLiteral("mnuUpdateAs"), [this] { mnuUpdateAs_Click(); }},
+        {QStringLiteral("mnuEnd"), [this] { mnuEnd_Click(); }},
+        {QStringLiteral("mnuMoveFirst"), [this] { mnuMoveFirst_Click(); }},
+        {QStringLiteral("mnuMoveMae"), [this] { mnuMoveMae_Click(); }},
+        {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
+        {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
+    };
+    actions_ = shell::buildMenuBar(menuBar(), shell::recordWindowMenus(), handlers);
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    panels_ = std::make_unique<shell::StatusPanels>(statusBar());
+
+    canvas_ = new QWidget(this);
+    canvas_->setObjectName(QStringLiteral("canvas"));
+    setCentralWidget(canvas_);
+    editor_ = std::make_unique<RecordEditor>(EditorKind::Single, canvas_, panels_.get(), st_);
+    picker_ = std::make_unique<tree::CategoryPicker>(
+        canvas_, *editor_, [this] { return WindowDatabase.get(); }, [this] { return st_.DatabaseFileName; });
+    buildLayout();
+
+    // Smaller than this the fields no longer fit; the window stops there.
+    setMinimumSize(shell::twipsToPixels(4200), shell::twipsToPixels(3500));
+    connect(editor_->titleBox(), &QPlainTextEdit::textChanged, this, &RecordWindow::updateCaption);
+    updateCaption();
+}
+
+RecordWindow::~RecordWindow()
+{
+    // Torn down without closing (the program ending): still hand back.
+    if (loaded_ && !unloaded_)
+        Form_Unload();
+}
+
+void RecordWindow::buildLayout()
+{
+    RecordEditor& e = *editor_;
+    shell::TwipsLayout& L = layout_;
+
+    // Design sizes, grown to what the font needs. A taller first row
+    // pushes the rows below it down rather than under them.
+    const double lineHeight = std::max(270.0, hintHeight(e.lineBox(4)));
+    const double buttonSize = std::max(250.0, lineHeight - 20);
+    const double checkHeight = std::max(220.0, std::max(hintHeight(e.check(0)), hintHeight(e.check(1))));
+    const double shift = std::max(0.0, std::max(lineHeight, checkHeight) - 270.0);
+    bodyTop_ = 1500 + shift;
+
+    // Labels keep their right edge, next to their box, when they grow.
+    auto label = [&](int i, double left, double top, double width, double height) {
+        QLabel* l = e.label(i);
+        const double w = std::max(width, hintWidth(l));
+        L.add(QStringLiteral("Label1(%1)").arg(i), l,
+              {std::max(0.0, left + width - w), top, w, std::max(height, hintHeight(l))});
+    };
+    label(0, 120, 425, 615, 220);
+    label(1, 100, 700 + shift, 615, 255);
+    label(2, 100, 1250 + shift, 615, 255);
+    label(4, 6120, 450, 360, 225);
+
+    L.add(textName(0), e.textBox(0), {720, 700 + shift, 8535, 780});
+    L.add(textName(1), e.textBox(1), {0, bodyTop_, 4455, 4095});
+    L.add(textName(2), e.textBox(2), {0, bodyTop_, 4695, 4095});
+    L.add(textName(3), e.textBox(3), {720, 400, 1575, lineHeight});
+    L.add(textName(4), e.textBox(4), {4380, 400, 1100, lineHeight});
+    L.add(textName(5), e.textBox(5), {6480, 400, 1100, lineHeight});
+    L.add(textName(6), e.textBox(6), {7875, 400, 855, lineHeight});
+    L.add(textName(7), e.textBox(7), {1560, 720 + shift, 735, lineHeight});
+    for (int i = 0; i < 2; ++i) {
+        QCheckBox* box = e.check(i);
+        L.add(QStringLiteral("Check1(%1)").arg(i), box,
+              {i == 0 ? 2880.0 : 3720.0, 430, std::max(660.0, hintWidth(box)), checkHeight});
+    }
+    L.add(QStringLiteral("cmdBunOpen"), e.categoryButton(), {2280, 420, 300, buttonSize});
+    L.add(QStringLiteral("cmdCalOpen(0)"), e.calendarButton(0), {5475, 420, 300, buttonSize});
+    L.add(QStringLiteral("cmdCalOpen(1)"), e.calendarButton(1), {7575, 420, 300, buttonSize});
+    L.apply();
+}
+
+// --- life of the window ----------------------------------------------------------
+
+void RecordWindow::Form_Load()
+{
+    const shell::SettingsStore& settings = st_.settings();
+    const QString& section = shell::Settings::F2Position;
+    shell::TwipsGeometry place{settings.readNumber(section, QStringLiteral("Left"), 0),
+                               settings.readNumber(section, QStringLiteral("Top"), 0),
+                               settings.readNumber(section, QStringLiteral("Width"), 5850),
+                               settings.readNumber(section, QStringLiteral("Height"), 4740)};
+    if (st_.SingleWindowCount > 1) {
+        place.top += (st_.SingleWindowCount - 1) * 300.0;
+        place.left += (st_.SingleWindowCount - 1) * 400.0;
+    }
+    shell::setWindowTwips(this, place);
+
+    applyWrapSetting();
+    WindowCategoryName = st_.CurrentBunName;
+    WindowSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID
+                + recordOrderClause(st_.LastSortColumn, st_.LastSortOrder);
+    try {
+        WindowDatabase = store::Database::open(st_.DatabasePath);
+        WindowDatabase->setTodayProvider([this] { return st_.clock().today(); });
+        WindowRecordset = WindowDatabase->openRecordset(WindowSQL, store::RecordsetType::Dynaset);
+    } catch (const StoreError& e) {
+        // The window stays empty; panel 1 and any save say why.
+        loadError_ = e.message();
+    }
+
+    FieldsClear();
+    NewRecordMode = st_.NewRecordRequested;
+    st_.NewRecordRequested = false;
+    if (NewRecordMode) {
+        DataAdd();
+    } else if (WindowRecordset) {
+        store::Recordset& rs = *WindowRecordset;
+        bool found = false;
+        bool isNumber = false;
+        const qint64 id = st_.CurrentIdeaID.trimmed().toLongLong(&isNumber);
+        tryStep([&] {
+            rs.moveLast();
+            rs.moveFirst();
+            found = isNumber && rs.findFirst(QStringLiteral("id= ") + QString::number(id));
+        });
+        if (!found) {
+            // Deleted meanwhile: stand on no row at all, so that nothing
+            // else can be saved over; what is typed can go into a copy.
+            tryStep([&] {
+                rs.moveFirst();
+                rs.movePrevious();
+            });
+        }
+        showCurrent();
+        if (noteGone_)
+            fillCategory();
+    }
+    if (WindowRecordset) {
+        if (noteGone_)
+            markGone();
+        else
+            showCount();
+    } else {
+        panels_->setText(1, loadError_);
+    }
+    loaded_ = true;
+    Form_Resize();
+}
+
+void RecordWindow::applyWrapSetting()
+{
+    st_.WrapState = st_.settings().read(shell::Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
+    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+}
+
+void RecordWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && loaded_ && isActiveWindow())
+        Form_Activate();
+}
+
+void RecordWindow::Form_Activate()
+{
+    const shell::SettingsStore& settings = st_.settings();
+    bool ok = false;
+    const double size = settings.read(shell::Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10")).toDouble(&ok);
+    editor_->setEditorFont(
+        settings.read(shell::Settings::Position, QStringLiteral("FontName"), QStringLiteral("ＭＳ Ｐゴシック")),
+        ok ? size : 10.0);
+}
+
+void RecordWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void RecordWindow::updateCaption()
+{
+    QString title = editor_->text(0);
+    title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    title.replace(QLatin1String("[*]"), QLatin1String("[*][*]")); // shown as typed, not as Qt's marker
+    setWindowTitle(title + QStringLiteral("  「") + WindowCategoryName + QStringLiteral("」 - Zumilo"));
+}
+
+void RecordWindow::Form_Resize()
+{
+    updateCaption();
+    if (isMinimized())
+        return;
+    const double S = pixelsToTwips(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double W = pixelsToTwips(canvas_->width());
+    const double H = pixelsToTwips(canvas_->height()) + S;
+    shell::TwipsLayout& L = layout_;
+    for (int i : {1, 2}) {
+        L[textName(i)].height = H - bodyTop_ - S;
+        L[textName(i)].width = W;
+    }
+    L[textName(0)].width = W - 700;
+    L.apply();
+}
+
+bool RecordWindow::Form_QueryUnload()
+{
+    tryStep([&] { shell::saveWindowPlacement(this, st_.settings(), shell::Settings::F2Position); });
+    if (recordChanged() && !CheckToSave()) {
+        const int answer = st_.prompts().message(
+            this, QStringLiteral("変更した内容を保存できませんでした。保存せずに閉じますか？"),
+            YesNo + Exclamation + DefaultButton2, kSaveTitle);
+        if (answer != Yes)
+            return false;
+    }
+    return true;
+}
+
+void RecordWindow::Form_Unload()
+{
+    unloaded_ = true;
+    // A new note still pending goes with the recordset.
+    tryStep([&] { WindowRecordset.reset(); });
+    tryStep([&] {
+        if (WindowDatabase)
+            WindowDatabase->close();
+        WindowDatabase.reset();
+    });
+    NewRecordMode = false;
+    editor_->setRecordChanged(false);
+    st_.CurrentIdeaID = panels_->text(2);
+    st_.ReturnFrom = QStringLiteral("Form2");
+    st_.SingleWindowCount = std::max(0, st_.SingleWindowCount - 1);
+}
+
+void RecordWindow::closeEvent(QCloseEvent* event)
+{
+    if (!unloaded_) {
+        if (!Form_QueryUnload()) {
+            event->ignore();
+            return;
+        }
+        Form_Unload();
+    }
+    event->accept();
+}
+
+void RecordWindow::mnuEnd_Click()
+{
+    close();
+}
+
+// --- the note ---------------------------------------------------------------------
+
+bool RecordWindow::recordChanged() const
+{
+    return editor_->RecordChanged();
+}
+
+void RecordWindow::FieldsClear()
+{
+    editor_->FieldsClear();
+}
+
+void RecordWindow::UpdateFields()
+{
+    if (WindowRecordset && WindowRecordset->hasCurrent())
+        editor_->UpdateFields(*WindowRecordset);
+}
+
+void RecordWindow::fillCategory()
+{
+    editor_->setText(7, st_.CurrentBunID);
+    if (!st_.CurrentBunName.isEmpty())
+        editor_->setText(3, st_.CurrentBunName);
+}
+
+void RecordWindow::showCurrent()
+{
+    if (WindowRecordset && WindowRecordset->hasCurrent()) {
+        UpdateFields();
+        noteGone_ = false;
+        showCount();
+        return;
+    }
+    FieldsClear();
+    markGone();
+}
+
+void RecordWindow::showCount()
+{
+    if (WindowRecordset)
+        panels_->setText(1, shell::statusCountText(WindowRecordset->absolutePosition() + 1, WindowRecordset->recordCount()));
+}
+
+void RecordWindow::markGone()
+{
+    noteGone_ = true;
+    panels_->setText(1, kGone);
+}
+
+void RecordWindow::DataAdd()
+{
+    NewRecordMode = true;
+    noteGone_ = false;
+    if (WindowRecordset)
+        tryStep([&] { WindowRecordset->addNew(); });
+    FieldsClear();
+    fillCategory();
+}
+
+qint64 RecordWindow::nextNumber() const
+{
+    const QVariant max = WindowDatabase->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
+    return max.isNull() ? 1 : max.toLongLong() + 1;
+}
+
+bool RecordWindow::showStored(qint64 id)
+{
+    bool found = false;
+    tryStep([&] {
+        WindowRecordset->moveFirst();
+        found = WindowRecordset->findFirst(QStringLiteral("id= ") + QString::number(id));
+    });
+    if (found)
+        showCurrent();
+    return found;
+}
+
+void RecordWindow::reportSaveFailure(const QString& reason, bool offerCopy)
+{
+    QString text = notSavedMessage(reason);
+    if (offerCopy)
+        text += QStringLiteral("「コピーして保存」で新しいデータとして保存できます。");
+    st_.prompts().message(this, text, Exclamation, QStringLiteral("保存エラー"));
+}
+
+bool RecordWindow::UpdateRecordSet()
+{
+    if (!WindowRecordset || !WindowDatabase) {
+        reportSaveFailure(loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_, false);
+        return false;
+    }
+    store::Recordset& rs = *WindowRecordset;
+    // Never write into whatever row happens to be current instead.
+    if (!NewRecordMode && (noteGone_ || !rs.hasCurrent())) {
+        markGone();
+        reportSaveFailure(store::japaneseMessage(ErrorKind::RowDeleted), true);
+        return false;
+    }
+
+    std::array<QString, 3> stamps;
+    for (int i = 0; i < 3; ++i)
+        stamps[size_t(i)] = panels_->text(i + 4);
+    QList<FieldFailure> failures;
+    qint64 id = 0;
+    try {
+        // The number and the row in one go, so that no other window takes
+        // the number in between.
+        WindowDatabase->transaction([&] {
+            if (NewRecordMode) {
+                if (rs.editMode() != store::EditMode::AddNew)
+                    rs.addNew();
+                failures = editor_->writeFields(rs);
+                id = nextNumber();
+                rs.setValue(QStringLiteral("ID"), id);
+            } else {
+                rs.edit();
+                failures = editor_->writeFields(rs);
+                id = rs.value(QStringLiteral("ID")).toLongLong();
+            }
+            rs.update();
+        });
+    } catch (const StoreError& e) {
+        tryStep([&] { rs.cancelUpdate(); });
+        for (int i = 0; i < 3; ++i)
+            panels_->setText(i + 4, stamps[size_t(i)]);
+        const bool gone = e.kind() == ErrorKind::RowDeleted;
+        reportSaveFailure(e.message(), gone);
+        if (gone)
+            markGone();
+        return false;
+    }
+
+    const bool wasNew = NewRecordMode;
+    NewRecordMode = false;
+    st_.CurrentIdeaID = QString::number(id);
+    // Shown as stored: refused fields show what they kept.
+    if (wasNew)
+        showStored(id);
+    else
+        showCurrent();
+    editor_->setRecordChanged(false);
+    panels_->setText(1, kSaved);
+    if (!failures.isEmpty()) {
+        st_.prompts().message(this, refusedFieldsMessage(failures, wasNew), Exclamation, kSaveTitle);
+    }
+    return true;
+}
+
+bool RecordWindow::CheckToSave()
+{
+    const int answer = st_.prompts().message(this, QStringLiteral("このデータは変更されています。保存しますか？"),
+                                             YesNo, kSaveTitle);
+    return answer != Yes || UpdateRecordSet();
+}
+
+// --- commands ---------------------------------------------------------------------
+
+void RecordWindow::mnuAddNew_Click()
+{
+    if (recordChanged() && !CheckToSave())
+        return;
+    DataAdd();
+}
+
+void RecordWindow::mnuUpdate_Click()
+{
+    UpdateRecordSet();
+}
+
+void RecordWindow::mnuUpdateAs_Click()
+{
+    if (!WindowRecordset || !WindowDatabase) {
+        reportSaveFailure(loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_, false);
+        return;
+    }
+    store::Recordset& rs = *WindowRecordset;
+    std::array<QString, 3> stamps;
+    for (int i = 0; i < 3; ++i)
+        stamps[size_t(i)] = panels_->text(i + 4);
+    QList<FieldFailure> failures;
+    qint64 number = 0;
+    try {
+        WindowDatabase->transaction([&] {
+            rs.addNew();
+            failures = editor_->writeFields(rs, true);
+            number = nextNumber();
+            rs.setValue(QStringLiteral("ID"), number);
+            rs.update();
+        });
+    } catch (const StoreError& e) {
+        tryStep([&] { rs.cancelUpdate(); });
+        for (int i = 0; i < 3; ++i)
+            panels_->setText(i + 4, stamps[size_t(i)]);
+        st_.prompts().message(this,
+                              QStringLiteral("コピーを保存できませんでした。入力した内容は画面に残っています。\n\n")
+                                  + e.message(),
+                              Exclamation);
+        return;
+    }
+    st_.CurrentIdeaID = QString::number(number);
+    NewRecordMode = false;
+    // The window goes on with the copy: the note it came from stays as
+    // stored, and a later save must not land on it.
+    showStored(number);
+    editor_->setRecordChanged(false);
+    panels_->setText(1, kSaved);
+    if (!failures.isEmpty()) {
+        st_.prompts().message(this, refusedFieldsMessage(failures, true), Exclamation, kSaveTitle);
+    }
+}
+
+void RecordWindow::move(void (*step)(store::Recordset&))
+{
+    if (!WindowRecordset || WindowRecordset->recordCount() == 0)
+        return;
+    if (recordChanged() && !CheckToSave())
+        return;
+    // Leaving gives up a pending new note; the window then edits the note
+    // it shows, so a later save is not lost.
+    NewRecordMode = false;
+    tryStep([&] { step(*WindowRecordset); });
+    showCurrent();
+    Form_Resize();
+}
+
+void RecordWindow::mnuMoveFirst_Click()
+{
+    move([](store::Recordset& rs) { rs.moveFirst(); });
+}
+
+void RecordWindow::mnuMoveLast_Click()
+{
+    move([](store::Recordset& rs) { rs.moveLast(); });
+}
+
+void RecordWindow::mnuMoveMae_Click()
+{
+    move([](store::Recordset& rs) {
+        rs.movePrevious();
+        if (rs.isBOF())
+            rs.moveFirst();
+    });
+}
+
+void RecordWindow::mnuMoveNext_Click()
+{
+    move([](store::Recordset& rs) {
+        rs.moveNext();
+        if (rs.isEOF())
+            rs.moveLast();
+    });
+}
+
+} // namespace zumilo::records

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "shell/twipslayout.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+class QAction;
+
+namespace zumilo::shell {
+struct AppState;
+class StatusPanels;
+} // namespace zumilo::shell
+
+namespace zumilo::store {
+class Database;
+class Recordset;
+} // namespace zumilo::store
+
+namespace zumilo::tree {
+class CategoryPicker;
+}
+
+namespace zumilo::records {
+
+class RecordEditor;
+
+// The order clause that walks a category's notes the way the main list was
+// last sorted: columns 0 to 4 are title, due date, updated, created and
+// number; order 1 is descending. Any other column adds no clause.
+QString recordOrderClause(int sortColumn, int sortOrder);
+
+// A window of its own for one note at a time (Form2), beside the main
+// window; any number may be open. Each holds its own connection to the
+// database and walks the notes of the category it was opened on, in the
+// order the main list was sorted in. When it closes it leaves the number
+// of the note it showed in CurrentIdeaID and "Form2" in ReturnFrom, so
+// that the main window selects that note again.
+class RecordWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // Opens a window without blocking: on the note CurrentIdeaID, or on a
+    // new note of the current category when NewRecordRequested is set (it
+    // is cleared). Counts the window in SingleWindowCount; the window
+    // deletes itself when it closes.
+    static RecordWindow* open(shell::AppState& state);
+
+    // open() is the way in; a window made directly is not counted, loaded
+    // or shown.
+    explicit RecordWindow(shell::AppState& state, QWidget* parent = nullptr);
+    ~RecordWindow() override;
+
+    // --- life of the window -----------------------------------------------
+    void Form_Load();
+    // Runs whenever the window becomes the active one.
+    void Form_Activate();
+    void Form_Resize();
+    // False when the user chose to stay after a save that failed.
+    bool Form_QueryUnload();
+    void Form_Unload();
+
+    // --- the note -------------------------------------------------------------
+    void FieldsClear();
+    // Shows the recordset's current row; nothing without one.
+    void UpdateFields();
+    // Starts a new note of the current category; edits shown before are dropped.
+    void DataAdd();
+    // Writes the editor into the note shown (or stores the new note). False
+    // when nothing was stored: the edits then stay, still marked changed.
+    bool UpdateRecordSet();
+    // Asks whether to save; false only when the user said yes and the save
+    // failed, so the caller must not leave the note.
+    bool CheckToSave();
+
+    // --- commands ---------------------------------------------------------------
+    void mnuAddNew_Click();
+    void mnuUpdate_Click();
+    void mnuUpdateAs_Click();
+    void mnuEnd_Click();
+    void mnuMoveFirst_Click();
+    void mnuMoveMae_Click();
+    void mnuMoveNext_Click();
+    void mnuMoveLast_Click();
+
+    // --- access for the other windows and tests ---------------------------------
+    RecordEditor* editor() const { return editor_.get(); }
+    shell::StatusPanels& statusPanels() const { return *panels_; }
+    tree::CategoryPicker* picker() const { return picker_.get(); }
+    store::Database* windowDatabase() const { return WindowDatabase.get(); }
+    store::Recordset* windowRecordset() const { return WindowRecordset.get(); }
+    const QString& windowSQL() const { return WindowSQL; }
+    const QString& windowCategoryName() const { return WindowCategoryName; }
+    bool recordChanged() const;
+    bool newRecordMode() const { return NewRecordMode; }
+    // The note this window stands on was deleted, here or elsewhere.
+    bool noteGone() const { return noteGone_; }
+    QAction* action(const QString& name) const { return actions_.value(name); }
+    shell::TwipsLayout& layout() { return layout_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildLayout();
+    void applyWrapSetting();
+    void updateCaption();
+    void fillCategory();
+    // Shows the current row, or says that it is gone; then the count.
+    void showCurrent();
+    void showCount();
+    void markGone();
+    void move(void (*step)(store::Recordset&));
+    bool showStored(qint64 id);
+    qint64 nextNumber() const;
+    void reportSaveFailure(const QString& reason, bool offerCopy);
+
+    shell::AppState& st_;
+    QHash<QString, QAction*> actions_;
+    std::unique_ptr<shell::StatusPanels> panels_;
+    QWidget* canvas_ = nullptr;
+    std::unique_ptr<RecordEditor> editor_;
+    std::unique_ptr<tree::CategoryPicker> picker_;
+    shell::TwipsLayout layout_;
+    double bodyTop_ = 1500;
+
+    std::shared_ptr<store::Database> WindowDatabase;
+    std::unique_ptr<store::Recordset> WindowRecordset;
+    QString WindowSQL;
+    QString WindowCategoryName;
+    bool NewRecordMode = false;
+    bool noteGone_ = false;
+    QString loadError_;
+    bool loaded_ = false;
+    bool unloaded_ = false;
+};
+
+} // namespace zumilo::records
