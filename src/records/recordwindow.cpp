@@ -429,33 +429,29 @@ void RecordWindow::reportSaveFailure(const QString& reason, bool offerCopy)
     st_.prompts().message(this, text, Exclamation, QStringLiteral("保存エラー"));
 }
 
-bool RecordWindow::UpdateRecordSet()
+bool RecordWindow::connected()
 {
-    if (!WindowRecordset || !WindowDatabase) {
-        reportSaveFailure(loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_, false);
-        return false;
-    }
-    store::Recordset& rs = *WindowRecordset;
-    // Never write into whatever row happens to be current instead.
-    if (!NewRecordMode && (noteGone_ || !rs.hasCurrent())) {
-        markGone();
-        reportSaveFailure(store::japaneseMessage(ErrorKind::RowDeleted), true);
-        return false;
-    }
+    if (WindowRecordset && WindowDatabase)
+        return true;
+    reportSaveFailure(loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_, false);
+    return false;
+}
 
+qint64 RecordWindow::writeRow(bool newRow, bool copy, QList<FieldFailure>& failures)
+{
+    store::Recordset& rs = *WindowRecordset;
     std::array<QString, 3> stamps;
     for (int i = 0; i < 3; ++i)
         stamps[size_t(i)] = panels_->text(i + 4);
-    QList<FieldFailure> failures;
     qint64 id = 0;
     try {
         // The number and the row in one go, so that no other window takes
         // the number in between.
         WindowDatabase->transaction([&] {
-            if (NewRecordMode) {
-                if (rs.editMode() != store::EditMode::AddNew)
+            if (newRow) {
+                if (copy || rs.editMode() != store::EditMode::AddNew)
                     rs.addNew();
-                failures = editor_->writeFields(rs);
+                failures = editor_->writeFields(rs, copy);
                 id = nextNumber();
                 rs.setValue(QStringLiteral("ID"), id);
             } else {
@@ -465,30 +461,54 @@ bool RecordWindow::UpdateRecordSet()
             }
             rs.update();
         });
-    } catch (const StoreError& e) {
+    } catch (const StoreError&) {
+        // Nothing stored: nor are the stamps shown.
         tryStep([&] { rs.cancelUpdate(); });
         for (int i = 0; i < 3; ++i)
             panels_->setText(i + 4, stamps[size_t(i)]);
+        throw;
+    }
+    return id;
+}
+
+void RecordWindow::showSaved(qint64 id, bool newRow, const QList<FieldFailure>& failures)
+{
+    st_.CurrentIdeaID = QString::number(id);
+    NewRecordMode = false;
+    // Shown as stored: a new row takes its place in the recordset, and
+    // refused fields show what they kept.
+    if (newRow)
+        showStored(id);
+    else
+        showCurrent();
+    editor_->setRecordChanged(false);
+    panels_->setText(1, kSaved);
+    if (!failures.isEmpty())
+        st_.prompts().message(this, refusedFieldsMessage(failures, newRow), Exclamation, kSaveTitle);
+}
+
+bool RecordWindow::UpdateRecordSet()
+{
+    if (!connected())
+        return false;
+    // Never write into whatever row happens to be current instead.
+    if (!NewRecordMode && (noteGone_ || !WindowRecordset->hasCurrent())) {
+        markGone();
+        reportSaveFailure(store::japaneseMessage(ErrorKind::RowDeleted), true);
+        return false;
+    }
+    QList<FieldFailure> failures;
+    qint64 id = 0;
+    try {
+        id = writeRow(NewRecordMode, false, failures);
+    } catch (const StoreError& e) {
         const bool gone = e.kind() == ErrorKind::RowDeleted;
         reportSaveFailure(e.message(), gone);
         if (gone)
             markGone();
         return false;
     }
-
-    const bool wasNew = NewRecordMode;
-    NewRecordMode = false;
-    st_.CurrentIdeaID = QString::number(id);
-    // Shown as stored: refused fields show what they kept.
-    if (wasNew)
-        showStored(id);
-    else
-        showCurrent();
-    editor_->setRecordChanged(false);
-    panels_->setText(1, kSaved);
-    if (!failures.isEmpty()) {
-        st_.prompts().message(this, refusedFieldsMessage(failures, wasNew), Exclamation, kSaveTitle);
-    }
+    showSaved(id, NewRecordMode, failures);
     return true;
 }
 
@@ -503,6 +523,7 @@ bool RecordWindow::CheckToSave()
 
 void RecordWindow::mnuAddNew_Click()
 {
+    // A click on "new" should not throw edits away unasked.
     if (recordChanged() && !CheckToSave())
         return;
     DataAdd();
@@ -515,44 +536,22 @@ void RecordWindow::mnuUpdate_Click()
 
 void RecordWindow::mnuUpdateAs_Click()
 {
-    if (!WindowRecordset || !WindowDatabase) {
-        reportSaveFailure(loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_, false);
+    if (!connected())
         return;
-    }
-    store::Recordset& rs = *WindowRecordset;
-    std::array<QString, 3> stamps;
-    for (int i = 0; i < 3; ++i)
-        stamps[size_t(i)] = panels_->text(i + 4);
     QList<FieldFailure> failures;
     qint64 number = 0;
     try {
-        WindowDatabase->transaction([&] {
-            rs.addNew();
-            failures = editor_->writeFields(rs, true);
-            number = nextNumber();
-            rs.setValue(QStringLiteral("ID"), number);
-            rs.update();
-        });
+        number = writeRow(true, true, failures);
     } catch (const StoreError& e) {
-        tryStep([&] { rs.cancelUpdate(); });
-        for (int i = 0; i < 3; ++i)
-            panels_->setText(i + 4, stamps[size_t(i)]);
         st_.prompts().message(this,
                               QStringLiteral("コピーを保存できませんでした。入力した内容は画面に残っています。\n\n")
                                   + e.message(),
                               Exclamation);
         return;
     }
-    st_.CurrentIdeaID = QString::number(number);
-    NewRecordMode = false;
     // The window goes on with the copy: the note it came from stays as
     // stored, and a later save must not land on it.
-    showStored(number);
-    editor_->setRecordChanged(false);
-    panels_->setText(1, kSaved);
-    if (!failures.isEmpty()) {
-        st_.prompts().message(this, refusedFieldsMessage(failures, true), Exclamation, kSaveTitle);
-    }
+    showSaved(number, true, failures);
 }
 
 void RecordWindow::move(void (*step)(store::Recordset&))

@@ -3,6 +3,7 @@
 #include "shell/twipslayout.h"
 
 #include <QHash>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
@@ -26,6 +27,7 @@ class CategoryPicker;
 namespace zumilo::records {
 
 class RecordEditor;
+struct FieldFailure;
 
 // The order clause that walks a category's notes the way the main list was
 // last sorted: columns 0 to 4 are title, due date, updated, created and
@@ -116,6 +118,12 @@ private:
     void move(void (*step)(store::Recordset&));
     bool showStored(qint64 id);
     qint64 nextNumber() const;
+    // False, after telling the user, when the window has no connection.
+    bool connected();
+    // Writes the editor into a new row (a copy: created today) or into the
+    // row shown, and returns the row's number. Throws StoreError.
+    qint64 writeRow(bool newRow, bool copy, QList<FieldFailure>& failures);
+    void showSaved(qint64 id, bool newRow, const QList<FieldFailure>& failures);
     void reportSaveFailure(const QString& reason, bool offerCopy);
 
     shell::AppState& st_;
