@@ -1,0 +1,242 @@
+#include "categorysearch.h"
+
+#include "categorytree.h"
+#include "recordsettablemodel.h"
+
+#include "shell/appstate.h"
+#include "shell/prompts.h"
+#include "shell/twips.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/jetsql.h"
+#include "store/recordset.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QTableView>
+
+#include <algorithm>
+
+namespace zumilo::tree {
+
+namespace {
+
+const QString kLoadSource = QStringLiteral("select bunrui,bunid  from [T_bunrui]  order by bunid ");
+const QString kReloadSource = QStringLiteral("select bunrui,bunid  from [T_bunrui]  order by bunID ");
+const QString kAllByName = QStringLiteral("select  bunrui,bunid  from [T_bunrui] order by bunrui   ");
+
+// The user's text is matched literally: quotes and wildcards are escaped.
+QString searchSource(const QString& text)
+{
+    return QStringLiteral("select  bunrui,bunid  from [T_bunrui]    where  ") + QStringLiteral(" bunrui like ")
+        + store::likeContains(text) + QStringLiteral(" ") + QStringLiteral(" order by bunrui  ") + QStringLiteral(" ");
+}
+
+int tw(double twips)
+{
+    return shell::twipsToPixels(twips);
+}
+
+} // namespace
+
+CategorySearchWindow::CategorySearchWindow(shell::AppState& state, JumpFunction jump, QWidget* parent)
+    : QWidget(parent, Qt::Window), state_(state), jump_(std::move(jump))
+{
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("分類検索"));
+
+    text1_ = new QLineEdit(this);
+    text1_->setObjectName(QStringLiteral("Text1"));
+    text1_->setToolTip(QStringLiteral("検索する文字を入力ください"));
+
+    btnFind_ = new QPushButton(QStringLiteral("検(&A)"), this);
+    btnFind_->setObjectName(QStringLiteral("btnFind"));
+    btnFind_->setToolTip(QStringLiteral("ｸﾘｯｸで検索します"));
+    btnFind_->setFocusPolicy(Qt::TabFocus);
+
+    model_ = new RecordsetTableModel(this);
+    grid_ = new QTableView(this);
+    grid_->setObjectName(QStringLiteral("DBGrid1"));
+    grid_->setToolTip(QStringLiteral("ﾀﾞﾌﾞﾙｸﾘｯｸで分類ﾂﾘｰにｼﾞｬﾝﾌﾟ"));
+    grid_->setModel(model_);
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid_->horizontalHeader()->setStretchLastSection(true);
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
+
+    connect(text1_, &QLineEdit::textChanged, this, &CategorySearchWindow::btnFind_Click);
+    connect(btnFind_, &QPushButton::clicked, this, &CategorySearchWindow::btnFind_Click);
+    connect(grid_, &QTableView::doubleClicked, this, &CategorySearchWindow::DBGrid1_DblClick);
+
+    resize(tw(3600), tw(6000));
+    Form_Resize();
+    Form_Load();
+}
+
+CategorySearchWindow::~CategorySearchWindow() = default;
+
+void CategorySearchWindow::Form_Load()
+{
+    bind(kLoadSource);
+}
+
+void CategorySearchWindow::Form_Activate()
+{
+    if (boundPath_ != state_.DatabasePath)
+        bind(kReloadSource);
+}
+
+void CategorySearchWindow::openSearch(const QString& text, const QRect& mainWindowGeometry)
+{
+    // Another database may have been opened since the window was last used.
+    Form_Activate();
+
+    winId(); // the frame's size is known once the window exists
+    const QSize decoration = frameGeometry().size() - size();
+    const int frameWidth = frameGeometry().width();
+    int left = mainWindowGeometry.left() - frameWidth;
+    int top = mainWindowGeometry.top() + tw(1100);
+    int frameHeight = std::max(mainWindowGeometry.height() - tw(1100), tw(1500));
+
+    QScreen* screen = QGuiApplication::screenAt(mainWindowGeometry.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect avail = screen->availableGeometry();
+        left = std::clamp(left, avail.left(), std::max(avail.left(), avail.right() + 1 - frameWidth));
+        top = std::clamp(top, avail.top(), std::max(avail.top(), avail.bottom() + 1 - tw(1500)));
+        frameHeight = std::min(frameHeight, avail.bottom() + 1 - top);
+    }
+    move(left, top);
+    resize(width(), std::max(frameHeight - decoration.height(), tw(1000)));
+
+    show();
+    raise();
+    activateWindow();
+    {
+        const QSignalBlocker quiet(text1_); // one search, not two
+        text1_->setText(text);
+    }
+    btnFind_Click();
+    text1_->setFocus();
+}
+
+void CategorySearchWindow::btnFind_Click()
+{
+    const QString text = text1_->text();
+    setRecordSource(text.isEmpty() ? kAllByName : searchSource(text));
+}
+
+void CategorySearchWindow::DBGrid1_DblClick()
+{
+    if (model_->rowCount() == 0)
+        return;
+    const QModelIndex current = grid_->currentIndex();
+    const int row = current.isValid() ? current.row() : 0;
+    const QString bunID = model_->text(row, model_->columnOf(QStringLiteral("bunid")));
+    if (bunID.isEmpty()) { // deleted since the search
+        btnFind_Click();
+        return;
+    }
+
+    const QString key = nodeKeyFor(bunID);
+    const QString previousKey = state_.JumpNodeKey;
+    const bool previousPending = state_.JumpPending;
+    state_.JumpNodeKey = key;
+    state_.JumpPending = true;
+    if (jump_ && !jump_(key)) {
+        // The category is gone from the tree: nothing to jump to, and the
+        // list should stop offering it.
+        state_.JumpNodeKey = previousKey;
+        state_.JumpPending = previousPending;
+        btnFind_Click();
+    }
+}
+
+void CategorySearchWindow::Form_Resize()
+{
+    if (isMinimized())
+        return;
+    const int innerWidth = width();
+    const int innerHeight = height();
+    const int margin = tw(25);
+
+    const int textHeight = std::min(text1_->sizeHint().height(), tw(360));
+    text1_->move(margin, tw(30));
+    grid_->move(margin, tw(420));
+    if (innerWidth > tw(700)) {
+        text1_->resize(innerWidth - tw(50), textHeight);
+        grid_->resize(innerWidth - tw(50), std::max(0, innerHeight - tw(450)));
+    } else {
+        text1_->resize(text1_->width(), textHeight);
+        grid_->resize(grid_->width(), std::max(0, innerHeight - tw(450)));
+    }
+
+    // The button sits at the end of the text box, whose text stops short of it.
+    const int buttonWidth = btnFind_->fontMetrics().horizontalAdvance(QStringLiteral("検(A)")) + 16;
+    btnFind_->setGeometry(text1_->x() + text1_->width() - buttonWidth, text1_->y(), buttonWidth, textHeight);
+    btnFind_->raise();
+    text1_->setTextMargins(0, 0, buttonWidth, 0);
+}
+
+bool CategorySearchWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QWidget::event(event);
+}
+
+void CategorySearchWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+bool CategorySearchWindow::bind(const QString& recordSource)
+{
+    // Whatever happens, this is the file asked for: a failure is reported
+    // once, not again at every activation.
+    boundPath_ = state_.DatabasePath;
+    recordSource_ = recordSource;
+    try {
+        auto db = store::Database::open(state_.DatabasePath);
+        model_->setRecordset(db->openRecordset(recordSource, store::RecordsetType::Snapshot));
+        db_ = std::move(db);
+        return true;
+    } catch (const store::StoreError& e) {
+        model_->setRecordset(nullptr);
+        db_.reset();
+        showStoreError(e.message());
+    }
+    return false;
+}
+
+bool CategorySearchWindow::setRecordSource(const QString& sql)
+{
+    if (!db_ || !db_->isOpen())
+        return bind(sql);
+    try {
+        model_->setRecordset(db_->openRecordset(sql, store::RecordsetType::Snapshot));
+        recordSource_ = sql;
+        return true;
+    } catch (const store::StoreError& e) {
+        showStoreError(e.message());
+    }
+    return false;
+}
+
+void CategorySearchWindow::showStoreError(const QString& detail)
+{
+    QString text = QStringLiteral("分類を読み込めませんでした。");
+    if (!detail.isEmpty())
+        text += QLatin1Char('\n') + detail;
+    state_.prompts().message(this, text, shell::Msg::OkOnly | shell::Msg::Exclamation);
+}
+
+} // namespace zumilo::tree

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace zumilo::shell {
+struct AppState;
+}
+namespace zumilo::store {
+class Database;
+}
+
+namespace zumilo::tree {
+
+class RecordsetTableModel;
+
+// The category search window (Form4, "分類検索"): the categories whose names
+// contain the text of Text1, listed by name in DBGrid1 as bunrui and bunid;
+// a double click on a row jumps to that category in the main window's tree.
+// It reads through its own connection to DatabasePath and follows the main
+// window when another database is opened. One instance, kept once opened.
+class CategorySearchWindow : public QWidget {
+    Q_OBJECT
+public:
+    // Called on a double click with the category's node key ("12_id"),
+    // after JumpNodeKey and JumpPending are set. Returns false when the key
+    // is not in the main window's tree (the category was deleted since).
+    using JumpFunction = std::function<bool(const QString& nodeKey)>;
+
+    // Binds to DatabasePath at once (Form_Load); stays hidden until opened.
+    CategorySearchWindow(shell::AppState& state, JumpFunction jump, QWidget* parent = nullptr);
+    ~CategorySearchWindow() override;
+
+    // OpenCategorySearch: places the window to the left of the main window
+    // (its frame geometry), shows it in front and searches for `text`.
+    void openSearch(const QString& text, const QRect& mainWindowGeometry);
+
+    void Form_Load();
+    // Binds again when DatabasePath names another file than the window shows.
+    void Form_Activate();
+    void Form_Resize();
+    // Lists the categories whose names contain Text1 (all when empty).
+    void btnFind_Click();
+    // Jumps to the category of the current row.
+    void DBGrid1_DblClick();
+
+    QLineEdit* searchBox() const { return text1_; }
+    QPushButton* findButton() const { return btnFind_; }
+    QTableView* grid() const { return grid_; }
+    RecordsetTableModel* model() const { return model_; }
+    // The file the window reads, and the statement it lists.
+    QString boundPath() const { return boundPath_; }
+    QString recordSource() const { return recordSource_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Opens DatabasePath in place of the current connection.
+    bool bind(const QString& recordSource);
+    // Lists `sql` on the current connection; on failure the rows stay.
+    bool setRecordSource(const QString& sql);
+    void showStoreError(const QString& detail);
+
+    shell::AppState& state_;
+    JumpFunction jump_;
+    QLineEdit* text1_ = nullptr;
+    QPushButton* btnFind_ = nullptr;
+    QTableView* grid_ = nullptr;
+    RecordsetTableModel* model_ = nullptr;
+    std::shared_ptr<store::Database> db_;
+    QString boundPath_;
+    QString recordSource_;
+};
+
+} // namespace zumilo::tree
