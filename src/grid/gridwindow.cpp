@@ -1,0 +1,450 @@
+#include "gridwindow.h"
+
+#include "gridmodel.h"
+#include "gridview.h"
+
+#include "records/recordeditor.h"
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/mainwindow.h"
+#include "shell/menus.h"
+#include "shell/prompts.h"
+#include "shell/settingsstore.h"
+#include "shell/statuspanels.h"
+#include "shell/tabstrip.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/jetsql.h"
+#include "store/recordset.h"
+#include "tree/categorypicker.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QStatusBar>
+
+using zumilo::shell::Msg::Exclamation;
+using zumilo::shell::Msg::Information;
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::grid {
+
+namespace {
+
+const QString kFindTab = QStringLiteral("FindTab");
+const QString kJyuyoTab = QStringLiteral("JyuyoTab");
+const QString kKijituTab = QStringLiteral("KijituTab");
+const QString kSaikinTab = QStringLiteral("SaikinTab");
+const QString kBunTab = QStringLiteral("BunTab");
+
+// The rows before a view is chosen (two blanks before "order" at load, one
+// when the window is pointed at another file).
+const QString kLoadSource = QStringLiteral("select * from [T_idea]  order by id ");
+const QString kRepointSource = QStringLiteral("select * from [T_idea] order by id ");
+
+const QString kNaiyoRefusal = QStringLiteral("sorry  この項目は並べ替え対象外です（ソートできません）");
+const QString kRecentRefusal = QStringLiteral("「最近」タブではソートできません");
+
+} // namespace
+
+QString findTabStatement()
+{
+    return QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
+                          "sinkidate,bunID,oyaID,id  from [T_idea] ");
+}
+
+QString jyuyoTabStatement()
+{
+    return QStringLiteral("select  jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
+                          "sinkidate,bunID,oyaID,id from [T_idea] where jyuyoCK= -1 ");
+}
+
+QString kijituTabStatement()
+{
+    return QStringLiteral("select  kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
+                          "sinkidate,bunID,oyaID,id  from [T_idea] where kanryoCK= 0 and  kijitudate >= 1 ");
+}
+
+QString saikinTabStatement()
+{
+    return QStringLiteral("select  kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
+                          "sinkidate,bunID,oyaID,id  from [T_idea] ORDER BY kousinDate DESC , kousinTime DESC ");
+}
+
+QString allNotesStatement()
+{
+    return QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
+                          "kanryodate,bunID,oyaID,id  from [T_idea] ");
+}
+
+QString searchStatement(const QString& title, const QString& body)
+{
+    if (title.isEmpty() && body.isEmpty())
+        return findTabStatement();
+    // likeContains gives '*word*' for a plain word, so such statements read
+    // as they always did. No title condition for a body search: "like '*'"
+    // would leave out the notes without a title.
+    QString where;
+    if (!title.isEmpty())
+        where += QStringLiteral(" title like ") + store::likeContains(title) + QLatin1Char(' ');
+    if (!body.isEmpty()) {
+        where += (title.isEmpty() ? QStringLiteral(" naiyo like ") : QStringLiteral(" and  naiyo like "))
+                 + store::likeContains(body) + QLatin1Char(' ');
+    }
+    return QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
+                          "kanryodate,bunID,oyaID,id  from [T_idea]    where  ")
+           + where + QLatin1Char(' ');
+}
+
+GridWindow::GridWindow(shell::AppState& state, GridLinks links, QWidget* parent)
+    : QMainWindow(parent), st_(state), links_(std::move(links))
+{
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("Zumilo"));
+    buildWindow();
+}
+
+GridWindow::~GridWindow()
+{
+    // The grid lets go of the rows before the data control frees them.
+    if (grid_)
+        grid_->setModel(nullptr);
+}
+
+void GridWindow::buildWindow()
+{
+    const shell::MenuHandlers handlers{
+        {QStringLiteral("mnuFileDataAdd"), [this] { mnuFileDataAdd_Click(); }},
+        {QStringLiteral("mnuUpdate"), [this] { mnuUpdate_Click(); }},
+        {QStringLiteral("mnuDataDel"), [this] { mnuDataDel_Click(); }},
+        {QStringLiteral("mnuDouki"), [this] { mnuDouki_Click(); }},
+        {QStringLiteral("mnuMoveFirst"), [this] { mnuMoveFirst_Click(); }},
+        {QStringLiteral("mnuMoveMae"), [this] { mnuMoveMae_Click(); }},
+        {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
+        {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
+    };
+    actions_ = shell::buildMenuBar(menuBar(), shell::gridWindowMenus(), handlers);
+    gridPopup_ = new QMenu(this);
+    gridPopup_->setObjectName(QStringLiteral("DBGrid1_Popup"));
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    panels_ = std::make_unique<shell::StatusPanels>(statusBar());
+
+    canvas_ = new QWidget(this);
+    canvas_->setObjectName(QStringLiteral("canvas"));
+    setCentralWidget(canvas_);
+    buildLayout();
+
+    data_->setValidator([this](DataAction action) { return Data1_Validate(action); });
+    connect(data_, &DataControl::repositioned, this, &GridWindow::Data1_Reposition);
+    grid_->setModel(data_->model());
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { onGridRowChanged(current.isValid() ? current.row() : -1); });
+    connect(grid_->horizontalHeader(), &QHeaderView::sectionClicked, this, &GridWindow::DBGrid1_HeadClick);
+    connect(grid_, &GridView::popupRequested, this,
+            [this](const QPoint& at) { DBGrid1_MouseDown(Qt::RightButton, at); });
+    connect(grid_, &GridView::deleteRowRequested, this, &GridWindow::mnuDataDel_Click);
+    connect(tabStrip_, &shell::TabStrip::tabClicked, this, &GridWindow::TabStrip1_Click);
+    for (int i = 0; i < 3; ++i)
+        connect(findButtons_[i], &QPushButton::clicked, this, [this, i] { cmdRCFind_Click(i); });
+    for (QLineEdit* box : searchBoxes_)
+        connect(box, &QLineEdit::returnPressed, this, [this] { cmdRCFind_Click(0); });
+
+    picker_ = std::make_unique<tree::CategoryPicker>(
+        canvas_, *editor_, [this] { return GridDatabase.get(); }, [this] { return st_.DatabaseFileName; });
+}
+
+QLineEdit* GridWindow::searchBox(int index) const
+{
+    return index == 0 || index == 1 ? searchBoxes_[size_t(index)] : nullptr;
+}
+
+QPushButton* GridWindow::findButton(int index) const
+{
+    return index >= 0 && index < 3 ? findButtons_[size_t(index)] : nullptr;
+}
+
+// --- life of the window ---------------------------------------------------------
+
+void GridWindow::showInPlaceOf(const QRect& mainGeometry)
+{
+    Form_Load();
+    if (mainGeometry.isValid())
+        setGeometry(mainGeometry);
+    show();
+    raise();
+    activateWindow();
+    Form_Activate();
+}
+
+void GridWindow::Form_Load()
+{
+    if (loaded_)
+        return;
+    loaded_ = true;
+    for (QLineEdit* box : searchBoxes_)
+        box->clear();
+    FindTabSQL = findTabStatement();
+    JyuyoTabSQL = jyuyoTabStatement();
+    KijituTabSQL = kijituTabStatement();
+    SaikinTabSQL = saikinTabStatement();
+    openDatabase(kLoadSource);
+    GridSortField = QStringLiteral("title");
+    GridSortOrder.clear();
+    restoreLayout();
+    applyTextSettings();
+}
+
+void GridWindow::Form_Activate()
+{
+    bool repointed = false;
+    if (data_->databaseName() != st_.DatabasePath) {
+        // Edits of a note belong to the file it came from.
+        if (recordChanged())
+            settleRow(DataAction::Close);
+        openDatabase(kRepointSource);
+        repointed = true;
+    }
+    const QString key = st_.CurrentTab;
+    const int index = int(shell::TabStrip::keys().indexOf(key));
+    if (index > 0) {
+        const bool changed = tabStrip_->selectedKey() != key;
+        tabStrip_->selectKey(key);
+        // A new file shows the chosen view, not the rows by number.
+        if (changed || repointed)
+            TabStrip1_Click(index);
+        if (key == kFindTab)
+            FindTabYes();
+        else
+            FindTabNo();
+    }
+    applyTextSettings();
+    st_.JumpPending = false;
+    st_.ReturnFrom = QStringLiteral("Form3");
+}
+
+void GridWindow::applyTextSettings()
+{
+    const shell::SettingsStore& settings = st_.settings();
+    bool ok = false;
+    const double size = settings.read(shell::Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10"))
+                            .toDouble(&ok);
+    editor_->setEditorFont(settings.read(shell::Settings::Position, QStringLiteral("FontName"),
+                                         QStringLiteral("ＭＳ Ｐゴシック")),
+                           ok ? size : 10.0);
+    st_.WrapState = settings.read(shell::Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
+    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+}
+
+void GridWindow::openDatabase(const QString& recordSource)
+{
+    const QString path = st_.DatabasePath;
+    data_->closeConnection();
+    if (GridDatabase)
+        tryStep([&] { GridDatabase->close(); });
+    GridDatabase.reset();
+
+    auto open = [this](const QString& file) {
+        auto db = store::Database::open(file);
+        db->setTodayProvider([this] { return st_.clock().today(); });
+        return db;
+    };
+    std::shared_ptr<store::Database> db;
+    try {
+        db = open(path);
+        GridDatabase = open(path);
+    } catch (const StoreError& e) {
+        st_.prompts().message(this,
+                              QStringLiteral("データベースを開けませんでした。\n") + path + QStringLiteral("\n\n")
+                                  + e.message(),
+                              Exclamation);
+    }
+    data_->setConnection(db, path);
+    data_->setRecordSource(recordSource);
+    if (!db || !refreshData())
+        data_->setCurrentRow(-1); // an empty grid and pane rather than the old file's note
+    setWindowTitle(shell::mainCaption(path));
+}
+
+bool GridWindow::refreshData()
+{
+    bool refreshed = false;
+    const QScopedValueRollback<bool> following(syncing_, true);
+    // A statement the engine rejects leaves the rows as they were.
+    tryStep([&] { refreshed = data_->refresh(); });
+    showSortIndicator(-1);
+    return refreshed;
+}
+
+bool GridWindow::Form_QueryUnload()
+{
+    if (recordChanged() && !settleRow(DataAction::Unload)) {
+        const int answer = st_.prompts().message(
+            this, QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"),
+            shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2, QStringLiteral("保存確認"));
+        if (answer != shell::Msg::Yes)
+            return false;
+    }
+    tryStep([&] { saveLayout(); });
+    return true;
+}
+
+void GridWindow::Form_Unload()
+{
+    data_->closeConnection();
+    if (GridDatabase)
+        tryStep([&] { GridDatabase->close(); });
+    GridDatabase.reset();
+    if (links_.endProgram)
+        links_.endProgram();
+}
+
+void GridWindow::closeEvent(QCloseEvent* event)
+{
+    if (!unloaded_) {
+        if (!Form_QueryUnload()) {
+            event->ignore();
+            return;
+        }
+        unloaded_ = true;
+        Form_Unload();
+    }
+    event->accept();
+}
+
+// --- views -------------------------------------------------------------------------
+
+void GridWindow::TabStrip1_Click(int index)
+{
+    const QString key = shell::TabStrip::keys().value(index);
+    if (key.isEmpty())
+        return;
+    if (!settleRow(DataAction::Close)) {
+        // The note could not be saved: stay on it, in its view.
+        tabStrip_->selectKey(shownTab_);
+        return;
+    }
+    st_.CurrentTab = key;
+    if (key == kBunTab) {
+        shownTab_ = key;
+        if (links_.showMainWindow)
+            links_.showMainWindow(geometry());
+        hide();
+        return;
+    }
+    const QString source = key == kFindTab    ? FindTabSQL
+                           : key == kJyuyoTab ? JyuyoTabSQL
+                           : key == kKijituTab ? KijituTabSQL
+                                               : SaikinTabSQL;
+    data_->setRecordSource(source);
+    refreshData();
+    shownTab_ = key;
+    if (key == kFindTab) {
+        FindTabYes();
+        searchBoxes_[0]->setFocus();
+    } else {
+        FindTabNo();
+    }
+}
+
+void GridWindow::DBGrid1_HeadClick(int column)
+{
+    store::Recordset* rs = data_->recordset();
+    QString field;
+    if (!rs || !tryStep([&] { field = rs->fieldName(column); }))
+        return;
+    QString clause;
+    if (field == GridSortField && GridSortOrder.isEmpty()) {
+        clause = QStringLiteral("order by ") + field + QStringLiteral(" desc ");
+        GridSortOrder = QStringLiteral("desc");
+    } else {
+        clause = QStringLiteral("order by ") + field;
+        GridSortOrder.clear();
+    }
+    GridSortField = field;
+    if (field.left(5) == QLatin1String("naiyo")) {
+        st_.prompts().message(this, kNaiyoRefusal, Information);
+        showSortIndicator(-1);
+        return;
+    }
+    bool sorted = true;
+    const QString tab = st_.CurrentTab;
+    if (tab == kFindTab) {
+        data_->setRecordSource(FindTabSQL + clause);
+    } else if (tab == kJyuyoTab) {
+        data_->setRecordSource(JyuyoTabSQL + clause);
+    } else if (tab == kKijituTab) {
+        data_->setRecordSource(KijituTabSQL + clause);
+    } else if (tab == kSaikinTab) {
+        st_.prompts().message(this, kRecentRefusal, Information);
+        sorted = false;
+    } else {
+        sorted = false;
+    }
+    if (refreshData() && sorted)
+        showSortIndicator(column);
+}
+
+void GridWindow::showSortIndicator(int column)
+{
+    QHeaderView* header = grid_->horizontalHeader();
+    header->setSortIndicatorShown(column >= 0);
+    if (column >= 0)
+        header->setSortIndicator(column, GridSortOrder.isEmpty() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+QMenu* GridWindow::gridPopupMenu()
+{
+    gridPopup_->clear();
+    if (auto* view = menuBar()->findChild<QMenu*>(QStringLiteral("mnuHyoji"))) {
+        for (QAction* a : view->actions()) {
+            const QString name = a->objectName();
+            if (name == QLatin1String("mnuFontAdd") || name == QLatin1String("mnuFontSub")
+                || name == QLatin1String("mnuHyoji_1"))
+                continue;
+            gridPopup_->addAction(a);
+        }
+    }
+    return gridPopup_;
+}
+
+void GridWindow::DBGrid1_MouseDown(Qt::MouseButton button, const QPoint& globalPos)
+{
+    if (button == Qt::RightButton)
+        gridPopupMenu()->popup(globalPos);
+}
+
+// --- search --------------------------------------------------------------------------
+
+void GridWindow::cmdRCFind_Click(int index)
+{
+    switch (index) {
+    case 0:
+        FindTabSQL = searchStatement(searchBoxes_[0]->text(), searchBoxes_[1]->text());
+        data_->setRecordSource(FindTabSQL);
+        refreshData();
+        grid_->setFocus();
+        break;
+    case 1:
+        // The grid keeps the last result.
+        searchBoxes_[0]->clear();
+        searchBoxes_[1]->clear();
+        break;
+    case 2:
+        FindTabSQL = allNotesStatement();
+        data_->setRecordSource(FindTabSQL);
+        refreshData();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace zumilo::grid

@@ -1,0 +1,200 @@
+#pragma once
+
+#include "datacontrol.h"
+
+#include "shell/twipslayout.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <QRect>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace zumilo::shell {
+struct AppState;
+class SplitterBar;
+class SplitterHandle;
+class StatusPanels;
+class TabStrip;
+} // namespace zumilo::shell
+
+namespace zumilo::store {
+class Database;
+}
+
+namespace zumilo::records {
+class RecordEditor;
+}
+
+namespace zumilo::tree {
+class CategoryPicker;
+}
+
+namespace zumilo::grid {
+
+class GridView;
+
+// What the grid window asks of the main window.
+struct GridLinks {
+    // The main window takes this place (QWidget::geometry()) and shows
+    // itself; the grid window hides right after.
+    std::function<void(const QRect& geometry)> showMainWindow;
+    // The main window's Douki, after JumpNodeKey, JumpKey and JumpPending
+    // have been set.
+    std::function<void()> douki;
+    // Closing the grid window ends the program.
+    std::function<void()> endProgram;
+};
+
+// The statements of the four views, as the window sets them at load.
+QString findTabStatement();
+QString jyuyoTabStatement();
+QString kijituTabStatement();
+QString saikinTabStatement();
+// "全数": every note, with sinkidate before kanryoCK.
+QString allNotesStatement();
+// The search view's statement for a title and a body text; either may be
+// empty. Texts are matched literally, quotes and wildcard characters
+// included; both empty gives findTabStatement().
+QString searchStatement(const QString& title, const QString& body);
+
+// The grid window (Form3): the four views of all notes (search, important,
+// scheduled, recent) as a grid on the view tabs, the record pane that edits
+// the grid's current row, and the data control between them. One instance
+// lives for the run; it takes the main window's place when one of its four
+// tabs is chosen, and gives it back for the category tab.
+class GridWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    GridWindow(shell::AppState& state, GridLinks links, QWidget* parent = nullptr);
+    ~GridWindow() override;
+
+    // Takes the main window's place (its geometry()), loads the window the
+    // first time, shows it and activates it on the view CurrentTab.
+    void showInPlaceOf(const QRect& mainGeometry);
+
+    // --- life of the window -----------------------------------------------
+    void Form_Load();
+    // Re-points to DatabasePath when the main window opened another file,
+    // then selects the view CurrentTab.
+    void Form_Activate();
+    // False when the user chose to stay after a save that failed.
+    bool Form_QueryUnload();
+    void Form_Unload();
+    void Form_Resize();
+    void SizeControls(double x);
+    void FindTabYes();
+    void FindTabNo();
+
+    // --- views and sorting ------------------------------------------------------
+    void TabStrip1_Click(int index);
+    void DBGrid1_HeadClick(int column);
+    void DBGrid1_MouseDown(Qt::MouseButton button, const QPoint& globalPos);
+    void cmdRCFind_Click(int index);
+
+    // --- the data control ---------------------------------------------------------
+    void Data1_Reposition();
+    // Asked before the current row is left or deleted: confirms, stamps and
+    // writes a changed row, or drops its edits; asks before a delete. False
+    // when the row must stay current (refused delete, failed write).
+    bool Data1_Validate(DataAction action);
+
+    // --- commands -------------------------------------------------------------------
+    void mnuUpdate_Click();
+    void mnuDataDel_Click();
+    void mnuFileDataAdd_Click();
+    void mnuDouki_Click();
+    void mnuMoveFirst_Click();
+    void mnuMoveMae_Click();
+    void mnuMoveNext_Click();
+    void mnuMoveLast_Click();
+
+    // --- access for the other windows and tests ----------------------------------
+    DataControl* data() const { return data_; }
+    GridView* grid() const { return grid_; }
+    records::RecordEditor* editor() const { return editor_.get(); }
+    tree::CategoryPicker* picker() const { return picker_.get(); }
+    shell::StatusPanels& statusPanels() const { return *panels_; }
+    shell::TabStrip* tabStrip() const { return tabStrip_; }
+    QLineEdit* searchBox(int index) const;     // Text2(0), Text2(1)
+    QPushButton* findButton(int index) const;  // cmdRCFind(0..2)
+    QMenu* gridPopupMenu();                    // the view menu less the font entries
+    QAction* action(const QString& name) const { return actions_.value(name); }
+    shell::TwipsLayout& layout() { return layout_; }
+    store::Database* gridDatabase() const { return GridDatabase.get(); }
+    const QString& findTabSQL() const { return FindTabSQL; }
+    const QString& gridSortField() const { return GridSortField; }
+    const QString& gridSortOrder() const { return GridSortOrder; }
+    // Edits in the record pane not yet written, or a new row.
+    bool recordChanged() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildWindow();
+    void buildLayout();
+    void restoreLayout();
+    void saveLayout();
+    void applyTextSettings();
+    void openDatabase(const QString& recordSource);
+    bool refreshData();
+    void showSortIndicator(int column);
+    void loadPane();
+    void syncGridToData();
+    void onGridRowChanged(int row);
+    bool writePane();
+    void dropEdits();
+    // Validates the row about to be left; a new row just written becomes
+    // current. False when the row must stay.
+    bool settleRow(DataAction action);
+    qint64 currentId() const;
+    void reportStoreError(const QString& what, const QString& detail);
+
+    shell::AppState& st_;
+    GridLinks links_;
+    QHash<QString, QAction*> actions_;
+    std::unique_ptr<shell::StatusPanels> panels_;
+
+    QWidget* canvas_ = nullptr;
+    shell::TabStrip* tabStrip_ = nullptr;
+    GridView* grid_ = nullptr;
+    DataControl* data_ = nullptr;
+    std::unique_ptr<records::RecordEditor> editor_;
+    std::unique_ptr<tree::CategoryPicker> picker_;
+    std::array<QLineEdit*, 2> searchBoxes_{};
+    std::array<QLabel*, 2> searchLabels_{};
+    std::array<QPushButton*, 3> findButtons_{};
+    shell::SplitterHandle* splitter_ = nullptr;
+    shell::SplitterBar* splitterBar_ = nullptr;
+    QMenu* gridPopup_ = nullptr;
+    shell::TwipsLayout layout_;
+    bool SplitterMoving = false;
+
+    std::shared_ptr<store::Database> GridDatabase;
+    QString FindTabSQL;
+    QString JyuyoTabSQL;
+    QString KijituTabSQL;
+    QString SaikinTabSQL;
+    QString GridSortField;
+    QString GridSortOrder;
+
+    QString shownTab_;          // the view the grid shows
+    qint64 paneId_ = 0;         // ID of the row in the record pane
+    qint64 newId_ = 0;          // ID given to the row being added
+    bool savedNewRow_ = false;  // the last write added a row to the grid's end
+    bool syncing_ = false;      // the grid follows the data control, not the user
+    bool loaded_ = false;
+    bool unloaded_ = false;
+};
+
+} // namespace zumilo::grid

@@ -1,0 +1,303 @@
+// The grid window's panes: where the controls lie ("F3Position"), how they
+// follow the window's size, the splitter between grid and record pane, and
+// the two arrangements of the view tabs (with and without the search).
+
+#include "gridwindow.h"
+
+#include "datacontrol.h"
+#include "gridview.h"
+
+#include "records/recordeditor.h"
+#include "shell/appstate.h"
+#include "shell/settingsstore.h"
+#include "shell/splitterhandle.h"
+#include "shell/statuspanels.h"
+#include "shell/tabstrip.h"
+#include "shell/twips.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QStatusBar>
+#include <QToolButton>
+
+namespace zumilo::grid {
+
+namespace {
+
+using shell::LayoutKey;
+
+// Stored positions, in the order they are read and written; the grid's row
+// height follows them.
+const QList<LayoutKey>& f3Keys()
+{
+    static const QList<LayoutKey> keys = {
+        {"TabStrip1", "Left", 0},         {"TabStrip1", "Top", 400},        {"TabStrip1", "Width", 3250},
+        {"DBGrid1", "Left", 120},         {"DBGrid1", "Top", 1560},         {"DBGrid1", "Width", 3015},
+        {"imgSplitter", "Left", 3250},    {"imgSplitter", "Top", 0},        {"Text2(0)", "Left", 750},
+        {"Text2(0)", "Top", 840},         {"Text2(1)", "Left", 750},        {"Text2(1)", "Top", 1155},
+        {"Text3(0)", "Left", 120},        {"Text3(0)", "Top", 880},         {"Text3(1)", "Left", 160},
+        {"Text3(1)", "Top", 1200},        {"cmdRCFind(0)", "Left", 2200},   {"cmdRCFind(0)", "Top", 800},
+        {"cmdRCFind(1)", "Left", 2200},   {"cmdRCFind(1)", "Top", 1200},    {"cmdRCFind(2)", "Left", 2600},
+        {"cmdRCFind(2)", "Top", 1200},    {"Text1(0)", "Left", 4000},       {"Text1(0)", "Top", 720},
+        {"Text1(1)", "Left", 3300},       {"Text1(1)", "Top", 1500},        {"Text1(2)", "Left", 3300},
+        {"Text1(2)", "Top", 1500},        {"Text1(3)", "Left", 4000},       {"Text1(3)", "Top", 400},
+        {"Text1(4)", "Left", 7740},       {"Text1(4)", "Top", 400},         {"Text1(5)", "Left", 9840},
+        {"Text1(5)", "Top", 400},         {"Text1(6)", "Left", 11235},      {"Text1(6)", "Top", 400},
+        {"Check1(0)", "Left", 6240},      {"Check1(0)", "Top", 420},        {"Check1(1)", "Left", 7080},
+        {"Check1(1)", "Top", 420},        {"Label1(0)", "Left", 3480},      {"Label1(0)", "Top", 510},
+        {"Label1(1)", "Left", 3465},      {"Label1(1)", "Top", 780},        {"Label1(2)", "Left", 3360},
+        {"Label1(2)", "Top", 1260},       {"Label1(4)", "Left", 9480},      {"Label1(4)", "Top", 450},
+        {"Data1", "Left", 3360},          {"Data1", "Top", 6240},           {"cmdBunOpen", "Left", 5580},
+        {"cmdBunOpen", "Top", 420},       {"cmdCalOpen(0)", "Left", 8835}, {"cmdCalOpen(0)", "Top", 420},
+        {"cmdCalOpen(1)", "Left", 10935}, {"cmdCalOpen(1)", "Top", 420},
+    };
+    return keys;
+}
+
+const QString kRowHeight = QStringLiteral("DBGrid1_RowHeight");
+
+// The record pane's controls that move with the splitter, besides Text1.
+const QStringList& movingPaneControls()
+{
+    static const QStringList names = {
+        QStringLiteral("Label1(0)"),     QStringLiteral("Label1(1)"),     QStringLiteral("Label1(2)"),
+        QStringLiteral("Label1(3)"),     QStringLiteral("Label1(4)"),     QStringLiteral("Check1(0)"),
+        QStringLiteral("Check1(1)"),     QStringLiteral("cmdCalOpen(0)"), QStringLiteral("cmdCalOpen(1)"),
+        QStringLiteral("cmdBunOpen"),    QStringLiteral("Data1"),
+    };
+    return names;
+}
+
+QString textName(int i)
+{
+    return QStringLiteral("Text1(%1)").arg(i);
+}
+
+double twipsOf(int pixels)
+{
+    return shell::pixelsToTwips(pixels);
+}
+
+// The narrowest the left pane and the record pane may become.
+constexpr double kLeftPaneMinimum = 3250;
+constexpr double kPaneMargin = 900;
+constexpr double kSearchGridTop = 1560;
+constexpr double kPlainGridTop = 800;
+
+} // namespace
+
+void GridWindow::buildLayout()
+{
+    // Created first, so that the grid and the search controls lie on it.
+    tabStrip_ = new shell::TabStrip(canvas_);
+
+    grid_ = new GridView(canvas_);
+    static const char* const labelCaptions[2] = {"タイトル", "内容"};
+    for (int i = 0; i < 2; ++i) {
+        auto* label = new QLabel(QString::fromUtf8(labelCaptions[i]), canvas_);
+        label->setObjectName(QStringLiteral("Text3(%1)").arg(i));
+        searchLabels_[size_t(i)] = label;
+        auto* box = new QLineEdit(canvas_);
+        box->setObjectName(QStringLiteral("Text2(%1)").arg(i));
+        searchBoxes_[size_t(i)] = box;
+    }
+    static const char* const findCaptions[3] = {"検索(&A)", "×", "全数"};
+    static const char* const findTips[3] = {"入力した条件で検索を開始します", "条件クリア",
+                                            "登録されている全数を表示します"};
+    for (int i = 0; i < 3; ++i) {
+        auto* button = new QPushButton(QString::fromUtf8(findCaptions[i]), canvas_);
+        button->setObjectName(QStringLiteral("cmdRCFind(%1)").arg(i));
+        button->setToolTip(QString::fromUtf8(findTips[i]));
+        button->setAutoDefault(false);
+        findButtons_[size_t(i)] = button;
+    }
+
+    editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Grid, canvas_, panels_.get(), st_);
+    data_ = new DataControl(canvas_);
+    splitter_ = new shell::SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_);
+    splitterBar_ = new shell::SplitterBar(QStringLiteral("picSplitter"), canvas_);
+
+    // Design sizes; heights and caption widths grow to what the font needs.
+    auto fit = [](QWidget* w, double width, double height) {
+        const QSize hint = w->sizeHint();
+        return std::pair{std::max(width, twipsOf(hint.width())), std::max(height, twipsOf(hint.height()))};
+    };
+    const double lineHeight = fit(editor_->lineBox(4), 0.0, 270.0).second;
+    const double searchHeight = fit(searchBoxes_[0], 0.0, 285.0).second;
+    layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 6000});
+    layout_.add(QStringLiteral("DBGrid1"), grid_, {120, kSearchGridTop, 3015, 4500});
+    layout_.add(QStringLiteral("imgSplitter"), splitter_, {3250, 0, 50, 7000});
+    layout_.add(QStringLiteral("picSplitter"), splitterBar_, {3250, 350, 50, 7000});
+    layout_.add(QStringLiteral("Text2(0)"), searchBoxes_[0], {750, 840, 1400, searchHeight});
+    layout_.add(QStringLiteral("Text2(1)"), searchBoxes_[1], {750, 1155, 1400, searchHeight});
+    for (int i = 0; i < 2; ++i) {
+        const auto [w, h] = fit(searchLabels_[size_t(i)], 600.0, 240.0);
+        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchLabels_[size_t(i)], {i == 0 ? 120.0 : 160.0,
+                                                                                     i == 0 ? 880.0 : 1200.0, w, h});
+    }
+    const double buttonHeight = std::max(330.0, searchHeight);
+    layout_.add(QStringLiteral("cmdRCFind(0)"), findButtons_[0], {2200, 800, 975, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(1)"), findButtons_[1], {2200, 1200, 375, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(2)"), findButtons_[2], {2600, 1200, 575, buttonHeight});
+
+    layout_.add(textName(0), editor_->textBox(0), {4000, 720, 5000, 700});
+    layout_.add(textName(1), editor_->textBox(1), {3300, 1500, 6000, 4000});
+    layout_.add(textName(2), editor_->textBox(2), {3300, 1500, 6000, 4000});
+    layout_.add(textName(3), editor_->textBox(3), {4000, 400, 1575, lineHeight});
+    layout_.add(textName(4), editor_->textBox(4), {7740, 400, 1095, lineHeight});
+    layout_.add(textName(5), editor_->textBox(5), {9840, 400, 1095, lineHeight});
+    layout_.add(textName(6), editor_->textBox(6), {11235, 400, 855, lineHeight});
+    layout_.add(textName(7), editor_->textBox(7), {4000, 400, 735, lineHeight});
+    for (int i = 0; i < 2; ++i) {
+        const auto [w, h] = fit(editor_->check(i), 660.0, 220.0);
+        layout_.add(QStringLiteral("Check1(%1)").arg(i), editor_->check(i), {i == 0 ? 6240.0 : 7080.0, 420, w, h});
+    }
+    const double labelLefts[5] = {3480, 3465, 3360, 3480, 9480};
+    const double labelTops[5] = {510, 780, 1260, 510, 450};
+    for (int i = 0; i < 5; ++i) {
+        if (QLabel* l = editor_->label(i)) {
+            const auto [w, h] = fit(l, 360.0, 220.0);
+            layout_.add(QStringLiteral("Label1(%1)").arg(i), l, {labelLefts[i], labelTops[i], w, h});
+        }
+    }
+    const double buttonSize = std::max(250.0, lineHeight - 20);
+    layout_.add(QStringLiteral("cmdBunOpen"), editor_->categoryButton(), {5580, 420, 300, buttonSize});
+    layout_.add(QStringLiteral("cmdCalOpen(0)"), editor_->calendarButton(0), {8835, 420, 300, buttonSize});
+    layout_.add(QStringLiteral("cmdCalOpen(1)"), editor_->calendarButton(1), {10935, 420, 300, buttonSize});
+    const auto [dataWidth, dataHeight] = fit(data_, 3600.0, 330.0);
+    layout_.add(QStringLiteral("Data1"), data_, {3360, 6240, dataWidth, dataHeight});
+
+    connect(splitter_, &shell::SplitterHandle::pressed, this, [this] {
+        const shell::TwipsGeometry h = layout_[QStringLiteral("imgSplitter")];
+        layout_[QStringLiteral("picSplitter")] = {h.left, h.top + 350, h.width, h.height};
+        layout_.apply(QStringLiteral("picSplitter"));
+        splitterBar_->show();
+        splitterBar_->raise();
+        SplitterMoving = true;
+    });
+    connect(splitter_, &shell::SplitterHandle::moved, this, [this](double x, double) {
+        if (!SplitterMoving)
+            return;
+        const double p = layout_[QStringLiteral("imgSplitter")].left + x;
+        const double outer = twipsOf(frameGeometry().width());
+        layout_[QStringLiteral("picSplitter")].left = std::max(kLeftPaneMinimum, std::min(p, outer - kPaneMargin));
+        layout_.apply(QStringLiteral("picSplitter"));
+    });
+    connect(splitter_, &shell::SplitterHandle::released, this, [this] {
+        SizeControls(layout_[QStringLiteral("picSplitter")].left);
+        splitterBar_->hide();
+        SplitterMoving = false;
+    });
+    layout_.apply();
+}
+
+void GridWindow::restoreLayout()
+{
+    const shell::SettingsStore& settings = st_.settings();
+    layout_.restore(settings, shell::Settings::F3Position, f3Keys());
+    layout_[textName(2)].left = layout_[textName(1)].left;
+    grid_->setRowHeight(shell::twipsToPixels(settings.readNumber(shell::Settings::F3Position, kRowHeight, 210)));
+    Form_Resize();
+}
+
+void GridWindow::saveLayout()
+{
+    shell::SettingsStore& settings = st_.settings();
+    layout_.save(settings, shell::Settings::F3Position, f3Keys());
+    settings.writeNumber(shell::Settings::F3Position, kRowHeight, twipsOf(grid_->rowHeight()));
+    settings.sync();
+}
+
+void GridWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void GridWindow::Form_Resize()
+{
+    if (isMinimized() || !canvas_)
+        return;
+    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double W = twipsOf(canvas_->width());
+    const double H = twipsOf(canvas_->height()) + S;
+    shell::TwipsLayout& L = layout_;
+    const QString data = QStringLiteral("Data1");
+
+    if (W > L[textName(0)].left) {
+        L[textName(0)].width = W - L[textName(0)].left;
+        L[textName(1)].width = W - L[textName(1)].left;
+        L[textName(2)].width = W - L[textName(1)].left;
+    }
+    L[QStringLiteral("TabStrip1")].height = H - 400 - S;
+    L[QStringLiteral("DBGrid1")].height = H - L[QStringLiteral("DBGrid1")].top - S - 100;
+    L[textName(1)].height = H - 1500 - S - L[data].height;
+    L[textName(2)].height = L[textName(1)].height;
+    L[data].top = H - S - L[data].height;
+    L[QStringLiteral("imgSplitter")].height = H - S;
+    L.apply();
+}
+
+void GridWindow::SizeControls(double x)
+{
+    const double outer = twipsOf(frameGeometry().width());
+    if (x < kLeftPaneMinimum)
+        x = kLeftPaneMinimum;
+    if (x > outer - kPaneMargin)
+        x = outer - kPaneMargin;
+    const double W = twipsOf(canvas_->width());
+    shell::TwipsLayout& L = layout_;
+    const double d = x - L[QStringLiteral("imgSplitter")].left;
+
+    L[QStringLiteral("TabStrip1")].width += d;
+    L[QStringLiteral("DBGrid1")].width += d;
+    L[QStringLiteral("imgSplitter")].left += d;
+    for (int i = 0; i <= 7; ++i)
+        L[textName(i)].left += d;
+    L[textName(0)].width = W - L[textName(0)].left;
+    L[textName(1)].width = W - L[textName(1)].left;
+    L[textName(2)].width = W - L[textName(1)].left;
+    for (const QString& name : movingPaneControls()) {
+        if (L.contains(name))
+            L[name].left += d;
+    }
+    L.apply();
+}
+
+void GridWindow::FindTabYes()
+{
+    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double H = twipsOf(canvas_->height()) + S;
+    shell::TwipsGeometry& g = layout_[QStringLiteral("DBGrid1")];
+    g.top = kSearchGridTop;
+    g.height = H - g.top - S - 100;
+    layout_.apply(QStringLiteral("DBGrid1"));
+    for (int i = 0; i < 2; ++i) {
+        searchBoxes_[size_t(i)]->show();
+        searchLabels_[size_t(i)]->show();
+    }
+    for (QPushButton* b : findButtons_)
+        b->show();
+}
+
+void GridWindow::FindTabNo()
+{
+    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double H = twipsOf(canvas_->height()) + S;
+    shell::TwipsGeometry& g = layout_[QStringLiteral("DBGrid1")];
+    g.top = kPlainGridTop;
+    g.height = H - g.top - S - 100;
+    layout_.apply(QStringLiteral("DBGrid1"));
+    for (int i = 0; i < 2; ++i) {
+        searchBoxes_[size_t(i)]->hide();
+        searchLabels_[size_t(i)]->hide();
+    }
+    for (QPushButton* b : findButtons_)
+        b->hide();
+    grid_->setFocus();
+}
+
+} // namespace zumilo::grid

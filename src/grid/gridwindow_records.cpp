@@ -1,0 +1,335 @@
+// The grid window's rows at work: the record pane following the current
+// row, the questions before a row is left or deleted, saving, deleting,
+// adding, the moves and the jump to the category tree.
+
+#include "gridwindow.h"
+
+#include "gridmodel.h"
+#include "gridview.h"
+
+#include "records/recordeditor.h"
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/prompts.h"
+#include "shell/statuspanels.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+
+#include <QItemSelectionModel>
+#include <QScopedValueRollback>
+#include <QPlainTextEdit>
+
+using zumilo::shell::Msg::Exclamation;
+using zumilo::shell::Msg::Ok;
+using zumilo::shell::Msg::OkCancel;
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::grid {
+
+namespace {
+
+const QString kChangeQuestion = QStringLiteral("内容が変更されました。更新しますか？");
+const QString kDeleteQuestion = QStringLiteral("現在のレコードを削除します。よろしいですか？");
+const QString kDateFormat = QStringLiteral("yyyy/MM/dd");
+
+// The whole row behind a grid row: the views leave out fields the pane
+// shows (the due time), so the pane reads and writes the row itself.
+QString rowStatement(qint64 id)
+{
+    return QStringLiteral("select * from [T_idea] where id = ") + QString::number(id);
+}
+
+} // namespace
+
+bool GridWindow::recordChanged() const
+{
+    return data_->isAdding() || (editor_ && editor_->RecordChanged());
+}
+
+void GridWindow::reportStoreError(const QString& what, const QString& detail)
+{
+    st_.prompts().message(this, what + QStringLiteral("\n\n") + detail, Exclamation);
+}
+
+// --- the current row -------------------------------------------------------------
+
+qint64 GridWindow::currentId() const
+{
+    store::Recordset* rs = data_->recordset();
+    if (rs->fieldIndex(QStringLiteral("id")) >= 0)
+        return rs->value(QStringLiteral("id")).toLongLong();
+    return rs->bookmark(); // the table's rowid is its id
+}
+
+void GridWindow::Data1_Reposition()
+{
+    loadPane();
+    syncGridToData();
+}
+
+void GridWindow::loadPane()
+{
+    if (data_->isAdding())
+        return;
+    paneId_ = 0;
+    if (data_->currentRow() < 0 || !data_->database()) {
+        editor_->FieldsClear();
+        return;
+    }
+    qint64 id = 0;
+    std::unique_ptr<store::Recordset> row;
+    tryStep([&] {
+        id = currentId();
+        row = data_->database()->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
+    });
+    paneId_ = id;
+    if (!row || !row->hasCurrent()) {
+        editor_->FieldsClear(); // deleted meanwhile by another window
+        panels_->setText(2, id ? QString::number(id) : QString());
+        return;
+    }
+    editor_->UpdateFields(*row);
+}
+
+void GridWindow::syncGridToData()
+{
+    QItemSelectionModel* selection = grid_->selectionModel();
+    if (!selection)
+        return;
+    const int row = data_->currentRow();
+    const QScopedValueRollback<bool> following(syncing_, true);
+    if (row < 0) {
+        selection->clearSelection();
+        selection->clearCurrentIndex();
+    } else if (grid_->currentIndex().row() != row) {
+        const QModelIndex at = data_->model()->index(row, std::max(0, grid_->currentIndex().column()));
+        selection->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect);
+        grid_->scrollTo(at);
+    }
+}
+
+void GridWindow::onGridRowChanged(int row)
+{
+    if (syncing_ || row < 0)
+        return;
+    if (!data_->moveTo(row))
+        syncGridToData(); // the row could not be left: the grid goes back to it
+}
+
+// --- validation --------------------------------------------------------------------
+
+bool GridWindow::Data1_Validate(DataAction action)
+{
+    if (action == DataAction::Delete)
+        return st_.prompts().message(this, kDeleteQuestion, OkCancel + Exclamation) == Ok;
+    if (!recordChanged())
+        return true;
+    if (st_.prompts().message(this, kChangeQuestion, OkCancel + Exclamation) == Ok)
+        return writePane();
+    dropEdits();
+    return true;
+}
+
+bool GridWindow::settleRow(DataAction action)
+{
+    const bool adding = data_->isAdding();
+    savedNewRow_ = false;
+    if (!Data1_Validate(action))
+        return false;
+    if (adding && savedNewRow_)
+        data_->setCurrentRow(data_->recordCount() - 1);
+    else if (adding)
+        data_->setCurrentRow(data_->currentRow());
+    return true;
+}
+
+void GridWindow::dropEdits()
+{
+    editor_->setRecordChanged(false);
+    if (data_->isAdding())
+        data_->endAdd(false);
+    loadPane();
+}
+
+bool GridWindow::writePane()
+{
+    store::Database* db = data_->database();
+    if (!db) {
+        st_.prompts().message(this, records::notSavedMessage(store::japaneseMessage(store::ErrorKind::NoCurrentRecord)),
+                              Exclamation, QStringLiteral("保存エラー"));
+        return false;
+    }
+    const bool adding = data_->isAdding();
+    // The stamps writeFields leaves to the window: a note never updated
+    // before is created today, and a note without a category is filed at
+    // the root.
+    if (panels_->text(4).isEmpty())
+        panels_->setText(6, st_.clock().today().toString(kDateFormat));
+    if (editor_->text(3).isEmpty())
+        editor_->setText(7, QStringLiteral("0"));
+
+    store::Recordset* view = data_->recordset();
+    QList<records::FieldFailure> failures;
+    qint64 id = adding ? newId_ : paneId_;
+    bool appended = false;
+    try {
+        db->transaction([&] {
+            std::unique_ptr<store::Recordset> row;
+            if (adding) {
+                // Another window may have added notes since the number was shown.
+                const QVariant max = db->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
+                id = std::max(id, max.isNull() ? qint64(1) : max.toLongLong() + 1);
+                // Added through the grid's rows, so that it shows at their end.
+                if (view && view->isUpdatable() && view->fieldIndex(QStringLiteral("id")) >= 0) {
+                    view->addNew();
+                    view->setValue(QStringLiteral("id"), id);
+                    view->update();
+                    appended = true;
+                }
+                row = db->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
+                if (appended) {
+                    row->edit();
+                } else {
+                    row->addNew();
+                    row->setValue(QStringLiteral("id"), id);
+                }
+            } else {
+                row = db->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
+                if (!row->hasCurrent())
+                    throw StoreError(store::ErrorKind::RowDeleted, QStringLiteral("id %1").arg(id));
+                row->edit();
+            }
+            failures = editor_->writeFields(*row, adding);
+            row->update();
+        });
+    } catch (const StoreError& e) {
+        if (appended) {
+            const QScopedValueRollback<bool> following(syncing_, true);
+            data_->requery(); // the row added to the grid was rolled back
+        }
+        // Nothing was stored: the edits stay in the pane, still changed.
+        st_.prompts().message(this, records::notSavedMessage(e.message()), Exclamation, QStringLiteral("保存エラー"));
+        return false;
+    }
+
+    editor_->setRecordChanged(false);
+    panels_->setText(1, QStringLiteral("登録完了"));
+    panels_->setText(2, QString::number(id));
+    if (adding) {
+        data_->endAdd(appended);
+        savedNewRow_ = appended;
+        paneId_ = id;
+    } else {
+        data_->rowWritten();
+    }
+    if (!failures.isEmpty()) {
+        st_.prompts().message(this, records::refusedFieldsMessage(failures, adding), Exclamation,
+                              QStringLiteral("保存確認"));
+    }
+    return true;
+}
+
+// --- commands -------------------------------------------------------------------------
+
+void GridWindow::mnuUpdate_Click()
+{
+    if (!recordChanged())
+        return;
+    const bool adding = data_->isAdding();
+    if (!settleRow(DataAction::Update))
+        return;
+    // The user stays on the row just saved, shown as stored.
+    if (!adding)
+        data_->setCurrentRow(data_->currentRow());
+}
+
+void GridWindow::mnuDataDel_Click()
+{
+    // Removing the row moves the grid's cursor; that is no choice of the user's.
+    const QScopedValueRollback<bool> following(syncing_, true);
+    try {
+        data_->deleteCurrent();
+    } catch (const StoreError& e) {
+        reportStoreError(QStringLiteral("データを削除できませんでした。"), e.message());
+    }
+}
+
+void GridWindow::mnuFileDataAdd_Click()
+{
+    if (!data_->database() || !data_->beginAdd())
+        return;
+    qint64 id = 1;
+    try {
+        store::Database* db = GridDatabase ? GridDatabase.get() : data_->database();
+        const QVariant max = db->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
+        id = max.isNull() ? 1 : max.toLongLong() + 1;
+    } catch (const StoreError& e) {
+        data_->endAdd(false);
+        data_->setCurrentRow(data_->currentRow());
+        reportStoreError(QStringLiteral("新しいデータを追加できませんでした。"), e.message());
+        return;
+    }
+    newId_ = id;
+    editor_->FieldsClear();
+    syncGridToData();
+    const QString today = st_.clock().today().toString(kDateFormat);
+    panels_->setText(2, QString::number(id));
+    panels_->setText(6, today);
+    panels_->setText(4, today);
+    panels_->setText(5, st_.clock().timeStamp());
+    if (editor_->text(3).isEmpty())
+        editor_->setText(7, QStringLiteral("0"));
+    if (panels_->text(3).isEmpty())
+        panels_->setText(3, QStringLiteral("0"));
+    editor_->setRecordChanged(true);
+    editor_->titleBox()->setFocus();
+}
+
+void GridWindow::mnuDouki_Click()
+{
+    if (!settleRow(DataAction::Bookmark))
+        return;
+    store::Recordset* rs = data_->recordset();
+    if (!rs || data_->currentRow() < 0)
+        return;
+    QString bunID;
+    qint64 id = 0;
+    if (!tryStep([&] {
+            const QVariant category = rs->value(QStringLiteral("bunID"));
+            bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
+            id = currentId();
+        }))
+        return;
+    st_.JumpNodeKey = bunID + QStringLiteral("_id");
+    st_.JumpKey = QString::number(id) + QStringLiteral("_id");
+    st_.JumpPending = true;
+    if (links_.showMainWindow)
+        links_.showMainWindow(geometry());
+    hide();
+    if (links_.douki)
+        links_.douki();
+}
+
+void GridWindow::mnuMoveFirst_Click()
+{
+    data_->moveFirst();
+}
+
+void GridWindow::mnuMoveMae_Click()
+{
+    data_->movePrevious();
+}
+
+void GridWindow::mnuMoveNext_Click()
+{
+    data_->moveNext();
+}
+
+void GridWindow::mnuMoveLast_Click()
+{
+    data_->moveLast();
+}
+
+} // namespace zumilo::grid
