@@ -15,6 +15,8 @@
 #include "store/error.h"
 #include "store/recordset.h"
 #include "store/schema.h"
+#include "tree/categorypicker.h"
+#include "tree/categorysearch.h"
 #include "tree/categorytree.h"
 
 #include <QAction>
@@ -85,11 +87,16 @@ void MainWindow::buildWindow()
         {QStringLiteral("mnuBunRename"), [this] { mnuBunRename_Click(); }},
         {QStringLiteral("mnuListDateCopy"), [this] { mnuUpdateAs_Click(); }},
         {QStringLiteral("mnuListDel"), [this] { mnuListDel_Click(); }},
+        {QStringLiteral("mnuListEdit"), [this] { ListView1_DblClick(); }},
+        {QStringLiteral("mnuDataAdd"), [this] { mnuDataAdd_Click(); }},
+        {QStringLiteral("mnuFileDataAdd"), [this] { mnuDataAdd_Click(); }},
+        {QStringLiteral("mnuListDateAdd"), [this] { mnuDataAdd_Click(); }},
         {QStringLiteral("mnuOpenDB"), [this] { mnuOpenDB_Click(); }},
         {QStringLiteral("mnuDBnew"), [this] { mnuDBnew_Click(); }},
         {QStringLiteral("mnuDBnew2"), [this] { mnuDBnew2_Click(); }},
         {QStringLiteral("mnuEnd"), [this] { mnuEnd_Click(); }},
         {QStringLiteral("mnuTreeRefresh"), [this] { mnuTreeRefresh_Click(); }},
+        {QStringLiteral("mnuTreeBunFind"), [this] { mnuTreeBunFind_Click(); }},
         {QStringLiteral("mnuTreeAllOpen"), [this] { mnuTreeAllOpen_Click(); }},
         {QStringLiteral("mnuTreeAllClose"), [this] { mnuTreeAllClose_Click(); }},
     };

@@ -20,8 +20,10 @@ class Recordset;
 } // namespace zumilo::store
 
 namespace zumilo::tree {
+class CategoryPicker;
+class CategorySearchWindow;
 class CategoryTree;
-}
+} // namespace zumilo::tree
 
 namespace zumilo::records {
 class RecordEditor;
@@ -76,6 +78,9 @@ public:
     // False, with the tree unchanged, when the category is not in the tree.
     bool Douki_Bun();
     bool Douki();
+    void mnuTreeBunFind_Click();
+    void OpenCategorySearch(const QString& text);
+    tree::CategorySearchWindow* categorySearch() const { return search_.get(); }
 
     // --- editing the tree ----------------------------------------------------
     void mnuBunTuika_Click();
@@ -86,6 +91,10 @@ public:
     void TreeView1_DropRecord(const QString& recordKey, QTreeWidgetItem* target);
 
     // --- record commands ----------------------------------------------------
+    // Opens the selected note in a single-record window (double click,
+    // Enter, "データ更新").
+    void ListView1_DblClick();
+    void mnuDataAdd_Click();
     void mnuMoveFirst_Click();
     void mnuMoveMae_Click();
     void mnuMoveNext_Click();
@@ -167,6 +176,8 @@ private:
     tree::CategoryTree* tree_ = nullptr;
     records::RecordList* list_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
+    std::unique_ptr<tree::CategoryPicker> picker_;
+    std::unique_ptr<tree::CategorySearchWindow> search_;
     SplitterHandle* splitter_ = nullptr;
     SplitterBar* splitterBar_ = nullptr;
     SplitterHandle* splitter2_ = nullptr;

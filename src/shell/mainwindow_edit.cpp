@@ -8,6 +8,7 @@
 
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
+#include "records/recordwindow.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
@@ -201,6 +202,27 @@ void MainWindow::TreeView1_DropRecord(const QString& recordKey, QTreeWidgetItem*
         return;
     }
     RefreshRecordList();
+}
+
+// --- single-record windows ------------------------------------------------------------
+
+void MainWindow::ListView1_DblClick()
+{
+    if (list_->count() == 0) {
+        st_.prompts().message(this, QStringLiteral("現在、変更できるデータはありません）"));
+        return;
+    }
+    const QString key = list_->selectedKey();
+    if (key.isEmpty())
+        return;
+    st_.CurrentIdeaID = tree::numberOfKey(key);
+    records::RecordWindow::open(st_);
+}
+
+void MainWindow::mnuDataAdd_Click()
+{
+    st_.NewRecordRequested = true;
+    records::RecordWindow::open(st_);
 }
 
 // --- moving through the list ----------------------------------------------------------

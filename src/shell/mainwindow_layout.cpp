@@ -12,6 +12,7 @@
 
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
+#include "tree/categorypicker.h"
 #include "tree/categorytree.h"
 
 #include <QCheckBox>
@@ -96,6 +97,7 @@ void MainWindow::buildLayout()
     list_ = new records::RecordList(canvas_);
     connect(list_, &records::RecordList::itemChosen, this, &MainWindow::LvDataChange);
     connect(list_, &records::RecordList::deletePressed, this, &MainWindow::mnuListDel_Click);
+    connect(list_, &records::RecordList::itemOpened, this, &MainWindow::ListView1_DblClick);
     connect(list_, &records::RecordList::popupRequested, this, [this](const QPoint& at) {
         if (listMenu_)
             listMenu_->popup(at);
@@ -106,6 +108,8 @@ void MainWindow::buildLayout()
     });
 
     editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Main, canvas_, panels_.get(), st_);
+    picker_ = std::make_unique<tree::CategoryPicker>(
+        canvas_, *editor_, [this] { return CurrentDatabase.get(); }, [this] { return st_.DatabaseFileName; });
 
     splitter_ = new SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_);
     splitterBar_ = new SplitterBar(QStringLiteral("picSplitter"), canvas_);

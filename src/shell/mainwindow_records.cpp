@@ -12,8 +12,10 @@
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
+#include "tree/categorysearch.h"
 #include "tree/categorytree.h"
 
+#include <QApplication>
 #include <QTreeWidgetItem>
 
 using zumilo::store::StoreError;
@@ -107,6 +109,36 @@ bool MainWindow::Douki()
         setStatusCount();
     }
     return true;
+}
+
+void MainWindow::mnuTreeBunFind_Click()
+{
+    const auto text = st_.prompts().input(this, QStringLiteral("検索する分類名は？"));
+    if (!text || text->isEmpty())
+        return;
+    OpenCategorySearch(*text);
+}
+
+void MainWindow::OpenCategorySearch(const QString& text)
+{
+    if (!search_) {
+        search_ = std::make_unique<tree::CategorySearchWindow>(st_, [this](const QString& key) {
+            if (!tree_->node(key))
+                return false;
+            // The jump may come while another view stands in this window's place.
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() == QLatin1String("Form3") && w->isVisible()) {
+                    setGeometry(w->geometry());
+                    w->hide();
+                }
+            }
+            show();
+            raise();
+            activateWindow();
+            return Douki_Bun();
+        });
+    }
+    search_->openSearch(text, frameGeometry());
 }
 
 // --- list ------------------------------------------------------------------------

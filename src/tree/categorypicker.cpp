@@ -6,7 +6,7 @@
 #include "shell/twips.h"
 #include "store/database.h"
 #include "store/error.h"
-#include "store/statement.h"
+#include "store/recordset.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -42,19 +42,16 @@ private:
     std::function<void()> onEscape_;
 };
 
-struct ChildRow {
-    QString id;
-    QString name;
-};
-
-// The categories directly under `parent`, in the order the table gives them.
-QList<ChildRow> childRows(store::Database& db, qint64 parent)
+// The categories (number, name) directly under `parent`. The number comes
+// from a node's key, never from typed text.
+QList<QPair<QString, QString>> childRows(store::Database& db, qint64 parent)
 {
-    store::detail::Statement st(db.handle(), QStringLiteral("select bunID, bunrui from T_bunrui where oyabunID=?"));
-    st.bind(1, parent);
-    QList<ChildRow> rows;
-    while (st.step())
-        rows.append({st.column(0).toString(), st.column(1).toString()});
+    auto rs = db.openRecordset(QStringLiteral("select bunID, bunrui from T_bunrui where oyabunID=")
+                                   + QString::number(parent),
+                               store::RecordsetType::Snapshot);
+    QList<QPair<QString, QString>> rows;
+    for (const auto& r : rs->columnTexts({QStringLiteral("bunID"), QStringLiteral("bunrui")}))
+        rows.append({r[0], r[1]});
     return rows;
 }
 
@@ -152,15 +149,9 @@ void CategoryPicker::cmdBunOpen_Click()
     CategoryTree* tree = ui_->tree;
     store::Database* db = database_ ? database_() : nullptr;
     const bool loaded = db && db->isOpen() && store::tryStep([&] {
-        // The tree gives the root and the top level in order; deeper levels
-        // are read when their parent is first clicked.
-        tree->LoadCategoryTree(*db, rootText_ ? rootText_() : QString());
-        QTreeWidgetItem* root = tree->rootNode();
-        for (int i = 0; i < root->childCount(); ++i) {
-            QTreeWidgetItem* top = root->child(i);
-            while (top->childCount() > 0)
-                tree->removeNode(top->child(0));
-        }
+        // Only the top level now; deeper levels are read when their parent
+        // is first clicked.
+        tree->addNodes(tree->resetToRoot(rootText_ ? rootText_() : QString()), childRows(*db, 0));
     });
     if (!loaded) {
         tree->clearTree();
@@ -190,17 +181,12 @@ void CategoryPicker::TreeView2_NodeClick(QTreeWidgetItem* node)
         bool isNumber = false;
         const qint64 number = pickedID_.toLongLong(&isNumber);
         store::Database* db = database_ ? database_() : nullptr;
-        QList<ChildRow> rows;
+        QList<QPair<QString, QString>> rows;
         if (!isNumber || !db || !db->isOpen() || !store::tryStep([&] { rows = childRows(*db, number); })) {
             cmdBunrui_Click(1);
             return;
         }
-        CategoryTree* tree = ui_->tree;
-        for (const ChildRow& row : rows) {
-            const QString key = nodeKeyFor(row.id);
-            if (!tree->node(key))
-                tree->addNode(node, key, row.name);
-        }
+        ui_->tree->addNodes(node, rows);
     }
     node->setExpanded(true);
 }

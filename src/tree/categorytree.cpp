@@ -105,11 +105,29 @@ void CategoryTree::clearTree()
     clear();
 }
 
-void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText)
+QTreeWidgetItem* CategoryTree::resetToRoot(const QString& rootText)
 {
     clearTree();
     QTreeWidgetItem* root = makeNode(QStringLiteral("0_id"), rootText, true);
     addTopLevelItem(root);
+    return root;
+}
+
+void CategoryTree::addNodes(QTreeWidgetItem* parent, const QList<QPair<QString, QString>>& categories)
+{
+    QList<QTreeWidgetItem*> nodes;
+    for (const auto& [number, name] : categories) {
+        const QString key = nodeKeyFor(number);
+        if (!byKey_.contains(key))
+            nodes.append(makeNode(key, name, false));
+    }
+    parent->addChildren(nodes);
+    parent->sortChildren(0, Qt::AscendingOrder);
+}
+
+void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText)
+{
+    QTreeWidgetItem* root = resetToRoot(rootText);
 
     struct Row {
         QString id;

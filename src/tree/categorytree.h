@@ -32,6 +32,10 @@ public:
     // and are left out. Throws store::StoreError.
     void LoadCategoryTree(store::Database& db, const QString& rootText);
     void clearTree();
+    // Clears the tree down to the root alone, captioned `rootText`.
+    QTreeWidgetItem* resetToRoot(const QString& rootText);
+    // Adds the categories (number, name) under `parent`, in order.
+    void addNodes(QTreeWidgetItem* parent, const QList<QPair<QString, QString>>& categories);
 
     QTreeWidgetItem* rootNode() const;
     QTreeWidgetItem* node(const QString& key) const;
