@@ -1,0 +1,205 @@
+// The main window with the windows it opens: single-record windows, the
+// category search and the category picker.
+
+#include "fixtures.h"
+
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "records/recordwindow.h"
+#include "shell/mainwindow.h"
+#include "shell/statuspanels.h"
+#include "store/database.h"
+#include "tree/categorypicker.h"
+#include "tree/categorysearch.h"
+#include "tree/categorytree.h"
+#include "tree/recordsettablemodel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace zumilo;
+
+namespace {
+
+struct Env : test::TestApp {
+    std::shared_ptr<store::Database> db;
+    std::unique_ptr<shell::MainWindow> window;
+
+    Env()
+    {
+        const QString path = makeDatabase(QStringLiteral("data/notes.zmd"));
+        db = store::Database::open(path);
+        db->execute(QStringLiteral("DELETE FROM T_idea"));
+        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
+        for (auto [id, name, parent] : std::initializer_list<std::tuple<int, const char*, int>>{
+                 {1, "仕事", 0}, {2, "会議", 1}, {3, "趣味", 0}})
+            db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID,bunrui,oyabunID) VALUES(?,?,?)"),
+                        {id, QString::fromUtf8(name), parent});
+        for (auto [id, title, bun] : std::initializer_list<std::tuple<int, const char*, int>>{
+                 {10, "議事録", 2}, {11, "準備", 2}})
+            db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,bunrui,jyuyoCK,kanryoCK) VALUES(?,?,?,'会議',0,0)"),
+                        {id, QString::fromUtf8(title), bun});
+        window = std::make_unique<shell::MainWindow>(*state);
+        window->Form_Load();
+        window->show();
+    }
+    ~Env()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<records::RecordWindow*>(w))
+                w->close();
+        }
+    }
+    void choose(const QString& key)
+    {
+        QTreeWidgetItem* node = window->categoryTree()->node(key);
+        window->categoryTree()->setCurrentItem(node);
+        window->NodeClick(node);
+    }
+    QList<records::RecordWindow*> recordWindows() const
+    {
+        QList<records::RecordWindow*> list;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* r = qobject_cast<records::RecordWindow*>(w); r && r->isVisible())
+                list << r;
+        }
+        return list;
+    }
+};
+
+} // namespace
+
+class TestWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openingNotesInTheirOwnWindows()
+    {
+        Env env;
+        auto& w = env.window;
+        env.choose(QStringLiteral("2_id"));
+        env.window->recordList()->selectPosition(2); // 議事録 after 準備? order by folded title
+        const QString key = env.window->recordList()->selectedKey();
+        QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+        QCOMPARE(env.recordWindows().size(), 1);
+        QCOMPARE(env.state->CurrentIdeaID + QStringLiteral("_id"), key);
+        QCOMPARE(env.state->SingleWindowCount, 1);
+        QCOMPARE(env.recordWindows().first()->editor()->text(0),
+                 env.window->recordList()->listModel()->row(1).texts[0]);
+
+        // A new note in the current category, saved, then the window closes.
+        w->action(QStringLiteral("mnuDataAdd"))->trigger();
+        QCOMPARE(env.recordWindows().size(), 2);
+        QCOMPARE(env.state->SingleWindowCount, 2);
+        records::RecordWindow* fresh = nullptr;
+        for (auto* r : env.recordWindows())
+            if (r->newRecordMode())
+                fresh = r;
+        QVERIFY(fresh);
+        QCOMPARE(fresh->editor()->text(7), QStringLiteral("2"));
+        fresh->editor()->setText(0, QStringLiteral("新しいメモ"));
+        fresh->mnuUpdate_Click();
+        const QString id = fresh->statusPanels().text(2);
+        QCOMPARE(id, QStringLiteral("12"));
+        fresh->close();
+        QCOMPARE(env.state->ReturnFrom, QStringLiteral("Form2"));
+
+        // Back in the main window, the new note is listed and selected.
+        w->Form_Activate();
+        QCOMPARE(env.window->recordList()->count(), 3);
+        QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
+        QCOMPARE(env.window->editor()->text(0), QStringLiteral("新しいメモ"));
+        QVERIFY(env.state->ReturnFrom.isEmpty());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void returningFromAnotherWindowRebuildsTheList()
+    {
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        env.window->activateWindow();
+        QTRY_VERIFY(env.window->isActiveWindow());
+
+        env.state->NewRecordRequested = true;
+        records::RecordWindow* other = records::RecordWindow::open(*env.state);
+        other->activateWindow();
+        QTRY_VERIFY(other->isActiveWindow());
+        other->editor()->titleBox()->setFocus();
+        QTRY_VERIFY(other->editor()->titleBox()->hasFocus());
+
+        env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(20,'別の窓から',2,0,0)"));
+        env.window->activateWindow();
+        QTRY_VERIFY(env.window->isActiveWindow());
+        QTRY_COMPARE(env.window->recordList()->count(), 3);
+
+        // Coming back from another program (no window of ours between) does not rebuild.
+        env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(21,'外で追加',2,0,0)"));
+        QApplication::setActiveWindow(nullptr);
+        QApplication::setActiveWindow(env.window.get());
+        QTRY_VERIFY(env.window->isActiveWindow());
+        QCoreApplication::processEvents();
+        QCOMPARE(env.window->recordList()->count(), 3);
+    }
+
+    void anEmptyListHasNothingToOpen()
+    {
+        Env env;
+        env.choose(QStringLiteral("3_id"));
+        env.prompts.expectMessage(QStringLiteral("現在、変更できるデータはありません）"));
+        env.window->action(QStringLiteral("mnuListEdit"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY(env.recordWindows().isEmpty());
+    }
+
+    void categorySearchJumpsIntoTheTree()
+    {
+        Env env;
+        env.prompts.expectInput(QStringLiteral("検索する分類名は？"), QStringLiteral("会"));
+        env.window->action(QStringLiteral("mnuTreeBunFind"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        tree::CategorySearchWindow* search = env.window->categorySearch();
+        QVERIFY(search && search->isVisible());
+        QCOMPARE(search->model()->rowCount(), 1);
+        search->grid()->setCurrentIndex(search->model()->index(0, 0));
+        search->DBGrid1_DblClick();
+        QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
+        QCOMPARE(env.window->categoryTree()->currentItem(), env.window->categoryTree()->node(QStringLiteral("2_id")));
+        QCOMPARE(env.window->recordList()->count(), 2);
+    }
+
+    void thePickerChoosesTheCategory()
+    {
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        records::RecordEditor& editor = *env.window->editor();
+        QTest::mouseClick(editor.categoryButton(), Qt::LeftButton);
+        auto* panel = env.window->findChild<QWidget*>(QStringLiteral("Frame92"));
+        QVERIFY(panel && panel->isVisible());
+        auto* picked = env.window->findChild<tree::CategoryTree*>(QStringLiteral("TreeView2"));
+        QVERIFY(picked);
+        QTreeWidgetItem* hobby = picked->node(QStringLiteral("3_id"));
+        QVERIFY(hobby);
+        picked->setCurrentItem(hobby);
+        emit picked->nodePressed(hobby);
+        QTest::mouseClick(env.window->findChild<QWidget*>(QStringLiteral("cmdBunrui(0)")), Qt::LeftButton);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(editor.text(3), QStringLiteral("趣味"));
+        QCOMPARE(editor.text(7), QStringLiteral("3"));
+        QVERIFY(env.window->recordChanged());
+
+        env.prompts.expectMessage(QStringLiteral("このデータは変更されています。保存しますか？"), shell::Msg::Yes);
+        env.choose(QStringLiteral("3_id"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QCOMPARE(env.window->recordList()->count(), 1);
+        QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea where bunID=3 and bunrui='趣味'")).toInt(), 1);
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
