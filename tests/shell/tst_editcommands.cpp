@@ -1,7 +1,7 @@
 // Changing the category tree and the commands on whole notes, through the
 // main window.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -25,45 +25,12 @@ const QString kSaveQuestion = QStringLiteral("このデータは変更されて�
 const QString kDeleteNote = QStringLiteral("本当にこのデータを削除していいですか？ ");
 constexpr int kStyle324 = 324;
 
-struct Env : test::TestApp {
-    std::shared_ptr<store::Database> db;
-    std::unique_ptr<shell::MainWindow> window;
-
-    Env()
-    {
-        const QString path = makeDatabase(QStringLiteral("data/notes.zmd"));
-        db = store::Database::open(path);
-        db->execute(QStringLiteral("DELETE FROM T_idea"));
-        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-    }
-    void category(qint64 id, const QString& name, qint64 parent)
-    {
-        db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID,bunrui,oyabunID) VALUES(?,?,?)"), {id, name, parent});
-    }
+struct Env : test::MainWindowApp {
     void note(qint64 id, const QString& title, qint64 bunID, const QString& bunrui = {})
     {
-        db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,bunrui,jyuyoCK,kanryoCK,sinkiDate) "
-                                   "VALUES(?,?,?,?,0,0,'2025-05-05')"),
-                    {id, title, bunID, bunrui});
+        MainWindowApp::note(id, title, bunID,
+                            {{QStringLiteral("bunrui"), bunrui}, {QStringLiteral("sinkiDate"), QStringLiteral("2025-05-05")}});
     }
-    shell::MainWindow& load()
-    {
-        window = std::make_unique<shell::MainWindow>(*state);
-        window->Form_Load();
-        window->show();
-        return *window;
-    }
-    tree::CategoryTree& tree() const { return *window->categoryTree(); }
-    records::RecordList& list() const { return *window->recordList(); }
-    void choose(const QString& key)
-    {
-        QTreeWidgetItem* node = tree().node(key);
-        QVERIFY2(node, qPrintable(key));
-        tree().setCurrentItem(node);
-        window->NodeClick(node);
-    }
-    QVariant scalar(const QString& sql, const QVariantList& params = {}) const { return db->scalar(sql, params); }
     QString editorTitle() const { return window->editor()->text(0); }
 };
 

@@ -1,7 +1,7 @@
 // The main window at work: tree, list and editor together, saving, and the
 // layout of the panes.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -28,42 +28,16 @@ namespace {
 
 const QString kSaveQuestion = QStringLiteral("このデータは変更されています。保存しますか？");
 
-struct Env : test::TestApp {
-    QString dbPath;
-    std::shared_ptr<store::Database> db; // a second connection, as another window would hold
-    std::unique_ptr<shell::MainWindow> window;
-
-    explicit Env(bool starter = false)
+struct Env : test::MainWindowApp {
+    // A note with, optionally, its body, due date and creation date.
+    void note(qint64 id, const QString& title, qint64 bunID, const QVariantList& more = {})
     {
-        dbPath = makeDatabase(QStringLiteral("data/notes.zmd"), starter);
-        db = store::Database::open(dbPath);
-        db->execute(QStringLiteral("DELETE FROM T_idea")); // the seed note would only be in the way
-        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), dbPath);
-        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
+        static const char* const columns[] = {"naiyo", "kijituDate", "sinkiDate"};
+        QVariantMap extra;
+        for (qsizetype i = 0; i < more.size() && i < 3; ++i)
+            extra.insert(QString::fromLatin1(columns[i]), more[i]);
+        MainWindowApp::note(id, title, bunID, extra);
     }
-    void category(int id, const QString& name, int parent)
-    {
-        db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID,bunrui,oyabunID) VALUES(?,?,?)"), {id, name, parent});
-    }
-    void note(int id, const QString& title, int bunID, const QVariantList& more = {})
-    {
-        QVariantList p{id, title.isNull() ? QVariant() : QVariant(title), bunID};
-        p << (more.size() > 0 ? more[0] : QVariant()) << (more.size() > 1 ? more[1] : QVariant())
-          << (more.size() > 2 ? more[2] : QVariant());
-        db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,naiyo,kijituDate,sinkiDate,jyuyoCK,kanryoCK) "
-                                   "VALUES(?,?,?,?,?,?,0,0)"),
-                    p);
-    }
-    shell::MainWindow& load()
-    {
-        window = std::make_unique<shell::MainWindow>(*state);
-        window->Form_Load();
-        window->show();
-        return *window;
-    }
-    tree::CategoryTree& tree() const { return *window->categoryTree(); }
-    records::RecordList& list() const { return *window->recordList(); }
-    records::RecordEditor& editor() const { return *window->editor(); }
     void click(const QString& nodeKey)
     {
         QTreeWidgetItem* node = tree().node(nodeKey);
@@ -85,7 +59,7 @@ struct Env : test::TestApp {
     }
     QVariant stored(const QString& column, int id) const
     {
-        return db->scalar(QStringLiteral("select %1 from T_idea where id=?").arg(column), {id});
+        return scalar(QStringLiteral("select %1 from T_idea where id=?").arg(column), {id});
     }
 };
 

@@ -1,7 +1,7 @@
 // The main window with the windows it opens: single-record windows, the
 // category search and the category picker.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -26,28 +26,15 @@ using namespace zumilo;
 
 namespace {
 
-struct Env : test::TestApp {
-    std::shared_ptr<store::Database> db;
-    std::unique_ptr<shell::MainWindow> window;
-
+struct Env : test::MainWindowApp {
     Env()
     {
-        const QString path = makeDatabase(QStringLiteral("data/notes.zmd"));
-        db = store::Database::open(path);
-        db->execute(QStringLiteral("DELETE FROM T_idea"));
-        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-        for (auto [id, name, parent] : std::initializer_list<std::tuple<int, const char*, int>>{
-                 {1, "仕事", 0}, {2, "会議", 1}, {3, "趣味", 0}})
-            db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID,bunrui,oyabunID) VALUES(?,?,?)"),
-                        {id, QString::fromUtf8(name), parent});
-        for (auto [id, title, bun] : std::initializer_list<std::tuple<int, const char*, int>>{
-                 {10, "議事録", 2}, {11, "準備", 2}})
-            db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,bunrui,jyuyoCK,kanryoCK) VALUES(?,?,?,'会議',0,0)"),
-                        {id, QString::fromUtf8(title), bun});
-        window = std::make_unique<shell::MainWindow>(*state);
-        window->Form_Load();
-        window->show();
+        category(1, QStringLiteral("仕事"), 0);
+        category(2, QStringLiteral("会議"), 1);
+        category(3, QStringLiteral("趣味"), 0);
+        note(10, QStringLiteral("議事録"), 2, {{QStringLiteral("bunrui"), QStringLiteral("会議")}});
+        note(11, QStringLiteral("準備"), 2, {{QStringLiteral("bunrui"), QStringLiteral("会議")}});
+        load();
     }
     ~Env()
     {
@@ -55,12 +42,6 @@ struct Env : test::TestApp {
             if (qobject_cast<records::RecordWindow*>(w))
                 w->close();
         }
-    }
-    void choose(const QString& key)
-    {
-        QTreeWidgetItem* node = window->categoryTree()->node(key);
-        window->categoryTree()->setCurrentItem(node);
-        window->NodeClick(node);
     }
     QList<records::RecordWindow*> recordWindows() const
     {

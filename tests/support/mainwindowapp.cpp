@@ -1,0 +1,79 @@
+#include "mainwindowapp.h"
+
+#include "shell/mainwindow.h"
+#include "store/database.h"
+#include "tree/categorytree.h"
+
+#include <QtTest>
+
+namespace zumilo::test {
+
+MainWindowApp::MainWindowApp()
+{
+    dbPath = makeDatabase(QStringLiteral("data/notes.zmd"));
+    db = store::Database::open(dbPath);
+    db->execute(QStringLiteral("DELETE FROM T_idea")); // the seed note would only be in the way
+    settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), dbPath);
+    settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
+}
+
+MainWindowApp::~MainWindowApp() = default;
+
+void MainWindowApp::category(qint64 id, const QString& name, qint64 parent)
+{
+    db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID,bunrui,oyabunID) VALUES(?,?,?)"), {id, name, parent});
+}
+
+void MainWindowApp::note(qint64 id, const QString& title, qint64 bunID, const QVariantMap& columns)
+{
+    QStringList names{QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("bunID"),
+                      QStringLiteral("jyuyoCK"), QStringLiteral("kanryoCK")};
+    QVariantList values{id, title.isNull() ? QVariant() : QVariant(title), bunID, 0, 0};
+    for (auto it = columns.cbegin(); it != columns.cend(); ++it) {
+        names << it.key();
+        values << it.value();
+    }
+    QStringList marks;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        marks << QStringLiteral("?");
+    db->execute(QStringLiteral("INSERT INTO T_idea(%1) VALUES(%2)").arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                values);
+}
+
+QVariant MainWindowApp::scalar(const QString& sql, const QVariantList& params) const
+{
+    return db->scalar(sql, params);
+}
+
+shell::MainWindow& MainWindowApp::load()
+{
+    window = std::make_unique<shell::MainWindow>(*state);
+    window->Form_Load();
+    window->show();
+    return *window;
+}
+
+void MainWindowApp::choose(const QString& nodeKey)
+{
+    QTreeWidgetItem* node = tree().node(nodeKey);
+    QVERIFY2(node, qPrintable(nodeKey));
+    tree().setCurrentItem(node);
+    window->NodeClick(node);
+}
+
+tree::CategoryTree& MainWindowApp::tree() const
+{
+    return *window->categoryTree();
+}
+
+records::RecordList& MainWindowApp::list() const
+{
+    return *window->recordList();
+}
+
+records::RecordEditor& MainWindowApp::editor() const
+{
+    return *window->editor();
+}
+
+} // namespace zumilo::test

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "fixtures.h"
+
+#include <QVariantMap>
+#include <memory>
+
+namespace zumilo::store {
+class Database;
+}
+namespace zumilo::shell {
+class MainWindow;
+}
+namespace zumilo::tree {
+class CategoryTree;
+}
+namespace zumilo::records {
+class RecordEditor;
+class RecordList;
+} // namespace zumilo::records
+
+namespace zumilo::test {
+
+// A TestApp whose settings name a fresh database (data/notes.zmd, without
+// the seed note), with a second connection to fill it and check it, and the
+// main window on it.
+class MainWindowApp : public TestApp {
+public:
+    MainWindowApp();
+    ~MainWindowApp();
+
+    void category(qint64 id, const QString& name, qint64 parent);
+    // A note; `columns` sets further columns by name (naiyo, kijituDate...).
+    void note(qint64 id, const QString& title, qint64 bunID, const QVariantMap& columns = {});
+    QVariant scalar(const QString& sql, const QVariantList& params = {}) const;
+
+    // Creates the main window, loads and shows it.
+    shell::MainWindow& load();
+    // Makes a category current, as a click on its node does.
+    void choose(const QString& nodeKey);
+
+    tree::CategoryTree& tree() const;
+    records::RecordList& list() const;
+    records::RecordEditor& editor() const;
+
+    QString dbPath;
+    std::shared_ptr<store::Database> db;
+    std::unique_ptr<shell::MainWindow> window;
+};
+
+} // namespace zumilo::test
