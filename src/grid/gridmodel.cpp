@@ -9,7 +9,7 @@ namespace zumilo::grid {
 namespace {
 
 // A body can run to pages; a cell shows its beginning on one line.
-constexpr int kLongestCellText = 256;
+constexpr int kLongestCellText = 100;
 
 QString oneLine(QString text)
 {

@@ -372,6 +372,48 @@ private slots:
         QVERIFY(w.recordChanged());
     }
 
+    void aFileThatCannotBeWrittenIsReported_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("save") << "save";
+        QTest::newRow("add") << "add";
+        QTest::newRow("delete") << "delete";
+    }
+    void aFileThatCannotBeWrittenIsReported()
+    {
+        QFETCH(QString, command);
+        Env env;
+        env.note(1, QStringLiteral("a"));
+        env.note(2, QStringLiteral("b"));
+        QFile::setPermissions(env.dbPath, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        auto& w = env.show(QStringLiteral("FindTab"));
+
+        QString report;
+        if (command == QLatin1String("delete")) {
+            env.prompts.expectMessage(kDeleteQuestion, Ok);
+            env.prompts.expectMessage({});
+            w.mnuDataDel_Click();
+            report = QStringLiteral("データを削除できませんでした。");
+        } else {
+            if (command == QLatin1String("add"))
+                w.mnuFileDataAdd_Click();
+            env.editor().setText(0, QStringLiteral("書けない"));
+            env.prompts.expectMessage(kChangeQuestion, Ok);
+            env.prompts.expectMessage({});
+            w.mnuUpdate_Click();
+            report = QStringLiteral("このデータを保存できませんでした。");
+            QVERIFY(w.recordChanged());
+            QCOMPARE(env.editor().text(0), QStringLiteral("書けない"));
+            QCOMPARE(w.data()->isAdding(), command == QLatin1String("add"));
+        }
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY2(env.prompts.messages().constLast().startsWith(report), qPrintable(env.prompts.messages().constLast()));
+        QVERIFY(w.statusPanels().text(1) != QStringLiteral("登録完了"));
+        QCOMPARE(env.ids(), (QList<qint64>{1, 2}));
+        QCOMPARE(env.stored(QStringLiteral("title"), 1).toString(), QStringLiteral("a"));
+        QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 2);
+    }
+
     void deletingAsksFirst_data()
     {
         QTest::addColumn<int>("row");
@@ -672,6 +714,11 @@ private slots:
         w.SizeControls(5000);
         // The data control stays just above the status bar.
         QCOMPARE(w.data()->geometry().bottom() + 1, w.centralWidget()->height());
+        // A row dragged to another height gives it to every row.
+        QHeaderView* rows = w.grid()->verticalHeader();
+        rows->resizeSection(0, 30);
+        QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, QPoint(2, 29));
+        QCOMPARE(w.grid()->rowHeight(), 30);
         env.editor().setText(0, QStringLiteral("閉じる前に"));
 
         env.prompts.expectMessage(kChangeQuestion, Ok);
@@ -681,7 +728,7 @@ private slots:
         QCOMPARE(env.endCalls, 1);
         auto saved = env.reopenSettings();
         QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("imgSplitter_Left"), 0), 5000.0);
-        QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("DBGrid1_RowHeight"), 0), 300.0);
+        QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("DBGrid1_RowHeight"), 0), shell::pixelsToTwips(30));
         QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("Data1_Left"), 0), 3360.0 + 1000);
     }
 };
