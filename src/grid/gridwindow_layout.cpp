@@ -134,7 +134,16 @@ void GridWindow::buildLayout()
     layout_.add(QStringLiteral("Text2(0)"), searchBoxes_[0], {750, 840, 1400, searchHeight});
     layout_.add(QStringLiteral("Text2(1)"), searchBoxes_[1], {750, 1155, 1400, searchHeight});
     for (int i = 0; i < 2; ++i) {
-        const auto [w, h] = fit(searchLabels_[size_t(i)], 600.0, 240.0);
+        // The captions must end before their boxes begin; Japanese faces
+        // run wider than the ones these places were made for.
+        QLabel* label = searchLabels_[size_t(i)];
+        const double room = 750.0 - (i == 0 ? 120.0 : 160.0);
+        QFont font = label->font();
+        while (twipsOf(label->sizeHint().width()) > room && font.pointSizeF() > 7.0) {
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+            label->setFont(font);
+        }
+        const auto [w, h] = fit(label, 600.0, 240.0);
         layout_.add(QStringLiteral("Text3(%1)").arg(i), searchLabels_[size_t(i)], {i == 0 ? 120.0 : 160.0,
                                                                                      i == 0 ? 880.0 : 1200.0, w, h});
     }
