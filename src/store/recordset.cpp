@@ -692,6 +692,15 @@ bool Recordset::isRowDeleted(int row) const
 
 // --- editing --------------------------------------------------------------------
 
+void Recordset::requireUpdatable(bool onRow) const
+{
+    d_->handle();
+    if (!isUpdatable())
+        throw StoreError(ErrorKind::NotUpdatable, source_);
+    if (onRow && !d_->onRow())
+        noCurrent();
+}
+
 bool Recordset::isUpdatable() const
 {
     return d_->keyset && !d_->readOnly && !d_->closed;
@@ -700,9 +709,7 @@ bool Recordset::isUpdatable() const
 void Recordset::addNew()
 {
     Impl& d = *d_;
-    d.handle();
-    if (!isUpdatable())
-        throw StoreError(ErrorKind::NotUpdatable, source_);
+    requireUpdatable(false);
     d.buffer.assign(d.names.size(), QVariant());
     d.changed.assign(d.names.size(), false);
     editMode_ = EditMode::AddNew;
@@ -711,11 +718,7 @@ void Recordset::addNew()
 void Recordset::edit()
 {
     Impl& d = *d_;
-    d.handle();
-    if (!isUpdatable())
-        throw StoreError(ErrorKind::NotUpdatable, source_);
-    if (!d.onRow())
-        noCurrent();
+    requireUpdatable(true);
     // Start from what is stored now, not from what this window last saw.
     d.cache.forget(d.keys[size_t(d.pos)]);
     const Row& r = d.currentRow();
@@ -824,11 +827,7 @@ void Recordset::cancelUpdate()
 void Recordset::deleteCurrent()
 {
     Impl& d = *d_;
-    d.handle();
-    if (!isUpdatable())
-        throw StoreError(ErrorKind::NotUpdatable, source_);
-    if (!d.onRow())
-        noCurrent();
+    requireUpdatable(true);
     cancelUpdate();
     const qint64 key = d.keys[size_t(d.pos)];
     // A row another window deleted first is just as gone.

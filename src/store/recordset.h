@@ -115,6 +115,8 @@ private:
     std::vector<std::vector<QString>> fallbackColumnTexts(const std::vector<int>& columns,
                                                           std::vector<int>* rowIndexes) const;
     void moveTo(int position);
+    // Throws unless rows can be changed here (and, with onRow, one is current).
+    void requireUpdatable(bool onRow) const;
 
     struct Impl;
     std::unique_ptr<Impl> d_;
