@@ -10,7 +10,7 @@ PACKAGES=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
   libsqlite3-dev libxlsxwriter-dev
-  fonts-noto-cjk
+  fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick poppler-utils
 )
 

@@ -6,6 +6,7 @@
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "shell/startup.h"
+#include "shell/translations.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(appName.isEmpty() ? QStringLiteral("zumilo") : appName);
     QApplication::setOrganizationName(QApplication::applicationName());
     zumilo::shell::installJapaneseFonts();
+    zumilo::shell::installJapaneseTranslations();
 
     zumilo::shell::QtPrompts prompts;
     zumilo::shell::SystemClock clock;
