@@ -680,6 +680,16 @@ private slots:
         QCOMPARE(env.model().headerData(2, Qt::Vertical).toString(), QStringLiteral("▶"));
         w.mnuMoveMae_Click();
         QCOMPARE(w.grid()->currentIndex().row(), 1);
+
+        // The arrow keys run on from the end of a row into the next.
+        const int last = env.model().columnCount() - 1;
+        w.grid()->setCurrentIndex(env.model().index(1, last));
+        QTest::keyClick(w.grid(), Qt::Key_Right);
+        QCOMPARE(w.grid()->currentIndex(), env.model().index(2, 0));
+        QCOMPARE(env.current(), 2);
+        QTest::keyClick(w.grid(), Qt::Key_Left);
+        QCOMPARE(w.grid()->currentIndex(), env.model().index(1, last));
+        QCOMPARE(env.editor().text(0), QStringLiteral("m2"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
