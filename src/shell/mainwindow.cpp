@@ -9,6 +9,7 @@
 #include "tabstrip.h"
 #include "windowplacement.h"
 
+#include "grid/gridwindow.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "store/database.h"

@@ -19,6 +19,10 @@ class Database;
 class Recordset;
 } // namespace zumilo::store
 
+namespace zumilo::grid {
+class GridWindow;
+}
+
 namespace zumilo::tree {
 class CategoryPicker;
 class CategorySearchWindow;
@@ -107,6 +111,9 @@ public:
     void FillRecordList();
     void ColumnClick(int column);
     void TabStrip1_Click(int index);
+    // Hands over to the grid window, on the view CurrentTab.
+    void ShowGridWindow();
+    grid::GridWindow* gridWindow() const { return grid_.get(); }
 
     // --- editor -------------------------------------------------------------
     void UpdateFields();
@@ -178,6 +185,7 @@ private:
     std::unique_ptr<records::RecordEditor> editor_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     std::unique_ptr<tree::CategorySearchWindow> search_;
+    std::unique_ptr<grid::GridWindow> grid_;
     SplitterHandle* splitter_ = nullptr;
     SplitterBar* splitterBar_ = nullptr;
     SplitterHandle* splitter2_ = nullptr;

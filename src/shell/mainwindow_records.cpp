@@ -7,6 +7,7 @@
 #include "statuspanels.h"
 #include "tabstrip.h"
 
+#include "grid/gridwindow.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "store/database.h"
@@ -125,12 +126,10 @@ void MainWindow::OpenCategorySearch(const QString& text)
         search_ = std::make_unique<tree::CategorySearchWindow>(st_, [this](const QString& key) {
             if (!tree_->node(key))
                 return false;
-            // The jump may come while another view stands in this window's place.
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w->objectName() == QLatin1String("Form3") && w->isVisible()) {
-                    setGeometry(w->geometry());
-                    w->hide();
-                }
+            // The jump may come while the grid stands in this window's place.
+            if (grid_ && grid_->isVisible()) {
+                setGeometry(grid_->geometry());
+                grid_->hide();
             }
             show();
             raise();
@@ -180,10 +179,30 @@ void MainWindow::ColumnClick(int column)
 
 void MainWindow::TabStrip1_Click(int index)
 {
-    // The four views of all notes open in the grid window, which is not
-    // part of this window; the category view is this window itself.
-    Q_UNUSED(index);
-    tabStrip_->selectKey(QStringLiteral("BunTab"));
+    const QString key = TabStrip::keys().value(index);
+    if (key.isEmpty() || key == QLatin1String("BunTab"))
+        return;
+    st_.CurrentTab = key;
+    ShowGridWindow();
+}
+
+void MainWindow::ShowGridWindow()
+{
+    if (!grid_) {
+        grid::GridLinks links;
+        links.showMainWindow = [this](const QRect& place) {
+            tabStrip_->selectKey(QStringLiteral("BunTab"));
+            setGeometry(place);
+            show();
+            raise();
+            activateWindow();
+        };
+        links.douki = [this] { Douki(); };
+        links.endProgram = [this] { close(); };
+        grid_ = std::make_unique<grid::GridWindow>(st_, std::move(links));
+    }
+    grid_->showInPlaceOf(geometry());
+    hide();
 }
 
 // --- editor -------------------------------------------------------------------------

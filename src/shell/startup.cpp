@@ -20,9 +20,15 @@ std::unique_ptr<MainWindow> Main(AppState& state)
     splash.close();
 
     state.CurrentTab = state.settings().read(Settings::Position, QStringLiteral("OpenTab"), QStringLiteral("BunTab"));
-    // The grid views open in the main window's place once the grid exists;
-    // until then, and for any unknown value, the main window is shown.
-    main->show();
+    const QStringList gridViews{QStringLiteral("FindTab"), QStringLiteral("JyuyoTab"), QStringLiteral("KijituTab"),
+                                QStringLiteral("SaikinTab")};
+    if (gridViews.contains(state.CurrentTab)) {
+        main->ShowGridWindow(); // the main window stays loaded, hidden
+    } else {
+        // "BunTab", and any value the program does not know.
+        state.CurrentTab = QStringLiteral("BunTab");
+        main->show();
+    }
     return main;
 }
 

@@ -3,12 +3,17 @@
 
 #include "mainwindowapp.h"
 
+#include "grid/datacontrol.h"
+#include "grid/gridwindow.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
 #include "shell/mainwindow.h"
+#include "shell/startup.h"
+#include "shell/tabstrip.h"
 #include "shell/statuspanels.h"
 #include "store/database.h"
+#include "store/recordset.h"
 #include "tree/categorypicker.h"
 #include "tree/categorysearch.h"
 #include "tree/categorytree.h"
@@ -19,6 +24,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
+#include <QTabBar>
 #include <QToolButton>
 #include <QtTest>
 
@@ -126,6 +132,51 @@ private slots:
         QTRY_VERIFY(env.window->isActiveWindow());
         QCoreApplication::processEvents();
         QCOMPARE(env.window->recordList()->count(), 3);
+    }
+
+    void theGridTakesTheMainWindowsPlace()
+    {
+        Env env;
+        env.window->setGeometry(40, 50, 900, 600);
+        env.choose(QStringLiteral("2_id"));
+        QTabBar* tabs = env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar();
+        tabs->setCurrentIndex(4); // 最近
+        grid::GridWindow* grid = env.window->gridWindow();
+        QVERIFY(grid && grid->isVisible());
+        QVERIFY(!env.window->isVisible());
+        QCOMPARE(env.state->CurrentTab, QStringLiteral("SaikinTab"));
+        QCOMPARE(grid->geometry(), QRect(40, 50, 900, 600));
+        QCOMPARE(grid->data()->recordCount(), 2);
+
+        // The jump back: the note's category and the note itself.
+        grid->data()->moveLast();
+        const QString id = grid->data()->recordset()->text(QStringLiteral("id"));
+        grid->action(QStringLiteral("mnuDouki"))->trigger();
+        QVERIFY(env.window->isVisible());
+        QVERIFY(!grid->isVisible());
+        QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
+        QCOMPARE(env.window->recordList()->selectedKey(), id + QStringLiteral("_id"));
+        QCOMPARE(env.window->editor()->text(0), env.scalar(QStringLiteral("select title from T_idea where id=?"), {id}).toString());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void theStartViewCanBeAGridView()
+    {
+        test::MainWindowApp env;
+        env.settings->write(shell::Settings::Position, QStringLiteral("OpenTab"), QStringLiteral("SaikinTab"));
+        auto main = shell::Main(*env.state);
+        QVERIFY(!main->isVisible());
+        QVERIFY(main->gridWindow() && main->gridWindow()->isVisible());
+        QCOMPARE(main->gridWindow()->tabStrip()->selectedKey(), QStringLiteral("SaikinTab"));
+
+        // An unknown start view shows the main window.
+        test::MainWindowApp other;
+        other.settings->write(shell::Settings::Position, QStringLiteral("OpenTab"), QStringLiteral("NoSuchTab"));
+        auto main2 = shell::Main(*other.state);
+        QVERIFY(main2->isVisible());
+        QVERIFY(!main2->gridWindow());
+        main->close();
+        main2->close();
     }
 
     void anEmptyListHasNothingToOpen()
