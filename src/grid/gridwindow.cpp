@@ -4,6 +4,7 @@
 #include "gridview.h"
 
 #include "records/recordeditor.h"
+#include "shell/closesteps.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
 #include "shell/mainwindow.h"
@@ -308,15 +309,7 @@ void GridWindow::Form_Unload()
 
 void GridWindow::closeEvent(QCloseEvent* event)
 {
-    if (!unloaded_) {
-        if (!Form_QueryUnload()) {
-            event->ignore();
-            return;
-        }
-        unloaded_ = true;
-        Form_Unload();
-    }
-    event->accept();
+    shell::runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
 // --- views -------------------------------------------------------------------------

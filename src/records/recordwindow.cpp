@@ -2,6 +2,7 @@
 
 #include "recordeditor.h"
 
+#include "shell/closesteps.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
 #include "shell/menus.h"
@@ -329,14 +330,7 @@ void RecordWindow::Form_Unload()
 
 void RecordWindow::closeEvent(QCloseEvent* event)
 {
-    if (!unloaded_) {
-        if (!Form_QueryUnload()) {
-            event->ignore();
-            return;
-        }
-        Form_Unload();
-    }
-    event->accept();
+    shell::runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
 void RecordWindow::mnuEnd_Click()

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "clock.h"
+#include "closesteps.h"
 #include "menus.h"
 #include "prompts.h"
 #include "recentfiles.h"
@@ -246,6 +247,10 @@ void MainWindow::applyTextSettings()
 
 bool MainWindow::Form_QueryUnload()
 {
+    // A grid window hidden behind this one still holds its layout and
+    // perhaps an edit; closing from the grid has asked it already.
+    if (grid_ && !grid_->isVisible() && !grid_->Form_QueryUnload())
+        return false;
     if (recordChanged() && !CheckToSave()) {
         const int answer = st_.prompts().message(
             this, QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"),
@@ -282,15 +287,7 @@ void MainWindow::Form_Unload()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (!unloaded_) {
-        if (!Form_QueryUnload()) {
-            event->ignore();
-            return;
-        }
-        unloaded_ = true;
-        Form_Unload();
-    }
-    event->accept();
+    runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
 void MainWindow::mnuEnd_Click()
