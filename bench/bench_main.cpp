@@ -6,7 +6,7 @@
 #include "datagen.h"
 
 #include "grid/datacontrol.h"
-#include "grid/gridmodel.h"
+#include "records/recordsetmodel.h"
 #include "grid/gridview.h"
 #include "grid/gridwindow.h"
 

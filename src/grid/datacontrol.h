@@ -13,9 +13,12 @@ class Database;
 class Recordset;
 } // namespace zumilo::store
 
+namespace zumilo::records {
+class RecordsetModel;
+}
+
 namespace zumilo::grid {
 
-class GridModel;
 
 // What is about to happen to the current row, as the data control's
 // validation is told (the numbering is that of the file format's tools).
@@ -62,7 +65,7 @@ public:
     bool refresh();
 
     store::Recordset* recordset() const { return rs_.get(); }
-    GridModel* model() const { return model_; }
+    records::RecordsetModel* model() const { return model_; }
     int recordCount() const;
     // The current row, -1 when there is none or a new row is being added.
     int currentRow() const { return adding_ ? -1 : current_; }
@@ -114,7 +117,7 @@ private:
     QString databaseName_;
     QString recordSource_;
     std::unique_ptr<store::Recordset> rs_;
-    GridModel* model_;
+    records::RecordsetModel* model_;
     Validator validator_;
     int current_ = -1;
     bool adding_ = false;

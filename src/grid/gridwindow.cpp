@@ -1,6 +1,6 @@
 #include "gridwindow.h"
 
-#include "gridmodel.h"
+#include "records/recordsetmodel.h"
 #include "gridview.h"
 
 #include "records/recordeditor.h"

@@ -4,7 +4,7 @@
 
 #include "gridwindow.h"
 
-#include "gridmodel.h"
+#include "records/recordsetmodel.h"
 #include "gridview.h"
 
 #include "records/recordeditor.h"

@@ -1,7 +1,7 @@
 #include "categorysearch.h"
 
 #include "categorytree.h"
-#include "recordsettablemodel.h"
+#include "records/recordsetmodel.h"
 
 #include "shell/appstate.h"
 #include "shell/prompts.h"
@@ -59,7 +59,7 @@ CategorySearchWindow::CategorySearchWindow(shell::AppState& state, JumpFunction 
     btnFind_->setToolTip(QStringLiteral("ｸﾘｯｸで検索します"));
     btnFind_->setFocusPolicy(Qt::TabFocus);
 
-    model_ = new RecordsetTableModel(this);
+    model_ = new records::RecordsetModel(this);
     grid_ = new QTableView(this);
     grid_->setObjectName(QStringLiteral("DBGrid1"));
     grid_->setToolTip(QStringLiteral("ﾀﾞﾌﾞﾙｸﾘｯｸで分類ﾂﾘｰにｼﾞｬﾝﾌﾟ"));
@@ -206,11 +206,14 @@ bool CategorySearchWindow::bind(const QString& recordSource)
     recordSource_ = recordSource;
     try {
         auto db = store::Database::open(state_.DatabasePath);
-        model_->setRecordset(db->openRecordset(recordSource, store::RecordsetType::Snapshot));
+        auto rows = db->openRecordset(recordSource, store::RecordsetType::Snapshot);
+        model_->setRecordset(rows.get());
+        rows_ = std::move(rows);
         db_ = std::move(db);
         return true;
     } catch (const store::StoreError& e) {
         model_->setRecordset(nullptr);
+        rows_.reset();
         db_.reset();
         showStoreError(e.message());
     }
@@ -222,7 +225,9 @@ bool CategorySearchWindow::setRecordSource(const QString& sql)
     if (!db_ || !db_->isOpen())
         return bind(sql);
     try {
-        model_->setRecordset(db_->openRecordset(sql, store::RecordsetType::Snapshot));
+        auto rows = db_->openRecordset(sql, store::RecordsetType::Snapshot);
+        model_->setRecordset(rows.get());
+        rows_ = std::move(rows);
         recordSource_ = sql;
         return true;
     } catch (const store::StoreError& e) {

@@ -15,11 +15,14 @@ struct AppState;
 }
 namespace zumilo::store {
 class Database;
+class Recordset;
 }
 
+namespace zumilo::records {
+class RecordsetModel;
+}
 namespace zumilo::tree {
 
-class RecordsetTableModel;
 
 // The category search window (Form4, "分類検索"): the categories whose names
 // contain the text of Text1, listed by name in DBGrid1 as bunrui and bunid;
@@ -54,7 +57,7 @@ public:
     QLineEdit* searchBox() const { return text1_; }
     QPushButton* findButton() const { return btnFind_; }
     QTableView* grid() const { return grid_; }
-    RecordsetTableModel* model() const { return model_; }
+    records::RecordsetModel* model() const { return model_; }
     // The file the window reads, and the statement it lists.
     QString boundPath() const { return boundPath_; }
     QString recordSource() const { return recordSource_; }
@@ -75,7 +78,8 @@ private:
     QLineEdit* text1_ = nullptr;
     QPushButton* btnFind_ = nullptr;
     QTableView* grid_ = nullptr;
-    RecordsetTableModel* model_ = nullptr;
+    records::RecordsetModel* model_ = nullptr;
+    std::unique_ptr<store::Recordset> rows_; // what the grid shows
     std::shared_ptr<store::Database> db_;
     QString boundPath_;
     QString recordSource_;

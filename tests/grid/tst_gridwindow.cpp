@@ -6,7 +6,7 @@
 #include "fixtures.h"
 
 #include "grid/datacontrol.h"
-#include "grid/gridmodel.h"
+#include "records/recordsetmodel.h"
 #include "grid/gridview.h"
 #include "grid/gridwindow.h"
 #include "records/recordeditor.h"
@@ -87,7 +87,7 @@ struct Env : test::TestApp {
         window->showInPlaceOf(QRect(80, 80, 1000, 640));
         return *window;
     }
-    grid::GridModel& model() const { return *window->data()->model(); }
+    records::RecordsetModel& model() const { return *window->data()->model(); }
     records::RecordEditor& editor() const { return *window->editor(); }
     QStringList column(const QString& field) const
     {

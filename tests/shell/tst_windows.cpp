@@ -17,7 +17,7 @@
 #include "tree/categorypicker.h"
 #include "tree/categorysearch.h"
 #include "tree/categorytree.h"
-#include "tree/recordsettablemodel.h"
+#include "records/recordsetmodel.h"
 
 #include <QAction>
 #include <QApplication>

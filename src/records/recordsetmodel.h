@@ -8,7 +8,7 @@ namespace zumilo::store {
 class Recordset;
 }
 
-namespace zumilo::grid {
+namespace zumilo::records {
 
 // The rows of a recordset as a read-only table: one column per field of
 // the statement, in its order, headed by the field's name. Cells are read
@@ -18,7 +18,7 @@ namespace zumilo::grid {
 //
 // The model does not own the recordset. Whoever changes the recordset's
 // rows (delete, add, write) tells the model afterwards.
-class GridModel : public QAbstractTableModel {
+class RecordsetModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
@@ -56,4 +56,4 @@ private:
     int current_ = -1;
 };
 
-} // namespace zumilo::grid
+} // namespace zumilo::records

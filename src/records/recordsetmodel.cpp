@@ -1,10 +1,10 @@
-#include "gridmodel.h"
+#include "records/recordsetmodel.h"
 
 #include "store/columntype.h"
 #include "store/error.h"
 #include "store/recordset.h"
 
-namespace zumilo::grid {
+namespace zumilo::records {
 
 namespace {
 
@@ -24,7 +24,7 @@ QString oneLine(QString text)
 
 } // namespace
 
-void GridModel::setRecordset(store::Recordset* rs)
+void RecordsetModel::setRecordset(store::Recordset* rs)
 {
     beginResetModel();
     rs_ = rs;
@@ -49,7 +49,7 @@ void GridModel::setRecordset(store::Recordset* rs)
     endResetModel();
 }
 
-QString GridModel::text(int row, int column) const
+QString RecordsetModel::text(int row, int column) const
 {
     if (!rs_ || row < 0 || row >= rows_ || column < 0 || column >= fields_.size())
         return {};
@@ -59,12 +59,12 @@ QString GridModel::text(int row, int column) const
     return value;
 }
 
-bool GridModel::isYesNo(int column) const
+bool RecordsetModel::isYesNo(int column) const
 {
     return column >= 0 && size_t(column) < yesNo_.size() && yesNo_[size_t(column)];
 }
 
-int GridModel::columnOf(const QString& fieldName) const
+int RecordsetModel::columnOf(const QString& fieldName) const
 {
     for (int i = 0; i < fields_.size(); ++i) {
         if (fields_[i].compare(fieldName, Qt::CaseInsensitive) == 0)
@@ -73,7 +73,7 @@ int GridModel::columnOf(const QString& fieldName) const
     return -1;
 }
 
-void GridModel::setCurrentRow(int row)
+void RecordsetModel::setCurrentRow(int row)
 {
     if (row == current_)
         return;
@@ -85,7 +85,7 @@ void GridModel::setCurrentRow(int row)
         emit headerDataChanged(Qt::Vertical, row, row);
 }
 
-void GridModel::rowRemoved(int row)
+void RecordsetModel::rowRemoved(int row)
 {
     if (row < 0 || row >= rows_)
         return;
@@ -98,30 +98,30 @@ void GridModel::rowRemoved(int row)
     endRemoveRows();
 }
 
-void GridModel::rowAppended()
+void RecordsetModel::rowAppended()
 {
     beginInsertRows({}, rows_, rows_);
     ++rows_;
     endInsertRows();
 }
 
-void GridModel::rowChanged(int row)
+void RecordsetModel::rowChanged(int row)
 {
     if (row >= 0 && row < rows_ && !fields_.isEmpty())
         emit dataChanged(index(row, 0), index(row, int(fields_.size()) - 1));
 }
 
-int GridModel::rowCount(const QModelIndex& parent) const
+int RecordsetModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : rows_;
 }
 
-int GridModel::columnCount(const QModelIndex& parent) const
+int RecordsetModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(fields_.size());
 }
 
-QVariant GridModel::data(const QModelIndex& index, int role) const
+QVariant RecordsetModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || !rs_)
         return {};
@@ -144,7 +144,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant RecordsetModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (role != Qt::DisplayRole)
         return {};
@@ -154,9 +154,9 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     return section == current_ ? QStringLiteral("▶") : QString();
 }
 
-Qt::ItemFlags GridModel::flags(const QModelIndex& index) const
+Qt::ItemFlags RecordsetModel::flags(const QModelIndex& index) const
 {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-} // namespace zumilo::grid
+} // namespace zumilo::records
