@@ -180,23 +180,33 @@ private:
     }
 };
 
-// A main window on the dataset, with settings of its own.
-struct Window {
+// Settings and services of their own, on the dataset, with the stored font
+// names mapped onto real faces as the program does at start-up.
+struct BenchApp {
     QTemporaryDir dir;
     NoPrompts prompts;
     shell::SystemClock clock;
     shell::RecordingDesktop desktop;
     std::unique_ptr<shell::SettingsStore> settings;
     std::unique_ptr<shell::AppState> state;
-    std::unique_ptr<shell::MainWindow> window;
 
-    explicit Window(const QString& path)
+    explicit BenchApp(const QString& path)
     {
+        static const bool fonts = (shell::installJapaneseFonts(), true);
+        Q_UNUSED(fonts);
         settings = shell::SettingsStore::atFile(dir.filePath(QStringLiteral("zumilo.ini")));
         settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
         state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get()});
         state->ProgramFolder = dir.path();
+        state->DatabasePath = path;
     }
+};
+
+// A main window on the dataset.
+struct Window : BenchApp {
+    using BenchApp::BenchApp;
+    std::unique_ptr<shell::MainWindow> window;
+
     void load()
     {
         window = std::make_unique<shell::MainWindow>(*state);
@@ -286,25 +296,10 @@ Sample treeLoad10k(const Dataset&)
 // --- the grid window ---------------------------------------------------------------
 
 // A grid window on the dataset, loaded on the important view.
-struct GridBench {
-    QTemporaryDir dir;
-    NoPrompts prompts;
-    shell::SystemClock clock;
-    shell::RecordingDesktop desktop;
-    std::unique_ptr<shell::SettingsStore> settings;
-    std::unique_ptr<shell::AppState> state;
+struct GridBench : BenchApp {
+    using BenchApp::BenchApp;
     std::unique_ptr<grid::GridWindow> window;
 
-    explicit GridBench(const QString& path)
-    {
-        // As the program does at start-up: the grid's stored font names map onto real faces.
-        static const bool fonts = (shell::installJapaneseFonts(), true);
-        Q_UNUSED(fonts);
-        settings = shell::SettingsStore::atFile(dir.filePath(QStringLiteral("zumilo.ini")));
-        state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get()});
-        state->ProgramFolder = dir.path();
-        state->DatabasePath = path;
-    }
     void show(const QString& tab)
     {
         state->CurrentTab = tab;
