@@ -7,7 +7,7 @@ namespace zumilo::bench {
 
 // Bumped whenever the generated content changes, so that cached files made
 // by an older generator are not mistaken for current ones.
-constexpr int kGeneratorVersion = 2;
+constexpr int kGeneratorVersion = 3;
 constexpr std::uint32_t kDefaultSeed = 20261201;
 
 struct DatasetInfo {

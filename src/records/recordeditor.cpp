@@ -314,6 +314,9 @@ QList<QWidget*> RecordEditor::controls() const
 
 QString RecordEditor::text(int index) const
 {
+    // The hidden body box is only filled when it is shown (see setWrapped).
+    if (index == 1 || index == 2)
+        index = isWrapped() ? 2 : 1;
     QWidget* box = textBox(index);
     if (!box)
         return {};
@@ -324,6 +327,10 @@ QString RecordEditor::text(int index) const
 
 void RecordEditor::setText(int index, const QString& text)
 {
+    // One body, shown in whichever box is visible: laying out a long text
+    // twice would make every note slower to show.
+    if (index == 1 || index == 2)
+        index = isWrapped() ? 2 : 1;
     QWidget* box = textBox(index);
     if (!box)
         return;
@@ -506,6 +513,8 @@ bool RecordEditor::isWrapped() const
 
 void RecordEditor::setWrapped(bool wrapped)
 {
+    if (wrapped == isWrapped() && visibleBodyBox()->isVisibleTo(canvas_))
+        return;
     QPlainTextEdit* from = wrapped ? bodyBox() : wrappedBodyBox();
     QPlainTextEdit* to = wrapped ? wrappedBodyBox() : bodyBox();
     const bool outer = loading_;

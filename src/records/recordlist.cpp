@@ -50,7 +50,7 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
         return r.texts[size_t(index.column())];
     case Qt::UserRole:
-        return r.key;
+        return r.key();
     default:
         return {};
     }
@@ -80,7 +80,7 @@ QMimeData* RecordListModel::mimeData(const QModelIndexList& indexes) const
     if (indexes.isEmpty())
         return nullptr;
     auto* mime = new QMimeData;
-    mime->setData(QString::fromLatin1(kRecordMimeType), rows_[size_t(indexes.first().row())].key.toUtf8());
+    mime->setData(QString::fromLatin1(kRecordMimeType), rows_[size_t(indexes.first().row())].key().toUtf8());
     return mime;
 }
 
@@ -93,8 +93,12 @@ void RecordListModel::setRows(std::vector<Row> rows)
 
 int RecordListModel::find(const QString& key) const
 {
+    bool ok = false;
+    const qint64 id = QStringView(key).chopped(std::min<qsizetype>(3, key.size())).toLongLong(&ok);
+    if (!ok || key != itemKeyFor(QString::number(id)))
+        return -1;
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].key == key)
+        if (rows_[i].id == id)
             return int(i);
     }
     return -1;
@@ -171,14 +175,14 @@ int RecordList::FillRecordList(store::Recordset& rs)
     static const QStringList fields = {QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("kijitudate"),
                                        QStringLiteral("kousindate"), QStringLiteral("kousintime"),
                                        QStringLiteral("sinkidate")};
-    const auto texts = rs.columnTexts(fields);
-    std::vector<RecordListModel::Row> rows;
-    rows.reserve(texts.size());
-    for (const auto& t : texts) {
-        RecordListModel::Row r;
-        r.key = itemKeyFor(t[0]);
+    const std::vector<QString> texts = rs.columnTexts(fields);
+    const size_t n = texts.size() / 6;
+    std::vector<RecordListModel::Row> rows(n);
+    for (size_t i = 0; i < n; ++i) {
+        const QString* t = &texts[i * 6];
+        RecordListModel::Row& r = rows[i];
+        r.id = t[0].toLongLong();
         r.texts = {t[1], t[2], t[3] + QLatin1Char(' ') + t[4], t[5], t[0]};
-        rows.push_back(std::move(r));
     }
     filling_ = true;
     model_->setRows(std::move(rows));
@@ -209,7 +213,7 @@ QString RecordList::keyAt(int position) const
 {
     if (position < 1 || position > count())
         return {};
-    return model_->row(position - 1).key;
+    return model_->row(position - 1).key();
 }
 
 bool RecordList::selectKey(const QString& key)

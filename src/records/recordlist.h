@@ -24,8 +24,9 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
 
     struct Row {
-        QString key;
+        qint64 id = 0;
         std::array<QString, 5> texts;
+        QString key() const { return itemKeyFor(QString::number(id)); }
     };
 
     int rowCount(const QModelIndex& parent = {}) const override;

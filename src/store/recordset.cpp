@@ -606,7 +606,7 @@ QString Recordset::textAt(int row, int index) const
     return displayText(valueAt(row, index));
 }
 
-std::vector<std::vector<QString>> Recordset::columnTexts(const QStringList& fields, std::vector<int>* rowIndexes) const
+std::vector<QString> Recordset::columnTexts(const QStringList& fields, std::vector<int>* rowIndexes) const
 {
     Impl& d = *d_;
     std::vector<int> columns;
@@ -629,15 +629,12 @@ std::vector<std::vector<QString>> Recordset::columnTexts(const QStringList& fiel
     Statement st(d.handle(), QStringLiteral("SELECT rowid, ") + list.join(QStringLiteral(", ")) + QStringLiteral(" FROM ")
                                  + d.from + (d.where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + d.where)
                                  + (d.orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + d.orderBy));
-    auto textsOf = [&](const std::vector<QVariant>& values) {
-        std::vector<QString> texts;
-        texts.reserve(columns.size());
+    std::vector<QString> out;
+    out.reserve(size_t(d.count()) * columns.size());
+    auto addTexts = [&](const std::vector<QVariant>& values) {
         for (size_t k = 0; k < columns.size(); ++k)
-            texts.push_back(displayTextOfStored(d.types[size_t(columns[k])], values[k]));
-        return texts;
+            out.push_back(displayTextOfStored(d.types[size_t(columns[k])], values[k]));
     };
-    std::vector<std::vector<QString>> out;
-    out.reserve(size_t(d.count()));
     std::unordered_map<qint64, std::vector<QVariant>> strays;
     int next = 0; // the next key expected
     std::vector<QVariant> values(columns.size());
@@ -646,7 +643,7 @@ std::vector<std::vector<QString>> Recordset::columnTexts(const QStringList& fiel
             values[k] = st.column(int(k) + 1);
         const qint64 key = st.columnInt(0);
         if (strays.empty() && next < d.count() && d.keys[size_t(next)] == key) {
-            out.push_back(textsOf(values));
+            addTexts(values);
             if (rowIndexes)
                 rowIndexes->push_back(next);
             ++next;
@@ -658,24 +655,21 @@ std::vector<std::vector<QString>> Recordset::columnTexts(const QStringList& fiel
         auto it = strays.find(d.keys[size_t(i)]);
         if (it == strays.end())
             continue; // deleted meanwhile, or changed so that it no longer belongs
-        out.push_back(textsOf(it->second));
+        addTexts(it->second);
         if (rowIndexes)
             rowIndexes->push_back(i);
     }
     return out;
 }
 
-std::vector<std::vector<QString>> Recordset::fallbackColumnTexts(const std::vector<int>& columns,
-                                                                 std::vector<int>* rowIndexes) const
+std::vector<QString> Recordset::fallbackColumnTexts(const std::vector<int>& columns, std::vector<int>* rowIndexes) const
 {
-    std::vector<std::vector<QString>> out;
+    std::vector<QString> out;
     for (int i = 0; i < d_->count(); ++i) {
         if (isRowDeleted(i))
             continue;
-        std::vector<QString> texts;
         for (int c : columns)
-            texts.push_back(textAt(i, c));
-        out.push_back(std::move(texts));
+            out.push_back(textAt(i, c));
         if (rowIndexes)
             rowIndexes->push_back(i);
     }

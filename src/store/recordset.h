@@ -74,11 +74,10 @@ public:
     bool isRowDeleted(int row) const; // deleted by this or another connection
 
     // The display texts of a few fields for every row, in recordset order,
-    // read in one pass (filling a list of thousands of rows). Rows deleted
-    // meanwhile are left out; `rowIndexes`, when given, receives the
-    // position of each row returned.
-    std::vector<std::vector<QString>> columnTexts(const QStringList& fields,
-                                                  std::vector<int>* rowIndexes = nullptr) const;
+    // read in one pass (filling a list of thousands of rows): row after row,
+    // fields.size() texts each. Rows deleted meanwhile are left out;
+    // `rowIndexes`, when given, receives the position of each row returned.
+    std::vector<QString> columnTexts(const QStringList& fields, std::vector<int>* rowIndexes = nullptr) const;
 
     // --- editing ----------------------------------------------------------
     bool isUpdatable() const;
@@ -112,8 +111,7 @@ private:
     friend class Database;
     Recordset(std::shared_ptr<Database> db, QString source, RecordsetType type);
     void databaseClosed(); // statements released; later calls throw
-    std::vector<std::vector<QString>> fallbackColumnTexts(const std::vector<int>& columns,
-                                                          std::vector<int>* rowIndexes) const;
+    std::vector<QString> fallbackColumnTexts(const std::vector<int>& columns, std::vector<int>* rowIndexes) const;
     void moveTo(int position);
     // Throws unless rows can be changed here (and, with onRow, one is current).
     void requireUpdatable(bool onRow) const;

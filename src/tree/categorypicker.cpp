@@ -50,8 +50,9 @@ QList<QPair<QString, QString>> childRows(store::Database& db, qint64 parent)
                                    + QString::number(parent),
                                store::RecordsetType::Snapshot);
     QList<QPair<QString, QString>> rows;
-    for (const auto& r : rs->columnTexts({QStringLiteral("bunID"), QStringLiteral("bunrui")}))
-        rows.append({r[0], r[1]});
+    const std::vector<QString> texts = rs->columnTexts({QStringLiteral("bunID"), QStringLiteral("bunrui")});
+    for (size_t i = 0; i + 1 < texts.size(); i += 2)
+        rows.append({texts[i], texts[i + 1]});
     return rows;
 }
 
