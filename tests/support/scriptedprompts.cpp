@@ -157,25 +157,25 @@ std::optional<QString> ScriptedPrompts::input(QWidget*, const QString& prompt, c
     return e ? e->textAnswer : std::nullopt;
 }
 
-std::optional<QString> ScriptedPrompts::openFile(QWidget*, const QString& folder, const QString& fileName)
+std::optional<QString> ScriptedPrompts::fileDialog(Kind kind, const QString& folder, const QString& fileName)
 {
     lastFolder_ = folder;
     lastFileName_ = fileName;
     const QString text = folder + QLatin1Char('|') + fileName;
-    shown_.append({Kind::OpenFile, text, {}, 0});
+    shown_.append({kind, text, {}, 0});
     // File dialogs are matched by kind only; their folder depends on the run.
-    const auto e = take(Kind::OpenFile, text, 0);
+    const auto e = take(kind, text, 0);
     return e ? e->textAnswer : std::nullopt;
+}
+
+std::optional<QString> ScriptedPrompts::openFile(QWidget*, const QString& folder, const QString& fileName)
+{
+    return fileDialog(Kind::OpenFile, folder, fileName);
 }
 
 std::optional<QString> ScriptedPrompts::saveFile(QWidget*, const QString& folder, const QString& fileName)
 {
-    lastFolder_ = folder;
-    lastFileName_ = fileName;
-    const QString text = folder + QLatin1Char('|') + fileName;
-    shown_.append({Kind::SaveFile, text, {}, 0});
-    const auto e = take(Kind::SaveFile, text, 0);
-    return e ? e->textAnswer : std::nullopt;
+    return fileDialog(Kind::SaveFile, folder, fileName);
 }
 
 std::optional<QFont> ScriptedPrompts::font(QWidget*, const QFont&)

@@ -66,6 +66,7 @@ private:
     };
     // Takes the next expectation if it is of `kind`; otherwise fails.
     std::optional<Expectation> take(Kind kind, const QString& text, int style);
+    std::optional<QString> fileDialog(Kind kind, const QString& folder, const QString& fileName);
 
     QList<Expectation> queue_;
     QList<Shown> shown_;
