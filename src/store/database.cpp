@@ -198,7 +198,9 @@ void Database::configure()
             throw;
     }
     exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
-    registerJetLike(db_);
+    // Without Jet's like every search would find nothing, silently.
+    if (const int rc = registerJetLike(db_); rc != SQLITE_OK)
+        throwSqliteError(db_, rc, path_);
 }
 
 void Database::close()

@@ -51,15 +51,17 @@ private:
 // The Japanese sentence for a kind of failure (used by message()).
 QString japaneseMessage(ErrorKind kind);
 
-// Runs one step whose failure the caller chooses to ignore ("errors ignored
-// statement by statement"). Returns false when the step threw.
+// Runs one step whose store failure the caller chooses to ignore ("errors
+// ignored statement by statement"). Returns false when the step failed.
+// Only the store's own errors are passed over: a programming error or
+// running out of memory is not something to go on after.
 template <class F>
-bool tryStep(F&& step) noexcept
+bool tryStep(F&& step)
 {
     try {
         std::forward<F>(step)();
         return true;
-    } catch (...) {
+    } catch (const StoreError&) {
         return false;
     }
 }

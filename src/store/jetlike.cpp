@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 #include <sqlite3.h>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -412,6 +413,36 @@ void likeFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
     }
 }
 
+void sortKey(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    try {
+        const auto* value = sqlite3_value_text(argv[0]);
+        const size_t n = value ? foldUtf8(value, size_t(sqlite3_value_bytes(argv[0])), textBuffer) : 0;
+        std::string key;
+        key.reserve(n * 2);
+        auto put = [&key](char16_t u) {
+            key.push_back(char(u >> 8));
+            key.push_back(char(u & 0xFF));
+        };
+        for (size_t i = 0; i < n; ++i) {
+            const char32_t c = textBuffer[i];
+            if (c >= 0x10000) {
+                put(QChar::highSurrogate(c));
+                put(QChar::lowSurrogate(c));
+            } else {
+                put(char16_t(c));
+            }
+        }
+        sqlite3_result_blob(ctx, key.data(), int(key.size()), SQLITE_TRANSIENT);
+    } catch (const std::bad_alloc&) {
+        sqlite3_result_error_nomem(ctx);
+    }
+}
+
 } // namespace
 
 QString foldForCompare(const QString& text)
@@ -456,10 +487,14 @@ bool jetLikeMatch(const QString& pattern, const QString& text)
     return p->matches(f.data(), f.size());
 }
 
-void registerJetLike(sqlite3* db)
+int registerJetLike(sqlite3* db)
 {
-    sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction, nullptr,
-                               nullptr, nullptr);
+    const int rc = sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction,
+                                              nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return rc;
+    return sqlite3_create_function_v2(db, store::sortKeyFunction, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                      sortKey, nullptr, nullptr, nullptr);
 }
 
 } // namespace zumilo::store

@@ -16,7 +16,15 @@ QString foldForCompare(const QString& text);
 bool jetLikeMatch(const QString& pattern, const QString& text);
 
 // Registers jetLikeMatch as the connection's like(pattern, value) function,
-// so that "x like '*abc*'" in any statement uses Jet's rules.
-void registerJetLike(sqlite3* db);
+// so that "x like '*abc*'" in any statement uses Jet's rules, and
+// sortKeyFunction() as the key names are ordered by. Returns the engine's
+// result code: without these a search would quietly find nothing.
+int registerJetLike(sqlite3* db);
+
+// The SQL function whose value orders titles and names the way every list
+// of the program does: foldForCompare() as UTF-16 in big-endian bytes, so
+// that the engine's byte order is QString::compare()'s order of the folded
+// texts. Null stays null.
+inline constexpr char sortKeyFunction[] = "zumilo_sortkey";
 
 } // namespace zumilo::store

@@ -437,6 +437,36 @@ std::optional<TextTarget> parseTextTarget(const QString& intoClause)
     return target;
 }
 
+QString orderByText(const QString& orderBy, const std::function<bool(const QString&)>& isText,
+                    const QString& keyFunction)
+{
+    const std::vector<Token> tokens = tokenize(orderBy);
+    QString out;
+    qsizetype copied = 0;
+    size_t start = 0;
+    while (start < tokens.size()) {
+        size_t end = start;
+        while (end < tokens.size() && !(isPunct(orderBy, tokens[end], ',') && tokens[end].depth == 0))
+            ++end;
+        // One name, perhaps followed by ASC or DESC: nothing else is touched.
+        const Token& first = tokens[start];
+        const bool named = first.type == TokenType::Word || first.type == TokenType::Bracketed
+                           || first.type == TokenType::Quoted;
+        const bool plain = end == start + 1
+                           || (end == start + 2
+                               && (isWord(orderBy, tokens[start + 1], QLatin1String("asc"))
+                                   || isWord(orderBy, tokens[start + 1], QLatin1String("desc"))));
+        if (named && plain && isText(identifierName(orderBy, first))) {
+            out += QStringView(orderBy).mid(copied, first.begin - copied);
+            out += keyFunction + QLatin1Char('(') + tokenText(orderBy, first).toString() + QLatin1Char(')');
+            copied = first.end;
+        }
+        start = end + 1;
+    }
+    out += QStringView(orderBy).mid(copied);
+    return out;
+}
+
 QString rewriteJetDdl(const QString& sql)
 {
     const std::vector<Token> tokens = tokenize(sql);

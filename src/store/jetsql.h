@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace zumilo::store {
@@ -44,6 +45,13 @@ struct TextTarget {
     QString fileName;
 };
 std::optional<TextTarget> parseTextTarget(const QString& intoClause);
+
+// An ORDER BY clause as the engine is to run it. Each term that is a bare
+// column name for which `isText` holds orders by `keyFunction` of it, so
+// that text sorts the way the program's lists sort names; other terms, and
+// the ASC/DESC of every term, stay as written.
+QString orderByText(const QString& orderBy, const std::function<bool(const QString& column)>& isText,
+                    const QString& keyFunction);
 
 // Rewrites Jet DDL into SQLite: the column type counter becomes INTEGER so
 // that the key is engine-assigned. Everything else runs as written.

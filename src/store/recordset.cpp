@@ -1,6 +1,7 @@
 #include "recordset.h"
 
 #include "error.h"
+#include "jetlike.h"
 #include "jetsql.h"
 #include "sqltokens.h"
 #include "statement.h"
@@ -330,6 +331,27 @@ struct Recordset::Impl {
         return r;
     }
 
+    // Titles and names sort as every list of the program shows them, and
+    // rows that sort alike keep one order, so that walking a set follows
+    // the list it came from.
+    QString engineOrder(const QString& written)
+    {
+        if (written.trimmed().isEmpty())
+            return written;
+        sqlite3* h = handle();
+        const QByteArray tableName = table.toUtf8();
+        auto isText = [&](const QString& column) {
+            const char* declared = nullptr;
+            if (sqlite3_table_column_metadata(h, nullptr, tableName.constData(), column.toUtf8().constData(), &declared,
+                                              nullptr, nullptr, nullptr, nullptr)
+                != SQLITE_OK)
+                return false;
+            const ColumnKind kind = ColumnType::fromDeclared(QString::fromUtf8(declared)).kind;
+            return kind == ColumnKind::Text || kind == ColumnKind::Memo;
+        };
+        return orderByText(written, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid");
+    }
+
     // A table opened by name comes in primary key order, as Jet gives it.
     QString keyOrder()
     {
@@ -377,10 +399,10 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, RecordsetType
         d.table = singleTableName(parts->from);
         d.from = parts->from;
         d.where = parts->where;
-        d.orderBy = parts->orderBy;
         d.selectList = parts->selectList;
         simple = !d.table.isEmpty() && !parts->distinct && parts->groupBy.isEmpty() && parts->having.isEmpty()
                  && !parts->compound && !parts->hasAggregate;
+        d.orderBy = simple ? d.engineOrder(parts->orderBy) : parts->orderBy;
         d.readAllSql = s;
     } else {
         const auto tokens = detail::tokenize(s);

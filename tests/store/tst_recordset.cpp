@@ -1,6 +1,9 @@
 #include "storefixture.h"
 
+#include "store/jetlike.h"
 #include "store/recordset.h"
+
+#include <numeric>
 
 #include <QFile>
 
@@ -371,6 +374,40 @@ private slots:
         STORE_THROWS(rs->edit(), ErrorKind::Other);
         QVERIFY(!rs->hasCurrent());
         rs.reset();
+    }
+
+    // Titles and names come in the lists' order whatever the statement:
+    // case, width and kana do not count, equal keys keep the rows' order,
+    // and only text columns are ordered that way.
+    void titlesSortAsTheListsDo()
+    {
+        NotesFile f;
+        const QStringList titles = {QStringLiteral("ｶﾞｲﾄﾞ"), QStringLiteral("漢字"), QStringLiteral("あいう"),
+                                    QStringLiteral("Zebra"), QStringLiteral("ガイド"), QStringLiteral("ＡＢＣ"),
+                                    QStringLiteral("abd"), QStringLiteral("アイウ"), QString(), QStringLiteral("b")};
+        for (int i = 0; i < titles.size(); ++i)
+            f.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,oyaID) VALUES(?,?,1,?)"),
+                          {i + 1, titles[i].isNull() ? QVariant() : QVariant(titles[i]), 100 - i});
+        QList<int> expected(titles.size());
+        std::iota(expected.begin(), expected.end(), 1);
+        std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+            return foldForCompare(titles[a - 1]) < foldForCompare(titles[b - 1]);
+        });
+        auto ids = [&](const QString& sql) {
+            auto rs = f.db->openRecordset(sql);
+            QList<int> got;
+            for (; !rs->isEOF(); rs->moveNext())
+                got << rs->value(QStringLiteral("id")).toInt();
+            return got;
+        };
+        QCOMPARE(ids(QStringLiteral("select * from T_idea where bunid=1 order by title ")), expected);
+        QList<int> descending = expected;
+        std::stable_sort(descending.begin(), descending.end(), [&](int a, int b) {
+            return foldForCompare(titles[a - 1]) > foldForCompare(titles[b - 1]);
+        });
+        QCOMPARE(ids(QStringLiteral("select  title,id from [T_idea] order by [title] desc ")), descending);
+        // Numbers keep their own order.
+        QCOMPARE(ids(QStringLiteral("select * from T_idea order by oyaID")).first(), 10);
     }
 
     void largeKeyset()
