@@ -19,7 +19,8 @@ bool isOneOf(const QString& name, std::initializer_list<const char*> names)
     return false;
 }
 
-// Code points, not UTF-16 units: a character outside the BMP counts once.
+} // namespace
+
 int characterCount(const QString& text)
 {
     int n = 0;
@@ -30,6 +31,8 @@ int characterCount(const QString& text)
     }
     return n;
 }
+
+namespace {
 
 bool isRealType(int id)
 {

@@ -38,6 +38,10 @@ QString displayText(const QVariant& value);
 // stored date forms (lists of thousands of rows show many dates).
 QString displayTextOfStored(const ColumnType& type, const QVariant& stored);
 
+// Characters as text(n) counts them: code points, so that a character
+// outside the BMP counts once.
+int characterCount(const QString& text);
+
 // "" -> null QVariant, anything else the text itself.
 QVariant valueFromText(const QString& text);
 

@@ -854,6 +854,18 @@ void Recordset::deleteCurrent()
     d.gap = true;
 }
 
+void Recordset::include(Bookmark rowid)
+{
+    Impl& d = *d_;
+    requireUpdatable(false);
+    if (std::find(d.keys.begin(), d.keys.end(), rowid) != d.keys.end())
+        return;
+    const bool atEnd = !d.gap && d.pos >= d.count();
+    d.keys.push_back(rowid);
+    if (atEnd)
+        d.pos = d.count();
+}
+
 void Recordset::requery()
 {
     Impl& d = *d_;

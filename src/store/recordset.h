@@ -101,6 +101,10 @@ public:
     // moveNext() goes to the row after it, movePrevious() to the one before.
     void deleteCurrent();
 
+    // Adds a row stored through another recordset at the end of this one,
+    // as a row added here would be; nothing when it is already here.
+    void include(Bookmark rowid);
+
     // Reads the keyset again; the first row becomes current.
     void requery();
 

@@ -1,0 +1,72 @@
+#include "notes.h"
+
+#include "database.h"
+
+namespace zumilo::store {
+
+qint64 nextNoteNumber(Database& db)
+{
+    const QVariant max = db.scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
+    return max.isNull() ? 1 : max.toLongLong() + 1;
+}
+
+std::optional<QString> categoryName(Database& db, qint64 bunID)
+{
+    if (bunID == 0)
+        return std::nullopt;
+    const QVariant name = db.scalar(QStringLiteral("SELECT coalesce(bunrui,'') FROM T_bunrui WHERE bunID=?"), {bunID});
+    if (name.isNull())
+        return std::nullopt;
+    return name.toString();
+}
+
+qint64 addCategory(Database& db, const QString& name, qint64 parent)
+{
+    qint64 number = 0;
+    db.transaction([&] {
+        const QVariant max = db.scalar(QStringLiteral("Select max(bunID) as MaxID from T_bunrui"));
+        number = max.isNull() ? 1 : max.toLongLong() + 1;
+        db.execute(QStringLiteral("INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(?,?,?)"), {number, name, parent});
+    });
+    return number;
+}
+
+void renameCategory(Database& db, qint64 bunID, const QString& name)
+{
+    db.transaction([&] {
+        db.execute(QStringLiteral("UPDATE T_bunrui SET bunrui=? WHERE bunID=?"), {name, bunID});
+        db.execute(QStringLiteral("UPDATE T_idea SET bunrui=? WHERE bunID=?"), {name, bunID});
+    });
+}
+
+bool categoryInUse(Database& db, qint64 bunID)
+{
+    return db.scalar(QStringLiteral("SELECT EXISTS(SELECT 1 FROM T_bunrui WHERE oyabunID=?) "
+                                    "OR EXISTS(SELECT 1 FROM T_idea WHERE bunID=?)"),
+                     {bunID, bunID})
+        .toBool();
+}
+
+bool deleteCategory(Database& db, qint64 bunID)
+{
+    bool deleted = false;
+    db.transaction([&] {
+        if (categoryInUse(db, bunID))
+            return;
+        db.execute(QStringLiteral("DELETE FROM T_bunrui WHERE bunID=?"), QVariantList{bunID});
+        deleted = true;
+    });
+    return deleted;
+}
+
+void moveCategory(Database& db, qint64 bunID, qint64 newParent)
+{
+    db.execute(QStringLiteral("UPDATE T_bunrui SET oyabunid=? WHERE bunID=?"), {newParent, bunID});
+}
+
+void moveNote(Database& db, qint64 noteID, qint64 bunID, const QString& categoryName)
+{
+    db.execute(QStringLiteral("UPDATE T_idea SET bunID=?, bunrui=? WHERE ID=?"), {bunID, categoryName, noteID});
+}
+
+} // namespace zumilo::store
