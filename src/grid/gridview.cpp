@@ -22,6 +22,9 @@ GridView::GridView(QWidget* parent) : QTableView(parent)
     columns->setFont(font);
     columns->setSectionsClickable(true);
     columns->setHighlightSections(false);
+    // A click on a header sorts. Selecting the column would scroll a partly
+    // hidden one into view under the pointer, and the click would be lost.
+    disconnect(columns, &QHeaderView::sectionPressed, this, &QTableView::selectColumn);
     columns->setSortIndicatorShown(false);
 
     QHeaderView* rows = verticalHeader();

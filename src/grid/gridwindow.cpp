@@ -3,6 +3,7 @@
 #include "records/recordsetmodel.h"
 #include "gridview.h"
 
+#include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "shell/closesteps.h"
 #include "shell/appstate.h"
@@ -286,13 +287,9 @@ bool GridWindow::refreshData()
 
 bool GridWindow::Form_QueryUnload()
 {
-    if (recordChanged() && !settleRow(DataAction::Unload)) {
-        const int answer = st_.prompts().message(
-            this, QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"),
-            shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2, QStringLiteral("保存確認"));
-        if (answer != shell::Msg::Yes)
-            return false;
-    }
+    if (recordChanged() && !settleRow(DataAction::Unload)
+        && !records::closeWithoutSaving(st_.prompts(), this, true))
+        return false;
     tryStep([&] { saveLayout(); });
     return true;
 }

@@ -30,9 +30,7 @@ namespace zumilo::store {
 class Database;
 }
 
-namespace zumilo::records {
-class RecordEditor;
-}
+#include "records/recordeditor.h"
 
 namespace zumilo::tree {
 class CategoryPicker;
@@ -192,6 +190,7 @@ private:
     qint64 paneId_ = 0;         // ID of the row in the record pane
     qint64 newId_ = 0;          // ID given to the row being added
     bool savedNewRow_ = false;  // the last write added a row to the grid's end
+    QList<records::FieldFailure> keepTyped_; // refused by the last save, shown as typed
     bool syncing_ = false;      // the grid follows the data control, not the user
     bool loaded_ = false;
     bool unloaded_ = false;

@@ -7,6 +7,7 @@
 #include "records/recordsetmodel.h"
 #include "gridview.h"
 
+#include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
@@ -90,7 +91,8 @@ void GridWindow::loadPane()
         panels_->setText(2, id ? QString::number(id) : QString());
         return;
     }
-    editor_->UpdateFields(*row);
+    // What a save refused stays as typed.
+    editor_->UpdateFields(*row, std::exchange(keepTyped_, {}));
 }
 
 void GridWindow::syncGridToData()
@@ -157,12 +159,12 @@ bool GridWindow::writePane()
 {
     store::Database* db = data_->database();
     if (!db) {
-        st_.prompts().message(this, records::notSavedMessage(store::japaneseMessage(store::ErrorKind::NoCurrentRecord)),
-                              Exclamation, QStringLiteral("保存エラー"));
-        return false;
+        records::SaveOutcome failed;
+        failed.error = store::japaneseMessage(store::ErrorKind::NoCurrentRecord);
+        return records::reportSave(st_.prompts(), this, *panels_, failed);
     }
     const bool adding = data_->isAdding();
-    // The stamps writeFields leaves to the window: a note never updated
+    // The stamps the save leaves to the window: a note never updated
     // before is created today, and a note without a category is filed at
     // the root.
     if (panels_->text(4).isEmpty())
@@ -170,65 +172,30 @@ bool GridWindow::writePane()
     if (editor_->text(3).isEmpty())
         editor_->setText(7, QStringLiteral("0"));
 
-    store::Recordset* view = data_->recordset();
-    QList<records::FieldFailure> failures;
-    qint64 id = adding ? newId_ : paneId_;
-    bool appended = false;
-    try {
-        db->transaction([&] {
-            std::unique_ptr<store::Recordset> row;
-            if (adding) {
-                // Another window may have added notes since the number was shown.
-                const QVariant max = db->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
-                id = std::max(id, max.isNull() ? qint64(1) : max.toLongLong() + 1);
-                // Added through the grid's rows, so that it shows at their end.
-                if (view && view->isUpdatable() && view->fieldIndex(QStringLiteral("id")) >= 0) {
-                    view->addNew();
-                    view->setValue(QStringLiteral("id"), id);
-                    view->update();
-                    appended = true;
-                }
-                row = db->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
-                if (appended) {
-                    row->edit();
-                } else {
-                    row->addNew();
-                    row->setValue(QStringLiteral("id"), id);
-                }
-            } else {
-                row = db->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
-                if (!row->hasCurrent())
-                    throw StoreError(store::ErrorKind::RowDeleted, QStringLiteral("id %1").arg(id));
-                row->edit();
-            }
-            failures = editor_->writeFields(*row, adding);
-            row->update();
-        });
-    } catch (const StoreError& e) {
-        if (appended) {
-            const QScopedValueRollback<bool> following(syncing_, true);
-            data_->requery(); // the row added to the grid was rolled back
+    const records::SaveOutcome outcome = records::saveNote(
+        *db, *editor_, adding ? records::SaveMode::New : records::SaveMode::Update, adding ? newId_ : paneId_);
+    if (outcome.stored) {
+        paneId_ = outcome.id;
+        panels_->setText(2, QString::number(outcome.id));
+        // Refused fields keep what was typed, and the user stays on the row.
+        keepTyped_ = outcome.failures;
+        if (adding) {
+            // Shown at the end of the grid's rows, as a row added there is.
+            store::Recordset* view = data_->recordset();
+            const bool appended = view && view->isUpdatable() && tryStep([&] { view->include(outcome.id); });
+            data_->endAdd(appended);
+            savedNewRow_ = appended;
+            if (appended && !outcome.complete())
+                data_->setCurrentRow(data_->recordCount() - 1);
+        } else {
+            data_->rowWritten();
+            if (!outcome.complete())
+                loadPane();
         }
-        // Nothing was stored: the edits stay in the pane, still changed.
-        st_.prompts().message(this, records::notSavedMessage(e.message()), Exclamation, QStringLiteral("保存エラー"));
-        return false;
+        if (outcome.complete())
+            editor_->setRecordChanged(false);
     }
-
-    editor_->setRecordChanged(false);
-    panels_->setText(1, QStringLiteral("登録完了"));
-    panels_->setText(2, QString::number(id));
-    if (adding) {
-        data_->endAdd(appended);
-        savedNewRow_ = appended;
-        paneId_ = id;
-    } else {
-        data_->rowWritten();
-    }
-    if (!failures.isEmpty()) {
-        st_.prompts().message(this, records::refusedFieldsMessage(failures, adding), Exclamation,
-                              QStringLiteral("保存確認"));
-    }
-    return true;
+    return records::reportSave(st_.prompts(), this, *panels_, outcome);
 }
 
 // --- commands -------------------------------------------------------------------------

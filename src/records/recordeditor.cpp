@@ -4,8 +4,10 @@
 #include "shell/clock.h"
 #include "shell/statuspanels.h"
 #include "store/error.h"
+#include "store/columntype.h"
 #include "store/recordset.h"
 
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QWidget>
@@ -140,6 +143,8 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
     wrappedBody->hide();
 
     boxes_[0] = title;
+    connect(title->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int, int added) { limitTitle(position, added); });
     boxes_[1] = body;
     boxes_[2] = wrappedBody;
 
@@ -378,13 +383,56 @@ void RecordEditor::onCheckClicked(int)
         setText(4, state_.clock().today().toString(kDateFormat));
 }
 
+void RecordEditor::limitTitle(int position, int added)
+{
+    if (loading_ || added <= 0)
+        return;
+    QPlainTextEdit* box = titleBox();
+    const QString all = plainText(box);
+    if (store::characterCount(toStored(all)) <= kTitleLength)
+        return;
+    // What was just typed or pasted is cut back to what still fits.
+    const QString inserted = all.mid(position, added);
+    int room = kTitleLength - store::characterCount(toStored(all.left(position) + all.mid(position + added)));
+    int keep = 0;
+    while (keep < inserted.size()) {
+        const QChar c = inserted.at(keep);
+        const int cost = c == QLatin1Char('\n') ? 2 : 1;
+        const int width = c.isHighSurrogate() && keep + 1 < inserted.size() ? 2 : 1;
+        if (cost > room)
+            break;
+        room -= cost;
+        keep += width;
+    }
+    QTextCursor cut(box->document());
+    cut.setPosition(position + keep);
+    cut.setPosition(position + added, QTextCursor::KeepAnchor);
+    cut.removeSelectedText();
+    QApplication::beep();
+}
+
+void RecordEditor::categoryRenamed(const QString& bunID, const QString& name)
+{
+    if (text(7) != bunID || bunID.isEmpty())
+        return;
+    const bool outer = loading_;
+    setLoading(true);
+    setText(3, name);
+    setLoading(outer);
+}
+
 void RecordEditor::setRecordChanged(bool changed)
 {
     changed_ = changed;
 }
 
-void RecordEditor::UpdateFields(const store::Recordset& rs)
+void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFailure>& keepTyped)
 {
+    QList<QPair<int, QString>> typed;
+    for (const FieldFailure& f : keepTyped) {
+        if (f.box >= 0)
+            typed.append({f.box, text(f.box)});
+    }
     static const char* const boxColumns[8] = {"Title",      "naiyo",      "naiyo",      "bunrui",
                                               "kanryodate", "kijitudate", "kijitutime", "bunid"};
     static const char* const panelColumns[5] = {"ID", "oyaid", "kousindate", "kousintime", "sinkidate"};
@@ -419,9 +467,11 @@ void RecordEditor::UpdateFields(const store::Recordset& rs)
         for (int i = 0; i < 5; ++i)
             panels_->setText(i + 2, stamps[i]);
     }
+    for (const auto& [box, value] : typed)
+        setText(box, value);
     setLoading(outer);
 
-    changed_ = false;
+    changed_ = !typed.isEmpty();
     emit undoAvailable(false);
 }
 
@@ -449,24 +499,24 @@ void RecordEditor::FieldsClear()
 QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCreationDate)
 {
     QList<FieldFailure> failures;
-    auto step = [&failures](const char* label, const std::function<void()>& work) {
+    auto step = [&failures](const char* label, int box, const std::function<void()>& work) {
         try {
             work();
         } catch (const store::StoreError& e) {
-            failures.append({QString::fromUtf8(label), e.message()});
+            failures.append({QString::fromUtf8(label), e.message(), box});
         }
     };
-    auto textStep = [&](const char* label, const char* column, const QString& value) {
-        step(label, [&] { rs.setText(QString::fromLatin1(column), value); });
+    auto textStep = [&](const char* label, int box, const char* column, const QString& value) {
+        step(label, box, [&] { rs.setText(QString::fromLatin1(column), value); });
     };
 
-    textStep("タイトル", "Title", toStored(text(0)));
-    textStep("内容", "naiyo", toStored(plainText(visibleBodyBox())));
-    textStep("分類", "bunrui", text(3));
-    textStep("完了日", "kanryodate", text(4));
-    textStep("期日", "kijitudate", text(5));
-    textStep("期日の時刻", "kijitutime", text(6));
-    step("分類番号", [&] {
+    textStep("タイトル", 0, "Title", toStored(text(0)));
+    textStep("内容", isWrapped() ? 2 : 1, "naiyo", toStored(plainText(visibleBodyBox())));
+    textStep("分類", 3, "bunrui", text(3));
+    textStep("完了日", 4, "kanryodate", text(4));
+    textStep("期日", 5, "kijitudate", text(5));
+    textStep("期日の時刻", 6, "kijitutime", text(6));
+    step("分類番号", 7, [&] {
         const QString number = text(7).trimmed();
         if (number.isEmpty()) {
             rs.setText(QStringLiteral("bunid"), QString());
@@ -479,11 +529,11 @@ QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCrea
                                     QStringLiteral("bunid"));
         rs.setValue(QStringLiteral("bunid"), id);
     });
-    step("重要", [&] { rs.setValue(QStringLiteral("jyuyoCK"), isChecked(0)); });
-    step("完了", [&] { rs.setValue(QStringLiteral("kanryoCK"), isChecked(1)); });
+    step("重要", -1, [&] { rs.setValue(QStringLiteral("jyuyoCK"), isChecked(0)); });
+    step("完了", -1, [&] { rs.setValue(QStringLiteral("kanryoCK"), isChecked(1)); });
 
     const QString parent = panels_ ? panels_->text(3) : QString();
-    step("oyaID", [&] {
+    step("oyaID", -1, [&] {
         if (parent.isEmpty())
             rs.setValue(QStringLiteral("oyaid"), 0);
         else
@@ -495,14 +545,9 @@ QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCrea
     QString created = panels_ ? panels_->text(6) : QString();
     if (created.isEmpty() || newCreationDate)
         created = today;
-    if (panels_) {
-        panels_->setText(4, today);
-        panels_->setText(5, now);
-        panels_->setText(6, created);
-    }
-    textStep("更新日", "kousindate", today);
-    textStep("更新時刻", "kousintime", now);
-    textStep("初回作成日", "sinkidate", created);
+    textStep("更新日", -1, "kousindate", today);
+    textStep("更新時刻", -1, "kousintime", now);
+    textStep("初回作成日", -1, "sinkidate", created);
     return failures;
 }
 
@@ -575,27 +620,6 @@ void RecordEditor::MonthView1_DateDblClick(const QDate& date)
 {
     setText(calendarTarget_ == 1 ? 5 : 4, date.toString(kDateFormat));
     calendar_->hide();
-}
-
-QString noRowToSaveMessage()
-{
-    return QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください");
-}
-
-QString notSavedMessage(const QString& reason)
-{
-    return QStringLiteral("このデータを保存できませんでした。\n\n") + reason
-           + QStringLiteral("\n\n入力した内容は画面に残っています。");
-}
-
-QString refusedFieldsMessage(const QList<FieldFailure>& failures, bool newRow)
-{
-    QStringList lines;
-    for (const FieldFailure& f : failures)
-        lines << QStringLiteral("「") + f.label + QStringLiteral("」 ") + f.message;
-    return (newRow ? QStringLiteral("次の項目は保存できなかったため、空のままです。\n\n")
-                   : QStringLiteral("次の項目は保存できなかったため、前の内容のままです。\n\n"))
-           + lines.join(QLatin1Char('\n'));
 }
 
 } // namespace zumilo::records

@@ -36,14 +36,7 @@ enum class EditorKind {
 struct FieldFailure {
     QString label;   // the field as the user knows it: "タイトル", "完了日", "期日"...
     QString message; // why, in Japanese
-};
-
-// What a save achieved.
-struct SaveOutcome {
-    bool stored = false;            // the row was written
-    QString error;                  // why it was not (Japanese), when !stored
-    QList<FieldFailure> failures;   // fields that kept their stored value
-    qint64 id = 0;                  // the row's ID after the save
+    int box = -1;    // the Text1 box it was typed in, -1 for the others
 };
 
 // The editor of one note: title, body (two boxes, without and with
@@ -89,8 +82,10 @@ public:
 
     // --- the note ---------------------------------------------------------
     // Shows the current row of `rs` (Null as empty text, dates yyyy/MM/dd),
-    // fills panels 2 to 6, and ends unchanged.
-    void UpdateFields(const store::Recordset& rs);
+    // fills panels 2 to 6, and ends unchanged. Boxes named in `keepTyped`
+    // (fields a save just refused) keep what the user typed instead, and
+    // the note then stays changed.
+    void UpdateFields(const store::Recordset& rs, const QList<FieldFailure>& keepTyped = {});
     // Empties the fields, the check boxes and the six panels; the main
     // window's editor shows its notice texts instead. Ends unchanged.
     void FieldsClear();
@@ -98,12 +93,16 @@ public:
     // Writes every field into the row `rs` is editing or adding (the caller
     // has called edit() or addNew()): title, body (the visible box), category
     // name and number, completion date, due date and time, the two flags,
-    // oyaID (panel 3, 0 when empty), the update stamps (today, now; shown in
-    // panels 4 and 5) and the creation date (panel 6, today when empty; with
-    // `newCreationDate` always today). A field the store refuses keeps its
-    // stored value and is listed in the outcome; the rest are written.
-    // Does not call update().
+    // oyaID (panel 3, 0 when empty), the update stamps (today, now) and the
+    // creation date (panel 6, today when empty; with `newCreationDate`
+    // always today). A field the store refuses keeps its stored value and is
+    // listed in the outcome; the rest are written. Does not call update(),
+    // and shows nothing: the window shows the row once it is stored.
     QList<FieldFailure> writeFields(store::Recordset& rs, bool newCreationDate = false);
+
+    // A category was renamed: a box showing it takes the new name, without
+    // counting as the user's change.
+    void categoryRenamed(const QString& bunID, const QString& name);
 
     bool RecordChanged() const { return changed_; }
     void setRecordChanged(bool changed);
@@ -132,6 +131,7 @@ signals:
 private:
     void onTextChanged(int index);
     void onCheckClicked(int index);
+    void limitTitle(int position, int added);
     void setLoading(bool loading);
 
     EditorKind kind_;
@@ -151,13 +151,8 @@ private:
     int calendarTarget_ = 0;
 };
 
-// What every window says about saving notes.
-QString noRowToSaveMessage();
-// A save that stored nothing, with the store's reason; the edits stay.
-QString notSavedMessage(const QString& reason);
-// The fields a save could not store, one per line; they keep their old
-// value, or stay empty in a new row.
-QString refusedFieldsMessage(const QList<FieldFailure>& failures, bool newRow = false);
+// The longest title a note can hold; the title box takes no more.
+inline constexpr int kTitleLength = 250;
 
 // The notice texts the main window's editor shows when it has no note.
 QString emptyTitleNotice();

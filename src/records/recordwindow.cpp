@@ -1,5 +1,6 @@
 #include "recordwindow.h"
 
+#include "notesave.h"
 #include "recordeditor.h"
 
 #include "shell/closesteps.h"
@@ -28,10 +29,6 @@
 #include <algorithm>
 #include <array>
 
-using zumilo::shell::Msg::DefaultButton2;
-using zumilo::shell::Msg::Exclamation;
-using zumilo::shell::Msg::Yes;
-using zumilo::shell::Msg::YesNo;
 using zumilo::shell::pixelsToTwips;
 using zumilo::store::ErrorKind;
 using zumilo::store::StoreError;
@@ -41,9 +38,7 @@ namespace zumilo::records {
 
 namespace {
 
-const QString kSaved = QStringLiteral("登録完了");
 const QString kGone = QStringLiteral("このデータは削除されています");
-const QString kSaveTitle = QStringLiteral("保存確認");
 
 QString textName(int i)
 {
@@ -301,14 +296,7 @@ void RecordWindow::Form_Resize()
 bool RecordWindow::Form_QueryUnload()
 {
     tryStep([&] { shell::saveWindowPlacement(this, st_.settings(), shell::Settings::F2Position); });
-    if (recordChanged() && !CheckToSave()) {
-        const int answer = st_.prompts().message(
-            this, QStringLiteral("変更した内容を保存できませんでした。保存せずに閉じますか？"),
-            YesNo + Exclamation + DefaultButton2, kSaveTitle);
-        if (answer != Yes)
-            return false;
-    }
-    return true;
+    return !recordChanged() || CheckToSave() || closeWithoutSaving(st_.prompts(), this, false);
 }
 
 void RecordWindow::Form_Unload()
@@ -326,6 +314,7 @@ void RecordWindow::Form_Unload()
     st_.CurrentIdeaID = panels_->text(2);
     st_.ReturnFrom = QStringLiteral("Form2");
     st_.SingleWindowCount = std::max(0, st_.SingleWindowCount - 1);
+    emit returned();
 }
 
 void RecordWindow::closeEvent(QCloseEvent* event)
@@ -397,120 +386,61 @@ void RecordWindow::DataAdd()
     fillCategory();
 }
 
-qint64 RecordWindow::nextNumber() const
-{
-    const QVariant max = WindowDatabase->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
-    return max.isNull() ? 1 : max.toLongLong() + 1;
-}
-
-bool RecordWindow::showStored(qint64 id)
-{
-    bool found = false;
-    tryStep([&] {
-        WindowRecordset->moveFirst();
-        found = WindowRecordset->findFirst(QStringLiteral("id= ") + QString::number(id));
-    });
-    if (found)
-        showCurrent();
-    return found;
-}
-
-void RecordWindow::reportSaveFailure(const QString& reason, bool offerCopy)
-{
-    QString text = notSavedMessage(reason);
-    if (offerCopy)
-        text += QStringLiteral("「コピーして保存」で新しいデータとして保存できます。");
-    st_.prompts().message(this, text, Exclamation, QStringLiteral("保存エラー"));
-}
-
 bool RecordWindow::connected()
 {
     if (WindowRecordset && WindowDatabase)
         return true;
-    reportSaveFailure(loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_, false);
+    SaveOutcome failed;
+    failed.error = loadError_.isEmpty() ? store::japaneseMessage(ErrorKind::CannotOpen) : loadError_;
+    reportSave(st_.prompts(), this, *panels_, failed);
     return false;
 }
 
-qint64 RecordWindow::writeRow(bool newRow, bool copy, QList<FieldFailure>& failures)
+bool RecordWindow::save(SaveMode mode)
 {
-    store::Recordset& rs = *WindowRecordset;
-    std::array<QString, 3> stamps;
-    for (int i = 0; i < 3; ++i)
-        stamps[size_t(i)] = panels_->text(i + 4);
+    if (!connected())
+        return false;
     qint64 id = 0;
-    try {
-        // The number and the row in one go, so that no other window takes
-        // the number in between.
-        WindowDatabase->transaction([&] {
-            if (newRow) {
-                if (copy || rs.editMode() != store::EditMode::AddNew)
-                    rs.addNew();
-                failures = editor_->writeFields(rs, copy);
-                id = nextNumber();
-                rs.setValue(QStringLiteral("ID"), id);
-            } else {
-                rs.edit();
-                failures = editor_->writeFields(rs);
-                id = rs.value(QStringLiteral("ID")).toLongLong();
-            }
-            rs.update();
-        });
-    } catch (const StoreError&) {
-        // Nothing stored: nor are the stamps shown.
-        tryStep([&] { rs.cancelUpdate(); });
-        for (int i = 0; i < 3; ++i)
-            panels_->setText(i + 4, stamps[size_t(i)]);
-        throw;
+    if (mode == SaveMode::Update) {
+        // Never write into whatever row happens to be current instead.
+        if (noteGone_ || !WindowRecordset->hasCurrent()
+            || !tryStep([&] { id = WindowRecordset->value(QStringLiteral("ID")).toLongLong(); })) {
+            SaveOutcome gone;
+            gone.error = store::japaneseMessage(ErrorKind::RowDeleted);
+            gone.errorKind = ErrorKind::RowDeleted;
+            markGone();
+            return reportSave(st_.prompts(), this, *panels_, gone, true);
+        }
     }
-    return id;
-}
-
-void RecordWindow::showSaved(qint64 id, bool newRow, const QList<FieldFailure>& failures)
-{
-    st_.CurrentIdeaID = QString::number(id);
-    NewRecordMode = false;
-    // Shown as stored: a new row takes its place in the recordset, and
-    // refused fields show what they kept.
-    if (newRow)
-        showStored(id);
-    else
-        showCurrent();
-    editor_->setRecordChanged(false);
-    panels_->setText(1, kSaved);
-    if (!failures.isEmpty())
-        st_.prompts().message(this, refusedFieldsMessage(failures, newRow), Exclamation, kSaveTitle);
+    const SaveOutcome outcome = saveNote(*WindowDatabase, *editor_, mode, id);
+    if (outcome.stored) {
+        // The window goes on with the note stored: a new note or a copy takes
+        // its place among the notes walked, and the note a copy came from
+        // stays as stored, so that a later save does not land on it.
+        st_.CurrentIdeaID = QString::number(outcome.id);
+        NewRecordMode = false;
+        noteGone_ = false;
+        tryStep([&] {
+            WindowRecordset->requery();
+            WindowRecordset->findFirst(QStringLiteral("id= ") + QString::number(outcome.id));
+        });
+        if (WindowRecordset->hasCurrent())
+            tryStep([&] { editor_->UpdateFields(*WindowRecordset, outcome.failures); });
+        showCount();
+    } else if (outcome.noteGone()) {
+        markGone();
+    }
+    return reportSave(st_.prompts(), this, *panels_, outcome, true);
 }
 
 bool RecordWindow::UpdateRecordSet()
 {
-    if (!connected())
-        return false;
-    // Never write into whatever row happens to be current instead.
-    if (!NewRecordMode && (noteGone_ || !WindowRecordset->hasCurrent())) {
-        markGone();
-        reportSaveFailure(store::japaneseMessage(ErrorKind::RowDeleted), true);
-        return false;
-    }
-    QList<FieldFailure> failures;
-    qint64 id = 0;
-    try {
-        id = writeRow(NewRecordMode, false, failures);
-    } catch (const StoreError& e) {
-        const bool gone = e.kind() == ErrorKind::RowDeleted;
-        reportSaveFailure(e.message(), gone);
-        if (gone)
-            markGone();
-        return false;
-    }
-    showSaved(id, NewRecordMode, failures);
-    return true;
+    return save(NewRecordMode ? SaveMode::New : SaveMode::Update);
 }
 
 bool RecordWindow::CheckToSave()
 {
-    const int answer = st_.prompts().message(this, QStringLiteral("このデータは変更されています。保存しますか？"),
-                                             YesNo, kSaveTitle);
-    return answer != Yes || UpdateRecordSet();
+    return !askToSave(st_.prompts(), this) || UpdateRecordSet();
 }
 
 // --- commands ---------------------------------------------------------------------
@@ -530,22 +460,7 @@ void RecordWindow::mnuUpdate_Click()
 
 void RecordWindow::mnuUpdateAs_Click()
 {
-    if (!connected())
-        return;
-    QList<FieldFailure> failures;
-    qint64 number = 0;
-    try {
-        number = writeRow(true, true, failures);
-    } catch (const StoreError& e) {
-        st_.prompts().message(this,
-                              QStringLiteral("コピーを保存できませんでした。入力した内容は画面に残っています。\n\n")
-                                  + e.message(),
-                              Exclamation);
-        return;
-    }
-    // The window goes on with the copy: the note it came from stays as
-    // stored, and a later save must not land on it.
-    showSaved(number, true, failures);
+    save(SaveMode::Copy);
 }
 
 void RecordWindow::move(void (*step)(store::Recordset&))

@@ -27,7 +27,7 @@ class CategoryPicker;
 namespace zumilo::records {
 
 class RecordEditor;
-struct FieldFailure;
+enum class SaveMode;
 
 // The order clause that walks a category's notes the way the main list was
 // last sorted: columns 0 to 4 are title, due date, updated, created and
@@ -101,6 +101,11 @@ public:
     QAction* action(const QString& name) const { return actions_.value(name); }
     shell::TwipsLayout& layout() { return layout_; }
 
+signals:
+    // The window closed and left CurrentIdeaID and ReturnFrom for the main
+    // window; emitted once, before the window goes.
+    void returned();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -116,15 +121,10 @@ private:
     void showCount();
     void markGone();
     void move(void (*step)(store::Recordset&));
-    bool showStored(qint64 id);
-    qint64 nextNumber() const;
     // False, after telling the user, when the window has no connection.
     bool connected();
-    // Writes the editor into a new row (a copy: created today) or into the
-    // row shown, and returns the row's number. Throws StoreError.
-    qint64 writeRow(bool newRow, bool copy, QList<FieldFailure>& failures);
-    void showSaved(qint64 id, bool newRow, const QList<FieldFailure>& failures);
-    void reportSaveFailure(const QString& reason, bool offerCopy);
+    // Saves the note shown, a new note or a copy, then shows it as stored.
+    bool save(SaveMode mode);
 
     shell::AppState& st_;
     QHash<QString, QAction*> actions_;

@@ -11,7 +11,9 @@
 #include "windowplacement.h"
 
 #include "grid/gridwindow.h"
+#include "records/notesave.h"
 #include "records/recordeditor.h"
+#include "records/recordwindow.h"
 #include "records/recordlist.h"
 #include "store/database.h"
 #include "store/error.h"
@@ -31,6 +33,7 @@
 #include <QMenuBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 
 using zumilo::store::Database;
 using zumilo::store::StoreError;
@@ -129,8 +132,8 @@ void MainWindow::buildWindow()
     // windows. Our own prompts and other programs do not count.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         QWidget* w = now ? now->window() : nullptr;
-        if (w && w != this)
-            lastOtherWindow_ = promptIsOpen() ? nullptr : w;
+        if (w && w != this && !promptIsOpen())
+            cameBack_ = true;
     });
 }
 
@@ -197,14 +200,29 @@ void MainWindow::changeEvent(QEvent* event)
 
 void MainWindow::onActivated()
 {
-    if (!loaded_ || !lastOtherWindow_)
-        return;
-    lastOtherWindow_ = nullptr;
-    Form_Activate();
+    if (loaded_ && cameBack_)
+        Form_Activate();
+}
+
+void MainWindow::comeBack()
+{
+    cameBack_ = true;
+    // Once the closing window is gone; without a window manager no
+    // activation may follow at all.
+    QTimer::singleShot(0, this, [this] {
+        if (cameBack_ && loaded_ && isVisible())
+            Form_Activate();
+    });
+}
+
+void MainWindow::watchSingleWindow(records::RecordWindow* window)
+{
+    connect(window, &records::RecordWindow::returned, this, &MainWindow::comeBack);
 }
 
 void MainWindow::Form_Activate()
 {
+    cameBack_ = false;
     // Never lose edits: rebuilding the list reloads the editor.
     if (recordChanged() && !CheckToSave())
         return;
@@ -251,21 +269,19 @@ bool MainWindow::Form_QueryUnload()
     // perhaps an edit; closing from the grid has asked it already.
     if (grid_ && !grid_->isVisible() && !grid_->Form_QueryUnload())
         return false;
-    if (recordChanged() && !CheckToSave()) {
-        const int answer = st_.prompts().message(
-            this, QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"),
-            Msg::YesNo + Msg::Exclamation + Msg::DefaultButton2, QStringLiteral("保存確認"));
-        if (answer != Msg::Yes)
-            return false;
-    }
+    if (recordChanged() && !CheckToSave() && !records::closeWithoutSaving(st_.prompts(), this, true))
+        return false;
     SettingsStore& settings = st_.settings();
-    tryStep([&] { saveLayout(); });
-    tryStep([&] {
-        settings.write(Settings::DBName, QStringLiteral("LastNameFull"), st_.DatabasePath);
-        settings.write(Settings::DBName, QStringLiteral("LastPath"), st_.AppFolder);
-        settings.write(Settings::DBName, QStringLiteral("LastName"), st_.DatabaseFileName);
-        settings.sync();
-    });
+    saveLayout();
+    settings.write(Settings::DBName, QStringLiteral("LastNameFull"), st_.DatabasePath);
+    settings.write(Settings::DBName, QStringLiteral("LastPath"), st_.AppFolder);
+    settings.write(Settings::DBName, QStringLiteral("LastName"), st_.DatabaseFileName);
+    if (!settings.sync()) {
+        st_.prompts().message(this,
+                              QStringLiteral("設定を保存できませんでした。\n") + settings.fileName()
+                                  + QStringLiteral("\n\n画面の配置と開いていたデータベースは、次回の起動では元に戻りません。"),
+                              Msg::Exclamation);
+    }
     return true;
 }
 

@@ -32,6 +32,8 @@ class CategoryTree;
 namespace zumilo::records {
 class RecordEditor;
 class RecordList;
+class RecordWindow;
+struct SaveOutcome;
 } // namespace zumilo::records
 
 namespace zumilo::shell {
@@ -162,9 +164,23 @@ private:
     void showOpenedDatabase();
     void attachDatabase(std::shared_ptr<store::Database> db);
     QString firstStartDatabasePath() const;
+    // Makes the note with this ID current in ListRecordset; false when the
+    // recordset does not hold it.
+    bool findRecord(const QString& id);
     // Shows the note with this ID from ListRecordset; false (and the editor
     // unchanged) when the list's recordset does not hold it.
     bool showRecord(const QString& id);
+    // Selects and shows the list's first note, or empties the editor.
+    void showFirstRecord();
+    // After a save: the list read afresh, the saved note chosen and shown as
+    // stored, with what the user typed into refused fields kept.
+    void showSaved(const records::SaveOutcome& outcome);
+    // A single-record window opened from here; its closing brings the user
+    // back to this window.
+    void watchSingleWindow(records::RecordWindow* window);
+    // The user comes back here from another window of ours: the window is
+    // rebuilt once it is shown, whatever activation events arrive.
+    void comeBack();
     void applyTextSettings();
     void setStatusCount();
     // The four moves: `step` picks the new position from the current one
@@ -204,7 +220,7 @@ private:
     int ListPosition = 0;
     bool unloaded_ = false;
     bool loaded_ = false;
-    QPointer<QWidget> lastOtherWindow_;
+    bool cameBack_ = false; // another window of ours was in use since the last rebuild
 };
 
 // "Zumilo  " followed by the database path.

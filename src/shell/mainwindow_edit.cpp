@@ -6,11 +6,13 @@
 #include "prompts.h"
 #include "statuspanels.h"
 
+#include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/notes.h"
 #include "store/recordset.h"
 #include "tree/categorytree.h"
 
@@ -57,12 +59,7 @@ void MainWindow::mnuBunTuika_Click()
     qint64 number = 0;
     try {
         // Stored first: the tree shows only what the file holds.
-        CurrentDatabase->transaction([&] {
-            const QVariant max = CurrentDatabase->scalar(QStringLiteral("Select max(bunID) as MaxID from T_bunrui"));
-            number = max.isNull() ? 1 : max.toLongLong() + 1;
-            CurrentDatabase->execute(QStringLiteral("INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(?,?,?)"),
-                                     {number, *answer, st_.CurrentBunID.toLongLong()});
-        });
+        number = store::addCategory(*CurrentDatabase, *answer, st_.CurrentBunID.toLongLong());
     } catch (const StoreError& e) {
         reportStoreError(QStringLiteral("分類を追加できませんでした。"), e.message());
         return;
@@ -90,19 +87,14 @@ void MainWindow::TreeView1_AfterLabelEdit(QTreeWidgetItem* node, const QString& 
         return;
     }
     try {
-        // Both names or neither: the notes keep a copy of their category's name.
-        CurrentDatabase->transaction([&] {
-            CurrentDatabase->execute(QStringLiteral("UPDATE T_bunrui SET bunrui=? WHERE bunID=?"),
-                                     {newText, number.toLongLong()});
-            CurrentDatabase->execute(QStringLiteral("UPDATE T_idea SET bunrui=? WHERE bunID=?"),
-                                     {newText, number.toLongLong()});
-        });
+        store::renameCategory(*CurrentDatabase, number.toLongLong(), newText);
     } catch (const StoreError& e) {
         tree_->setNodeText(node, oldText);
         reportStoreError(QStringLiteral("分類名を変更できませんでした。"), e.message());
         return;
     }
     tree_->placeNode(node);
+    editor_->categoryRenamed(number, newText);
     if (number == st_.CurrentBunID) {
         st_.CurrentBunName = newText;
         // The editor shows the category's name too; keep edits, refresh the rest.
@@ -120,29 +112,23 @@ void MainWindow::mnuBunDel_Click()
         st_.prompts().message(this, QStringLiteral("ルート （一番上の親分類） は、削除できません"));
         return;
     }
-    const QString number = tree::numberOfKey(tree::CategoryTree::keyOf(node));
-    int children = 0, notes = 0;
+    const qint64 number = tree::numberOfKey(tree::CategoryTree::keyOf(node)).toLongLong();
+    const QString inUse = QStringLiteral("子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません");
     try {
-        children = CurrentDatabase->scalar(QStringLiteral("Select count(oyabunID) as kensu from T_bunrui where oyabunID=?"),
-                                           {number.toLongLong()}).toInt();
-        notes = CurrentDatabase->scalar(QStringLiteral("Select count(bunID) as kensu from T_idea where bunID=?"),
-                                        {number.toLongLong()}).toInt();
-    } catch (const StoreError& e) {
-        reportStoreError(QStringLiteral("分類を削除できませんでした。"), e.message());
-        return;
-    }
-    if (children != 0 || notes != 0) {
-        st_.prompts().message(
-            this, QStringLiteral("子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません"));
-        return;
-    }
-    const int answer = st_.prompts().message(
-        this, QStringLiteral("「") + node->text(0) + QStringLiteral("」 　本当にこの分類を削除していいですか？ "),
-        Msg::YesNo + Msg::Information + Msg::DefaultButton2, QStringLiteral("削除確認"));
-    if (answer != Msg::Yes)
-        return;
-    try {
-        CurrentDatabase->execute(QStringLiteral("DELETE FROM T_bunrui WHERE bunID=?"), QVariantList{number.toLongLong()});
+        if (store::categoryInUse(*CurrentDatabase, number)) {
+            st_.prompts().message(this, inUse);
+            return;
+        }
+        const int answer = st_.prompts().message(
+            this, QStringLiteral("「") + node->text(0) + QStringLiteral("」 　本当にこの分類を削除していいですか？ "),
+            Msg::YesNo + Msg::Information + Msg::DefaultButton2, QStringLiteral("削除確認"));
+        if (answer != Msg::Yes)
+            return;
+        // Checked again with the delete: another window may have filed a note here meanwhile.
+        if (!store::deleteCategory(*CurrentDatabase, number)) {
+            st_.prompts().message(this, inUse);
+            return;
+        }
     } catch (const StoreError& e) {
         reportStoreError(QStringLiteral("分類を削除できませんでした。"), e.message());
         return;
@@ -172,8 +158,7 @@ void MainWindow::TreeView1_DropCategory(const QString& draggedKey, QTreeWidgetIt
     const QString draggedNumber = tree::numberOfKey(draggedKey);
     const QString targetNumber = tree::numberOfKey(tree::CategoryTree::keyOf(target));
     try {
-        CurrentDatabase->execute(QStringLiteral("UPDATE T_bunrui SET oyabunid=? WHERE bunID=?"),
-                                 {targetNumber.toLongLong(), draggedNumber.toLongLong()});
+        store::moveCategory(*CurrentDatabase, draggedNumber.toLongLong(), targetNumber.toLongLong());
     } catch (const StoreError& e) {
         reportStoreError(QStringLiteral("分類を移動できませんでした。"), e.message());
         return;
@@ -195,8 +180,7 @@ void MainWindow::TreeView1_DropRecord(const QString& recordKey, QTreeWidgetItem*
         return;
     const QString targetNumber = tree::numberOfKey(tree::CategoryTree::keyOf(target));
     try {
-        CurrentDatabase->execute(QStringLiteral("UPDATE T_idea SET bunID=?, bunrui=? WHERE ID=?"),
-                                 {targetNumber.toLongLong(), target->text(0), id.toLongLong()});
+        store::moveNote(*CurrentDatabase, id.toLongLong(), targetNumber.toLongLong(), target->text(0));
     } catch (const StoreError& e) {
         reportStoreError(QStringLiteral("データを移動できませんでした。"), e.message());
         return;
@@ -216,13 +200,13 @@ void MainWindow::ListView1_DblClick()
     if (key.isEmpty())
         return;
     st_.CurrentIdeaID = tree::numberOfKey(key);
-    records::RecordWindow::open(st_);
+    watchSingleWindow(records::RecordWindow::open(st_));
 }
 
 void MainWindow::mnuDataAdd_Click()
 {
     st_.NewRecordRequested = true;
-    records::RecordWindow::open(st_);
+    watchSingleWindow(records::RecordWindow::open(st_));
 }
 
 // --- moving through the list ----------------------------------------------------------
@@ -266,37 +250,15 @@ void MainWindow::mnuMoveNext_Click()
 
 void MainWindow::mnuUpdateAs_Click()
 {
-    if (!ListRecordset || ListRecordset->recordCount() == 0) {
+    if (!CurrentDatabase || !ListRecordset || ListRecordset->recordCount() == 0) {
         // Nothing to copy from: the editor holds only the notice texts.
         st_.prompts().message(this, records::noRowToSaveMessage());
         return;
     }
-    QList<records::FieldFailure> failures;
-    qint64 number = 0;
-    try {
-        ListRecordset->addNew();
-        failures = editor_->writeFields(*ListRecordset, true);
-        const QVariant max = CurrentDatabase->scalar(QStringLiteral("Select max(ID) as MaxID from T_idea"));
-        number = max.isNull() ? 1 : max.toLongLong() + 1;
-        ListRecordset->setValue(QStringLiteral("ID"), number);
-        ListRecordset->update();
-    } catch (const StoreError& e) {
-        tryStep([&] { ListRecordset->cancelUpdate(); });
-        reportStoreError(QStringLiteral("コピーを保存できませんでした。入力した内容は画面に残っています。"), e.message());
-        return;
-    }
-    panels_->setText(2, QString::number(number));
-    st_.CurrentIdeaID = QString::number(number);
-    tryStep([&] { ListRecordset->requery(); });
-    FillRecordList();
-    list_->selectKey(records::itemKeyFor(st_.CurrentIdeaID));
-    ListPosition = std::max(1, list_->selectedPosition());
-    showRecord(st_.CurrentIdeaID);
-    panels_->setText(1, QStringLiteral("登録完了"));
-    if (!failures.isEmpty()) {
-        st_.prompts().message(this, records::refusedFieldsMessage(failures, true), Msg::Exclamation,
-                              QStringLiteral("保存確認"));
-    }
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Copy, 0);
+    if (outcome.stored)
+        showSaved(outcome);
+    records::reportSave(st_.prompts(), this, *panels_, outcome);
 }
 
 void MainWindow::mnuListDel_Click()

@@ -8,6 +8,7 @@
 #include "tabstrip.h"
 
 #include "grid/gridwindow.h"
+#include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "store/database.h"
@@ -23,10 +24,6 @@ using zumilo::store::StoreError;
 using zumilo::store::tryStep;
 
 namespace zumilo::shell {
-
-namespace {
-
-} // namespace
 
 bool MainWindow::recordChanged() const
 {
@@ -146,30 +143,39 @@ void MainWindow::RefreshRecordList()
 {
     ListSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID + QStringLiteral(" order by title ");
     ListRecordset.reset();
+    QString failure;
     if (CurrentDatabase) {
-        tryStep([&] { ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset); });
+        try {
+            ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset);
+        } catch (const StoreError& e) {
+            failure = e.message();
+        }
     }
     FillRecordList();
-    ListPosition = 1;
-    if (list_->count() == 0) {
-        FieldsClear();
-        panels_->setText(1, QStringLiteral("0  つのｱｲﾃﾞｱ")); // the count stays in view
-        return;
-    }
     // The first note of the list is the one shown, and it is selected.
-    list_->selectPosition(1);
-    showRecord(tree::numberOfKey(list_->keyAt(1)));
+    showFirstRecord();
+    if (list_->count() == 0)
+        panels_->setText(1, QStringLiteral("0  つのｱｲﾃﾞｱ")); // the count stays in view
+    if (!failure.isEmpty()) // not an empty category: the notes could not be read
+        panels_->setText(1, QStringLiteral("一覧を読み込めませんでした: ") + failure);
 }
 
 void MainWindow::FillRecordList()
 {
     int count = 0;
+    QString failure;
     if (ListRecordset) {
-        tryStep([&] { count = list_->FillRecordList(*ListRecordset); });
+        try {
+            count = list_->FillRecordList(*ListRecordset);
+        } catch (const StoreError& e) {
+            failure = e.message();
+            list_->listModel()->setRows({});
+        }
     } else {
         list_->listModel()->setRows({});
     }
-    panels_->setText(1, QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ"));
+    panels_->setText(1, failure.isEmpty() ? QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ")
+                                          : QStringLiteral("一覧を読み込めませんでした: ") + failure);
 }
 
 void MainWindow::ColumnClick(int column)
@@ -207,19 +213,37 @@ void MainWindow::ShowGridWindow()
 
 // --- editor -------------------------------------------------------------------------
 
-bool MainWindow::showRecord(const QString& id)
+bool MainWindow::findRecord(const QString& id)
 {
-    if (!ListRecordset || id.isEmpty())
+    bool isNumber = false;
+    const qint64 number = id.toLongLong(&isNumber);
+    if (!ListRecordset || !isNumber)
         return false;
     bool found = false;
     tryStep([&] {
         ListRecordset->moveFirst();
-        found = ListRecordset->findFirst(QStringLiteral("id= ") + id);
+        found = ListRecordset->findFirst(QStringLiteral("id= ") + QString::number(number));
     });
-    if (!found)
+    return found;
+}
+
+bool MainWindow::showRecord(const QString& id)
+{
+    if (!findRecord(id))
         return false;
     UpdateFields();
     return true;
+}
+
+void MainWindow::showFirstRecord()
+{
+    ListPosition = 1;
+    if (list_->count() == 0) {
+        FieldsClear();
+        return;
+    }
+    list_->selectPosition(1);
+    showRecord(tree::numberOfKey(list_->keyAt(1)));
 }
 
 void MainWindow::UpdateFields()
@@ -236,10 +260,13 @@ void MainWindow::FieldsClear()
 void MainWindow::LvDataChange()
 {
     const QString key = list_->selectedKey();
-    if (recordChanged() && !CheckToSave()) {
-        // Stay on the note that could not be saved.
-        list_->selectKey(records::itemKeyFor(st_.CurrentIdeaID));
-        return;
+    if (recordChanged()) {
+        if (!CheckToSave()) {
+            // Stay on the note that could not be saved.
+            list_->selectKey(records::itemKeyFor(panels_->text(2)));
+            return;
+        }
+        list_->selectKey(key); // the save refilled the list
     }
     if (key.isEmpty())
         return;
@@ -251,39 +278,42 @@ void MainWindow::LvDataChange()
 
 bool MainWindow::UpdateRecordSet()
 {
-    if (!ListRecordset || !ListRecordset->hasCurrent()) {
+    if (!CurrentDatabase || !ListRecordset || !ListRecordset->hasCurrent()) {
         st_.prompts().message(this, records::noRowToSaveMessage());
         return false;
     }
-    QList<records::FieldFailure> failures;
-    try {
-        ListRecordset->edit();
-        failures = editor_->writeFields(*ListRecordset);
-        ListRecordset->update();
-        SavedRecordID = ListRecordset->value(QStringLiteral("ID")).toLongLong();
-    } catch (const StoreError& e) {
-        tryStep([&] { ListRecordset->cancelUpdate(); });
-        // Nothing was stored: the user's text stays in the editor, still changed.
-        st_.prompts().message(this, records::notSavedMessage(e.message()), Msg::Exclamation,
-                              QStringLiteral("保存エラー"));
-        return false;
+    qint64 id = 0;
+    tryStep([&] { id = ListRecordset->value(QStringLiteral("ID")).toLongLong(); });
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Update, id);
+    if (outcome.stored) {
+        SavedRecordID = outcome.id;
+        showSaved(outcome);
     }
-    editor_->setRecordChanged(false);
-    panels_->setText(1, QStringLiteral("登録完了"));
-    if (!failures.isEmpty()) {
-        st_.prompts().message(this, records::refusedFieldsMessage(failures), Msg::Exclamation,
-                              QStringLiteral("保存確認"));
+    return records::reportSave(st_.prompts(), this, *panels_, outcome);
+}
+
+void MainWindow::showSaved(const records::SaveOutcome& outcome)
+{
+    // The list shows what is stored now, with the saved note chosen.
+    tryStep([&] { ListRecordset->requery(); });
+    FillRecordList();
+    const QString id = QString::number(outcome.id);
+    st_.CurrentIdeaID = id;
+    if (!list_->selectKey(records::itemKeyFor(id))) {
+        // Filed under another category: it leaves this list, unless what
+        // the user typed would go with it.
+        if (outcome.failures.isEmpty())
+            showFirstRecord();
+        return;
     }
-    return true;
+    ListPosition = std::max(1, list_->selectedPosition());
+    if (findRecord(id))
+        tryStep([&] { editor_->UpdateFields(*ListRecordset, outcome.failures); });
 }
 
 bool MainWindow::CheckToSave()
 {
-    const int answer = st_.prompts().message(this, QStringLiteral("このデータは変更されています。保存しますか？"),
-                                             Msg::YesNo, QStringLiteral("保存確認"));
-    if (answer != Msg::Yes)
-        return true;
-    return UpdateRecordSet();
+    return !records::askToSave(st_.prompts(), this) || UpdateRecordSet();
 }
 
 void MainWindow::mnuUpdate_Click()
@@ -293,14 +323,7 @@ void MainWindow::mnuUpdate_Click()
         FieldsClear();
         return;
     }
-    if (!UpdateRecordSet())
-        return;
-    tryStep([&] { ListRecordset->requery(); });
-    FillRecordList();
-    const QString id = QString::number(SavedRecordID);
-    list_->selectKey(records::itemKeyFor(id));
-    ListPosition = std::max(1, list_->selectedPosition());
-    showRecord(id);
+    UpdateRecordSet();
 }
 
 } // namespace zumilo::shell

@@ -137,9 +137,10 @@ QString SettingsStore::fileName() const
     return settings_->fileName();
 }
 
-void SettingsStore::sync()
+bool SettingsStore::sync()
 {
     settings_->sync();
+    return settings_->status() == QSettings::NoError;
 }
 
 } // namespace zumilo::shell

@@ -31,8 +31,9 @@ public:
     void writeNumber(const QString& section, const QString& key, double value);
 
     QString fileName() const;
-    // Writes pending changes to disk now.
-    void sync();
+    // Writes pending changes to disk now; false when the file could not be
+    // written.
+    bool sync();
 
 private:
     SettingsStore() = default;

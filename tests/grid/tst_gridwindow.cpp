@@ -9,6 +9,7 @@
 #include "records/recordsetmodel.h"
 #include "grid/gridview.h"
 #include "grid/gridwindow.h"
+#include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "shell/statuspanels.h"
 #include "shell/tabstrip.h"
@@ -216,6 +217,25 @@ private slots:
         QCOMPARE(w.data()->recordSource(), grid::findTabStatement());
         QCOMPARE(w.gridSortField(), QStringLiteral("kijituDate")); // the field's own name
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    // One click on a column that shows only in part sorts at once.
+    void aPartlyHiddenColumnSortsAtTheFirstClick()
+    {
+        Env env;
+        env.note(1, QStringLiteral("い"), {{QStringLiteral("bunrui"), QStringLiteral("b")}});
+        env.note(2, QStringLiteral("あ"), {{QStringLiteral("bunrui"), QStringLiteral("a")}});
+        auto& w = env.show(QStringLiteral("FindTab"));
+        grid::GridView* g = w.grid();
+        QHeaderView* h = g->horizontalHeader();
+        const int c = env.model().columnOf(QStringLiteral("bunrui"));
+        g->setColumnWidth(0, 20);
+        g->setColumnWidth(1, 20);
+        g->setColumnWidth(c, h->viewport()->width() * 2);
+        QVERIFY(h->sectionViewportPosition(c) + h->sectionSize(c) > h->viewport()->width());
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
+        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"あ", "い"}));
+        QCOMPARE(w.gridSortField(), QStringLiteral("bunrui"));
     }
 
     void theSortKeepsTheLastSearch()

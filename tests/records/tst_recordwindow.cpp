@@ -384,13 +384,15 @@ private slots:
         QCOMPARE(env.state->SingleWindowCount, 0);
     }
 
+    // A refused field keeps its stored value and what the user typed stays
+    // on screen, so closing still asks.
     void refusedFieldsKeepTheirStoredValue()
     {
         Env env;
         env.note(1, QStringLiteral("一"));
         env.db->execute(QStringLiteral("UPDATE T_idea SET kanryoDate='2026-10-01', naiyo='古い本文' WHERE id=1"));
         RecordWindow& w = env.open(QStringLiteral("1"));
-        w.editor()->setText(0, QString(251, QChar(u'長')));
+        w.editor()->setText(0, QStringLiteral("新しい題"));
         w.editor()->setText(4, QStringLiteral("2026/13/45"));
         w.editor()->setText(1, QStringLiteral("新しい本文"));
 
@@ -398,14 +400,16 @@ private slots:
         w.mnuUpdate_Click();
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         const QString shown = env.prompts.messages().constLast();
-        QVERIFY(shown.contains(QStringLiteral("「タイトル」")) && shown.contains(QStringLiteral("「完了日」")));
-        QVERIFY(!shown.contains(QStringLiteral("「内容」")));
-        QCOMPARE(env.stored(1).toString(), QStringLiteral("一"));
+        QVERIFY(shown.contains(QStringLiteral("「完了日」")) && !shown.contains(QStringLiteral("「内容」")));
+        QCOMPARE(env.stored(1).toString(), QStringLiteral("新しい題"));
         QCOMPARE(env.stored(1, QStringLiteral("kanryoDate")).toString(), QStringLiteral("2026-10-01"));
         QCOMPARE(env.stored(1, QStringLiteral("naiyo")).toString(), QStringLiteral("新しい本文"));
-        QCOMPARE(w.editor()->text(0), QStringLiteral("一")); // shown as kept
-        QCOMPARE(panel(w, 1), kSaved);
-        QVERIFY(!w.recordChanged());
+        QCOMPARE(w.editor()->text(4), QStringLiteral("2026/13/45"));
+        QVERIFY(panel(w, 1) != kSaved);
+        QVERIFY(w.recordChanged());
+        env.prompts.expectMessage(kSaveQuestion, No);
+        QVERIFY(w.close());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
     void windowsOnOneFileTakeTurns()

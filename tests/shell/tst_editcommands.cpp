@@ -95,6 +95,29 @@ private slots:
                  QStringLiteral("新しい 'name'"));
     }
 
+    // A note being edited keeps its category's present name when saved,
+    // however the rename came about.
+    void renamingWhileANoteIsEdited()
+    {
+        Env env;
+        env.category(3, QStringLiteral("旧"), 0);
+        env.note(10, QStringLiteral("a"), 3, QStringLiteral("旧"));
+        auto& w = env.load();
+        env.choose(QStringLiteral("3_id"));
+        env.window->editor()->setText(0, QStringLiteral("編集中"));
+        env.tree().node(QStringLiteral("3_id"))->setText(0, QStringLiteral("新"));
+        QCOMPARE(env.window->editor()->text(3), QStringLiteral("新"));
+        QVERIFY(w.recordChanged());
+
+        // Renamed behind the window's back, by another program.
+        env.db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui='最新' WHERE bunID=3"));
+        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=10")).toString(), QStringLiteral("最新"));
+        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(), QStringLiteral("編集中"));
+        QCOMPARE(env.window->editor()->text(3), QStringLiteral("最新"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
     void deletingCategories()
     {
         Env env;

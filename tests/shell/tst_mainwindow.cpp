@@ -6,6 +6,7 @@
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "shell/mainwindow.h"
+#include "shell/settingsstore.h"
 #include "shell/statuspanels.h"
 #include "shell/twips.h"
 #include "shell/twipslayout.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QtTest>
+#include <sqlite3.h>
 
 using namespace zumilo;
 using shell::Msg::No;
@@ -232,6 +234,7 @@ private slots:
         env.click(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("大事な変更"));
         env.db->execute(QStringLiteral("DELETE FROM T_idea WHERE id=1")); // another window deleted it
+        const QStringList stamps{w.statusPanels().text(4), w.statusPanels().text(5), w.statusPanels().text(6)};
 
         env.prompts.expectMessage(kSaveQuestion, Yes);
         env.prompts.expectMessage({}); // not saved, and why
@@ -242,6 +245,31 @@ private slots:
         QCOMPARE(env.editor().text(0), QStringLiteral("大事な変更"));
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("1"));
         QVERIFY(w.statusPanels().text(1) != QStringLiteral("登録完了"));
+        QCOMPARE((QStringList{w.statusPanels().text(4), w.statusPanels().text(5), w.statusPanels().text(6)}), stamps);
+    }
+
+    // What cannot be read or written is said, not passed over in silence:
+    // a list the file will not give, settings that cannot be kept.
+    void failuresAreReported()
+    {
+        Env env;
+        env.category(1, QStringLiteral("A"), 0);
+        env.note(1, QStringLiteral("一"), 1);
+        auto& w = env.load();
+        w.currentDatabase()->setBusyTimeout(1);
+        auto locker = store::Database::open(env.dbPath);
+        QCOMPARE(sqlite3_exec(locker->handle(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        env.click(QStringLiteral("1_id"));
+        QVERIFY(w.statusPanels().text(1).startsWith(QStringLiteral("一覧を読み込めませんでした")));
+        sqlite3_exec(locker->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+
+        env.writeFile(QStringLiteral("blocked"), "a file where a folder should be");
+        auto unwritable = shell::SettingsStore::atFile(env.path(QStringLiteral("blocked/zumilo.ini")));
+        env.state->services.settings = unwritable.get();
+        env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
+        QVERIFY(w.close());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY(env.prompts.messages().constLast().startsWith(QStringLiteral("設定を保存できませんでした。")));
     }
 
     void aReadOnlyFileOpensButCannotBeSavedTo()
@@ -295,7 +323,10 @@ private slots:
         QCOMPARE(env.stored(QStringLiteral("title"), 1).toString(), QStringLiteral("新しい題"));
         QCOMPARE(env.stored(QStringLiteral("kanryoDate"), 1).toString(), QStringLiteral("2026-10-01"));
         QCOMPARE(env.stored(QStringLiteral("kijituDate"), 1).toString(), QStringLiteral("2026-12-24"));
-        QCOMPARE(env.editor().text(4), QStringLiteral("2026/10/01"));
+        // What the user typed stays, still to be saved.
+        QCOMPARE(env.editor().text(4), QStringLiteral("2026/13/45"));
+        QCOMPARE(env.editor().text(5), QStringLiteral("2026/12/24"));
+        QVERIFY(w.recordChanged());
     }
 
     void saveOnAnEmptyCategoryRefuses()
