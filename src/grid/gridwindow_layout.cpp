@@ -14,6 +14,7 @@
 #include "shell/statuspanels.h"
 #include "shell/tabstrip.h"
 #include "shell/twips.h"
+#include "shell/windowplacement.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -209,6 +210,9 @@ void GridWindow::restoreLayout()
     layout_.restore(settings, shell::Settings::F3Position, f3Keys());
     layout_[textName(2)].left = layout_[textName(1)].left;
     grid_->setRowHeight(shell::twipsToPixels(settings.readNumber(shell::Settings::F3Position, kRowHeight, 210)));
+    // The record pane stays whole, and so do the grid and the data control.
+    shell::fitMinimumSize(this, layout_.rightEdge(records::RecordEditor::fixedControlNames() << QStringLiteral("Data1")),
+                          layout_[textName(1)].top + 900 + layout_[QStringLiteral("Data1")].height);
     Form_Resize();
 }
 
@@ -259,6 +263,8 @@ void GridWindow::SizeControls(double x)
         x = outer - kPaneMargin;
     const double W = twipsOf(canvas_->width());
     shell::TwipsLayout& L = layout_;
+    // Nor so far that the record pane's controls would leave the window.
+    x = L.clampMove(L[QStringLiteral("imgSplitter")].left, x, records::RecordEditor::fixedControlNames(), W);
     const double d = x - L[QStringLiteral("imgSplitter")].left;
 
     L[QStringLiteral("TabStrip1")].width += d;

@@ -317,6 +317,15 @@ QList<QWidget*> RecordEditor::controls() const
     return all;
 }
 
+QStringList RecordEditor::fixedControlNames()
+{
+    return {QStringLiteral("Label1(0)"),     QStringLiteral("Label1(1)"),     QStringLiteral("Label1(2)"),
+            QStringLiteral("Label1(4)"),     QStringLiteral("Text1(3)"),      QStringLiteral("Text1(4)"),
+            QStringLiteral("Text1(5)"),      QStringLiteral("Text1(6)"),      QStringLiteral("Check1(0)"),
+            QStringLiteral("Check1(1)"),     QStringLiteral("cmdBunOpen"),    QStringLiteral("cmdCalOpen(0)"),
+            QStringLiteral("cmdCalOpen(1)")};
+}
+
 QString RecordEditor::text(int index) const
 {
     // The hidden body box is only filled when it is shown (see setWrapped).

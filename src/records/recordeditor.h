@@ -73,6 +73,9 @@ public:
     QCalendarWidget* calendar() const;         // MonthView1
     // Every control, for the window's layout code.
     QList<QWidget*> controls() const;
+    // The names of the controls that keep their size however large the
+    // window is (all but the title and body boxes and the calendar).
+    static QStringList fixedControlNames();
 
     // Text of Text1(i) as the user sees it (line breaks as "\n").
     QString text(int index) const;

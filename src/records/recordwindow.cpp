@@ -18,6 +18,7 @@
 #include "tree/categorypicker.h"
 
 #include <QCheckBox>
+#include <QSizeF>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -115,7 +116,7 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     buildLayout();
 
     // Smaller than this the fields no longer fit; the window stops there.
-    setMinimumSize(shell::twipsToPixels(4200), shell::twipsToPixels(3500));
+    shell::fitMinimumSize(this, layout_.rightEdge(RecordEditor::fixedControlNames()), bodyTop_ + 900, {4200, 3500});
     connect(editor_->titleBox(), &QPlainTextEdit::textChanged, this, &RecordWindow::updateCaption);
     updateCaption();
 }

@@ -157,6 +157,7 @@ private:
     void buildWindow();
     void buildLayout();
     void restoreLayout();
+    void fitMinimumSize();
     void saveLayout();
     void createDatabaseFile(bool withStarterCategories);
     // The steps every switch to another file shares: recordsets, editor,

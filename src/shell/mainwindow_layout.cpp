@@ -201,12 +201,20 @@ void MainWindow::buildLayout()
 void MainWindow::restoreLayout()
 {
     SettingsStore& settings = st_.settings();
-    restoreWindowPlacement(this, settings, Settings::F1Position, {500, 600, 10000, 7500});
     layout_.restore(settings, Settings::F1Position, f1Keys());
     layout_[textName(2)].left = layout_[textName(1)].left;
     list_->setColumnWidthTwips(0, settings.readNumber(Settings::F1Position, kCol1, 3000));
     list_->setColumnWidthTwips(1, settings.readNumber(Settings::F1Position, kCol2, 1100));
+    fitMinimumSize();
+    restoreWindowPlacement(this, settings, Settings::F1Position, {500, 600, 10000, 7500});
     Form_Resize();
+}
+
+void MainWindow::fitMinimumSize()
+{
+    // The editor's controls stay whole, and a few lines of the body show.
+    shell::fitMinimumSize(this, layout_.rightEdge(records::RecordEditor::fixedControlNames()),
+                          layout_[textName(1)].top + 900);
 }
 
 void MainWindow::saveLayout()
@@ -261,6 +269,8 @@ void MainWindow::SizeControls(double x)
         x = outer - 1000;
     const double W = twipsOf(canvas_->width());
     TwipsLayout& L = layout_;
+    // Nor so far that the editor's controls would leave the window.
+    x = L.clampMove(L[QStringLiteral("imgSplitter")].left, x, records::RecordEditor::fixedControlNames(), W);
     const double d = x - L[QStringLiteral("imgSplitter")].left;
 
     L[QStringLiteral("TabStrip1")].width += d;

@@ -12,6 +12,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
 
 namespace zumilo::shell {
 
@@ -198,6 +200,27 @@ QString defaultPromptTitle()
     return QStringLiteral("Zumilo");
 }
 
+namespace {
+
+// Japanese breaks at any character, so a line a little too long for the
+// box's usual width would leave its last character alone below it. Lines
+// that fit a good part of the screen keep their width instead.
+void keepLinesWhole(QMessageBox& box)
+{
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString& line : box.text().split(QLatin1Char('\n')))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const QScreen* screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().width() * 6 / 10 : 800;
+    label->setMinimumWidth(std::min(widest + 4, room));
+}
+
+} // namespace
+
 int QtPrompts::message(QWidget* parent, const QString& text, int style, const QString& title)
 {
     QMessageBox box(parent);
@@ -206,6 +229,7 @@ int QtPrompts::message(QWidget* parent, const QString& text, int style, const QS
     box.setTextFormat(Qt::PlainText);
     box.setText(lineBreaks(text));
     box.setIcon(iconFor(style));
+    keepLinesWhole(box);
 
     const BoxLayout layout = layoutFor(style);
     QList<QPushButton*> pushed;

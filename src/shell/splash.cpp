@@ -34,22 +34,22 @@ QPixmap Splash::picture()
         p.drawLine(QPointF(72, 110 + l * 20), QPointF(160, 110 + l * 20));
 
     p.setPen(Qt::white);
-    QFont title = QApplication::font();
-    title.setPointSize(40);
-    title.setBold(true);
-    p.setFont(title);
-    p.drawText(QRect(200, 55, 330, 70), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Zumilo"));
-
-    QFont sub = QApplication::font();
-    sub.setPointSize(15);
-    p.setFont(sub);
-    p.drawText(QRect(202, 130, 330, 40), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("日本語のメモを、分類して、すぐ探す"));
-
-    QFont small = QApplication::font();
-    small.setPointSize(10);
-    p.setFont(small);
-    p.drawText(QRect(202, 200, 330, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("起動しています…"));
+    // Each line in the largest size up to `points` that fits its room,
+    // whatever faces the machine has.
+    auto line = [&p](const QRect& room, const QString& text, int points, bool bold) {
+        QFont font = QApplication::font();
+        font.setBold(bold);
+        for (font.setPointSize(points); font.pointSize() > 6; font.setPointSize(font.pointSize() - 1)) {
+            const QFontMetrics metrics(font);
+            if (metrics.horizontalAdvance(text) <= room.width() && metrics.height() <= room.height())
+                break;
+        }
+        p.setFont(font);
+        p.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, text);
+    };
+    line(QRect(200, 55, 330, 70), QStringLiteral("Zumilo"), 40, true);
+    line(QRect(202, 130, 330, 40), QStringLiteral("日本語のメモを、分類して、すぐ探す"), 15, false);
+    line(QRect(202, 200, 330, 30), QStringLiteral("起動しています…"), 10, false);
     return pix;
 }
 

@@ -17,6 +17,8 @@ StatusPanels::StatusPanels(QStatusBar* bar)
         label->setFrameShadow(QFrame::Sunken);
         label->setToolTip(QString::fromUtf8(tips[i]));
         if (i == 0) {
+            // The count of a large category stays readable.
+            label->setMinimumWidth(label->fontMetrics().horizontalAdvance(statusCountText(88888, 88888)) + 12);
             bar->addWidget(label, 1);
         } else {
             // Wide enough for its usual content so the bar does not jump.

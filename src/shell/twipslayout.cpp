@@ -31,6 +31,24 @@ QWidget* TwipsLayout::widget(const QString& name) const
     return entries_.value(name).widget;
 }
 
+double TwipsLayout::rightEdge(const QStringList& names) const
+{
+    double right = 0;
+    for (const QString& name : names) {
+        const auto it = entries_.constFind(name);
+        if (it != entries_.cend() && it->widget && !it->widget->isHidden())
+            right = std::max(right, it->geometry.left + it->geometry.width);
+    }
+    return right;
+}
+
+double TwipsLayout::clampMove(double from, double to, const QStringList& names, double width) const
+{
+    if (to <= from)
+        return to;
+    return std::max(from, std::min(to, from + width - rightEdge(names)));
+}
+
 void TwipsLayout::apply(const QString& name) const
 {
     const auto it = entries_.constFind(name);

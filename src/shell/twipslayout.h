@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -37,6 +38,12 @@ public:
     TwipsGeometry& operator[](const QString& name);
     const TwipsGeometry& operator[](const QString& name) const;
     QWidget* widget(const QString& name) const;
+
+    // The right edge of the shown controls among `names`; 0 for none.
+    double rightEdge(const QStringList& names) const;
+    // Where a border at `from` that carries the controls `names` with it
+    // may go on its way to `to`, so that they stay within `width`.
+    double clampMove(double from, double to, const QStringList& names, double width) const;
 
     // Places every control (or one) at its geometry.
     void apply() const;

@@ -4,7 +4,12 @@
 #include "twips.h"
 
 #include <QGuiApplication>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QScreen>
+#include <QSizeF>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QWidget>
 
 namespace zumilo::shell {
@@ -60,6 +65,25 @@ void saveWindowPlacement(const QWidget* window, SettingsStore& settings, const Q
     settings.writeNumber(section, QStringLiteral("Left"), t.left);
     settings.writeNumber(section, QStringLiteral("Width"), t.width);
     settings.writeNumber(section, QStringLiteral("Height"), t.height);
+}
+
+} // namespace zumilo::shell
+
+namespace zumilo::shell {
+
+void fitMinimumSize(QMainWindow* window, double contentRight, double contentBottom, const QSizeF& least)
+{
+    int around = window->menuBar()->sizeHint().height();
+    if (window->statusBar()->isVisibleTo(window))
+        around += window->statusBar()->sizeHint().height();
+    for (QToolBar* bar : window->findChildren<QToolBar*>(Qt::FindDirectChildrenOnly)) {
+        if (bar->isVisibleTo(window) && window->toolBarArea(bar) != Qt::NoToolBarArea)
+            around += bar->sizeHint().height();
+    }
+    const int width = std::max({twipsToPixels(contentRight) + 6, window->statusBar()->minimumSizeHint().width(),
+                                twipsToPixels(least.width())});
+    const int height = std::max(twipsToPixels(contentBottom) + around, twipsToPixels(least.height()));
+    window->setMinimumSize(width, height);
 }
 
 } // namespace zumilo::shell

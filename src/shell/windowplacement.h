@@ -2,8 +2,10 @@
 
 #include "twipslayout.h"
 
+#include <QSizeF>
 #include <QString>
 
+class QMainWindow;
 class QWidget;
 
 namespace zumilo::shell {
@@ -27,5 +29,11 @@ void saveWindowPlacement(const QWidget* window, SettingsStore& settings, const Q
 TwipsGeometry windowTwips(const QWidget* window);
 // Places a window at a rectangle given in twips.
 void setWindowTwips(QWidget* window, const TwipsGeometry& rect);
+
+// The least size at which a window still shows its controls whole: its
+// central area reaching `contentRight` and `contentBottom` (twips), with
+// the menu bar, tool bars and status bar around it, the status bar's
+// panels included. Never below `least` (twips).
+void fitMinimumSize(QMainWindow* window, double contentRight, double contentBottom, const QSizeF& least = {});
 
 } // namespace zumilo::shell

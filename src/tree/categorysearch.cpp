@@ -67,8 +67,19 @@ CategorySearchWindow::CategorySearchWindow(shell::AppState& state, JumpFunction 
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
-    grid_->horizontalHeader()->setStretchLastSection(true);
     grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
+    // The name takes the room; the number needs only a few digits.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+        QHeaderView* header = grid_->horizontalHeader();
+        if (header->count() < 2)
+            return;
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        header->setSectionResizeMode(1, QHeaderView::Fixed);
+        const QFontMetrics metrics(header->font());
+        header->resizeSection(1, std::max(metrics.horizontalAdvance(QStringLiteral("0000000")),
+                                          metrics.horizontalAdvance(model_->headerData(1, Qt::Horizontal).toString()))
+                                     + 16);
+    });
 
     connect(text1_, &QLineEdit::textChanged, this, &CategorySearchWindow::btnFind_Click);
     connect(btnFind_, &QPushButton::clicked, this, &CategorySearchWindow::btnFind_Click);

@@ -22,6 +22,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
+#include <QLabel>
+#include <QStatusBar>
 #include <QtTest>
 
 using namespace zumilo;
@@ -105,7 +107,8 @@ private slots:
         QCOMPARE(env.state->SingleWindowCount, 3);
         for (int k = 0; k < 3; ++k) {
             QCOMPARE(w[k]->pos(), QPoint(twipsToPixels(900 + 400 * k), twipsToPixels(600 + 300 * k)));
-            QCOMPARE(w[k]->size(), QSize(twipsToPixels(5850), twipsToPixels(4740)));
+            // The stored size, or larger where the fields would not fit.
+            QCOMPARE(w[k]->size(), QSize(twipsToPixels(5850), twipsToPixels(4740)).expandedTo(w[k]->minimumSize()));
         }
 
         // A new note never touched: no question, nothing stored, no note to select.
@@ -151,8 +154,13 @@ private slots:
         }
         QVERIFY(e.label(4)->geometry().right() < e.lineBox(5)->x());
 
+        // No smaller than its first row and the status panels need.
         w.resize(50, 50);
-        QTRY_COMPARE(w.size(), QSize(twipsToPixels(4200), twipsToPixels(3500)));
+        QTRY_COMPARE(w.size(), w.minimumSize());
+        QVERIFY(w.width() >= twipsToPixels(4200) && w.height() >= twipsToPixels(3500));
+        QVERIFY(e.calendarButton(1)->geometry().right() < canvas->width());
+        for (QLabel* panel : w.statusBar()->findChildren<QLabel*>())
+            QVERIFY2(panel->width() >= panel->minimumSizeHint().width(), qPrintable(panel->objectName()));
         w.activateWindow();
         QTRY_COMPARE(e.titleBox()->font().pointSizeF(), 14.0);
         QCOMPARE(e.bodyBox()->font().family(), QStringLiteral("ＭＳ Ｐゴシック"));

@@ -19,6 +19,9 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QLabel>
+#include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 #include <sqlite3.h>
 
@@ -445,16 +448,21 @@ private slots:
         QCOMPARE(again.layout()[QStringLiteral("Text1(2)")].left, again.layout()[QStringLiteral("Text1(1)")].left);
     }
 
-    void narrowWindowKeepsEditorWidths()
+    // However narrow the user makes it, the editor's controls and the
+    // status panels stay whole.
+    void theWindowKeepsItsControlsWhole()
     {
         Env env;
         auto& w = env.load();
-        w.resize(900, 600);
-        QCoreApplication::processEvents();
-        const double listWidth = w.layout()[QStringLiteral("ListView1")].width;
-        w.resize(200, 600); // narrower than the editor's left edge
-        QCoreApplication::processEvents();
-        QCOMPARE(w.layout()[QStringLiteral("ListView1")].width, listWidth);
+        w.resize(200, 150);
+        QTRY_COMPARE(w.size(), w.minimumSize());
+        QVERIFY(env.editor().calendarButton(1)->geometry().right() < w.centralWidget()->width());
+        QVERIFY(env.editor().lineBox(5)->isVisible());
+        for (QLabel* panel : w.statusBar()->findChildren<QLabel*>())
+            QVERIFY2(panel->width() >= panel->minimumSizeHint().width(), qPrintable(panel->objectName()));
+        // Nor does the splitter push them out.
+        w.SizeControls(1e6);
+        QVERIFY(env.editor().calendarButton(1)->geometry().right() < w.centralWidget()->width());
     }
 };
 
