@@ -6,7 +6,7 @@
 #include "datagen.h"
 
 #include "grid/datacontrol.h"
-#include "records/recordsetmodel.h"
+#include "shell/recordsetmodel.h"
 #include "grid/gridview.h"
 #include "grid/gridwindow.h"
 
@@ -15,7 +15,7 @@
 #include "shell/clock.h"
 #include "shell/desktop.h"
 #include "shell/fonts.h"
-#include "shell/mainwindow.h"
+#include "main/mainwindow.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "store/database.h"
@@ -172,6 +172,7 @@ public:
     std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
     bool printerSetup(QWidget*, QPrinter*) override { fail(QStringLiteral("printer")); }
+    int dialog(QDialog&) override { fail(QStringLiteral("dialog")); }
 
 private:
     [[noreturn]] static void fail(const QString& what)
@@ -180,13 +181,19 @@ private:
     }
 };
 
+// The benchmarks open and start nothing.
+struct NoDesktop : shell::Desktop {
+    bool open(const QString&) override { return false; }
+    bool start(const QString&, const QStringList&) override { return false; }
+};
+
 // Settings and services of their own, on the dataset, with the stored font
 // names mapped onto real faces as the program does at start-up.
 struct BenchApp {
     QTemporaryDir dir;
     NoPrompts prompts;
     shell::SystemClock clock;
-    shell::RecordingDesktop desktop;
+    NoDesktop desktop;
     std::unique_ptr<shell::SettingsStore> settings;
     std::unique_ptr<shell::AppState> state;
 
@@ -205,11 +212,11 @@ struct BenchApp {
 // A main window on the dataset.
 struct Window : BenchApp {
     using BenchApp::BenchApp;
-    std::unique_ptr<shell::MainWindow> window;
+    std::unique_ptr<app::MainWindow> window;
 
     void load()
     {
-        window = std::make_unique<shell::MainWindow>(*state);
+        window = std::make_unique<app::MainWindow>(*state);
         window->Form_Load();
         window->show();
         QCoreApplication::processEvents();

@@ -1,6 +1,6 @@
 #include "datacontrol.h"
 
-#include "records/recordsetmodel.h"
+#include "shell/recordsetmodel.h"
 
 #include "store/database.h"
 #include "store/error.h"
@@ -14,7 +14,7 @@
 
 namespace zumilo::grid {
 
-DataControl::DataControl(QWidget* parent) : QFrame(parent), model_(new records::RecordsetModel(this))
+DataControl::DataControl(QWidget* parent) : QFrame(parent), model_(new shell::RecordsetModel(this))
 {
     setObjectName(QStringLiteral("Data1"));
     setFrameShape(QFrame::StyledPanel);

@@ -13,7 +13,7 @@ class Database;
 class Recordset;
 } // namespace zumilo::store
 
-namespace zumilo::records {
+namespace zumilo::shell {
 class RecordsetModel;
 }
 
@@ -65,7 +65,7 @@ public:
     bool refresh();
 
     store::Recordset* recordset() const { return rs_.get(); }
-    records::RecordsetModel* model() const { return model_; }
+    shell::RecordsetModel* model() const { return model_; }
     int recordCount() const;
     // The current row, -1 when there is none or a new row is being added.
     int currentRow() const { return adding_ ? -1 : current_; }
@@ -117,7 +117,7 @@ private:
     QString databaseName_;
     QString recordSource_;
     std::unique_ptr<store::Recordset> rs_;
-    records::RecordsetModel* model_;
+    shell::RecordsetModel* model_;
     Validator validator_;
     int current_ = -1;
     bool adding_ = false;

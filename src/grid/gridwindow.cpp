@@ -1,6 +1,6 @@
 #include "gridwindow.h"
 
-#include "records/recordsetmodel.h"
+#include "shell/recordsetmodel.h"
 #include "gridview.h"
 
 #include "records/notesave.h"
@@ -8,8 +8,7 @@
 #include "shell/closesteps.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
-#include "shell/mainwindow.h"
-#include "shell/menus.h"
+#include "shell/commands.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "shell/statuspanels.h"
@@ -132,16 +131,18 @@ void GridWindow::buildWindow()
         {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
         {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
     };
-    actions_ = shell::buildMenuBar(menuBar(), shell::gridWindowMenus(), handlers);
+    canvas_ = new QWidget(this);
+    canvas_->setObjectName(QStringLiteral("canvas"));
+    setCentralWidget(canvas_);
+    const shell::CommandSet commands = shell::buildCommands(this, shell::WindowKind::Grid, canvas_, handlers, st_.commands);
+    actions_ = commands.actions;
+    toolBar_ = commands.toolBar;
+    searchBox_ = commands.searchBox;
     gridPopup_ = new QMenu(this);
     gridPopup_->setObjectName(QStringLiteral("DBGrid1_Popup"));
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<shell::StatusPanels>(statusBar());
-
-    canvas_ = new QWidget(this);
-    canvas_->setObjectName(QStringLiteral("canvas"));
-    setCentralWidget(canvas_);
     buildLayout();
 
     data_->setValidator([this](DataAction action) { return Data1_Validate(action); });

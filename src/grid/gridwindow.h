@@ -13,6 +13,8 @@
 #include <memory>
 
 class QAction;
+class QComboBox;
+class QToolBar;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -30,6 +32,7 @@ namespace zumilo::store {
 class Database;
 }
 
+#include "records/commandwindow.h"
 #include "records/recordeditor.h"
 
 namespace zumilo::tree {
@@ -69,7 +72,7 @@ QString searchStatement(const QString& title, const QString& body);
 // the grid's current row, and the data control between them. One instance
 // lives for the run; it takes the main window's place when one of its four
 // tabs is chosen, and gives it back for the category tab.
-class GridWindow : public QMainWindow {
+class GridWindow : public QMainWindow, public records::CommandWindow {
     Q_OBJECT
 public:
     GridWindow(shell::AppState& state, GridLinks links, QWidget* parent = nullptr);
@@ -118,14 +121,17 @@ public:
     // --- access for the other windows and tests ----------------------------------
     DataControl* data() const { return data_; }
     GridView* grid() const { return grid_; }
-    records::RecordEditor* editor() const { return editor_.get(); }
+    records::RecordEditor* editor() const override { return editor_.get(); }
+    shell::WindowKind windowKind() const override { return shell::WindowKind::Grid; }
+    shell::AppState& state() const override { return st_; }
+    QComboBox* searchBox() const override { return searchBox_; }
     tree::CategoryPicker* picker() const { return picker_.get(); }
-    shell::StatusPanels& statusPanels() const { return *panels_; }
+    shell::StatusPanels& statusPanels() const override { return *panels_; }
     shell::TabStrip* tabStrip() const { return tabStrip_; }
     QLineEdit* searchBox(int index) const;     // Text2(0), Text2(1)
     QPushButton* findButton(int index) const;  // cmdRCFind(0..2)
     QMenu* gridPopupMenu();                    // the view menu less the font entries
-    QAction* action(const QString& name) const { return actions_.value(name); }
+    QAction* action(const QString& name) const override { return actions_.value(name); }
     shell::TwipsLayout& layout() { return layout_; }
     store::Database* gridDatabase() const { return GridDatabase.get(); }
     const QString& findTabSQL() const { return FindTabSQL; }
@@ -164,6 +170,8 @@ private:
     std::unique_ptr<shell::StatusPanels> panels_;
 
     QWidget* canvas_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QComboBox* searchBox_ = nullptr;
     shell::TabStrip* tabStrip_ = nullptr;
     GridView* grid_ = nullptr;
     DataControl* data_ = nullptr;

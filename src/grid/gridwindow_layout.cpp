@@ -7,8 +7,10 @@
 #include "datacontrol.h"
 #include "gridview.h"
 
+#include "records/editorplaces.h"
 #include "records/recordeditor.h"
 #include "shell/appstate.h"
+#include "shell/commands.h"
 #include "shell/settingsstore.h"
 #include "shell/splitterhandle.h"
 #include "shell/statuspanels.h"
@@ -22,6 +24,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QToolButton>
 
 namespace zumilo::grid {
@@ -128,6 +131,7 @@ void GridWindow::buildLayout()
     };
     const double lineHeight = fit(editor_->lineBox(4), 0.0, 270.0).second;
     const double searchHeight = fit(searchBoxes_[0], 0.0, 285.0).second;
+    layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 10000, shell::kToolBarHeight});
     layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 6000});
     layout_.add(QStringLiteral("DBGrid1"), grid_, {120, kSearchGridTop, 3015, 4500});
     layout_.add(QStringLiteral("imgSplitter"), splitter_, {3250, 0, 50, 7000});
@@ -153,30 +157,15 @@ void GridWindow::buildLayout()
     layout_.add(QStringLiteral("cmdRCFind(1)"), findButtons_[1], {2200, 1200, 375, buttonHeight});
     layout_.add(QStringLiteral("cmdRCFind(2)"), findButtons_[2], {2600, 1200, 575, buttonHeight});
 
-    layout_.add(textName(0), editor_->textBox(0), {4000, 720, 5000, 700});
-    layout_.add(textName(1), editor_->textBox(1), {3300, 1500, 6000, 4000});
-    layout_.add(textName(2), editor_->textBox(2), {3300, 1500, 6000, 4000});
-    layout_.add(textName(3), editor_->textBox(3), {4000, 400, 1575, lineHeight});
-    layout_.add(textName(4), editor_->textBox(4), {7740, 400, 1095, lineHeight});
-    layout_.add(textName(5), editor_->textBox(5), {9840, 400, 1095, lineHeight});
-    layout_.add(textName(6), editor_->textBox(6), {11235, 400, 855, lineHeight});
-    layout_.add(textName(7), editor_->textBox(7), {4000, 400, 735, lineHeight});
-    for (int i = 0; i < 2; ++i) {
-        const auto [w, h] = fit(editor_->check(i), 660.0, 220.0);
-        layout_.add(QStringLiteral("Check1(%1)").arg(i), editor_->check(i), {i == 0 ? 6240.0 : 7080.0, 420, w, h});
-    }
-    const double labelLefts[5] = {3480, 3465, 3360, 3480, 9480};
-    const double labelTops[5] = {510, 780, 1260, 510, 450};
-    for (int i = 0; i < 5; ++i) {
-        if (QLabel* l = editor_->label(i)) {
-            const auto [w, h] = fit(l, 360.0, 220.0);
-            layout_.add(QStringLiteral("Label1(%1)").arg(i), l, {labelLefts[i], labelTops[i], w, h});
-        }
-    }
-    const double buttonSize = std::max(250.0, lineHeight - 20);
-    layout_.add(QStringLiteral("cmdBunOpen"), editor_->categoryButton(), {5580, 420, 300, buttonSize});
-    layout_.add(QStringLiteral("cmdCalOpen(0)"), editor_->calendarButton(0), {8835, 420, 300, buttonSize});
-    layout_.add(QStringLiteral("cmdCalOpen(1)"), editor_->calendarButton(1), {10935, 420, 300, buttonSize});
+    static const QList<records::EditorPlace> places = {
+        {"Label1(0)", 3480, 510, 360, 220},   {"Text1(3)", 4000, 400, 1575, 270},   {"cmdBunOpen", 5580, 420, 300, 250},
+        {"Check1(0)", 6240, 420, 660, 220},   {"Check1(1)", 7080, 420, 660, 220},   {"Text1(4)", 7740, 400, 1095, 270},
+        {"cmdCalOpen(0)", 8835, 420, 300, 250}, {"Label1(4)", 9480, 450, 360, 220}, {"Text1(5)", 9840, 400, 1095, 270},
+        {"cmdCalOpen(1)", 10935, 420, 300, 250}, {"Text1(6)", 11235, 400, 855, 270}, {"Text1(7)", 4000, 400, 735, 270},
+        {"Label1(1)", 3465, 780, 360, 220},   {"Text1(0)", 4000, 720, 5000, 700},   {"Label1(2)", 3360, 1260, 360, 220},
+        {"Label1(3)", 3480, 510, 360, 220},   {"Text1(1)", 3300, 1500, 6000, 4000}, {"Text1(2)", 3300, 1500, 6000, 4000},
+    };
+    records::placeEditor(layout_, *editor_, places);
     const auto [dataWidth, dataHeight] = fit(data_, 3600.0, 330.0);
     layout_.add(QStringLiteral("Data1"), data_, {3360, 6240, dataWidth, dataHeight});
 
@@ -240,6 +229,7 @@ void GridWindow::Form_Resize()
     shell::TwipsLayout& L = layout_;
     const QString data = QStringLiteral("Data1");
 
+    L[QStringLiteral("Toolbar1")].width = W;
     if (W > L[textName(0)].left) {
         L[textName(0)].width = W - L[textName(0)].left;
         L[textName(1)].width = W - L[textName(1)].left;

@@ -4,7 +4,7 @@
 
 #include "gridwindow.h"
 
-#include "records/recordsetmodel.h"
+#include "shell/recordsetmodel.h"
 #include "gridview.h"
 
 #include "records/notesave.h"

@@ -225,7 +225,6 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
     categoryButton_->setToolTip(QStringLiteral("分類を選択"));
     categoryButton_->setFocusPolicy(Qt::TabFocus);
     categoryButton_->resize(buttonSide, buttonSide);
-    connect(categoryButton_, &QToolButton::clicked, this, &RecordEditor::categoryButtonClicked);
 
     calendar_ = new QCalendarWidget(canvas_);
     calendar_->setObjectName(QStringLiteral("MonthView1"));
@@ -315,6 +314,22 @@ QList<QWidget*> RecordEditor::controls() const
         all << w;
     all << categoryButton_ << calendar_;
     return all;
+}
+
+QAbstractButton* RecordEditor::pickerButton() const
+{
+    return categoryButton_;
+}
+
+int RecordEditor::categoryNameWidth() const
+{
+    return lineBox(3)->width();
+}
+
+void RecordEditor::setCategory(const QString& bunID, const QString& name)
+{
+    setText(3, name);
+    setText(7, bunID);
 }
 
 QStringList RecordEditor::fixedControlNames()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tree/categorypicker.h"
+
 #include <QDate>
 #include <QList>
 #include <QObject>
@@ -51,7 +53,7 @@ struct FieldFailure {
 // Status panels 2 to 6 show the note's ID, oyaID, update date, update time
 // and creation date; saving reads oyaID and the creation date back from
 // them, as the window shows them.
-class RecordEditor : public QObject {
+class RecordEditor : public QObject, public tree::CategoryTarget {
     Q_OBJECT
 public:
     RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels* panels, shell::AppState& state);
@@ -71,6 +73,12 @@ public:
     QToolButton* calendarButton(int index) const;
     QToolButton* categoryButton() const;       // cmdBunOpen
     QCalendarWidget* calendar() const;         // MonthView1
+    // --- the category picker's target ----------------------------------
+    QAbstractButton* pickerButton() const override;
+    int categoryNameWidth() const override;
+    // Writes the chosen category into Text1(7) and Text1(3), as the user's change.
+    void setCategory(const QString& bunID, const QString& name) override;
+
     // Every control, for the window's layout code.
     QList<QWidget*> controls() const;
     // The names of the controls that keep their size however large the
@@ -127,7 +135,6 @@ signals:
     void changed();
     // Whether the undo command applies (false after a load or clear).
     void undoAvailable(bool available);
-    void categoryButtonClicked();
     // A text box was double-clicked on `word` (for opening links).
     void wordDoubleClicked(const QString& word);
 

@@ -1,5 +1,7 @@
 #include "recordlist.h"
 
+#include "tree/categorytree.h"
+
 #include "shell/twips.h"
 #include "store/jetlike.h"
 #include "store/recordset.h"
@@ -72,7 +74,7 @@ Qt::ItemFlags RecordListModel::flags(const QModelIndex& index) const
 
 QStringList RecordListModel::mimeTypes() const
 {
-    return {QString::fromLatin1(kRecordMimeType)};
+    return {QString::fromLatin1(tree::kRecordMimeType)};
 }
 
 QMimeData* RecordListModel::mimeData(const QModelIndexList& indexes) const
@@ -80,7 +82,7 @@ QMimeData* RecordListModel::mimeData(const QModelIndexList& indexes) const
     if (indexes.isEmpty())
         return nullptr;
     auto* mime = new QMimeData;
-    mime->setData(QString::fromLatin1(kRecordMimeType), rows_[size_t(indexes.first().row())].key().toUtf8());
+    mime->setData(QString::fromLatin1(tree::kRecordMimeType), rows_[size_t(indexes.first().row())].key().toUtf8());
     return mime;
 }
 

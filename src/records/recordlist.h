@@ -48,8 +48,6 @@ private:
     std::vector<Row> rows_;
 };
 
-// The mime type a dragged list row travels as (its key as UTF-8).
-inline constexpr char kRecordMimeType[] = "application/x-zumilo-record-key";
 
 // The record list (ListView1): the notes of the current category in
 // report form. Positions are 1-based, as the status text counts them.

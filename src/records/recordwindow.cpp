@@ -1,12 +1,13 @@
 #include "recordwindow.h"
 
+#include "editorplaces.h"
 #include "notesave.h"
 #include "recordeditor.h"
 
 #include "shell/closesteps.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
-#include "shell/menus.h"
+#include "shell/commands.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "shell/statuspanels.h"
@@ -18,6 +19,7 @@
 #include "tree/categorypicker.h"
 
 #include <QCheckBox>
+#include <QToolBar>
 #include <QSizeF>
 #include <QCloseEvent>
 #include <QLabel>
@@ -46,15 +48,6 @@ QString textName(int i)
     return QStringLiteral("Text1(%1)").arg(i);
 }
 
-double hintWidth(const QWidget* w)
-{
-    return pixelsToTwips(w->sizeHint().width());
-}
-
-double hintHeight(const QWidget* w)
-{
-    return pixelsToTwips(w->sizeHint().height());
-}
 
 } // namespace
 
@@ -102,14 +95,17 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
         {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
         {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
     };
-    actions_ = shell::buildMenuBar(menuBar(), shell::recordWindowMenus(), handlers);
-
-    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    panels_ = std::make_unique<shell::StatusPanels>(statusBar());
-
     canvas_ = new QWidget(this);
     canvas_->setObjectName(QStringLiteral("canvas"));
     setCentralWidget(canvas_);
+    const shell::CommandSet commands =
+        shell::buildCommands(this, shell::WindowKind::Single, canvas_, handlers, st_.commands);
+    actions_ = commands.actions;
+    toolBar_ = commands.toolBar;
+    searchBox_ = commands.searchBox;
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    panels_ = std::make_unique<shell::StatusPanels>(statusBar());
     editor_ = std::make_unique<RecordEditor>(EditorKind::Single, canvas_, panels_.get(), st_);
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return WindowDatabase.get(); }, [this] { return st_.DatabaseFileName; });
@@ -130,46 +126,17 @@ RecordWindow::~RecordWindow()
 
 void RecordWindow::buildLayout()
 {
-    RecordEditor& e = *editor_;
-    shell::TwipsLayout& L = layout_;
-
-    // Design sizes, grown to what the font needs. A taller first row
-    // pushes the rows below it down rather than under them.
-    const double lineHeight = std::max(270.0, hintHeight(e.lineBox(4)));
-    const double buttonSize = std::max(250.0, lineHeight - 20);
-    const double checkHeight = std::max(220.0, std::max(hintHeight(e.check(0)), hintHeight(e.check(1))));
-    const double shift = std::max(0.0, std::max(lineHeight, checkHeight) - 270.0);
-    bodyTop_ = 1500 + shift;
-
-    // Labels keep their right edge, next to their box, when they grow.
-    auto label = [&](int i, double left, double top, double width, double height) {
-        QLabel* l = e.label(i);
-        const double w = std::max(width, hintWidth(l));
-        L.add(QStringLiteral("Label1(%1)").arg(i), l,
-              {std::max(0.0, left + width - w), top, w, std::max(height, hintHeight(l))});
+    static const QList<EditorPlace> places = {
+        {"Label1(0)", 120, 425, 615, 220},    {"Text1(3)", 720, 400, 1575, 270},    {"cmdBunOpen", 2280, 420, 300, 250},
+        {"Check1(0)", 2880, 430, 660, 220},   {"Check1(1)", 3720, 430, 660, 220},   {"Text1(4)", 4380, 400, 1100, 270},
+        {"cmdCalOpen(0)", 5475, 420, 300, 250}, {"Label1(4)", 6120, 450, 360, 225}, {"Text1(5)", 6480, 400, 1100, 270},
+        {"cmdCalOpen(1)", 7575, 420, 300, 250}, {"Text1(6)", 7875, 400, 855, 270},  {"Text1(7)", 1560, 720, 735, 270},
+        {"Label1(1)", 100, 700, 615, 255},    {"Text1(0)", 720, 700, 8535, 780},    {"Label1(2)", 100, 1250, 615, 255},
+        {"Text1(1)", 0, 1500, 4455, 4095},    {"Text1(2)", 0, 1500, 4695, 4095},
     };
-    label(0, 120, 425, 615, 220);
-    label(1, 100, 700 + shift, 615, 255);
-    label(2, 100, 1250 + shift, 615, 255);
-    label(4, 6120, 450, 360, 225);
-
-    L.add(textName(0), e.textBox(0), {720, 700 + shift, 8535, 780});
-    L.add(textName(1), e.textBox(1), {0, bodyTop_, 4455, 4095});
-    L.add(textName(2), e.textBox(2), {0, bodyTop_, 4695, 4095});
-    L.add(textName(3), e.textBox(3), {720, 400, 1575, lineHeight});
-    L.add(textName(4), e.textBox(4), {4380, 400, 1100, lineHeight});
-    L.add(textName(5), e.textBox(5), {6480, 400, 1100, lineHeight});
-    L.add(textName(6), e.textBox(6), {7875, 400, 855, lineHeight});
-    L.add(textName(7), e.textBox(7), {1560, 720 + shift, 735, lineHeight});
-    for (int i = 0; i < 2; ++i) {
-        QCheckBox* box = e.check(i);
-        L.add(QStringLiteral("Check1(%1)").arg(i), box,
-              {i == 0 ? 2880.0 : 3720.0, 430, std::max(660.0, hintWidth(box)), checkHeight});
-    }
-    L.add(QStringLiteral("cmdBunOpen"), e.categoryButton(), {2280, 420, 300, buttonSize});
-    L.add(QStringLiteral("cmdCalOpen(0)"), e.calendarButton(0), {5475, 420, 300, buttonSize});
-    L.add(QStringLiteral("cmdCalOpen(1)"), e.calendarButton(1), {7575, 420, 300, buttonSize});
-    L.apply();
+    layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 5850, shell::kToolBarHeight});
+    bodyTop_ = 1500 + placeEditor(layout_, *editor_, places);
+    layout_.apply();
 }
 
 // --- life of the window ----------------------------------------------------------
@@ -291,6 +258,7 @@ void RecordWindow::Form_Resize()
         L[textName(i)].width = W;
     }
     L[textName(0)].width = W - 700;
+    L[QStringLiteral("Toolbar1")].width = W;
     L.apply();
 }
 

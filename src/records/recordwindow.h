@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandwindow.h"
+
 #include "shell/twipslayout.h"
 
 #include <QHash>
@@ -9,6 +11,8 @@
 #include <memory>
 
 class QAction;
+class QComboBox;
+class QToolBar;
 
 namespace zumilo::shell {
 struct AppState;
@@ -40,7 +44,7 @@ QString recordOrderClause(int sortColumn, int sortOrder);
 // order the main list was sorted in. When it closes it leaves the number
 // of the note it showed in CurrentIdeaID and "Form2" in ReturnFrom, so
 // that the main window selects that note again.
-class RecordWindow : public QMainWindow {
+class RecordWindow : public QMainWindow, public CommandWindow {
     Q_OBJECT
 public:
     // Opens a window without blocking: on the note CurrentIdeaID, or on a
@@ -87,8 +91,11 @@ public:
     void mnuMoveLast_Click();
 
     // --- access for the other windows and tests ---------------------------------
-    RecordEditor* editor() const { return editor_.get(); }
-    shell::StatusPanels& statusPanels() const { return *panels_; }
+    RecordEditor* editor() const override { return editor_.get(); }
+    shell::StatusPanels& statusPanels() const override { return *panels_; }
+    shell::WindowKind windowKind() const override { return shell::WindowKind::Single; }
+    shell::AppState& state() const override { return st_; }
+    QComboBox* searchBox() const override { return searchBox_; }
     tree::CategoryPicker* picker() const { return picker_.get(); }
     store::Database* windowDatabase() const { return WindowDatabase.get(); }
     store::Recordset* windowRecordset() const { return WindowRecordset.get(); }
@@ -98,7 +105,7 @@ public:
     bool newRecordMode() const { return NewRecordMode; }
     // The note this window stands on was deleted, here or elsewhere.
     bool noteGone() const { return noteGone_; }
-    QAction* action(const QString& name) const { return actions_.value(name); }
+    QAction* action(const QString& name) const override { return actions_.value(name); }
     shell::TwipsLayout& layout() { return layout_; }
 
 signals:
@@ -130,6 +137,8 @@ private:
     QHash<QString, QAction*> actions_;
     std::unique_ptr<shell::StatusPanels> panels_;
     QWidget* canvas_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QComboBox* searchBox_ = nullptr;
     std::unique_ptr<RecordEditor> editor_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     shell::TwipsLayout layout_;

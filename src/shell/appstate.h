@@ -8,6 +8,7 @@ class Prompts;
 class Clock;
 class Desktop;
 class SettingsStore;
+class SharedCommands;
 
 // The services every window reaches the outside world through.
 struct Services {
@@ -27,6 +28,9 @@ struct AppState {
     Clock& clock() const { return *services.clock; }
     Desktop& desktop() const { return *services.desktop; }
     SettingsStore& settings() const { return *services.settings; }
+
+    // The commands every window runs the same way (none when not set).
+    const SharedCommands* commands = nullptr;
 
     // Where the program lies; given by main(), a temporary folder in tests.
     QString ProgramFolder;
@@ -51,6 +55,12 @@ struct AppState {
     int LastSortColumn = 0;
     int LastSortOrder = 0;
 };
+
+// The caption of the main and grid windows: "Zumilo  " and the database path.
+inline QString mainCaption(const QString& databasePath)
+{
+    return QStringLiteral("Zumilo  ") + databasePath;
+}
 
 // The section and key names of the settings store, in one place.
 namespace Settings {

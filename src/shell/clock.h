@@ -20,14 +20,4 @@ public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
 
-class FixedClock : public Clock {
-public:
-    explicit FixedClock(QDateTime at) : at_(std::move(at)) {}
-    QDateTime now() const override { return at_; }
-    void set(const QDateTime& at) { at_ = at; }
-
-private:
-    QDateTime at_;
-};
-
 } // namespace zumilo::shell

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -38,6 +39,11 @@ QUrl urlFor(const QString& target)
 }
 
 } // namespace
+
+bool QtDesktop::start(const QString& program, const QStringList& arguments)
+{
+    return QProcess::startDetached(program, arguments);
+}
 
 bool QtDesktop::open(const QString& target)
 {

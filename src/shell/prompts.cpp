@@ -307,3 +307,13 @@ bool QtPrompts::printerSetup(QWidget* parent, QPrinter* printer)
 }
 
 } // namespace zumilo::shell
+
+namespace zumilo::shell {
+
+int QtPrompts::dialog(QDialog& dialog)
+{
+    PromptScope scope;
+    return dialog.exec();
+}
+
+} // namespace zumilo::shell

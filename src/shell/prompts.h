@@ -4,6 +4,7 @@
 #include <QString>
 #include <optional>
 
+class QDialog;
 class QWidget;
 class QPrinter;
 
@@ -52,6 +53,9 @@ public:
     virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
     // The system's printer set-up; false when cancelled.
     virtual bool printerSetup(QWidget* parent, QPrinter* printer) = 0;
+    // One of the program's own modal dialogs (the options, the about box):
+    // runs it and returns its result (QDialog::Accepted or Rejected).
+    virtual int dialog(QDialog& dialog) = 0;
 };
 
 // Shows real Qt dialogs.
@@ -64,6 +68,7 @@ public:
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
+    int dialog(QDialog& dialog) override;
 };
 
 // While one of our own modal prompts is up, window activation changes are

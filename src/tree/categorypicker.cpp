@@ -2,12 +2,12 @@
 
 #include "categorytree.h"
 
-#include "records/recordeditor.h"
 #include "shell/twips.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
@@ -65,9 +65,9 @@ struct CategoryPicker::Ui {
     QPushButton* decide = nullptr;
 };
 
-CategoryPicker::CategoryPicker(QWidget* canvas, records::RecordEditor& editor,
-                               std::function<store::Database*()> database, std::function<QString()> rootText)
-    : ui_(std::make_unique<Ui>()), canvas_(canvas), editor_(editor), database_(std::move(database)),
+CategoryPicker::CategoryPicker(QWidget* canvas, CategoryTarget& target, std::function<store::Database*()> database,
+                               std::function<QString()> rootText)
+    : ui_(std::make_unique<Ui>()), canvas_(canvas), target_(target), database_(std::move(database)),
       rootText_(std::move(rootText))
 {
     auto* frame = new QFrame(canvas_);
@@ -104,7 +104,7 @@ CategoryPicker::CategoryPicker(QWidget* canvas, records::RecordEditor& editor,
     ui_->tree = tree;
     ui_->decide = decide;
 
-    connect(&editor_, &records::RecordEditor::categoryButtonClicked, this, &CategoryPicker::cmdBunOpen_Click);
+    connect(target_.pickerButton(), &QAbstractButton::clicked, this, &CategoryPicker::cmdBunOpen_Click);
     connect(tree, &CategoryTree::nodePressed, this, [this](QTreeWidgetItem* node) {
         if (node)
             TreeView2_NodeClick(node);
@@ -138,10 +138,10 @@ void CategoryPicker::cmdBunOpen_Click()
     }
 
     // Under the button, reaching back over the category name box.
-    QToolButton* button = editor_.categoryButton();
+    QAbstractButton* button = target_.pickerButton();
     const QPoint at = canvas_->isAncestorOf(button) ? button->mapTo(canvas_, QPoint(0, 0))
                                                     : canvas_->mapFromGlobal(button->mapToGlobal(QPoint(0, 0)));
-    int x = at.x() - editor_.lineBox(3)->width();
+    int x = at.x() - target_.categoryNameWidth();
     int y = at.y() + button->height();
     x = std::clamp(x, 0, std::max(0, canvas_->width() - frame->width()));
     y = std::clamp(y, 0, std::max(0, canvas_->height() - frame->height()));
@@ -195,8 +195,7 @@ void CategoryPicker::TreeView2_NodeClick(QTreeWidgetItem* node)
 void CategoryPicker::cmdBunrui_Click(int index)
 {
     if (index == 0) {
-        editor_.setText(3, pickedName_);
-        editor_.setText(7, pickedID_);
+        target_.setCategory(pickedID_, pickedName_);
     }
     QFrame* frame = ui_->frame;
     if (!frame)
@@ -204,7 +203,7 @@ void CategoryPicker::cmdBunrui_Click(int index)
     const bool hadFocus = frame->isAncestorOf(QApplication::focusWidget());
     frame->hide();
     if (hadFocus)
-        editor_.categoryButton()->setFocus();
+        target_.pickerButton()->setFocus();
 }
 
 } // namespace zumilo::tree

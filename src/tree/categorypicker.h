@@ -5,14 +5,12 @@
 #include <functional>
 #include <memory>
 
+class QAbstractButton;
 class QFrame;
 class QPushButton;
 class QTreeWidgetItem;
 class QWidget;
 
-namespace zumilo::records {
-class RecordEditor;
-}
 namespace zumilo::store {
 class Database;
 }
@@ -20,6 +18,17 @@ class Database;
 namespace zumilo::tree {
 
 class CategoryTree;
+
+// What a picker needs of the editor it fills: the button it opens under,
+// the width of the name box to the button's left, and where the choice goes.
+class CategoryTarget {
+public:
+    virtual ~CategoryTarget() = default;
+    virtual QAbstractButton* pickerButton() const = 0;
+    virtual int categoryNameWidth() const = 0;
+    // The chosen category: its number and name ("0" and "." for the root).
+    virtual void setCategory(const QString& bunID, const QString& name) = 0;
+};
 
 // The category picker of an editor: the button cmdBunOpen opens a panel
 // (Frame92) under it with a tree (TreeView2) of the categories, loaded one
@@ -31,7 +40,7 @@ class CategoryPicker : public QObject {
 public:
     // `database` gives the window's own connection when the panel opens;
     // `rootText` gives the root's caption (the database's file name).
-    CategoryPicker(QWidget* canvas, records::RecordEditor& editor, std::function<store::Database*()> database,
+    CategoryPicker(QWidget* canvas, CategoryTarget& target, std::function<store::Database*()> database,
                    std::function<QString()> rootText);
     ~CategoryPicker() override;
 
@@ -50,7 +59,7 @@ private:
     struct Ui;
     std::unique_ptr<Ui> ui_;
     QWidget* canvas_;
-    records::RecordEditor& editor_;
+    CategoryTarget& target_;
     std::function<store::Database*()> database_;
     std::function<QString()> rootText_;
     QString pickedID_;

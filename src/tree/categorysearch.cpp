@@ -1,7 +1,7 @@
 #include "categorysearch.h"
 
 #include "categorytree.h"
-#include "records/recordsetmodel.h"
+#include "shell/recordsetmodel.h"
 
 #include "shell/appstate.h"
 #include "shell/prompts.h"
@@ -59,7 +59,7 @@ CategorySearchWindow::CategorySearchWindow(shell::AppState& state, JumpFunction 
     btnFind_->setToolTip(QStringLiteral("ｸﾘｯｸで検索します"));
     btnFind_->setFocusPolicy(Qt::TabFocus);
 
-    model_ = new records::RecordsetModel(this);
+    model_ = new shell::RecordsetModel(this);
     grid_ = new QTableView(this);
     grid_->setObjectName(QStringLiteral("DBGrid1"));
     grid_->setToolTip(QStringLiteral("ﾀﾞﾌﾞﾙｸﾘｯｸで分類ﾂﾘｰにｼﾞｬﾝﾌﾟ"));

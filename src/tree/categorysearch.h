@@ -18,7 +18,7 @@ class Database;
 class Recordset;
 }
 
-namespace zumilo::records {
+namespace zumilo::shell {
 class RecordsetModel;
 }
 namespace zumilo::tree {
@@ -57,7 +57,7 @@ public:
     QLineEdit* searchBox() const { return text1_; }
     QPushButton* findButton() const { return btnFind_; }
     QTableView* grid() const { return grid_; }
-    records::RecordsetModel* model() const { return model_; }
+    shell::RecordsetModel* model() const { return model_; }
     // The file the window reads, and the statement it lists.
     QString boundPath() const { return boundPath_; }
     QString recordSource() const { return recordSource_; }
@@ -78,7 +78,7 @@ private:
     QLineEdit* text1_ = nullptr;
     QPushButton* btnFind_ = nullptr;
     QTableView* grid_ = nullptr;
-    records::RecordsetModel* model_ = nullptr;
+    shell::RecordsetModel* model_ = nullptr;
     std::unique_ptr<store::Recordset> rows_; // what the grid shows
     std::shared_ptr<store::Database> db_;
     QString boundPath_;

@@ -4,8 +4,6 @@
 #include "store/jetlike.h"
 #include "store/recordset.h"
 
-#include "records/recordlist.h"
-
 #include <QApplication>
 #include <QCollator>
 #include <QDrag>
@@ -314,7 +312,7 @@ namespace {
 bool isOurs(const QMimeData* mime)
 {
     return mime->hasFormat(QString::fromLatin1(kCategoryMimeType))
-        || mime->hasFormat(QString::fromLatin1(records::kRecordMimeType));
+        || mime->hasFormat(QString::fromLatin1(kRecordMimeType));
 }
 } // namespace
 
@@ -368,7 +366,7 @@ void CategoryTree::dropEvent(QDropEvent* event)
     if (mime->hasFormat(QString::fromLatin1(kCategoryMimeType)))
         emit categoryDropped(QString::fromUtf8(mime->data(QString::fromLatin1(kCategoryMimeType))), target);
     else
-        emit recordDropped(QString::fromUtf8(mime->data(QString::fromLatin1(records::kRecordMimeType))), target);
+        emit recordDropped(QString::fromUtf8(mime->data(QString::fromLatin1(kRecordMimeType))), target);
 }
 
 void CategoryTree::keyPressEvent(QKeyEvent* event)

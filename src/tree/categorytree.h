@@ -16,6 +16,8 @@ QString numberOfKey(const QString& key);
 
 // The mime type a dragged category node travels as (its key as UTF-8).
 inline constexpr char kCategoryMimeType[] = "application/x-zumilo-category-key";
+// The mime type a list row dropped on the tree travels as (its key as UTF-8).
+inline constexpr char kRecordMimeType[] = "application/x-zumilo-record-key";
 
 // The category tree (TreeView1 of the main window, TreeView2 of the
 // pickers): the root, which shows the database's file name, and the

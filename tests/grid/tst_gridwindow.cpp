@@ -6,7 +6,7 @@
 #include "fixtures.h"
 
 #include "grid/datacontrol.h"
-#include "records/recordsetmodel.h"
+#include "shell/recordsetmodel.h"
 #include "grid/gridview.h"
 #include "grid/gridwindow.h"
 #include "records/notesave.h"
@@ -88,7 +88,7 @@ struct Env : test::TestApp {
         window->showInPlaceOf(QRect(80, 80, 1000, 640));
         return *window;
     }
-    records::RecordsetModel& model() const { return *window->data()->model(); }
+    shell::RecordsetModel& model() const { return *window->data()->model(); }
     records::RecordEditor& editor() const { return *window->editor(); }
     QStringList column(const QString& field) const
     {

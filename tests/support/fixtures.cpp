@@ -1,5 +1,6 @@
 #include "fixtures.h"
 
+#include "main/startup.h"
 #include "store/schema.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@ TestApp::TestApp() : clock(QDateTime(QDate(2026, 12, 6), QTime(10, 30, 15)))
     settings = shell::SettingsStore::atFile(path(QStringLiteral("settings/zumilo.ini")));
     state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get()});
     state->ProgramFolder = path(QStringLiteral("program"));
+    state->commands = &app::programCommands();
 }
 
 QString TestApp::path(const QString& relative) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "doubles.h"
 #include "scriptedprompts.h"
 
 #include "shell/appstate.h"
@@ -31,8 +32,8 @@ public:
 
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    shell::FixedClock clock;
-    shell::RecordingDesktop desktop;
+    FixedClock clock;
+    RecordingDesktop desktop;
     std::unique_ptr<shell::SettingsStore> settings;
     std::unique_ptr<shell::AppState> state;
 };

@@ -1,6 +1,6 @@
 #include "mainwindowapp.h"
 
-#include "shell/mainwindow.h"
+#include "main/mainwindow.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
@@ -45,9 +45,9 @@ QVariant MainWindowApp::scalar(const QString& sql, const QVariantList& params) c
     return db->scalar(sql, params);
 }
 
-shell::MainWindow& MainWindowApp::load()
+app::MainWindow& MainWindowApp::load()
 {
-    window = std::make_unique<shell::MainWindow>(*state);
+    window = std::make_unique<app::MainWindow>(*state);
     window->Form_Load();
     window->show();
     return *window;

@@ -8,7 +8,7 @@
 namespace zumilo::store {
 class Database;
 }
-namespace zumilo::shell {
+namespace zumilo::app {
 class MainWindow;
 }
 namespace zumilo::tree {
@@ -35,7 +35,7 @@ public:
     QVariant scalar(const QString& sql, const QVariantList& params = {}) const;
 
     // Creates the main window, loads and shows it.
-    shell::MainWindow& load();
+    app::MainWindow& load();
     // Makes a category current, as a click on its node does.
     void choose(const QString& nodeKey);
 
@@ -45,7 +45,7 @@ public:
 
     QString dbPath;
     std::shared_ptr<store::Database> db;
-    std::unique_ptr<shell::MainWindow> window;
+    std::unique_ptr<app::MainWindow> window;
 };
 
 } // namespace zumilo::test

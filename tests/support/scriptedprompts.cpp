@@ -1,5 +1,7 @@
 #include "support/scriptedprompts.h"
 
+#include <QDialog>
+
 #include <QTest>
 
 namespace zumilo::test {
@@ -21,6 +23,8 @@ QString kindName(ScriptedPrompts::Kind kind)
         return QStringLiteral("font dialog");
     case ScriptedPrompts::Kind::PrinterSetup:
         return QStringLiteral("printer set-up");
+    case ScriptedPrompts::Kind::Dialog:
+        return QStringLiteral("dialog");
     }
     return {};
 }
@@ -86,6 +90,14 @@ ScriptedPrompts& ScriptedPrompts::expectFont(std::optional<QFont> font)
 ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
 {
     queue_.append({Kind::PrinterSetup, {}, {}, accept ? 1 : 0, {}, {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
+{
+    Expectation e{Kind::Dialog, objectName, {}, 0, {}, {}};
+    e.act = std::move(act);
+    queue_.append(std::move(e));
     return *this;
 }
 
@@ -190,6 +202,24 @@ bool ScriptedPrompts::printerSetup(QWidget*, QPrinter*)
     shown_.append({Kind::PrinterSetup, {}, {}, 0});
     const auto e = take(Kind::PrinterSetup, {}, 0);
     return e && e->answer != 0;
+}
+
+} // namespace zumilo::test
+
+namespace zumilo::test {
+
+int ScriptedPrompts::dialog(QDialog& dialog)
+{
+    shown_.append({Kind::Dialog, dialog.objectName(), dialog.windowTitle(), 0});
+    const auto e = take(Kind::Dialog, dialog.objectName(), 0);
+    if (!e)
+        return QDialog::Rejected;
+    dialog.setResult(QDialog::Rejected);
+    dialog.show();
+    if (e->act)
+        e->act(dialog);
+    dialog.hide();
+    return dialog.result();
 }
 
 } // namespace zumilo::test

@@ -3,10 +3,13 @@
 #include "shell/prompts.h"
 
 #include <QFont>
+#include <functional>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
+
+class QDialog;
 
 namespace zumilo::test {
 
@@ -16,7 +19,7 @@ namespace zumilo::test {
 // with cancel/no. verifyDone() fails the test when answers are left unused.
 class ScriptedPrompts : public shell::Prompts {
 public:
-    enum class Kind { Message, Input, OpenFile, SaveFile, Font, PrinterSetup };
+    enum class Kind { Message, Input, OpenFile, SaveFile, Font, PrinterSetup, Dialog };
 
     struct Shown {
         Kind kind;
@@ -34,6 +37,10 @@ public:
     ScriptedPrompts& expectSaveFile(std::optional<QString> path);
     ScriptedPrompts& expectFont(std::optional<QFont> font);
     ScriptedPrompts& expectPrinterSetup(bool accept);
+    // One of the program's dialogs, by objectName ("frmOption"): `act` does
+    // what the user would (fills in, clicks a button); the dialog's result
+    // is the answer.
+    ScriptedPrompts& expectDialog(const QString& objectName, std::function<void(QDialog&)> act);
 
     // Everything shown so far, in order.
     const QList<Shown>& shown() const { return shown_; }
@@ -54,6 +61,7 @@ public:
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
+    int dialog(QDialog& dialog) override;
 
 private:
     struct Expectation {
@@ -63,6 +71,7 @@ private:
         int answer = 0;
         std::optional<QString> textAnswer;
         std::optional<QFont> fontAnswer;
+        std::function<void(QDialog&)> act;
     };
     // Takes the next expectation if it is of `kind`; otherwise fails.
     std::optional<Expectation> take(Kind kind, const QString& text, int style);

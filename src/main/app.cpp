@@ -1,0 +1,36 @@
+#include "shell/appstate.h"
+#include "shell/clock.h"
+#include "shell/commands.h"
+#include "shell/desktop.h"
+#include "shell/fonts.h"
+#include "main/mainwindow.h"
+#include "shell/prompts.h"
+#include "shell/settingsstore.h"
+#include "main/startup.h"
+#include "shell/translations.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // Settings are kept under the executable's base name.
+    const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
+    QApplication::setApplicationName(appName.isEmpty() ? QStringLiteral("zumilo") : appName);
+    QApplication::setOrganizationName(QApplication::applicationName());
+    zumilo::shell::installJapaneseFonts();
+    zumilo::shell::installJapaneseTranslations();
+
+    zumilo::shell::QtPrompts prompts;
+    zumilo::shell::SystemClock clock;
+    zumilo::shell::QtDesktop desktop;
+    zumilo::shell::SettingsStore settings(QApplication::applicationName());
+
+    zumilo::shell::AppState state({&prompts, &clock, &desktop, &settings});
+    state.ProgramFolder = QApplication::applicationDirPath();
+
+    QApplication::setWindowIcon(zumilo::shell::programIcon());
+    auto mainWindow = zumilo::app::Main(state);
+    return QApplication::exec();
+}

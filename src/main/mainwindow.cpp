@@ -1,0 +1,459 @@
+#include "mainwindow.h"
+
+#include "shell/clock.h"
+#include "shell/closesteps.h"
+#include "shell/commands.h"
+#include "shell/prompts.h"
+#include "recentfiles.h"
+#include "shell/settingsstore.h"
+#include "shell/statuspanels.h"
+#include "shell/tabstrip.h"
+#include "shell/windowplacement.h"
+
+#include "grid/gridwindow.h"
+#include "records/notesave.h"
+#include "records/recordeditor.h"
+#include "records/recordwindow.h"
+#include "records/recordlist.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+#include "store/schema.h"
+#include "tree/categorypicker.h"
+#include "tree/categorysearch.h"
+#include "tree/categorytree.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+
+using zumilo::store::Database;
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::app {
+
+using namespace zumilo::shell;
+
+namespace {
+
+const QString kWrongDatabase = QStringLiteral("このデータベースは違います。正しいデータベースを選択ください");
+
+// Folder part of a path, up to and including its last separator.
+QString folderOf(const QString& path)
+{
+    const int cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return cut < 0 ? QString() : path.left(cut + 1);
+}
+
+QString fileNameOf(const QString& path)
+{
+    return path.mid(folderOf(path).size());
+}
+
+QString cannotOpenMessage(const QString& path, const StoreError& e)
+{
+    return QStringLiteral("データベースを開けませんでした。\n") + path + QStringLiteral("\n\n") + e.message();
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), st_(state)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Zumilo"));
+    buildWindow();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildWindow()
+{
+    MenuHandlers handlers{
+        {QStringLiteral("mnuUpdate"), [this] { mnuUpdate_Click(); }},
+        {QStringLiteral("mnuUpdateAs"), [this] { mnuUpdateAs_Click(); }},
+        {QStringLiteral("mnuMoveFirst"), [this] { mnuMoveFirst_Click(); }},
+        {QStringLiteral("mnuMoveMae"), [this] { mnuMoveMae_Click(); }},
+        {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
+        {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
+        {QStringLiteral("mnuBunTuika"), [this] { mnuBunTuika_Click(); }},
+        {QStringLiteral("mnuBunDel"), [this] { mnuBunDel_Click(); }},
+        {QStringLiteral("mnuBunRename"), [this] { mnuBunRename_Click(); }},
+        {QStringLiteral("mnuListDateCopy"), [this] { mnuUpdateAs_Click(); }},
+        {QStringLiteral("mnuListDel"), [this] { mnuListDel_Click(); }},
+        {QStringLiteral("mnuListEdit"), [this] { ListView1_DblClick(); }},
+        {QStringLiteral("mnuDataAdd"), [this] { mnuDataAdd_Click(); }},
+        {QStringLiteral("mnuFileDataAdd"), [this] { mnuDataAdd_Click(); }},
+        {QStringLiteral("mnuListDateAdd"), [this] { mnuDataAdd_Click(); }},
+        {QStringLiteral("mnuOpenDB"), [this] { mnuOpenDB_Click(); }},
+        {QStringLiteral("mnuDBnew"), [this] { mnuDBnew_Click(); }},
+        {QStringLiteral("mnuDBnew2"), [this] { mnuDBnew2_Click(); }},
+        {QStringLiteral("mnuEnd"), [this] { mnuEnd_Click(); }},
+        {QStringLiteral("mnuTreeRefresh"), [this] { mnuTreeRefresh_Click(); }},
+        {QStringLiteral("mnuTreeBunFind"), [this] { mnuTreeBunFind_Click(); }},
+        {QStringLiteral("mnuTreeAllOpen"), [this] { mnuTreeAllOpen_Click(); }},
+        {QStringLiteral("mnuTreeAllClose"), [this] { mnuTreeAllClose_Click(); }},
+    };
+    QSet<QString> placeholders{QStringLiteral("mnuRecentFile(0)")};
+    for (int i = 1; i <= 5; ++i) {
+        const QString name = QStringLiteral("mnuRecentFile(%1)").arg(i);
+        handlers.insert(name, [this, i] { mnuRecentFile_Click(i); });
+        placeholders.insert(name);
+    }
+    canvas_ = new QWidget(this);
+    canvas_->setObjectName(QStringLiteral("canvas"));
+    setCentralWidget(canvas_);
+    const CommandSet commands = buildCommands(this, WindowKind::Main, canvas_, handlers, st_.commands, placeholders);
+    actions_ = commands.actions;
+    toolBar_ = commands.toolBar;
+    searchBox_ = commands.searchBox;
+    treeMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuTree"));
+    listMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuList"));
+
+    std::array<QAction*, 5> items{};
+    for (int i = 1; i <= 5; ++i)
+        items[i - 1] = actions_.value(QStringLiteral("mnuRecentFile(%1)").arg(i));
+    recent_ = std::make_unique<RecentFiles>(st_.settings(), actions_.value(QStringLiteral("mnuRecentFile(0)")), items);
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    panels_ = std::make_unique<StatusPanels>(statusBar());
+    buildLayout();
+
+    // Form_Activate runs when the user returns here from another of our
+    // windows. Our own prompts and other programs do not count.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        QWidget* w = now ? now->window() : nullptr;
+        if (w && w != this && !promptIsOpen())
+            cameBack_ = true;
+    });
+}
+
+// --- start-up ----------------------------------------------------------------
+
+QString MainWindow::firstStartDatabasePath() const
+{
+    const QString beside = st_.AppFolder + st_.DatabaseFileName;
+    if (QFileInfo(st_.AppFolder).isWritable() || !QFileInfo::exists(beside))
+        return beside;
+    // Installed where the user cannot write: work on a copy of one's own.
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (own.isEmpty() || !QDir().mkpath(own))
+        return beside;
+    const QString copy = QDir(own).filePath(st_.DatabaseFileName);
+    if (!QFileInfo::exists(copy) && QFile::copy(beside, copy))
+        QFile(copy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    return QFileInfo::exists(copy) ? copy : beside;
+}
+
+void MainWindow::Form_Load()
+{
+    SettingsStore& settings = st_.settings();
+
+    st_.AppFolder = st_.ProgramFolder;
+    if (!st_.AppFolder.endsWith(QLatin1Char('/')))
+        st_.AppFolder += QLatin1Char('/');
+    st_.DatabaseFolder = st_.AppFolder;
+    st_.DatabaseFileName = settings.read(Settings::DBName, QStringLiteral("LastName"), Settings::HelpDatabaseName);
+    st_.DatabasePath = settings.read(Settings::DBName, QStringLiteral("LastNameFull"));
+    if (st_.DatabasePath.isEmpty()) {
+        st_.DatabasePath = firstStartDatabasePath();
+        settings.write(Settings::RecentFiles, QStringLiteral("RecentFile1"), st_.DatabasePath);
+    }
+
+    restoreLayout();
+    recent_->load();
+    applyTextSettings();
+    loaded_ = true;
+
+    try {
+        attachDatabase(Database::open(st_.DatabasePath));
+    } catch (const StoreError& e) {
+        // Which file and why, rather than only "not the right database".
+        st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e)
+                                        + QStringLiteral("\n\n「ﾌｧｲﾙ」メニューの「DBの変更」から、別のデータベースを開いてください。"),
+                              Msg::Exclamation);
+        return;
+    }
+    if (!DBCheckOK()) {
+        st_.prompts().message(this, kWrongDatabase, Msg::OkOnly);
+        return;
+    }
+    showOpenedDatabase();
+    st_.CurrentTab = QStringLiteral("BunTab");
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        onActivated();
+}
+
+void MainWindow::onActivated()
+{
+    if (loaded_ && cameBack_)
+        Form_Activate();
+}
+
+void MainWindow::comeBack()
+{
+    cameBack_ = true;
+    // Once the closing window is gone; without a window manager no
+    // activation may follow at all.
+    QTimer::singleShot(0, this, [this] {
+        if (cameBack_ && loaded_ && isVisible())
+            Form_Activate();
+    });
+}
+
+void MainWindow::watchSingleWindow(records::RecordWindow* window)
+{
+    connect(window, &records::RecordWindow::returned, this, &MainWindow::comeBack);
+}
+
+void MainWindow::Form_Activate()
+{
+    cameBack_ = false;
+    // Never lose edits: rebuilding the list reloads the editor.
+    if (recordChanged() && !CheckToSave())
+        return;
+    tabStrip_->selectKey(QStringLiteral("BunTab"));
+    RefreshRecordList();
+
+    auto completeJump = [&](const QString& key) {
+        list_->selectKey(key);
+        showRecord(tree::numberOfKey(key));
+        ListPosition = list_->selectedPosition();
+        return list_->count() > 0;
+    };
+    if (st_.JumpPending) {
+        if (!completeJump(st_.JumpKey))
+            return;
+        setStatusCount();
+        st_.JumpPending = false;
+    }
+    if (st_.ReturnFrom == QLatin1String("Form2")) {
+        if (!completeJump(records::itemKeyFor(st_.CurrentIdeaID)))
+            return;
+        setStatusCount();
+        st_.ReturnFrom.clear();
+    }
+    applyTextSettings();
+}
+
+void MainWindow::applyTextSettings()
+{
+    const SettingsStore& settings = st_.settings();
+    bool ok = false;
+    const double size = settings.read(Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10.5")).toDouble(&ok);
+    editor_->setEditorFont(settings.read(Settings::Position, QStringLiteral("FontName"), QStringLiteral("ＭＳ Ｐゴシック")),
+                           ok ? size : 10.5);
+    st_.WrapState = settings.read(Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
+    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+}
+
+// --- shut-down ----------------------------------------------------------------
+
+bool MainWindow::Form_QueryUnload()
+{
+    // A grid window hidden behind this one still holds its layout and
+    // perhaps an edit; closing from the grid has asked it already.
+    if (grid_ && !grid_->isVisible() && !grid_->Form_QueryUnload())
+        return false;
+    if (recordChanged() && !CheckToSave() && !records::closeWithoutSaving(st_.prompts(), this, true))
+        return false;
+    SettingsStore& settings = st_.settings();
+    saveLayout();
+    settings.write(Settings::DBName, QStringLiteral("LastNameFull"), st_.DatabasePath);
+    settings.write(Settings::DBName, QStringLiteral("LastPath"), st_.AppFolder);
+    settings.write(Settings::DBName, QStringLiteral("LastName"), st_.DatabaseFileName);
+    if (!settings.sync()) {
+        st_.prompts().message(this,
+                              QStringLiteral("設定を保存できませんでした。\n") + settings.fileName()
+                                  + QStringLiteral("\n\n画面の配置と開いていたデータベースは、次回の起動では元に戻りません。"),
+                              Msg::Exclamation);
+    }
+    return true;
+}
+
+void MainWindow::Form_Unload()
+{
+    tryStep([&] { CategoryRecordset.reset(); });
+    tryStep([&] { ListRecordset.reset(); });
+    tryStep([&] {
+        if (CurrentDatabase)
+            CurrentDatabase->close();
+        CurrentDatabase.reset();
+    });
+    // The program ends with its main window: every other window goes too.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != this && w->isWindow() && w->isVisible())
+            w->close();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
+}
+
+void MainWindow::mnuEnd_Click()
+{
+    close();
+}
+
+// --- opening a database ----------------------------------------------------------
+
+bool MainWindow::DBCheckOK() const
+{
+    return CurrentDatabase && store::hasZumiloTables(*CurrentDatabase);
+}
+
+void MainWindow::attachDatabase(std::shared_ptr<Database> db)
+{
+    CategoryRecordset.reset();
+    ListRecordset.reset();
+    if (CurrentDatabase && CurrentDatabase != db)
+        tryStep([&] { CurrentDatabase->close(); });
+    CurrentDatabase = std::move(db);
+    if (CurrentDatabase)
+        CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
+}
+
+void MainWindow::mnuOpenDB_Click()
+{
+    const auto chosen = st_.prompts().openFile(this, st_.DatabaseFolder, QStringLiteral("*.zmd"));
+    if (!chosen)
+        return;
+    const QString name = fileNameOf(*chosen);
+    if (!name.toUpper().contains(QLatin1String(".ZMD"))) {
+        st_.prompts().message(this, QStringLiteral("そのファイルを開くことは出来ません"), Msg::Exclamation);
+        return;
+    }
+    st_.PreviousDatabasePath = st_.DatabasePath;
+    st_.PreviousDatabaseFileName = st_.DatabaseFileName;
+    st_.DatabasePath = *chosen;
+    st_.DatabaseFileName = name;
+    OpenDatabaseFile();
+}
+
+void MainWindow::mnuRecentFile_Click(int index)
+{
+    const QString path = recent_->path(index);
+    if (path.isEmpty())
+        return;
+    st_.PreviousDatabasePath = st_.DatabasePath;
+    st_.PreviousDatabaseFileName = st_.DatabaseFileName;
+    st_.DatabasePath = path;
+    st_.DatabaseFileName = fileNameOf(path);
+    OpenDatabaseFile();
+}
+
+void MainWindow::OpenDatabaseFile()
+{
+    st_.DatabaseFolder = folderOf(st_.DatabasePath);
+
+    std::shared_ptr<Database> opened;
+    try {
+        opened = Database::open(st_.DatabasePath);
+    } catch (const StoreError& e) {
+        // Nothing changes: the open database stays, and so do its names.
+        st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e), Msg::Exclamation);
+        st_.DatabasePath = st_.PreviousDatabasePath;
+        st_.DatabaseFileName = st_.PreviousDatabaseFileName;
+        return;
+    }
+
+    if (!store::hasZumiloTables(*opened)) {
+        opened->close();
+        st_.prompts().message(this, kWrongDatabase, Msg::OkOnly);
+        st_.DatabasePath = st_.PreviousDatabasePath;
+        st_.DatabaseFileName = st_.PreviousDatabaseFileName;
+        if (!CurrentDatabase && !st_.DatabasePath.isEmpty())
+            tryStep([&] { attachDatabase(Database::open(st_.DatabasePath)); });
+        if (!DBCheckOK())
+            return; // nothing usable was open before either
+    } else {
+        attachDatabase(opened);
+    }
+
+    showOpenedDatabase();
+    recent_->add(st_.DatabasePath);
+}
+
+void MainWindow::showOpenedDatabase()
+{
+    tryStep([&] {
+        CategoryRecordset = CurrentDatabase->openRecordset(QStringLiteral("T_bunrui"), store::RecordsetType::Dynaset);
+    });
+    FieldsClear();
+    tryStep([&] { LoadCategoryTree(); });
+    tree_->setCurrentItem(tree_->rootNode());
+    st_.CurrentBunID = QStringLiteral("0");
+    st_.CurrentBunName.clear();
+    setWindowTitle(mainCaption(st_.DatabasePath));
+    RefreshRecordList();
+}
+
+// --- creating a database -----------------------------------------------------------
+
+void MainWindow::mnuDBnew_Click()
+{
+    createDatabaseFile(false);
+}
+
+void MainWindow::mnuDBnew2_Click()
+{
+    createDatabaseFile(true);
+}
+
+void MainWindow::createDatabaseFile(bool withStarterCategories)
+{
+    auto chosen = st_.prompts().saveFile(this, st_.DatabaseFolder, QStringLiteral("*.zmd"));
+    if (!chosen)
+        return;
+    QString path = *chosen;
+    QString name = fileNameOf(path);
+    if (name.isEmpty() || name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'))) {
+        st_.prompts().message(this, QStringLiteral("ファイル名が正しくありません。別のファイル名をつけてください。"),
+                              Msg::Exclamation);
+        return;
+    }
+    if (!name.toUpper().contains(QLatin1String(".ZMD"))) {
+        path += QStringLiteral(".zmd");
+        name += QStringLiteral(".zmd");
+    }
+    if (QFileInfo::exists(path)) {
+        st_.prompts().message(this, QStringLiteral("このファイル名は既に存在します。他のファイル名をつけてください。"));
+        return;
+    }
+
+    std::shared_ptr<Database> created;
+    try {
+        store::createZumiloDatabase(path, withStarterCategories);
+        created = Database::open(path);
+    } catch (const StoreError& e) {
+        // Say so, and keep working on the database that is open.
+        st_.prompts().message(this,
+                              QStringLiteral("データベースを作成できませんでした。\n") + path + QStringLiteral("\n\n")
+                                  + e.message(),
+                              Msg::Exclamation);
+        return;
+    }
+    st_.prompts().message(this, QStringLiteral("データベースを作成しました"));
+
+    st_.DatabasePath = path;
+    st_.DatabaseFileName = name;
+    attachDatabase(created);
+    showOpenedDatabase();
+}
+
+} // namespace zumilo::app

@@ -1,0 +1,331 @@
+// The main window's tree, list and editor working together: choosing a
+// category, listing its notes, showing, tracking and saving the chosen one.
+
+#include "mainwindow.h"
+
+#include "shell/prompts.h"
+#include "shell/statuspanels.h"
+#include "shell/tabstrip.h"
+
+#include "grid/gridwindow.h"
+#include "records/notesave.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "store/database.h"
+#include "store/error.h"
+#include "store/recordset.h"
+#include "tree/categorysearch.h"
+#include "tree/categorytree.h"
+
+#include <QApplication>
+#include <QTreeWidgetItem>
+
+using zumilo::store::StoreError;
+using zumilo::store::tryStep;
+
+namespace zumilo::app {
+
+using namespace zumilo::shell;
+
+bool MainWindow::recordChanged() const
+{
+    return editor_ && editor_->RecordChanged();
+}
+
+void MainWindow::setStatusCount()
+{
+    if (list_->count() > 0)
+        panels_->setText(1, statusCountText(ListPosition, list_->count()));
+}
+
+// --- tree ----------------------------------------------------------------------
+
+void MainWindow::LoadCategoryTree()
+{
+    tree_->clearTree();
+    if (!CurrentDatabase)
+        return;
+    tree_->LoadCategoryTree(*CurrentDatabase, st_.DatabaseFileName);
+}
+
+void MainWindow::NodeClick(QTreeWidgetItem* node)
+{
+    const QString previousKey = tree::nodeKeyFor(st_.CurrentBunID);
+    if (recordChanged() && !CheckToSave()) {
+        // The note could not be saved: stay on it and on its category.
+        if (QTreeWidgetItem* back = tree_->node(previousKey))
+            tree_->setCurrentItem(back);
+        return;
+    }
+    if (node) {
+        st_.CurrentBunID = tree::numberOfKey(tree::CategoryTree::keyOf(node));
+        st_.CurrentBunName = node == tree_->rootNode() ? QString() : node->text(0);
+    }
+    RefreshRecordList();
+}
+
+void MainWindow::mnuTreeRefresh_Click()
+{
+    tree_->setCurrentItem(tree_->rootNode());
+    st_.CurrentBunID = QStringLiteral("0");
+    st_.CurrentBunName.clear();
+    RefreshRecordList();
+}
+
+void MainWindow::mnuTreeAllOpen_Click()
+{
+    tree_->expandAllNodes();
+}
+
+void MainWindow::mnuTreeAllClose_Click()
+{
+    tree_->collapseAllNodes();
+    mnuTreeRefresh_Click();
+}
+
+bool MainWindow::Douki_Bun()
+{
+    QTreeWidgetItem* node = tree_->node(st_.JumpNodeKey);
+    if (!node)
+        return false;
+    if (recordChanged() && !CheckToSave())
+        return false;
+    tree_->setCurrentItem(node);
+    tree_->scrollToItem(node);
+    st_.CurrentBunID = tree::numberOfKey(st_.JumpNodeKey);
+    st_.CurrentBunName = node == tree_->rootNode() ? QString() : node->text(0);
+    RefreshRecordList();
+    tree_->setFocus();
+    return true;
+}
+
+bool MainWindow::Douki()
+{
+    if (!Douki_Bun())
+        return false;
+    if (list_->selectKey(st_.JumpKey)) {
+        showRecord(tree::numberOfKey(st_.JumpKey));
+        ListPosition = list_->selectedPosition();
+        setStatusCount();
+    }
+    return true;
+}
+
+void MainWindow::mnuTreeBunFind_Click()
+{
+    const auto text = st_.prompts().input(this, QStringLiteral("検索する分類名は？"));
+    if (!text || text->isEmpty())
+        return;
+    OpenCategorySearch(*text);
+}
+
+void MainWindow::OpenCategorySearch(const QString& text)
+{
+    if (!search_) {
+        search_ = std::make_unique<tree::CategorySearchWindow>(st_, [this](const QString& key) {
+            if (!tree_->node(key))
+                return false;
+            // The jump may come while the grid stands in this window's place.
+            if (grid_ && grid_->isVisible()) {
+                setGeometry(grid_->geometry());
+                grid_->hide();
+            }
+            show();
+            raise();
+            activateWindow();
+            return Douki_Bun();
+        });
+    }
+    search_->openSearch(text, frameGeometry());
+}
+
+// --- list ------------------------------------------------------------------------
+
+void MainWindow::RefreshRecordList()
+{
+    ListSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID + QStringLiteral(" order by title ");
+    ListRecordset.reset();
+    QString failure;
+    if (CurrentDatabase) {
+        try {
+            ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset);
+        } catch (const StoreError& e) {
+            failure = e.message();
+        }
+    }
+    FillRecordList();
+    // The first note of the list is the one shown, and it is selected.
+    showFirstRecord();
+    if (list_->count() == 0)
+        panels_->setText(1, QStringLiteral("0  つのｱｲﾃﾞｱ")); // the count stays in view
+    if (!failure.isEmpty()) // not an empty category: the notes could not be read
+        panels_->setText(1, QStringLiteral("一覧を読み込めませんでした: ") + failure);
+}
+
+void MainWindow::FillRecordList()
+{
+    int count = 0;
+    QString failure;
+    if (ListRecordset) {
+        try {
+            count = list_->FillRecordList(*ListRecordset);
+        } catch (const StoreError& e) {
+            failure = e.message();
+            list_->listModel()->setRows({});
+        }
+    } else {
+        list_->listModel()->setRows({});
+    }
+    panels_->setText(1, failure.isEmpty() ? QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ")
+                                          : QStringLiteral("一覧を読み込めませんでした: ") + failure);
+}
+
+void MainWindow::ColumnClick(int column)
+{
+    list_->ColumnClick(column);
+}
+
+void MainWindow::TabStrip1_Click(int index)
+{
+    const QString key = TabStrip::keys().value(index);
+    if (key.isEmpty() || key == QLatin1String("BunTab"))
+        return;
+    st_.CurrentTab = key;
+    ShowGridWindow();
+}
+
+void MainWindow::ShowGridWindow()
+{
+    if (!grid_) {
+        grid::GridLinks links;
+        links.showMainWindow = [this](const QRect& place) {
+            tabStrip_->selectKey(QStringLiteral("BunTab"));
+            setGeometry(place);
+            show();
+            raise();
+            activateWindow();
+        };
+        links.douki = [this] { Douki(); };
+        links.endProgram = [this] { close(); };
+        grid_ = std::make_unique<grid::GridWindow>(st_, std::move(links));
+    }
+    grid_->showInPlaceOf(geometry());
+    hide();
+}
+
+// --- editor -------------------------------------------------------------------------
+
+bool MainWindow::findRecord(const QString& id)
+{
+    bool isNumber = false;
+    const qint64 number = id.toLongLong(&isNumber);
+    if (!ListRecordset || !isNumber)
+        return false;
+    bool found = false;
+    tryStep([&] {
+        ListRecordset->moveFirst();
+        found = ListRecordset->findFirst(QStringLiteral("id= ") + QString::number(number));
+    });
+    return found;
+}
+
+bool MainWindow::showRecord(const QString& id)
+{
+    if (!findRecord(id))
+        return false;
+    UpdateFields();
+    return true;
+}
+
+void MainWindow::showFirstRecord()
+{
+    ListPosition = 1;
+    if (list_->count() == 0) {
+        FieldsClear();
+        return;
+    }
+    list_->selectPosition(1);
+    showRecord(tree::numberOfKey(list_->keyAt(1)));
+}
+
+void MainWindow::UpdateFields()
+{
+    if (ListRecordset)
+        tryStep([&] { editor_->UpdateFields(*ListRecordset); });
+}
+
+void MainWindow::FieldsClear()
+{
+    editor_->FieldsClear();
+}
+
+void MainWindow::LvDataChange()
+{
+    const QString key = list_->selectedKey();
+    if (recordChanged()) {
+        if (!CheckToSave()) {
+            // Stay on the note that could not be saved.
+            list_->selectKey(records::itemKeyFor(panels_->text(2)));
+            return;
+        }
+        list_->selectKey(key); // the save refilled the list
+    }
+    if (key.isEmpty())
+        return;
+    st_.CurrentIdeaID = tree::numberOfKey(key);
+    showRecord(st_.CurrentIdeaID);
+    ListPosition = list_->selectedPosition();
+    setStatusCount();
+}
+
+bool MainWindow::UpdateRecordSet()
+{
+    if (!CurrentDatabase || !ListRecordset || !ListRecordset->hasCurrent()) {
+        st_.prompts().message(this, records::noRowToSaveMessage());
+        return false;
+    }
+    qint64 id = 0;
+    tryStep([&] { id = ListRecordset->value(QStringLiteral("ID")).toLongLong(); });
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Update, id);
+    if (outcome.stored) {
+        SavedRecordID = outcome.id;
+        showSaved(outcome);
+    }
+    return records::reportSave(st_.prompts(), this, *panels_, outcome);
+}
+
+void MainWindow::showSaved(const records::SaveOutcome& outcome)
+{
+    // The list shows what is stored now, with the saved note chosen.
+    tryStep([&] { ListRecordset->requery(); });
+    FillRecordList();
+    const QString id = QString::number(outcome.id);
+    st_.CurrentIdeaID = id;
+    if (!list_->selectKey(records::itemKeyFor(id))) {
+        // Filed under another category: it leaves this list, unless what
+        // the user typed would go with it.
+        if (outcome.failures.isEmpty())
+            showFirstRecord();
+        return;
+    }
+    ListPosition = std::max(1, list_->selectedPosition());
+    if (findRecord(id))
+        tryStep([&] { editor_->UpdateFields(*ListRecordset, outcome.failures); });
+}
+
+bool MainWindow::CheckToSave()
+{
+    return !records::askToSave(st_.prompts(), this) || UpdateRecordSet();
+}
+
+void MainWindow::mnuUpdate_Click()
+{
+    if (!ListRecordset || ListRecordset->recordCount() == 0) {
+        st_.prompts().message(this, records::noRowToSaveMessage());
+        FieldsClear();
+        return;
+    }
+    UpdateRecordSet();
+}
+
+} // namespace zumilo::app

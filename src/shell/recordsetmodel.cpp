@@ -1,0 +1,162 @@
+#include "shell/recordsetmodel.h"
+
+#include "store/columntype.h"
+#include "store/error.h"
+#include "store/recordset.h"
+
+namespace zumilo::shell {
+
+namespace {
+
+// A body can run to pages; a cell shows its beginning on one line.
+constexpr int kLongestCellText = 100;
+
+QString oneLine(QString text)
+{
+    if (text.size() > kLongestCellText)
+        text.truncate(kLongestCellText);
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+} // namespace
+
+void RecordsetModel::setRecordset(store::Recordset* rs)
+{
+    beginResetModel();
+    rs_ = rs;
+    fields_.clear();
+    yesNo_.clear();
+    rows_ = 0;
+    current_ = -1;
+    if (rs_) {
+        store::tryStep([&] {
+            QStringList fields;
+            std::vector<bool> yesNo;
+            for (int i = 0, n = rs_->fieldCount(); i < n; ++i) {
+                fields << rs_->fieldName(i);
+                yesNo.push_back(rs_->fieldType(i).kind == store::ColumnKind::YesNo);
+            }
+            const int rows = rs_->recordCount();
+            fields_ = fields;
+            yesNo_ = yesNo;
+            rows_ = rows;
+        });
+    }
+    endResetModel();
+}
+
+QString RecordsetModel::text(int row, int column) const
+{
+    if (!rs_ || row < 0 || row >= rows_ || column < 0 || column >= fields_.size())
+        return {};
+    QString value;
+    // The row may have gone with another window's delete, or the file with it.
+    store::tryStep([&] { value = rs_->textAt(row, column); });
+    return value;
+}
+
+bool RecordsetModel::isYesNo(int column) const
+{
+    return column >= 0 && size_t(column) < yesNo_.size() && yesNo_[size_t(column)];
+}
+
+int RecordsetModel::columnOf(const QString& fieldName) const
+{
+    for (int i = 0; i < fields_.size(); ++i) {
+        if (fields_[i].compare(fieldName, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void RecordsetModel::setCurrentRow(int row)
+{
+    if (row == current_)
+        return;
+    const int old = current_;
+    current_ = row;
+    if (old >= 0 && old < rows_)
+        emit headerDataChanged(Qt::Vertical, old, old);
+    if (row >= 0 && row < rows_)
+        emit headerDataChanged(Qt::Vertical, row, row);
+}
+
+void RecordsetModel::rowRemoved(int row)
+{
+    if (row < 0 || row >= rows_)
+        return;
+    beginRemoveRows({}, row, row);
+    --rows_;
+    if (current_ == row)
+        current_ = -1;
+    else if (current_ > row)
+        --current_;
+    endRemoveRows();
+}
+
+void RecordsetModel::rowAppended()
+{
+    beginInsertRows({}, rows_, rows_);
+    ++rows_;
+    endInsertRows();
+}
+
+void RecordsetModel::rowChanged(int row)
+{
+    if (row >= 0 && row < rows_ && !fields_.isEmpty())
+        emit dataChanged(index(row, 0), index(row, int(fields_.size()) - 1));
+}
+
+int RecordsetModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rows_;
+}
+
+int RecordsetModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(fields_.size());
+}
+
+QVariant RecordsetModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || !rs_)
+        return {};
+    const int row = index.row();
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        return isYesNo(column) ? QString() : oneLine(text(row, column));
+    case Qt::CheckStateRole: {
+        if (!isYesNo(column))
+            return {};
+        QVariant value;
+        store::tryStep([&] { value = rs_->valueAt(row, column); });
+        if (value.isNull())
+            return {};
+        return value.toBool() ? Qt::Checked : Qt::Unchecked;
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant RecordsetModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return section >= 0 && section < fields_.size() ? QVariant(fields_[section]) : QVariant();
+    // The record selector: a marker on the current row, blank elsewhere.
+    return section == current_ ? QStringLiteral("▶") : QString();
+}
+
+Qt::ItemFlags RecordsetModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+} // namespace zumilo::shell

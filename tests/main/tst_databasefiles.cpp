@@ -1,0 +1,412 @@
+// Start-up, shut-down, opening, creating and remembering database files,
+// driven through the real main window with scripted prompts.
+
+#include "fixtures.h"
+
+#include "main/mainwindow.h"
+#include "main/recentfiles.h"
+#include "shell/windowplacement.h"
+#include "store/database.h"
+#include "store/recordset.h"
+#include "store/schema.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QtTest>
+
+using namespace zumilo;
+using shell::Msg::Exclamation;
+
+namespace {
+
+const QString kWrong = QStringLiteral("このデータベースは違います。正しいデータベースを選択ください");
+
+struct Env : test::TestApp {
+    std::unique_ptr<app::MainWindow> window;
+
+    app::MainWindow& load()
+    {
+        window = std::make_unique<app::MainWindow>(*state);
+        window->Form_Load();
+        return *window;
+    }
+    QString setting(const QString& section, const QString& key) const
+    {
+        return reopenSettings()->read(section, key);
+    }
+};
+
+int rowCount(store::Database& db, const QString& sql)
+{
+    return db.scalar(sql).toInt();
+}
+
+} // namespace
+
+class TestDatabaseFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStartOpensHelpDatabase()
+    {
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        auto& w = env.load();
+
+        const QString expected = env.state->AppFolder + shell::Settings::HelpDatabaseName;
+        QVERIFY(env.state->AppFolder.endsWith(QLatin1Char('/')));
+        QCOMPARE(env.state->DatabaseFileName, shell::Settings::HelpDatabaseName);
+        QCOMPARE(env.state->DatabasePath, expected);
+        QCOMPARE(env.state->DatabaseFolder, env.state->AppFolder);
+        QCOMPARE(env.setting(shell::Settings::RecentFiles, QStringLiteral("RecentFile1")), expected);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + expected);
+        QVERIFY(w.DBCheckOK());
+        QCOMPARE(w.recentFiles().path(1), expected);
+        QVERIFY(w.action(QStringLiteral("mnuRecentFile(0)"))->isVisible());
+
+        const auto placed = shell::windowTwips(&w);
+        // As wide as the editor needs, when that is more than 10000.
+        QVERIFY(placed.width >= 10000 - 15 && placed.width <= 12000 && qAbs(placed.height - 7500) <= 15);
+        QVERIFY(qAbs(placed.left - 500) <= 15 && qAbs(placed.top - 600) <= 15);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void programFolderAtRootGetsOneSeparator()
+    {
+        Env env;
+        env.state->ProgramFolder = QStringLiteral("/");
+        env.prompts.expectMessage({}, shell::Msg::Ok); // nothing to open there
+        env.load();
+        QCOMPARE(env.state->AppFolder, QStringLiteral("/"));
+        QCOMPARE(env.state->DatabasePath, QStringLiteral("/") + shell::Settings::HelpDatabaseName);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void startupWithUnusableLastDatabase_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("genericWrongMessage");
+        QTest::newRow("missing file") << "missing" << false;
+        QTest::newRow("empty file") << "empty" << false;
+        QTest::newRow("random bytes") << "random" << false;
+        QTest::newRow("text file") << "text" << false;
+        QTest::newRow("database without T_option") << "notables" << true;
+    }
+    void startupWithUnusableLastDatabase()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, genericWrongMessage);
+        Env env;
+        QString path = env.path(QStringLiteral("data/last.zmd"));
+        if (kind == QLatin1String("empty"))
+            env.writeFile(QStringLiteral("data/last.zmd"), {});
+        else if (kind == QLatin1String("random"))
+            env.writeFile(QStringLiteral("data/last.zmd"), QByteArray(4096, '\x9c'));
+        else if (kind == QLatin1String("text"))
+            env.writeFile(QStringLiteral("data/last.zmd"), "タイトル,内容\r\nこんにちは,世界\r\n");
+        else if (kind == QLatin1String("notables")) {
+            auto db = store::Database::create(path);
+            db->execute(store::createIdeaTableSql());
+            db->execute(store::createCategoryTableSql());
+        }
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("last.zmd"));
+        env.prompts.expectMessage(genericWrongMessage ? kWrong : QString());
+
+        auto& w = env.load();
+        if (!genericWrongMessage)
+            QVERIFY(env.prompts.messages().constFirst().contains(path));
+        QVERIFY(!w.DBCheckOK());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo"));
+        QCOMPARE(env.state->DatabasePath, path);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+
+        // The user can still open a good file from the File menu.
+        const QString good = env.makeDatabase(QStringLiteral("data/good.zmd"));
+        env.prompts.expectOpenFile(good);
+        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        QVERIFY(w.DBCheckOK());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + good);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void openDatabaseThroughMenu()
+    {
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        auto& w = env.load();
+        const QString other = env.makeDatabase(QStringLiteral("日本語 フォルダ/メモ 帳.zmd"));
+
+        env.prompts.expectOpenFile(other);
+        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        QCOMPARE(env.prompts.lastDialogFileName(), QStringLiteral("*.zmd"));
+        QCOMPARE(env.prompts.lastDialogFolder(), env.state->AppFolder);
+        QCOMPARE(env.state->DatabasePath, other);
+        QCOMPARE(env.state->DatabaseFileName, QStringLiteral("メモ 帳.zmd"));
+        QCOMPARE(env.state->DatabaseFolder, QFileInfo(other).absolutePath() + QLatin1Char('/'));
+        QCOMPARE(env.state->PreviousDatabasePath, env.helpDatabasePath());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + other);
+        QCOMPARE(w.recentFiles().path(1), other);
+        QCOMPARE(w.recentFiles().path(2), env.helpDatabasePath());
+        QCOMPARE(env.state->CurrentBunID, QStringLiteral("0"));
+
+        // Cancelling changes nothing.
+        env.prompts.expectOpenFile(std::nullopt);
+        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        QCOMPARE(env.state->DatabasePath, other);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void openRefusesFilesByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("plain .zmd") << "a.zmd" << true;
+        QTest::newRow("upper case") << "B.ZMD" << true;
+        QTest::newRow("extension inside the name") << "notes.ZMD.bak" << true;
+        QTest::newRow("other extension") << "notes.txt" << false;
+        QTest::newRow("no extension") << "notes" << false;
+    }
+    void openRefusesFilesByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, accepted);
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        auto& w = env.load();
+        const QString file = env.makeDatabase(QStringLiteral("files/") + name);
+
+        env.prompts.expectOpenFile(file);
+        if (!accepted)
+            env.prompts.expectMessage(QStringLiteral("そのファイルを開くことは出来ません"), shell::Msg::Ok, Exclamation);
+        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        QCOMPARE(env.state->DatabasePath, accepted ? file : env.helpDatabasePath());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void wrongOrUnreadableFileKeepsThePreviousDatabase_data()
+    {
+        QTest::addColumn<bool>("sqliteWithoutTables");
+        QTest::newRow("database of another program") << true;
+        QTest::newRow("not a database at all") << false;
+    }
+    void wrongOrUnreadableFileKeepsThePreviousDatabase()
+    {
+        QFETCH(bool, sqliteWithoutTables);
+        Env env;
+        const QString start = env.makeDatabase(QStringLiteral("a/start.zmd"));
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), start);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("start.zmd"));
+        auto& w = env.load();
+
+        QString bad = env.path(QStringLiteral("b/bad.zmd"));
+        if (sqliteWithoutTables) {
+            auto db = store::Database::create(bad);
+            db->execute(QStringLiteral("CREATE TABLE other(x long)"));
+        } else {
+            env.writeFile(QStringLiteral("b/bad.zmd"), "not a database");
+        }
+        env.prompts.expectOpenFile(bad);
+        env.prompts.expectMessage(sqliteWithoutTables ? kWrong : QString());
+        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+
+        QCOMPARE(env.state->DatabasePath, start);
+        QCOMPARE(env.state->DatabaseFileName, QStringLiteral("start.zmd"));
+        QCOMPARE(env.state->DatabaseFolder, QFileInfo(bad).absolutePath() + QLatin1Char('/'));
+        QVERIFY(w.DBCheckOK());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + start);
+        QVERIFY(w.recentFiles().find(bad) == 0);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+
+        // What is stored at exit names the database really open.
+        w.close();
+        QCOMPARE(env.setting(shell::Settings::DBName, QStringLiteral("LastNameFull")), start);
+        QCOMPARE(env.setting(shell::Settings::DBName, QStringLiteral("LastName")), QStringLiteral("start.zmd"));
+    }
+
+    void recentFileListKeepsFiveMostRecent()
+    {
+        Env env;
+        QStringList files;
+        for (int i = 1; i <= 6; ++i)
+            files << env.makeDatabase(QStringLiteral("r/f%1.zmd").arg(i));
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), files[0]);
+        auto& w = env.load();
+        QVERIFY(!w.action(QStringLiteral("mnuRecentFile(0)"))->isVisible());
+
+        for (int i = 0; i < 5; ++i) {
+            env.prompts.expectOpenFile(files[i]);
+            w.mnuOpenDB_Click();
+        }
+        auto order = [&] {
+            QStringList list;
+            for (int i = 1; i <= 5; ++i)
+                list << QFileInfo(w.recentFiles().path(i)).baseName();
+            return list.join(QLatin1Char(' '));
+        };
+        QCOMPARE(order(), QStringLiteral("f5 f4 f3 f2 f1"));
+
+        // The third moves to the top; the two above it move down; the rest stay.
+        w.action(QStringLiteral("mnuRecentFile(3)"))->trigger();
+        QCOMPARE(env.state->DatabasePath, files[2]);
+        QCOMPARE(order(), QStringLiteral("f3 f5 f4 f2 f1"));
+
+        // A sixth file pushes the oldest out.
+        env.prompts.expectOpenFile(files[5]);
+        w.mnuOpenDB_Click();
+        QCOMPARE(order(), QStringLiteral("f6 f3 f5 f4 f2"));
+        QCOMPARE(env.setting(shell::Settings::RecentFiles, QStringLiteral("RecentFile5")), files[1]);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+
+        // The next run shows the same list.
+        w.close();
+        Env next;
+        next.settings = env.reopenSettings();
+        next.state->services.settings = next.settings.get();
+        auto& w2 = next.load();
+        QCOMPARE(w2.recentFiles().path(1), files[5]);
+        QCOMPARE(w2.recentFiles().path(5), files[1]);
+        QCOMPARE(next.state->DatabasePath, files[5]);
+        ZUMILO_VERIFY_PROMPTS_DONE(next.prompts);
+    }
+
+    void createEmptyDatabase_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("created");
+        QTest::newRow("extension added") << "mynotes" << "mynotes.zmd";
+        QTest::newRow("extension kept") << "MyNotes.ZMD" << "MyNotes.ZMD";
+        QTest::newRow("blanks and Japanese") << "新しい メモ" << "新しい メモ.zmd";
+    }
+    void createEmptyDatabase()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, created);
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        auto& w = env.load();
+        const QString recentBefore = w.recentFiles().path(1);
+        const QString folderBefore = env.state->DatabaseFolder;
+
+        env.prompts.expectSaveFile(env.path(QStringLiteral("new/") + typed));
+        env.prompts.expectMessage(QStringLiteral("データベースを作成しました"));
+        w.action(QStringLiteral("mnuDBnew"))->trigger();
+
+        const QString path = env.path(QStringLiteral("new/") + created);
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(env.state->DatabasePath, path);
+        QCOMPARE(env.state->DatabaseFileName, created);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + path);
+        QVERIFY(w.DBCheckOK());
+        QCOMPARE(w.recentFiles().path(1), recentBefore);
+        QCOMPARE(env.state->DatabaseFolder, folderBefore);
+        auto& db = *w.currentDatabase();
+        QCOMPARE(rowCount(db, QStringLiteral("select count(*) from T_idea")), 1);
+        QCOMPARE(db.scalar(QStringLiteral("select naiyo from T_idea where id=1")).toString(), QStringLiteral(" "));
+        QVERIFY(db.scalar(QStringLiteral("select bunID from T_idea where id=1")).isNull());
+        QCOMPARE(rowCount(db, QStringLiteral("select count(*) from T_bunrui")), 0);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void createWithStarterCategories()
+    {
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        auto& w = env.load();
+        env.prompts.expectSaveFile(env.path(QStringLiteral("new/starter")));
+        env.prompts.expectMessage(QStringLiteral("データベースを作成しました"));
+        w.action(QStringLiteral("mnuDBnew2"))->trigger();
+
+        auto& db = *w.currentDatabase();
+        auto children = [&](int parent) {
+            return rowCount(db, QStringLiteral("select count(*) from T_bunrui where oyabunID=%1").arg(parent));
+        };
+        QCOMPARE(children(0), 6);
+        QCOMPARE(children(3), 3);
+        QCOMPARE(children(2), 2);
+        QCOMPARE(children(6), 4);
+        QCOMPARE(db.scalar(QStringLiteral("select bunrui from T_bunrui where bunID=6")).toString(),
+                 QStringLiteral("6 ﾊﾟｿｺﾝﾃｸﾆｯｸ"));
+        QCOMPARE(db.scalar(QStringLiteral("select bunrui from T_bunrui where bunID=13")).toString(),
+                 QStringLiteral("2 処理済(記録用)"));
+        QCOMPARE(rowCount(db, QStringLiteral("select count(*) from T_bunrui where bunID in (7,8)")), 0);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void createRefusals()
+    {
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        auto& w = env.load();
+        const QString help = env.helpDatabasePath();
+
+        // An existing name.
+        const QString existing = env.makeDatabase(QStringLiteral("x/taken.zmd"));
+        const QByteArray before = [&] { QFile f(existing); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        env.prompts.expectSaveFile(existing);
+        env.prompts.expectMessage(QStringLiteral("このファイル名は既に存在します。他のファイル名をつけてください。"));
+        w.mnuDBnew_Click();
+        QFile f(existing);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+
+        // A folder that does not exist: nothing is created, nothing switches.
+        const QString nowhere = env.path(QStringLiteral("x")) + QStringLiteral("/missing/folder/new.zmd");
+        env.prompts.expectSaveFile(nowhere);
+        env.prompts.expectMessage({}, shell::Msg::Ok, Exclamation);
+        w.mnuDBnew2_Click();
+        QVERIFY(env.prompts.messages().constLast().startsWith(QStringLiteral("データベースを作成できませんでした。")));
+        QVERIFY(!QFileInfo::exists(nowhere));
+        QCOMPARE(env.state->DatabasePath, help);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + help);
+        QVERIFY(w.DBCheckOK());
+
+        // A name that is a wildcard.
+        env.prompts.expectSaveFile(env.path(QStringLiteral("x/*.zmd")));
+        env.prompts.expectMessage({}, shell::Msg::Ok, Exclamation);
+        w.mnuDBnew_Click();
+        QCOMPARE(env.state->DatabasePath, help);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void closingStoresNamesAndPlace()
+    {
+        Env env;
+        const QString db = env.makeDatabase(QStringLiteral("d/会議 メモ.zmd"));
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), db);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("会議 メモ.zmd"));
+        auto& w = env.load();
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + db);
+        shell::setWindowTwips(&w, {1200, 900, 12000, 9000});
+
+        w.action(QStringLiteral("mnuEnd"))->trigger();
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.currentDatabase());
+        auto stored = env.reopenSettings();
+        QCOMPARE(stored->read(shell::Settings::DBName, QStringLiteral("LastNameFull")), db);
+        QCOMPARE(stored->read(shell::Settings::DBName, QStringLiteral("LastName")), QStringLiteral("会議 メモ.zmd"));
+        QCOMPARE(stored->read(shell::Settings::DBName, QStringLiteral("LastPath")), env.state->AppFolder);
+        QVERIFY(qAbs(stored->readNumber(shell::Settings::F1Position, QStringLiteral("Width"), 0) - 12000) <= 15);
+        QVERIFY(qAbs(stored->readNumber(shell::Settings::F1Position, QStringLiteral("Top"), 0) - 900) <= 15);
+        QVERIFY(!QFileInfo::exists(db + QStringLiteral("-journal")));
+        QVERIFY(!QFileInfo::exists(db + QStringLiteral("-wal")));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void storedPositionThatIsNotANumberFallsBack()
+    {
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        env.settings->write(shell::Settings::F1Position, QStringLiteral("Width"), QStringLiteral("wide"));
+        env.settings->write(shell::Settings::F1Position, QStringLiteral("Height"), QStringLiteral("6000"));
+        auto& w = env.load();
+        const auto t = shell::windowTwips(&w);
+        QVERIFY(t.width >= 10000 - 15 && t.width <= 12000);
+        QVERIFY(qAbs(t.height - 6000) <= 15);
+    }
+};
+
+QTEST_MAIN(TestDatabaseFiles)
+#include "tst_databasefiles.moc"

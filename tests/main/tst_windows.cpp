@@ -1,0 +1,316 @@
+// The main window with the windows it opens: single-record windows, the
+// category search and the category picker.
+
+#include "mainwindowapp.h"
+
+#include "grid/datacontrol.h"
+#include "grid/gridwindow.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "records/recordwindow.h"
+#include "main/mainwindow.h"
+#include "main/startup.h"
+#include "shell/tabstrip.h"
+#include "shell/statuspanels.h"
+#include "store/database.h"
+#include "store/recordset.h"
+#include "tree/categorypicker.h"
+#include "tree/categorysearch.h"
+#include "tree/categorytree.h"
+#include "shell/recordsetmodel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTabBar>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace zumilo;
+
+namespace {
+
+struct Env : test::MainWindowApp {
+    Env()
+    {
+        category(1, QStringLiteral("仕事"), 0);
+        category(2, QStringLiteral("会議"), 1);
+        category(3, QStringLiteral("趣味"), 0);
+        note(10, QStringLiteral("議事録"), 2, {{QStringLiteral("bunrui"), QStringLiteral("会議")}});
+        note(11, QStringLiteral("準備"), 2, {{QStringLiteral("bunrui"), QStringLiteral("会議")}});
+        load();
+    }
+    ~Env()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<records::RecordWindow*>(w))
+                w->close();
+        }
+    }
+    QList<records::RecordWindow*> recordWindows() const
+    {
+        QList<records::RecordWindow*> list;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* r = qobject_cast<records::RecordWindow*>(w); r && r->isVisible())
+                list << r;
+        }
+        return list;
+    }
+};
+
+} // namespace
+
+class TestWindows : public QObject {
+    Q_OBJECT
+
+private slots:
+    void openingNotesInTheirOwnWindows()
+    {
+        Env env;
+        auto& w = env.window;
+        env.choose(QStringLiteral("2_id"));
+        env.window->recordList()->selectPosition(2); // 議事録 after 準備? order by folded title
+        const QString key = env.window->recordList()->selectedKey();
+        QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+        QCOMPARE(env.recordWindows().size(), 1);
+        QCOMPARE(env.state->CurrentIdeaID + QStringLiteral("_id"), key);
+        QCOMPARE(env.state->SingleWindowCount, 1);
+        QCOMPARE(env.recordWindows().first()->editor()->text(0),
+                 env.window->recordList()->listModel()->row(1).texts[0]);
+
+        // A new note in the current category, saved, then the window closes.
+        w->action(QStringLiteral("mnuDataAdd"))->trigger();
+        QCOMPARE(env.recordWindows().size(), 2);
+        QCOMPARE(env.state->SingleWindowCount, 2);
+        records::RecordWindow* fresh = nullptr;
+        for (auto* r : env.recordWindows())
+            if (r->newRecordMode())
+                fresh = r;
+        QVERIFY(fresh);
+        QCOMPARE(fresh->editor()->text(7), QStringLiteral("2"));
+        fresh->editor()->setText(0, QStringLiteral("新しいメモ"));
+        fresh->mnuUpdate_Click();
+        const QString id = fresh->statusPanels().text(2);
+        QCOMPARE(id, QStringLiteral("12"));
+        fresh->close();
+
+        // Back in the main window, the new note is listed and selected,
+        // whether or not the window system says the main window is active.
+        QTRY_VERIFY(env.state->ReturnFrom.isEmpty());
+        QCOMPARE(env.window->recordList()->count(), 3);
+        QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
+        QCOMPARE(env.window->editor()->text(0), QStringLiteral("新しいメモ"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    // An edit saved in a single-record window is what the main window
+    // shows and saves afterwards.
+    void anEditSavedElsewhereIsNotWrittenOver()
+    {
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        env.window->recordList()->selectKey(QStringLiteral("10_id"));
+        QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+        records::RecordWindow* other = env.recordWindows().value(0);
+        QVERIFY(other);
+        other->editor()->setText(0, QStringLiteral("議事録（改）"));
+        other->action(QStringLiteral("mnuUpdate"))->trigger();
+        other->action(QStringLiteral("mnuEnd"))->trigger();
+        QTRY_COMPARE(env.window->editor()->text(0), QStringLiteral("議事録（改）"));
+        QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("10_id"));
+
+        env.window->editor()->setText(1, QStringLiteral("本文だけ直す"));
+        env.window->action(QStringLiteral("mnuUpdate"))->trigger();
+        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(), QStringLiteral("議事録（改）"));
+        QCOMPARE(env.scalar(QStringLiteral("select naiyo from T_idea where id=10")).toString(), QStringLiteral("本文だけ直す"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    // Titles and names come in one order everywhere: the list, the walk of
+    // a single-record window, the grid's title sort and the category search.
+    void oneOrderForTitlesAndNames()
+    {
+        Env env;
+        const QStringList titles = {QStringLiteral("ﾃｽﾄ"), QStringLiteral("漢字"), QStringLiteral("あさ"),
+                                    QStringLiteral("Ｂ案"), QStringLiteral("テスト2"), QStringLiteral("a案")};
+        for (int i = 0; i < titles.size(); ++i)
+            env.note(30 + i, titles[i], 3);
+        for (int i = 0; i < titles.size(); ++i)
+            env.category(40 + i, titles[i], 3);
+        env.window->LoadCategoryTree();
+        env.choose(QStringLiteral("3_id"));
+        QStringList listed;
+        for (int i = 0; i < env.window->recordList()->count(); ++i)
+            listed << env.window->recordList()->listModel()->row(i).texts[0];
+        QCOMPARE(listed, (QStringList{"a案", "Ｂ案", "あさ", "ﾃｽﾄ", "テスト2", "漢字"}));
+
+        env.window->recordList()->selectPosition(1);
+        QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+        records::RecordWindow* walk = env.recordWindows().value(0);
+        QStringList walked{walk->editor()->text(0)};
+        for (int i = 1; i < titles.size(); ++i) {
+            walk->action(QStringLiteral("mnuMoveNext"))->trigger();
+            walked << walk->editor()->text(0);
+        }
+        QCOMPARE(walked, listed);
+
+        QTreeWidgetItem* parent = env.window->categoryTree()->node(QStringLiteral("3_id"));
+        QStringList branches;
+        for (int i = 0; i < parent->childCount(); ++i)
+            branches << parent->child(i)->text(0);
+        QCOMPARE(branches, listed);
+        env.window->OpenCategorySearch(QString());
+        QStringList found;
+        for (int row = 0; row < env.window->categorySearch()->model()->rowCount(); ++row) {
+            const QString name = env.window->categorySearch()->model()->index(row, 0).data().toString();
+            if (titles.contains(name))
+                found << name;
+        }
+        QCOMPARE(found, listed);
+
+        QTabBar* tabs = env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar();
+        tabs->setCurrentIndex(1); // 検索
+        grid::GridWindow* grid = env.window->gridWindow();
+        const int titleColumn = grid->data()->model()->columnOf(QStringLiteral("title"));
+        grid->DBGrid1_HeadClick(titleColumn); // descending first
+        grid->DBGrid1_HeadClick(titleColumn);
+        QStringList sorted;
+        for (int row = 0; row < grid->data()->recordCount(); ++row) {
+            const QString t = grid->data()->model()->text(row, titleColumn);
+            if (titles.contains(t))
+                sorted << t;
+        }
+        QCOMPARE(sorted, listed);
+    }
+
+    void returningFromAnotherWindowRebuildsTheList()
+    {
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        env.window->activateWindow();
+        QTRY_VERIFY(env.window->isActiveWindow());
+
+        env.state->NewRecordRequested = true;
+        records::RecordWindow* other = records::RecordWindow::open(*env.state);
+        other->activateWindow();
+        QTRY_VERIFY(other->isActiveWindow());
+        other->editor()->titleBox()->setFocus();
+        QTRY_VERIFY(other->editor()->titleBox()->hasFocus());
+
+        env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(20,'別の窓から',2,0,0)"));
+        env.window->activateWindow();
+        QTRY_VERIFY(env.window->isActiveWindow());
+        QTRY_COMPARE(env.window->recordList()->count(), 3);
+
+        // Coming back from another program (no window of ours between) does not rebuild.
+        env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(21,'外で追加',2,0,0)"));
+        QApplication::setActiveWindow(nullptr);
+        QApplication::setActiveWindow(env.window.get());
+        QTRY_VERIFY(env.window->isActiveWindow());
+        QCoreApplication::processEvents();
+        QCOMPARE(env.window->recordList()->count(), 3);
+    }
+
+    void theGridTakesTheMainWindowsPlace()
+    {
+        Env env;
+        env.window->setGeometry(40, 50, 900, 600);
+        env.choose(QStringLiteral("2_id"));
+        QTabBar* tabs = env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar();
+        tabs->setCurrentIndex(4); // 最近
+        grid::GridWindow* grid = env.window->gridWindow();
+        QVERIFY(grid && grid->isVisible());
+        QVERIFY(!env.window->isVisible());
+        QCOMPARE(env.state->CurrentTab, QStringLiteral("SaikinTab"));
+        QCOMPARE(grid->geometry(), QRect(40, 50, 900, 600));
+        QCOMPARE(grid->data()->recordCount(), 2);
+
+        // The jump back: the note's category and the note itself.
+        grid->data()->moveLast();
+        const QString id = grid->data()->recordset()->text(QStringLiteral("id"));
+        grid->action(QStringLiteral("mnuDouki"))->trigger();
+        QVERIFY(env.window->isVisible());
+        QVERIFY(!grid->isVisible());
+        QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
+        QCOMPARE(env.window->recordList()->selectedKey(), id + QStringLiteral("_id"));
+        QCOMPARE(env.window->editor()->text(0), env.scalar(QStringLiteral("select title from T_idea where id=?"), {id}).toString());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    void theStartViewCanBeAGridView()
+    {
+        test::MainWindowApp env;
+        env.settings->write(shell::Settings::Position, QStringLiteral("OpenTab"), QStringLiteral("SaikinTab"));
+        auto main = app::Main(*env.state);
+        QVERIFY(!main->isVisible());
+        QVERIFY(main->gridWindow() && main->gridWindow()->isVisible());
+        QCOMPARE(main->gridWindow()->tabStrip()->selectedKey(), QStringLiteral("SaikinTab"));
+
+        // An unknown start view shows the main window.
+        test::MainWindowApp other;
+        other.settings->write(shell::Settings::Position, QStringLiteral("OpenTab"), QStringLiteral("NoSuchTab"));
+        auto main2 = app::Main(*other.state);
+        QVERIFY(main2->isVisible());
+        QVERIFY(!main2->gridWindow());
+        main->close();
+        main2->close();
+    }
+
+    void anEmptyListHasNothingToOpen()
+    {
+        Env env;
+        env.choose(QStringLiteral("3_id"));
+        env.prompts.expectMessage(QStringLiteral("現在、変更できるデータはありません）"));
+        env.window->action(QStringLiteral("mnuListEdit"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY(env.recordWindows().isEmpty());
+    }
+
+    void categorySearchJumpsIntoTheTree()
+    {
+        Env env;
+        env.prompts.expectInput(QStringLiteral("検索する分類名は？"), QStringLiteral("会"));
+        env.window->action(QStringLiteral("mnuTreeBunFind"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        tree::CategorySearchWindow* search = env.window->categorySearch();
+        QVERIFY(search && search->isVisible());
+        QCOMPARE(search->model()->rowCount(), 1);
+        search->grid()->setCurrentIndex(search->model()->index(0, 0));
+        search->DBGrid1_DblClick();
+        QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
+        QCOMPARE(env.window->categoryTree()->currentItem(), env.window->categoryTree()->node(QStringLiteral("2_id")));
+        QCOMPARE(env.window->recordList()->count(), 2);
+    }
+
+    void thePickerChoosesTheCategory()
+    {
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        records::RecordEditor& editor = *env.window->editor();
+        QTest::mouseClick(editor.categoryButton(), Qt::LeftButton);
+        auto* panel = env.window->findChild<QWidget*>(QStringLiteral("Frame92"));
+        QVERIFY(panel && panel->isVisible());
+        auto* picked = env.window->findChild<tree::CategoryTree*>(QStringLiteral("TreeView2"));
+        QVERIFY(picked);
+        QTreeWidgetItem* hobby = picked->node(QStringLiteral("3_id"));
+        QVERIFY(hobby);
+        picked->setCurrentItem(hobby);
+        emit picked->nodePressed(hobby);
+        QTest::mouseClick(env.window->findChild<QWidget*>(QStringLiteral("cmdBunrui(0)")), Qt::LeftButton);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(editor.text(3), QStringLiteral("趣味"));
+        QCOMPARE(editor.text(7), QStringLiteral("3"));
+        QVERIFY(env.window->recordChanged());
+
+        env.prompts.expectMessage(QStringLiteral("このデータは変更されています。保存しますか？"), shell::Msg::Yes);
+        env.choose(QStringLiteral("3_id"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QCOMPARE(env.window->recordList()->count(), 1);
+        QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea where bunID=3 and bunrui='趣味'")).toInt(), 1);
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
