@@ -110,6 +110,8 @@ GridWindow::GridWindow(shell::AppState& state, GridLinks links, QWidget* parent)
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Zumilo"));
     buildWindow();
+    if (st_.commands)
+        st_.commands->attach(*this);
 }
 
 GridWindow::~GridWindow()
@@ -235,15 +237,8 @@ void GridWindow::Form_Activate()
 
 void GridWindow::applyTextSettings()
 {
-    const shell::SettingsStore& settings = st_.settings();
-    bool ok = false;
-    const double size = settings.read(shell::Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10"))
-                            .toDouble(&ok);
-    editor_->setEditorFont(settings.read(shell::Settings::Position, QStringLiteral("FontName"),
-                                         QStringLiteral("ＭＳ Ｐゴシック")),
-                           ok ? size : 10.0);
-    st_.WrapState = settings.read(shell::Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
-    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+    records::applyScreenFont(*this, 10);
+    records::ApplyWordWrapSetting(*this);
 }
 
 void GridWindow::openDatabase(const QString& recordSource)
@@ -413,6 +408,37 @@ void GridWindow::DBGrid1_MouseDown(Qt::MouseButton button, const QPoint& globalP
 }
 
 // --- search --------------------------------------------------------------------------
+
+void GridWindow::findInAllNotes(const QString& term, bool inBodies)
+{
+    st_.CurrentTab = kFindTab;
+    const int index = int(shell::TabStrip::keys().indexOf(kFindTab));
+    if (tabStrip_->selectedKey() != kFindTab) {
+        tabStrip_->selectKey(kFindTab);
+        TabStrip1_Click(index);
+        if (shownTab_ != kFindTab)
+            return; // the note shown could not be left
+    }
+    FindTabYes();
+    searchBoxes_[0]->setText(inBodies ? QString() : term);
+    searchBoxes_[1]->setText(inBodies ? term : QString());
+    cmdRCFind_Click(0);
+}
+
+QList<qint64> GridWindow::shownNotes() const
+{
+    QList<qint64> ids;
+    store::Recordset* rs = data_->recordset();
+    if (!rs)
+        return ids;
+    const int id = rs->fieldIndex(QStringLiteral("id"));
+    for (int row = 0; row < data_->recordCount(); ++row) {
+        if (rs->isRowDeleted(row))
+            continue;
+        tryStep([&] { ids << (id >= 0 ? rs->valueAt(row, id).toLongLong() : 0); });
+    }
+    return ids;
+}
 
 void GridWindow::cmdRCFind_Click(int index)
 {

@@ -125,6 +125,11 @@ public:
     shell::WindowKind windowKind() const override { return shell::WindowKind::Grid; }
     shell::AppState& state() const override { return st_; }
     QComboBox* searchBox() const override { return searchBox_; }
+    store::Database* database() const override { return GridDatabase.get(); }
+    QString viewSource() const override { return data_->recordSource(); }
+    QList<qint64> shownNotes() const override;
+    // Stays in this window: its own search view, searched for `term`.
+    void findInAllNotes(const QString& term, bool inBodies) override;
     tree::CategoryPicker* picker() const { return picker_.get(); }
     shell::StatusPanels& statusPanels() const override { return *panels_; }
     shell::TabStrip* tabStrip() const { return tabStrip_; }

@@ -71,6 +71,8 @@ MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), 
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zumilo"));
     buildWindow();
+    if (st_.commands)
+        st_.commands->attach(*this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -251,13 +253,8 @@ void MainWindow::Form_Activate()
 
 void MainWindow::applyTextSettings()
 {
-    const SettingsStore& settings = st_.settings();
-    bool ok = false;
-    const double size = settings.read(Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10.5")).toDouble(&ok);
-    editor_->setEditorFont(settings.read(Settings::Position, QStringLiteral("FontName"), QStringLiteral("ＭＳ Ｐゴシック")),
-                           ok ? size : 10.5);
-    st_.WrapState = settings.read(Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
-    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+    records::applyScreenFont(*this, 10.5);
+    records::ApplyWordWrapSetting(*this);
 }
 
 // --- shut-down ----------------------------------------------------------------

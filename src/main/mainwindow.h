@@ -158,6 +158,11 @@ public:
     records::RecordEditor* editor() const override { return editor_.get(); }
     shell::WindowKind windowKind() const override { return shell::WindowKind::Main; }
     QComboBox* searchBox() const override { return searchBox_; }
+    store::Database* database() const override { return CurrentDatabase.get(); }
+    QString viewSource() const override { return ListSQL; }
+    QList<qint64> shownNotes() const override;
+    // The grid window's search view and the category search, for `term`.
+    void findInAllNotes(const QString& term, bool inBodies) override;
     QToolBar* toolBar() const { return toolBar_; }
     TwipsLayout& layout() { return layout_; }
     bool recordChanged() const;

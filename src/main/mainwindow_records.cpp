@@ -180,6 +180,22 @@ void MainWindow::FillRecordList()
                                           : QStringLiteral("一覧を読み込めませんでした: ") + failure);
 }
 
+QList<qint64> MainWindow::shownNotes() const
+{
+    QList<qint64> ids;
+    for (int i = 0; i < list_->count(); ++i)
+        ids << list_->listModel()->row(i).id;
+    return ids;
+}
+
+void MainWindow::findInAllNotes(const QString& term, bool inBodies)
+{
+    st_.CurrentTab = QStringLiteral("FindTab");
+    ShowGridWindow();
+    grid_->findInAllNotes(term, inBodies);
+    OpenCategorySearch(term);
+}
+
 void MainWindow::ColumnClick(int column)
 {
     list_->ColumnClick(column);

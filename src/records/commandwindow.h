@@ -2,6 +2,8 @@
 
 #include "shell/commands.h"
 
+#include <QList>
+
 class QAction;
 class QComboBox;
 #include <QMainWindow>
@@ -10,6 +12,10 @@ namespace zumilo::shell {
 struct AppState;
 class StatusPanels;
 } // namespace zumilo::shell
+
+namespace zumilo::store {
+class Database;
+}
 
 namespace zumilo::records {
 
@@ -27,7 +33,27 @@ public:
     // Combo1, the search box on the tool bar.
     virtual QComboBox* searchBox() const = 0;
     virtual QAction* action(const QString& name) const = 0;
+
+    // The window's own connection to the open database (nullptr when none).
+    virtual store::Database* database() const = 0;
+    // The statement behind the notes the window shows: the main window's
+    // list, the grid's current view (with its search and sort), the
+    // single-record window's walk.
+    virtual QString viewSource() const = 0;
+    // The numbers of the notes the window shows, in the order it shows them.
+    virtual QList<qint64> shownNotes() const = 0;
+    // Searches all notes for `term` in their titles or bodies, showing the
+    // result the way this window does (the main and grid windows).
+    virtual void findInAllNotes(const QString& term, bool inBodies) = 0;
 };
+
+// The screen font of the note's text boxes as stored ("Position":
+// "FontName", "FontSize"; `defaultSize` when not stored).
+void applyScreenFont(CommandWindow& window, double defaultSize);
+// The stored wrapping ("Position"/"orikae") into WrapState: the body box
+// that wraps or the one that does not, the menu's check mark, the tool
+// button's pressed state.
+void ApplyWordWrapSetting(CommandWindow& window);
 
 // The window a shared command runs in, as a CommandWindow.
 inline CommandWindow* commandWindow(QMainWindow& window)

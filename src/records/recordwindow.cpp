@@ -115,6 +115,17 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     shell::fitMinimumSize(this, layout_.rightEdge(RecordEditor::fixedControlNames()), bodyTop_ + 900, {4200, 3500});
     connect(editor_->titleBox(), &QPlainTextEdit::textChanged, this, &RecordWindow::updateCaption);
     updateCaption();
+    if (st_.commands)
+        st_.commands->attach(*this);
+}
+
+QList<qint64> RecordWindow::shownNotes() const
+{
+    qint64 id = 0;
+    if (!WindowRecordset || !WindowRecordset->hasCurrent()
+        || !tryStep([&] { id = WindowRecordset->value(QStringLiteral("ID")).toLongLong(); }))
+        return {};
+    return {id};
 }
 
 RecordWindow::~RecordWindow()
@@ -209,8 +220,7 @@ void RecordWindow::Form_Load()
 
 void RecordWindow::applyWrapSetting()
 {
-    st_.WrapState = st_.settings().read(shell::Settings::Position, QStringLiteral("orikae"), QStringLiteral("tbrUnpressed"));
-    editor_->setWrapped(st_.WrapState != QLatin1String("tbrUnpressed"));
+    ApplyWordWrapSetting(*this);
 }
 
 void RecordWindow::changeEvent(QEvent* event)
@@ -222,12 +232,7 @@ void RecordWindow::changeEvent(QEvent* event)
 
 void RecordWindow::Form_Activate()
 {
-    const shell::SettingsStore& settings = st_.settings();
-    bool ok = false;
-    const double size = settings.read(shell::Settings::Position, QStringLiteral("FontSize"), QStringLiteral("10")).toDouble(&ok);
-    editor_->setEditorFont(
-        settings.read(shell::Settings::Position, QStringLiteral("FontName"), QStringLiteral("ＭＳ Ｐゴシック")),
-        ok ? size : 10.0);
+    applyScreenFont(*this, 10);
 }
 
 void RecordWindow::resizeEvent(QResizeEvent* event)

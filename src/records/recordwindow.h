@@ -96,6 +96,11 @@ public:
     shell::WindowKind windowKind() const override { return shell::WindowKind::Single; }
     shell::AppState& state() const override { return st_; }
     QComboBox* searchBox() const override { return searchBox_; }
+    store::Database* database() const override { return WindowDatabase.get(); }
+    QString viewSource() const override { return WindowSQL; }
+    QList<qint64> shownNotes() const override;
+    // Not from this window: it has no search of all notes.
+    void findInAllNotes(const QString&, bool) override {}
     tree::CategoryPicker* picker() const { return picker_.get(); }
     store::Database* windowDatabase() const { return WindowDatabase.get(); }
     store::Recordset* windowRecordset() const { return WindowRecordset.get(); }

@@ -398,6 +398,9 @@ QAction* commandAction(QWidget* owner, const MenuEntry& entry, WindowKind kind, 
     // Nothing to undo until the user types.
     if (name == QLatin1String("mnuUndo"))
         action->setEnabled(false);
+    // Wrapping is on or off: a check mark in the menu, a pressed tool button.
+    if (name == QLatin1String("mnuOrikae"))
+        action->setCheckable(true);
     return action;
 }
 

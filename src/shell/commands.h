@@ -63,8 +63,19 @@ public:
     void add(const QString& name, Handler handler) { handlers_.insert(name, std::move(handler)); }
     Handler find(const QString& name) const { return handlers_.value(name); }
 
+    // What a feature sets up in every window once it is built (following
+    // the window's activation, its editor's signals...).
+    void onAttach(Handler hook) { hooks_.append(std::move(hook)); }
+    // Each window calls this at the end of its construction.
+    void attach(QMainWindow& window) const
+    {
+        for (const Handler& hook : hooks_)
+            hook(window);
+    }
+
 private:
     QHash<QString, Handler> handlers_;
+    QList<Handler> hooks_;
 };
 
 // What a window's commands came to.
