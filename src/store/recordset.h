@@ -109,7 +109,10 @@ public:
 
 private:
     friend class Database;
-    Recordset(std::shared_ptr<Database> db, QString source, RecordsetType type);
+    Recordset(std::shared_ptr<Database> db, QString source, const QVariantList& params, RecordsetType type);
+    // Taken before this recordset first changes rows in a transaction, so
+    // that a rollback leaves it as it was.
+    void keepForRollback();
     void databaseClosed(); // statements released; later calls throw
     std::vector<QString> fallbackColumnTexts(const std::vector<int>& columns, std::vector<int>* rowIndexes) const;
     void moveTo(int position);

@@ -4,6 +4,7 @@
 #include "store/recordset.h"
 
 #include <numeric>
+#include <sqlite3.h>
 
 #include <QFile>
 
@@ -198,6 +199,49 @@ private slots:
         rs->requery();
         QCOMPARE(rs->recordCount(), 5);
         QCOMPARE(title(*rs), QString()); // Null sorts first
+    }
+
+    // A commit that fails (here: another connection still reading) leaves
+    // the recordset as it was, and the retry adds the note once.
+    void failedCommitLeavesNoRow()
+    {
+        NotesFile f(21);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by id"));
+        auto reader = f.openAgain();
+        sqlite3_exec(reader->handle(), "BEGIN; SELECT count(*) FROM T_idea;", nullptr, nullptr, nullptr);
+        f.db->setBusyTimeout(10);
+        auto save = [&] {
+            f.db->transaction([&] {
+                if (rs->editMode() != EditMode::AddNew)
+                    rs->addNew();
+                rs->setValue(QStringLiteral("id"), f.db->scalar(QStringLiteral("select max(id)+1 from T_idea")));
+                rs->setText(QStringLiteral("title"), QStringLiteral("new"));
+                rs->update();
+            });
+        };
+        STORE_THROWS(save(), ErrorKind::Busy);
+        QCOMPARE(rs->recordCount(), 21);
+        QCOMPARE(rs->editMode(), EditMode::AddNew);
+        QCOMPARE(rs->text(QStringLiteral("title")), QStringLiteral("new"));
+        sqlite3_exec(reader->handle(), "COMMIT", nullptr, nullptr, nullptr);
+        save();
+        QCOMPARE(rs->recordCount(), 22);
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 22);
+        rs->moveLast();
+        QCOMPARE(rs->text(QStringLiteral("title")), QStringLiteral("new"));
+    }
+
+    // Rows read by a statement with bound values, at open and at requery.
+    void boundParameters()
+    {
+        NotesFile f(9);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ? order by id"), {QStringLiteral("1")});
+        QCOMPARE(rs->recordCount(), 3);
+        QCOMPARE(rs->columnTexts({QStringLiteral("id")}), (std::vector<QString>{"1", "4", "7"}));
+        f.db->execute(QStringLiteral("update T_idea set bunID = 1"));
+        rs->requery();
+        QCOMPARE(rs->recordCount(), 9);
+        STORE_THROWS(f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ?")), ErrorKind::Other);
     }
 
     void editAndCancel()
