@@ -484,8 +484,10 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     st.finalize();
 
     // Written aside and renamed at the end: a failure leaves no partial file.
+    // Unbuffered: a buffered write that fails when flushed at commit() is
+    // not reported (disk full), and a truncated file would count as written.
     QSaveFile save(file);
-    if (!save.open(QIODevice::WriteOnly)) {
+    if (!save.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         const ErrorKind kind = QFileInfo(target->folder).isWritable() ? ErrorKind::Io : ErrorKind::ReadOnly;
         throw StoreError(kind, QStringLiteral("%1: %2").arg(file, save.errorString()));
     }
