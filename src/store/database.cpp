@@ -1,5 +1,6 @@
 #include "database.h"
 
+#include "backup.h"
 #include "columntype.h"
 #include "datetext.h"
 #include "error.h"
@@ -148,6 +149,8 @@ std::shared_ptr<Database> Database::open(const QString& path)
         database->close();
         throw;
     }
+    if (!readOnly && hasZumiloTables(*database))
+        detail::startBackup(database->file_.path);
     return database;
 }
 
@@ -419,6 +422,7 @@ void Database::beforeWrite()
 {
     if (detail::isKnownDamaged(path_))
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
+    detail::waitForBackup(file_.path);
 }
 
 void Database::onRollback(const void* owner, std::function<void()> undo)
