@@ -640,6 +640,17 @@ QString Recordset::text(const QString& name) const
     return displayText(value(name));
 }
 
+std::optional<qint64> Recordset::integer(const QString& name) const
+{
+    const QVariant v = value(name);
+    if (v.isNull())
+        return std::nullopt;
+    if (isIntegerType(v.typeId()) || v.typeId() == QMetaType::Bool)
+        return v.typeId() == QMetaType::Bool ? (v.toBool() ? -1 : 0) : v.toLongLong();
+    throw StoreError(ErrorKind::TypeMismatch, QStringLiteral("not a whole number: %1").arg(v.toString()),
+                     fieldName(d_->checkedIndex(name)));
+}
+
 QVariant Recordset::valueAt(int row, int index) const
 {
     Impl& d = *d_;

@@ -67,6 +67,10 @@ public:
     QVariant value(int index) const;
     // displayText(value(...)): Null as "", dates as yyyy/MM/dd.
     QString text(const QString& name) const;
+    // A whole number of the current row, nullopt for Null. Text or a
+    // fraction (a file from elsewhere may hold them) throws TypeMismatch
+    // naming the field, where value(...).toLongLong() would read 0.
+    std::optional<qint64> integer(const QString& name) const;
 
     // The row at `row` without moving (for grids); null when deleted.
     QVariant valueAt(int row, int index) const;

@@ -1,8 +1,6 @@
 #pragma once
 
-// Shared by the fuzz targets of the store. Each defines
-// LLVMFuzzerTestOneInput; built with clang's libFuzzer it is fuzzed,
-// otherwise replay.cpp runs it over its seed corpus.
+// Shared by the fuzz targets of the store, each a libFuzzer program.
 
 #include <QByteArray>
 #include <cstdint>
