@@ -4,13 +4,15 @@
 #include "error.h"
 #include "statement.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <sqlite3.h>
 
 #ifdef Q_OS_UNIX
@@ -132,20 +134,18 @@ int openConnections(const QString& canonicalPath)
 
 bool quickCheck(sqlite3* db, const QString& path, int budgetMs)
 {
-    QElapsedTimer clock;
-    clock.start();
-    struct Budget {
-        QElapsedTimer* clock;
-        int ms;
-    } budget{&clock, budgetMs};
+    // The check runs as one step of the engine, which no progress handler
+    // sees; an interrupt from beside it stops it between pages.
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread watchdog;
     if (budgetMs >= 0) {
-        sqlite3_progress_handler(
-            db, 4000,
-            [](void* p) {
-                const auto* b = static_cast<Budget*>(p);
-                return b->clock->elapsed() > b->ms ? 1 : 0;
-            },
-            &budget);
+        watchdog = std::thread([&] {
+            std::unique_lock lock(mutex);
+            if (!finished.wait_for(lock, std::chrono::milliseconds(budgetMs), [&] { return done; }))
+                sqlite3_interrupt(db);
+        });
     }
     sqlite3_stmt* st = nullptr;
     int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &st, nullptr);
@@ -157,8 +157,14 @@ bool quickCheck(sqlite3* db, const QString& path, int budgetMs)
         else
             rc = sqlite3_errcode(db);
     }
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    finished.notify_all();
+    if (watchdog.joinable())
+        watchdog.join();
     sqlite3_finalize(st);
-    sqlite3_progress_handler(db, 0, nullptr, nullptr);
     if (rc == SQLITE_INTERRUPT)
         return false;
     if (rc != SQLITE_ROW)
