@@ -18,6 +18,7 @@
 #include "main/mainwindow.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
+#include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
@@ -381,6 +382,48 @@ Sample gridSearchBody(const Dataset& d)
     });
 }
 
+// --- opening and backups ------------------------------------------------------------
+
+// A copy of the dataset, so that each run opens a file this run has not seen.
+struct FreshCopy {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("copy.zmd"));
+    explicit FreshCopy(const Dataset& d)
+    {
+        if (!QFile::copy(d.path, path))
+            throw std::runtime_error("cannot copy the dataset");
+    }
+};
+
+// The first save of a run made right after opening, with or without the
+// backup that opening starts in the background.
+Sample firstSave(const Dataset& d, bool backup)
+{
+    FreshCopy copy(d);
+    store::setBackupFolder(backup ? copy.dir.filePath(QStringLiteral("backups")) : QString());
+    const Sample s = measure([&] {
+        auto db = store::Database::open(copy.path);
+        db->execute(QStringLiteral("update T_idea set title = title where id = 1"));
+        return qint64(db->changes());
+    });
+    store::finishBackups();
+    store::setBackupFolder({});
+    return s;
+}
+
+Sample backupDone(const Dataset& d)
+{
+    FreshCopy copy(d);
+    store::setBackupFolder(copy.dir.filePath(QStringLiteral("backups")));
+    const Sample s = measure([&] {
+        store::Database::open(copy.path);
+        store::finishBackups();
+        return qint64(store::listBackups(copy.path).size());
+    });
+    store::setBackupFolder({});
+    return s;
+}
+
 struct Measurement {
     const char* name;
     const char* what;
@@ -405,6 +448,11 @@ const std::vector<Measurement>& measurements()
         {"grid_sort_title", "grid window: title header click over every note, first rows painted", gridSortTitle},
         {"grid_scroll", "grid window: 500 page positions through every note, each painted (rows shown)", gridScroll},
         {"grid_search_body", "grid window: body search for 会議, first rows painted", gridSearchBody},
+        {"first_save", "open a file first time in the run + save at once (page check, no backup)",
+         [](const Dataset& d) { return firstSave(d, false); }},
+        {"first_save_backup", "as first_save, with the backup started by the open (the save waits for its copy)",
+         [](const Dataset& d) { return firstSave(d, true); }},
+        {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
     };
     return list;
 }

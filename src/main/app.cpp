@@ -8,9 +8,11 @@
 #include "shell/settingsstore.h"
 #include "main/startup.h"
 #include "shell/translations.h"
+#include "store/backup.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 int main(int argc, char** argv)
 {
@@ -19,6 +21,8 @@ int main(int argc, char** argv)
     const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
     QApplication::setApplicationName(appName.isEmpty() ? QStringLiteral("zumilo") : appName);
     QApplication::setOrganizationName(QApplication::applicationName());
+    zumilo::store::setBackupFolder(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                                   + QStringLiteral("/backups"));
     zumilo::shell::installJapaneseFonts();
     zumilo::shell::installJapaneseTranslations();
 

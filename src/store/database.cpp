@@ -1,11 +1,13 @@
 #include "database.h"
 
+#include "backup.h"
 #include "columntype.h"
 #include "datetext.h"
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
 #include "recordset.h"
+#include "schema.h"
 #include "sqltokens.h"
 #include "statement.h"
 
@@ -23,6 +25,9 @@ using detail::Statement;
 namespace {
 
 constexpr int DefaultBusyTimeoutMs = 3000;
+// How long opening may spend checking a file's pages: a 200 MB file read
+// from the disk takes seconds, from the cache a third of one.
+constexpr int OpenCheckBudgetMs = 1000;
 
 void exec(sqlite3* db, const QString& sql)
 {
@@ -136,7 +141,16 @@ std::shared_ptr<Database> Database::open(const QString& path)
         detail::throwSqlite(rc, message, path);
     }
     std::shared_ptr<Database> database(new Database(db, path));
-    database->configure();
+    try {
+        database->configure();
+        database->attachFile();
+        database->checkFile();
+    } catch (...) {
+        database->close();
+        throw;
+    }
+    if (!readOnly && hasZumiloTables(*database))
+        detail::startBackup(database->file_.path);
     return database;
 }
 
@@ -168,6 +182,8 @@ std::shared_ptr<Database> Database::create(const QString& path)
     std::shared_ptr<Database> database(new Database(db, path));
     try {
         database->configure();
+        database->attachFile();
+        detail::noteChecked(database->file_);
         exec(db, QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId));
         exec(db, QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
     } catch (...) {
@@ -182,11 +198,17 @@ void Database::configure()
 {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
-    // Reading the schema is what tells a database from other bytes; a
-    // damaged schema is as unreadable as no database at all.
+    // Reading the schema is what tells a database from other bytes. Bytes
+    // that begin like a database but cannot be read are a damaged one (a
+    // truncated file, say).
     const int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-    if ((rc & 0xff) == SQLITE_CORRUPT)
-        throw StoreError(ErrorKind::NotADatabase, QString::fromUtf8(sqlite3_errmsg(db_)));
+    if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+        if (!detail::hasDatabaseHeader(path_))
+            throw StoreError(ErrorKind::NotADatabase, message);
+        detail::noteDamaged(path_);
+        throw StoreError(ErrorKind::Damaged, message, path_);
+    }
     if (rc != SQLITE_OK)
         throwSqliteError(db_, rc, path_);
     // One self-contained file whenever no write is in progress, and a write
@@ -203,15 +225,38 @@ void Database::configure()
         throwSqliteError(db_, rc, path_);
 }
 
+void Database::attachFile()
+{
+    file_ = detail::identify(path_);
+    detail::noteOpened(file_.path);
+}
+
+void Database::checkFile()
+{
+    if (detail::isKnownDamaged(path_))
+        throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
+    checkZumiloColumns(*this);
+    checkZumiloValues(*this);
+    if (detail::isChecked(file_))
+        return;
+    detail::quickCheck(db_, path_, OpenCheckBudgetMs);
+    detail::noteChecked(file_);
+}
+
 void Database::close()
 {
     for (Recordset* rs : recordsets_)
         rs->databaseClosed();
     recordsets_.clear();
+    rollbackActions_.clear();
     if (db_) {
         rollbackQuietly(db_);
         sqlite3_close_v2(db_);
         db_ = nullptr;
+    }
+    if (!file_.path.isEmpty()) {
+        detail::noteClosed(file_.path);
+        file_ = {};
     }
     transactionDepth_ = 0;
 }
@@ -257,8 +302,10 @@ int Database::run(const QString& sql, const QVariantList& params, qint64* lastRo
     // BEGIN IMMEDIATE takes the write lock up front, so two connections
     // never each hold a read lock while waiting for the other to let go.
     const bool own = sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(st.get());
-    if (own)
+    if (own) {
+        beforeWrite();
         exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    }
     try {
         const sqlite3_int64 before = sqlite3_total_changes64(db_);
         bool returned = false;
@@ -327,8 +374,14 @@ int Database::changes() const
 
 std::unique_ptr<Recordset> Database::openRecordset(const QString& source, RecordsetType type)
 {
+    return openRecordset(source, QVariantList(), type);
+}
+
+std::unique_ptr<Recordset> Database::openRecordset(const QString& select, const QVariantList& params,
+                                                   RecordsetType type)
+{
     ensureOpen();
-    return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), source, type));
+    return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), select, params, type));
 }
 
 void Database::transaction(const std::function<void()>& work)
@@ -345,6 +398,7 @@ void Database::transaction(const std::function<void()>& work)
         --transactionDepth_;
         return;
     }
+    beforeWrite();
     exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
     transactionDepth_ = 1;
     try {
@@ -352,11 +406,33 @@ void Database::transaction(const std::function<void()>& work)
         transactionDepth_ = 0;
         if (db_)
             exec(db_, QStringLiteral("COMMIT"));
+        rollbackActions_.clear();
     } catch (...) {
         transactionDepth_ = 0;
         rollbackQuietly(db_);
+        auto undo = std::move(rollbackActions_);
+        rollbackActions_.clear();
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+            it->second();
         throw;
     }
+}
+
+void Database::beforeWrite()
+{
+    if (detail::isKnownDamaged(path_))
+        throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
+    detail::waitForBackup(file_.path);
+}
+
+void Database::onRollback(const void* owner, std::function<void()> undo)
+{
+    rollbackActions_.emplace_back(owner, std::move(undo));
+}
+
+void Database::forgetRollback(const void* owner)
+{
+    std::erase_if(rollbackActions_, [owner](const auto& action) { return action.first == owner; });
 }
 
 void Database::setTodayProvider(std::function<QDate()> provider)
@@ -412,8 +488,10 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     st.finalize();
 
     // Written aside and renamed at the end: a failure leaves no partial file.
+    // Unbuffered: a buffered write that fails when flushed at commit() is
+    // not reported (disk full), and a truncated file would count as written.
     QSaveFile save(file);
-    if (!save.open(QIODevice::WriteOnly)) {
+    if (!save.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         const ErrorKind kind = QFileInfo(target->folder).isWritable() ? ErrorKind::Io : ErrorKind::ReadOnly;
         throw StoreError(kind, QStringLiteral("%1: %2").arg(file, save.errorString()));
     }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include "filestate.h"
 #include <memory>
 #include <vector>
 
@@ -32,7 +33,12 @@ class Database : public std::enable_shared_from_this<Database> {
 public:
     // Opens an existing file, shared and read-write (read-only files open
     // read-only; writes then fail with ErrorKind::ReadOnly). Fails on a
-    // missing file, an empty file, and anything that is not SQLite.
+    // missing file, an empty file, and anything that is not SQLite; on a
+    // damaged file (Damaged); and on a file whose notes or categories
+    // tables the program cannot use (see checkZumiloColumns/Values). The
+    // first open of a file in a run checks its pages (PRAGMA quick_check,
+    // given up after about a second on a big file) and starts its backup
+    // (see backup.h).
     static std::shared_ptr<Database> open(const QString& path);
     // Creates a new empty database file; fails when the file exists or the
     // folder cannot be written. Marks it with the application id.
@@ -62,9 +68,15 @@ public:
 
     // A table name or a SELECT statement.
     std::unique_ptr<Recordset> openRecordset(const QString& source, RecordsetType type = RecordsetType::Default);
+    // A SELECT whose WHERE clause has ? marks, bound to `params` every time
+    // the rows are read: "select * from T_idea where bunID = ?", {number}.
+    std::unique_ptr<Recordset> openRecordset(const QString& select, const QVariantList& params,
+                                             RecordsetType type = RecordsetType::Default);
 
     // Runs `work` inside BEGIN IMMEDIATE ... COMMIT; rolls back and
-    // rethrows when it throws. Nested calls join the outer transaction.
+    // rethrows when it throws or the commit fails, and then recordsets that
+    // changed rows inside it are as they were before. Nested calls join the
+    // outer transaction.
     void transaction(const std::function<void()>& work);
 
     // "Today", for date text such as 12/24 that names no year.
@@ -85,7 +97,15 @@ private:
     friend class Recordset;
     explicit Database(sqlite3* db, QString path);
     void configure();
+    void attachFile();
+    void checkFile();
     void ensureOpen() const;
+    // Before taking the write lock: refuses a file found damaged, and lets
+    // the file's backup finish reading it.
+    void beforeWrite();
+    // Undoes a recordset's changes when transaction() rolls back.
+    void onRollback(const void* owner, std::function<void()> undo);
+    void forgetRollback(const void* owner);
     // Runs one statement, inside its own short write transaction unless one
     // is open. Returns the rows changed; `lastRowid` receives the first
     // value the statement returns, or else the rowid of the row inserted.
@@ -99,6 +119,8 @@ private:
     QString path_;
     std::function<QDate()> today_;
     int transactionDepth_ = 0;
+    std::vector<std::pair<const void*, std::function<void()>>> rollbackActions_;
+    detail::FileIdentity file_; // empty until the file is attached
 };
 
 // Raises the StoreError that matches an SQLite result code.

@@ -1,7 +1,9 @@
 #include "error.h"
 #include "database.h"
+#include "filestate.h"
 #include "statement.h"
 
+#include <QFileInfo>
 #include <sqlite3.h>
 
 namespace zumilo::store {
@@ -14,16 +16,65 @@ StoreError::StoreError(ErrorKind kind, QString detail, QString field)
         what_ += " (" + detail_.toStdString() + ")";
 }
 
+namespace {
+
+bool isAboutFile(ErrorKind kind)
+{
+    return kind == ErrorKind::Damaged || kind == ErrorKind::FileDeleted || kind == ErrorKind::FileReplaced
+           || kind == ErrorKind::InUse;
+}
+
+bool isAboutColumn(ErrorKind kind)
+{
+    return kind == ErrorKind::MissingColumn || kind == ErrorKind::ColumnType || kind == ErrorKind::ColumnValue;
+}
+
+// "ファイル「a.zmd」は" with a name, "ファイルは" without.
+QString fileSubject(const QString& name)
+{
+    return name.isEmpty() ? QStringLiteral("ファイルは") : QStringLiteral("ファイル「%1」は").arg(name);
+}
+
+QString columnSubject(const QString& name)
+{
+    return name.isEmpty() ? QStringLiteral("必要な項目") : QStringLiteral("項目「%1」").arg(name);
+}
+
+} // namespace
+
 QString StoreError::message() const
 {
-    if (field_.isEmpty())
-        return japaneseMessage(kind_);
+    if (isAboutFile(kind_))
+        return japaneseMessage(kind_, QFileInfo(field_).fileName());
+    if (field_.isEmpty() || isAboutColumn(kind_))
+        return japaneseMessage(kind_, field_);
     return QStringLiteral("「%1」: %2").arg(field_, japaneseMessage(kind_));
 }
 
-QString japaneseMessage(ErrorKind kind)
+QString japaneseMessage(ErrorKind kind, const QString& subject)
 {
     switch (kind) {
+    case ErrorKind::Damaged:
+        return (subject.isEmpty() ? QStringLiteral("データベースファイルが壊れています。")
+                                  : QStringLiteral("ファイル「%1」は壊れています。").arg(subject))
+               + QStringLiteral("\n「ﾌｧｲﾙ」メニューの「バックアップから復元」で、以前の状態に戻せます。");
+    case ErrorKind::FileDeleted:
+        return fileSubject(subject)
+               + QStringLiteral("、開いている間に削除されたか別の場所へ移されたため、保存できませんでした。");
+    case ErrorKind::FileReplaced:
+        return fileSubject(subject)
+               + QStringLiteral("、開いている間に別のファイルに置き換えられたため、保存できませんでした。"
+                                "もう一度開き直してください。");
+    case ErrorKind::InUse:
+        return fileSubject(subject)
+               + QStringLiteral("まだ開かれています。このファイルを開いている画面をすべて閉じてから、"
+                                "もう一度お試しください。");
+    case ErrorKind::MissingColumn:
+        return columnSubject(subject) + QStringLiteral("がないため、このファイルは使えません。");
+    case ErrorKind::ColumnType:
+        return columnSubject(subject) + QStringLiteral("の型が違うため、このファイルは使えません。");
+    case ErrorKind::ColumnValue:
+        return columnSubject(subject) + QStringLiteral("に数値でない値が入っているため、このファイルは使えません。");
     case ErrorKind::FileNotFound:
         return QStringLiteral("ファイルが見つかりません。");
     case ErrorKind::NotADatabase:
@@ -66,13 +117,20 @@ QString japaneseMessage(ErrorKind kind)
 
 namespace detail {
 
-void throwSqlite(int rc, const QString& message, const QString& context)
+QString databaseFile(sqlite3* db)
+{
+    const char* name = db ? sqlite3_db_filename(db, "main") : nullptr;
+    return name ? QString::fromUtf8(name) : QString();
+}
+
+void throwSqlite(int rc, const QString& message, const QString& context, sqlite3* db)
 {
     QString detail = message;
     if (!context.isEmpty())
         detail += QStringLiteral(" [") + context + QLatin1Char(']');
 
     ErrorKind kind = ErrorKind::Other;
+    QString field;
     switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -80,12 +138,24 @@ void throwSqlite(int rc, const QString& message, const QString& context)
         break;
     case SQLITE_READONLY:
         kind = ErrorKind::ReadOnly;
+        // The engine's "read-only" when the file it writes is no longer at
+        // its path: say what happened instead.
+        if (rc == SQLITE_READONLY_DBMOVED) {
+            field = databaseFile(db);
+            kind = !field.isEmpty() && QFileInfo::exists(field) ? ErrorKind::FileReplaced : ErrorKind::FileDeleted;
+        }
         break;
     case SQLITE_FULL:
         kind = ErrorKind::DiskFull;
         break;
+    case SQLITE_CORRUPT:
+        kind = ErrorKind::Damaged;
+        field = databaseFile(db);
+        break;
     case SQLITE_NOTADB:
-        kind = ErrorKind::NotADatabase;
+        // Once a connection has read the file, these bytes were a database.
+        kind = db ? ErrorKind::Damaged : ErrorKind::NotADatabase;
+        field = databaseFile(db);
         break;
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
@@ -108,14 +178,17 @@ void throwSqlite(int rc, const QString& message, const QString& context)
     default:
         break;
     }
-    throw StoreError(kind, detail);
+    if (kind == ErrorKind::Damaged)
+        noteDamaged(field);
+    throw StoreError(kind, detail, field);
 }
 
 } // namespace detail
 
 void throwSqliteError(sqlite3* db, int rc, const QString& context)
 {
-    detail::throwSqlite(rc, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)), context);
+    detail::throwSqlite(rc, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)), context,
+                        db);
 }
 
 } // namespace zumilo::store

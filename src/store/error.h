@@ -26,11 +26,22 @@ enum class ErrorKind {
     Constraint,        // duplicate key and the like
     Syntax,            // a statement the engine cannot parse
     Io,                // other file-system failures (export targets)
+    Damaged,           // a database whose pages no longer fit together
+    FileDeleted,       // deleted or moved away while open
+    FileReplaced,      // another file put in its place while open
+    MissingColumn,     // a table of the file lacks a column the program reads
+    ColumnType,        // a column declared with a type the program cannot use
+    ColumnValue,       // a number column holding text or fractions
+    InUse,             // a file the program still has open
     Other,
 };
 
 // Every failure of the store is a StoreError. message() is Japanese and
 // fit to be shown; detail() carries the engine's own words for diagnosis.
+// field() names the field or column at fault (MissingColumn and the like
+// name "table.column"); for the kinds about a whole file (Damaged,
+// FileDeleted, FileReplaced, InUse) it holds the file's path, whose name
+// message() then mentions.
 class StoreError : public std::exception {
 public:
     StoreError(ErrorKind kind, QString detail, QString field = {});
@@ -49,7 +60,9 @@ private:
 };
 
 // The Japanese sentence for a kind of failure (used by message()).
-QString japaneseMessage(ErrorKind kind);
+// `subject` is the file or column the sentence names, for the kinds about
+// a whole file or a column of the file.
+QString japaneseMessage(ErrorKind kind, const QString& subject = {});
 
 // Runs one step whose store failure the caller chooses to ignore ("errors
 // ignored statement by statement"). Returns false when the step failed.

@@ -319,7 +319,12 @@ using namespace detail;
 QString sqlText(const QString& text)
 {
     QString t = text;
-    return QLatin1Char('\'') + t.replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+    const QString literal = QLatin1Char('\'') + t.replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+    // The engine reads a statement up to its first NUL: that character is
+    // joined in as char(0) instead.
+    if (!literal.contains(QChar(0)))
+        return literal;
+    return QLatin1Char('(') + QString(literal).replace(QChar(0), QLatin1String("'||char(0)||'")) + QLatin1Char(')');
 }
 
 QString escapeLikeWildcards(const QString& text)

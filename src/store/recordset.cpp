@@ -100,6 +100,7 @@ struct Recordset::Impl {
     QString orderBy;
     QString selectList;
     QString readAllSql; // a materialized set's statement
+    QVariantList params; // bound to the marks of the WHERE clause
     QString keysetSql;
     int keyColumn = 0;
 
@@ -198,6 +199,7 @@ struct Recordset::Impl {
     bool readKeys()
     {
         Statement st(handle(), keysetSql);
+        st.bindAll(params);
         std::vector<qint64> fresh;
         while (st.step()) {
             if (sqlite3_column_type(st.get(), keyColumn) == SQLITE_NULL)
@@ -211,6 +213,7 @@ struct Recordset::Impl {
     void readAll(bool withFields)
     {
         Statement st(handle(), readAllSql);
+        st.bindAll(params);
         const int n = st.columnCount();
         if (withFields) {
             for (int i = 0; i < n; ++i)
@@ -382,11 +385,12 @@ struct Recordset::Impl {
     }
 };
 
-Recordset::Recordset(std::shared_ptr<Database> db, QString source, RecordsetType type)
+Recordset::Recordset(std::shared_ptr<Database> db, QString source, const QVariantList& params, RecordsetType type)
     : d_(std::make_unique<Impl>()), db_(std::move(db)), source_(std::move(source))
 {
     Impl& d = *d_;
     d.db = db_.get();
+    d.params = params;
     const QString s = detail::withoutTerminator(source_).trimmed();
     bool simple = false;
     const QString verb = firstWord(s);
@@ -427,7 +431,32 @@ Recordset::~Recordset()
     if (db_) {
         auto& list = db_->recordsets_;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        db_->forgetRollback(this);
     }
+}
+
+void Recordset::keepForRollback()
+{
+    Impl& d = *d_;
+    if (db_->transactionDepth_ == 0)
+        return;
+    for (const auto& action : db_->rollbackActions_) {
+        if (action.first == this)
+            return;
+    }
+    db_->onRollback(this, [this, keys = d.keys, pos = d.pos, gap = d.gap, lastModified = d.lastModified,
+                           mode = editMode_, buffer = d.buffer, changed = d.changed, editKey = d.editKey] {
+        Impl& r = *d_;
+        r.keys = keys;
+        r.pos = pos;
+        r.gap = gap;
+        r.lastModified = lastModified;
+        r.buffer = buffer;
+        r.changed = changed;
+        r.editKey = editKey;
+        r.cache.clear();
+        editMode_ = mode;
+    });
 }
 
 void Recordset::databaseClosed()
@@ -611,6 +640,17 @@ QString Recordset::text(const QString& name) const
     return displayText(value(name));
 }
 
+std::optional<qint64> Recordset::integer(const QString& name) const
+{
+    const QVariant v = value(name);
+    if (v.isNull())
+        return std::nullopt;
+    if (isIntegerType(v.typeId()) || v.typeId() == QMetaType::Bool)
+        return v.typeId() == QMetaType::Bool ? (v.toBool() ? -1 : 0) : v.toLongLong();
+    throw StoreError(ErrorKind::TypeMismatch, QStringLiteral("not a whole number: %1").arg(v.toString()),
+                     fieldName(d_->checkedIndex(name)));
+}
+
 QVariant Recordset::valueAt(int row, int index) const
 {
     Impl& d = *d_;
@@ -651,6 +691,7 @@ std::vector<QString> Recordset::columnTexts(const QStringList& fields, std::vect
     Statement st(d.handle(), QStringLiteral("SELECT rowid, ") + list.join(QStringLiteral(", ")) + QStringLiteral(" FROM ")
                                  + d.from + (d.where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + d.where)
                                  + (d.orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + d.orderBy));
+    st.bindAll(d.params);
     std::vector<QString> out;
     out.reserve(size_t(d.count()) * columns.size());
     auto addTexts = [&](const std::vector<QVariant>& values) {
@@ -787,6 +828,7 @@ void Recordset::update()
         }
     }
     const QString table = detail::quoteIdentifier(d.table);
+    keepForRollback();
 
     if (editMode_ == EditMode::Edit) {
         if (!columns.isEmpty()) {
@@ -844,6 +886,7 @@ void Recordset::deleteCurrent()
 {
     Impl& d = *d_;
     requireUpdatable(true);
+    keepForRollback();
     cancelUpdate();
     const qint64 key = d.keys[size_t(d.pos)];
     // A row another window deleted first is just as gone.

@@ -67,6 +67,10 @@ public:
     QVariant value(int index) const;
     // displayText(value(...)): Null as "", dates as yyyy/MM/dd.
     QString text(const QString& name) const;
+    // A whole number of the current row, nullopt for Null. Text or a
+    // fraction (a file from elsewhere may hold them) throws TypeMismatch
+    // naming the field, where value(...).toLongLong() would read 0.
+    std::optional<qint64> integer(const QString& name) const;
 
     // The row at `row` without moving (for grids); null when deleted.
     QVariant valueAt(int row, int index) const;
@@ -113,7 +117,10 @@ public:
 
 private:
     friend class Database;
-    Recordset(std::shared_ptr<Database> db, QString source, RecordsetType type);
+    Recordset(std::shared_ptr<Database> db, QString source, const QVariantList& params, RecordsetType type);
+    // Taken before this recordset first changes rows in a transaction, so
+    // that a rollback leaves it as it was.
+    void keepForRollback();
     void databaseClosed(); // statements released; later calls throw
     std::vector<QString> fallbackColumnTexts(const std::vector<int>& columns, std::vector<int>* rowIndexes) const;
     void moveTo(int position);

@@ -1,10 +1,14 @@
 #include "schema.h"
 
+#include "columntype.h"
 #include "database.h"
 #include "error.h"
 #include "recordset.h"
+#include "statement.h"
 
 #include <QFile>
+#include <QHash>
+#include <algorithm>
 #include <QFileInfo>
 
 namespace zumilo::store {
@@ -127,6 +131,113 @@ bool hasZumiloTables(const Database& db)
             option = true;
     }
     return idea && bunrui && option;
+}
+
+namespace {
+
+using Kinds = std::initializer_list<ColumnKind>;
+constexpr Kinds Number{ColumnKind::Integer};
+constexpr Kinds Words{ColumnKind::Text, ColumnKind::Memo};
+constexpr Kinds Day{ColumnKind::Date};
+constexpr Kinds Flag{ColumnKind::YesNo, ColumnKind::Integer};
+
+struct Need {
+    const char* table;
+    const char* column;
+    Kinds kinds;
+};
+
+// The columns some window reads or writes; the three unused ones of T_idea
+// (yusen, naiyoOLE, fileMEI) may be missing.
+const Need needs[] = {
+    {"T_idea", "id", Number},          {"T_idea", "title", Words},       {"T_idea", "naiyo", Words},
+    {"T_idea", "bunID", Number},       {"T_idea", "bunrui", Words},      {"T_idea", "sinkiDate", Day},
+    {"T_idea", "kousinDate", Day},     {"T_idea", "kousinTime", Words},  {"T_idea", "kanryoCK", Flag},
+    {"T_idea", "kanryoDate", Day},     {"T_idea", "jyuyoCK", Flag},      {"T_idea", "oyaID", Number},
+    {"T_idea", "kijituDate", Day},     {"T_idea", "kijituTime", Words},  {"T_bunrui", "bunID", Number},
+    {"T_bunrui", "bunrui", Words},     {"T_bunrui", "oyabunID", Number},
+};
+
+struct Column {
+    QString type;
+    bool rowid = false; // the column is the table's rowid
+};
+
+// Columns of a table by case-folded name; empty when there is no table.
+QHash<QString, Column> columnsOf(const Database& db, const QString& table)
+{
+    detail::Statement st(db.handle(), QStringLiteral("SELECT name, type, pk FROM pragma_table_info(?)"));
+    st.bindAll({table});
+    QHash<QString, Column> columns;
+    int keys = 0;
+    QString key;
+    while (st.step()) {
+        const QString name = st.column(0).toString().toCaseFolded();
+        columns.insert(name, {st.column(1).toString(), false});
+        if (st.columnInt(2) > 0) {
+            ++keys;
+            key = name;
+        }
+    }
+    // As the engine decides it: a lone INTEGER PRIMARY KEY is the rowid.
+    if (keys == 1 && columns[key].type.compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0)
+        columns[key].rowid = true;
+    return columns;
+}
+
+// The tables of `db` that carry these exact names.
+QStringList presentTables(const Database& db)
+{
+    QStringList found;
+    for (const QString& name : db.tableNames()) {
+        if (name == QLatin1String("T_idea") || name == QLatin1String("T_bunrui"))
+            found << name;
+    }
+    return found;
+}
+
+} // namespace
+
+void checkZumiloColumns(const Database& db)
+{
+    const QStringList tables = presentTables(db);
+    QHash<QString, QHash<QString, Column>> columns;
+    for (const QString& t : tables)
+        columns.insert(t, columnsOf(db, t));
+    for (const Need& need : needs) {
+        const QString table = QString::fromLatin1(need.table);
+        if (!tables.contains(table))
+            continue;
+        const QString name = table + QLatin1Char('.') + QString::fromLatin1(need.column);
+        const auto it = columns[table].constFind(QString::fromLatin1(need.column).toCaseFolded());
+        if (it == columns[table].cend())
+            throw StoreError(ErrorKind::MissingColumn, name, name);
+        const ColumnKind kind = ColumnType::fromDeclared(it->type).kind;
+        if (std::find(need.kinds.begin(), need.kinds.end(), kind) == need.kinds.end())
+            throw StoreError(ErrorKind::ColumnType, QStringLiteral("%1 declared %2").arg(name, it->type), name);
+    }
+}
+
+void checkZumiloValues(const Database& db)
+{
+    const QStringList tables = presentTables(db);
+    auto refuse = [&](const char* table, const char* column, const char* allowed) {
+        if (!tables.contains(QLatin1String(table)))
+            return;
+        detail::Statement st(db.handle(), QStringLiteral("SELECT quote(%2) FROM %1 WHERE typeof(%2) NOT IN (%3) LIMIT 1")
+                                              .arg(QLatin1String(table), QLatin1String(column), QLatin1String(allowed)));
+        if (st.step()) {
+            const QVariant bad = st.column(0);
+            const QString name = QStringLiteral("%1.%2").arg(QLatin1String(table), QLatin1String(column));
+            throw StoreError(ErrorKind::ColumnValue, QStringLiteral("%1 holds %2").arg(name, bad.toString()), name);
+        }
+    };
+    refuse("T_bunrui", "bunID", "'integer'");
+    refuse("T_bunrui", "oyabunID", "'integer','null'");
+    // A rowid is a whole number anyway; reading the table to learn so would
+    // cost a pass over every note's body.
+    if (tables.contains(QLatin1String("T_idea")) && !columnsOf(db, QStringLiteral("T_idea")).value(QStringLiteral("id")).rowid)
+        refuse("T_idea", "id", "'integer'");
 }
 
 } // namespace zumilo::store

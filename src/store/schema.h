@@ -34,4 +34,15 @@ void createZumiloDatabase(const QString& path, bool withStarterCategories);
 // (case-sensitive names; system tables are skipped).
 bool hasZumiloTables(const Database& db);
 
+// Refuses a file whose T_idea or T_bunrui lacks a column the program reads
+// or declares one with a type it cannot use (MissingColumn, ColumnType,
+// naming "table.column"). Tables that are not there are left to
+// hasZumiloTables(). Database::open() runs it on every file.
+void checkZumiloColumns(const Database& db);
+// Refuses a file whose category numbers or note numbers are not all whole
+// numbers (ColumnValue): the windows put these numbers into statements.
+// Cheap enough for every open: the categories are few, and note numbers
+// are read only where they are not the table's rowid.
+void checkZumiloValues(const Database& db);
+
 } // namespace zumilo::store

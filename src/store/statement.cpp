@@ -138,7 +138,7 @@ bool Statement::step()
     const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
     const QString sql = QString::fromUtf8(sqlite3_sql(stmt_));
     sqlite3_reset(stmt_);
-    throwSqlite(code ? code : rc, message, sql);
+    throwSqlite(code ? code : rc, message, sql, db_);
 }
 
 void Statement::reset()

@@ -44,8 +44,11 @@ private:
     bool trailing_ = false;
 };
 
-// The StoreError for an SQLite result code and the engine's message.
-[[noreturn]] void throwSqlite(int rc, const QString& message, const QString& context);
+// The StoreError for an SQLite result code and the engine's message;
+// `db`, when given, is the connection whose file the error is about.
+[[noreturn]] void throwSqlite(int rc, const QString& message, const QString& context, sqlite3* db = nullptr);
+// The path of the connection's main file, empty for none.
+QString databaseFile(sqlite3* db);
 
 // The value as SQLite stores it: bool as -1/0 (Jet's true), dates as ISO text.
 QVariant storageValue(const QVariant& value);

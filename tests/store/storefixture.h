@@ -8,16 +8,17 @@
 
 namespace zumilo::store::test {
 
-// The three tables of a notes file, as the program creates them.
-inline void createNoteTables(Database& db)
+// The three tables of a notes file, as the program creates them, or as
+// `edit` changes their statements.
+inline void createNoteTables(Database& db, const std::function<QString(QString)>& edit = [](QString s) { return s; })
 {
-    db.execute(QStringLiteral(
+    db.execute(edit(QStringLiteral(
         "CREATE TABLE T_idea(id counter constraint pkey primary key,title text(250),naiyo longtext,bunID long,"
         "bunrui text(250),sinkiDate DateTime,kousinDate DateTime,kousinTime text(50),kanryoCK yesno,"
         "kanryoDate DateTime,jyuyoCK yesno,oyaID long,kijituDate DateTime,kijituTime text(50),yusen text(50),"
-        "naiyoOLE LONGBINARY,fileMEI text(250));"));
-    db.execute(QStringLiteral("CREATE TABLE T_bunrui(bunID long constraint pkey primary key,bunrui text(250),oyabunID long);"));
-    db.execute(QStringLiteral("CREATE TABLE T_option(ID text(50) constraint pkey primary key,naiyo text(250),[memo] text(250));"));
+        "naiyoOLE LONGBINARY,fileMEI text(250));")));
+    db.execute(edit(QStringLiteral("CREATE TABLE T_bunrui(bunID long constraint pkey primary key,bunrui text(250),oyabunID long);")));
+    db.execute(edit(QStringLiteral("CREATE TABLE T_option(ID text(50) constraint pkey primary key,naiyo text(250),[memo] text(250));")));
 }
 
 // A notes file in a temporary folder; notes numbered 1..n titled "note 001"...

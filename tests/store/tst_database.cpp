@@ -25,6 +25,15 @@ QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// The bytes of a closed notes file of about 150 pages.
+QByteArray notesFileBytes()
+{
+    NotesFile f(300);
+    f.db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(1000))"));
+    f.db->close();
+    return readAll(f.path);
+}
+
 } // namespace
 
 class TestDatabase : public QObject {
@@ -51,7 +60,14 @@ private slots:
         Database::create(good)->execute(QStringLiteral("create table t(a)"));
         QByteArray damaged = readAll(good);
         damaged.replace(100, 200, QByteArray(200, '\xff'));
-        QTest::newRow("damaged schema") << "damaged.zmd" << damaged << int(ErrorKind::NotADatabase);
+        QTest::newRow("damaged schema") << "damaged.zmd" << damaged << int(ErrorKind::Damaged);
+        const QByteArray notes = notesFileBytes();
+        QTest::newRow("truncated") << "half.zmd" << notes.left(notes.size() / 2) << int(ErrorKind::Damaged);
+        QTest::newRow("truncated header") << "head.zmd" << notes.left(60) << int(ErrorKind::Damaged);
+        QByteArray overwritten = notes;
+        for (qsizetype i = 60 * 4096; i < 90 * 4096; ++i)
+            overwritten[i] = char((i * 2654435761u) >> 13);
+        QTest::newRow("30 pages overwritten") << "pages.zmd" << overwritten << int(ErrorKind::Damaged);
     }
     void openFailures()
     {
@@ -70,9 +86,90 @@ private slots:
         } catch (const StoreError& e) {
             QCOMPARE(int(e.kind()), kind);
             QVERIFY(!e.message().isEmpty());
+            if (e.kind() == ErrorKind::Damaged)
+                QVERIFY2(e.message().contains(name) && e.message().contains(QStringLiteral("バックアップ")),
+                         qPrintable(e.message()));
         }
+        if (kind == int(ErrorKind::Damaged))
+            STORE_THROWS(Database::open(path), ErrorKind::Damaged); // and again, from what the run knows
         if (bytes.isEmpty() && !bytes.isNull())
             QCOMPARE(QFileInfo(path).size(), 0); // nothing was written into it
+    }
+
+    // Files whose tables the windows would misread are refused, naming the column.
+    void unusableTables_data()
+    {
+        QTest::addColumn<QString>("from"); // replaced in the notes file's statements
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("insert");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("column");
+        const QString none;
+        QTest::newRow("no naiyo") << "naiyo longtext," << "" << none << int(ErrorKind::MissingColumn) << "T_idea.naiyo";
+        QTest::newRow("category number as text") << "bunID long constraint" << "bunID text(9) constraint" << none
+                                                 << int(ErrorKind::ColumnType) << "T_bunrui.bunID";
+        QTest::newRow("date as text") << "kijituDate DateTime" << "kijituDate text(20)" << none
+                                      << int(ErrorKind::ColumnType) << "T_idea.kijituDate";
+        QTest::newRow("statement in a category number") << "" << "" << "insert into T_bunrui values('0 or 1=1','x',0)"
+                                                        << int(ErrorKind::ColumnValue) << "T_bunrui.bunID";
+        QTest::newRow("2x") << "" << "" << "insert into T_bunrui values('2x','x',0)" << int(ErrorKind::ColumnValue)
+                            << "T_bunrui.bunID";
+        QTest::newRow("fraction parent") << "" << "" << "insert into T_bunrui values(3,'x',1.5)"
+                                         << int(ErrorKind::ColumnValue) << "T_bunrui.oyabunID";
+        QTest::newRow("note without number") << "id counter constraint pkey primary key" << "id long" << "insert into T_idea(title) values('x')"
+                                             << int(ErrorKind::ColumnValue) << "T_idea.id";
+        QTest::newRow("note number as text") << "id counter constraint pkey primary key" << "id long" << "insert into T_idea(id) values('a')"
+                                             << int(ErrorKind::ColumnValue) << "T_idea.id";
+        QTest::newRow("digits as text are numbers") << "" << "" << "insert into T_bunrui values('5','x','0')" << -1 << "";
+        QTest::newRow("unused columns missing") << ",yusen text(50),naiyoOLE LONGBINARY,fileMEI text(250)" << "" << none
+                                                << -1 << "";
+    }
+    void unusableTables()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, insert);
+        QFETCH(int, kind);
+        QFETCH(QString, column);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("foreign.zmd"));
+        {
+            auto db = Database::create(path);
+            zumilo::store::test::createNoteTables(*db, [&](QString s) { return from.isEmpty() ? s : s.replace(from, to); });
+            if (!insert.isEmpty())
+                db->execute(insert);
+        }
+        try {
+            Database::open(path);
+            QCOMPARE(kind, -1);
+        } catch (const StoreError& e) {
+            QCOMPARE(int(e.kind()), kind);
+            QCOMPARE(e.field(), column);
+            QVERIFY2(e.message().contains(column), qPrintable(e.message()));
+        }
+    }
+
+    // The engine calls a file it can no longer find "read-only".
+    void fileGoneWhileOpen_data()
+    {
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("replaced") << true;
+    }
+    void fileGoneWhileOpen()
+    {
+        QFETCH(bool, replace);
+        NotesFile f(1);
+        NotesFile other(2);
+        other.db->close();
+        QVERIFY(replace ? QFile::remove(f.path) && QFile::rename(other.path, f.path) : QFile::remove(f.path));
+        try {
+            f.db->execute(QStringLiteral("insert into T_idea(title) values('x')"));
+            QFAIL("saved into a file that is gone");
+        } catch (const StoreError& e) {
+            QCOMPARE(e.kind(), replace ? ErrorKind::FileReplaced : ErrorKind::FileDeleted);
+            QVERIFY(e.message().contains(QStringLiteral("notes.zmd")));
+        }
     }
 
     void createAndIdentity()

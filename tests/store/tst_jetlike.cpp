@@ -122,7 +122,8 @@ private slots:
         auto db = Database::create(dir.filePath(QStringLiteral("t.zmd")));
         db->execute(QStringLiteral("create table t (id counter constraint pkey primary key, body longtext, n long)"));
         const QStringList bodies = {QStringLiteral("カレーの作り方"), QStringLiteral("かれーライス"),
-                                    QStringLiteral("It's 5* good"), QStringLiteral("ｶﾚｰ"), QString()};
+                                    QStringLiteral("It's 5* good"), QStringLiteral("ｶﾚｰ"), QString(),
+                                    QStringLiteral("nul") + QChar(0) + QStringLiteral("here")};
         for (const QString& b : bodies)
             db->execute(QStringLiteral("insert into t(body, n) values(?, 12)"), {b.isNull() ? QVariant() : QVariant(b)});
         auto count = [&](const QString& where) {
@@ -131,8 +132,12 @@ private slots:
         QCOMPARE(count(QStringLiteral("body like '*カレー*'")), 3);
         QCOMPARE(count(QStringLiteral("body like ") + likeContains(QStringLiteral("it's 5*"))), 1);
         QCOMPARE(count(QStringLiteral("body like ") + likeContains(QStringLiteral("*"))), 1);
-        QCOMPARE(count(QStringLiteral("body not like '*カレー*'")), 1); // Null is neither
-        QCOMPARE(count(QStringLiteral("n like '1#'")), 5);
+        QCOMPARE(count(QStringLiteral("body not like '*カレー*'")), 2); // Null is neither
+        QCOMPARE(count(QStringLiteral("n like '1#'")), 6);
+        // A NUL in a search word is one more character to match.
+        QCOMPARE(count(QStringLiteral("body like ") + likeContains(QStringLiteral("l") + QChar(0) + QStringLiteral("h"))), 1);
+        QCOMPARE(count(QStringLiteral("body like ") + likeContains(QStringLiteral("l") + QChar(0))), 1);
+        QCOMPARE(count(QStringLiteral("body like ") + likeContains(QString(QChar(0)) + QStringLiteral("'"))), 0);
         QVERIFY(db->scalar(QStringLiteral("select null like 'a'")).isNull());
         QVERIFY(db->scalar(QStringLiteral("select 'a' like null")).isNull());
     }

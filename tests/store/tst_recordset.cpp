@@ -4,6 +4,7 @@
 #include "store/recordset.h"
 
 #include <numeric>
+#include <sqlite3.h>
 
 #include <QFile>
 
@@ -94,6 +95,8 @@ private slots:
         QTest::newRow("bracketed table") << "[T_idea]" << int(RecordsetType::Table) << 6 << "1" << true;
         QTest::newRow("order desc") << "select title, id from T_idea order by title desc" << dflt << 6 << note(6) << true;
         QTest::newRow("where") << "SELECT * FROM [T_idea] WHERE bunid=2 ORDER BY title ;" << dflt << 2 << "2" << true;
+        QTest::newRow("keywords in a string") << "select * from T_idea where title <> 'x from y order by z' order by title"
+                                              << dflt << 6 << "1" << true;
         QTest::newRow("alias in order") << "select title as t from T_idea order by t desc" << dflt << 6 << note(6) << true;
         QTest::newRow("order by number") << "select bunID, title from T_idea order by 2 desc" << dflt << 6 << "0" << true;
         QTest::newRow("table alias") << "select i.title from T_idea i where i.id > 4" << dflt << 2 << note(5) << true;
@@ -143,6 +146,8 @@ private slots:
         QCOMPARE(rs->value(QStringLiteral("jyuyock")), QVariant(true));
         QCOMPARE(rs->textAt(0, 4), QStringLiteral("6"));
         STORE_THROWS(rs->value(QStringLiteral("nothing")), ErrorKind::UnknownField);
+        QCOMPARE(rs->integer(QStringLiteral("ID")), 1);
+        STORE_THROWS(rs->integer(QStringLiteral("title")), ErrorKind::TypeMismatch);
         rs->edit();
         STORE_THROWS(rs->setValue(QStringLiteral("n"), 1), ErrorKind::NotUpdatable);
     }
@@ -198,6 +203,49 @@ private slots:
         rs->requery();
         QCOMPARE(rs->recordCount(), 5);
         QCOMPARE(title(*rs), QString()); // Null sorts first
+    }
+
+    // A commit that fails (here: another connection still reading) leaves
+    // the recordset as it was, and the retry adds the note once.
+    void failedCommitLeavesNoRow()
+    {
+        NotesFile f(21);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea order by id"));
+        auto reader = f.openAgain();
+        sqlite3_exec(reader->handle(), "BEGIN; SELECT count(*) FROM T_idea;", nullptr, nullptr, nullptr);
+        f.db->setBusyTimeout(10);
+        auto save = [&] {
+            f.db->transaction([&] {
+                if (rs->editMode() != EditMode::AddNew)
+                    rs->addNew();
+                rs->setValue(QStringLiteral("id"), f.db->scalar(QStringLiteral("select max(id)+1 from T_idea")));
+                rs->setText(QStringLiteral("title"), QStringLiteral("new"));
+                rs->update();
+            });
+        };
+        STORE_THROWS(save(), ErrorKind::Busy);
+        QCOMPARE(rs->recordCount(), 21);
+        QCOMPARE(rs->editMode(), EditMode::AddNew);
+        QCOMPARE(rs->text(QStringLiteral("title")), QStringLiteral("new"));
+        sqlite3_exec(reader->handle(), "COMMIT", nullptr, nullptr, nullptr);
+        save();
+        QCOMPARE(rs->recordCount(), 22);
+        QCOMPARE(f.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 22);
+        rs->moveLast();
+        QCOMPARE(rs->text(QStringLiteral("title")), QStringLiteral("new"));
+    }
+
+    // Rows read by a statement with bound values, at open and at requery.
+    void boundParameters()
+    {
+        NotesFile f(9);
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ? order by id"), {QStringLiteral("1")});
+        QCOMPARE(rs->recordCount(), 3);
+        QCOMPARE(rs->columnTexts({QStringLiteral("id")}), (std::vector<QString>{"1", "4", "7"}));
+        f.db->execute(QStringLiteral("update T_idea set bunID = 1"));
+        rs->requery();
+        QCOMPARE(rs->recordCount(), 9);
+        STORE_THROWS(f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ?")), ErrorKind::Other);
     }
 
     void editAndCancel()
@@ -339,25 +387,6 @@ private slots:
         QCOMPARE(rs->recordCount(), 3);
         rs->requery();
         QCOMPARE(rs->recordCount(), 2);
-    }
-
-    void readOnlyKeepsTheEdit()
-    {
-        NotesFile f(1);
-        f.db->close();
-        QVERIFY(QFile::setPermissions(f.path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-        auto db = Database::open(f.path);
-        auto rs = db->openRecordset(QStringLiteral("T_idea"));
-        QVERIFY(rs->isUpdatable());
-        rs->edit();
-        rs->setValue(QStringLiteral("title"), QStringLiteral("typed"));
-        STORE_THROWS(rs->update(), ErrorKind::ReadOnly);
-        QCOMPARE(rs->editMode(), EditMode::Edit);
-        QCOMPARE(title(*rs), QStringLiteral("typed"));
-        rs->addNew();
-        STORE_THROWS(rs->update(), ErrorKind::ReadOnly);
-        QCOMPARE(rs->editMode(), EditMode::AddNew);
-        QCOMPARE(rs->recordCount(), 1);
     }
 
     void closedDatabase()

@@ -72,31 +72,6 @@ private slots:
         QVERIFY(!fromStorageText(QStringLiteral("2026-02-30")));
     }
 
-    void declaredTypes_data()
-    {
-        QTest::addColumn<QString>("declared");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("maxLength");
-        QTest::newRow("counter") << "counter" << int(ColumnKind::Integer) << 0;
-        QTest::newRow("long") << "long" << int(ColumnKind::Integer) << 0;
-        QTest::newRow("text(250)") << "text(250)" << int(ColumnKind::Text) << 250;
-        QTest::newRow("TEXT (50)") << "TEXT (50)" << int(ColumnKind::Text) << 50;
-        QTest::newRow("varchar(10)") << "varchar(10)" << int(ColumnKind::Text) << 10;
-        QTest::newRow("text") << "text" << int(ColumnKind::Text) << 0;
-        QTest::newRow("longtext") << "longtext" << int(ColumnKind::Memo) << 0;
-        QTest::newRow("DateTime") << "DateTime" << int(ColumnKind::Date) << 0;
-        QTest::newRow("yesno") << "yesno" << int(ColumnKind::YesNo) << 0;
-        QTest::newRow("LONGBINARY") << "LONGBINARY" << int(ColumnKind::Binary) << 0;
-        QTest::newRow("none") << "" << int(ColumnKind::Unknown) << 0;
-    }
-    void declaredTypes()
-    {
-        QFETCH(QString, declared);
-        const ColumnType t = ColumnType::fromDeclared(declared);
-        QTEST(int(t.kind), "kind");
-        QTEST(t.maxLength, "maxLength");
-    }
-
     // What each kind of column accepts, and what it refuses.
     void toStorage_data()
     {
@@ -179,25 +154,6 @@ private slots:
         QCOMPARE(v, value);
         QCOMPARE(v.typeId(), value.typeId());
         QTEST(displayText(v), "text");
-    }
-
-    void valueFromText()
-    {
-        QVERIFY(!zumilo::store::valueFromText(QString()).isValid());
-        QVERIFY(!zumilo::store::valueFromText(QStringLiteral("")).isValid());
-        QCOMPARE(zumilo::store::valueFromText(QStringLiteral(" ")), QVariant(QStringLiteral(" ")));
-    }
-
-    void messages()
-    {
-        for (int k = int(ErrorKind::FileNotFound); k <= int(ErrorKind::Other); ++k) {
-            const QString m = japaneseMessage(ErrorKind(k));
-            QVERIFY2(m.endsWith(QStringLiteral("。")), qPrintable(m));
-        }
-        QCOMPARE(japaneseMessage(ErrorKind::FileNotFound), QStringLiteral("ファイルが見つかりません。"));
-        const StoreError e(ErrorKind::TooLong, QStringLiteral("251 characters"), QStringLiteral("title"));
-        QCOMPARE(e.message(), QStringLiteral("「title」: 文字数が多すぎます。"));
-        QVERIFY(QString::fromUtf8(e.what()).contains(QStringLiteral("251 characters")));
     }
 };
 

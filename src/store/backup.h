@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <vector>
+
+namespace zumilo::store {
+
+// Copies of a database file taken before the program first writes to it in
+// a run. Database::open() starts the copy in the background with its own
+// connection through SQLite's backup API; the first write waits for the
+// copy to be read (not for it to be checked and stored), so a backup always
+// holds the file as it was before the run changed it. A copy is checked
+// (quick_check) before it takes its place; a damaged copy never replaces a
+// good generation. A file unchanged since its newest backup is not copied.
+//
+// The backups of "/a/notes.zmd" live in FOLDER/notes-<hash of the path>/
+// as notes-<yyyyMMdd-HHmmsszzz>.zmd, the newest `generations` kept.
+
+// Where backups are kept, and how many per file; an empty folder (the
+// default) keeps none.
+void setBackupFolder(const QString& folder, int generations = 5);
+QString backupFolder();
+
+struct Backup {
+    QString path;
+    QDateTime savedAt; // when the file last changed before it was copied
+    QDateTime takenAt; // when the copy was taken
+    qint64 size = 0;
+};
+
+// The backups of a database file, newest first.
+std::vector<Backup> listBackups(const QString& databasePath);
+
+// Puts a backup in the place of `databasePath`. The caller closes every
+// connection it has to that file first (Database::close(); InUse
+// otherwise). The backup is checked (Damaged when it is not sound), copied
+// beside the file and renamed over it in one step, so the file is never
+// missing or half written. The file it replaces, with any journal left by
+// a crash, is kept in the backup folder as notes-<time>-replaced.zmd.
+void restoreBackup(const Backup& backup, const QString& databasePath);
+
+// Waits for the backups under way to finish (the program's end waits on
+// its own; a file is restored only once its backup is done).
+void finishBackups();
+
+namespace detail {
+// Starts the backup of a file this run has not copied yet.
+void startBackup(const QString& canonicalPath);
+// Before a write: waits until the file's backup no longer needs the file.
+void waitForBackup(const QString& canonicalPath);
+} // namespace detail
+
+} // namespace zumilo::store

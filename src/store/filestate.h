@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+struct sqlite3;
+
+namespace zumilo::store::detail {
+
+// What this run of the program knows about the files it opens. A file is
+// known by its path and, where the system has them, its device and inode,
+// so that a file put in its place counts as another file.
+struct FileIdentity {
+    QString path; // canonical
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 modified = 0; // ms since the epoch; with size, the state of its contents
+    qint64 size = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity identify(const QString& path);
+
+// Whether the file begins like an SQLite database: such a file that cannot
+// be read is damaged rather than something else.
+bool hasDatabaseHeader(const QString& path);
+
+// Files found damaged: neither opened nor written again in this run,
+// unless something else changes them.
+void noteDamaged(const QString& path);
+bool isKnownDamaged(const QString& path);
+
+// A file's contents are checked once per run, not for every window.
+bool isChecked(const FileIdentity& file);
+void noteChecked(const FileIdentity& file);
+
+// Connections of this program open on a file, by canonical path.
+void noteOpened(const QString& canonicalPath);
+void noteClosed(const QString& canonicalPath);
+int openConnections(const QString& canonicalPath);
+
+// PRAGMA quick_check, given up after `budgetMs` (-1: no limit). Returns
+// whether it ran to the end; throws Damaged when it found damage.
+bool quickCheck(sqlite3* db, const QString& path, int budgetMs);
+
+} // namespace zumilo::store::detail

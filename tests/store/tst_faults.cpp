@@ -1,0 +1,248 @@
+#include "storefixture.h"
+
+#include "store/recordset.h"
+#include "store/schema.h"
+
+#include <QFile>
+#include <csignal>
+#include <list>
+#include <sqlite3.h>
+#include <sys/resource.h>
+
+using namespace zumilo::store;
+using zumilo::store::test::NotesFile;
+
+namespace {
+
+// An SQLite VFS over the system's that fails one chosen call: the nth
+// write, sync, read, delete or journal creation after it is armed.
+enum class Call { Write, Sync, Read, Delete, OpenJournal };
+
+struct Fault {
+    Call call = Call::Write;
+    int code = SQLITE_OK;
+    int countdown = 0; // 0: disarmed
+    bool fired = false;
+
+    int hit(Call c)
+    {
+        if (countdown == 0 || c != call || --countdown > 0)
+            return SQLITE_OK;
+        fired = true;
+        return code;
+    }
+} fault;
+
+sqlite3_vfs* systemVfs = nullptr;
+sqlite3_vfs faultyVfs;
+// The system's method tables (databases and journals have their own), each
+// with a copy whose reads, writes and syncs may fail first.
+std::list<std::pair<const sqlite3_io_methods*, sqlite3_io_methods>> tables;
+
+const sqlite3_io_methods* real(sqlite3_file* f)
+{
+    for (const auto& [system, faulty] : tables) {
+        if (&faulty == f->pMethods)
+            return system;
+    }
+    return f->pMethods;
+}
+
+const sqlite3_io_methods* faulty(const sqlite3_io_methods* system)
+{
+    for (const auto& [s, faulty] : tables) {
+        if (s == system)
+            return &faulty;
+    }
+    sqlite3_io_methods io = *system;
+    io.xRead = [](sqlite3_file* f, void* data, int n, sqlite3_int64 at) {
+        const int rc = fault.hit(Call::Read);
+        return rc ? rc : real(f)->xRead(f, data, n, at);
+    };
+    io.xWrite = [](sqlite3_file* f, const void* data, int n, sqlite3_int64 at) {
+        const int rc = fault.hit(Call::Write);
+        return rc ? rc : real(f)->xWrite(f, data, n, at);
+    };
+    io.xSync = [](sqlite3_file* f, int flags) {
+        const int rc = fault.hit(Call::Sync);
+        return rc ? rc : real(f)->xSync(f, flags);
+    };
+    return &tables.emplace_back(system, io).second;
+}
+
+void registerFaultyVfs()
+{
+    systemVfs = sqlite3_vfs_find(nullptr);
+    faultyVfs = *systemVfs;
+    faultyVfs.zName = "faulty";
+    faultyVfs.xOpen = [](sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
+        if (flags & SQLITE_OPEN_MAIN_JOURNAL) {
+            if (const int rc = fault.hit(Call::OpenJournal))
+                return rc;
+        }
+        const int rc = systemVfs->xOpen(systemVfs, name, f, flags, outFlags);
+        if (f->pMethods)
+            f->pMethods = faulty(f->pMethods);
+        return rc;
+    };
+    faultyVfs.xDelete = [](sqlite3_vfs*, const char* name, int syncDir) {
+        const int rc = fault.hit(Call::Delete);
+        return rc ? rc : systemVfs->xDelete(systemVfs, name, syncDir);
+    };
+    sqlite3_vfs_register(&faultyVfs, 1);
+}
+
+// Everything a file holds that a user would miss.
+QString contents(Database& db)
+{
+    return db.scalar(QStringLiteral("select (select group_concat(id||title||ifnull(naiyo,'')||bunID||bunrui, ';') from T_idea)"
+                                    "||'#'||(select group_concat(bunID||bunrui||oyabunID, ';') from T_bunrui)"))
+        .toString();
+}
+
+// The writes of the windows as they make them: the statements of a row in
+// one transaction, or by its name a write through a recordset, creating a
+// file, exporting.
+void write(Database& db, const QString& folder, const QStringList& statements)
+{
+    const QByteArray name = QTest::currentDataTag();
+    if (name == "create file")
+        return createZumiloDatabase(folder + QStringLiteral("/new.zmd"), true);
+    if (!statements.isEmpty())
+        return db.transaction([&] {
+            for (const QString& sql : statements)
+                db.execute(QString(sql).replace(QStringLiteral("FOLDER"), folder));
+        });
+    auto rs = db.openRecordset(QStringLiteral("select * from T_idea where bunid=1 order by title"));
+    const int before = rs->recordCount();
+    try {
+        db.transaction([&] {
+            if (name == "delete note")
+                return rs->deleteCurrent();
+            name == "edit note" ? rs->edit() : rs->addNew();
+            rs->setText(QStringLiteral("naiyo"), QString(5000, QChar(0x3042)));
+            rs->setText(QStringLiteral("kousindate"), QStringLiteral("2026/12/06"));
+            if (name == "save new note")
+                rs->setValue(QStringLiteral("id"), db.scalar(QStringLiteral("select max(id)+1 from T_idea")));
+            rs->update();
+        });
+    } catch (const StoreError&) {
+        QCOMPARE(rs->recordCount(), before); // no row the table does not hold
+        throw;
+    }
+}
+
+ErrorKind kindFor(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL: return ErrorKind::DiskFull;
+    case SQLITE_CANTOPEN: return ErrorKind::CannotOpen;
+    default: return ErrorKind::Io;
+    }
+}
+
+struct Tally {
+    int injected = 0, reported = 0, reportedAsSuccess = 0;
+} tally;
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerFaultyVfs(); }
+
+    void cleanupTestCase()
+    {
+        qInfo("faults injected %d, reported %d, reported as success %d", tally.injected, tally.reported,
+              tally.reportedAsSuccess);
+    }
+
+    // Each write fails at each of its calls in turn: it says so with the
+    // failure's own message, and the file holds all it held before.
+    void failuresAreReportedAndLoseNothing_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        for (const char* name : {"save new note", "edit note", "delete note", "create file"})
+            QTest::newRow(name) << QStringList();
+        QTest::newRow("add category") << QStringList{"INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(4,'新分類',0)"};
+        QTest::newRow("rename category") << QStringList{"UPDATE T_bunrui SET bunrui='改名' WHERE bunID=1",
+                                                        "UPDATE T_idea SET bunrui='改名' WHERE bunID=1"};
+        QTest::newRow("move category") << QStringList{"UPDATE T_bunrui SET oyabunid=2 WHERE bunID=1"};
+        QTest::newRow("move note") << QStringList{"UPDATE T_idea SET bunID=2, bunrui='二' WHERE ID=5"};
+        QTest::newRow("delete category") << QStringList{"DELETE FROM T_bunrui WHERE bunID=2"};
+        QTest::newRow("export") << QStringList{"select * into [Text;database=FOLDER].out.csv from T_idea"};
+    }
+    void failuresAreReportedAndLoseNothing()
+    {
+        QFETCH(QStringList, statements);
+        NotesFile base(12);
+        for (int i = 1; i <= 3; ++i)
+            base.db->execute(QStringLiteral("insert into T_bunrui values(?, ?, 0)"), {i, QStringLiteral("分類%1").arg(i)});
+        base.db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(3000)), bunrui = 'b'"));
+        const QString before = contents(*base.db);
+        base.db->close();
+        auto copy = [&](const QTemporaryDir& dir) {
+            const QString path = dir.filePath(QStringLiteral("notes.zmd"));
+            return QFile::copy(base.path, path) ? Database::open(path) : nullptr;
+        };
+        QTemporaryDir clean;
+        write(*copy(clean), clean.path(), statements);
+        const QString after = contents(*Database::open(clean.filePath(QStringLiteral("notes.zmd"))));
+
+        const std::pair<Call, int> kinds[] = {{Call::Write, SQLITE_FULL}, {Call::Write, SQLITE_IOERR_WRITE},
+                                              {Call::Sync, SQLITE_IOERR_FSYNC}, {Call::Read, SQLITE_IOERR_READ},
+                                              {Call::Delete, SQLITE_IOERR_DELETE}, {Call::OpenJournal, SQLITE_CANTOPEN}};
+        for (const auto& [call, code] : kinds) {
+            for (int nth = 1;; ++nth) {
+                QTemporaryDir dir;
+                bool failed = false;
+                std::shared_ptr<Database> db = copy(dir);
+                fault = {call, code, nth, false};
+                try {
+                    write(*db, dir.path(), statements);
+                } catch (const StoreError& e) {
+                    failed = true;
+                    QVERIFY2(fault.fired, e.what());
+                    QCOMPARE(e.kind(), kindFor(code));
+                }
+                fault.countdown = 0;
+                db.reset();
+                if (!fault.fired)
+                    break;
+                ++tally.injected;
+                tally.reported += failed;
+                tally.reportedAsSuccess += !failed;
+                db = Database::open(dir.filePath(QStringLiteral("notes.zmd")));
+                QCOMPARE(db->scalar(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
+                QCOMPARE(contents(*db), failed ? before : after);
+                QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), failed ? 1 : QDir(clean.path()).entryList(QDir::Files).size());
+            }
+        }
+    }
+
+    // The text export writes its file itself; a file size limit stands in
+    // for a full disk.
+    void exportToAFullDisk()
+    {
+        NotesFile f(300);
+        rlimit old;
+        getrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small{4096, old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+        ++tally.injected;
+        const bool reported = !tryStep([&] {
+            f.db->execute(QStringLiteral("select * into [Text;database=%1].out.csv from T_idea").arg(f.dir.path()));
+        });
+        setrlimit(RLIMIT_FSIZE, &old);
+        tally.reported += reported;
+        tally.reportedAsSuccess += !reported;
+        QVERIFY(reported);
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("notes.zmd")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"

@@ -1,0 +1,202 @@
+// Whole runs of the program's store in child processes: killed in the
+// middle of saving, and backed up before each run's first write.
+#include "storefixture.h"
+
+#include "store/backup.h"
+#include "store/recordset.h"
+#include "store/schema.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <cstdio>
+
+using namespace zumilo::store;
+
+namespace {
+
+QString body(qint64 version)
+{
+    return QStringLiteral("本文%1 ").arg(version).repeated(20 + int(version % 400));
+}
+
+// The child: saves notes the way the windows do, from version `first` on,
+// `count` of them (forever when negative), each reported once it is done.
+int saveNotes(const QString& path, qint64 first, qint64 count, const QString& backups, int generations)
+{
+    setBackupFolder(backups, generations);
+    auto db = Database::open(path);
+    auto rs = db->openRecordset(QStringLiteral("select * from T_idea order by title"));
+    for (qint64 v = first; count < 0 || v < first + count; ++v) {
+        qint64 id = 0;
+        db->transaction([&] {
+            const qint64 last = db->scalar(QStringLiteral("select max(id) from T_idea")).toLongLong();
+            if (v % 3 == 0 && last > 1) {
+                id = 1 + v % last;
+                rs->setBookmark(id);
+                rs->edit();
+            } else {
+                id = last + 1;
+                rs->addNew();
+                rs->setValue(QStringLiteral("id"), id);
+            }
+            rs->setText(QStringLiteral("title"), QStringLiteral("v%1").arg(v));
+            rs->setText(QStringLiteral("naiyo"), body(v));
+            rs->setText(QStringLiteral("kousindate"), QStringLiteral("2026/12/06"));
+            rs->update();
+        });
+        std::printf("%lld %lld\n", id, v);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+QStringList childArguments(const QString& path, qint64 first, qint64 count, const QString& backups, int generations = 5)
+{
+    return {QStringLiteral("--save-notes"), path, QString::number(first), QString::number(count), backups,
+            QString::number(generations)};
+}
+
+// One run of the program that saves `count` notes and ends.
+int runChild(const QStringList& arguments)
+{
+    QProcess child;
+    child.setStandardOutputFile(QProcess::nullDevice());
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    return child.waitForFinished(60000) && child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+QString newNotesFile(const QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("notes.zmd"));
+    createZumiloDatabase(path, true);
+    return path;
+}
+
+QString titles(const QString& path)
+{
+    return Database::open(path)->scalar(QStringLiteral("select group_concat(title) from T_idea")).toString();
+}
+
+} // namespace
+
+class TestRuns : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Killed at random moments: every save reported done is there, and the
+    // file is sound. ZUMILO_CRASH_KILLS=1000 for a long run.
+    void killedWhileSaving()
+    {
+        const int kills = qEnvironmentVariableIntValue("ZUMILO_CRASH_KILLS") > 0
+                              ? qEnvironmentVariableIntValue("ZUMILO_CRASH_KILLS")
+                              : 8;
+        QTemporaryDir dir;
+        const QString path = newNotesFile(dir);
+        QHash<qint64, qint64> reported; // note -> last version reported saved
+        int saves = 0, lost = 0, corrupted = 0;
+        QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch()));
+        for (int k = 0; k < kills; ++k) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(),
+                        childArguments(path, (k + 1) * qint64(1000000), -1, dir.filePath(QStringLiteral("backups"))));
+            QVERIFY(child.waitForStarted());
+            const int wanted = random.bounded(1, 40);
+            QByteArray out;
+            while (out.count('\n') < wanted && child.waitForReadyRead(30000))
+                out += child.readAllStandardOutput();
+            child.kill();
+            QVERIFY(child.waitForFinished(30000));
+            out += child.readAllStandardOutput();
+            QVERIFY2(out.count('\n') >= wanted, child.readAllStandardError().constData());
+            for (const QByteArray& line : out.split('\n')) {
+                const QList<QByteArray> f = line.split(' ');
+                if (f.size() == 2) {
+                    reported[f[0].toLongLong()] = f[1].toLongLong();
+                    ++saves;
+                }
+            }
+            auto db = Database::open(path);
+            corrupted += db->scalar(QStringLiteral("pragma integrity_check")).toString() != QLatin1String("ok");
+            for (auto it = reported.cbegin(); it != reported.cend(); ++it) {
+                auto rs = db->openRecordset(QStringLiteral("select title, naiyo from T_idea where id = ?"), {it.key()});
+                const qint64 v = rs->recordCount() ? rs->text(QStringLiteral("title")).mid(1).toLongLong() : -1;
+                lost += v < it.value() || rs->text(QStringLiteral("naiyo")) != body(v);
+            }
+        }
+        qInfo("kills %d, saves reported %d, lost %d, corrupted %d", kills, saves, lost, corrupted);
+        QCOMPARE(lost, 0);
+        QCOMPARE(corrupted, 0);
+    }
+
+    // Each run that writes is backed up first; a run that changes nothing
+    // adds no backup; the oldest go.
+    void backupBeforeEachRun()
+    {
+        QTemporaryDir dir;
+        const QString path = newNotesFile(dir);
+        const QString backups = dir.filePath(QStringLiteral("backups"));
+        QStringList states{titles(path)};
+        for (int n = 0; n < 5; ++n) {
+            QCOMPARE(runChild(childArguments(path, n + 1, n == 2 ? 0 : 1, backups)), 0);
+            if (n != 2)
+                states.prepend(titles(path));
+        }
+        setBackupFolder(backups);
+        const std::vector<Backup> list = listBackups(path);
+        QCOMPARE(int(list.size()), 4); // the run after the one that wrote nothing had nothing new to copy
+        for (size_t i = 0; i < list.size(); ++i)
+            QCOMPARE(titles(list[i].path), states[qsizetype(i) + 1]);
+        QCOMPARE(runChild(childArguments(path, 9, 1, backups, 2)), 0);
+        QCOMPARE(int(listBackups(path).size()), 2);
+        setBackupFolder({});
+    }
+
+    // The backup taken at the opening holds the file as it was before the
+    // save made at once; it comes back in place of the file, which is kept.
+    void restore()
+    {
+        QTemporaryDir dir;
+        const QString path = newNotesFile(dir);
+        setBackupFolder(dir.filePath(QStringLiteral("backups")));
+        auto db = Database::open(path);
+        db->execute(QStringLiteral("update T_idea set title = 'now'"));
+        finishBackups();
+        QCOMPARE(int(listBackups(path).size()), 1);
+        const Backup backup = listBackups(path).at(0);
+
+        STORE_THROWS(restoreBackup(backup, path), ErrorKind::InUse);
+        db->close();
+        QFile damaged(dir.filePath(QStringLiteral("damaged.zmd")));
+        QVERIFY(QFile::copy(backup.path, damaged.fileName()) && damaged.open(QIODevice::ReadWrite) && damaged.seek(4096 + 8));
+        damaged.write(QByteArray(200, '\x7f'));
+        damaged.close();
+        STORE_THROWS(restoreBackup({damaged.fileName(), {}, {}, 0}, path), ErrorKind::Damaged);
+        QCOMPARE(titles(path), QStringLiteral("now"));
+
+        // A journal a crash left beside the file belongs to the file replaced.
+        QFile journal(path + QStringLiteral("-journal"));
+        QVERIFY(journal.open(QIODevice::WriteOnly) && journal.write(QByteArray(512, '\1')) == 512);
+        journal.close();
+        restoreBackup(backup, path);
+        QCOMPARE(titles(path), QString());
+        QVERIFY(!QFile::exists(journal.fileName()));
+        const QStringList kept = QDir(QFileInfo(backup.path).path()).entryList({QStringLiteral("*-replaced.zmd")});
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(titles(QFileInfo(backup.path).dir().filePath(kept[0])), QStringLiteral("now"));
+        setBackupFolder({});
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc == 7 && qstrcmp(argv[1], "--save-notes") == 0)
+        return saveNotes(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong(),
+                         QByteArray(argv[4]).toLongLong(), QString::fromLocal8Bit(argv[5]), QByteArray(argv[6]).toInt());
+    QCoreApplication app(argc, argv);
+    TestRuns test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_runs.moc"
