@@ -36,5 +36,8 @@ int main(int argc, char** argv)
 
     QApplication::setWindowIcon(zumilo::shell::programIcon());
     auto mainWindow = zumilo::app::Main(state);
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    mainWindow.reset();
+    zumilo::store::stopBackups();
+    return code;
 }

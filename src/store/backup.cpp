@@ -56,13 +56,6 @@ struct Jobs {
     int generations = 5;
     std::map<QString, std::shared_ptr<Job>> byPath; // one per file and run
 
-    ~Jobs()
-    {
-        for (auto& [path, job] : byPath)
-            job->cancel = true;
-        joinAll();
-    }
-
     void joinAll()
     {
         std::vector<std::shared_ptr<Job>> all;
@@ -80,8 +73,10 @@ struct Jobs {
 
 Jobs& jobs()
 {
-    static Jobs j;
-    return j;
+    // Never destroyed: the program stops its backups itself before it ends
+    // (stopBackups), while everything they use is still there.
+    static Jobs* j = new Jobs;
+    return *j;
 }
 
 QString canonicalOf(const QString& path)
@@ -101,7 +96,7 @@ QString folderFor(const QString& folder, const QString& databasePath)
 
 std::vector<Backup> backupsIn(const QString& dir)
 {
-    static const QRegularExpression name(QStringLiteral("-(\\d{8}-\\d{9})\\.zmd$"));
+    const QRegularExpression name(QStringLiteral("-(\\d{8}-\\d{9})\\.zmd$"));
     std::vector<Backup> list;
     for (const QFileInfo& info : QDir(dir).entryInfoList({QStringLiteral("*.zmd")}, QDir::Files)) {
         const QRegularExpressionMatch m = name.match(info.fileName());
@@ -280,6 +275,17 @@ std::vector<Backup> listBackups(const QString& databasePath)
 void finishBackups()
 {
     jobs().joinAll();
+}
+
+void stopBackups()
+{
+    Jobs& j = jobs();
+    {
+        std::lock_guard lock(j.mutex);
+        for (auto& [path, job] : j.byPath)
+            job->cancel = true;
+    }
+    j.joinAll();
 }
 
 void restoreBackup(const Backup& backup, const QString& databasePath)

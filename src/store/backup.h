@@ -40,9 +40,13 @@ std::vector<Backup> listBackups(const QString& databasePath);
 // a crash, is kept in the backup folder as notes-<time>-replaced.zmd.
 void restoreBackup(const Backup& backup, const QString& databasePath);
 
-// Waits for the backups under way to finish (the program's end waits on
-// its own; a file is restored only once its backup is done).
+// Waits for the backups under way to finish (a file is restored only once
+// its backup is done).
 void finishBackups();
+// Gives up the copies still being read and waits for the rest; the
+// program calls it before it ends. A copy given up leaves nothing behind
+// but a part file, which the next backup removes.
+void stopBackups();
 
 namespace detail {
 // Starts the backup of a file this run has not copied yet.

@@ -49,6 +49,9 @@ int saveNotes(const QString& path, qint64 first, qint64 count, const QString& ba
         std::printf("%lld %lld\n", id, v);
         std::fflush(stdout);
     }
+    rs.reset();
+    db.reset();
+    stopBackups();
     return 0;
 }
 
