@@ -132,6 +132,8 @@ void GridWindow::buildWindow()
         {QStringLiteral("mnuMoveMae"), [this] { mnuMoveMae_Click(); }},
         {QStringLiteral("mnuMoveNext"), [this] { mnuMoveNext_Click(); }},
         {QStringLiteral("mnuMoveLast"), [this] { mnuMoveLast_Click(); }},
+        // Closing this window ends the program, as its frame's close does.
+        {QStringLiteral("mnuEnd"), [this] { close(); }},
     };
     canvas_ = new QWidget(this);
     canvas_->setObjectName(QStringLiteral("canvas"));

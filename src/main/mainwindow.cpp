@@ -120,6 +120,13 @@ void MainWindow::buildWindow()
     treeMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuTree"));
     listMenu_ = menuBar()->findChild<QMenu*>(QStringLiteral("mnuList"));
 
+    // F1 opens the help database, as at the first start; not an entry of the menus.
+    auto* help = new QAction(QStringLiteral("ヘルプ データベース"), this);
+    help->setObjectName(QStringLiteral("HelpDatabase"));
+    help->setShortcut(QKeySequence::HelpContents);
+    connect(help, &QAction::triggered, this, &MainWindow::openHelpDatabase);
+    addAction(help);
+
     std::array<QAction*, 5> items{};
     for (int i = 1; i <= 5; ++i)
         items[i - 1] = actions_.value(QStringLiteral("mnuRecentFile(%1)").arg(i));
@@ -142,8 +149,13 @@ void MainWindow::buildWindow()
 
 QString MainWindow::firstStartDatabasePath() const
 {
-    const QString beside = st_.AppFolder + st_.DatabaseFileName;
-    if (QFileInfo(st_.AppFolder).isWritable() || !QFileInfo::exists(beside))
+    // Beside the program in its build folder; installed, among its shared files.
+    QString beside = st_.AppFolder + st_.DatabaseFileName;
+    const QString installed =
+        QDir::cleanPath(st_.AppFolder + QStringLiteral("../share/zumilo/") + st_.DatabaseFileName);
+    if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
+        beside = installed;
+    if (QFileInfo(QFileInfo(beside).absolutePath()).isWritable() || !QFileInfo::exists(beside))
         return beside;
     // Installed where the user cannot write: work on a copy of one's own.
     const QString own = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -344,7 +356,20 @@ void MainWindow::mnuOpenDB_Click()
 
 void MainWindow::mnuRecentFile_Click(int index)
 {
-    const QString path = recent_->path(index);
+    switchTo(recent_->path(index));
+}
+
+void MainWindow::openHelpDatabase()
+{
+    const QString saved = st_.DatabaseFileName;
+    st_.DatabaseFileName = Settings::HelpDatabaseName;
+    const QString help = firstStartDatabasePath();
+    st_.DatabaseFileName = saved;
+    switchTo(help);
+}
+
+void MainWindow::switchTo(const QString& path)
+{
     if (path.isEmpty())
         return;
     st_.PreviousDatabasePath = st_.DatabasePath;

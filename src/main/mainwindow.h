@@ -81,6 +81,8 @@ public:
     bool DBCheckOK() const;
     void mnuOpenDB_Click();
     void mnuRecentFile_Click(int index);
+    // F1: the help database beside the program (or the user's copy of it).
+    void openHelpDatabase();
     // Opens DatabasePath and switches the window to it; the caller has set
     // the Previous* names and the new ones.
     void OpenDatabaseFile();
@@ -181,6 +183,8 @@ private:
     void fitMinimumSize();
     void saveLayout();
     void createDatabaseFile(bool withStarterCategories);
+    // Opens another file by its path, as the recent-file entries do.
+    void switchTo(const QString& path);
     // The steps every switch to another file shares: recordsets, editor,
     // tree, current category, caption, list.
     void showOpenedDatabase();
