@@ -110,7 +110,7 @@ Database::~Database()
     close();
 }
 
-std::shared_ptr<Database> Database::open(const QString& path)
+std::shared_ptr<Database> Database::open(const QString& path, const IndexProgress& progress)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || path.contains(QChar(0)))
@@ -137,6 +137,11 @@ std::shared_ptr<Database> Database::open(const QString& path)
     }
     std::shared_ptr<Database> database(new Database(db, path));
     database->configure();
+    try {
+        database->attachSearchIndex(progress);
+    } catch (const StoreError&) {
+        // Searches then read every row, as they do without an index.
+    }
     return database;
 }
 
@@ -201,6 +206,7 @@ void Database::configure()
     // Without Jet's like every search would find nothing, silently.
     if (const int rc = registerJetLike(db_); rc != SQLITE_OK)
         throwSqliteError(db_, rc, path_);
+    index_ = std::make_unique<detail::SearchIndex>(db_);
 }
 
 void Database::close()
@@ -213,6 +219,7 @@ void Database::close()
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
+    index_.reset();
     transactionDepth_ = 0;
 }
 
@@ -258,7 +265,7 @@ int Database::run(const QString& sql, const QVariantList& params, qint64* lastRo
     // never each hold a read lock while waiting for the other to let go.
     const bool own = sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(st.get());
     if (own)
-        exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+        beginWrite();
     try {
         const sqlite3_int64 before = sqlite3_total_changes64(db_);
         bool returned = false;
@@ -272,11 +279,11 @@ int Database::run(const QString& sql, const QVariantList& params, qint64* lastRo
             *lastRowid = sqlite3_last_insert_rowid(db_);
         st.finalize();
         if (own)
-            exec(db_, QStringLiteral("COMMIT"));
+            commitWrite();
         return changed;
     } catch (...) {
         if (own)
-            rollbackQuietly(db_);
+            rollbackWrite();
         throw;
     }
 }
@@ -345,15 +352,93 @@ void Database::transaction(const std::function<void()>& work)
         --transactionDepth_;
         return;
     }
-    exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    beginWrite();
     transactionDepth_ = 1;
     try {
         work();
         transactionDepth_ = 0;
         if (db_)
-            exec(db_, QStringLiteral("COMMIT"));
+            commitWrite();
     } catch (...) {
         transactionDepth_ = 0;
+        rollbackWrite();
+        throw;
+    }
+}
+
+void Database::beginWrite()
+{
+    exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        index_->beginWrite();
+    } catch (...) {
+        rollbackWrite();
+        throw;
+    }
+}
+
+void Database::commitWrite()
+{
+    index_->endWrite();
+    exec(db_, QStringLiteral("COMMIT"));
+}
+
+void Database::rollbackWrite()
+{
+    if (index_)
+        index_->abandonWrite();
+    rollbackQuietly(db_);
+}
+
+void Database::attachSearchIndex(const IndexProgress& progress)
+{
+    if (!index_->findColumns())
+        return;
+    bool inStep = false;
+    exec(db_, QStringLiteral("BEGIN"));
+    try {
+        inStep = index_->inStep();
+        exec(db_, QStringLiteral("COMMIT"));
+    } catch (...) {
+        rollbackQuietly(db_);
+        throw;
+    }
+    if (!inStep) {
+        if (isReadOnly())
+            return;
+        transaction([&] { index_->rebuild(progress); });
+    }
+    index_->attach(!isReadOnly());
+}
+
+void Database::rebuildSearchIndex(const IndexProgress& progress)
+{
+    ensureOpen();
+    transaction([&] { index_->rebuild(progress); });
+    index_->attach(!isReadOnly());
+}
+
+bool Database::searchIndexInStep()
+{
+    bool inStep = false;
+    withSearchIndex([&](bool s) { inStep = s; });
+    return inStep;
+}
+
+void Database::withSearchIndex(const std::function<void(bool)>& work)
+{
+    ensureOpen();
+    if (!index_->attached())
+        return work(false);
+    if (index_->writing())
+        return work(index_->live());
+    if (!sqlite3_get_autocommit(db_))
+        return work(index_->inStep());
+    exec(db_, QStringLiteral("BEGIN"));
+    try {
+        work(index_->inStep());
+        exec(db_, QStringLiteral("COMMIT"));
+    } catch (...) {
         rollbackQuietly(db_);
         throw;
     }

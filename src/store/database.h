@@ -1,5 +1,7 @@
 #pragma once
 
+#include "searchindex.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -33,7 +35,9 @@ public:
     // Opens an existing file, shared and read-write (read-only files open
     // read-only; writes then fail with ErrorKind::ReadOnly). Fails on a
     // missing file, an empty file, and anything that is not SQLite.
-    static std::shared_ptr<Database> open(const QString& path);
+    // A search index out of step with the file is rebuilt at once (see
+    // rebuildSearchIndex()), telling `progress` how far it has got.
+    static std::shared_ptr<Database> open(const QString& path, const IndexProgress& progress = {});
     // Creates a new empty database file; fails when the file exists or the
     // folder cannot be written. Marks it with the application id.
     static std::shared_ptr<Database> create(const QString& path);
@@ -67,6 +71,14 @@ public:
     // rethrows when it throws. Nested calls join the outer transaction.
     void transaction(const std::function<void()>& work);
 
+    // Builds the search index of the notes' titles, bodies and category
+    // names afresh. The program's own writes keep it in step; a file
+    // written by another program is searched by reading every row until
+    // the index is rebuilt, which open() does.
+    void rebuildSearchIndex(const IndexProgress& progress = {});
+    // True when searches go through the index.
+    bool searchIndexInStep();
+
     // "Today", for date text such as 12/24 that names no year.
     void setTodayProvider(std::function<QDate()> provider);
     QDate today() const;
@@ -91,6 +103,13 @@ private:
     // value the statement returns, or else the rowid of the row inserted.
     int run(const QString& sql, const QVariantList& params, qint64* lastRowid = nullptr);
     void exportText(const QString& sql, const QString& intoClause);
+    void attachSearchIndex(const IndexProgress& progress);
+    // Runs `work` under the file's read lock (unless a transaction holds it
+    // already), telling it whether the index may be used meanwhile.
+    void withSearchIndex(const std::function<void(bool inStep)>& work);
+    void beginWrite();
+    void commitWrite();
+    void rollbackWrite();
 
     std::vector<Recordset*> recordsets_; // told when the connection closes
     int changes_ = 0;
@@ -99,6 +118,7 @@ private:
     QString path_;
     std::function<QDate()> today_;
     int transactionDepth_ = 0;
+    std::unique_ptr<detail::SearchIndex> index_;
 };
 
 // Raises the StoreError that matches an SQLite result code.

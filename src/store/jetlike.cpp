@@ -89,7 +89,8 @@ bool fastSupplementary(char32_t c)
            || (c >= 0x30000 && c <= 0x3134F);
 }
 
-// Folds UTF-8 text into `out` (resized to fit). Returns the folded length.
+} // namespace
+
 size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
 {
     if (out.size() < n + 1)
@@ -182,6 +183,8 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
     }
     return size_t(o - out.data());
 }
+
+namespace {
 
 std::vector<char32_t> foldText(const QString& text)
 {
@@ -524,6 +527,29 @@ QString foldForCompare(const QString& text)
         return quick;
     const std::vector<char32_t> f = foldText(text);
     return QString::fromUcs4(f.data(), qsizetype(f.size()));
+}
+
+LikeRuns likeRuns(const QString& pattern)
+{
+    const auto p = compile(pattern);
+    LikeRuns r;
+    for (const Segment& s : p->segments) {
+        std::u32string run;
+        for (const Element& e : s.elements) {
+            if (e.kind == Element::Literal) {
+                run.push_back(e.ch);
+            } else if (!run.empty()) {
+                r.runs.push_back(std::move(run));
+                run.clear();
+            }
+        }
+        if (!run.empty())
+            r.runs.push_back(std::move(run));
+    }
+    // Compiled, *run* is an empty head, the run, and an empty tail.
+    r.exact = p->segments.size() == 3 && p->segments[0].elements.empty() && p->segments[2].elements.empty()
+              && p->segments[1].allLiteral && r.runs.size() == 1;
+    return r;
 }
 
 bool jetLikeMatch(const QString& pattern, const QString& text)
