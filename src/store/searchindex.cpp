@@ -63,35 +63,37 @@ constexpr int kProgressStep = 2000;
 // pairs.
 struct Tokenizer {
     std::vector<char32_t> chars;
-    std::string utf8;
+    std::vector<char> utf8;
     std::vector<int> offsets;       // of each character in utf8, and its end
     std::vector<quint32> seenIn;    // the text a BMP character last occurred in
     quint32 text = 0;
 
     void encode(size_t n)
     {
-        utf8.clear();
+        if (utf8.size() < 4 * n)
+            utf8.resize(4 * n);
         offsets.resize(n + 1);
+        char* o = utf8.data();
         for (size_t i = 0; i < n; ++i) {
-            offsets[i] = int(utf8.size());
+            offsets[i] = int(o - utf8.data());
             const char32_t c = chars[i];
             if (c < 0x80) {
-                utf8.push_back(char(c));
+                *o++ = char(c);
             } else if (c < 0x800) {
-                utf8.push_back(char(0xC0 | (c >> 6)));
-                utf8.push_back(char(0x80 | (c & 0x3F)));
+                *o++ = char(0xC0 | (c >> 6));
+                *o++ = char(0x80 | (c & 0x3F));
             } else if (c < 0x10000) {
-                utf8.push_back(char(0xE0 | (c >> 12)));
-                utf8.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-                utf8.push_back(char(0x80 | (c & 0x3F)));
+                *o++ = char(0xE0 | (c >> 12));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
             } else {
-                utf8.push_back(char(0xF0 | (c >> 18)));
-                utf8.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-                utf8.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-                utf8.push_back(char(0x80 | (c & 0x3F)));
+                *o++ = char(0xF0 | (c >> 18));
+                *o++ = char(0x80 | ((c >> 12) & 0x3F));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
             }
         }
-        offsets[n] = int(utf8.size());
+        offsets[n] = int(o - utf8.data());
     }
 
     void startText()
