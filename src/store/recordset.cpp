@@ -236,10 +236,13 @@ struct Recordset::Impl {
     {
         Statement st(handle(), sql);
         std::vector<qint64> fresh;
+        fresh.reserve(keys.size());
+        sqlite3_stmt* s = st.get();
         while (st.step()) {
-            if (sqlite3_column_type(st.get(), keyColumn) == SQLITE_NULL)
+            const qint64 key = sqlite3_column_int64(s, keyColumn);
+            if (key == 0 && sqlite3_column_type(s, keyColumn) == SQLITE_NULL)
                 return false; // no real rowids behind this source
-            fresh.push_back(st.columnInt(keyColumn));
+            fresh.push_back(key);
         }
         keys = std::move(fresh);
         return true;
