@@ -190,7 +190,7 @@ void liveFunction(sqlite3_context* ctx, int, sqlite3_value**)
     sqlite3_result_int(ctx, index->live() ? 1 : 0);
 }
 
-// --- helpers -------------------------------------------------------------------
+// --- statements and names ---------------------------------------------------
 
 void exec(sqlite3* db, const QString& sql, const QVariantList& params = {})
 {
