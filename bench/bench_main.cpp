@@ -21,6 +21,8 @@
 #include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/jetlike.h"
+#include "store/jetsql.h"
 #include "store/recordset.h"
 #include "tree/categorytree.h"
 
@@ -34,6 +36,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -56,6 +60,8 @@ struct Sample {
     double ms = 0;
     std::optional<double> peakMb; // growth of the resident set during the timed part
     qint64 rows = -1;
+    std::optional<double> rawMs; // the same search by the engine alone, in the same run
+    qint64 rawRows = -1;
 };
 
 // --- memory -----------------------------------------------------------------
@@ -140,6 +146,72 @@ Sample likeBody(const Dataset& d)
         rs = db->openRecordset(sql);
         return qint64(rs->recordCount());
     });
+}
+
+// --- searches, beside the engine's own LIKE -------------------------------------
+
+// Rows of `sql` on a plain connection of the engine: its own LIKE, none of
+// our functions or layers.
+qint64 rawRows(sqlite3* db, const QByteArray& sql)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(db));
+    qint64 rows = 0;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        ++rows;
+    sqlite3_finalize(st);
+    return rows;
+}
+
+// A search as the windows run it, timed beside the engine's LIKE on the
+// same file: the grid's statement over the notes, or the category search
+// window's over the categories (ordered by name).
+Sample search(const Dataset& d, const QString& column, const QString& word, bool categories = false)
+{
+    const QString sql = categories
+                            ? QStringLiteral("select  bunrui,bunid  from [T_bunrui]    where   bunrui like %1 order by bunrui ")
+                                  .arg(store::likeContains(word))
+                            : QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,"
+                                             "kanryoCK,kanryodate,bunID,oyaID,id  from [T_idea]    where   %1 like %2 ")
+                                  .arg(column, store::likeContains(word));
+    const QByteArray raw = QStringLiteral("SELECT rowid FROM %1 WHERE %2 LIKE '%%3%'%4")
+                               .arg(categories ? QStringLiteral("T_bunrui") : QStringLiteral("T_idea"), column, word,
+                                    categories ? QStringLiteral(" ORDER BY bunrui") : QString())
+                               .toUtf8();
+    sqlite3* plain = nullptr;
+    sqlite3_open_v2(QFile::encodeName(d.path).constData(), &plain, SQLITE_OPEN_READONLY, nullptr);
+    qint64 rawCount = 0;
+    const Sample engine = measure([&] { return rawCount = rawRows(plain, raw); });
+    sqlite3_close(plain);
+
+    auto db = store::Database::open(d.path);
+    std::unique_ptr<store::Recordset> rs;
+    Sample s = measure([&] {
+        rs = db->openRecordset(sql);
+        return qint64(rs->recordCount());
+    });
+    s.rawMs = engine.ms;
+    s.rawRows = rawCount;
+    return s;
+}
+
+Sample indexRebuild(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    return measure([&] {
+        db->rebuildSearchIndex();
+        return db->scalar(QStringLiteral("select count(*) from T_idea")).toLongLong();
+    });
+}
+
+// A word of 10,000 characters that almost matches everywhere in a body of
+// 1 MB: a search that steps back in the text takes seconds.
+Sample likeLongWord(const Dataset&)
+{
+    const QString body(1 << 20, QLatin1Char('a'));
+    const QString word = QString(9999, QLatin1Char('a')) + QLatin1Char('b');
+    return measure([&] { return qint64(store::jetLikeMatch(QLatin1Char('*') + word + QLatin1Char('*'), body)); });
 }
 
 Sample scrollAll(const Dataset& d)
@@ -429,6 +501,7 @@ struct Measurement {
     const char* what;
     std::function<Sample(const Dataset&)> run;
     bool reportMemory = true;
+    int runs = 0; // 0: as many as asked for
 };
 
 const std::vector<Measurement>& measurements()
@@ -453,6 +526,19 @@ const std::vector<Measurement>& measurements()
         {"first_save_backup", "as first_save, with the backup started by the open (the save waits for its copy)",
          [](const Dataset& d) { return firstSave(d, true); }},
         {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
+        {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, "title", "予"); }},
+        {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, "title", "予定"); }},
+        {"search_title_5", "title like '*打ち合わせ*'", [](auto& d) { return search(d, "title", "打ち合わせ"); }},
+        {"search_body_1", "naiyo like '*会*'", [](auto& d) { return search(d, "naiyo", "会"); }},
+        {"search_body_2", "naiyo like '*会議*'", [](auto& d) { return search(d, "naiyo", "会議"); }},
+        {"search_body_5", "naiyo like '*打ち合わせ*'", [](auto& d) { return search(d, "naiyo", "打ち合わせ"); }},
+        {"search_cat_1", "note's category name: bunrui like '*会*'", [](auto& d) { return search(d, "bunrui", "会"); }},
+        {"search_cat_2", "bunrui like '*会議*'", [](auto& d) { return search(d, "bunrui", "会議"); }},
+        {"search_cat_6", "bunrui like '*買い物リスト*'", [](auto& d) { return search(d, "bunrui", "買い物リスト"); }},
+        {"search_names_2", "category search window: T_bunrui, bunrui like '*会議*' order by bunrui",
+         [](auto& d) { return search(d, "bunrui", "会議", true); }},
+        {"index_rebuild", "search index built afresh (once)", indexRebuild, false, 1},
+        {"like_long_word", "a 10,000-character word over a 1 MB body", likeLongWord, false},
     };
     return list;
 }
@@ -523,8 +609,23 @@ Dataset prepare(const Options& o)
                                                          .arg(o.categories));
     d.path = QFileInfo(d.path).absoluteFilePath();
     if (QFileInfo::exists(d.path)) {
-        d.info = bench::inspectDatabase(d.path);
         std::printf("reusing %s\n", qPrintable(d.path));
+        // A file from an older build gets its search index at the first open.
+        QElapsedTimer t;
+        t.start();
+        bool built = false;
+        int shown = -1;
+        store::Database::open(d.path, [&](qint64 done, qint64 total) {
+            built = true;
+            if (const int tenth = total ? int(done * 10 / total) : 10; tenth != shown) {
+                std::printf("search index: %d%% after %.1f s\n", tenth * 10, double(t.elapsed()) / 1000.0);
+                std::fflush(stdout);
+                shown = tenth;
+            }
+        })->close();
+        if (built)
+            std::printf("search index built in %.1f s\n", double(t.elapsed()) / 1000.0);
+        d.info = bench::inspectDatabase(d.path);
     } else {
         QElapsedTimer t;
         t.start();
@@ -532,6 +633,21 @@ Dataset prepare(const Options& o)
         std::printf("generated %s in %.1f s\n", qPrintable(d.path), double(t.elapsed()) / 1000.0);
     }
     return d;
+}
+
+// Pages of the search index's tables, in MB.
+double indexMb(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    double mb = 0;
+    if (sqlite3_prepare_v2(db, "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'zumilo%'", -1, &st, nullptr) == SQLITE_OK
+        && sqlite3_step(st) == SQLITE_ROW)
+        mb = sqlite3_column_double(st, 0) / (1024.0 * 1024.0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return mb;
 }
 
 double median(std::vector<double> v)
@@ -549,26 +665,30 @@ int runAll(const Options& o)
         return 0;
     }
     const Dataset d = prepare(o);
-    std::printf("notes %d  categories %d  largest category %d (%d notes)  file %s (%.1f MB)\n",
+    std::printf("notes %d  categories %d  largest category %d (%d notes)  file %s (%.1f MB, search index %.1f MB)\n",
                 d.info.notes, d.info.categories, d.info.bigCategoryId, d.info.bigCategoryNotes,
-                qPrintable(d.path), double(QFileInfo(d.path).size()) / (1024.0 * 1024.0));
-    std::printf("median of %d runs\n\n", o.runs);
-    std::printf("%-16s %10s %10s %10s %10s %10s\n", "name", "median_ms", "min_ms", "max_ms", "peak_MB", "rows");
+                qPrintable(d.path), double(QFileInfo(d.path).size()) / (1024.0 * 1024.0), indexMb(d.path));
+    std::printf("median of %d runs; raw: the same search by the engine's LIKE on a plain connection\n\n", o.runs);
+    std::printf("%-16s %10s %10s %10s %10s %10s %10s %8s %10s\n", "name", "median_ms", "min_ms", "max_ms", "peak_MB",
+                "rows", "raw_ms", "raw/ours", "raw_rows");
 
     int failures = 0;
     for (const Measurement& m : measurements()) {
         if (!o.only.isEmpty() && !o.only.contains(QLatin1String(m.name)))
             continue;
-        std::vector<double> times;
+        std::vector<double> times, rawTimes;
         double peak = -1;
-        qint64 rows = -1;
+        qint64 rows = -1, rawRows = -1;
         try {
-            for (int r = 0; r < o.runs; ++r) {
+            for (int r = 0; r < (m.runs ? m.runs : o.runs); ++r) {
                 const Sample s = m.run(d);
                 times.push_back(s.ms);
                 if (s.peakMb)
                     peak = std::max(peak, *s.peakMb);
                 rows = s.rows;
+                if (s.rawMs)
+                    rawTimes.push_back(*s.rawMs);
+                rawRows = s.rawRows;
             }
         } catch (const store::StoreError& e) {
             std::printf("%-16s failed: %s (%s)\n", m.name, qPrintable(e.message()), qPrintable(e.detail()));
@@ -580,9 +700,13 @@ int runAll(const Options& o)
             continue;
         }
         const QString peakText = m.reportMemory && peak >= 0 ? QString::number(peak, 'f', 1) : QStringLiteral("-");
-        std::printf("%-16s %10.1f %10.1f %10.1f %10s %10lld\n", m.name, median(times),
+        std::printf("%-16s %10.1f %10.1f %10.1f %10s %10lld", m.name, median(times),
                     *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()),
                     qPrintable(peakText), static_cast<long long>(rows));
+        if (!rawTimes.empty())
+            std::printf(" %10.1f %8.1f %10lld", median(rawTimes), median(rawTimes) / std::max(median(times), 0.01),
+                        static_cast<long long>(rawRows));
+        std::printf("\n");
         std::fflush(stdout);
     }
     return failures ? 1 : 0;

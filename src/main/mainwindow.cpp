@@ -32,6 +32,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -188,7 +189,7 @@ void MainWindow::Form_Load()
     loaded_ = true;
 
     try {
-        attachDatabase(Database::open(st_.DatabasePath));
+        attachDatabase(openFile(st_.DatabasePath));
     } catch (const StoreError& e) {
         // Which file and why, rather than only "not the right database".
         st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e)
@@ -326,6 +327,26 @@ bool MainWindow::DBCheckOK() const
     return CurrentDatabase && store::hasZumiloTables(*CurrentDatabase);
 }
 
+std::shared_ptr<Database> MainWindow::openFile(const QString& path)
+{
+    // A file whose search index must be built afresh (made by another
+    // program, or by an older one) takes a while: the user sees how far.
+    std::unique_ptr<QProgressDialog> progress;
+    return Database::open(path, [&](qint64 done, qint64 total) {
+        if (!progress) {
+            progress = std::make_unique<QProgressDialog>(
+                QStringLiteral("検索用の索引を作っています。しばらくお待ちください。\n") + path, QString(), 0, 100,
+                isVisible() ? this : nullptr);
+            progress->setWindowTitle(QStringLiteral("Zumilo"));
+            progress->setWindowModality(Qt::ApplicationModal);
+            progress->setMinimumDuration(700);
+            progress->setAutoClose(false);
+        }
+        progress->setValue(total > 0 ? int(done * 100 / total) : 0);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+}
+
 void MainWindow::attachDatabase(std::shared_ptr<Database> db)
 {
     CategoryRecordset.reset();
@@ -385,7 +406,7 @@ void MainWindow::OpenDatabaseFile()
 
     std::shared_ptr<Database> opened;
     try {
-        opened = Database::open(st_.DatabasePath);
+        opened = openFile(st_.DatabasePath);
     } catch (const StoreError& e) {
         // Nothing changes: the open database stays, and so do its names.
         st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e), Msg::Exclamation);
@@ -400,7 +421,7 @@ void MainWindow::OpenDatabaseFile()
         st_.DatabasePath = st_.PreviousDatabasePath;
         st_.DatabaseFileName = st_.PreviousDatabaseFileName;
         if (!CurrentDatabase && !st_.DatabasePath.isEmpty())
-            tryStep([&] { attachDatabase(Database::open(st_.DatabasePath)); });
+            tryStep([&] { attachDatabase(openFile(st_.DatabasePath)); });
         if (!DBCheckOK())
             return; // nothing usable was open before either
     } else {

@@ -189,6 +189,9 @@ private:
     // tree, current category, caption, list.
     void showOpenedDatabase();
     void attachDatabase(std::shared_ptr<store::Database> db);
+    // Opens a file, showing how far the search index has got when it must
+    // be built afresh.
+    std::shared_ptr<store::Database> openFile(const QString& path);
     QString firstStartDatabasePath() const;
     // Makes the note with this ID current in ListRecordset; false when the
     // recordset does not hold it.

@@ -29,6 +29,10 @@ constexpr int DefaultBusyTimeoutMs = 3000;
 // from the disk takes seconds, from the cache a third of one.
 constexpr int OpenCheckBudgetMs = 1000;
 
+// A connection belongs to the thread of its window: no lock around each
+// call into the engine, which costs a tenth of reading a long keyset.
+constexpr int OneThread = SQLITE_OPEN_NOMUTEX;
+
 void exec(sqlite3* db, const QString& sql)
 {
     Statement st(db, sql);
@@ -115,7 +119,7 @@ Database::~Database()
     close();
 }
 
-std::shared_ptr<Database> Database::open(const QString& path)
+std::shared_ptr<Database> Database::open(const QString& path, const IndexProgress& progress)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || path.contains(QChar(0)))
@@ -134,7 +138,7 @@ std::shared_ptr<Database> Database::open(const QString& path)
         !info.isWritable() || !hasWriteBits(info) || !QFileInfo(info.absolutePath()).isWritable();
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
-                                   readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, nullptr);
+                                   (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | OneThread, nullptr);
     if (rc != SQLITE_OK) {
         const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
         sqlite3_close_v2(db);
@@ -148,6 +152,13 @@ std::shared_ptr<Database> Database::open(const QString& path)
     } catch (...) {
         database->close();
         throw;
+    }
+    // The index first: the backup is then of a file in step with it, and
+    // the rebuild does not wait for the copy.
+    try {
+        database->attachSearchIndex(progress);
+    } catch (const StoreError&) {
+        // Searches then read every row, as they do without an index.
     }
     if (!readOnly && hasZumiloTables(*database))
         detail::startBackup(database->file_.path);
@@ -168,7 +179,8 @@ std::shared_ptr<Database> Database::create(const QString& path)
         throw StoreError(ErrorKind::ReadOnly, QStringLiteral("folder cannot be written: %1").arg(folder.filePath()));
 
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | OneThread, nullptr);
     auto discard = [&] {
         QFile::remove(path);
         QFile::remove(path + QStringLiteral("-journal"));
@@ -223,6 +235,7 @@ void Database::configure()
     // Without Jet's like every search would find nothing, silently.
     if (const int rc = registerJetLike(db_); rc != SQLITE_OK)
         throwSqliteError(db_, rc, path_);
+    index_ = std::make_unique<detail::SearchIndex>(db_);
 }
 
 void Database::attachFile()
@@ -258,6 +271,7 @@ void Database::close()
         detail::noteClosed(file_.path);
         file_ = {};
     }
+    index_.reset();
     transactionDepth_ = 0;
 }
 
@@ -302,10 +316,8 @@ int Database::run(const QString& sql, const QVariantList& params, qint64* lastRo
     // BEGIN IMMEDIATE takes the write lock up front, so two connections
     // never each hold a read lock while waiting for the other to let go.
     const bool own = sqlite3_get_autocommit(db_) && !sqlite3_stmt_readonly(st.get());
-    if (own) {
-        beforeWrite();
-        exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
-    }
+    if (own)
+        beginWrite();
     try {
         const sqlite3_int64 before = sqlite3_total_changes64(db_);
         bool returned = false;
@@ -319,11 +331,11 @@ int Database::run(const QString& sql, const QVariantList& params, qint64* lastRo
             *lastRowid = sqlite3_last_insert_rowid(db_);
         st.finalize();
         if (own)
-            exec(db_, QStringLiteral("COMMIT"));
+            commitWrite();
         return changed;
     } catch (...) {
         if (own)
-            rollbackQuietly(db_);
+            rollbackWrite();
         throw;
     }
 }
@@ -398,17 +410,100 @@ void Database::transaction(const std::function<void()>& work)
         --transactionDepth_;
         return;
     }
-    beforeWrite();
-    exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    beginWrite();
     transactionDepth_ = 1;
     try {
         work();
         transactionDepth_ = 0;
         if (db_)
-            exec(db_, QStringLiteral("COMMIT"));
+            commitWrite();
         rollbackActions_.clear();
     } catch (...) {
         transactionDepth_ = 0;
+        rollbackWrite();
+        // Recordsets changed inside go back to how they were.
+        auto undo = std::move(rollbackActions_);
+        rollbackActions_.clear();
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+            it->second();
+        throw;
+    }
+}
+
+void Database::beginWrite()
+{
+    beforeWrite();
+    exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        index_->beginWrite();
+    } catch (...) {
+        rollbackWrite();
+        throw;
+    }
+}
+
+void Database::commitWrite()
+{
+    index_->endWrite();
+    exec(db_, QStringLiteral("COMMIT"));
+}
+
+void Database::rollbackWrite()
+{
+    if (index_)
+        index_->abandonWrite();
+    rollbackQuietly(db_);
+}
+
+void Database::attachSearchIndex(const IndexProgress& progress)
+{
+    if (!index_->findColumns())
+        return;
+    bool inStep = false;
+    exec(db_, QStringLiteral("BEGIN"));
+    try {
+        inStep = index_->inStep();
+        exec(db_, QStringLiteral("COMMIT"));
+    } catch (...) {
+        rollbackQuietly(db_);
+        throw;
+    }
+    if (!inStep) {
+        if (isReadOnly())
+            return;
+        transaction([&] { index_->rebuild(progress); });
+    }
+    index_->attach(!isReadOnly());
+}
+
+void Database::rebuildSearchIndex(const IndexProgress& progress)
+{
+    ensureOpen();
+    transaction([&] { index_->rebuild(progress); });
+    index_->attach(!isReadOnly());
+}
+
+bool Database::searchIndexInStep()
+{
+    bool inStep = false;
+    withSearchIndex([&](bool s) { inStep = s; });
+    return inStep;
+}
+
+void Database::withSearchIndex(const std::function<void(bool)>& work)
+{
+    ensureOpen();
+    if (!index_->attached())
+        return work(false);
+    if (index_->writing())
+        return work(index_->live());
+    if (!sqlite3_get_autocommit(db_))
+        return work(index_->inStep());
+    exec(db_, QStringLiteral("BEGIN"));
+    try {
+        work(index_->inStep());
+        exec(db_, QStringLiteral("COMMIT"));
+    } catch (...) {
         rollbackQuietly(db_);
         auto undo = std::move(rollbackActions_);
         rollbackActions_.clear();

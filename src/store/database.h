@@ -1,5 +1,7 @@
 #pragma once
 
+#include "searchindex.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -38,8 +40,10 @@ public:
     // tables the program cannot use (see checkZumiloColumns/Values). The
     // first open of a file in a run checks its pages (PRAGMA quick_check,
     // given up after about a second on a big file) and starts its backup
-    // (see backup.h).
-    static std::shared_ptr<Database> open(const QString& path);
+    // (see backup.h). A search index out of step with the file is rebuilt
+    // at once (see rebuildSearchIndex()), telling `progress` how far it has
+    // got.
+    static std::shared_ptr<Database> open(const QString& path, const IndexProgress& progress = {});
     // Creates a new empty database file; fails when the file exists or the
     // folder cannot be written. Marks it with the application id.
     static std::shared_ptr<Database> create(const QString& path);
@@ -79,6 +83,14 @@ public:
     // outer transaction.
     void transaction(const std::function<void()>& work);
 
+    // Builds the search index of the notes' titles, bodies and category
+    // names afresh. The program's own writes keep it in step; a file
+    // written by another program is searched by reading every row until
+    // the index is rebuilt, which open() does.
+    void rebuildSearchIndex(const IndexProgress& progress = {});
+    // True when searches go through the index.
+    bool searchIndexInStep();
+
     // "Today", for date text such as 12/24 that names no year.
     void setTodayProvider(std::function<QDate()> provider);
     QDate today() const;
@@ -111,6 +123,13 @@ private:
     // value the statement returns, or else the rowid of the row inserted.
     int run(const QString& sql, const QVariantList& params, qint64* lastRowid = nullptr);
     void exportText(const QString& sql, const QString& intoClause);
+    void attachSearchIndex(const IndexProgress& progress);
+    // Runs `work` under the file's read lock (unless a transaction holds it
+    // already), telling it whether the index may be used meanwhile.
+    void withSearchIndex(const std::function<void(bool inStep)>& work);
+    void beginWrite();
+    void commitWrite();
+    void rollbackWrite();
 
     std::vector<Recordset*> recordsets_; // told when the connection closes
     int changes_ = 0;
@@ -121,6 +140,7 @@ private:
     int transactionDepth_ = 0;
     std::vector<std::pair<const void*, std::function<void()>>> rollbackActions_;
     detail::FileIdentity file_; // empty until the file is attached
+    std::unique_ptr<detail::SearchIndex> index_;
 };
 
 // Raises the StoreError that matches an SQLite result code.

@@ -4,8 +4,8 @@
 #include <QString>
 #include <memory>
 #include <sqlite3.h>
+#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace zumilo::store {
@@ -89,7 +89,8 @@ bool fastSupplementary(char32_t c)
            || (c >= 0x30000 && c <= 0x3134F);
 }
 
-// Folds UTF-8 text into `out` (resized to fit). Returns the folded length.
+} // namespace
+
 size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
 {
     if (out.size() < n + 1)
@@ -183,6 +184,8 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
     return size_t(o - out.data());
 }
 
+namespace {
+
 std::vector<char32_t> foldText(const QString& text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -220,6 +223,53 @@ struct Segment {
     std::vector<Element> elements;
     std::u32string literal; // the run itself when it has no wildcard
     bool allLiteral = true;
+    // For a literal run: border[k] is the length of the longest proper
+    // prefix of literal[0..k] that is also its suffix, so that a search
+    // never steps back in the text (Knuth-Morris-Pratt).
+    std::vector<uint32_t> border;
+
+    void prepareSearch()
+    {
+        if (!allLiteral || literal.size() < 2)
+            return;
+        border.assign(literal.size(), 0);
+        for (size_t i = 1, k = 0; i < literal.size(); ++i) {
+            while (k > 0 && literal[i] != literal[k])
+                k = border[k - 1];
+            if (literal[i] == literal[k])
+                ++k;
+            border[i] = uint32_t(k);
+        }
+    }
+
+    // First position >= from where the literal run ends by `limit`; time
+    // linear in limit - from whatever the run and the text.
+    std::ptrdiff_t findLiteral(const char32_t* text, size_t from, size_t limit) const
+    {
+        const size_t m = literal.size();
+        size_t k = 0; // characters of the run matched before text[i]
+        for (size_t i = from; i < limit;) {
+            if (k == 0) {
+                if (limit - i < m)
+                    return -1;
+                // Runs of text that cannot start a match go by at memchr speed.
+                const char32_t* at = std::char_traits<char32_t>::find(text + i, limit - i, literal[0]);
+                if (!at)
+                    return -1;
+                i = size_t(at - text) + 1;
+                k = 1;
+            } else if (text[i] == literal[k]) {
+                ++i;
+                ++k;
+            } else {
+                k = border[k - 1];
+                continue;
+            }
+            if (k == m)
+                return std::ptrdiff_t(i - m);
+        }
+        return -1;
+    }
 };
 
 struct Pattern {
@@ -257,11 +307,8 @@ struct Pattern {
             return std::ptrdiff_t(from);
         if (limit < len || from > limit - len)
             return -1;
-        if (s.allLiteral) {
-            const std::u32string_view hay(text + from, limit - from);
-            const size_t at = hay.find(s.literal);
-            return at == std::u32string_view::npos ? -1 : std::ptrdiff_t(from + at);
-        }
+        if (s.allLiteral)
+            return s.findLiteral(text, from, limit);
         for (size_t i = from; i + len <= limit; ++i)
             if (segmentAt(s, text + i))
                 return std::ptrdiff_t(i);
@@ -378,8 +425,10 @@ std::unique_ptr<Pattern> compile(const QString& pattern)
     flush();
     if (p->hasStar && p->segments.size() == 1)
         p->segments.emplace_back();
-    for (const Segment& s : p->segments)
+    for (Segment& s : p->segments) {
         p->minLength += s.elements.size();
+        s.prepareSearch();
+    }
     return p;
 }
 
@@ -478,6 +527,29 @@ QString foldForCompare(const QString& text)
         return quick;
     const std::vector<char32_t> f = foldText(text);
     return QString::fromUcs4(f.data(), qsizetype(f.size()));
+}
+
+LikeRuns likeRuns(const QString& pattern)
+{
+    const auto p = compile(pattern);
+    LikeRuns r;
+    for (const Segment& s : p->segments) {
+        std::u32string run;
+        for (const Element& e : s.elements) {
+            if (e.kind == Element::Literal) {
+                run.push_back(e.ch);
+            } else if (!run.empty()) {
+                r.runs.push_back(std::move(run));
+                run.clear();
+            }
+        }
+        if (!run.empty())
+            r.runs.push_back(std::move(run));
+    }
+    // Compiled, *run* is an empty head, the run, and an empty tail.
+    r.exact = p->segments.size() == 3 && p->segments[0].elements.empty() && p->segments[2].elements.empty()
+              && p->segments[1].allLiteral && r.runs.size() == 1;
+    return r;
 }
 
 bool jetLikeMatch(const QString& pattern, const QString& text)

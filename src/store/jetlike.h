@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -14,6 +16,19 @@ QString foldForCompare(const QString& text);
 // [!abc] none of; [*] [?] [#] [[] match the character itself. Comparison
 // is on folded text (see foldForCompare).
 bool jetLikeMatch(const QString& pattern, const QString& text);
+
+// The folded characters of UTF-8 text, as like() compares them, into `out`
+// (grown to fit). Returns how many there are.
+size_t foldUtf8(const unsigned char* text, size_t bytes, std::vector<char32_t>& out);
+
+// The runs of literal characters of a pattern, folded as like() compares
+// them: a text can only match when every run occurs in its folded form.
+// `exact` when that is all the pattern asks (a pattern of the form *run*).
+struct LikeRuns {
+    std::vector<std::u32string> runs;
+    bool exact = false;
+};
+LikeRuns likeRuns(const QString& pattern);
 
 // Registers jetLikeMatch as the connection's like(pattern, value) function,
 // so that "x like '*abc*'" in any statement uses Jet's rules, and

@@ -101,7 +101,7 @@ struct Recordset::Impl {
     QString selectList;
     QString readAllSql; // a materialized set's statement
     QVariantList params; // bound to the marks of the WHERE clause
-    QString keysetSql;
+    QString keysetHead;  // the keyset statement up to FROM
     int keyColumn = 0;
 
     std::vector<qint64> keys; // rowids, or row numbers of a materialized set
@@ -154,21 +154,18 @@ struct Recordset::Impl {
                 throw;
             return false; // a view, or a table without rowids
         }
-        const QString rest = QStringLiteral(" FROM ") + from
-                             + (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where)
-                             + (orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + orderBy);
-        keysetSql = QStringLiteral("SELECT rowid") + rest;
+        keysetHead = QStringLiteral("SELECT rowid");
         keyColumn = 0;
         try {
-            Statement probe(h, keysetSql);
+            Statement probe(h, overRows(keysetHead, where));
         } catch (const StoreError& e) {
             if (e.kind() == ErrorKind::Busy)
                 throw;
             // ORDER BY or WHERE naming a field of the list by its alias.
             // rowid goes last so that ORDER BY 2 still counts list fields.
-            keysetSql = QStringLiteral("SELECT ") + selectList + QStringLiteral(", rowid") + rest;
+            keysetHead = QStringLiteral("SELECT ") + selectList + QStringLiteral(", rowid");
             try {
-                Statement probe(h, keysetSql);
+                Statement probe(h, overRows(keysetHead, where));
                 keyColumn = probe.columnCount() - 1;
             } catch (const StoreError& e2) {
                 if (e2.kind() == ErrorKind::Busy)
@@ -196,15 +193,59 @@ struct Recordset::Impl {
         return true;
     }
 
+    // `head` over the rows of the recordset, in its order, selected by `condition`.
+    QString overRows(const QString& head, const QString& condition) const
+    {
+        return head + QStringLiteral(" FROM ") + from
+               + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition)
+               + (orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + orderBy);
+    }
+
+    // Runs `work` with the WHERE clause to read the rows by: narrowed through
+    // the search index while that is in step with the file. Should the
+    // narrowed statement fail, the rows are read as written.
+    template <class Work>
+    void withCondition(Work work)
+    {
+        db->withSearchIndex([&](bool inStep) {
+            // Marks bound by position stay where they are written.
+            const auto narrowed = inStep && params.isEmpty() ? db->index_->narrow(table, where) : std::nullopt;
+            if (narrowed) {
+                try {
+                    work(*narrowed);
+                    return;
+                } catch (const StoreError& e) {
+                    if (e.kind() == ErrorKind::Busy)
+                        throw;
+                }
+            }
+            work(detail::IndexedWhere{where, {}});
+        });
+    }
+
     bool readKeys()
     {
-        Statement st(handle(), keysetSql);
+        bool ok = false;
+        withCondition([&](const detail::IndexedWhere& w) {
+            // Straight from the index when it answers the whole condition.
+            const bool direct = !w.keys.isEmpty() && keyColumn == 0 && orderBy.isEmpty();
+            ok = readKeys(direct ? w.keys : overRows(keysetHead, w.where));
+        });
+        return ok;
+    }
+
+    bool readKeys(const QString& sql)
+    {
+        Statement st(handle(), sql);
         st.bindAll(params);
         std::vector<qint64> fresh;
+        fresh.reserve(keys.size());
+        sqlite3_stmt* s = st.get();
         while (st.step()) {
-            if (sqlite3_column_type(st.get(), keyColumn) == SQLITE_NULL)
+            const qint64 key = sqlite3_column_int64(s, keyColumn);
+            if (key == 0 && sqlite3_column_type(s, keyColumn) == SQLITE_NULL)
                 return false; // no real rowids behind this source
-            fresh.push_back(st.columnInt(keyColumn));
+            fresh.push_back(key);
         }
         keys = std::move(fresh);
         return true;
@@ -332,6 +373,49 @@ struct Recordset::Impl {
         if (r.deleted)
             throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(keys[size_t(pos)]));
         return r;
+    }
+
+    // The display texts of `columns` from `sql` (rowid, then those columns,
+    // in recordset order), for Recordset::columnTexts().
+    std::vector<QString> columnTexts(const QString& sql, const std::vector<int>& columns, std::vector<int>* rowIndexes)
+    {
+        // The rows normally come back exactly as the keys run; only rows
+        // changed since the keys were read need looking up.
+        Statement st(handle(), sql);
+        st.bindAll(params);
+        std::vector<QString> out;
+        if (rowIndexes)
+            rowIndexes->clear();
+        out.reserve(size_t(count()) * columns.size());
+        auto addTexts = [&](const std::vector<QVariant>& values) {
+            for (size_t k = 0; k < columns.size(); ++k)
+                out.push_back(displayTextOfStored(types[size_t(columns[k])], values[k]));
+        };
+        std::unordered_map<qint64, std::vector<QVariant>> strays;
+        int next = 0; // the next key expected
+        std::vector<QVariant> values(columns.size());
+        while (st.step()) {
+            for (size_t k = 0; k < columns.size(); ++k)
+                values[k] = st.column(int(k) + 1);
+            const qint64 key = st.columnInt(0);
+            if (strays.empty() && next < count() && keys[size_t(next)] == key) {
+                addTexts(values);
+                if (rowIndexes)
+                    rowIndexes->push_back(next);
+                ++next;
+            } else {
+                strays.emplace(key, values);
+            }
+        }
+        for (int i = next; i < count(); ++i) {
+            auto it = strays.find(keys[size_t(i)]);
+            if (it == strays.end())
+                continue; // deleted meanwhile, or changed so that it no longer belongs
+            addTexts(it->second);
+            if (rowIndexes)
+                rowIndexes->push_back(i);
+        }
+        return out;
     }
 
     // Titles and names sort as every list of the program shows them, and
@@ -686,42 +770,11 @@ std::vector<QString> Recordset::columnTexts(const QStringList& fields, std::vect
             return fallbackColumnTexts(columns, rowIndexes);
         list << detail::quoteIdentifier(base);
     }
-    // In the recordset's own order, the rows normally come back exactly as
-    // the keys run; only rows changed since the keys were read need looking up.
-    Statement st(d.handle(), QStringLiteral("SELECT rowid, ") + list.join(QStringLiteral(", ")) + QStringLiteral(" FROM ")
-                                 + d.from + (d.where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + d.where)
-                                 + (d.orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + d.orderBy));
-    st.bindAll(d.params);
     std::vector<QString> out;
-    out.reserve(size_t(d.count()) * columns.size());
-    auto addTexts = [&](const std::vector<QVariant>& values) {
-        for (size_t k = 0; k < columns.size(); ++k)
-            out.push_back(displayTextOfStored(d.types[size_t(columns[k])], values[k]));
-    };
-    std::unordered_map<qint64, std::vector<QVariant>> strays;
-    int next = 0; // the next key expected
-    std::vector<QVariant> values(columns.size());
-    while (st.step()) {
-        for (size_t k = 0; k < columns.size(); ++k)
-            values[k] = st.column(int(k) + 1);
-        const qint64 key = st.columnInt(0);
-        if (strays.empty() && next < d.count() && d.keys[size_t(next)] == key) {
-            addTexts(values);
-            if (rowIndexes)
-                rowIndexes->push_back(next);
-            ++next;
-        } else {
-            strays.emplace(key, values);
-        }
-    }
-    for (int i = next; i < d.count(); ++i) {
-        auto it = strays.find(d.keys[size_t(i)]);
-        if (it == strays.end())
-            continue; // deleted meanwhile, or changed so that it no longer belongs
-        addTexts(it->second);
-        if (rowIndexes)
-            rowIndexes->push_back(i);
-    }
+    d.withCondition([&](const detail::IndexedWhere& w) {
+        out = d.columnTexts(d.overRows(QStringLiteral("SELECT rowid, ") + list.join(QStringLiteral(", ")), w.where),
+                            columns, rowIndexes);
+    });
     return out;
 }
 

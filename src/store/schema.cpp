@@ -107,6 +107,7 @@ void createZumiloDatabase(const QString& path, bool withStarterCategories)
             db->execute(QStringLiteral("CREATE INDEX ix_bunrui_oyabunID ON T_bunrui(oyabunID)"));
             // Notes by title, the order every list starts in.
             db->execute(QStringLiteral("CREATE INDEX ix_idea_title ON T_idea(title)"));
+            db->rebuildSearchIndex();
         });
         db->close();
     } catch (...) {

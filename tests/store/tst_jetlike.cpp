@@ -2,8 +2,11 @@
 #include "store/jetlike.h"
 #include "store/jetsql.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <random>
 
 using namespace zumilo::store;
 
@@ -60,6 +63,8 @@ private slots:
         QTest::newRow("emoji") << "*🍣*" << "今日は🍣" << true;
         QTest::newRow("emoji is one character") << "?" << "🍣" << true;
         QTest::newRow("kanji") << "*会議*" << "明日の会議資料" << true;
+        QTest::newRow("periodic word") << "*" + QString("ab").repeated(50) + "c*" << QString("ab").repeated(200) + "c" << true;
+        QTest::newRow("word longer than any run") << "*" + QString("a").repeated(300) + "b*" << QString("a").repeated(1000) << false;
     }
     void match()
     {
@@ -67,6 +72,39 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, matches);
         QCOMPARE(jetLikeMatch(pattern, text), matches);
+    }
+
+    // Against a regular expression on folded text: over a small alphabet,
+    // stars and question marks give runs that overlap themselves.
+    void agreesWithRegularExpression()
+    {
+        std::mt19937 rng(7);
+        const QString letters = QStringLiteral("aaAbあア");
+        auto pick = [&](const QString& from) { return from.at(qsizetype(rng() % from.size())); };
+        auto reference = [](const QString& pattern, const QString& text) {
+            QString rx;
+            for (QChar c : pattern)
+                rx += c == u'*' ? QStringLiteral(".*")
+                                : c == u'?' ? QStringLiteral(".") : QRegularExpression::escape(foldForCompare(c));
+            const QRegularExpression re(QStringLiteral("\\A(?:") + rx + QStringLiteral(")\\z"),
+                                        QRegularExpression::DotMatchesEverythingOption);
+            return re.match(foldForCompare(text)).hasMatch();
+        };
+        auto run = [&](int longest) {
+            QString r;
+            for (int n = int(rng() % longest); n > 0; --n)
+                r += pick(letters);
+            return r;
+        };
+        for (int i = 0; i < 3000; ++i) {
+            // Runs between wildcards, often with stars on both ends.
+            QString pattern = rng() % 4 ? QStringLiteral("*") : QString();
+            for (int n = 1 + int(rng() % 3); n > 0; --n)
+                pattern += run(6) + pick(QStringLiteral("**?"));
+            const QString text = run(40);
+            if (jetLikeMatch(pattern, text) != reference(pattern, text))
+                QFAIL(qPrintable(QStringLiteral("%1 against %2").arg(pattern, text)));
+        }
     }
 
     void fold_data()

@@ -1,0 +1,511 @@
+#include "searchindex.h"
+
+#include "database.h"
+#include "error.h"
+#include "jetlike.h"
+#include "jetsql.h"
+#include "sqltokens.h"
+#include "statement.h"
+
+#include <QChar>
+#include <QStringList>
+#include <algorithm>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+namespace zumilo::store::detail {
+
+struct SearchIndex::Column {
+    const char* table;
+    const char* column;
+    const char* index;
+};
+
+namespace {
+
+using Column = SearchIndex::Column;
+
+constexpr Column kColumns[] = {
+    {"T_idea", "title", "zumilo_idea_title"},
+    {"T_idea", "naiyo", "zumilo_idea_naiyo"},
+    {"T_idea", "bunrui", "zumilo_idea_bunrui"},
+    {"T_bunrui", "bunrui", "zumilo_bunrui_bunrui"},
+};
+
+constexpr char kStateTable[] = "zumilo_index_state";
+constexpr char kTokenizer[] = "zumilo_fold";
+constexpr char kLiveFunction[] = "zumilo_index_live";
+
+// The tokens depend on the folding and so on the Unicode tables it uses: a
+// file indexed by a build with other tables is indexed again.
+QString formatVersion()
+{
+    return QStringLiteral("1 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+}
+
+// Longer runs are looked up by their start and confirmed by like().
+constexpr size_t kLongestPhrase = 32;
+
+// Bytes of tokens an index gathers in memory before writing them out.
+constexpr int kFillMemory = 16 << 20;
+
+// The engine's own settings for merging the segments later writes add.
+constexpr int kDefaultAutomerge = 4;
+constexpr int kDefaultCrisisMerge = 16;
+
+// Rows between two progress reports of a rebuild.
+constexpr int kProgressStep = 2000;
+
+// --- the tokenizer ------------------------------------------------------------
+
+// Each pair of folded characters at its position, so that a word of two
+// or more characters is the phrase of its pairs, and each character once
+// (where it first occurs) for words of one character: positions are needed
+// for pairs alone, and a character repeated in a body costs nothing more.
+// Query text arrives folded already (see narrow()) and is only cut into
+// pairs.
+struct Tokenizer {
+    std::vector<char32_t> chars;
+    std::vector<char> utf8;
+    std::vector<int> offsets;       // of each character in utf8, and its end
+    std::vector<quint32> seenIn;    // the text a BMP character last occurred in
+    quint32 text = 0;
+
+    void encode(size_t n)
+    {
+        if (utf8.size() < 4 * n)
+            utf8.resize(4 * n);
+        offsets.resize(n + 1);
+        char* o = utf8.data();
+        for (size_t i = 0; i < n; ++i) {
+            offsets[i] = int(o - utf8.data());
+            const char32_t c = chars[i];
+            if (c < 0x80) {
+                *o++ = char(c);
+            } else if (c < 0x800) {
+                *o++ = char(0xC0 | (c >> 6));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                *o++ = char(0xE0 | (c >> 12));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else {
+                *o++ = char(0xF0 | (c >> 18));
+                *o++ = char(0x80 | ((c >> 12) & 0x3F));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            }
+        }
+        offsets[n] = int(o - utf8.data());
+    }
+
+    void startText()
+    {
+        if (seenIn.empty() || ++text == 0) {
+            seenIn.assign(0x10000, 0);
+            text = 1;
+        }
+    }
+
+    // True the first time `c` occurs in the text (characters beyond the BMP
+    // are rare enough to be emitted at every occurrence).
+    bool firstOccurrence(char32_t c)
+    {
+        if (c >= 0x10000)
+            return true;
+        if (seenIn[c] == text)
+            return false;
+        seenIn[c] = text;
+        return true;
+    }
+};
+
+int createTokenizer(void*, const char**, int, Fts5Tokenizer** out)
+{
+    *out = reinterpret_cast<Fts5Tokenizer*>(new (std::nothrow) Tokenizer);
+    return *out ? SQLITE_OK : SQLITE_NOMEM;
+}
+
+void deleteTokenizer(Fts5Tokenizer* t)
+{
+    delete reinterpret_cast<Tokenizer*>(t);
+}
+
+int tokenize(Fts5Tokenizer* t, void* ctx, int flags, const char* text, int bytes,
+             int (*token)(void*, int, const char*, int, int, int))
+{
+    Tokenizer& k = *reinterpret_cast<Tokenizer*>(t);
+    try {
+        size_t n;
+        if (flags & FTS5_TOKENIZE_QUERY) {
+            const QList<uint> cps = QString::fromUtf8(text, bytes).toUcs4();
+            k.chars.assign(cps.begin(), cps.end());
+            n = k.chars.size();
+        } else {
+            n = foldUtf8(reinterpret_cast<const unsigned char*>(text), size_t(bytes), k.chars);
+        }
+        k.encode(n);
+        const char* s = k.utf8.data();
+        const auto& at = k.offsets;
+        int rc = SQLITE_OK;
+        if (flags & FTS5_TOKENIZE_QUERY) {
+            if (n == 1)
+                return token(ctx, 0, s, at[1], 0, at[1]);
+            for (size_t i = 0; i + 1 < n && rc == SQLITE_OK; ++i)
+                rc = token(ctx, 0, s + at[i], at[i + 2] - at[i], at[i], at[i + 2]);
+            return rc;
+        }
+        k.startText();
+        for (size_t i = 0; i < n && rc == SQLITE_OK; ++i) {
+            int position = 0; // a new one, unless the pair took it
+            if (i + 1 < n) {
+                rc = token(ctx, 0, s + at[i], at[i + 2] - at[i], at[i], at[i + 2]);
+                position = FTS5_TOKEN_COLOCATED;
+            }
+            if (rc == SQLITE_OK && k.firstOccurrence(k.chars[i]))
+                rc = token(ctx, position, s + at[i], at[i + 1] - at[i], at[i], at[i + 1]);
+        }
+        return rc;
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    }
+}
+
+fts5_api* fts5Api(sqlite3* db)
+{
+    fts5_api* api = nullptr;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &st, nullptr) != SQLITE_OK)
+        return nullptr;
+    sqlite3_bind_pointer(st, 1, reinterpret_cast<void*>(&api), "fts5_api_ptr", nullptr);
+    sqlite3_step(st);
+    sqlite3_finalize(st);
+    return api;
+}
+
+void liveFunction(sqlite3_context* ctx, int, sqlite3_value**)
+{
+    const auto* index = static_cast<const SearchIndex*>(sqlite3_user_data(ctx));
+    sqlite3_result_int(ctx, index->live() ? 1 : 0);
+}
+
+// --- statements and names ---------------------------------------------------
+
+void exec(sqlite3* db, const QString& sql, const QVariantList& params = {})
+{
+    Statement st(db, sql);
+    st.bindAll(params);
+    while (st.step()) {
+    }
+}
+
+bool hasColumn(sqlite3* db, const Column& c)
+{
+    Statement st(db, QStringLiteral("SELECT 1 FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE"));
+    st.bindAll({QString::fromLatin1(c.table), QString::fromLatin1(c.column)});
+    const bool found = st.step();
+    st.reset();
+    return found;
+}
+
+QString name(const char* s)
+{
+    return QString::fromLatin1(s);
+}
+
+bool isName(const Token& t)
+{
+    return t.type == TokenType::Word || t.type == TokenType::Bracketed || t.type == TokenType::Quoted;
+}
+
+// A phrase of the index's query language: the folded run in quotes.
+QString phrase(const std::u32string& run)
+{
+    QString text = QString::fromUcs4(run.data(), qsizetype(run.size()));
+    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+} // namespace
+
+SearchIndex::SearchIndex(sqlite3* db) : db_(db)
+{
+    static fts5_tokenizer tokenizer = {createTokenizer, deleteTokenizer, tokenize};
+    fts5_api* api = fts5Api(db);
+    available_ = api && api->xCreateTokenizer(api, kTokenizer, nullptr, &tokenizer, nullptr) == SQLITE_OK
+                 && sqlite3_create_function_v2(db, kLiveFunction, 0, SQLITE_UTF8, this, liveFunction, nullptr,
+                                               nullptr, nullptr)
+                        == SQLITE_OK;
+}
+
+SearchIndex::~SearchIndex() = default;
+
+std::optional<quint32> SearchIndex::fileChangeCounter() const
+{
+    // Read through the engine's own handle: a second handle on the file
+    // would drop the engine's locks when it closes.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return std::nullopt;
+    unsigned char header[28];
+    if (file->pMethods->xRead(file, header, sizeof header, 0) != SQLITE_OK)
+        return std::nullopt;
+    // With a write-ahead log the counter does not count commits.
+    if (header[18] != 1 || header[19] != 1)
+        return std::nullopt;
+    return quint32(header[24]) << 24 | quint32(header[25]) << 16 | quint32(header[26]) << 8 | header[27];
+}
+
+std::optional<qint64> SearchIndex::stampedCounter() const
+{
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT counter FROM main.%1 WHERE version = ?").arg(name(kStateTable)).toUtf8();
+    if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        return std::nullopt;
+    }
+    const QByteArray version = formatVersion().toUtf8();
+    sqlite3_bind_text(st, 1, version.constData(), int(version.size()), SQLITE_TRANSIENT);
+    std::optional<qint64> counter;
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW)
+        counter = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throwSqliteError(db_, rc, QStringLiteral("search index"));
+    return counter;
+}
+
+bool SearchIndex::inStep() const
+{
+    const auto stamp = stampedCounter(); // takes the read lock first
+    const auto counter = fileChangeCounter();
+    return stamp && counter && *stamp == qint64(*counter);
+}
+
+void SearchIndex::beginWrite()
+{
+    writing_ = true;
+    live_ = false;
+    if (!available_)
+        return;
+    const auto counter = fileChangeCounter();
+    if (!counter)
+        return;
+    counterAtBegin_ = *counter;
+    changesAtBegin_ = sqlite3_total_changes64(db_);
+    live_ = attached_ && stampedCounter() == qint64(*counter);
+}
+
+void SearchIndex::endWrite()
+{
+    // A transaction that changed nothing leaves the file, and its counter,
+    // as they were: nothing to stamp, and nothing to write that could fail.
+    const bool stamp = writing_ && live_ && sqlite3_total_changes64(db_) != changesAtBegin_;
+    writing_ = false;
+    live_ = false;
+    // Each commit adds one to the counter: this one leaves it one above
+    // what it was at the start.
+    if (stamp)
+        exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)), {qint64(counterAtBegin_) + 1});
+}
+
+bool SearchIndex::findColumns()
+{
+    columns_.clear();
+    if (available_)
+        for (const Column& c : kColumns)
+            if (hasColumn(db_, c))
+                columns_.push_back(&c);
+    return !columns_.empty();
+}
+
+void SearchIndex::rebuild(const IndexProgress& progress)
+{
+    if (!findColumns())
+        throw StoreError(ErrorKind::Other, QStringLiteral("nothing to index"));
+    // A setting of an index, kept in the file with it.
+    auto config = [&](const Column* c, const char* key, int value) {
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('%2', %3)").arg(name(c->index), name(key)).arg(value));
+    };
+    for (const Column& c : kColumns)
+        exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
+    exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(kStateTable)));
+    exec(db_, QStringLiteral("CREATE TABLE main.%1(version TEXT NOT NULL, counter INTEGER NOT NULL)").arg(name(kStateTable)));
+    exec(db_, QStringLiteral("INSERT INTO main.%1 VALUES(?, -1)").arg(name(kStateTable)), {formatVersion()});
+    for (const Column* c : columns_) {
+        // Only the tokens are kept: the text stays in the notes alone.
+        exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING fts5(%2, content='', tokenize='%3', "
+                                 "detail=full, columnsize=0)")
+                      .arg(name(c->index), name(c->column), name(kTokenizer)));
+        // While filling: fewer, larger segments, left unmerged until the
+        // end, when all are merged into one (lookups then read the fewest
+        // pages: searches at a million notes take half the time).
+        config(c, "hashsize", kFillMemory);
+        config(c, "automerge", 0);
+        config(c, "crisismerge", 64);
+    }
+
+    // One pass over each table fills all of its indexes.
+    std::vector<std::pair<QString, std::vector<const Column*>>> tables;
+    for (const Column* c : columns_) {
+        if (tables.empty() || tables.back().first != name(c->table))
+            tables.emplace_back(name(c->table), std::vector<const Column*>{});
+        tables.back().second.push_back(c);
+    }
+    qint64 total = 0;
+    for (const auto& [table, columns] : tables) {
+        Statement count(db_, QStringLiteral("SELECT count(*) FROM main.%1").arg(table));
+        count.step();
+        total += count.columnInt(0);
+        count.reset();
+    }
+    qint64 done = 0;
+    if (progress)
+        progress(done, total);
+    for (const auto& [table, columns] : tables) {
+        QStringList list;
+        std::vector<Statement> inserts;
+        for (const Column* c : columns) {
+            list << name(c->column);
+            inserts.emplace_back(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) VALUES(?, ?)")
+                                          .arg(name(c->index), name(c->column)));
+        }
+        Statement rows(db_, QStringLiteral("SELECT rowid, %1 FROM main.%2").arg(list.join(QLatin1Char(',')), table));
+        while (rows.step()) {
+            for (size_t i = 0; i < inserts.size(); ++i) {
+                sqlite3_stmt* in = inserts[i].get();
+                sqlite3_bind_int64(in, 1, sqlite3_column_int64(rows.get(), 0));
+                sqlite3_bind_value(in, 2, sqlite3_column_value(rows.get(), int(i) + 1));
+                inserts[i].step();
+                inserts[i].reset();
+            }
+            if (++done % kProgressStep == 0 && progress)
+                progress(done, total);
+        }
+    }
+    for (const Column* c : columns_) {
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('optimize')").arg(name(c->index)));
+        config(c, "automerge", kDefaultAutomerge);
+        config(c, "crisismerge", kDefaultCrisisMerge);
+    }
+    if (progress)
+        progress(total, total);
+    live_ = true;
+}
+
+void SearchIndex::attach(bool writable)
+{
+    attached_ = true;
+    if (!writable)
+        return;
+    // A row replaced by INSERT OR REPLACE leaves the index too.
+    exec(db_, QStringLiteral("PRAGMA recursive_triggers = ON"));
+    // Temporary: another program writing the tables never needs our
+    // tokenizer, and no write outside this connection's transactions
+    // (see live()) touches the index.
+    auto trigger = [&](const QString& sql) { exec(db_, QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS ") + sql); };
+    const QString when = QStringLiteral(" WHEN %1()").arg(name(kLiveFunction));
+    auto insertNew = [](const Column* c) {
+        return QStringLiteral("INSERT INTO %1(rowid, %2) VALUES(new.rowid, new.%2);").arg(name(c->index), name(c->column));
+    };
+    auto deleteOld = [](const Column* c) {
+        return QStringLiteral("INSERT INTO %1(%1, rowid, %2) VALUES('delete', old.rowid, old.%2);")
+            .arg(name(c->index), name(c->column));
+    };
+    for (const char* table : {"T_idea", "T_bunrui"}) {
+        QString inserts, deletes;
+        for (const Column* c : columns_) {
+            if (qstrcmp(c->table, table) != 0)
+                continue;
+            inserts += insertNew(c);
+            deletes += deleteOld(c);
+            trigger(QStringLiteral("%1_update AFTER UPDATE ON main.%2%3 AND (old.rowid IS NOT new.rowid OR old.%4 IS NOT "
+                                   "new.%4) BEGIN %5 %6 END")
+                        .arg(name(c->index), name(table), when, name(c->column), deleteOld(c), insertNew(c)));
+        }
+        if (inserts.isEmpty())
+            continue;
+        const QString prefix = QStringLiteral("zumilo_%1").arg(name(table).toLower());
+        trigger(QStringLiteral("%1_insert AFTER INSERT ON main.%2%3 BEGIN %4 END").arg(prefix, name(table), when, inserts));
+        trigger(QStringLiteral("%1_delete AFTER DELETE ON main.%2%3 BEGIN %4 END").arg(prefix, name(table), when, deletes));
+    }
+}
+
+std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const QString& where) const
+{
+    if (!attached_ || where.isEmpty())
+        return std::nullopt;
+    const std::vector<Token> tokens = tokenize(where);
+    // Only a chain of conditions joined by AND: each one is then a
+    // condition on the row by itself.
+    for (const Token& t : tokens) {
+        if (t.depth == 0
+            && (isWord(where, t, QLatin1String("or")) || isWord(where, t, QLatin1String("between"))
+                || isWord(where, t, QLatin1String("case"))))
+            return std::nullopt;
+    }
+    struct Term {
+        qsizetype begin, end;
+        QString lookup; // rowid IN (...)
+        QString keys;   // the rowids alone
+        bool exact;
+    };
+    std::vector<Term> terms;
+    size_t first = 0;
+    for (size_t i = 0; i <= tokens.size(); ++i) {
+        if (i < tokens.size() && !(tokens[i].depth == 0 && isWord(where, tokens[i], QLatin1String("and"))))
+            continue;
+        const size_t count = i - first;
+        const size_t at = first;
+        first = i + 1;
+        if (count != 3 || !isName(tokens[at]) || !isWord(where, tokens[at + 1], QLatin1String("like"))
+            || tokens[at + 2].type != TokenType::String)
+            continue;
+        const QString column = identifierName(where, tokens[at]);
+        const Column* indexed = nullptr;
+        for (const Column* c : columns_)
+            if (table.compare(name(c->table), Qt::CaseInsensitive) == 0
+                && column.compare(name(c->column), Qt::CaseInsensitive) == 0)
+                indexed = c;
+        if (!indexed)
+            continue;
+        QString pattern = tokenText(where, tokens[at + 2]).toString();
+        pattern = pattern.mid(1, pattern.size() - 2).replace(QLatin1String("''"), QLatin1String("'"));
+        const LikeRuns r = likeRuns(pattern);
+        QStringList phrases;
+        bool exact = r.exact;
+        for (const std::u32string& run : r.runs) {
+            if (run.find(U'\0') != std::u32string::npos)
+                break;
+            exact = exact && run.size() <= kLongestPhrase;
+            phrases << phrase(run.substr(0, kLongestPhrase));
+        }
+        if (phrases.isEmpty() || phrases.size() != qsizetype(r.runs.size()))
+            continue;
+        const QString keys = QStringLiteral("SELECT rowid FROM main.%1 WHERE %1 MATCH %2")
+                                 .arg(name(indexed->index), sqlText(phrases.join(QStringLiteral(" AND "))));
+        terms.push_back({tokens[at].begin, tokens[at + 2].end, QStringLiteral("rowid IN (%1)").arg(keys), keys, exact});
+    }
+    if (terms.empty())
+        return std::nullopt;
+
+    IndexedWhere out;
+    out.where = where;
+    QStringList keys;
+    for (auto t = terms.rbegin(); t != terms.rend(); ++t) {
+        const QString condition = t->exact ? t->lookup
+                                           : t->lookup + QStringLiteral(" AND ") + where.mid(t->begin, t->end - t->begin);
+        out.where.replace(t->begin, t->end - t->begin, condition);
+        keys.prepend(t->keys);
+    }
+    // Conditions the index answers exactly, and nothing else.
+    size_t conditions = 1;
+    for (const Token& t : tokens)
+        conditions += t.depth == 0 && isWord(where, t, QLatin1String("and"));
+    if (conditions == terms.size() && std::all_of(terms.begin(), terms.end(), [](const Term& t) { return t.exact; }))
+        out.keys = keys.join(QStringLiteral(" INTERSECT "));
+    return out;
+}
+
+} // namespace zumilo::store::detail

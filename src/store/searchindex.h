@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+
+namespace zumilo::store {
+
+// Told how far a rebuild of the search index has got: rows indexed so far
+// and rows in all.
+using IndexProgress = std::function<void(qint64 done, qint64 total)>;
+
+namespace detail {
+
+// A WHERE clause rewritten to find its rows through the search index.
+struct IndexedWhere {
+    QString where; // for statements over the table
+    QString keys;  // rowids alone, in rowid order, when the index answers the whole clause
+};
+
+// The search index of one connection: full-text tables of our own beside
+// the notes (zumilo_*), holding the folded characters and character pairs
+// of the searched columns, so that "column like '*word*'" is answered from
+// the index instead of by reading every row.
+//
+// The connection's own writes keep the index in step through temporary
+// triggers. Any other writer (another program, an older build) leaves it
+// behind; that shows as a file change counter other than the one stored
+// with the index, and the index is then not used until it is rebuilt.
+class SearchIndex {
+public:
+    struct Column; // a column of the notes and its index
+
+    explicit SearchIndex(sqlite3* db);
+    ~SearchIndex();
+    SearchIndex(const SearchIndex&) = delete;
+    SearchIndex& operator=(const SearchIndex&) = delete;
+
+    // Finds the indexed tables and columns the file has; false when it has
+    // none or the engine has no full-text search.
+    bool findColumns();
+    // Builds the index afresh; call inside a write transaction.
+    void rebuild(const IndexProgress& progress);
+    // Uses the index from now on, and keeps it in step with this
+    // connection's writes when it may write.
+    void attach(bool writable);
+    bool attached() const { return attached_; }
+
+    // True when the index holds exactly what the tables hold. The caller
+    // holds the file's lock, so the answer stays true while it does.
+    bool inStep() const;
+
+    // Write transactions: beginWrite() right after BEGIN; endWrite() right
+    // before COMMIT stamps the index as in step with the commit when it was
+    // at the start; abandonWrite() on rollback.
+    void beginWrite();
+    void endWrite();
+    void abandonWrite() { writing_ = live_ = false; }
+    bool writing() const { return writing_; }
+    // Whether this write transaction keeps the index in step.
+    bool live() const { return writing_ && live_; }
+
+    // `where` (of a statement over `table` alone) with each condition
+    // "column like 'pattern'" on an indexed column narrowed through the
+    // index, or nothing when no condition can be.
+    std::optional<IndexedWhere> narrow(const QString& table, const QString& where) const;
+
+private:
+    std::optional<quint32> fileChangeCounter() const;
+    std::optional<qint64> stampedCounter() const;
+
+    sqlite3* db_;
+    std::vector<const Column*> columns_; // those the file has
+    bool available_ = false; // the engine has full-text search
+    bool attached_ = false;
+    bool writing_ = false;
+    bool live_ = false;
+    quint32 counterAtBegin_ = 0;
+    qint64 changesAtBegin_ = 0;
+};
+
+} // namespace detail
+} // namespace zumilo::store
