@@ -241,6 +241,7 @@ class NoPrompts : public shell::Prompts {
 public:
     int message(QWidget*, const QString& text, int, const QString&) override { fail(text); }
     std::optional<QString> input(QWidget*, const QString& p, const QString&, const QString&) override { fail(p); }
+    std::optional<int> choose(QWidget*, const QString& p, const QStringList&, const QString&) override { fail(p); }
     std::optional<QString> openFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("open")); }
     std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }

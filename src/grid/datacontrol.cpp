@@ -84,6 +84,7 @@ void DataControl::closeConnection()
     if (db_)
         store::tryStep([&] { db_->close(); });
     db_.reset();
+    databaseName_.clear(); // on no file now: the next activation opens one
     updateCaption();
 }
 

@@ -294,12 +294,17 @@ bool GridWindow::Form_QueryUnload()
 
 void GridWindow::Form_Unload()
 {
+    releaseDatabase();
+    if (links_.endProgram)
+        links_.endProgram();
+}
+
+void GridWindow::releaseDatabase()
+{
     data_->closeConnection();
     if (GridDatabase)
         tryStep([&] { GridDatabase->close(); });
     GridDatabase.reset();
-    if (links_.endProgram)
-        links_.endProgram();
 }
 
 void GridWindow::closeEvent(QCloseEvent* event)

@@ -90,6 +90,9 @@ public:
     // False when the user chose to stay after a save that failed.
     bool Form_QueryUnload();
     void Form_Unload();
+    // Lets go of the file (while it is restored); the next activation opens
+    // the open database again.
+    void releaseDatabase();
     void Form_Resize();
     void SizeControls(double x);
     void FindTabYes();

@@ -15,6 +15,7 @@
 #include "records/recordeditor.h"
 #include "records/recordwindow.h"
 #include "records/recordlist.h"
+#include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
@@ -99,6 +100,7 @@ void MainWindow::buildWindow()
         {QStringLiteral("mnuOpenDB"), [this] { mnuOpenDB_Click(); }},
         {QStringLiteral("mnuDBnew"), [this] { mnuDBnew_Click(); }},
         {QStringLiteral("mnuDBnew2"), [this] { mnuDBnew2_Click(); }},
+        {QStringLiteral("mnuRestoreBackup"), [this] { mnuRestoreBackup_Click(); }},
         {QStringLiteral("mnuEnd"), [this] { mnuEnd_Click(); }},
         {QStringLiteral("mnuTreeRefresh"), [this] { mnuTreeRefresh_Click(); }},
         {QStringLiteral("mnuTreeBunFind"), [this] { mnuTreeBunFind_Click(); }},
@@ -497,6 +499,71 @@ void MainWindow::createDatabaseFile(bool withStarterCategories)
     st_.DatabaseFileName = name;
     attachDatabase(created);
     showOpenedDatabase();
+}
+
+// --- backups -------------------------------------------------------------------------
+
+void MainWindow::mnuRestoreBackup_Click()
+{
+    const QString name = st_.DatabaseFileName;
+    const std::vector<store::Backup> backups = store::listBackups(st_.DatabasePath);
+    if (st_.DatabasePath.isEmpty() || backups.empty()) {
+        st_.prompts().message(this, QStringLiteral("「%1」のバックアップはありません。").arg(name), Msg::Information);
+        return;
+    }
+    auto when = [](const store::Backup& b) { return b.savedAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")); };
+    QStringList items;
+    for (const store::Backup& b : backups)
+        items << when(b);
+    const auto chosen = st_.prompts().choose(this, QStringLiteral("「%1」をいつの状態に戻しますか？").arg(name), items,
+                                             QStringLiteral("バックアップから復元"));
+    if (!chosen)
+        return;
+    const store::Backup& backup = backups[size_t(*chosen)];
+    const int answer = st_.prompts().message(
+        this,
+        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。").arg(name, when(backup)),
+        Msg::YesNo + Msg::Exclamation + Msg::DefaultButton2, QStringLiteral("バックアップから復元"));
+    if (answer != Msg::Yes)
+        return;
+    if (recordChanged() && !CheckToSave())
+        return;
+    if (!releaseFile()) {
+        st_.prompts().message(this, QStringLiteral("開いている画面を閉じてから、もう一度お試しください。"), Msg::Exclamation);
+        switchTo(st_.DatabasePath);
+        return;
+    }
+    QString failure;
+    try {
+        store::restoreBackup(backup, st_.DatabasePath);
+    } catch (const StoreError& e) {
+        failure = e.message();
+    }
+    switchTo(st_.DatabasePath);
+    if (!failure.isEmpty()) {
+        st_.prompts().message(this, QStringLiteral("バックアップから戻せませんでした。\n\n") + failure, Msg::Exclamation);
+        return;
+    }
+    st_.prompts().message(this, QStringLiteral("「%1」を %2 の状態に戻しました。").arg(name, when(backup)),
+                          Msg::Information);
+}
+
+bool MainWindow::releaseFile()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* single = qobject_cast<records::RecordWindow*>(w); single && single->isVisible() && !single->close())
+            return false;
+    }
+    if (grid_)
+        grid_->releaseDatabase();
+    if (search_)
+        search_->releaseDatabase();
+    CategoryRecordset.reset();
+    ListRecordset.reset();
+    if (CurrentDatabase)
+        tryStep([&] { CurrentDatabase->close(); });
+    CurrentDatabase.reset();
+    return true;
 }
 
 } // namespace zumilo::app

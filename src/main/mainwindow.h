@@ -81,6 +81,8 @@ public:
     bool DBCheckOK() const;
     void mnuOpenDB_Click();
     void mnuRecentFile_Click(int index);
+    // Opens another file by its path, as the recent-file entries do.
+    void switchTo(const QString& path);
     // F1: the help database beside the program (or the user's copy of it).
     void openHelpDatabase();
     // Opens DatabasePath and switches the window to it; the caller has set
@@ -88,6 +90,8 @@ public:
     void OpenDatabaseFile();
     void mnuDBnew_Click();
     void mnuDBnew2_Click();
+    // Puts one of the open file's backups in its place, after asking.
+    void mnuRestoreBackup_Click();
 
     // --- tree -------------------------------------------------------------
     void LoadCategoryTree();
@@ -183,8 +187,9 @@ private:
     void fitMinimumSize();
     void saveLayout();
     void createDatabaseFile(bool withStarterCategories);
-    // Opens another file by its path, as the recent-file entries do.
-    void switchTo(const QString& path);
+    // Every window of ours lets go of the open file; false when a
+    // single-record window stays open (its note could not be saved).
+    bool releaseFile();
     // The steps every switch to another file shares: recordsets, editor,
     // tree, current category, caption, list.
     void showOpenedDatabase();

@@ -59,6 +59,28 @@ QString plainText(const QPlainTextEdit* box)
     return text;
 }
 
+// Lines longer than this lay out in time quadratic in their length when the
+// layout looks for word boundaries: such a box wraps at any character.
+constexpr int kLongLine = 2000;
+
+int longestLine(const QString& text)
+{
+    int longest = 0;
+    int run = 0;
+    for (QChar c : text) {
+        run = c == QLatin1Char('\n') ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+void fitWrapping(QPlainTextEdit* box, const QString& text)
+{
+    const auto mode = longestLine(text) > kLongLine ? QTextOption::WrapAnywhere : QTextOption::WordWrap;
+    if (box->wordWrapMode() != mode)
+        box->setWordWrapMode(mode);
+}
+
 const QString kTitleNotice = QStringLiteral("\n  - - -  新規データの登録は、この画面ではできません  - - -");
 const QString kBodyNotice = QStringLiteral("\n  - - -  新規データの登録は、「新規データ追加」のアイコンを  - - -\n"
                                            "　　　　　クリックなどして登録画面を出してください");
@@ -145,6 +167,9 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
     boxes_[0] = title;
     connect(title->document(), &QTextDocument::contentsChange, this,
             [this](int position, int, int added) { limitTitle(position, added); });
+    for (QPlainTextEdit* box : {body, wrappedBody})
+        connect(box->document(), &QTextDocument::contentsChange, this,
+                [this, box](int, int, int added) { fitPastedLines(box, added); });
     boxes_[1] = body;
     boxes_[2] = wrappedBody;
 
@@ -367,10 +392,12 @@ void RecordEditor::setText(int index, const QString& text)
     // As with typing, only a different text is a change.
     if (shown == this->text(index))
         return;
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(box)) {
+        fitWrapping(plain, shown);
         plain->setPlainText(shown);
-    else
+    } else {
         static_cast<QLineEdit*>(box)->setText(shown);
+    }
 }
 
 bool RecordEditor::isChecked(int index) const
@@ -405,6 +432,12 @@ void RecordEditor::onCheckClicked(int)
     emit changed();
     if (checks_[1]->isChecked() && text(4).isEmpty())
         setText(4, state_.clock().today().toString(kDateFormat));
+}
+
+void RecordEditor::fitPastedLines(QPlainTextEdit* box, int added)
+{
+    if (!loading_ && added > kLongLine)
+        fitWrapping(box, plainText(box));
 }
 
 void RecordEditor::limitTitle(int position, int added)
@@ -481,6 +514,16 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
         return;
     }
 
+    // A title longer than any the file can take comes from another program;
+    // the box shows its beginning and the save leaves it as stored.
+    titleCut_ = store::characterCount(texts[0]) > kTitleLength;
+    if (titleCut_)
+        texts[0] = texts[0].left(kTitleLength);
+    titleBox()->setReadOnly(titleCut_);
+    titleBox()->setToolTip(titleCut_ ? QStringLiteral("タイトルが長すぎるため、先頭だけを表示しています。"
+                                                      "保存しても、元のタイトルはそのまま残ります。")
+                                     : QString());
+
     const bool outer = loading_;
     setLoading(true);
     for (int i = 0; i < 8; ++i)
@@ -501,6 +544,9 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
 
 void RecordEditor::FieldsClear()
 {
+    titleCut_ = false;
+    titleBox()->setReadOnly(false);
+    titleBox()->setToolTip(QString());
     const bool outer = loading_;
     setLoading(true);
     for (int i = 0; i < 8; ++i)
@@ -534,7 +580,8 @@ QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCrea
         step(label, box, [&] { rs.setText(QString::fromLatin1(column), value); });
     };
 
-    textStep("タイトル", 0, "Title", toStored(text(0)));
+    if (!titleCut_)
+        textStep("タイトル", 0, "Title", toStored(text(0)));
     textStep("内容", isWrapped() ? 2 : 1, "naiyo", toStored(plainText(visibleBodyBox())));
     textStep("分類", 3, "bunrui", text(3));
     textStep("完了日", 4, "kanryodate", text(4));

@@ -2,6 +2,8 @@
 
 #include "tree/categorypicker.h"
 
+#include <QTextOption>
+
 #include <QDate>
 #include <QList>
 #include <QObject>
@@ -142,6 +144,7 @@ private:
     void onTextChanged(int index);
     void onCheckClicked(int index);
     void limitTitle(int position, int added);
+    void fitPastedLines(QPlainTextEdit* box, int added);
     void setLoading(bool loading);
 
     EditorKind kind_;
@@ -157,6 +160,7 @@ private:
     QCalendarWidget* calendar_ = nullptr;
 
     bool changed_ = false;
+    bool titleCut_ = false; // the title shown is the beginning of a longer one
     bool loading_ = false;
     int calendarTarget_ = 0;
 };

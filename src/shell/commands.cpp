@@ -80,6 +80,7 @@ const QList<MenuEntry>& mainWindowMenus()
         {"mnuOpenDB", "DBの変更(&O)", 1},
         {"mnuDBnew", "新規ＤＢの作成(&A)", 1},
         {"mnuDBnew2", "新規ＤＢの作成 分類付き(&B)", 1},
+        {"mnuRestoreBackup", "バックアップから復元(&R)...", 1},
         {"mnuFile_3", "", 1},
         {"mnuFileExp", "ｴｸｽﾎﾟｰﾄ(&E)", 1},
         {"mnuExpCsv", "この分類を CSV形式でｴｸｽﾎﾟｰﾄ(&C)", 2},

@@ -268,6 +268,24 @@ std::optional<QString> QtPrompts::input(QWidget* parent, const QString& prompt, 
     return dialog.textValue();
 }
 
+std::optional<int> QtPrompts::choose(QWidget* parent, const QString& prompt, const QStringList& items,
+                                     const QString& title)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(titleOr(title));
+    dialog.setLabelText(lineBreaks(prompt));
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    dialog.setOkButtonText(okText);
+    dialog.setCancelButtonText(cancelText);
+
+    PromptScope scope;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const qsizetype index = items.indexOf(dialog.textValue());
+    return index < 0 ? std::nullopt : std::optional<int>(int(index));
+}
+
 std::optional<QString> QtPrompts::openFile(QWidget* parent, const QString& folder, const QString& fileName)
 {
     return runFileDialog(parent, folder, fileName, false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QStringList>
 #include <QString>
 #include <optional>
 
@@ -44,6 +45,9 @@ public:
     virtual std::optional<QString> input(QWidget* parent, const QString& prompt,
                                          const QString& title = {},
                                          const QString& defaultText = {}) = 0;
+    // One of `items` chosen from a list (its index); nullopt when cancelled.
+    virtual std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
+                                      const QString& title = {}) = 0;
     // Full path of the chosen file; nullopt when cancelled. `fileName` is
     // the pre-filled name ("*.zmd" lists only such files at first).
     virtual std::optional<QString> openFile(QWidget* parent, const QString& folder,
@@ -64,6 +68,8 @@ public:
     int message(QWidget* parent, const QString& text, int style, const QString& title) override;
     std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& defaultText) override;
+    std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
+                              const QString& title) override;
     std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;

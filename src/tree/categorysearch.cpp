@@ -103,6 +103,16 @@ void CategorySearchWindow::Form_Activate()
         bind(kReloadSource);
 }
 
+void CategorySearchWindow::releaseDatabase()
+{
+    model_->setRecordset(nullptr);
+    rows_.reset();
+    if (db_)
+        store::tryStep([&] { db_->close(); });
+    db_.reset();
+    boundPath_.clear();
+}
+
 void CategorySearchWindow::openSearch(const QString& text, const QRect& mainWindowGeometry)
 {
     // Another database may have been opened since the window was last used.

@@ -48,6 +48,9 @@ public:
     void Form_Load();
     // Binds again when DatabasePath names another file than the window shows.
     void Form_Activate();
+    // Lets go of the file (while it is restored); the next activation binds
+    // to the open database again.
+    void releaseDatabase();
     void Form_Resize();
     // Lists the categories whose names contain Text1 (all when empty).
     void btnFind_Click();

@@ -69,6 +69,7 @@ mnuFile_2
 mnuOpenDB DBの変更(&O)
 mnuDBnew 新規ＤＢの作成(&A)
 mnuDBnew2 新規ＤＢの作成 分類付き(&B)
+mnuRestoreBackup バックアップから復元(&R)...
 mnuFile_3
 mnuFileExp ｴｸｽﾎﾟｰﾄ(&E)
 mnuExpCsv この分類を CSV形式でｴｸｽﾎﾟｰﾄ(&C)

@@ -6,6 +6,7 @@
 #include "main/mainwindow.h"
 #include "main/recentfiles.h"
 #include "shell/windowplacement.h"
+#include "store/backup.h"
 #include "store/database.h"
 #include "store/recordset.h"
 #include "store/schema.h"
@@ -405,6 +406,42 @@ private slots:
         const auto t = shell::windowTwips(&w);
         QVERIFY(t.width >= 10000 - 15 && t.width <= 12000);
         QVERIFY(qAbs(t.height - 6000) <= 15);
+    }
+
+    // A backup taken when the file was opened comes back in its place
+    // through the File menu, with a question naming its date; the windows
+    // show it afterwards.
+    void restoringABackup()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        {
+            auto db = store::Database::open(path);
+            db->execute(QStringLiteral("UPDATE T_idea SET title='元の題' WHERE id=1"));
+        }
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
+        auto& w = env.load();
+        env.prompts.expectMessage(QStringLiteral("「notes.zmd」のバックアップはありません。"));
+        w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
+
+        store::setBackupFolder(env.path(QStringLiteral("backups")));
+        w.switchTo(path); // the first open of the file in this run: backed up
+        {
+            auto db = store::Database::open(path);
+            db->execute(QStringLiteral("UPDATE T_idea SET title='後の題' WHERE id=1"));
+        }
+        store::finishBackups();
+        env.prompts.expectChoice(QStringLiteral("「notes.zmd」をいつの状態に戻しますか？"), 0);
+        env.prompts.expectMessage({}, shell::Msg::Yes, shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2);
+        env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Information);
+        w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY(env.prompts.messages().constLast().endsWith(QStringLiteral("の状態に戻しました。")));
+        QCOMPARE(rowCount(*store::Database::open(path), QStringLiteral("select count(*) from T_idea where title='元の題'")), 1);
+        QVERIFY(w.DBCheckOK());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + path);
+        store::setBackupFolder({});
     }
 };
 

@@ -15,6 +15,8 @@ QString kindName(ScriptedPrompts::Kind kind)
         return QStringLiteral("message");
     case ScriptedPrompts::Kind::Input:
         return QStringLiteral("input");
+    case ScriptedPrompts::Kind::Choice:
+        return QStringLiteral("choice");
     case ScriptedPrompts::Kind::OpenFile:
         return QStringLiteral("open-file dialog");
     case ScriptedPrompts::Kind::SaveFile:
@@ -93,6 +95,12 @@ ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
     return *this;
 }
 
+ScriptedPrompts& ScriptedPrompts::expectChoice(const QString& prompt, std::optional<int> answer)
+{
+    queue_.append({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}});
+    return *this;
+}
+
 ScriptedPrompts& ScriptedPrompts::expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
 {
     Expectation e{Kind::Dialog, objectName, {}, 0, {}, {}};
@@ -167,6 +175,17 @@ std::optional<QString> ScriptedPrompts::input(QWidget*, const QString& prompt, c
     shown_.append({Kind::Input, prompt, title, 0});
     const auto e = take(Kind::Input, prompt, 0);
     return e ? e->textAnswer : std::nullopt;
+}
+
+std::optional<int> ScriptedPrompts::choose(QWidget*, const QString& prompt, const QStringList& items,
+                                           const QString& title)
+{
+    shown_.append({Kind::Choice, prompt, title, 0});
+    lastChoices_ = items;
+    const auto e = take(Kind::Choice, prompt, 0);
+    if (!e || e->answer < 0)
+        return std::nullopt;
+    return e->answer;
 }
 
 std::optional<QString> ScriptedPrompts::fileDialog(Kind kind, const QString& folder, const QString& fileName)

@@ -19,7 +19,7 @@ namespace zumilo::test {
 // with cancel/no. verifyDone() fails the test when answers are left unused.
 class ScriptedPrompts : public shell::Prompts {
 public:
-    enum class Kind { Message, Input, OpenFile, SaveFile, Font, PrinterSetup, Dialog };
+    enum class Kind { Message, Input, Choice, OpenFile, SaveFile, Font, PrinterSetup, Dialog };
 
     struct Shown {
         Kind kind;
@@ -33,6 +33,8 @@ public:
     ScriptedPrompts& expectMessage(const QString& text, int answer = shell::Msg::Ok,
                                    std::optional<int> style = std::nullopt);
     ScriptedPrompts& expectInput(const QString& prompt, std::optional<QString> answer);
+    // A choice from a list; the items offered are recorded (lastChoices()).
+    ScriptedPrompts& expectChoice(const QString& prompt, std::optional<int> answer);
     ScriptedPrompts& expectOpenFile(std::optional<QString> path);
     ScriptedPrompts& expectSaveFile(std::optional<QString> path);
     ScriptedPrompts& expectFont(std::optional<QFont> font);
@@ -49,6 +51,7 @@ public:
     // Folder and pre-filled name of the last file dialog.
     QString lastDialogFolder() const { return lastFolder_; }
     QString lastDialogFileName() const { return lastFileName_; }
+    QStringList lastChoices() const { return lastChoices_; }
 
     bool allUsed() const { return queue_.isEmpty(); }
     // Fails the running test if expectations are left; clears them.
@@ -57,6 +60,8 @@ public:
     int message(QWidget* parent, const QString& text, int style, const QString& title) override;
     std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title,
                                  const QString& defaultText) override;
+    std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
+                              const QString& title) override;
     std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
@@ -81,6 +86,7 @@ private:
     QList<Shown> shown_;
     QString lastFolder_;
     QString lastFileName_;
+    QStringList lastChoices_;
 };
 
 #define ZUMILO_VERIFY_PROMPTS_DONE(prompts) (prompts).verifyDone(__FILE__, __LINE__)
