@@ -129,7 +129,6 @@ void GridWindow::buildLayout()
         const QSize hint = w->sizeHint();
         return std::pair{std::max(width, twipsOf(hint.width())), std::max(height, twipsOf(hint.height()))};
     };
-    const double lineHeight = fit(editor_->lineBox(4), 0.0, 270.0).second;
     const double searchHeight = fit(searchBoxes_[0], 0.0, 285.0).second;
     layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 10000, shell::kToolBarHeight});
     layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 6000});

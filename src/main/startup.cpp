@@ -9,6 +9,7 @@
 #include "records/commandwindow.h"
 #include "shell/commands.h"
 #include "shell/desktop.h"
+#include "text/textcommands.h"
 
 #include <QApplication>
 
@@ -20,6 +21,7 @@ const SharedCommands& programCommands()
 {
     static const SharedCommands commands = [] {
         SharedCommands c;
+        text::addTextCommands(c);
         c.add(QStringLiteral("mnuHelpAbout"), [](QMainWindow& window) {
             if (auto* w = records::commandWindow(window))
                 showAboutBox(w->state(), &window);

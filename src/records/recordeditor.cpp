@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>
@@ -29,7 +30,6 @@ namespace zumilo::records {
 namespace {
 
 const QString kDateFormat = QStringLiteral("yyyy/MM/dd");
-constexpr double kLargestFontSize = 200.0;
 
 // Stored bodies use CR LF; the boxes work with LF only.
 QString toShown(const QString& stored)
@@ -109,6 +109,23 @@ private:
     std::function<void(QObject*)> after_;
     bool passing_ = false;
 };
+
+// The link a double click meant: the word the box selected (Qt's words
+// stop at "." ":" "/" "@") widened to the blanks, brackets, quotes and
+// Japanese commas and periods around it, the marks that set an address
+// off in a sentence.
+QString linkWord(const QString& line, int start, int end)
+{
+    static const QString marks = QStringLiteral("「」『』（）()＜＞<>【】［］[]\"'“”‘’、。，,");
+    auto bounds = [&](int i) { return line[i].isSpace() || marks.contains(line[i]); };
+    start = std::clamp(start, 0, int(line.size()));
+    end = std::clamp(end, start, int(line.size()));
+    while (start > 0 && !bounds(start - 1))
+        --start;
+    while (end < line.size() && !bounds(end))
+        ++end;
+    return line.mid(start, end - start);
+}
 
 class EscapeCloser : public QObject {
 public:
@@ -199,10 +216,15 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
 
     auto* watcher = new DoubleClickWatcher(this, [this](QObject* watched) {
         QString word;
-        if (auto* line = qobject_cast<QLineEdit*>(watched))
-            word = line->selectedText();
-        else if (auto* plain = qobject_cast<QPlainTextEdit*>(watched->parent()))
-            word = plain->textCursor().selectedText();
+        if (auto* line = qobject_cast<QLineEdit*>(watched)) {
+            if (line->hasSelectedText())
+                word = linkWord(line->text(), line->selectionStart(), line->selectionEnd());
+        } else if (auto* plain = qobject_cast<QPlainTextEdit*>(watched->parent())) {
+            const QTextCursor c = plain->textCursor();
+            const int block = c.block().position();
+            if (c.hasSelection())
+                word = linkWord(c.block().text(), c.selectionStart() - block, c.selectionEnd() - block);
+        }
         if (!word.isEmpty())
             emit wordDoubleClicked(word);
     });

@@ -137,7 +137,8 @@ signals:
     void changed();
     // Whether the undo command applies (false after a load or clear).
     void undoAvailable(bool available);
-    // A text box was double-clicked on `word` (for opening links).
+    // A text box was double-clicked: `word` is the selected word widened
+    // to the blanks around it (for opening links).
     void wordDoubleClicked(const QString& word);
 
 private:
@@ -167,6 +168,8 @@ private:
 
 // The longest title a note can hold; the title box takes no more.
 inline constexpr int kTitleLength = 250;
+// The largest point size the text boxes take (setEditorFont caps there).
+inline constexpr double kLargestFontSize = 200.0;
 
 // The notice texts the main window's editor shows when it has no note.
 QString emptyTitleNotice();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace zumilo::shell {
 
@@ -54,6 +55,13 @@ struct AppState {
     int SingleWindowCount = 0;
     int LastSortColumn = 0;
     int LastSortOrder = 0;
+
+    // The search words of this run (Part 7.1), one list for every window's
+    // Combo1, in the order first used, without duplicates.
+    QStringList SearchHistory;
+    // The search term of the main and grid windows' Combo1, which a window
+    // takes into its own when it becomes active.
+    QString SearchTerm;
 };
 
 // The caption of the main and grid windows: "Zumilo  " and the database path.

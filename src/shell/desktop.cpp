@@ -30,10 +30,16 @@ QUrl urlFor(const QString& target)
     // "C:\a\b.txt" → file:///C:/a/b.txt, "\\host\share" → file://host/share.
     if (isDrivePath(target) || target.startsWith(QLatin1String("\\\\")))
         return QUrl::fromLocalFile(QString(target).replace(u'\\', u'/'));
-    if (target.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
-        return QUrl(QStringLiteral("http://") + target, QUrl::TolerantMode);
-    if (hasScheme(target))
-        return QUrl(target, QUrl::TolerantMode);
+    // A web address may be written in full-width letters ("ｗｗｗ．…"),
+    // as notes typed with a Japanese input method often are.
+    auto isWeb = [](const QString& s) {
+        return s.startsWith(QLatin1String("www."), Qt::CaseInsensitive) || hasScheme(s);
+    };
+    const QString web = isWeb(target) ? target : target.normalized(QString::NormalizationForm_KC);
+    if (web.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
+        return QUrl(QStringLiteral("http://") + web, QUrl::TolerantMode);
+    if (hasScheme(web))
+        return QUrl(web, QUrl::TolerantMode);
     // Anything else names a file relative to where we run.
     return QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath());
 }

@@ -2,6 +2,9 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
@@ -11,6 +14,7 @@ class TestDesktop : public QObject {
     Q_OBJECT
 
     QList<QUrl> opened_;
+    QTemporaryDir launcherDir_;
 
 public slots:
     void record(const QUrl& url) { opened_.append(url); }
@@ -41,6 +45,12 @@ private slots:
         QTest::newRow("www") << "www.example.jp/a" << "http://www.example.jp/a";
         QTest::newRow("https") << " https://example.jp/a?b=1 " << "https://example.jp/a?b=1";
         QTest::newRow("mail") << "mailto:a@example.jp" << "mailto:a@example.jp";
+        QTest::newRow("full-width www") << "ｗｗｗ．example．jp/メモ" << "http://www.example.jp/メモ";
+        // What a shell would read as commands stays inside one URL.
+        QTest::newRow("hostile path") << "/tmp/a;touch b|c$(touch d)'e'.txt"
+                                      << "file:///tmp/a;touch%20b%7Cc$(touch%20d)'e'.txt";
+        QTest::newRow("hostile drive path") << "C:\\a;b|c$(id)'.txt" << "file:///C:/a;b%7Cc$(id)'.txt";
+        QTest::newRow("hostile url") << "http://x.jp/;rm -rf ~|sh`id`" << "http://x.jp/;rm%20-rf%20~%7Csh%60id%60";
     }
     void targets()
     {
@@ -51,6 +61,55 @@ private slots:
         QCOMPARE(opened_.first(), QUrl(url));
     }
 
+    // No handler of ours this time: Qt's own launcher runs. A stand-in for
+    // xdg-open records its arguments; the marks a shell would obey run nothing.
+    void hostileTargetsRunNothing_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("path") << "%1/a;touch %1/hit1|touch %1/hit2$(touch %1/hit3)'`touch %1/hit4`.txt" << "file:";
+        QTest::newRow("url") << "http://x.jp/;touch${IFS}%1/hit1|touch %1/hit2\"$(touch %1/hit3)\"" << "http:";
+        QTest::newRow("mail") << "mailto:a@b;touch %1/hit1 & touch %1/hit2" << "mailto:";
+    }
+    void hostileTargetsRunNothing()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, scheme);
+        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+            QSKIP("The offscreen platform has no open action; CTest runs this again in Xvfb (shell_tst_desktop_x11).");
+        // Qt finds its launcher once and keeps it: one folder for every row.
+        const QString log = launcherDir_.filePath(QStringLiteral("args"));
+        QFile script(launcherDir_.filePath(QStringLiteral("xdg-open")));
+        if (!script.exists()) {
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1.tmp'\n"
+                                        "mv '%1.tmp' '%1'\n")
+                             .arg(log)
+                             .toUtf8());
+            script.close();
+            script.setPermissions(script.permissions() | QFile::ExeOwner);
+        }
+        QFile::remove(log);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(launcherDir_.path()) + ':' + path);
+        cleanupTestCase(); // Qt's own launcher, not our recorder
+
+        target = target.arg(launcherDir_.path());
+        const bool accepted = QtDesktop().open(target);
+        qputenv("PATH", path);
+        initTestCase();
+        QVERIFY(accepted);
+        QTRY_VERIFY(QFile::exists(log));
+        QFile args(log);
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        // One argument: the URL, as Qt encoded it.
+        const QStringList lines = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().startsWith(scheme) && !lines.first().contains(QLatin1Char(' ')), qPrintable(lines.first()));
+        for (int i = 1; i <= 4; ++i)
+            QVERIFY(!QFile::exists(launcherDir_.filePath(QStringLiteral("hit%1").arg(i))));
+    }
+
     void emptyTargetOpensNothing()
     {
         QVERIFY(!QtDesktop().open(QStringLiteral("  ")));
@@ -58,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDesktop)
+QTEST_MAIN(TestDesktop)
 #include "tst_desktop.moc"

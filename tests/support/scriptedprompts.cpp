@@ -61,37 +61,37 @@ int dismissAnswer(int style)
 
 ScriptedPrompts& ScriptedPrompts::expectMessage(const QString& text, int answer, std::optional<int> style)
 {
-    queue_.append({Kind::Message, text, style, answer, {}, {}});
+    queue_.append({Kind::Message, text, style, answer, {}, {}, {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectInput(const QString& prompt, std::optional<QString> answer)
 {
-    queue_.append({Kind::Input, prompt, {}, 0, std::move(answer), {}});
+    queue_.append({Kind::Input, prompt, {}, 0, std::move(answer), {}, {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectOpenFile(std::optional<QString> path)
 {
-    queue_.append({Kind::OpenFile, {}, {}, 0, std::move(path), {}});
+    queue_.append({Kind::OpenFile, {}, {}, 0, std::move(path), {}, {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectSaveFile(std::optional<QString> path)
 {
-    queue_.append({Kind::SaveFile, {}, {}, 0, std::move(path), {}});
+    queue_.append({Kind::SaveFile, {}, {}, 0, std::move(path), {}, {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectFont(std::optional<QFont> font)
 {
-    queue_.append({Kind::Font, {}, {}, 0, {}, std::move(font)});
+    queue_.append({Kind::Font, {}, {}, 0, {}, std::move(font), {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
 {
-    queue_.append({Kind::PrinterSetup, {}, {}, accept ? 1 : 0, {}, {}});
+    queue_.append({Kind::PrinterSetup, {}, {}, accept ? 1 : 0, {}, {}, {}});
     return *this;
 }
 
@@ -103,7 +103,7 @@ ScriptedPrompts& ScriptedPrompts::expectChoice(const QString& prompt, std::optio
 
 ScriptedPrompts& ScriptedPrompts::expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
 {
-    Expectation e{Kind::Dialog, objectName, {}, 0, {}, {}};
+    Expectation e{Kind::Dialog, objectName, {}, 0, {}, {}, {}};
     e.act = std::move(act);
     queue_.append(std::move(e));
     return *this;
