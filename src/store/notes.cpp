@@ -1,6 +1,11 @@
 #include "notes.h"
 
+#include "columntype.h"
 #include "database.h"
+#include "statement.h"
+
+#include <sqlite3.h>
+#include <vector>
 
 namespace zumilo::store {
 
@@ -67,6 +72,28 @@ void moveCategory(Database& db, qint64 bunID, qint64 newParent)
 void moveNote(Database& db, qint64 noteID, qint64 bunID, const QString& categoryName)
 {
     db.execute(QStringLiteral("UPDATE T_idea SET bunID=?, bunrui=? WHERE ID=?"), {bunID, categoryName, noteID});
+}
+
+void readNotes(Database& db, const QStringList& columns, const QList<qint64>& ids,
+               const std::function<bool(qint64, const QVariantList&)>& row)
+{
+    detail::Statement st(db.handle(), QStringLiteral("SELECT %1 FROM T_idea WHERE id = ?").arg(columns.join(QLatin1Char(','))));
+    std::vector<ColumnType> types;
+    for (int i = 0; i < st.columnCount(); ++i)
+        types.push_back(ColumnType::fromDeclared(QString::fromUtf8(sqlite3_column_decltype(st.get(), i))));
+    QVariantList values;
+    for (const qint64 id : ids) {
+        st.reset();
+        st.bind(1, id);
+        if (!st.step())
+            continue;
+        values.clear();
+        for (int i = 0; i < st.columnCount(); ++i)
+            values.append(fromStorage(types[size_t(i)], st.column(i)));
+        st.reset();
+        if (!row(id, values))
+            return;
+    }
 }
 
 } // namespace zumilo::store
