@@ -174,6 +174,7 @@ public:
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
     bool printerSetup(QWidget*, QPrinter*) override { fail(QStringLiteral("printer")); }
     int dialog(QDialog&) override { fail(QStringLiteral("dialog")); }
+    std::unique_ptr<shell::Progress> progress(QWidget*, const QString& label, qint64) override { fail(label); }
 
 private:
     [[noreturn]] static void fail(const QString& what)
