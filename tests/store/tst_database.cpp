@@ -384,27 +384,25 @@ private slots:
     // or a refusal, never a file somewhere else.
     void textTargetsTakeAnyFolderAndName_data()
     {
-        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("folder"); // "" a relative one
         QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("; beside a folder named before it") << "a;b" << "out.csv" << true;
-        QTest::newRow("; and database= in the folder") << "a;database=b" << "out.csv" << true;
-        QTest::newRow("brackets") << "[x]]y]" << "[z].csv" << true;
-        QTest::newRow("quote and blanks around") << " it's " << " it's; a].csv" << true;
-        QTest::newRow("from in the name") << "a from b" << "c from d.csv" << true;
-        QTest::newRow("a path for a name") << "a" << "../out.csv" << false;
-        QTest::newRow("a relative folder") << "" << "out.csv" << false;
+        QTest::newRow("; beside a folder named before it") << "a;b" << "out.csv";
+        QTest::newRow("; and database= in the folder") << "a;database=b" << "out.csv";
+        QTest::newRow("brackets") << "[x]]y]" << "[z].csv";
+        QTest::newRow("quote and blanks around") << " it's " << " it's; a].csv";
+        QTest::newRow("from in the name") << "a from b" << "c from d.csv";
+        QTest::newRow("refused: a path for a name") << "a" << "../out.csv";
+        QTest::newRow("refused: a relative folder") << "" << "out.csv";
     }
     void textTargetsTakeAnyFolderAndName()
     {
         QFETCH(QString, folder);
         QFETCH(QString, file);
-        QFETCH(bool, written);
+        const bool written = !QByteArray(QTest::currentDataTag()).startsWith("refused");
         NotesFile f(2);
         QTemporaryDir root;
-        for (const QString& name : {QStringLiteral("a"), QStringLiteral("a;b"), QStringLiteral("a;database=b")})
-            QVERIFY(QDir(root.path()).mkpath(name));
-        QVERIFY(folder.isEmpty() || QDir(root.path()).mkpath(folder));
+        for (const QString& name : {QStringLiteral("a"), QStringLiteral("a;b"), QStringLiteral("a;database=b"), folder})
+            QVERIFY(QDir(root.path()).mkpath(name.isEmpty() ? QStringLiteral("a") : name));
         const QString into = folder.isEmpty() ? QStringLiteral("rel") : root.filePath(folder);
         const QString sql = QStringLiteral("select id, title into %1 from T_idea order by id").arg(textTarget(into, file));
         if (written) {
@@ -417,31 +415,7 @@ private slots:
         QStringList files;
         while (all.hasNext())
             files << all.next();
-        QCOMPARE(files.size(), written ? 1 : 0);
-    }
-
-    // Rows in the order of the lists; a stop leaves no file.
-    void textExportOrdersAsListsAndStops()
-    {
-        NotesFile f;
-        for (const char* title : {"う", "イ", "あ"})
-            f.db->execute(QStringLiteral("insert into T_idea(title) values(?)"), {QString::fromUtf8(title)});
-        const QString into = textTarget(f.dir.path(), QStringLiteral("out.csv"));
-        f.db->execute(QStringLiteral("select title into %1 from [T_idea] order by title").arg(into));
-        QCOMPARE(readAll(f.dir.filePath(QStringLiteral("out.csv"))),
-                 QStringLiteral("\uFEFFtitle\r\n\"あ\"\r\n\"イ\"\r\n\"う\"\r\n").toUtf8());
-
-        f.db->execute(QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < 600) "
-                                     "insert into T_idea(title) select 'x' from n"));
-        QList<qint64> seen;
-        f.db->setExportProgress([&](qint64 rows) {
-            seen << rows;
-            return rows < 512;
-        });
-        STORE_THROWS(f.db->execute(QStringLiteral("select * into %1 from T_idea").arg(textTarget(f.dir.path(), QStringLiteral("all.csv")))),
-                     ErrorKind::Cancelled);
-        QCOMPARE(seen, (QList<qint64>{256, 512}));
-        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), (QStringList{QStringLiteral("notes.zmd"), QStringLiteral("out.csv")}));
+        QCOMPARE(files.size(), int(written));
     }
 
     // Another program in the middle of a write: a clear error, no hang.
