@@ -75,18 +75,20 @@ bool replaceFile(const QString& from, const QString& to)
     return !error;
 }
 
-QString failureReason(const store::StoreError& e, const QString& folder)
-{
-    if (e.kind() == store::ErrorKind::ReadOnly)
-        return QStringLiteral("フォルダー「%1」に書き込む権限がありません。").arg(QDir::toNativeSeparators(folder));
-    return e.message();
-}
-
-// Writes the file through `statement` (given the text-file target) and
-// tells the user how it went.
-void writeCsv(QMainWindow& window, CommandWindow& w, store::Database& db, const CsvTarget& target, qint64 notes,
+// Writes the file through `statement` (given the text-file target) on the
+// window's connection and tells the user how it went. `countSql` counts
+// the rows, for the progress box.
+void writeCsv(QMainWindow& window, CommandWindow& w, const CsvTarget& target, const QString& countSql,
               const QString& statusText, const std::function<QString(const QString& into)>& statement)
 {
+    store::Database* connection = w.database();
+    if (!connection) {
+        reportExportFailure(window, w, store::japaneseMessage(store::ErrorKind::FileNotFound));
+        return;
+    }
+    store::Database& db = *connection;
+    qint64 notes = 0;
+    store::tryStep([&] { notes = db.scalar(countSql).toLongLong(); });
     StatusText status(w.statusPanels(), statusText);
     const QString written = target.replaces ? sideName(target.folder) : target.fileName;
     QString failure;
@@ -137,25 +139,18 @@ void CsvExport(QMainWindow& window, const QString& mode)
     if (!w)
         return;
     shell::AppState& st = w->state();
-    const QList<qint64> shown = w->shownNotes();
-    if (mode == QLatin1String("bunOnly") && shown.isEmpty()) {
+    const bool bunOnly = mode == QLatin1String("bunOnly");
+    if (bunOnly && w->shownNotes().isEmpty()) {
         st.prompts().message(&window, QStringLiteral("この分類には、データが無いので処理を取り消します"), Msg::Information);
         return;
     }
     const std::optional<CsvTarget> target = chooseTarget(window, st);
     if (!target)
         return;
-    store::Database* db = w->database();
-    if (!db) {
-        reportExportFailure(window, *w, store::japaneseMessage(store::ErrorKind::FileNotFound));
-        return;
-    }
-    qint64 notes = shown.size();
-    if (mode != QLatin1String("bunOnly"))
-        store::tryStep([&] { notes = db->scalar(QStringLiteral("select count(*) from T_idea")).toLongLong(); });
     const QString bunID = st.CurrentBunID;
-    writeCsv(window, *w, *db, *target, notes, kExporting,
-             [&](const QString& into) { return csvStatement(mode, into, bunID); });
+    writeCsv(window, *w, *target,
+             QStringLiteral("select count(*) from T_idea") + (bunOnly ? QStringLiteral(" where bunid= ") + bunID : QString()),
+             kExporting, [&](const QString& into) { return csvStatement(mode, into, bunID); });
 }
 
 void GridCsvExport(QMainWindow& window)
@@ -170,15 +165,8 @@ void GridCsvExport(QMainWindow& window)
     const std::optional<CsvTarget> target = chooseTarget(window, w->state());
     if (!target)
         return;
-    store::Database* db = w->database();
-    if (!db) {
-        reportExportFailure(window, *w, store::japaneseMessage(store::ErrorKind::FileNotFound));
-        return;
-    }
-    qint64 notes = 0;
-    store::tryStep([&] { notes = db->scalar(QStringLiteral("select count(*) from ") + viewTail).toLongLong(); });
-    writeCsv(window, *w, *db, *target, notes, kExporting + QLatin1Char('\'') + viewTail + QLatin1Char('\''),
-             [&](const QString& into) {
+    writeCsv(window, *w, *target, QStringLiteral("select count(*) from ") + viewTail,
+             kExporting + QLatin1Char('\'') + viewTail + QLatin1Char('\''), [&](const QString& into) {
                  return QStringLiteral("select id,title,naiyo,bunid,bunrui into ") + into + QStringLiteral(" from ") + viewTail;
              });
 }

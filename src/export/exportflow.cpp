@@ -4,8 +4,10 @@
 #include "shell/appstate.h"
 #include "shell/prompts.h"
 #include "shell/statuspanels.h"
+#include "store/error.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 
 namespace zumilo::exporting {
@@ -37,6 +39,13 @@ std::unique_ptr<shell::Progress> exportProgress(QMainWindow& window, records::Co
     if (notes <= kProgressFromNotes)
         return nullptr;
     return w.state().prompts().progress(&window, QStringLiteral("エクスポート中です・・・"), notes);
+}
+
+QString failureReason(const store::StoreError& e, const QString& folder)
+{
+    if (e.kind() == store::ErrorKind::ReadOnly)
+        return QStringLiteral("フォルダー「%1」に書き込む権限がありません。").arg(QDir::toNativeSeparators(folder));
+    return e.message();
 }
 
 void reportExportFailure(QMainWindow& window, records::CommandWindow& w, const QString& reason)

@@ -14,6 +14,10 @@ namespace zumilo::records {
 class CommandWindow;
 }
 
+namespace zumilo::store {
+class StoreError;
+}
+
 namespace zumilo::exporting {
 
 // What every export says when it stops at the user's word.
@@ -46,6 +50,9 @@ public:
 // A progress box for an export of `notes` notes when there are many;
 // nullptr when there are few.
 std::unique_ptr<shell::Progress> exportProgress(QMainWindow& window, records::CommandWindow& w, qint64 notes);
+
+// Why an export into `folder` failed, in the user's words.
+QString failureReason(const store::StoreError& e, const QString& folder);
 
 // Tells the user why the export did not happen.
 void reportExportFailure(QMainWindow& window, records::CommandWindow& w, const QString& reason);

@@ -176,15 +176,13 @@ void writeAndOpen(QMainWindow& window, CommandWindow& w, const QList<qint64>& id
                 throw store::StoreError(store::ErrorKind::ReadOnly, folder);
             removeOldSheets(folder);
             path = newSheetPath(folder, st.clock().now());
-            writeNoteSheet(*db, noteSheetColumns(), ids, path,
-                           progress ? std::function<bool(qint64)>([&](qint64 n) { return progress->advance(n); })
-                                    : std::function<bool(qint64)>(),
-                           &shortened);
+            std::function<bool(qint64)> advance;
+            if (progress)
+                advance = [&](qint64 notes) { return progress->advance(notes); };
+            writeNoteSheet(*db, noteSheetColumns(), ids, path, advance, &shortened);
         } catch (const store::StoreError& e) {
             cancelled = e.kind() == store::ErrorKind::Cancelled;
-            failure = e.kind() == store::ErrorKind::ReadOnly
-                          ? QStringLiteral("フォルダー「%1」に書き込む権限がありません。").arg(QDir::toNativeSeparators(e.detail()))
-                          : e.message();
+            failure = failureReason(e, sheetFolder());
         }
     }
     if (cancelled) {
