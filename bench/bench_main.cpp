@@ -5,6 +5,7 @@
 
 #include "datagen.h"
 
+#include "export/sheetexport.h"
 #include "grid/datacontrol.h"
 #include "shell/recordsetmodel.h"
 #include "grid/gridview.h"
@@ -21,6 +22,7 @@
 #include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/jetsql.h"
 #include "store/recordset.h"
 #include "tree/categorytree.h"
 
@@ -33,6 +35,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStringList>
 
 #include <algorithm>
@@ -159,6 +162,54 @@ Sample scrollAll(const Dataset& d)
     if (s.rows > 1 && chars == 0)
         throw std::runtime_error("every title read back empty");
     return s;
+}
+
+// --- export ---------------------------------------------------------------------
+
+// The five columns of the CSV and spreadsheet exports, all notes by id.
+const QString kExportColumns = QStringLiteral("id,title,naiyo,bunid,bunrui");
+
+Sample csvExport(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    QTemporaryDir dir;
+    const QString sql = QStringLiteral("select %1 into %2 from  [T_idea]   order by id  ")
+                            .arg(kExportColumns, store::textTarget(dir.path(), QStringLiteral("all.csv")));
+    const qint64 rows = db->scalar(QStringLiteral("select count(*) from T_idea")).toLongLong();
+    return measure([&] {
+        db->execute(sql, store::FailOnError);
+        return rows;
+    });
+}
+
+// The same rows by the engine's own shell, for comparison.
+Sample csvSqliteShell(const Dataset& d)
+{
+    QTemporaryDir dir;
+    QProcess shell;
+    shell.setStandardOutputFile(dir.filePath(QStringLiteral("all.csv")));
+    Sample s = measure([&] {
+        shell.start(QStringLiteral("sqlite3"), {QStringLiteral("-csv"), QStringLiteral("-header"), QStringLiteral("-readonly"),
+                                                d.path, QStringLiteral("select %1 from T_idea order by id").arg(kExportColumns)});
+        if (!shell.waitForFinished(600000) || shell.exitCode() != 0)
+            throw std::runtime_error("sqlite3 failed: " + shell.readAllStandardError().toStdString());
+        return qint64(-1);
+    });
+    s.rows = d.info.notes;
+    return s;
+}
+
+Sample xlsxExport(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    QTemporaryDir dir;
+    QList<qint64> ids;
+    for (qint64 id = 1; ids.size() < 10000 && id <= d.info.notes + 1; ++id)
+        ids << id;
+    return measure([&] {
+        exporting::writeNoteSheet(*db, exporting::noteSheetColumns(), ids, dir.filePath(QStringLiteral("notes.xlsx")));
+        return qint64(ids.size());
+    });
 }
 
 // --- the main window ------------------------------------------------------------
@@ -454,6 +505,9 @@ const std::vector<Measurement>& measurements()
         {"first_save_backup", "as first_save, with the backup started by the open (the save waits for its copy)",
          [](const Dataset& d) { return firstSave(d, true); }},
         {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
+        {"csv_export", "CSV of every note, 5 columns by id, through SELECT ... INTO [Text;...]", csvExport},
+        {"csv_sqlite3", "the same rows by `sqlite3 -csv` into a file (a process of its own)", csvSqliteShell, false},
+        {"xlsx_10k", "workbook of 10,000 notes, 5 columns (writeNoteSheet)", xlsxExport},
     };
     return list;
 }
