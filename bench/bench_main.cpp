@@ -5,6 +5,7 @@
 
 #include "datagen.h"
 
+#include "export/sheetexport.h"
 #include "grid/datacontrol.h"
 #include "shell/recordsetmodel.h"
 #include "grid/gridview.h"
@@ -35,6 +36,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStringList>
 
 #include <sqlite3.h>
@@ -233,6 +235,54 @@ Sample scrollAll(const Dataset& d)
     return s;
 }
 
+// --- export ---------------------------------------------------------------------
+
+// The five columns of the CSV and spreadsheet exports, all notes by id.
+const QString kExportColumns = QStringLiteral("id,title,naiyo,bunid,bunrui");
+
+Sample csvExport(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    QTemporaryDir dir;
+    const QString sql = QStringLiteral("select %1 into %2 from  [T_idea]   order by id  ")
+                            .arg(kExportColumns, store::textTarget(dir.path(), QStringLiteral("all.csv")));
+    const qint64 rows = db->scalar(QStringLiteral("select count(*) from T_idea")).toLongLong();
+    return measure([&] {
+        db->execute(sql, store::FailOnError);
+        return rows;
+    });
+}
+
+// The same rows by the engine's own shell, for comparison.
+Sample csvSqliteShell(const Dataset& d)
+{
+    QTemporaryDir dir;
+    QProcess shell;
+    shell.setStandardOutputFile(dir.filePath(QStringLiteral("all.csv")));
+    Sample s = measure([&] {
+        shell.start(QStringLiteral("sqlite3"), {QStringLiteral("-csv"), QStringLiteral("-header"), QStringLiteral("-readonly"),
+                                                d.path, QStringLiteral("select %1 from T_idea order by id").arg(kExportColumns)});
+        if (!shell.waitForFinished(600000) || shell.exitCode() != 0)
+            throw std::runtime_error("sqlite3 failed: " + shell.readAllStandardError().toStdString());
+        return qint64(-1);
+    });
+    s.rows = d.info.notes;
+    return s;
+}
+
+Sample xlsxExport(const Dataset& d)
+{
+    auto db = store::Database::open(d.path);
+    QTemporaryDir dir;
+    QList<qint64> ids;
+    for (qint64 id = 1; ids.size() < 10000 && id <= d.info.notes + 1; ++id)
+        ids << id;
+    return measure([&] {
+        exporting::writeNoteSheet(*db, exporting::noteSheetColumns(), ids, dir.filePath(QStringLiteral("notes.xlsx")));
+        return qint64(ids.size());
+    });
+}
+
 // --- the main window ------------------------------------------------------------
 
 
@@ -247,6 +297,7 @@ public:
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
     bool printerSetup(QWidget*, QPrinter*) override { fail(QStringLiteral("printer")); }
     int dialog(QDialog&) override { fail(QStringLiteral("dialog")); }
+    std::unique_ptr<shell::Progress> progress(QWidget*, const QString& label, qint64) override { fail(label); }
 
 private:
     [[noreturn]] static void fail(const QString& what)
@@ -540,6 +591,9 @@ const std::vector<Measurement>& measurements()
          [](auto& d) { return search(d, "bunrui", "会議", true); }},
         {"index_rebuild", "search index built afresh (once)", indexRebuild, false, 1},
         {"like_long_word", "a 10,000-character word over a 1 MB body", likeLongWord, false},
+        {"csv_export", "CSV of every note, 5 columns by id, through SELECT ... INTO [Text;...]", csvExport},
+        {"csv_sqlite3", "the same rows by `sqlite3 -csv` into a file (a process of its own)", csvSqliteShell, false},
+        {"xlsx_10k", "workbook of 10,000 notes, 5 columns (writeNoteSheet)", xlsxExport},
     };
     return list;
 }

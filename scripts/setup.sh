@@ -12,7 +12,7 @@ PACKAGES=(
   libsqlite3-dev libxlsxwriter-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick poppler-utils
-  sqlite3 clang libclang-rt-14-dev
+  sqlite3 clang libclang-rt-14-dev python3-openpyxl
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include "splash.h"
 #include "aboutbox.h"
 
+#include "export/exportcommands.h"
 #include "records/commandwindow.h"
 #include "shell/commands.h"
 #include "shell/desktop.h"
@@ -30,6 +31,7 @@ const SharedCommands& programCommands()
             if (auto* w = records::commandWindow(window))
                 w->state().desktop().open(homePagePath(w->state().AppFolder));
         });
+        exporting::addExportCommands(c);
         return c;
     }();
     return commands;

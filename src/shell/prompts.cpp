@@ -11,9 +11,12 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QGuiApplication>
+#include <algorithm>
+#include <climits>
 
 namespace zumilo::shell {
 
@@ -332,6 +335,45 @@ int QtPrompts::dialog(QDialog& dialog)
 {
     PromptScope scope;
     return dialog.exec();
+}
+
+} // namespace zumilo::shell
+
+namespace zumilo::shell {
+
+namespace {
+
+class DialogProgress : public Progress {
+public:
+    DialogProgress(QWidget* parent, const QString& label, qint64 total)
+        : dialog_(label, cancelText, 0, int(std::clamp<qint64>(total, 1, INT_MAX)), parent)
+    {
+        dialog_.setWindowTitle(defaultPromptTitle());
+        dialog_.setWindowModality(Qt::ApplicationModal);
+        dialog_.setAutoReset(false);
+        dialog_.setAutoClose(false);
+        dialog_.setMinimumDuration(0);
+        dialog_.show();
+        QCoreApplication::processEvents();
+    }
+
+    bool advance(qint64 done) override
+    {
+        dialog_.setValue(int(std::min<qint64>(done, dialog_.maximum())));
+        QCoreApplication::processEvents();
+        return !dialog_.wasCanceled();
+    }
+
+private:
+    PromptScope scope_;
+    QProgressDialog dialog_;
+};
+
+} // namespace
+
+std::unique_ptr<Progress> QtPrompts::progress(QWidget* parent, const QString& label, qint64 total)
+{
+    return std::make_unique<DialogProgress>(parent, label, total);
 }
 
 } // namespace zumilo::shell

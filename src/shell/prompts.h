@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QStringList>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class QDialog;
@@ -30,6 +31,14 @@ constexpr int Cancel = 2;
 constexpr int Yes = 6;
 constexpr int No = 7;
 } // namespace Msg
+
+// A long task's progress box, up while the object lives (Prompts::progress).
+class Progress {
+public:
+    virtual ~Progress() = default;
+    // Shows `done` steps of the total; false once the user asked to stop.
+    virtual bool advance(qint64 done) = 0;
+};
 
 // Every modal interaction of the program goes through one Prompts object,
 // so that tests can answer them. Title empty: the program's name.
@@ -60,6 +69,9 @@ public:
     // One of the program's own modal dialogs (the options, the about box):
     // runs it and returns its result (QDialog::Accepted or Rejected).
     virtual int dialog(QDialog& dialog) = 0;
+    // A progress box with a cancel button for a task of `total` steps: the
+    // user can stop the task, and do nothing else meanwhile.
+    virtual std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total) = 0;
 };
 
 // Shows real Qt dialogs.
@@ -75,6 +87,7 @@ public:
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
     int dialog(QDialog& dialog) override;
+    std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total) override;
 };
 
 // While one of our own modal prompts is up, window activation changes are

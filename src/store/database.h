@@ -67,6 +67,10 @@ public:
     void execute(const QString& sql, const QVariantList& params);
     // First column of the first row, or a null QVariant.
     QVariant scalar(const QString& sql, const QVariantList& params = {});
+    // Called every few hundred rows while a SELECT ... INTO writes its file,
+    // with the rows written so far; returning false stops the export
+    // (ErrorKind::Cancelled) and leaves no file. Empty: none.
+    void setExportProgress(std::function<bool(qint64 rows)> progress);
     // Rows changed by the last execute().
     int changes() const;
 
@@ -137,6 +141,7 @@ private:
     sqlite3* db_ = nullptr;
     QString path_;
     std::function<QDate()> today_;
+    std::function<bool(qint64)> exportProgress_;
     int transactionDepth_ = 0;
     std::vector<std::pair<const void*, std::function<void()>>> rollbackActions_;
     detail::FileIdentity file_; // empty until the file is attached

@@ -109,6 +109,8 @@ QString japaneseMessage(ErrorKind kind, const QString& subject)
         return QStringLiteral("検索条件または命令の書き方が正しくありません。");
     case ErrorKind::Io:
         return QStringLiteral("ファイルの読み書きができませんでした。");
+    case ErrorKind::Cancelled:
+        return QStringLiteral("処理を中止しました。");
     case ErrorKind::Other:
         break;
     }

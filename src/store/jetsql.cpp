@@ -169,24 +169,47 @@ bool listHasAggregate(const QString& sql, const std::vector<Token>& tokens, size
     return false;
 }
 
+// A [...] at `i`, with ]] standing for ]: its text, and `i` moved past it;
+// nullopt (and `i` left) when there is none or it is not closed.
+std::optional<QString> readBracketed(const QString& s, qsizetype& i)
+{
+    if (i >= s.size() || s.at(i) != QLatin1Char('['))
+        return std::nullopt;
+    QString inner;
+    for (qsizetype j = i + 1; j < s.size(); ++j) {
+        if (s.at(j) != QLatin1Char(']')) {
+            inner += s.at(j);
+        } else if (j + 1 < s.size() && s.at(j + 1) == QLatin1Char(']')) {
+            inner += QLatin1Char(']');
+            ++j;
+        } else {
+            i = j + 1;
+            return inner;
+        }
+    }
+    return std::nullopt;
+}
+
+qsizetype skipBlanks(const QString& s, qsizetype i)
+{
+    while (i < s.size() && s.at(i).isSpace())
+        ++i;
+    return i;
+}
+
 // Where the INTO target ends: at the FROM that follows it. The target is
-// read as raw text, since a file name is no token of the dialect.
+// read as raw text, since a file name is no token of the dialect; the
+// folder's brackets, and the file name's when it has them, may hold
+// anything.
 qsizetype intoEnd(const QString& sql, qsizetype start)
 {
-    qsizetype i = start;
-    while (i < sql.size() && sql.at(i).isSpace())
-        ++i;
-    if (i < sql.size() && sql.at(i) == QLatin1Char('[')) {
-        ++i;
-        while (i < sql.size()) {
-            if (sql.at(i) == QLatin1Char(']')) {
-                if (i + 1 < sql.size() && sql.at(i + 1) == QLatin1Char(']')) {
-                    i += 2;
-                    continue;
-                }
-                break;
-            }
-            ++i;
+    qsizetype i = skipBlanks(sql, start);
+    if (readBracketed(sql, i)) {
+        qsizetype j = skipBlanks(sql, i);
+        if (j < sql.size() && sql.at(j) == QLatin1Char('.')) {
+            j = skipBlanks(sql, j + 1);
+            if (readBracketed(sql, j))
+                i = j;
         }
     }
     static const QRegularExpression from(QStringLiteral("\\bfrom\\b"), QRegularExpression::CaseInsensitiveOption);
@@ -390,56 +413,42 @@ QString singleTableName(const QString& fromClause)
 std::optional<TextTarget> parseTextTarget(const QString& intoClause)
 {
     const QString s = intoClause.trimmed();
-    if (!s.startsWith(QLatin1Char('[')))
+    qsizetype i = 0;
+    const std::optional<QString> inner = readBracketed(s, i);
+    if (!inner)
         return std::nullopt;
-    QString inner;
-    qsizetype i = 1;
-    bool closed = false;
-    while (i < s.size()) {
-        const QChar c = s.at(i);
-        if (c == QLatin1Char(']')) {
-            if (i + 1 < s.size() && s.at(i + 1) == QLatin1Char(']')) {
-                inner += c;
-                i += 2;
-                continue;
-            }
-            closed = true;
-            ++i;
-            break;
-        }
-        inner += c;
-        ++i;
-    }
-    if (!closed)
-        return std::nullopt;
-
-    const QStringList settings = inner.split(QLatin1Char(';'));
-    if (settings.isEmpty() || settings.first().trimmed().compare(QLatin1String("text"), Qt::CaseInsensitive) != 0)
+    // The folder is the value of "database=" and runs to the bracket's end:
+    // a ';' or '=' in a folder's name is part of it. Nothing is trimmed
+    // from it, since blanks may end a folder's name.
+    static const QRegularExpression head(QStringLiteral("^\\s*text\\s*;(?:[^;]*;)*?\\s*database\\s*="),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = head.match(*inner);
+    if (!m.hasMatch())
         return std::nullopt;
     TextTarget target;
-    bool haveFolder = false;
-    for (const QString& setting : settings.mid(1)) {
-        const qsizetype eq = setting.indexOf(QLatin1Char('='));
-        if (eq < 0)
-            continue;
-        if (setting.left(eq).trimmed().compare(QLatin1String("database"), Qt::CaseInsensitive) == 0) {
-            target.folder = setting.mid(eq + 1).trimmed();
-            haveFolder = true;
-        }
-    }
-    if (!haveFolder || target.folder.isEmpty())
-        return std::nullopt;
+    target.folder = inner->mid(m.capturedEnd());
 
-    QString rest = s.mid(i).trimmed();
-    if (!rest.startsWith(QLatin1Char('.')))
+    i = skipBlanks(s, i);
+    if (i >= s.size() || s.at(i) != QLatin1Char('.'))
         return std::nullopt;
-    rest = rest.mid(1).trimmed();
-    if (rest.size() >= 2 && rest.startsWith(QLatin1Char('[')) && rest.endsWith(QLatin1Char(']')))
-        rest = rest.mid(1, rest.size() - 2).trimmed();
-    if (rest.isEmpty())
+    i = skipBlanks(s, i + 1);
+    if (const std::optional<QString> bracketed = readBracketed(s, i)) {
+        if (skipBlanks(s, i) != s.size())
+            return std::nullopt;
+        target.fileName = *bracketed;
+    } else {
+        target.fileName = s.mid(i).trimmed();
+    }
+    if (target.folder.isEmpty() || target.fileName.isEmpty())
         return std::nullopt;
-    target.fileName = rest;
     return target;
+}
+
+QString textTarget(const QString& folder, const QString& fileName)
+{
+    auto escaped = [](QString text) { return text.replace(QLatin1Char(']'), QLatin1String("]]")); };
+    return QStringLiteral("[Text;database=") + escaped(folder) + QStringLiteral("].[") + escaped(fileName)
+           + QLatin1Char(']');
 }
 
 QString orderByText(const QString& orderBy, const std::function<bool(const QString&)>& isText,

@@ -40,12 +40,17 @@ std::optional<SelectParts> parseSelect(const QString& sql);
 // it names a join, several tables or a subquery.
 QString singleTableName(const QString& fromClause);
 
-// A Jet text-driver target "[Text;database=FOLDER].FILE".
+// A Jet text-driver target "[Text;database=FOLDER].FILE". FOLDER runs to
+// the closing bracket, ]] standing for a ] in it; FILE may be bracketed
+// the same way ("[Text;database=/a;b]].[x from y.csv]").
 struct TextTarget {
     QString folder;
     QString fileName;
 };
 std::optional<TextTarget> parseTextTarget(const QString& intoClause);
+// The target that parseTextTarget() reads back as exactly this folder and
+// file name, whatever characters they hold.
+QString textTarget(const QString& folder, const QString& fileName);
 
 // An ORDER BY clause as the engine is to run it. Each term that is a bare
 // column name for which `isText` holds orders by `keyFunction` of it, so

@@ -1,6 +1,11 @@
 #include "notes.h"
 
+#include "columntype.h"
 #include "database.h"
+#include "statement.h"
+
+#include <sqlite3.h>
+#include <vector>
 
 namespace zumilo::store {
 
@@ -67,6 +72,38 @@ void moveCategory(Database& db, qint64 bunID, qint64 newParent)
 void moveNote(Database& db, qint64 noteID, qint64 bunID, const QString& categoryName)
 {
     db.execute(QStringLiteral("UPDATE T_idea SET bunID=?, bunrui=? WHERE ID=?"), {bunID, categoryName, noteID});
+}
+
+void readNotes(Database& db, const QStringList& columns, const QList<qint64>& ids,
+               const std::function<bool(qint64, const QVariantList&)>& row)
+{
+    // Some hundred notes a statement, in the order asked for: one read lock
+    // each, not one a note.
+    constexpr qsizetype chunk = 500;
+    const QString select = QStringLiteral("SELECT wanted.k, %1 FROM wanted JOIN T_idea ON T_idea.id = wanted.k ORDER BY wanted.n")
+                               .arg(columns.join(QLatin1Char(',')));
+    QVariantList values;
+    for (qsizetype from = 0; from < ids.size(); from += chunk) {
+        const QList<qint64> part = ids.mid(from, chunk);
+        QStringList rows;
+        for (qsizetype i = 0; i < part.size(); ++i)
+            rows << QStringLiteral("(%1,?)").arg(i);
+        detail::Statement st(db.handle(), QStringLiteral("WITH wanted(n, k) AS (VALUES %1) ").arg(rows.join(QLatin1Char(','))) + select);
+        std::vector<ColumnType> types;
+        for (int i = 1; i < st.columnCount(); ++i)
+            types.push_back(ColumnType::fromDeclared(QString::fromUtf8(sqlite3_column_decltype(st.get(), i))));
+        for (qsizetype i = 0; i < part.size(); ++i)
+            st.bind(int(i) + 1, part.at(i));
+        while (st.step()) {
+            values.clear();
+            for (int i = 1; i < st.columnCount(); ++i)
+                values.append(fromStorage(types[size_t(i) - 1], st.column(i)));
+            if (!row(st.columnInt(0), values)) {
+                st.reset();
+                return;
+            }
+        }
+    }
 }
 
 } // namespace zumilo::store

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
 #include <optional>
 
 namespace zumilo::store {
@@ -37,5 +41,11 @@ void moveCategory(Database& db, qint64 bunID, qint64 newParent);
 
 // Files a note under another category, with the copy of its name.
 void moveNote(Database& db, qint64 noteID, qint64 bunID, const QString& categoryName);
+
+// Reads `columns` of the notes `ids`, in that order, as Recordset::value()
+// gives them; a number no note has is passed over. `row` returns false to
+// stop.
+void readNotes(Database& db, const QStringList& columns, const QList<qint64>& ids,
+               const std::function<bool(qint64 id, const QVariantList& values)>& row);
 
 } // namespace zumilo::store

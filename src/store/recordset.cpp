@@ -421,23 +421,7 @@ struct Recordset::Impl {
     // Titles and names sort as every list of the program shows them, and
     // rows that sort alike keep one order, so that walking a set follows
     // the list it came from.
-    QString engineOrder(const QString& written)
-    {
-        if (written.trimmed().isEmpty())
-            return written;
-        sqlite3* h = handle();
-        const QByteArray tableName = table.toUtf8();
-        auto isText = [&](const QString& column) {
-            const char* declared = nullptr;
-            if (sqlite3_table_column_metadata(h, nullptr, tableName.constData(), column.toUtf8().constData(), &declared,
-                                              nullptr, nullptr, nullptr, nullptr)
-                != SQLITE_OK)
-                return false;
-            const ColumnKind kind = ColumnType::fromDeclared(QString::fromUtf8(declared)).kind;
-            return kind == ColumnKind::Text || kind == ColumnKind::Memo;
-        };
-        return orderByText(written, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid");
-    }
+    QString engineOrder(const QString& written) { return detail::listOrder(handle(), table, written); }
 
     // A table opened by name comes in primary key order, as Jet gives it.
     QString keyOrder()

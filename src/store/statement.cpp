@@ -4,6 +4,8 @@
 #include "database.h"
 #include "datetext.h"
 #include "error.h"
+#include "jetlike.h"
+#include "jetsql.h"
 
 #include <QDateTime>
 #include <sqlite3.h>
@@ -60,6 +62,23 @@ void Statement::finalize()
     if (stmt_)
         sqlite3_finalize(stmt_);
     stmt_ = nullptr;
+}
+
+QString listOrder(sqlite3* db, const QString& table, const QString& orderBy)
+{
+    if (orderBy.trimmed().isEmpty())
+        return orderBy;
+    const QByteArray tableName = table.toUtf8();
+    auto isText = [&](const QString& column) {
+        const char* declared = nullptr;
+        if (sqlite3_table_column_metadata(db, nullptr, tableName.constData(), column.toUtf8().constData(), &declared,
+                                          nullptr, nullptr, nullptr, nullptr)
+            != SQLITE_OK)
+            return false;
+        const ColumnKind kind = ColumnType::fromDeclared(QString::fromUtf8(declared)).kind;
+        return kind == ColumnKind::Text || kind == ColumnKind::Memo;
+    };
+    return orderByText(orderBy, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid");
 }
 
 QVariant storageValue(const QVariant& value)

@@ -50,6 +50,10 @@ private:
 // The path of the connection's main file, empty for none.
 QString databaseFile(sqlite3* db);
 
+// An ORDER BY clause over `table` as the program's lists order their rows:
+// titles and names by their sort key, rows that sort alike by rowid.
+QString listOrder(sqlite3* db, const QString& table, const QString& orderBy);
+
 // The value as SQLite stores it: bool as -1/0 (Jet's true), dates as ISO text.
 QVariant storageValue(const QVariant& value);
 

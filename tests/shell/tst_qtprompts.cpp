@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -267,6 +268,26 @@ private slots:
         QCOMPARE(mustExist, !save);
         if (save)
             QVERIFY(!confirms);
+    }
+
+    // A click on the box's button stops the task; the box is a prompt while up.
+    void progressStopsAtTheButton()
+    {
+        QString texts;
+        ModalWatcher watcher([&](QWidget* w) {
+            auto* cancel = w->findChild<QPushButton*>();
+            texts = qobject_cast<QProgressDialog*>(w)->labelText() + cancel->text();
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        });
+        auto progress = QtPrompts().progress(nullptr, QStringLiteral("エクスポート中です・・・"), 1000);
+        QVERIFY(promptIsOpen());
+        qint64 done = 0;
+        while (done < 1000000 && progress->advance(++done % 1000)) {
+        }
+        QVERIFY(done < 1000000);
+        QCOMPARE(texts, u"エクスポート中です・・・キャンセル");
+        progress.reset();
+        QVERIFY(!promptIsOpen() && !QApplication::activeModalWidget());
     }
 };
 

@@ -1,7 +1,9 @@
 #include "storefixture.h"
 
+#include "store/jetsql.h"
 #include "store/recordset.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 
@@ -376,6 +378,44 @@ private slots:
         QCOMPARE(readAll(folder + QStringLiteral("/out file.csv")), expected);
         STORE_THROWS(f.db->execute(QString(sql).replace(QStringLiteral("x y"), QStringLiteral("none"))), ErrorKind::Io);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("out file.csv")});
+    }
+
+    // The save dialog lets the user pick any folder: each one gets the file
+    // or a refusal, never a file somewhere else.
+    void textTargetsTakeAnyFolderAndName_data()
+    {
+        QTest::addColumn<QString>("folder"); // "" a relative one
+        QTest::addColumn<QString>("file");
+        QTest::newRow("; beside a folder named before it") << "a;b" << "out.csv";
+        QTest::newRow("; and database= in the folder") << "a;database=b" << "out.csv";
+        QTest::newRow("brackets") << "[x]]y]" << "[z].csv";
+        QTest::newRow("quote and blanks around") << " it's " << " it's; a].csv";
+        QTest::newRow("from in the name") << "a from b" << "c from d.csv";
+        QTest::newRow("refused: a path for a name") << "a" << "../out.csv";
+        QTest::newRow("refused: a relative folder") << "" << "out.csv";
+    }
+    void textTargetsTakeAnyFolderAndName()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, file);
+        const bool written = !QByteArray(QTest::currentDataTag()).startsWith("refused");
+        NotesFile f(2);
+        QTemporaryDir root;
+        for (const QString& name : {QStringLiteral("a"), QStringLiteral("a;b"), QStringLiteral("a;database=b"), folder})
+            QVERIFY(QDir(root.path()).mkpath(name.isEmpty() ? QStringLiteral("a") : name));
+        const QString into = folder.isEmpty() ? QStringLiteral("rel") : root.filePath(folder);
+        const QString sql = QStringLiteral("select id, title into %1 from T_idea order by id").arg(textTarget(into, file));
+        if (written) {
+            f.db->execute(sql);
+            QCOMPARE(readAll(QDir(into).filePath(file)), QByteArray("\xEF\xBB\xBFid,title\r\n1,\"note 001\"\r\n2,\"note 002\"\r\n"));
+        } else {
+            STORE_THROWS(f.db->execute(sql), ErrorKind::Io);
+        }
+        QDirIterator all(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QStringList files;
+        while (all.hasNext())
+            files << all.next();
+        QCOMPARE(files.size(), int(written));
     }
 
     // Another program in the middle of a write: a clear error, no hang.

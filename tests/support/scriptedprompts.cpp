@@ -27,6 +27,8 @@ QString kindName(ScriptedPrompts::Kind kind)
         return QStringLiteral("printer set-up");
     case ScriptedPrompts::Kind::Dialog:
         return QStringLiteral("dialog");
+    case ScriptedPrompts::Kind::Progress:
+        return QStringLiteral("progress box");
     }
     return {};
 }
@@ -106,6 +108,12 @@ ScriptedPrompts& ScriptedPrompts::expectDialog(const QString& objectName, std::f
     Expectation e{Kind::Dialog, objectName, {}, 0, {}, {}, {}};
     e.act = std::move(act);
     queue_.append(std::move(e));
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectProgress(const QString& label, std::optional<qint64> stopAt)
+{
+    queue_.append({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}});
     return *this;
 }
 
@@ -239,6 +247,27 @@ int ScriptedPrompts::dialog(QDialog& dialog)
         e->act(dialog);
     dialog.hide();
     return dialog.result();
+}
+
+} // namespace zumilo::test
+
+namespace zumilo::test {
+
+namespace {
+
+struct ScriptedProgress : shell::Progress {
+    explicit ScriptedProgress(qint64 at) : stopAt(at) {}
+    bool advance(qint64 done) override { return stopAt <= 0 || done < stopAt; }
+    qint64 stopAt;
+};
+
+} // namespace
+
+std::unique_ptr<shell::Progress> ScriptedPrompts::progress(QWidget*, const QString& label, qint64)
+{
+    shown_.append({Kind::Progress, label, {}, 0});
+    const auto e = take(Kind::Progress, label, 0);
+    return std::make_unique<ScriptedProgress>(e ? e->answer : 0);
 }
 
 } // namespace zumilo::test

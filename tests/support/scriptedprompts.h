@@ -19,7 +19,7 @@ namespace zumilo::test {
 // with cancel/no. verifyDone() fails the test when answers are left unused.
 class ScriptedPrompts : public shell::Prompts {
 public:
-    enum class Kind { Message, Input, Choice, OpenFile, SaveFile, Font, PrinterSetup, Dialog };
+    enum class Kind { Message, Input, Choice, OpenFile, SaveFile, Font, PrinterSetup, Dialog, Progress };
 
     struct Shown {
         Kind kind;
@@ -43,6 +43,9 @@ public:
     // what the user would (fills in, clicks a button); the dialog's result
     // is the answer.
     ScriptedPrompts& expectDialog(const QString& objectName, std::function<void(QDialog&)> act);
+    // A progress box with `label`; the user stops the task once it has
+    // reported `stopAt` steps done (never when not given).
+    ScriptedPrompts& expectProgress(const QString& label, std::optional<qint64> stopAt = std::nullopt);
 
     // Everything shown so far, in order.
     const QList<Shown>& shown() const { return shown_; }
@@ -67,6 +70,7 @@ public:
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
     int dialog(QDialog& dialog) override;
+    std::unique_ptr<shell::Progress> progress(QWidget* parent, const QString& label, qint64 total) override;
 
 private:
     struct Expectation {

@@ -1,0 +1,330 @@
+// The export commands on the real windows: CSV files read back with
+// Python's csv module, workbooks with openpyxl.
+
+#include "mainwindowapp.h"
+
+#include "export/sheetexport.h"
+#include "grid/gridview.h"
+#include "grid/gridwindow.h"
+#include "main/mainwindow.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "shell/recordsetmodel.h"
+#include "shell/statuspanels.h"
+#include "store/database.h"
+
+#include <QAction>
+#include <QDirIterator>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace zumilo;
+namespace Msg = shell::Msg;
+
+namespace {
+
+const QString kDone = QStringLiteral("エクスポートが完了しました！  \rﾌｧｲﾙ名： ");
+const QString kCancelled = QStringLiteral("エクスポートを中止します");
+const QString kOverwrite = QStringLiteral("このファイル名は既に存在します。上書きしますか？");
+const QString kUnwritable = QStringLiteral("エクスポートできませんでした。\rファイルの読み書きができませんでした。");
+const QString kNoSpreadsheet = QStringLiteral("エクセルが無いので処理を中止します。");
+const QString kBody = QStringLiteral("第1回\r\n\"決定\", 次回");
+
+using Rows = QList<QStringList>;
+
+// Rows as a real reader sees them: CSV fields as text; workbook cells as
+// "n:" numbers, "s:" text, "d:" dates with their format, "" empty.
+Rows readBack(const QString& path)
+{
+    static const char* const script = R"(
+import csv, json, sys, openpyxl
+def cell(c):
+    v = c.value
+    return ('' if v is None else 'n:' + repr(v) if isinstance(v, (int, float)) else
+            'd:' + v.isoformat() + '|' + c.number_format if hasattr(v, 'isoformat') else 's:' + v)
+p = sys.argv[1]
+print(json.dumps([[cell(c) for c in r] for r in openpyxl.load_workbook(p).active.iter_rows()] if p.endswith('.xlsx')
+                 else list(csv.reader(open(p, encoding='utf-8-sig', newline='')))))
+)";
+    QProcess python;
+    // Debian's own, which has openpyxl.
+    python.start(QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                       : QStringLiteral("python3"),
+                 {QStringLiteral("-c"), QString::fromUtf8(script), path});
+    if (!python.waitForFinished(60000) || python.exitCode() != 0)
+        qWarning("%s", python.readAllStandardError().constData());
+    Rows rows;
+    for (const QJsonValue& row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        rows << row.toVariant().toStringList();
+    return rows;
+}
+
+QStringList filesUnder(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(folder).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Env : test::MainWindowApp {
+    QString out = path(QStringLiteral("out/"));
+
+    Env()
+    {
+        db->execute(QStringLiteral("insert into T_bunrui values (1,'仕事',0),(2,'会議',1),(3,'趣味',0),(5,'空',0)"));
+        db->execute(QStringLiteral("insert into T_idea(id,title,naiyo,bunID,bunrui,jyuyoCK,kanryoCK,kijituDate,kousinDate,"
+                                   "kousinTime,sinkiDate) values (1,'準備',null,1,'仕事',0,0,null,null,null,null),"
+                                   "(2,'旅行',null,3,'趣味',0,0,null,null,null,null),"
+                                   "(3,'議事録',?,1,'仕事',-1,0,'2027-01-05','2026-12-01','09:00:00','2026-11-30'),"
+                                   "(4,'予定',null,2,'会議',0,0,null,null,null,null)"),
+                    {kBody});
+        QDir(exporting::sheetFolder()).removeRecursively();
+        load();
+    }
+    grid::GridWindow& grid(const QString& search = {})
+    {
+        state->CurrentTab = QStringLiteral("FindTab");
+        window->ShowGridWindow();
+        grid::GridWindow& g = *window->gridWindow();
+        QTest::keyClicks(g.searchBox(0), search);
+        QTest::mouseClick(g.findButton(0), Qt::LeftButton);
+        return g;
+    }
+    static void run(QMainWindow& w, const char* command)
+    {
+        QAction* action = w.findChild<QAction*>(QString::fromLatin1(command));
+        QVERIFY2(action && action->isEnabled(), command);
+        action->trigger();
+    }
+    // However an export ended.
+    void verifyRestored(QMainWindow& w, bool ran)
+    {
+        QVERIFY(!QApplication::overrideCursor());
+        if (ran)
+            QCOMPARE(records::commandWindow(w)->statusPanels().text(1), QStringLiteral(" "));
+        ZUMILO_VERIFY_PROMPTS_DONE(prompts);
+    }
+};
+
+} // namespace
+
+class TestExport : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir cache_;
+
+private slots:
+    void initTestCase() { qputenv("XDG_CACHE_HOME", cache_.path().toUtf8()); }
+
+    void csvOfTheMainWindow_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<Rows>("rows");
+        const QStringList five{"id", "title", "naiyo", "bunID", "bunrui"}; // as the table names them
+        const QStringList note1{"1", "準備", "", "1", "仕事"}, note3{"3", "議事録", kBody, "1", "仕事"};
+        // Only the category's own notes, not its subcategory's.
+        QTest::newRow("bunOnly") << QByteArray("mnuExpCsv") << "書き出し" << "書き出し.csv" << Rows{five, note1, note3};
+        QTest::newRow("Alldata") << QByteArray("mnuExpCsv2") << "all.CSV" << "all.CSV"
+                                 << Rows{five, note1, {"2", "旅行", "", "3", "趣味"}, note3, {"4", "予定", "", "2", "会議"}};
+        QTest::newRow("AlldataAllcol")
+            << QByteArray("mnuExpCsvALL") << "x.csv.txt" << "x.csv.txt"
+            << Rows{{"id", "title", "naiyo", "bunID", "bunrui", "jyuyoCK", "kijituDate", "kousinDate", "kousinTime",
+                     "kanryoCK", "kanryoDate", "sinkiDate", "oyaID"},
+                    {"1", "準備", "", "1", "仕事", "0", "", "", "", "0", "", "", ""},
+                    {"2", "旅行", "", "3", "趣味", "0", "", "", "", "0", "", "", ""},
+                    {"3", "議事録", kBody, "1", "仕事", "-1", "2027/01/05", "2026/12/01", "09:00:00", "0", "", "2026/11/30", ""},
+                    {"4", "予定", "", "2", "会議", "0", "", "", "", "0", "", "", ""}};
+    }
+    void csvOfTheMainWindow()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, chosen);
+        QFETCH(QString, file);
+        QFETCH(Rows, rows);
+        Env env;
+        env.choose(QStringLiteral("1_id"));
+        env.state->DatabaseFolder = env.out;
+        env.prompts.expectSaveFile(env.out + chosen).expectMessage(kDone + file, Msg::Ok, Msg::Information);
+        Env::run(*env.window, command.constData());
+
+        QCOMPARE(env.prompts.lastDialogFolder() + env.prompts.lastDialogFileName(), env.out + QStringLiteral("*.csv"));
+        QCOMPARE(readBack(env.out + file), rows);
+        const QByteArray bytes = contents(env.out + file);
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
+        env.verifyRestored(*env.window, true);
+    }
+
+    // Whatever the user answers, the folder allows or the desktop has: an
+    // old file stays unless the new one is whole, and the user is told.
+    void outcomes_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("node");   // the main window's category, else the grid's search
+        QTest::addColumn<QString>("chosen"); // in the save dialog; "-" cancelled; "old.csv" exists, read-only
+        QTest::addColumn<int>("answer");     // to every message
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QByteArray>("after"); // how the file starts afterwards
+        QTest::addColumn<int>("opened");       // workbooks handed to the desktop
+        QTest::addColumn<int>("stopAt");       // a long export's progress: -1 none, 0 to the end
+        const QString slow = QStringLiteral("この処理は遅いですが、処理を行ってもいいですか？\r"
+                                            "データ数が多い場合は、「CSV形式でｴｸｽﾎﾟｰﾄ」をしましょう！");
+        const QByteArray csv("mnuExpCsv"), sheet("mnuExpExl"), bom("\xEF\xBB\xBFid,");
+        const QStringList overwrite{kOverwrite, kDone + "old.csv"};
+        QTest::newRow("csv, empty category") << csv << "5_id" << "" << 0
+                                             << QStringList{"この分類には、データが無いので処理を取り消します"} << QByteArray() << 0 << -1;
+        QTest::newRow("csv, dialog cancelled") << csv << "1_id" << "-" << 0 << QStringList() << QByteArray() << 0 << -1;
+        QTest::newRow("csv, overwrite declined") << csv << "1_id" << "old.csv" << int(Msg::No)
+                                                 << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
+        QTest::newRow("csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << -1;
+        QTest::newRow("csv, folder is a file") << csv << "1_id" << "plain.txt/x.csv" << 0 << QStringList{kUnwritable}
+                                               << QByteArray() << 0 << -1;
+        QTest::newRow("grid csv, folder is a file") << csv << "" << "plain.txt/x.csv" << 0 << QStringList{kUnwritable}
+                                                    << QByteArray() << 0 << -1;
+        QTest::newRow("long csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << 0;
+        QTest::newRow("long csv, stopped") << csv << "1_id" << "old.csv" << int(Msg::Yes)
+                                           << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
+        QTest::newRow("workbook, empty list") << sheet << "5_id" << "" << 0
+                                              << QStringList{"データ数が０件です。処理を中止します。"} << QByteArray() << 0 << -1;
+        QTest::newRow("workbook, no spreadsheet program") << sheet << "1_id" << "" << 0 << QStringList{kNoSpreadsheet}
+                                                          << QByteArray() << 1 << -1;
+        QTest::newRow("long workbook") << sheet << "1_id" << "" << 0 << QStringList() << QByteArray() << 1 << 0;
+        QTest::newRow("long workbook, stopped") << sheet << "1_id" << "" << 0 << QStringList{kCancelled} << QByteArray()
+                                                << 0 << 256;
+        QTest::newRow("grid workbook, declined") << sheet << "" << "" << int(Msg::No) << QStringList{slow, kCancelled}
+                                                 << QByteArray() << 0 << -1;
+        // An empty view opens an empty sheet, without a message.
+        QTest::newRow("grid workbook, empty view") << sheet << "nothing" << "" << int(Msg::Yes) << QStringList{slow}
+                                                   << QByteArray() << 1 << -1;
+    }
+    void outcomes()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, node);
+        QFETCH(QString, chosen);
+        QFETCH(int, answer);
+        QFETCH(QStringList, messages);
+        QFETCH(QByteArray, after);
+        QFETCH(int, opened);
+        QFETCH(int, stopAt);
+        Env env;
+        if (stopAt >= 0)
+            env.db->execute(QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 3599) "
+                                           "insert into T_idea(id,title,bunID,jyuyoCK,kanryoCK) select i, 'メモ', 1, 0, 0 from n"));
+        env.desktop.accept = !messages.contains(kNoSpreadsheet);
+        env.writeFile(QStringLiteral("out/plain.txt"), "text");
+        const QString target = env.out + chosen;
+        if (chosen == u"old.csv") {
+            env.writeFile(QStringLiteral("out/old.csv"), "old");
+            QFile::setPermissions(target, QFileDevice::ReadOwner);
+        }
+        if (!chosen.isEmpty())
+            env.prompts.expectSaveFile(chosen == u"-" ? std::nullopt : std::optional(target));
+        for (qsizetype i = 0; i <= messages.size(); ++i) { // the progress before the last message
+            if (stopAt >= 0 && i == std::max<qsizetype>(messages.size() - 1, 0))
+                env.prompts.expectProgress(QStringLiteral("エクスポート中です・・・"), stopAt ? std::optional<qint64>(stopAt) : std::nullopt);
+            if (i < messages.size())
+                env.prompts.expectMessage(messages.at(i), answer);
+        }
+        const bool grid = !node.endsWith(u"_id");
+        if (!grid)
+            env.choose(node);
+        QMainWindow& w = grid ? static_cast<QMainWindow&>(env.grid(node)) : *env.window;
+        Env::run(w, command.constData());
+
+        QVERIFY(contents(target).startsWith(after));
+        if (stopAt == 0 && command == "mnuExpCsv")
+            QCOMPARE(readBack(target).size(), 1 + 3502); // the category's notes
+        QCOMPARE(filesUnder(env.out), (after.isEmpty() ? QStringList{"plain.txt"} : QStringList{chosen, "plain.txt"}));
+        QCOMPARE(env.desktop.opened.size(), opened);
+        // A workbook nothing opens is not kept.
+        const bool kept = opened && env.desktop.accept;
+        if (kept) { // the notes the window shows, in its order
+            QList<qint64> ids;
+            for (const QStringList& row : readBack(env.desktop.opened.first()).mid(1))
+                ids << row.first().mid(2).toLongLong();
+            QCOMPARE(ids, grid ? QList<qint64>() : env.window->shownNotes());
+        }
+        QCOMPARE(filesUnder(exporting::sheetFolder()).size(), int(kept));
+        env.verifyRestored(w, command == "mnuExpCsv" && (answer == Msg::Yes || chosen.contains(u'/')));
+    }
+
+    void workbookOfTheMainWindow()
+    {
+        Env env;
+        env.note(6, QStringLiteral("長文"), 1, {{QStringLiteral("naiyo"), QString(40000, u'あ')}});
+        env.choose(QStringLiteral("1_id"));
+        env.list().selectPosition(2);
+        env.prompts.expectMessage(QStringLiteral("内容が長すぎて表計算のセルに入りきらないデータがあります（id: 6）。\r"
+                                                 "先頭から32767文字までを書き出しました。全文は「CSV形式でｴｸｽﾎﾟｰﾄ」で書き出せます。"),
+                                  Msg::Ok, Msg::Exclamation);
+        Env::run(*env.window, "mnuExpExl");
+
+        QCOMPARE(env.window->shownNotes(), (QList<qint64>{1, 3, 6}));
+        const QString sheet = env.desktop.opened.value(0);
+        QCOMPARE(readBack(sheet), (Rows{{"s:id", "s:タイトル", "s:内容", "s:分類id", "s:分類名"},
+                                        {"n:1", "s:準備", "", "n:1", "s:仕事"},
+                                        {"n:3", "s:議事録", "s:第1回\n\"決定\", 次回", "n:1", "s:仕事"},
+                                        {"n:6", "s:長文", "s:" + QString(32767, u'あ'), "n:1", ""}}));
+        QVERIFY(!(QFileInfo(sheet).permissions() & QFileDevice::WriteOwner));
+        // The window ends on its first note.
+        QCOMPARE(env.list().selectedPosition(), 1);
+        QCOMPARE(env.editor().text(0), QStringLiteral("準備"));
+        env.verifyRestored(*env.window, false);
+
+        // Dates are dates, shown as the program shows them.
+        const QString dated = env.path(QStringLiteral("dated.xlsx"));
+        exporting::writeNoteSheet(*env.db, {{QStringLiteral("kijituDate"), QStringLiteral("期日")}}, {1, 3}, dated);
+        QCOMPARE(readBack(dated), (Rows{{"s:期日"}, {""}, {"d:2027-01-05T00:00:00|yyyy/mm/dd"}}));
+    }
+
+    // The grid's view with its search and sort, in the grid's order, which
+    // is the lists' order and not that of the characters' codes.
+    void gridExportsItsView()
+    {
+        Env env;
+        env.note(7, QStringLiteral("plan a"), 3);
+        env.note(8, QStringLiteral("plan B"), 3);
+        env.note(9, QStringLiteral("plan c"), 3);
+        auto& g = env.grid(QStringLiteral("plan"));
+        QHeaderView* header = g.grid()->horizontalHeader();
+        const int title = g.data()->model()->columnOf(QStringLiteral("title"));
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(title) + 5, header->height() / 2));
+        QCOMPARE(g.shownNotes(), (QList<qint64>{9, 8, 7}));
+
+        env.prompts.expectSaveFile(env.out + QStringLiteral("grid.csv")).expectMessage(kDone + QStringLiteral("grid.csv"));
+        Env::run(g, "mnuExpCsv");
+        QCOMPARE(readBack(env.out + QStringLiteral("grid.csv")),
+                 (Rows{{"id", "title", "naiyo", "bunID", "bunrui"}, {"9", "plan c", "", "3", ""},
+                       {"8", "plan B", "", "3", ""}, {"7", "plan a", "", "3", ""}}));
+
+        Env::run(g, "mnuMoveNext");
+        env.prompts.expectMessage(QString(), Msg::Yes, Msg::YesNo + Msg::DefaultButton2); // the question
+        Env::run(g, "mnuExpExl");
+        QCOMPARE(readBack(env.desktop.opened.value(0)),
+                 (Rows{{"s:id", "s:タイトル", "s:内容", "s:分類id", "s:分類名"}, {"n:9", "s:plan c", "", "n:3", ""},
+                       {"n:8", "s:plan B", "", "n:3", ""}, {"n:7", "s:plan a", "", "n:3", ""}}));
+        QCOMPARE(g.data()->currentRow(), 0);
+        env.verifyRestored(g, true);
+    }
+};
+
+QTEST_MAIN(TestExport)
+#include "tst_export.moc"
