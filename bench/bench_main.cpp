@@ -173,6 +173,10 @@ public:
     std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
     bool printerSetup(QWidget*, QPrinter*) override { fail(QStringLiteral("printer")); }
+    bool printPreview(QWidget*, QPrinter*, const std::function<void(QPrinter*)>&) override
+    {
+        fail(QStringLiteral("preview"));
+    }
     int dialog(QDialog&) override { fail(QStringLiteral("dialog")); }
 
 private:

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QDialog;
@@ -53,6 +54,9 @@ public:
     virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
     // The system's printer set-up; false when cancelled.
     virtual bool printerSetup(QWidget* parent, QPrinter* printer) = 0;
+    // The print preview of what `paint` draws on a printer; printing from
+    // it paints on `printer` itself. False when closed without printing.
+    virtual bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) = 0;
     // One of the program's own modal dialogs (the options, the about box):
     // runs it and returns its result (QDialog::Accepted or Rejected).
     virtual int dialog(QDialog& dialog) = 0;
@@ -68,6 +72,7 @@ public:
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
+    bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override;
     int dialog(QDialog& dialog) override;
 };
 

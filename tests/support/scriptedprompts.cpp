@@ -23,6 +23,8 @@ QString kindName(ScriptedPrompts::Kind kind)
         return QStringLiteral("font dialog");
     case ScriptedPrompts::Kind::PrinterSetup:
         return QStringLiteral("printer set-up");
+    case ScriptedPrompts::Kind::PrintPreview:
+        return QStringLiteral("print preview");
     case ScriptedPrompts::Kind::Dialog:
         return QStringLiteral("dialog");
     }
@@ -90,6 +92,12 @@ ScriptedPrompts& ScriptedPrompts::expectFont(std::optional<QFont> font)
 ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
 {
     queue_.append({Kind::PrinterSetup, {}, {}, accept ? 1 : 0, {}, {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectPrintPreview(bool print)
+{
+    queue_.append({Kind::PrintPreview, {}, {}, print ? 1 : 0, {}, {}});
     return *this;
 }
 
@@ -202,6 +210,16 @@ bool ScriptedPrompts::printerSetup(QWidget*, QPrinter*)
     shown_.append({Kind::PrinterSetup, {}, {}, 0});
     const auto e = take(Kind::PrinterSetup, {}, 0);
     return e && e->answer != 0;
+}
+
+bool ScriptedPrompts::printPreview(QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& paint)
+{
+    shown_.append({Kind::PrintPreview, {}, {}, 0});
+    const auto e = take(Kind::PrintPreview, {}, 0);
+    if (!e || e->answer == 0)
+        return false;
+    paint(printer);
+    return true;
 }
 
 } // namespace zumilo::test
