@@ -6,6 +6,7 @@
 #include "splash.h"
 #include "aboutbox.h"
 
+#include "print/printcommands.h"
 #include "records/commandwindow.h"
 #include "shell/commands.h"
 #include "shell/desktop.h"
@@ -28,6 +29,7 @@ const SharedCommands& programCommands()
             if (auto* w = records::commandWindow(window))
                 w->state().desktop().open(homePagePath(w->state().AppFolder));
         });
+        print::addPrintCommands(c);
         return c;
     }();
     return commands;
