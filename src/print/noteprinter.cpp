@@ -15,37 +15,7 @@ namespace {
 
 // Positions are reckoned in twips, 1/1440 inch.
 constexpr double kTwipsPerInch = 1440;
-
-QFont printFont(const PrintOptions& options)
-{
-    QFont font(options.fontName);
-    font.setPointSize(options.point);
-    return font;
-}
-
-// The print values of one printout, in twips.
-struct PrintArea {
-    double scale = 1; // device units per twip
-    int top = 0;
-    int left = 0;
-    int width = 0;  // PrintWidth
-    int height = 0; // PrintHeight
-    double lineHeight = 0;
-
-    PrintArea(const QPrinter& printer, const PrintOptions& options)
-    {
-        scale = printer.resolution() / kTwipsPerInch;
-        // The sheet as the printer has it now: paper and orientation.
-        const QRectF sheet = printer.pageLayout().fullRect(QPageLayout::Point);
-        const int sheetWidth = int(std::lround(sheet.width() * 20));
-        const int sheetHeight = int(std::lround(sheet.height() * 20));
-        top = twipsFromMm(options.top);
-        left = twipsFromMm(options.left);
-        width = sheetWidth - left - twipsFromMm(options.right);
-        height = sheetHeight - top - twipsFromMm(options.bottom);
-        lineHeight = QFontMetricsF(printFont(options), &printer).lineSpacing() / scale;
-    }
-};
+constexpr double kTwipsPerPoint = 20;
 
 // Lines and pages as PrintText lays them out.
 class Page {
@@ -109,6 +79,24 @@ private:
 };
 
 } // namespace
+
+QFont printFont(const PrintOptions& options)
+{
+    QFont font(options.fontName);
+    font.setPointSize(options.point);
+    return font;
+}
+
+PrintArea::PrintArea(const QPrinter& printer, const PrintOptions& options)
+    : scale(printer.resolution() / kTwipsPerInch), top(twipsFromMm(options.top)), left(twipsFromMm(options.left))
+{
+    const QRectF sheet = printer.pageLayout().fullRect(QPageLayout::Point);
+    const int sheetWidth = int(std::lround(sheet.width() * kTwipsPerPoint));
+    const int sheetHeight = int(std::lround(sheet.height() * kTwipsPerPoint));
+    width = sheetWidth - left - twipsFromMm(options.right);
+    height = sheetHeight - top - twipsFromMm(options.bottom);
+    lineHeight = QFontMetricsF(printFont(options), &printer).lineSpacing() / scale;
+}
 
 QString PrintSetup(QPrinter& printer, const PrintOptions& options)
 {

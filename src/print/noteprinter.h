@@ -2,6 +2,7 @@
 
 #include "printoptions.h"
 
+#include <QFont>
 #include <QString>
 
 class QPrinter;
@@ -15,6 +16,22 @@ struct NoteContent {
     QString updateTime; // status panel 5
     QString title;      // Text1(0)
     QString body;       // the body box that is shown
+};
+
+// The font of the whole printout.
+QFont printFont(const PrintOptions& options);
+
+// Where a printout goes on the sheet the printer has now (paper and
+// orientation), in twips: the margins, PrintWidth and PrintHeight, and
+// the height of a line in the print font.
+struct PrintArea {
+    PrintArea(const QPrinter& printer, const PrintOptions& options);
+    double scale = 1; // the printer's units per twip
+    int top = 0;
+    int left = 0;
+    int width = 0;
+    int height = 0;
+    double lineHeight = 0;
 };
 
 // PrintSetup: paper, orientation and the whole sheet (margins are counted

@@ -117,12 +117,7 @@ struct PdfPrinter {
         options = print::readPrintOptions(settings).options;
         print::PrintSetup(printer, options);
     }
-    QFontMetricsF metrics()
-    {
-        QFont font(options.fontName);
-        font.setPointSize(options.point);
-        return QFontMetricsF(font, &printer);
-    }
+    QFontMetricsF metrics() { return QFontMetricsF(print::printFont(options), &printer); }
     qreal deviceUnits(double twips) const { return twips * printer.resolution() / 1440.0; }
 };
 
