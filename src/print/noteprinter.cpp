@@ -42,7 +42,12 @@ public:
     void rule()
     {
         const QPointF from(area_.left * area_.scale, y_ * area_.scale);
+        painter_.save();
+        // One dot of the device, as a printer's own pen draws, not one
+        // twip, which no printer can show.
+        painter_.setPen(QPen(Qt::black, 0));
         painter_.drawLine(from, from + QPointF(area_.width * area_.scale, 0));
+        painter_.restore();
     }
     // PrintUsedHeight is a whole number of twips.
     void addUsed() { used_ = int(std::nearbyint(used_ + area_.lineHeight)); }

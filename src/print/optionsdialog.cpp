@@ -19,6 +19,7 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -182,6 +183,7 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
         orientation_->addButton(option, id);
         orientationRow->addWidget(option);
     }
+    orientationRow->addStretch(1);
 
     // 「日付と時刻」
     frame2_ = frame(QStringLiteral("Frame2"), QStringLiteral("「日付と時刻」"));
@@ -204,16 +206,28 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
         openTab_->addItem(QString::fromUtf16(v.caption), QString::fromLatin1(v.key));
     (new QVBoxLayout(frame3_))->addWidget(openTab_);
 
-    // The print tab's frames and the screen tab's share the right column;
-    // only one set is shown at a time.
+    // The font frame stays where it is; the frames of the two tabs take
+    // turns beside it, in stacks as large as their larger page, so that
+    // nothing moves when the tab changes.
+    auto stack = [this](QList<QWidget*> first, QList<QWidget*> second) {
+        auto* pages = new QStackedWidget(this);
+        for (const QList<QWidget*>& widgets : {first, second}) {
+            auto* page = new QWidget(pages);
+            auto* column = new QVBoxLayout(page);
+            column->setContentsMargins(0, 0, 0, 0);
+            for (QWidget* w : widgets)
+                column->addWidget(w);
+            column->addStretch(1);
+            pages->addWidget(page);
+        }
+        return pages;
+    };
+    paperStack_ = stack({frame1_[0]}, {});
+    sideStack_ = stack({frame1_[3], frame1_[2]}, {frame2_, frame3_});
     auto* page = new QGridLayout;
-    page->addWidget(frame1_[0], 0, 0);
-    page->addWidget(frame1_[1], 1, 0);
-    page->addWidget(frame1_[3], 0, 1);
-    page->addWidget(frame1_[2], 1, 1);
-    page->addWidget(frame2_, 0, 1);
-    page->addWidget(frame3_, 1, 1);
-    page->setRowStretch(2, 1);
+    page->addWidget(paperStack_, 0, 0);
+    page->addWidget(frame1_[1], 1, 0, Qt::AlignTop);
+    page->addWidget(sideStack_, 0, 1, 2, 1);
 
     auto* ok = new QPushButton(QStringLiteral("ＯＫ"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
@@ -232,15 +246,9 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
     all->addWidget(tabs_);
     all->addLayout(page, 1);
     all->addLayout(buttons);
+    all->setSizeConstraint(QLayout::SetFixedSize);
 
     Form_Load();
-
-    // One size for both tabs, so that the buttons stay where they are.
-    QSize size = sizeHint();
-    TabStrip1_Click(1);
-    size = size.expandedTo(sizeHint());
-    TabStrip1_Click(0);
-    setFixedSize(size);
 
     connect(tabs_, &QTabBar::currentChanged, this, &OptionsDialog::TabStrip1_Click);
     connect(text2_[0], &QLineEdit::textChanged, this, [this] { Text2_Change(0); });
@@ -278,8 +286,6 @@ void OptionsDialog::Form_Load()
     Text2_Change(1);
 
     optionPage_ = kPrintTab;
-    frame2_->hide();
-    frame3_->hide();
 
     const std::optional<int> stamp = toInt16(s.read(Position, kDateTime, QStringLiteral("1")));
     if (stamp >= 1 && stamp <= 3)
@@ -293,10 +299,8 @@ void OptionsDialog::TabStrip1_Click(int index)
     if (key == optionPage_ || (key != kPrintTab && key != kFormTab))
         return;
     const bool screen = key == kFormTab;
-    for (QWidget* w : {frame1_[0], frame1_[2], frame1_[3]})
-        w->setVisible(!screen);
-    frame2_->setVisible(screen);
-    frame3_->setVisible(screen);
+    paperStack_->setCurrentIndex(screen ? 1 : 0);
+    sideStack_->setCurrentIndex(screen ? 1 : 0);
     // The frame's font goes back to its holders; the other tab's comes out.
     const int shown = screen ? 0 : 2;
     const int next = screen ? 2 : 0;

@@ -8,6 +8,7 @@ class QButtonGroup;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
+class QStackedWidget;
 class QTabBar;
 class QToolButton;
 
@@ -69,6 +70,8 @@ private:
     std::array<QGroupBox*, 4> frame1_{};
     QGroupBox* frame2_ = nullptr;
     QGroupBox* frame3_ = nullptr;
+    QStackedWidget* paperStack_ = nullptr; // Frame1(0) on the print tab, nothing on the other
+    QStackedWidget* sideStack_ = nullptr;  // Frame1(3), Frame1(2) or Frame2, Frame3
     QComboBox* paper_ = nullptr;     // Combo1
     QComboBox* openTab_ = nullptr;   // Combo2
     std::array<QLineEdit*, 7> text2_{};
