@@ -36,7 +36,7 @@ extern const PrintKey PaperSize, Orientation, FontName, Point, Ueyohaku, Leftyoh
 struct PrintOptions {
     const Paper* paper = &papers().front();
     int orientation = 1; // 1 portrait, 2 landscape
-    QString fontName;
+    QString fontName = keys::FontName.defaultValue;
     int point = 10;
     int top = 8;
     int left = 16;
