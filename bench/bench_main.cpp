@@ -17,6 +17,8 @@
 #include "shell/desktop.h"
 #include "shell/fonts.h"
 #include "main/mainwindow.h"
+#include "print/linebreaker.h"
+#include "print/noteprinter.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "store/backup.h"
@@ -28,6 +30,7 @@
 #include "tree/categorytree.h"
 
 #include <QApplication>
+#include <QPrinter>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -296,6 +299,10 @@ public:
     std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
     bool printerSetup(QWidget*, QPrinter*) override { fail(QStringLiteral("printer")); }
+    bool printPreview(QWidget*, QPrinter*, const std::function<void(QPrinter*)>&) override
+    {
+        fail(QStringLiteral("preview"));
+    }
     int dialog(QDialog&) override { fail(QStringLiteral("dialog")); }
     std::unique_ptr<shell::Progress> progress(QWidget*, const QString& label, qint64) override { fail(label); }
 
@@ -506,6 +513,84 @@ Sample gridSearchBody(const Dataset& d)
     });
 }
 
+// --- printing -------------------------------------------------------------------
+
+// A PDF printer set up as the print command sets it up with the default
+// options, and a note of 1 MB in long lines of mixed full and half width.
+struct PrintBench {
+    QTemporaryDir dir;
+    QPrinter printer{QPrinter::HighResolution};
+    print::PrintOptions options;
+
+    PrintBench()
+    {
+        static const bool fonts = (shell::installJapaneseFonts(), true);
+        Q_UNUSED(fonts);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(dir.filePath(QStringLiteral("note.pdf")));
+        options = print::readPrintOptions(*shell::SettingsStore::atFile(dir.filePath(QStringLiteral("z.ini")))).options;
+        const QString problem = print::PrintSetup(printer, options);
+        if (!problem.isEmpty())
+            throw std::runtime_error(problem.toStdString());
+    }
+    static const QString& note()
+    {
+        static const QString text = bench::generateLongNote(1024 * 1024);
+        return text;
+    }
+    static QStringList lines(qsizetype characters)
+    {
+        return note().left(characters).split(QLatin1Char('\n'));
+    }
+    QFontMetricsF metrics() const { return QFontMetricsF(print::printFont(options), &printer); }
+    qreal width() const
+    {
+        const print::PrintArea area(printer, options);
+        return area.width * area.scale;
+    }
+};
+
+// How the pieces were first cut: a run grown one character at a time, each
+// step measured whole.
+qint64 growingRuns(const QString& line, const QFontMetricsF& metrics, qreal width)
+{
+    qint64 pieces = 0;
+    for (qsizetype start = 0; start < line.size(); ++pieces) {
+        qsizetype n = 1;
+        while (start + n < line.size() && metrics.horizontalAdvance(line.mid(start, n + 1)) < width)
+            ++n;
+        start += n;
+    }
+    return pieces;
+}
+
+Sample printLayout(qsizetype characters, bool growing)
+{
+    PrintBench b;
+    const QStringList lines = PrintBench::lines(characters);
+    const QFontMetricsF metrics = b.metrics();
+    const qreal width = b.width();
+    return measure([&] {
+        qint64 pieces = 0;
+        print::LineBreaker breaker(metrics, width);
+        for (const QString& line : lines)
+            pieces += growing ? growingRuns(line, metrics, width) : breaker.pieces(line).size();
+        return pieces;
+    });
+}
+
+Sample printPdf(const Dataset&)
+{
+    PrintBench b;
+    const print::NoteContent note{QStringLiteral("会議"), QStringLiteral("2026/12/01"), QStringLiteral("09:15:00"),
+                                  QStringLiteral("長いメモ"), PrintBench::note()};
+    Sample s = measure([&] { return qint64(print::printNote(b.printer, b.options, note)); });
+    s.rows = QFileInfo(b.printer.outputFileName()).size() / 1024;
+    return s;
+}
+
+constexpr qsizetype kPrintSample = 20000; // characters, about 55 KB
+
 // --- opening and backups ------------------------------------------------------------
 
 // A copy of the dataset, so that each run opens a file this run has not seen.
@@ -594,6 +679,13 @@ const std::vector<Measurement>& measurements()
         {"csv_export", "CSV of every note, 5 columns by id, through SELECT ... INTO [Text;...]", csvExport},
         {"csv_sqlite3", "the same rows by `sqlite3 -csv` into a file (a process of its own)", csvSqliteShell, false},
         {"xlsx_10k", "workbook of 10,000 notes, 5 columns (writeNoteSheet)", xlsxExport},
+        {"print_layout_1mb", "print: cut a 1 MB note into lines at the print width (rows: lines)",
+         [](const Dataset&) { return printLayout(PrintBench::note().size(), false); }},
+        {"print_layout_20k", "print: the same for its first 20,000 characters (rows: lines)",
+         [](const Dataset&) { return printLayout(kPrintSample, false); }},
+        {"print_growing_20k", "print: those 20,000 characters cut by growing runs (rows: lines)",
+         [](const Dataset&) { return printLayout(kPrintSample, true); }},
+        {"print_pdf_1mb", "print: the 1 MB note into a PDF file, A4 (rows: KB written)", printPdf},
     };
     return list;
 }

@@ -359,4 +359,24 @@ DatasetInfo inspectDatabase(const QString& path)
     return info;
 }
 
+QString generateLongNote(qsizetype utf8Bytes, std::uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    TextMaker text(rng);
+    QString note;
+    qsizetype bytes = 0;
+    while (bytes < utf8Bytes) {
+        QString line;
+        const int sentences = text.uniform(5, 120);
+        for (int i = 0; i < sentences; ++i)
+            line += text.sentence();
+        if (text.chance(0.1))
+            line += QStringLiteral("\n");
+        line += QStringLiteral("\n");
+        bytes += line.toUtf8().size();
+        note += line;
+    }
+    return note;
+}
+
 } // namespace zumilo::bench

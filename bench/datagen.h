@@ -24,6 +24,11 @@ struct DatasetInfo {
 DatasetInfo generateDatabase(const QString& path, int notes, int categories,
                              std::uint32_t seed = kDefaultSeed);
 
+// The body of one very long note, at least `utf8Bytes` long in UTF-8: the same mix
+// of full- and half-width text, in lines of a few hundred to a few
+// thousand characters with now and then an empty line.
+QString generateLongNote(qsizetype utf8Bytes, std::uint32_t seed = kDefaultSeed);
+
 // The same figures read back from a file made earlier.
 DatasetInfo inspectDatabase(const QString& path);
 

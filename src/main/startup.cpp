@@ -7,6 +7,7 @@
 #include "aboutbox.h"
 
 #include "export/exportcommands.h"
+#include "print/printcommands.h"
 #include "records/commandwindow.h"
 #include "shell/commands.h"
 #include "shell/desktop.h"
@@ -32,6 +33,7 @@ const SharedCommands& programCommands()
                 w->state().desktop().open(homePagePath(w->state().AppFolder));
         });
         exporting::addExportCommands(c);
+        print::addPrintCommands(c);
         return c;
     }();
     return commands;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -322,6 +323,21 @@ bool QtPrompts::printerSetup(QWidget* parent, QPrinter* printer)
     // decided elsewhere.
     dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
     relabelButtons(dialog);
+
+    PromptScope scope;
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool QtPrompts::printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint)
+{
+    if (!printer)
+        return false;
+    QPrintPreviewDialog dialog(printer, parent);
+    dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* p) { paint(p); });
+    // A page should be readable at once, not a thumbnail.
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        dialog.resize(screen->availableGeometry().size() * 8 / 10);
 
     PromptScope scope;
     return dialog.exec() == QDialog::Accepted;

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QString>
 #include <memory>
+#include <functional>
 #include <optional>
 
 class QDialog;
@@ -66,6 +67,9 @@ public:
     virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
     // The system's printer set-up; false when cancelled.
     virtual bool printerSetup(QWidget* parent, QPrinter* printer) = 0;
+    // The print preview of what `paint` draws on a printer; printing from
+    // it paints on `printer` itself. False when closed without printing.
+    virtual bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) = 0;
     // One of the program's own modal dialogs (the options, the about box):
     // runs it and returns its result (QDialog::Accepted or Rejected).
     virtual int dialog(QDialog& dialog) = 0;
@@ -86,6 +90,7 @@ public:
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
+    bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override;
     int dialog(QDialog& dialog) override;
     std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total) override;
 };

@@ -25,6 +25,8 @@ QString kindName(ScriptedPrompts::Kind kind)
         return QStringLiteral("font dialog");
     case ScriptedPrompts::Kind::PrinterSetup:
         return QStringLiteral("printer set-up");
+    case ScriptedPrompts::Kind::PrintPreview:
+        return QStringLiteral("print preview");
     case ScriptedPrompts::Kind::Dialog:
         return QStringLiteral("dialog");
     case ScriptedPrompts::Kind::Progress:
@@ -100,6 +102,12 @@ ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
 ScriptedPrompts& ScriptedPrompts::expectChoice(const QString& prompt, std::optional<int> answer)
 {
     queue_.append({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}});
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::expectPrintPreview(bool print)
+{
+    queue_.append({Kind::PrintPreview, {}, {}, print ? 1 : 0, {}, {}});
     return *this;
 }
 
@@ -229,6 +237,16 @@ bool ScriptedPrompts::printerSetup(QWidget*, QPrinter*)
     shown_.append({Kind::PrinterSetup, {}, {}, 0});
     const auto e = take(Kind::PrinterSetup, {}, 0);
     return e && e->answer != 0;
+}
+
+bool ScriptedPrompts::printPreview(QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& paint)
+{
+    shown_.append({Kind::PrintPreview, {}, {}, 0});
+    const auto e = take(Kind::PrintPreview, {}, 0);
+    if (!e || e->answer == 0)
+        return false;
+    paint(printer);
+    return true;
 }
 
 } // namespace zumilo::test

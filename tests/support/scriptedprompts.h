@@ -19,7 +19,7 @@ namespace zumilo::test {
 // with cancel/no. verifyDone() fails the test when answers are left unused.
 class ScriptedPrompts : public shell::Prompts {
 public:
-    enum class Kind { Message, Input, Choice, OpenFile, SaveFile, Font, PrinterSetup, Dialog, Progress };
+    enum class Kind { Message, Input, Choice, OpenFile, SaveFile, Font, PrinterSetup, PrintPreview, Dialog, Progress };
 
     struct Shown {
         Kind kind;
@@ -39,6 +39,9 @@ public:
     ScriptedPrompts& expectSaveFile(std::optional<QString> path);
     ScriptedPrompts& expectFont(std::optional<QFont> font);
     ScriptedPrompts& expectPrinterSetup(bool accept);
+    // The print preview; `print` presses its print button, which paints
+    // on the printer the preview was given.
+    ScriptedPrompts& expectPrintPreview(bool print);
     // One of the program's dialogs, by objectName ("frmOption"): `act` does
     // what the user would (fills in, clicks a button); the dialog's result
     // is the answer.
@@ -69,6 +72,7 @@ public:
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
+    bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override;
     int dialog(QDialog& dialog) override;
     std::unique_ptr<shell::Progress> progress(QWidget* parent, const QString& label, qint64 total) override;
 

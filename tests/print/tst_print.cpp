@@ -1,0 +1,500 @@
+// Printing a note from the three windows into PDF files, read back with
+// poppler's tools; the line breaking at the print width; the options
+// dialog and what it stores.
+
+#include "support/mainwindowapp.h"
+
+#include "main/mainwindow.h"
+#include "print/linebreaker.h"
+#include "print/noteprinter.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "shell/fonts.h"
+#include "shell/tabstrip.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTextBoundaryFinder>
+#include <QToolButton>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+using namespace zumilo;
+using shell::Msg::No;
+using shell::Msg::Yes;
+
+namespace {
+
+using Gesture = std::function<void(QDialog&, test::ScriptedPrompts&)>;
+using Values = QList<std::pair<QString, QString>>; // "Section/Key", value
+
+const QString kNoPrinter = QStringLiteral("プリンターが見つかりません。\n印刷する内容を PDF ファイルに保存しますか？");
+const QString kSaved = QStringLiteral("PDF ファイルに保存しました。\n");
+const QString kMixed = QStringLiteral("日本語とEnglishが混ざったABCｱｲｳ１２３の行です。").repeated(8);
+
+QString tool(const QString& program, const QStringList& arguments)
+{
+    QProcess p;
+    p.start(program, arguments);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The note's text and the text poppler reads back compare equal once both
+// are folded: the PDF names some kanji by their radical look-alikes.
+QString folded(const QString& text)
+{
+    return text.normalized(QString::NormalizationForm_KC).remove(QLatin1Char(' '));
+}
+const QString kHeader = folded(QStringLiteral("分類： 会議   更新日： 2026/12/01  09:15:00"));
+
+struct PrintedLine {
+    int page;
+    QRectF box; // points
+    QString text;
+};
+
+QList<PrintedLine> printedLines(const QString& pdf, QSizeF* pageSize = nullptr)
+{
+    QList<PrintedLine> lines;
+    QXmlStreamReader xml(tool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox-layout"), pdf, QStringLiteral("-")}));
+    int page = -1;
+    auto at = [&](const char* name) { return xml.attributes().value(QLatin1String(name)).toDouble(); };
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == u"page" && ++page >= 0 && pageSize)
+            *pageSize = QSizeF(at("width"), at("height"));
+        else if (xml.name() == u"line")
+            lines.append({page, QRectF(QPointF(at("xMin"), at("yMin")), QPointF(at("xMax"), at("yMax"))), {}});
+        else if (xml.name() == u"word")
+            lines.last().text += folded(xml.readElementText());
+    }
+    return lines;
+}
+
+QStringList textsOf(const QList<PrintedLine>& lines)
+{
+    QStringList texts;
+    for (const PrintedLine& l : lines)
+        texts << l.text;
+    return texts;
+}
+
+// The rule as first written: a run grown one character at a time while it
+// stays narrower than the width.
+QStringList growingRuns(const QString& line, const QFontMetricsF& metrics, qreal width)
+{
+    QList<int> bounds{0};
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, line);
+    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
+        bounds.append(int(at));
+    QStringList pieces;
+    for (int first = 0, n = 1; first + 1 < bounds.size(); first += n, n = 1) {
+        auto run = [&](int k) { return line.mid(bounds[first], bounds[first + k] - bounds[first]); };
+        while (first + n + 1 < bounds.size() && metrics.horizontalAdvance(run(n + 1)) < width)
+            ++n;
+        pieces.append(run(n));
+    }
+    return pieces;
+}
+
+// The print font as it measures on a printer set up with the defaults.
+QFontMetricsF defaultPrintMetrics()
+{
+    static QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    print::PrintSetup(printer, {});
+    return QFontMetricsF(print::printFont({}), &printer);
+}
+
+void click(QDialog& dialog, const QString& name)
+{
+    QTest::mouseClick(dialog.findChild<QWidget*>(name), Qt::LeftButton);
+}
+
+// Replaces the box's text the way Japanese is typed: through the input
+// method, which hands over what was composed.
+void type(QDialog& dialog, const QString& box, const QString& text)
+{
+    QLineEdit* edit = dialog.findChild<QLineEdit*>(box);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(edit, &commit);
+}
+
+QString fontFrame(QDialog& dialog)
+{
+    return dialog.findChild<QLineEdit*>(QStringLiteral("Text2(0)"))->text() + u'|' + dialog.findChild<QLineEdit*>(QStringLiteral("Text2(1)"))->text();
+}
+
+void chooseTab(QDialog& dialog, int index)
+{
+    QTabBar* tabs = dialog.findChild<QTabBar*>(QStringLiteral("TabStrip1"));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center());
+}
+
+void chooseEntry(QDialog& dialog, const QString& combo, const QString& entry)
+{
+    QComboBox* box = dialog.findChild<QComboBox*>(combo);
+    while (box->currentText() != entry && box->currentIndex() < box->count() - 1)
+        QTest::keyClick(box, Qt::Key_Down);
+}
+
+struct Env : test::MainWindowApp {
+    explicit Env(const QString& body = QStringLiteral("本文"))
+    {
+        category(1, QStringLiteral("会議"), 0);
+        for (const auto& [id, title] : {std::pair{10, QStringLiteral("議事録")}, std::pair{11, QStringLiteral("連絡")}}) {
+            note(id, title, 1,
+                 {{QStringLiteral("bunrui"), QStringLiteral("会議")}, {QStringLiteral("naiyo"), body},
+                  {QStringLiteral("kousinDate"), QStringLiteral("2026-12-01")},
+                  {QStringLiteral("kousinTime"), QStringLiteral("09:15:00")}});
+        }
+        load();
+        choose(QStringLiteral("1_id"));
+    }
+    QString stored(const QString& key) const
+    {
+        return settings->read(key.section('/', 0, 0), key.section('/', 1), QStringLiteral("(none)"));
+    }
+    void store(const Values& values)
+    {
+        for (const auto& [key, value] : values)
+            settings->write(key.section('/', 0, 0), key.section('/', 1), value);
+    }
+    // Opens the dialog from the main window's menu and lets `act` use it.
+    void withOptions(const QString& command, const std::function<void(QDialog&)>& act)
+    {
+        prompts.expectDialog(QStringLiteral("frmOption"), act);
+        window->action(command)->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(prompts);
+    }
+    QString pdf(const QString& name = QStringLiteral("note.pdf")) const { return path(QStringLiteral("out/") + name); }
+    void print(QMainWindow& from) { from.findChild<QAction*>(QStringLiteral("mnuPrint1"))->trigger(); }
+    // Prints from `from` as a user without a printer does: into a PDF.
+    QList<PrintedLine> printToPdf(QMainWindow& from, QSizeF* pageSize = nullptr,
+                                  const QString& name = QStringLiteral("note.pdf"))
+    {
+        prompts.expectMessage(kNoPrinter, Yes).expectSaveFile(pdf(name)).expectPrintPreview(true).expectMessage(kSaved + pdf(name));
+        print(from);
+        ZUMILO_VERIFY_PROMPTS_DONE(prompts);
+        return printedLines(pdf(name), pageSize);
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Gesture)
+Q_DECLARE_METATYPE(Values)
+
+class TestPrint : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        shell::installJapaneseFonts();
+        if (!QPrinterInfo::availablePrinters().isEmpty())
+            QSKIP("this machine has a printer: the print command would use it");
+    }
+    // The hourglass never outlives a command, however it ended.
+    void cleanup() { QVERIFY(!QGuiApplication::overrideCursor()); }
+
+    void lineBreaking_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("widthOf"); // the width is this text's
+        QTest::addColumn<QString>("firstPiece");
+        QTest::newRow("mixed full and half width") << kMixed << "日本語とEnglishが混ざった" << "";
+        QTest::newRow("a run exactly as wide is broken") << "あいうえおかきくけこ" << "あいうえお" << "あいうえ";
+        QTest::newRow("surrogate pairs stay whole") << "𠮷野家の𠮷と𩸽𩸽𩸽𩸽" << "𠮷野" << "𠮷";
+        QTest::newRow("marks stay with their letter") << "か\u3099き\u3099く\u3099け\u3099" << "か\u3099き" << "か\u3099";
+        QTest::newRow("wider than the width: one each") << "亜宇" << "" << "亜";
+    }
+
+    void lineBreaking()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, widthOf);
+        QFETCH(QString, firstPiece);
+        const QFontMetricsF metrics = defaultPrintMetrics();
+        const qreal width = metrics.horizontalAdvance(widthOf);
+        const QStringList pieces = print::LineBreaker(metrics, width).pieces(line);
+        QCOMPARE(pieces, growingRuns(line, metrics, width));
+        QCOMPARE(pieces.join(QString()), line);
+        if (!firstPiece.isEmpty())
+            QCOMPARE(pieces.first(), firstPiece);
+    }
+
+    // The whole page: header, rules, title, body; lines cut at the width,
+    // an empty line kept, a second page where the next line would pass
+    // the bottom margin, no empty page at the end, the font in the file.
+    void printedPage()
+    {
+        QStringList body{QStringLiteral("一行目"), QString(), kMixed};
+        for (int i = 1; i <= 80; ++i)
+            body << QStringLiteral("行%1").arg(i);
+        Env env(body.join(QLatin1Char('\n')));
+        QSizeF page;
+        const QList<PrintedLine> lines = env.printToPdf(*env.window, &page);
+
+        // With the defaults the lines are 1474 twips narrower than A4.
+        const QFontMetricsF metrics = defaultPrintMetrics();
+        const QStringList pieces = growingRuns(kMixed, metrics, qRound(210 / 25.4 * 1440) - 1474);
+        QStringList expected{kHeader, QStringLiteral("議事録"), QStringLiteral("一行目")};
+        for (const QString& piece : pieces)
+            expected << folded(piece);
+        QCOMPARE(textsOf(lines), expected + body.mid(3));
+
+        // Margins of 8, 16, 10 and 8 mm (454, 907, 567, 454 twips).
+        const double top = 454 / 20.0, bottom = page.height() - top, right = page.width() - 567 / 20.0;
+        QCOMPARE(qRound(lines.first().box.left() * 20), 907);
+        QVERIFY(qAbs(lines.first().box.top() - top) < 0.5);
+        const double lineHeight = lines[5].box.top() - lines[4].box.top();
+        for (const PrintedLine& l : lines)
+            QVERIFY2(l.box.right() <= right + 0.1 && l.box.top() + lineHeight <= bottom + 0.1, qPrintable(l.text));
+        QVERIFY(qAbs(lines[3].box.top() - lines[2].box.top() - 2 * lineHeight) < 0.1); // the empty line
+
+        const auto second = std::find_if(lines.begin(), lines.end(), [](const PrintedLine& l) { return l.page == 1; });
+        QVERIFY(second != lines.end() && lines.last().page == 1);
+        QVERIFY(std::prev(second)->box.top() + 2 * lineHeight > bottom);
+        QVERIFY(qAbs(second->box.top() - top) < 0.5);
+        const QString fonts = tool(QStringLiteral("pdffonts"), {env.pdf()});
+        QVERIFY2(fonts.contains(QRegularExpression(QStringLiteral("CJK\\S* +CID \\S+ +Identity-H +yes"))), qPrintable(fonts));
+
+        // A body that fills the first page to its last line asks for a
+        // page break that starts no empty sheet.
+        const int places = qRound((std::prev(second)->box.top() - top) / lineHeight) + 1;
+        const QStringList filling = body.mid(3, places - 5); // header, blank, title, blank, blank
+        env.editor().setText(1, filling.join(QLatin1Char('\n')));
+        QCOMPARE(env.printToPdf(*env.window, nullptr, QStringLiteral("full.pdf")).last().text, filling.last());
+        QVERIFY(tool(QStringLiteral("pdfinfo"), {env.pdf(QStringLiteral("full.pdf"))}).contains(QStringLiteral("Pages:           1\n")));
+    }
+
+    void everyWindowPrintsItsNote_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("main") << "Form1";
+        QTest::newRow("single record") << "Form2";
+        QTest::newRow("grid") << "Form3";
+    }
+
+    void everyWindowPrintsItsNote()
+    {
+        QFETCH(QString, window);
+        Env env(QStringLiteral("一行目\n二行目"));
+        if (window == u"Form2") {
+            env.list().selectKey(QStringLiteral("11_id"));
+            QTest::keyClick(&env.list(), Qt::Key_Return);
+        } else if (window == u"Form3") {
+            env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar()->setCurrentIndex(1);
+        }
+        QMainWindow* from = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == window && w->isVisible())
+                from = qobject_cast<QMainWindow*>(w);
+        }
+        QVERIFY(from);
+        const QString title = records::commandWindow(*from)->editor()->text(0);
+        QCOMPARE(textsOf(env.printToPdf(*from)), (QStringList{kHeader, title, QStringLiteral("一行目"), QStringLiteral("二行目")}));
+        if (window == u"Form2")
+            from->close();
+    }
+
+    // What the print command asks and says, and what it writes, when the
+    // settings cannot be used or a PDF file is chosen.
+    void promptsAndFiles_data()
+    {
+        QTest::addColumn<Values>("stored");
+        // Prompts in order: a message's text ("no:" first: answered No), "file:" and the
+        // file chosen (none: cancelled), "preview" printed from; out/ and no/ are the test's.
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QString>("written"); // empty: nothing written
+        auto unusable = [](const char* label, const char* value) {
+            return QStringList{QStringLiteral("印刷設定の「%1」に使えない値「%2」が入っています。\n「印刷設定」で直してください。")
+                                   .arg(QString::fromUtf8(label), QString::fromUtf8(value))};
+        };
+        const QStringList noRoom{"余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。"};
+        QTest::newRow("no paper chosen") << Values{{"PrintOption/PaperSize", "0"}}
+            << QStringList{"印刷設定で用紙が選ばれていません（コード 0）。\n「印刷設定」で用紙を選んでください。"} << "";
+        QTest::newRow("margin that is no number") << Values{{"PrintOption/Ueyohaku", "広め"}} << unusable("上余白", "広め") << "";
+        QTest::newRow("negative margin") << Values{{"PrintOption/Rightyohaku", "-5"}} << unusable("右余白", "-5") << "";
+        QTest::newRow("size beyond 16 bits") << Values{{"PrintOption/Point", "40000"}} << unusable("フォントの大きさ", "40000") << "";
+        QTest::newRow("unknown orientation") << Values{{"PrintOption/Orientation", "3"}} << unusable("印刷の向き", "3") << "";
+        QTest::newRow("no width left") << Values{{"PrintOption/Leftyohaku", "150"}, {"PrintOption/Rightyohaku", "60"}} << noRoom << "";
+        QTest::newRow("not one line high") << Values{{"PrintOption/Orientation", "2"}, {"PrintOption/Ueyohaku", "100"}, {"PrintOption/Sitayohaku", "105"}} << noRoom << "";
+        QTest::newRow("PDF declined") << Values{} << QStringList{"no:" + kNoPrinter} << "";
+        QTest::newRow("file dialog cancelled") << Values{} << QStringList{kNoPrinter, "file:"} << "";
+        QTest::newRow("the suffix is added") << Values{} << QStringList{kNoPrinter, "file:out/メモ", "preview", kSaved + "out/メモ.pdf"} << "out/メモ.pdf";
+        QTest::newRow("existing file kept") << Values{} << QStringList{kNoPrinter, "file:out/old.pdf", "no:out/old.pdf は既にあります。\n上書きしますか？"} << "";
+        QTest::newRow("existing file replaced") << Values{} << QStringList{kNoPrinter, "file:out/old.pdf", "out/old.pdf は既にあります。\n上書きしますか？", "preview", kSaved + "out/old.pdf"} << "out/old.pdf";
+        QTest::newRow("folder that is not there") << Values{} << QStringList{kNoPrinter, "file:no/x.pdf", "preview", "PDF ファイルを書き込めませんでした。\nno/x.pdf\n\n保存先のフォルダーに書き込めるか確かめてください。"} << "";
+    }
+
+    void promptsAndFiles()
+    {
+        QFETCH(Values, stored);
+        QFETCH(QStringList, answers);
+        QFETCH(QString, written);
+        Env env;
+        const QString old = env.writeFile(QStringLiteral("out/old.pdf"), "old");
+        env.store(stored);
+        const QString folder = env.dir.path() + QLatin1Char('/');
+        for (QString a : answers) {
+            a.replace(QRegularExpression(QStringLiteral("(^|\n|:)(out|no)/")), QStringLiteral("\\1") + folder + QStringLiteral("\\2/"));
+            if (a == u"preview")
+                env.prompts.expectPrintPreview(true);
+            else if (a.startsWith(u"file:"))
+                env.prompts.expectSaveFile(a.size() > 5 ? std::optional(a.mid(5)) : std::nullopt);
+            else
+                env.prompts.expectMessage(a.startsWith(u"no:") ? a.mid(3) : a, a.startsWith(u"no:") ? No : Yes);
+        }
+        env.print(*env.window);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        if (!written.isEmpty())
+            QCOMPARE(printedLines(env.path(written)).value(1).text, QStringLiteral("議事録"));
+        QFile kept(old);
+        QCOMPARE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "old", written != u"out/old.pdf");
+    }
+
+    // The next print takes what the options dialog stored.
+    void storedOptionsAreUsed()
+    {
+        Env env;
+        env.store({{"PrintOption/PaperSize", "13"}, {"PrintOption/Orientation", "2"}, {"PrintOption/Ueyohaku", "25"},
+                   {"PrintOption/Leftyohaku", "15"}, {"PrintOption/Point", "14"}});
+        QSizeF page;
+        const QList<PrintedLine> lines = env.printToPdf(*env.window, &page);
+        QCOMPARE(QSize(qRound(page.width() / 72 * 25.4), qRound(page.height() / 72 * 25.4)), QSize(257, 182)); // JIS B5, landscape
+        QCOMPARE(qRound(lines.first().box.left() * 20), 850); // 15 mm
+        QVERIFY(qAbs(lines.first().box.top() * 20 - 1418) < 10 && lines.first().box.height() > 14 * 1.3); // 25 mm, 14 pt
+    }
+
+    void whatOkAndCancelStore_data()
+    {
+        QTest::addColumn<Values>("before");
+        QTest::addColumn<Gesture>("gesture");
+        QTest::addColumn<Values>("after");
+        auto ok = [](QDialog& d, test::ScriptedPrompts&) { click(d, QStringLiteral("cmdOK")); };
+        const Values defaults = {
+            {"PrintOption/Ueyohaku", "8"}, {"PrintOption/Leftyohaku", "16"}, {"PrintOption/Rightyohaku", "10"},
+            {"PrintOption/Sitayohaku", "8"}, {"PrintOption/PaperSize", "9"}, {"PrintOption/Orientation", "1"},
+            {"PrintOption/FontName", "ＭＳ 明朝"}, {"PrintOption/Point", "10"}, {"Position/FontName", "ＭＳ Ｐゴシック"},
+            {"Position/FontSize", "10.5"}, {"Position/DateTime", "1"}, {"Position/OpenTab", "BunTab"}};
+        Values none = defaults;
+        std::for_each(none.begin(), none.end(), [](auto& v) { v.second = QStringLiteral("(none)"); });
+
+        QTest::newRow("OK at once writes the defaults") << Values{} << Gesture(ok) << defaults;
+        QTest::newRow("Cancel writes nothing") << Values{} << Gesture([](QDialog& d, test::ScriptedPrompts&) {
+            click(d, QStringLiteral("Option1(0)"));
+            type(d, QStringLiteral("Text2(2)"), QStringLiteral("20"));
+            click(d, QStringLiteral("cmdCancel"));
+        }) << none;
+        QTest::newRow("landscape B5, time before date, 予定 at start")
+            << Values{} << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
+                   click(d, QStringLiteral("Option1(0)"));
+                   chooseEntry(d, QStringLiteral("Combo1"), QStringLiteral("B5、182 x 257 mm"));
+                   chooseTab(d, 1);
+                   click(d, QStringLiteral("Option2(2)"));
+                   chooseEntry(d, QStringLiteral("Combo2"), QStringLiteral("予定"));
+                   ok(d, p);
+               })
+            << Values{{"PrintOption/Orientation", "2"}, {"PrintOption/PaperSize", "13"}, {"Position/DateTime", "3"},
+                      {"Position/OpenTab", "KijituTab"}};
+        QTest::newRow("stored values as read: no such paper, whole numbers, other text as it is")
+            << Values{{"PrintOption/PaperSize", "7"}, {"PrintOption/Point", "10.5"}, {"PrintOption/Ueyohaku", "abc"},
+                      {"Position/DateTime", "7"}}
+            << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
+                   QCOMPARE(d.findChild<QComboBox*>(QStringLiteral("Combo1"))->currentText(), QString());
+                   QCOMPARE(fontFrame(d), QStringLiteral("ＭＳ 明朝|10"));
+                   QCOMPARE(d.findChild<QLineEdit*>(QStringLiteral("Text2(2)"))->text(), QStringLiteral("abc"));
+                   type(d, QStringLiteral("Text2(3)"), QStringLiteral("１５ミリ"));
+                   ok(d, p);
+               })
+            << Values{{"PrintOption/PaperSize", "0"}, {"PrintOption/Point", "10"}, {"PrintOption/Ueyohaku", "abc"},
+                      {"PrintOption/Leftyohaku", "１５ミリ"}, {"Position/DateTime", "0"}};
+        QTest::newRow("up-down buttons: limits at 8 and 0, halves, full width, no number")
+            << Values{} << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
+                   auto press = [&](int box, const char* arrow, const QString& typed, int times) {
+                       type(d, QStringLiteral("Text2(%1)").arg(box), typed);
+                       auto* updown = d.findChild<QWidget*>(QStringLiteral("UpDown%1").arg(box));
+                       for (int i = 0; i < times; ++i)
+                           QTest::mouseClick(updown->findChild<QToolButton*>(QLatin1String(arrow)), Qt::LeftButton);
+                   };
+                   press(1, "Down", QStringLiteral("10"), 4);
+                   press(2, "Down", QStringLiteral("1"), 3);
+                   press(3, "Up", QStringLiteral("１２"), 1);
+                   press(4, "Up", QStringLiteral("広め"), 2);
+                   press(5, "Up", QStringLiteral("998"), 3);
+                   chooseTab(d, 1);
+                   press(1, "Up", QStringLiteral("10.5"), 1);
+                   ok(d, p);
+               })
+            << Values{{"PrintOption/Point", "8"}, {"PrintOption/Ueyohaku", "0"}, {"PrintOption/Leftyohaku", "13"},
+                      {"PrintOption/Rightyohaku", "広め"}, {"PrintOption/Sitayohaku", "1001"}, {"Position/FontSize", "11.5"}};
+        QTest::newRow("printer set-up without a printer says so")
+            << Values{} << Gesture([](QDialog& d, test::ScriptedPrompts& p) {
+                   p.expectMessage(QStringLiteral("プリンターが見つかりません。\n"
+                                                  "印刷するときに、PDF ファイルに保存することができます。"));
+                   click(d, QStringLiteral("cmdPrinter"));
+                   click(d, QStringLiteral("cmdCancel"));
+               })
+            << Values{{"PrintOption/PaperSize", "(none)"}};
+    }
+
+    void whatOkAndCancelStore()
+    {
+        QFETCH(Values, before);
+        QFETCH(Gesture, gesture);
+        QFETCH(Values, after);
+        if (QByteArray(QTest::currentDataTag()).startsWith("printer") && !QPrinterInfo::availablePrinters().isEmpty())
+            QSKIP("this machine has a printer");
+        Env env;
+        env.store(before);
+        env.withOptions(QStringLiteral("mnuToolOpt"), [&](QDialog& d) { gesture(d, env.prompts); });
+        for (const auto& [key, value] : after)
+            QCOMPARE(env.stored(key), value);
+    }
+
+    // The font frame shows the print font on one tab and the screen font
+    // on the other; what is chosen on either is kept when the tab changes.
+    void bothTabsKeepTheirFont()
+    {
+        Env env;
+        env.store({{"PrintOption/FontName", "ＭＳ 明朝"}, {"Position/FontSize", "12"}});
+        env.withOptions(QStringLiteral("mnuPrintOp"), [&](QDialog& d) {
+            QVERIFY(d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible() && !d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
+            env.prompts.expectFont(QFont(QStringLiteral("Noto Serif CJK JP"), 14));
+            click(d, QStringLiteral("cmdShowFont"));
+            QCOMPARE(fontFrame(d), QStringLiteral("Noto Serif CJK JP|14"));
+            QCOMPARE(d.findChild<QWidget*>(QStringLiteral("Text2(6)"))->font().pointSizeF(), 14.0);
+
+            chooseTab(d, 1);
+            QVERIFY(!d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible() && d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
+            QCOMPARE(fontFrame(d), QStringLiteral("ＭＳ Ｐゴシック|12"));
+            type(d, QStringLiteral("Text2(1)"), QStringLiteral("16"));
+            chooseTab(d, 0);
+            QCOMPARE(fontFrame(d), QStringLiteral("Noto Serif CJK JP|14"));
+            click(d, QStringLiteral("cmdOK"));
+        });
+        QCOMPARE(env.stored("PrintOption/FontName") + env.stored("PrintOption/Point"), QStringLiteral("Noto Serif CJK JP14"));
+        QCOMPARE(env.stored("Position/FontName") + env.stored("Position/FontSize"), QStringLiteral("ＭＳ Ｐゴシック16"));
+        // The window the dialog came from shows the new screen font at once.
+        QCOMPARE(env.editor().titleBox()->font().pointSizeF(), 16.0);
+    }
+};
+
+QTEST_MAIN(TestPrint)
+#include "tst_print.moc"
