@@ -101,27 +101,25 @@ ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
 
 ScriptedPrompts& ScriptedPrompts::expectChoice(const QString& prompt, std::optional<int> answer)
 {
-    queue_.append({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}});
+    queue_.append({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}, {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectPrintPreview(bool print)
 {
-    queue_.append({Kind::PrintPreview, {}, {}, print ? 1 : 0, {}, {}});
+    queue_.append({Kind::PrintPreview, {}, {}, print ? 1 : 0, {}, {}, {}});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
 {
-    Expectation e{Kind::Dialog, objectName, {}, 0, {}, {}, {}};
-    e.act = std::move(act);
-    queue_.append(std::move(e));
+    queue_.append({Kind::Dialog, objectName, {}, 0, {}, {}, std::move(act)});
     return *this;
 }
 
 ScriptedPrompts& ScriptedPrompts::expectProgress(const QString& label, std::optional<qint64> stopAt)
 {
-    queue_.append({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}});
+    queue_.append({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}, {}});
     return *this;
 }
 
