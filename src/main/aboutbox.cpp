@@ -32,8 +32,8 @@ AboutBox::AboutBox(shell::AppState& state, QWidget* parent) : QDialog(parent), s
     title->setFont(big);
     auto* version = new QLabel(versionLine(), this);
     version->setObjectName(QStringLiteral("lblVersion"));
-    auto* about = new QLabel(QStringLiteral("日本語のメモを分類して保存し、すぐに探せるデータベースです。"), this);
-    about->setWordWrap(true);
+    // Broken by hand: a wrapping label would break inside a word.
+    auto* about = new QLabel(QStringLiteral("日本語のメモを分類して保存し、\nすぐに探せるデータベースです。"), this);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
@@ -58,6 +58,7 @@ AboutBox::AboutBox(shell::AppState& state, QWidget* parent) : QDialog(parent), s
     buttons->addWidget(sysInfo);
     buttons->addStretch(1);
     top->addLayout(buttons);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     setLayout(top);
 }
 
