@@ -56,7 +56,7 @@ struct AppState {
     int LastSortColumn = 0;
     int LastSortOrder = 0;
 
-    // The search words of this run (Part 7.1), one list for every window's
+    // The search words of this run, one list for every window's
     // Combo1, in the order first used, without duplicates.
     QStringList SearchHistory;
     // The search term of the main and grid windows' Combo1, which a window

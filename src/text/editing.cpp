@@ -1,4 +1,4 @@
-// Part 7.2: the editing commands on the focused control, wrapping, font
+// The editing commands on the focused control, wrapping, font
 // size, the date stamp and opening links.
 
 #include "textcommands.h"

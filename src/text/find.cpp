@@ -1,4 +1,4 @@
-// Part 7.1: the search-word history, taking the term, find inside the note
+// The search-word history, taking the term, find inside the note
 // shown and the searches across all notes.
 
 #include "textcommands.h"
@@ -71,7 +71,7 @@ QString memoText(const QPlainTextEdit* memo)
 
 void findAll(CommandWindow& window, bool inBodies)
 {
-    // The grid window's body search leaves the history alone (Part 7.1).
+    // The grid window's body search leaves the history alone.
     const bool record = !(window.windowKind() == shell::WindowKind::Grid && inBodies);
     if (const auto term = takeTerm(window, record))
         window.findInAllNotes(*term, inBodies);

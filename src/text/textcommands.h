@@ -1,6 +1,6 @@
 #pragma once
 
-// The text tools (Parts 7.1 and 7.2): find inside a note and across notes
+// The text tools: find inside a note and across notes
 // with the search-word history, the editing commands on the focused
 // control, wrapping, font size, the date stamp and opening links. One
 // implementation for the three windows, reached through CommandWindow.
@@ -27,7 +27,7 @@ namespace zumilo::text {
 // following the editor, a double click opening a link.
 void addTextCommands(shell::SharedCommands& commands);
 
-// --- Part 7.1 -------------------------------------------------------------
+// --- Find -------------------------------------------------------------
 
 // The most terms the history keeps; the oldest goes first.
 inline constexpr int kSearchHistoryCap = 50;
@@ -45,11 +45,11 @@ void mnuFindpage(records::CommandWindow& window);
 void mnuFindtitle(records::CommandWindow& window);
 void mnuFindnaiyo(records::CommandWindow& window);
 
-// The messages of Part 7.1.
+// The messages of find.
 QString emptyTermMessage();
 QString findRestartQuestion();
 
-// --- Part 7.2 -------------------------------------------------------------
+// --- Editing -------------------------------------------------------------
 
 void mnuUndo(records::CommandWindow& window);
 void mnuCopy(records::CommandWindow& window);
@@ -72,7 +72,7 @@ QString dateStamp(const QDateTime& now, int format);
 QString narrowed(const QString& text);
 // What OpenLink opens for `text`, empty when no rule applies.
 QString linkTarget(const QString& text);
-// Part 7.2's OpenLink: hands the target to the desktop's open action.
+// Hands the target to the desktop's open action.
 void OpenLink(shell::Desktop& desktop, const QString& text);
 
 } // namespace zumilo::text

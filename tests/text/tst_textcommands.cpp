@@ -1,4 +1,4 @@
-// The text tools of Parts 7.1 and 7.2 in the real windows: find inside a
+// The text tools in the real windows: find inside a
 // note and across notes, the search-word history, the editing commands on
 // the focused control, wrapping, font size, the date stamp and links.
 
@@ -134,7 +134,7 @@ class TestTextCommands : public QObject {
     }
 
 private slots:
-    // --- Part 7.1: inside the note ------------------------------------------------
+    // --- Find: inside the note ------------------------------------------------
 
     void findInsideTheNote_data()
     {
@@ -246,7 +246,7 @@ private slots:
         QCOMPARE(env.window->gridWindow() != nullptr, kind == WindowKind::Grid);
     }
 
-    // --- Part 7.1: across notes ----------------------------------------------------
+    // --- Find: across notes ----------------------------------------------------
 
     void searchingAllNotesIgnoresCaseAndWidth()
     {
@@ -303,7 +303,7 @@ private slots:
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
-    // --- Part 7.1: the history -------------------------------------------------------
+    // --- Find: the history -------------------------------------------------------
 
     void historyKeepsEachTermOnce_data()
     {
@@ -375,7 +375,7 @@ private slots:
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
-    // --- Part 7.2: clipboard, undo -----------------------------------------------
+    // --- Editing: clipboard, undo -----------------------------------------------
 
     void clipboardByTheFocusedControl_data()
     {
@@ -473,7 +473,7 @@ private slots:
         env.forget(w);
     }
 
-    // --- Part 7.2: wrapping and font size ---------------------------------------------
+    // --- Editing: wrapping and font size ---------------------------------------------
 
     void wrappingTogglesBackWhereItStarted_data()
     {
@@ -547,7 +547,7 @@ private slots:
         QVERIFY(!ed.RecordChanged());
     }
 
-    // --- Part 7.2: the date stamp ---------------------------------------------------
+    // --- Editing: the date stamp ---------------------------------------------------
 
     void dateStampFormats_data()
     {
@@ -591,7 +591,7 @@ private slots:
         QCOMPARE(text::dateStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0)), 3), QStringLiteral("00:00 2026/01/02"));
     }
 
-    // --- Part 7.2: links ---------------------------------------------------------------
+    // --- Editing: links ---------------------------------------------------------------
 
     void openLinkRules_data()
     {
