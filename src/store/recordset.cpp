@@ -103,6 +103,7 @@ struct Recordset::Impl {
     QVariantList params; // bound to the marks of the WHERE clause
     QString keysetHead;  // the keyset statement up to FROM
     int keyColumn = 0;
+    bool byRowid = false; // ordered by the row number alone
 
     std::vector<qint64> keys; // rowids, or row numbers of a materialized set
     int pos = -1;             // -1 BOF, keys.size() EOF
@@ -229,9 +230,74 @@ struct Recordset::Impl {
         withCondition([&](const detail::IndexedWhere& w) {
             // Straight from the index when it answers the whole condition.
             const bool direct = !w.keys.isEmpty() && keyColumn == 0 && orderBy.isEmpty();
-            ok = readKeys(direct ? w.keys : overRows(keysetHead, w.where));
+            if (direct) {
+                ok = readKeys(w.keys);
+            } else if (byRowid && keyColumn == 0) {
+                // In row number order the engine walks the whole table, bodies
+                // and all; unordered it reads the numbers from a small index.
+                ok = readKeys(keysetHead + QStringLiteral(" FROM ") + from
+                              + (w.where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + w.where));
+                sortKeys();
+            } else {
+                ok = readKeys(overRows(keysetHead, w.where));
+            }
         });
         return ok;
+    }
+
+    // Puts distinct rowids in ascending order; a dense run through a bitmap.
+    void sortKeys()
+    {
+        if (keys.size() < 2)
+            return;
+        const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
+        const qint64 low = *lo;
+        const quint64 span = quint64(*hi) - quint64(low) + 1;
+        if (span > quint64(keys.size()) * 16) {
+            std::sort(keys.begin(), keys.end());
+            return;
+        }
+        std::vector<bool> present(span);
+        for (qint64 k : keys)
+            present[size_t(quint64(k) - quint64(low))] = true;
+        size_t n = 0;
+        for (size_t i = 0; i < span; ++i) {
+            if (present[i])
+                keys[n++] = qint64(quint64(low) + i);
+        }
+    }
+
+    // True when `orderBy` names nothing but the row number, under any of its
+    // names (rowid, oid, _rowid_, or an INTEGER PRIMARY KEY column), ascending.
+    bool ordersByRowid()
+    {
+        if (orderBy.trimmed().isEmpty())
+            return false;
+        QStringList names = {QStringLiteral("rowid"), QStringLiteral("oid"), QStringLiteral("_rowid_")};
+        Statement st(handle(), QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
+        st.bind(1, table);
+        QStringList primary;
+        while (st.step()) {
+            if (st.column(1).toString().compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
+                primary << st.column(0).toString().toLower();
+            else
+                primary << QString();
+        }
+        if (primary.size() == 1 && !primary.front().isEmpty())
+            names << primary.front();
+        for (QString term : orderBy.split(QLatin1Char(','))) {
+            term = term.trimmed();
+            if (term.endsWith(QLatin1String(" asc"), Qt::CaseInsensitive))
+                term = term.chopped(4).trimmed();
+            if (term.size() > 2
+                && ((term.startsWith(QLatin1Char('[')) && term.endsWith(QLatin1Char(']')))
+                    || (term.startsWith(QLatin1Char('"')) && term.endsWith(QLatin1Char('"')))
+                    || (term.startsWith(QLatin1Char('`')) && term.endsWith(QLatin1Char('`')))))
+                term = term.mid(1, term.size() - 2);
+            if (!names.contains(term.toLower()))
+                return false;
+        }
+        return true;
     }
 
     bool readKeys(const QString& sql)
@@ -486,6 +552,7 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, const QVarian
         simple = true;
     }
     d.readOnly = type == RecordsetType::Snapshot;
+    d.byRowid = simple && d.ordersByRowid();
     if (!simple || !d.openKeyset()) {
         d.readOnly = true;
         d.readAll(true);

@@ -3,6 +3,7 @@
 #include "store/jetlike.h"
 #include "store/recordset.h"
 
+#include <algorithm>
 #include <numeric>
 #include <sqlite3.h>
 
@@ -458,6 +459,24 @@ private slots:
         QCOMPARE(title(*some), QStringLiteral("t000006"));
         for (int row = 0; row < 1000; ++row)
             QCOMPARE(some->textAt(row, 1), QStringLiteral("t%1").arg(row * 10 + 6, 6, 10, QLatin1Char('0')));
+        // By number: the titles' index runs the other way, the rows must not.
+        f.db->execute(QStringLiteral("INSERT INTO T_idea(id, title, bunID) VALUES(900000000, 'a', 7), (-3, 'b', 5)"));
+        const QList<QPair<QString, QList<int>>> orders = {
+            {QStringLiteral("select * from T_idea order by id "), {-3, 1, 2}},
+            {QStringLiteral("select title, id from [T_idea] where bunid=5 order by [id] asc"), {-3, 5, 15}},
+            {QStringLiteral("select * from T_idea order by rowid desc"), {900000000, 100000, 99999}},
+        };
+        for (const auto& [sql, first] : orders) {
+            auto rs = f.db->openRecordset(sql);
+            QList<int> got;
+            for (int row = 0; row < rs->recordCount(); ++row)
+                got << rs->valueAt(row, rs->fieldIndex(QStringLiteral("id"))).toInt();
+            QCOMPARE(got.mid(0, 3), first);
+            QCOMPARE(got.size(), sql.contains(QLatin1String("bunid=5")) ? 10001 : 100002);
+            const bool up = !sql.contains(QLatin1String("desc"));
+            QVERIFY2(std::is_sorted(got.begin(), got.end(), [up](int a, int b) { return up ? a < b : a > b; }),
+                     qPrintable(sql));
+        }
     }
 };
 
