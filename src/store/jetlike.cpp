@@ -470,21 +470,14 @@ void sortKey(sqlite3_context* ctx, int, sqlite3_value** argv)
     }
     try {
         const auto* value = sqlite3_value_text(argv[0]);
-        const size_t n = value ? foldUtf8(value, size_t(sqlite3_value_bytes(argv[0])), textBuffer) : 0;
+        thread_local std::u16string units;
+        sortKeyUnits(value, value ? size_t(sqlite3_value_bytes(argv[0])) : 0, units);
+        // Big-endian, so that the engine's byte order is the units' order.
         std::string key;
-        key.reserve(n * 2);
-        auto put = [&key](char16_t u) {
+        key.reserve(units.size() * 2);
+        for (char16_t u : units) {
             key.push_back(char(u >> 8));
             key.push_back(char(u & 0xFF));
-        };
-        for (size_t i = 0; i < n; ++i) {
-            const char32_t c = textBuffer[i];
-            if (c >= 0x10000) {
-                put(QChar::highSurrogate(c));
-                put(QChar::lowSurrogate(c));
-            } else {
-                put(char16_t(c));
-            }
         }
         sqlite3_result_blob(ctx, key.data(), int(key.size()), SQLITE_TRANSIENT);
     } catch (const std::bad_alloc&) {
@@ -493,6 +486,22 @@ void sortKey(sqlite3_context* ctx, int, sqlite3_value** argv)
 }
 
 } // namespace
+
+void sortKeyUnits(const unsigned char* text, size_t bytes, std::u16string& out)
+{
+    const size_t n = text ? foldUtf8(text, bytes, textBuffer) : 0;
+    out.clear();
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        const char32_t c = textBuffer[i];
+        if (c >= 0x10000) {
+            out.push_back(QChar::highSurrogate(c));
+            out.push_back(QChar::lowSurrogate(c));
+        } else {
+            out.push_back(char16_t(c));
+        }
+    }
+}
 
 QString foldForCompare(const QString& text)
 {

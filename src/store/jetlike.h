@@ -21,6 +21,11 @@ bool jetLikeMatch(const QString& pattern, const QString& text);
 // (grown to fit). Returns how many there are.
 size_t foldUtf8(const unsigned char* text, size_t bytes, std::vector<char32_t>& out);
 
+// The key titles and names sort by: the folded text of UTF-8 `text` as
+// UTF-16 units, compared unit by unit (the SQL function sortKeyFunction
+// gives the same key as big-endian bytes).
+void sortKeyUnits(const unsigned char* text, size_t bytes, std::u16string& out);
+
 // The runs of literal characters of a pattern, folded as like() compares
 // them: a text can only match when every run occurs in its folded form.
 // `exact` when that is all the pattern asks (a pattern of the form *run*).

@@ -6,6 +6,8 @@
 #include "sqltokens.h"
 #include "statement.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <list>
 #include <sqlite3.h>
@@ -104,6 +106,10 @@ struct Recordset::Impl {
     QString keysetHead;  // the keyset statement up to FROM
     int keyColumn = 0;
     bool byRowid = false; // ordered by the row number alone
+    // Ordered by the sort key of one text column, then the row number: the
+    // column, and whether descending.
+    QString byTextKey;
+    bool byTextKeyDescending = false;
 
     std::vector<qint64> keys; // rowids, or row numbers of a materialized set
     int pos = -1;             // -1 BOF, keys.size() EOF
@@ -232,6 +238,8 @@ struct Recordset::Impl {
             const bool direct = !w.keys.isEmpty() && keyColumn == 0 && orderBy.isEmpty();
             if (direct) {
                 ok = readKeys(w.keys);
+            } else if (!byTextKey.isEmpty() && keyColumn == 0 && readKeysByText(w.where)) {
+                ok = true;
             } else if (byRowid && keyColumn == 0) {
                 // In row number order the engine walks the whole table, bodies
                 // and all; unordered it reads the numbers from a small index.
@@ -243,6 +251,54 @@ struct Recordset::Impl {
             }
         });
         return ok;
+    }
+
+    // The rows of a list by title come faster sorted here than by the
+    // engine's sorter: the same keys, the same order. A set too large to
+    // keep the keys of in memory goes back to the engine (false).
+    bool readKeysByText(const QString& condition)
+    {
+        constexpr size_t kMostRows = 250000;
+        Statement st(handle(), keysetHead + QStringLiteral(", ") + byTextKey + QStringLiteral(" FROM ") + from
+                                   + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition));
+        st.bindAll(params);
+        sqlite3_stmt* s = st.get();
+        struct Entry {
+            qint64 rowid;
+            bool null;
+            size_t begin, end; // in units
+        };
+        std::vector<Entry> entries;
+        std::u16string units, key;
+        while (st.step()) {
+            if (entries.size() == kMostRows)
+                return false;
+            const qint64 rowid = sqlite3_column_int64(s, 0);
+            if (sqlite3_column_type(s, 1) == SQLITE_NULL) {
+                entries.push_back({rowid, true, 0, 0});
+                continue;
+            }
+            const unsigned char* text = sqlite3_column_text(s, 1);
+            sortKeyUnits(text, text ? size_t(sqlite3_column_bytes(s, 1)) : 0, key);
+            entries.push_back({rowid, false, units.size(), units.size() + key.size()});
+            units += key;
+        }
+        const std::u16string_view all(units);
+        const bool down = byTextKeyDescending;
+        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+            // The engine puts no value before any value.
+            int c = a.null == b.null ? 0 : (a.null ? -1 : 1);
+            if (c == 0 && !a.null)
+                c = all.substr(a.begin, a.end - a.begin).compare(all.substr(b.begin, b.end - b.begin));
+            if (c != 0)
+                return down ? c > 0 : c < 0;
+            return a.rowid < b.rowid;
+        });
+        keys.clear();
+        keys.reserve(entries.size());
+        for (const Entry& e : entries)
+            keys.push_back(e.rowid);
+        return true;
     }
 
     // Puts distinct rowids in ascending order; a dense run through a bitmap.
@@ -553,6 +609,16 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, const QVarian
     }
     d.readOnly = type == RecordsetType::Snapshot;
     d.byRowid = simple && d.ordersByRowid();
+    if (simple) {
+        static const QRegularExpression textKey(
+            QStringLiteral("^\\s*%1\\(([^(),]+)\\)(?:\\s+(asc|desc))?\\s*,\\s*rowid\\s*$").arg(QLatin1String(sortKeyFunction)),
+            QRegularExpression::CaseInsensitiveOption);
+        const auto m = textKey.match(d.orderBy);
+        if (m.hasMatch()) {
+            d.byTextKey = m.captured(1).trimmed();
+            d.byTextKeyDescending = m.captured(2).compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
+        }
+    }
     if (!simple || !d.openKeyset()) {
         d.readOnly = true;
         d.readAll(true);

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <QFile>
+#include <QRandomGenerator>
 
 using namespace zumilo::store;
 using zumilo::store::test::NotesFile;
@@ -438,6 +439,33 @@ private slots:
         QCOMPARE(ids(QStringLiteral("select  title,id from [T_idea] order by [title] desc ")), descending);
         // Numbers keep their own order.
         QCOMPARE(ids(QStringLiteral("select * from T_idea order by oyaID")).first(), 10);
+
+        // The lists sort their keys themselves; the engine, given the same
+        // key function, must agree on random titles, both ways.
+        const QStringList pieces = {QStringLiteral("a"), QStringLiteral("A"), QStringLiteral("ａ"), QStringLiteral("Ａ"),
+                                    QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ｱ"), QStringLiteral("ｶﾞ"),
+                                    QStringLiteral("ガ"), QStringLiteral("漢"), QStringLiteral("😀"), QStringLiteral("～"),
+                                    QStringLiteral("\uFF5E"), QStringLiteral(" "), QStringLiteral("1")};
+        QRandomGenerator random(7);
+        for (int i = 0; i < 3000; ++i) {
+            QString t;
+            for (int k = int(random.bounded(5)); k > 0; --k)
+                t += pieces[int(random.bounded(pieces.size()))];
+            f.db->execute(QStringLiteral("INSERT INTO T_idea(title, bunID) VALUES(?, 2)"),
+                          {i % 97 == 0 ? QVariant() : QVariant(t)});
+        }
+        for (const QString& direction : {QString(), QStringLiteral(" desc")}) {
+            QList<int> engine;
+            sqlite3_stmt* st = nullptr;
+            const QByteArray sql = QStringLiteral("SELECT rowid FROM T_idea WHERE bunid=2 ORDER BY %1(title)%2, rowid")
+                                       .arg(QLatin1String(sortKeyFunction), direction)
+                                       .toUtf8();
+            QCOMPARE(sqlite3_prepare_v2(f.db->handle(), sql.constData(), -1, &st, nullptr), SQLITE_OK);
+            while (sqlite3_step(st) == SQLITE_ROW)
+                engine << sqlite3_column_int(st, 0);
+            sqlite3_finalize(st);
+            QCOMPARE(ids(QStringLiteral("select * from T_idea where bunid=2 order by title") + direction), engine);
+        }
     }
 
     void largeKeyset()
