@@ -352,6 +352,7 @@ std::shared_ptr<Database> MainWindow::openFile(const QString& path)
 void MainWindow::attachDatabase(std::shared_ptr<Database> db)
 {
     CategoryRecordset.reset();
+    list_->listModel()->setSource(nullptr);
     ListRecordset.reset();
     if (CurrentDatabase && CurrentDatabase != db)
         tryStep([&] { CurrentDatabase->close(); });
@@ -559,6 +560,7 @@ bool MainWindow::releaseFile()
     if (search_)
         search_->releaseDatabase();
     CategoryRecordset.reset();
+    list_->listModel()->setSource(nullptr);
     ListRecordset.reset();
     if (CurrentDatabase)
         tryStep([&] { CurrentDatabase->close(); });

@@ -250,7 +250,7 @@ private:
 
     std::shared_ptr<store::Database> CurrentDatabase;
     std::unique_ptr<store::Recordset> CategoryRecordset;
-    std::unique_ptr<store::Recordset> ListRecordset;
+    std::shared_ptr<store::Recordset> ListRecordset;
     QString ListSQL;
     qint64 SavedRecordID = 0;
     int ListPosition = 0;

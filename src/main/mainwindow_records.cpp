@@ -168,13 +168,13 @@ void MainWindow::FillRecordList()
     QString failure;
     if (ListRecordset) {
         try {
-            count = list_->FillRecordList(*ListRecordset);
+            count = list_->FillRecordList(ListRecordset);
         } catch (const StoreError& e) {
             failure = e.message();
-            list_->listModel()->setRows({});
+            list_->listModel()->setSource(nullptr);
         }
     } else {
-        list_->listModel()->setRows({});
+        list_->listModel()->setSource(nullptr);
     }
     panels_->setText(1, failure.isEmpty() ? QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ")
                                           : QStringLiteral("一覧を読み込めませんでした: ") + failure);
@@ -184,7 +184,7 @@ QList<qint64> MainWindow::shownNotes() const
 {
     QList<qint64> ids;
     for (int i = 0; i < list_->count(); ++i)
-        ids << list_->listModel()->row(i).id;
+        ids << list_->listModel()->idAt(i);
     return ids;
 }
 

@@ -4,6 +4,7 @@
 
 #include "shell/twips.h"
 #include "store/jetlike.h"
+#include "store/error.h"
 #include "store/recordset.h"
 
 #include <QDrag>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
 
 namespace zumilo::records {
 
@@ -46,13 +48,12 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || size_t(index.row()) >= rows_.size())
         return {};
-    const Row& r = rows_[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return r.texts[size_t(index.column())];
+        return textAt(index.row(), index.column());
     case Qt::UserRole:
-        return r.key();
+        return keyAt(index.row());
     default:
         return {};
     }
@@ -82,15 +83,77 @@ QMimeData* RecordListModel::mimeData(const QModelIndexList& indexes) const
     if (indexes.isEmpty())
         return nullptr;
     auto* mime = new QMimeData;
-    mime->setData(QString::fromLatin1(tree::kRecordMimeType), rows_[size_t(indexes.first().row())].key().toUtf8());
+    mime->setData(QString::fromLatin1(tree::kRecordMimeType), keyAt(indexes.first().row()).toUtf8());
     return mime;
 }
 
-void RecordListModel::setRows(std::vector<Row> rows)
+void RecordListModel::setSource(std::shared_ptr<store::Recordset> source)
 {
     beginResetModel();
-    rows_ = std::move(rows);
+    source_ = std::move(source);
+    bookmarks_.clear();
+    rows_.clear();
+    gone_.clear();
+    ids_.clear();
+    if (source_) {
+        static const char* const names[6] = {"id", "title", "kijitudate", "kousindate", "kousintime", "sinkidate"};
+        for (size_t k = 0; k < fields_.size(); ++k)
+            fields_[k] = source_->fieldIndex(QString::fromLatin1(names[k]));
+        const int n = source_->recordCount();
+        bookmarks_.resize(size_t(n));
+        for (int p = 0; p < n; ++p)
+            bookmarks_[size_t(p)] = source_->bookmarkAt(p);
+        rows_.resize(size_t(n));
+        std::iota(rows_.begin(), rows_.end(), 0);
+        gone_.assign(size_t(n), false);
+        // Numbers that are not the rows' own are read once, for finding rows.
+        try {
+            if (!source_->isRowidField(QStringLiteral("id"))) {
+                for (const QString& t : columnOfSource(4))
+                    ids_.push_back(t.toLongLong());
+            }
+        } catch (const store::StoreError&) {
+            source_.reset();
+            bookmarks_.clear();
+            rows_.clear();
+            gone_.clear();
+            endResetModel();
+            throw;
+        }
+    }
     endResetModel();
+}
+
+qint64 RecordListModel::idAt(int i) const
+{
+    if (i < 0 || size_t(i) >= rows_.size())
+        return 0;
+    const size_t index = size_t(rows_[size_t(i)]);
+    return ids_.empty() ? bookmarks_[index] : ids_[index];
+}
+
+QString RecordListModel::textAt(int i, int column) const
+{
+    if (i < 0 || size_t(i) >= rows_.size() || column < 0 || column > 4)
+        return {};
+    const qint64 bookmark = bookmarks_[size_t(rows_[size_t(i)])];
+    auto field = [&](int k) { return fields_[size_t(k)] < 0 ? QString() : source_->textOf(bookmark, fields_[size_t(k)]); };
+    try {
+        switch (column) {
+        case 0:
+            return field(1);
+        case 1:
+            return field(2);
+        case 2:
+            return field(3) + QLatin1Char(' ') + field(4);
+        case 3:
+            return field(5);
+        default:
+            return QString::number(idAt(i));
+        }
+    } catch (const store::StoreError&) {
+        return {}; // the file went away under the list; the next refill tells
+    }
 }
 
 int RecordListModel::find(const QString& key) const
@@ -100,7 +163,7 @@ int RecordListModel::find(const QString& key) const
     if (!ok || key != itemKeyFor(QString::number(id)))
         return -1;
     for (size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].id == id)
+        if (idAt(int(i)) == id)
             return int(i);
     }
     return -1;
@@ -109,28 +172,61 @@ int RecordListModel::find(const QString& key) const
 void RecordListModel::removeAt(int i)
 {
     beginRemoveRows({}, i, i);
+    gone_[size_t(rows_[size_t(i)])] = true;
     rows_.erase(rows_.begin() + i);
     endRemoveRows();
 }
 
+std::vector<QString> RecordListModel::columnOfSource(int column) const
+{
+    static const QStringList fields[5] = {{QStringLiteral("title")},
+                                          {QStringLiteral("kijitudate")},
+                                          {QStringLiteral("kousindate"), QStringLiteral("kousintime")},
+                                          {QStringLiteral("sinkidate")},
+                                          {QStringLiteral("id")}};
+    std::unordered_map<qint64, size_t> indexOf;
+    indexOf.reserve(bookmarks_.size());
+    for (size_t i = 0; i < bookmarks_.size(); ++i)
+        indexOf.emplace(bookmarks_[i], i);
+    std::vector<QString> out(bookmarks_.size());
+    std::vector<int> positions;
+    const QStringList& wanted = fields[column];
+    const std::vector<QString> texts = source_->columnTexts(wanted, &positions);
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const auto at = indexOf.find(source_->bookmarkAt(positions[i]));
+        if (at == indexOf.end())
+            continue; // added since the list was filled
+        const QString* t = &texts[i * size_t(wanted.size())];
+        out[at->second] = wanted.size() == 2 ? t[0] + QLatin1Char(' ') + t[1] : t[0];
+    }
+    return out;
+}
+
 void RecordListModel::sortBy(int column, Qt::SortOrder order)
 {
-    // One key per row, then a stable sort of indexes: fast for many rows.
-    // Keys ignore case, full/half width and hiragana/katakana, as search does.
-    std::vector<QString> keys;
-    keys.reserve(rows_.size());
-    for (const Row& r : rows_)
-        keys.push_back(store::foldForCompare(r.texts[size_t(column)]));
-    std::vector<size_t> order_(rows_.size());
-    std::iota(order_.begin(), order_.end(), 0);
-    std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
-        const int c = keys[a].compare(keys[b]);
-        return order == Qt::AscendingOrder ? c < 0 : c > 0;
-    });
-    std::vector<Row> sorted;
+    std::vector<int> sorted;
     sorted.reserve(rows_.size());
-    for (size_t i : order_)
-        sorted.push_back(std::move(rows_[i]));
+    for (size_t p = 0; p < gone_.size(); ++p) {
+        if (!gone_[p])
+            sorted.push_back(int(p));
+    }
+    // The source comes by title already, the way the list sorts it.
+    if (source_ && !(column == 0 && order == Qt::AscendingOrder)) {
+        // One key per row, then a stable sort: fast for many rows. Keys
+        // ignore case, full/half width and hiragana/katakana, as search does.
+        std::vector<QString> keys;
+        try {
+            keys = columnOfSource(column);
+        } catch (const store::StoreError&) {
+            return; // unreadable now: the rows keep their order
+        }
+        for (QString& k : keys)
+            k = store::foldForCompare(k);
+        std::stable_sort(sorted.begin(), sorted.end(), [&](int a, int b) {
+            const int c = keys[size_t(a)].compare(keys[size_t(b)]);
+            return order == Qt::AscendingOrder ? c < 0 : c > 0;
+        });
+    }
     emit layoutAboutToBeChanged();
     rows_ = std::move(sorted);
     emit layoutChanged();
@@ -172,26 +268,15 @@ double RecordList::columnWidthTwips(int column) const
     return shell::pixelsToTwips(columnWidth(column));
 }
 
-int RecordList::FillRecordList(store::Recordset& rs)
+int RecordList::FillRecordList(const std::shared_ptr<store::Recordset>& rs)
 {
-    static const QStringList fields = {QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("kijitudate"),
-                                       QStringLiteral("kousindate"), QStringLiteral("kousintime"),
-                                       QStringLiteral("sinkidate")};
-    const std::vector<QString> texts = rs.columnTexts(fields);
-    const size_t n = texts.size() / 6;
-    std::vector<RecordListModel::Row> rows(n);
-    for (size_t i = 0; i < n; ++i) {
-        const QString* t = &texts[i * 6];
-        RecordListModel::Row& r = rows[i];
-        r.id = t[0].toLongLong();
-        r.texts = {t[1], t[2], t[3] + QLatin1Char(' ') + t[4], t[5], t[0]};
-    }
     filling_ = true;
-    model_->setRows(std::move(rows));
-    model_->sortBy(sortColumn_, sortOrder_);
+    model_->setSource(rs);
+    if (sortColumn_ != 0 || sortOrder_ != Qt::AscendingOrder)
+        model_->sortBy(sortColumn_, sortOrder_);
     filling_ = false;
-    if (rs.recordCount() > 0)
-        rs.moveFirst();
+    if (rs && rs->recordCount() > 0)
+        rs->moveFirst();
     return model_->rowCount();
 }
 
@@ -215,7 +300,7 @@ QString RecordList::keyAt(int position) const
 {
     if (position < 1 || position > count())
         return {};
-    return model_->row(position - 1).key();
+    return model_->keyAt(position - 1);
 }
 
 bool RecordList::selectKey(const QString& key)

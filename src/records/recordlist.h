@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTreeView>
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace zumilo::store {
@@ -17,17 +18,12 @@ namespace zumilo::records {
 QString itemKeyFor(const QString& id);
 
 // The rows of the record list: title, due date, update date and time,
-// creation date and number of each note, kept in the list's sort order.
+// creation date and number of each note. The notes stay in their
+// recordset, read as the rows are shown; the model keeps only the order.
 class RecordListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
-
-    struct Row {
-        qint64 id = 0;
-        std::array<QString, 5> texts;
-        QString key() const { return itemKeyFor(QString::number(id)); }
-    };
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -37,17 +33,29 @@ public:
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
-    void setRows(std::vector<Row> rows);
-    const Row& row(int i) const { return rows_[size_t(i)]; }
+    // Shows every row of `source` in its order; null shows none.
+    void setSource(std::shared_ptr<store::Recordset> source);
+    qint64 idAt(int i) const;
+    QString textAt(int i, int column) const;
+    QString keyAt(int i) const { return itemKeyFor(QString::number(idAt(i))); }
     int find(const QString& key) const;
     void removeAt(int i);
     // Sorts by the displayed texts of a column; equal texts keep their order.
     void sortBy(int column, Qt::SortOrder order);
 
 private:
-    std::vector<Row> rows_;
-};
+    // The texts of a column for every row of the source, by position.
+    std::vector<QString> columnOfSource(int column) const;
 
+    // The source's rows as they stood when shown: it may lose and gain
+    // rows since, and its positions move with them.
+    std::shared_ptr<store::Recordset> source_;
+    std::vector<qint64> bookmarks_;
+    std::vector<int> rows_;    // indexes into bookmarks_, in the list's order
+    std::vector<bool> gone_;   // by index: removed from the list
+    std::vector<qint64> ids_;  // by index, when the number is not the rowid
+    std::array<int, 6> fields_{}; // id, title, kijitudate, kousindate, kousintime, sinkidate
+};
 
 // The record list (ListView1): the notes of the current category in
 // report form. Positions are 1-based, as the status text counts them.
@@ -61,9 +69,9 @@ public:
     void setColumnWidthTwips(int column, double twips);
     double columnWidthTwips(int column) const;
 
-    // Rebuilds the rows from every row of `rs`, in the list's sort order,
-    // and leaves `rs` on its first row. Returns the number of rows.
-    int FillRecordList(store::Recordset& rs);
+    // Shows every row of `rs`, in the list's sort order, and leaves `rs`
+    // on its first row. Returns the number of rows.
+    int FillRecordList(const std::shared_ptr<store::Recordset>& rs);
 
     int count() const;
     int selectedPosition() const;          // 0 when nothing is selected

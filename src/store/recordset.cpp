@@ -330,17 +330,8 @@ struct Recordset::Impl {
         if (orderBy.trimmed().isEmpty())
             return false;
         QStringList names = {QStringLiteral("rowid"), QStringLiteral("oid"), QStringLiteral("_rowid_")};
-        Statement st(handle(), QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
-        st.bind(1, table);
-        QStringList primary;
-        while (st.step()) {
-            if (st.column(1).toString().compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0)
-                primary << st.column(0).toString().toLower();
-            else
-                primary << QString();
-        }
-        if (primary.size() == 1 && !primary.front().isEmpty())
-            names << primary.front();
+        if (const QString alias = detail::rowidColumn(handle(), table); !alias.isEmpty())
+            names << alias;
         for (QString term : orderBy.split(QLatin1Char(','))) {
             term = term.trimmed();
             if (term.endsWith(QLatin1String(" asc"), Qt::CaseInsensitive))
@@ -350,7 +341,7 @@ struct Recordset::Impl {
                     || (term.startsWith(QLatin1Char('"')) && term.endsWith(QLatin1Char('"')))
                     || (term.startsWith(QLatin1Char('`')) && term.endsWith(QLatin1Char('`')))))
                 term = term.mid(1, term.size() - 2);
-            if (!names.contains(term.toLower()))
+            if (!names.contains(term.toCaseFolded()))
                 return false;
         }
         return true;
@@ -915,6 +906,31 @@ bool Recordset::isRowDeleted(int row) const
     if (row < 0 || row >= d.count())
         return true;
     return d.rowAt(row).deleted;
+}
+
+Bookmark Recordset::bookmarkAt(int row) const
+{
+    const Impl& d = *d_;
+    return row >= 0 && row < d.count() ? d.keys[size_t(row)] : 0;
+}
+
+QString Recordset::textOf(Bookmark bookmark, int index) const
+{
+    Impl& d = *d_;
+    const size_t i = size_t(d.checkedIndex(index));
+    const Row& r = d.row(bookmark);
+    if (r.deleted || i >= r.values.size())
+        return {};
+    return displayText(fromStorage(d.types[i], r.values[i]));
+}
+
+bool Recordset::isRowidField(const QString& name) const
+{
+    Impl& d = *d_;
+    const int i = fieldIndex(name);
+    if (!d.keyset || i < 0 || d.baseColumns[size_t(i)].isEmpty())
+        return false;
+    return d.baseColumns[size_t(i)].toCaseFolded() == detail::rowidColumn(d.handle(), d.table);
 }
 
 // --- editing --------------------------------------------------------------------

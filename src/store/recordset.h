@@ -76,6 +76,14 @@ public:
     QVariant valueAt(int row, int index) const;
     QString textAt(int row, int index) const;
     bool isRowDeleted(int row) const; // deleted by this or another connection
+    // The bookmark of the row at `row`, without reading the row; 0 outside.
+    Bookmark bookmarkAt(int row) const;
+    // The display text of a field of the row with this bookmark, wherever
+    // it now stands; "" when it is gone.
+    QString textOf(Bookmark bookmark, int index) const;
+    // True when the field is the table's rowid (an INTEGER PRIMARY KEY), so
+    // that bookmarks are its values.
+    bool isRowidField(const QString& name) const;
 
     // The display texts of a few fields for every row, in recordset order,
     // read in one pass (filling a list of thousands of rows): row after row,

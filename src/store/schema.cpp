@@ -167,22 +167,14 @@ struct Column {
 // Columns of a table by case-folded name; empty when there is no table.
 QHash<QString, Column> columnsOf(const Database& db, const QString& table)
 {
-    detail::Statement st(db.handle(), QStringLiteral("SELECT name, type, pk FROM pragma_table_info(?)"));
+    detail::Statement st(db.handle(), QStringLiteral("SELECT name, type FROM pragma_table_info(?)"));
     st.bindAll({table});
     QHash<QString, Column> columns;
-    int keys = 0;
-    QString key;
-    while (st.step()) {
-        const QString name = st.column(0).toString().toCaseFolded();
-        columns.insert(name, {st.column(1).toString(), false});
-        if (st.columnInt(2) > 0) {
-            ++keys;
-            key = name;
-        }
-    }
-    // As the engine decides it: a lone INTEGER PRIMARY KEY is the rowid.
-    if (keys == 1 && columns[key].type.compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0)
-        columns[key].rowid = true;
+    while (st.step())
+        columns.insert(st.column(0).toString().toCaseFolded(), {st.column(1).toString(), false});
+    const QString rowid = detail::rowidColumn(db.handle(), table);
+    if (!rowid.isEmpty())
+        columns[rowid].rowid = true;
     return columns;
 }
 

@@ -81,6 +81,19 @@ QString listOrder(sqlite3* db, const QString& table, const QString& orderBy)
     return orderByText(orderBy, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid");
 }
 
+QString rowidColumn(sqlite3* db, const QString& table)
+{
+    Statement st(db, QStringLiteral("SELECT name, type FROM pragma_table_info(?) WHERE pk > 0"));
+    st.bind(1, table);
+    QStringList keys;
+    bool integer = false;
+    while (st.step()) {
+        keys << st.column(0).toString().toCaseFolded();
+        integer = st.column(1).toString().compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0;
+    }
+    return keys.size() == 1 && integer ? keys.front() : QString();
+}
+
 QVariant storageValue(const QVariant& value)
 {
     if (!value.isValid() || value.isNull())

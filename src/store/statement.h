@@ -54,6 +54,10 @@ QString databaseFile(sqlite3* db);
 // titles and names by their sort key, rows that sort alike by rowid.
 QString listOrder(sqlite3* db, const QString& table, const QString& orderBy);
 
+// The column that is `table`'s rowid, as the engine decides it (a lone
+// INTEGER PRIMARY KEY), case-folded; empty when there is none.
+QString rowidColumn(sqlite3* db, const QString& table);
+
 // The value as SQLite stores it: bool as -1/0 (Jet's true), dates as ISO text.
 QVariant storageValue(const QVariant& value);
 

@@ -59,7 +59,7 @@ struct Env : test::MainWindowApp {
     {
         QStringList titles;
         for (int i = 0; i < list().count(); ++i)
-            titles << list().listModel()->row(i).texts[0];
+            titles << list().listModel()->textAt(i, 0);
         return titles;
     }
     QVariant stored(const QString& column, int id) const
@@ -372,6 +372,19 @@ private slots:
         // A refill keeps the list's order.
         w.RefreshRecordList();
         QCOMPARE(env.listTitles(), (QStringList{QStringLiteral("い"), QStringLiteral("う"), QStringLiteral("あ")}));
+
+        // A deleted note leaves the list; the others keep their texts in
+        // either order.
+        env.list().selectPosition(1);
+        env.prompts.expectMessage(QStringLiteral("本当にこのデータを削除していいですか？ "), Yes);
+        QTest::keyClick(&env.list(), Qt::Key_Delete);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QCOMPARE(env.listTitles(), (QStringList{QStringLiteral("う"), QStringLiteral("あ")}));
+        clickHeader(0);
+        QCOMPARE(env.listTitles(), (QStringList{QStringLiteral("あ"), QStringLiteral("う")}));
+        clickHeader(0);
+        QCOMPARE(env.listTitles(), (QStringList{QStringLiteral("う"), QStringLiteral("あ")}));
+        QCOMPARE(env.list().keyAt(2), QStringLiteral("2_id"));
     }
 
     void comingBackFromAnotherWindowReselectsItsNote()

@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(env.state->CurrentIdeaID + QStringLiteral("_id"), key);
         QCOMPARE(env.state->SingleWindowCount, 1);
         QCOMPARE(env.recordWindows().first()->editor()->text(0),
-                 env.window->recordList()->listModel()->row(1).texts[0]);
+                 env.window->recordList()->listModel()->textAt(1, 0));
 
         // A new note in the current category, saved, then the window closes.
         w->action(QStringLiteral("mnuDataAdd"))->trigger();
@@ -143,7 +143,7 @@ private slots:
         env.choose(QStringLiteral("3_id"));
         QStringList listed;
         for (int i = 0; i < env.window->recordList()->count(); ++i)
-            listed << env.window->recordList()->listModel()->row(i).texts[0];
+            listed << env.window->recordList()->listModel()->textAt(i, 0);
         QCOMPARE(listed, (QStringList{"a案", "Ｂ案", "あさ", "ﾃｽﾄ", "テスト2", "漢字"}));
 
         env.window->recordList()->selectPosition(1);
