@@ -239,6 +239,9 @@ void MainWindow::watchSingleWindow(records::RecordWindow* window)
 void MainWindow::Form_Activate()
 {
     cameBack_ = false;
+    // The note a closing window hands back; saving our own edit below
+    // makes the saved note the current one.
+    const QString returned = st_.CurrentIdeaID;
     // Never lose edits: rebuilding the list reloads the editor.
     if (recordChanged() && !CheckToSave())
         return;
@@ -258,7 +261,8 @@ void MainWindow::Form_Activate()
         st_.JumpPending = false;
     }
     if (st_.ReturnFrom == QLatin1String("Form2")) {
-        if (!completeJump(records::itemKeyFor(st_.CurrentIdeaID)))
+        st_.CurrentIdeaID = returned;
+        if (!completeJump(records::itemKeyFor(returned)))
             return;
         setStatusCount();
         st_.ReturnFrom.clear();

@@ -387,34 +387,6 @@ private slots:
         QCOMPARE(env.list().keyAt(2), QStringLiteral("2_id"));
     }
 
-    void comingBackFromAnotherWindowReselectsItsNote()
-    {
-        Env env;
-        env.category(1, QStringLiteral("A"), 0);
-        for (int i = 1; i <= 5; ++i)
-            env.note(50 + i, QStringLiteral("メモ%1").arg(i), 1);
-        auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
-
-        // A single-record window saved note 57 and closed.
-        env.note(57, QStringLiteral("メモ0"), 1);
-        env.state->CurrentIdeaID = QStringLiteral("57");
-        env.state->ReturnFrom = QStringLiteral("Form2");
-        w.Form_Activate();
-        QCOMPARE(env.list().count(), 6);
-        QCOMPARE(env.list().selectedKey(), QStringLiteral("57_id"));
-        QCOMPARE(env.editor().text(0), QStringLiteral("メモ0"));
-        QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  1 / 6"));
-        QVERIFY(env.state->ReturnFrom.isEmpty());
-
-        // Unsaved edits are offered for saving before the list is rebuilt.
-        env.editor().setText(0, QStringLiteral("途中"));
-        env.prompts.expectMessage(kSaveQuestion, Yes);
-        w.Form_Activate();
-        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
-        QCOMPARE(env.stored(QStringLiteral("title"), 57).toString(), QStringLiteral("途中"));
-    }
-
     void aJumpIntoAnEmptyCategoryWaits()
     {
         Env env;

@@ -94,15 +94,22 @@ private slots:
         fresh->mnuUpdate_Click();
         const QString id = fresh->statusPanels().text(2);
         QCOMPARE(id, QStringLiteral("12"));
+        // The main window's own edit is offered for saving before it rebuilds.
+        const QString edited = env.window->statusPanels().text(2);
+        env.window->editor()->setText(0, QStringLiteral("途中"));
+        env.prompts.expectMessage(QStringLiteral("このデータは変更されています。保存しますか？"), shell::Msg::Yes);
         fresh->close();
 
         // Back in the main window, the new note is listed and selected,
         // whether or not the window system says the main window is active.
         QTRY_VERIFY(env.state->ReturnFrom.isEmpty());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QCOMPARE(env.db->scalar(QStringLiteral("select title from T_idea where id=") + edited).toString(),
+                 QStringLiteral("途中"));
         QCOMPARE(env.window->recordList()->count(), 3);
         QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
         QCOMPARE(env.window->editor()->text(0), QStringLiteral("新しいメモ"));
-        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QCOMPARE(env.window->statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  1 / 3")); // 新 before 議 and 途
     }
 
     // An edit saved in a single-record window is what the main window
