@@ -581,17 +581,6 @@ private slots:
         }
     }
 
-    void plainSearchWordsGiveTheUsualStatements()
-    {
-        const QString head = QStringLiteral(
-            "select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
-            "bunID,oyaID,id  from [T_idea]    where  ");
-        QCOMPARE(grid::searchStatement(QStringLiteral("会議"), {}), head + QStringLiteral(" title like '*会議*'  "));
-        QCOMPARE(grid::searchStatement(QStringLiteral("会議"), QStringLiteral("予算")),
-                 head + QStringLiteral(" title like '*会議*'  and  naiyo like '*予算*'  "));
-        QCOMPARE(grid::searchStatement({}, {}), grid::findTabStatement());
-    }
-
     void clearingAndShowingAll()
     {
         Env env;

@@ -60,7 +60,45 @@ QStringList split(const char* lines)
     return QString::fromUtf8(lines).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-const char* const kMainMenus = R"(mnuFile ﾌｧｲﾙ(&F)
+// Menus the windows share, in the order they stand.
+const char* const kEditHead = R"(mnuEdit 編集(&E)
+mnuUndo 元に戻す(&U)
+mnuEdit_1
+mnuCut 切り取り(&T)
+mnuCopy コピー(&C)
+mnuPaste 貼り付け(&P)
+mnuDelete 削除(&D)
+mnuEdit_2
+mnuFindpage このページの検索(&F)
+mnuFindNext 次を検索(&N)
+)";
+const char* const kFindAll = R"(mnuFindtitle タイトルの検索  全ﾃﾞｰﾀ(&L)
+mnuFindnaiyo 内容の検索     全ﾃﾞｰﾀ(&Y)
+)";
+const char* const kEditTail = R"(mnuEdit_3
+mnuOrikae 右端で折り返す(&W)
+mnuEditDate 日付と時刻(&A)
+)";
+const char* const kMovesAndFonts = R"(mnuMoveFirst 先頭のデータ(&F)
+mnuMoveMae 前のデータ(&B)
+mnuMoveNext 次のデータ(&N)
+mnuMoveLast 最後のデータ(&L)
+mnuHyoji_1
+mnuFontAdd ﾌｫﾝﾄ１ポ拡大(&U)
+mnuFontSub ﾌｫﾝﾄ１ﾎﾟ縮小(&D)
+)";
+const char* const kToolAndHelp = R"(mnuTool ﾂｰﾙ(&T)
+mnuToolOpt ｵﾌﾟｼｮﾝ(&O)
+mnuHelp ﾍﾙﾌﾟ(&H)
+mnuHelp_1
+mnuHPpelto peltoﾎｰﾑﾍﾟｰｼﾞ(&W)
+mnuHelp_2
+mnuHelpAbout ﾊﾞｰｼｮﾝ情報(&A)
+)";
+
+QStringList mainMenus()
+{
+    return split(R"(mnuFile ﾌｧｲﾙ(&F)
 mnuFileDataAdd 新規ﾃﾞｰﾀの追加(&N)
 mnuFile_1
 mnuUpdate 上書き保存(&S)
@@ -88,30 +126,8 @@ mnuRecentFile(4) -
 mnuRecentFile(5) -
 mnuFile_4
 mnuEnd 終了(&X)
-mnuEdit 編集(&E)
-mnuUndo 元に戻す(&U)
-mnuEdit_1
-mnuCut 切り取り(&T)
-mnuCopy コピー(&C)
-mnuPaste 貼り付け(&P)
-mnuDelete 削除(&D)
-mnuEdit_2
-mnuFindpage このページの検索(&F)
-mnuFindNext 次を検索(&N)
-mnuFindtitle タイトルの検索  全ﾃﾞｰﾀ(&L)
-mnuFindnaiyo 内容の検索     全ﾃﾞｰﾀ(&Y)
-mnuEdit_3
-mnuOrikae 右端で折り返す(&W)
-mnuEditDate 日付と時刻(&A)
-mnuHyoji 表示(&V)
-mnuMoveFirst 先頭のデータ(&F)
-mnuMoveMae 前のデータ(&B)
-mnuMoveNext 次のデータ(&N)
-mnuMoveLast 最後のデータ(&L)
-mnuHyoji_1
-mnuFontAdd ﾌｫﾝﾄ１ポ拡大(&U)
-mnuFontSub ﾌｫﾝﾄ１ﾎﾟ縮小(&D)
-mnuTree ﾂﾘｰ操作(&R)
+)") + split(kEditHead) + split(kFindAll) + split(kEditTail) + split("mnuHyoji 表示(&V)") + split(kMovesAndFonts)
+           + split(R"(mnuTree ﾂﾘｰ操作(&R)
 mnuDataAdd この分類に「新規ﾃﾞｰﾀ追加」(&N)
 mnuBunTuika この下に分類追加(&B)
 mnuTree_1
@@ -130,16 +146,12 @@ mnuListDateAdd 新規ﾃﾞｰﾀ追加(&N)
 mnuListDateCopy コピーして保存(&C)
 mnuList_1
 mnuListDel 削除(&D)
-mnuTool ﾂｰﾙ(&T)
-mnuToolOpt ｵﾌﾟｼｮﾝ(&O)
-mnuHelp ﾍﾙﾌﾟ(&H)
-mnuHelp_1
-mnuHPpelto peltoﾎｰﾑﾍﾟｰｼﾞ(&W)
-mnuHelp_2
-mnuHelpAbout ﾊﾞｰｼｮﾝ情報(&A)
-)";
+)") + split(kToolAndHelp);
+}
 
-const char* const kSingleMenus = R"(mnuFile ﾌｧｲﾙ(&F)
+QStringList singleMenus()
+{
+    return split(R"(mnuFile ﾌｧｲﾙ(&F)
 mnuAddNew 新規データの追加(&N)
 mnuFile_2
 mnuUpdate 上書き保存(&S)
@@ -149,37 +161,12 @@ mnuPrint1 印刷(&P)
 mnuPrintOp 印刷設定(&U)
 mnuFile_3
 mnuEnd 終了(&X)
-mnuEdit 編集(&E)
-mnuUndo 元に戻す(&U)
-mnuEdit_1
-mnuCut 切り取り(&T)
-mnuCopy コピー(&C)
-mnuPaste 貼り付け(&P)
-mnuDelete 削除(&D)
-mnuEdit_2
-mnuFindpage このページの検索(&F)
-mnuFindNext 次を検索(&N)
-mnuEdit_3
-mnuOrikae 右端で折り返す(&W)
-mnuEditDate 日付と時刻(&A)
-mnuHyoji 表示(&V)
-mnuMoveFirst 先頭のデータ(&F)
-mnuMoveMae 前のデータ(&B)
-mnuMoveNext 次のデータ(&N)
-mnuMoveLast 最後のデータ(&L)
-mnuHyoji_1
-mnuFontAdd ﾌｫﾝﾄ１ポ拡大(&U)
-mnuFontSub ﾌｫﾝﾄ１ﾎﾟ縮小(&D)
-mnuTool ﾂｰﾙ(&T)
-mnuToolOpt ｵﾌﾟｼｮﾝ(&O)
-mnuHelp ﾍﾙﾌﾟ(&H)
-mnuHelp_1
-mnuHPpelto peltoﾎｰﾑﾍﾟｰｼﾞ(&W)
-mnuHelp_2
-mnuHelpAbout ﾊﾞｰｼｮﾝ情報(&A)
-)";
+)") + split(kEditHead) + split(kEditTail) + split("mnuHyoji 表示(&V)") + split(kMovesAndFonts) + split(kToolAndHelp);
+}
 
-const char* const kGridMenus = R"(mnuFile ﾌｧｲﾙ(&F)
+QStringList gridMenus()
+{
+    return split(R"(mnuFile ﾌｧｲﾙ(&F)
 mnuFileDataAdd 新規ﾃﾞｰﾀの追加(&N)
 mnuUpdate 上書き保存(&S)
 mnuFile_1
@@ -193,39 +180,11 @@ mnuPrint1 印刷(&P)
 mnuPrintOp 印刷設定(&U)
 mnuFile_3
 mnuEnd 終了(&X)
-mnuEdit 編集(&E)
-mnuUndo 元に戻す(&U)
-mnuEdit_1
-mnuCut 切り取り(&T)
-mnuCopy コピー(&C)
-mnuPaste 貼り付け(&P)
-mnuDelete 削除(&D)
-mnuEdit_2
-mnuFindpage このページの検索(&F)
-mnuFindNext 次を検索(&N)
-mnuFindtitle タイトルの検索  全ﾃﾞｰﾀ(&L)
-mnuFindnaiyo 内容の検索     全ﾃﾞｰﾀ(&Y)
-mnuEdit_3
-mnuOrikae 右端で折り返す(&W)
-mnuEditDate 日付と時刻(&A)
-mnuHyoji 表示(&V)
+)") + split(kEditHead) + split(kFindAll) + split(kEditTail) + split(R"(mnuHyoji 表示(&V)
 mnuDouki 同期  分類ﾂﾘｰにｼﾞｬﾝﾌﾟ(&S)
 mnuHyoji_2
-mnuMoveFirst 先頭のデータ(&F)
-mnuMoveMae 前のデータ(&B)
-mnuMoveNext 次のデータ(&N)
-mnuMoveLast 最後のデータ(&L)
-mnuHyoji_1
-mnuFontAdd ﾌｫﾝﾄ１ポ拡大(&U)
-mnuFontSub ﾌｫﾝﾄ１ﾎﾟ縮小(&D)
-mnuTool ﾂｰﾙ(&T)
-mnuToolOpt ｵﾌﾟｼｮﾝ(&O)
-mnuHelp ﾍﾙﾌﾟ(&H)
-mnuHelp_1
-mnuHPpelto peltoﾎｰﾑﾍﾟｰｼﾞ(&W)
-mnuHelp_2
-mnuHelpAbout ﾊﾞｰｼｮﾝ情報(&A)
-)";
+)") + split(kMovesAndFonts) + split(kToolAndHelp);
+}
 
 // The tool keys, with what each runs in the window ("-": nothing).
 const char* const kTools = R"(開く 他のＤＢを開く|mnuOpenDB|-|-
@@ -260,10 +219,10 @@ private slots:
         QTest::addColumn<int>("window");
         QTest::addColumn<QStringList>("menus");
         QTest::addColumn<QStringList>("dropDown");
-        QTest::newRow("main") << 0 << split(kMainMenus)
+        QTest::newRow("main") << 0 << mainMenus()
                               << QStringList{"このページの検索", "タイトルの検索 (全ﾃﾞｰﾀ対象)", "内容の検索   (全ﾃﾞｰﾀ対象)"};
-        QTest::newRow("single-record") << 1 << split(kSingleMenus) << QStringList{};
-        QTest::newRow("grid") << 2 << split(kGridMenus)
+        QTest::newRow("single-record") << 1 << singleMenus() << QStringList{};
+        QTest::newRow("grid") << 2 << gridMenus()
                               << QStringList{"このページの検索", "タイトルの検索 (全ﾃﾞｰﾀ対象)", "内容の検索  (全ﾃﾞｰﾀ対象)"};
     }
     void windowsFollowTheMap()

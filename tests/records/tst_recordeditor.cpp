@@ -209,16 +209,6 @@ private slots:
         QCOMPARE(undo.last().at(0).toBool(), false);
     }
 
-    void singleCategoryChangeKeepsEarlierMark()
-    {
-        Env env(EditorKind::Single);
-        auto& ed = env.load(2);
-        QTest::keyClicks(ed.titleBox(), QStringLiteral("x"));
-        ed.setText(3, QStringLiteral("仕事"));
-        ed.setText(7, QStringLiteral("8"));
-        QVERIFY(ed.RecordChanged());
-    }
-
     void completionDateRule()
     {
         Env env;
@@ -364,15 +354,6 @@ private slots:
         auto& ed = env.load(2);
         ed.bodyBox()->moveCursor(QTextCursor::End);
         QTest::keyClicks(ed.bodyBox(), QStringLiteral("?"));
-        ed.setRecordChanged(false); // the copies below must not mark it again
-        ed.setWrapped(true);
-        QVERIFY(ed.isWrapped() && ed.visibleBodyBox() == ed.wrappedBodyBox());
-        QVERIFY(ed.bodyBox()->isHidden() && !ed.wrappedBodyBox()->isHidden());
-        QCOMPARE(ed.text(2), QStringLiteral("牛乳\n卵?"));
-        ed.setWrapped(false);
-        QVERIFY(!ed.isWrapped() && ed.visibleBodyBox() == ed.bodyBox());
-        QCOMPARE(ed.text(1), QStringLiteral("牛乳\n卵?"));
-        QVERIFY(!ed.RecordChanged());
 
         // What is typed into the wrapping box is what gets saved.
         ed.setWrapped(true);

@@ -42,16 +42,6 @@ private slots:
         QCOMPARE(again->readSection(section), (QList<QPair<QString, QString>>{{key, value}}));
     }
 
-    void missingKeysGiveTheDefault()
-    {
-        const auto store = SettingsStore::atFile(ini());
-        store->write(QStringLiteral("Position"), QStringLiteral("Top"), QStringLiteral("10"));
-        QCOMPARE(store->read(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("d")), u"d");
-        QCOMPARE(store->read(QStringLiteral("Other"), QStringLiteral("Top"), QStringLiteral("d")), u"d");
-        QCOMPARE(store->read(QStringLiteral("position"), QStringLiteral("top")), QString());
-        QVERIFY(store->readSection(QStringLiteral("Other")).isEmpty());
-    }
-
     void numbers_data()
     {
         QTest::addColumn<double>("value");
@@ -60,10 +50,8 @@ private slots:
         QTest::newRow("twips") << 3250.0 << "3250";
         QTest::newRow("half") << 10.5 << "10.5";
         QTest::newRow("negative") << -15.0 << "-15";
-        QTest::newRow("zero") << 0.0 << "0";
         QTest::newRow("single precision") << 0.1 << "0.1";
         QTest::newRow("rounded to single") << 1234.56789 << "1234.5679";
-        QTest::newRow("large") << 1e7 << "10000000";
     }
     void numbers()
     {
@@ -81,10 +69,8 @@ private slots:
         QTest::addColumn<double>("expected");
         QTest::newRow("decimal") << "10.5" << 10.5;
         QTest::newRow("blanks around") << " 600 " << 600.0;
-        QTest::newRow("exponent") << "1E3" << 1000.0;
         QTest::newRow("words") << "abc" << 42.0;
         QTest::newRow("trailing junk") << "12px" << 42.0;
-        QTest::newRow("empty") << "" << 42.0;
     }
     void readNumber()
     {

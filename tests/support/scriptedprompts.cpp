@@ -10,29 +10,10 @@ namespace {
 
 QString kindName(ScriptedPrompts::Kind kind)
 {
-    switch (kind) {
-    case ScriptedPrompts::Kind::Message:
-        return QStringLiteral("message");
-    case ScriptedPrompts::Kind::Input:
-        return QStringLiteral("input");
-    case ScriptedPrompts::Kind::Choice:
-        return QStringLiteral("choice");
-    case ScriptedPrompts::Kind::OpenFile:
-        return QStringLiteral("open-file dialog");
-    case ScriptedPrompts::Kind::SaveFile:
-        return QStringLiteral("save-file dialog");
-    case ScriptedPrompts::Kind::Font:
-        return QStringLiteral("font dialog");
-    case ScriptedPrompts::Kind::PrinterSetup:
-        return QStringLiteral("printer set-up");
-    case ScriptedPrompts::Kind::PrintPreview:
-        return QStringLiteral("print preview");
-    case ScriptedPrompts::Kind::Dialog:
-        return QStringLiteral("dialog");
-    case ScriptedPrompts::Kind::Progress:
-        return QStringLiteral("progress box");
-    }
-    return {};
+    static const char* const names[] = {"message",     "input",          "choice",        "open-file dialog",
+                                        "save-file dialog", "font dialog", "printer set-up", "print preview",
+                                        "dialog",      "progress box"};
+    return QString::fromLatin1(names[int(kind)]);
 }
 
 QString describe(ScriptedPrompts::Kind kind, const QString& text)
@@ -62,66 +43,6 @@ int dismissAnswer(int style)
 }
 
 } // namespace
-
-ScriptedPrompts& ScriptedPrompts::expectMessage(const QString& text, int answer, std::optional<int> style)
-{
-    queue_.append({Kind::Message, text, style, answer, {}, {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectInput(const QString& prompt, std::optional<QString> answer)
-{
-    queue_.append({Kind::Input, prompt, {}, 0, std::move(answer), {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectOpenFile(std::optional<QString> path)
-{
-    queue_.append({Kind::OpenFile, {}, {}, 0, std::move(path), {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectSaveFile(std::optional<QString> path)
-{
-    queue_.append({Kind::SaveFile, {}, {}, 0, std::move(path), {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectFont(std::optional<QFont> font)
-{
-    queue_.append({Kind::Font, {}, {}, 0, {}, std::move(font), {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectPrinterSetup(bool accept)
-{
-    queue_.append({Kind::PrinterSetup, {}, {}, accept ? 1 : 0, {}, {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectChoice(const QString& prompt, std::optional<int> answer)
-{
-    queue_.append({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectPrintPreview(bool print)
-{
-    queue_.append({Kind::PrintPreview, {}, {}, print ? 1 : 0, {}, {}, {}});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
-{
-    queue_.append({Kind::Dialog, objectName, {}, 0, {}, {}, std::move(act)});
-    return *this;
-}
-
-ScriptedPrompts& ScriptedPrompts::expectProgress(const QString& label, std::optional<qint64> stopAt)
-{
-    queue_.append({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}, {}});
-    return *this;
-}
 
 QStringList ScriptedPrompts::messages() const
 {

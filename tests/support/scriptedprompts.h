@@ -31,24 +31,45 @@ public:
     // `text` must equal the message exactly; empty accepts any text.
     // `style`, when given, must equal the box's style value.
     ScriptedPrompts& expectMessage(const QString& text, int answer = shell::Msg::Ok,
-                                   std::optional<int> style = std::nullopt);
-    ScriptedPrompts& expectInput(const QString& prompt, std::optional<QString> answer);
+                                   std::optional<int> style = std::nullopt)
+    {
+        return push({Kind::Message, text, style, answer, {}, {}, {}});
+    }
+    ScriptedPrompts& expectInput(const QString& prompt, std::optional<QString> answer)
+    {
+        return push({Kind::Input, prompt, {}, 0, std::move(answer), {}, {}});
+    }
     // A choice from a list; the items offered are recorded (lastChoices()).
-    ScriptedPrompts& expectChoice(const QString& prompt, std::optional<int> answer);
-    ScriptedPrompts& expectOpenFile(std::optional<QString> path);
-    ScriptedPrompts& expectSaveFile(std::optional<QString> path);
-    ScriptedPrompts& expectFont(std::optional<QFont> font);
-    ScriptedPrompts& expectPrinterSetup(bool accept);
+    ScriptedPrompts& expectChoice(const QString& prompt, std::optional<int> answer)
+    {
+        return push({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}, {}});
+    }
+    ScriptedPrompts& expectOpenFile(std::optional<QString> path)
+    {
+        return push({Kind::OpenFile, {}, {}, 0, std::move(path), {}, {}});
+    }
+    ScriptedPrompts& expectSaveFile(std::optional<QString> path)
+    {
+        return push({Kind::SaveFile, {}, {}, 0, std::move(path), {}, {}});
+    }
+    ScriptedPrompts& expectFont(std::optional<QFont> font) { return push({Kind::Font, {}, {}, 0, {}, std::move(font), {}}); }
+    ScriptedPrompts& expectPrinterSetup(bool accept) { return push({Kind::PrinterSetup, {}, {}, accept, {}, {}, {}}); }
     // The print preview; `print` presses its print button, which paints
     // on the printer the preview was given.
-    ScriptedPrompts& expectPrintPreview(bool print);
+    ScriptedPrompts& expectPrintPreview(bool print) { return push({Kind::PrintPreview, {}, {}, print, {}, {}, {}}); }
     // One of the program's dialogs, by objectName ("frmOption"): `act` does
     // what the user would (fills in, clicks a button); the dialog's result
     // is the answer.
-    ScriptedPrompts& expectDialog(const QString& objectName, std::function<void(QDialog&)> act);
+    ScriptedPrompts& expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
+    {
+        return push({Kind::Dialog, objectName, {}, 0, {}, {}, std::move(act)});
+    }
     // A progress box with `label`; the user stops the task once it has
     // reported `stopAt` steps done (never when not given).
-    ScriptedPrompts& expectProgress(const QString& label, std::optional<qint64> stopAt = std::nullopt);
+    ScriptedPrompts& expectProgress(const QString& label, std::optional<qint64> stopAt = std::nullopt)
+    {
+        return push({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}, {}});
+    }
 
     // Everything shown so far, in order.
     const QList<Shown>& shown() const { return shown_; }
@@ -86,6 +107,11 @@ private:
         std::optional<QFont> fontAnswer;
         std::function<void(QDialog&)> act;
     };
+    ScriptedPrompts& push(Expectation e)
+    {
+        queue_.append(std::move(e));
+        return *this;
+    }
     // Takes the next expectation if it is of `kind`; otherwise fails.
     std::optional<Expectation> take(Kind kind, const QString& text, int style);
     std::optional<QString> fileDialog(Kind kind, const QString& folder, const QString& fileName);

@@ -552,20 +552,25 @@ private slots:
     void dateStampFormats_data()
     {
         QTest::addColumn<QString>("setting"); // "Position"/"DateTime"; null: not stored
+        QTest::addColumn<QTime>("time");
         QTest::addColumn<QString>("title");   // after the stamp replaced "XY" in "abXYcd"
-        QTest::newRow("not stored: 1") << QString() << "ab2001/05/07cd";
-        QTest::newRow("1: date") << "1" << "ab2001/05/07cd";
-        QTest::newRow("2: date and time") << "2" << "ab2001/05/07 09:05cd";
-        QTest::newRow("3: time first") << "3" << "ab09:05 2001/05/07cd";
-        QTest::newRow("unknown: nothing") << "9" << "abXYcd";
-        QTest::newRow("not a number: nothing") << "x" << "abXYcd";
+        const QTime morning(9, 5, 59);
+        QTest::newRow("not stored: 1") << QString() << morning << "ab2001/05/07cd";
+        QTest::newRow("1: date") << "1" << morning << "ab2001/05/07cd";
+        QTest::newRow("2: date and time") << "2" << morning << "ab2001/05/07 09:05cd";
+        QTest::newRow("2: hours to 23") << "2" << QTime(23, 7) << "ab2001/05/07 23:07cd";
+        QTest::newRow("3: time first") << "3" << morning << "ab09:05 2001/05/07cd";
+        QTest::newRow("3: midnight is 00") << "3" << QTime(0, 0) << "ab00:00 2001/05/07cd";
+        QTest::newRow("unknown: nothing") << "9" << morning << "abXYcd";
+        QTest::newRow("not a number: nothing") << "x" << morning << "abXYcd";
     }
     void dateStampFormats()
     {
         QFETCH(QString, setting);
+        QFETCH(QTime, time);
         QFETCH(QString, title);
         Env env(QStringLiteral("abXYcd"));
-        env.clock.set(QDateTime(QDate(2001, 5, 7), QTime(9, 5, 59)));
+        env.clock.set(QDateTime(QDate(2001, 5, 7), time));
         if (!setting.isNull())
             env.settings->write(shell::Settings::Position, QStringLiteral("DateTime"), setting);
         QMainWindow& w = env.open(WindowKind::Main);
@@ -582,13 +587,6 @@ private slots:
                                                   ? QStringLiteral("語")
                                                   : text::dateStamp(env.clock.now(), setting.isNull() ? 1 : setting.toInt()));
         env.forget(w);
-    }
-
-    void hoursRunFrom00To23()
-    {
-        const QDateTime evening(QDate(2026, 1, 2), QTime(23, 7));
-        QCOMPARE(text::dateStamp(evening, 2), QStringLiteral("2026/01/02 23:07"));
-        QCOMPARE(text::dateStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0)), 3), QStringLiteral("00:00 2026/01/02"));
     }
 
     // --- Editing: links ---------------------------------------------------------------

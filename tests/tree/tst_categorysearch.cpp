@@ -161,29 +161,6 @@ private slots:
         QCOMPARE(env.names(), QStringList{QStringLiteral("java 入門")});
     }
 
-    void resizingFitsTheGridToTheWindow_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<bool>("widthFollows");
-        QTest::newRow("wide") << QSize(300, 400) << true;
-        QTest::newRow("narrow") << QSize(shell::twipsToPixels(650), 300) << false;
-    }
-    void resizingFitsTheGridToTheWindow()
-    {
-        QFETCH(QSize, size);
-        QFETCH(bool, widthFollows);
-        Env env;
-        env.open(QString());
-        const int before = env.grid().width();
-        env.window->resize(size);
-        QTRY_COMPARE(env.window->size(), size);
-        QCOMPARE(env.grid().height(), size.height() - shell::twipsToPixels(450));
-        const int wide = size.width() - shell::twipsToPixels(50);
-        QCOMPARE(env.grid().width(), widthFollows ? wide : before);
-        if (widthFollows)
-            QCOMPARE(env.window->searchBox()->width(), wide);
-    }
-
     void doubleClickJumpsToTheCategory_data()
     {
         QTest::addColumn<QString>("text");
