@@ -202,7 +202,10 @@ void GridWindow::Form_Load()
     JyuyoTabSQL = jyuyoTabStatement();
     KijituTabSQL = kijituTabStatement();
     SaikinTabSQL = saikinTabStatement();
-    openDatabase(kLoadSource);
+    // A view about to be shown (Form_Activate) replaces these rows at once:
+    // reading every note's number for them would be wasted.
+    const QString view = st_.CurrentTab;
+    openDatabase(kLoadSource, shell::TabStrip::keys().indexOf(view) <= 0 || tabStrip_->selectedKey() == view);
     GridSortField = QStringLiteral("title");
     GridSortOrder.clear();
     restoreLayout();
@@ -212,15 +215,15 @@ void GridWindow::Form_Load()
 void GridWindow::Form_Activate()
 {
     bool repointed = false;
+    const QString key = st_.CurrentTab;
+    const int index = int(shell::TabStrip::keys().indexOf(key));
     if (data_->databaseName() != st_.DatabasePath) {
         // Edits of a note belong to the file it came from.
         if (recordChanged())
             settleRow(DataAction::Close);
-        openDatabase(kRepointSource);
+        openDatabase(kRepointSource, index <= 0); // a view replaces the rows below
         repointed = true;
     }
-    const QString key = st_.CurrentTab;
-    const int index = int(shell::TabStrip::keys().indexOf(key));
     if (index > 0) {
         const bool changed = tabStrip_->selectedKey() != key;
         tabStrip_->selectKey(key);
@@ -243,7 +246,7 @@ void GridWindow::applyTextSettings()
     records::ApplyWordWrapSetting(*this);
 }
 
-void GridWindow::openDatabase(const QString& recordSource)
+void GridWindow::openDatabase(const QString& recordSource, bool read)
 {
     const QString path = st_.DatabasePath;
     data_->closeConnection();
@@ -268,7 +271,7 @@ void GridWindow::openDatabase(const QString& recordSource)
     }
     data_->setConnection(db, path);
     data_->setRecordSource(recordSource);
-    if (!db || !refreshData())
+    if (!db || (read && !refreshData()))
         data_->setCurrentRow(-1); // an empty grid and pane rather than the old file's note
     setWindowTitle(shell::mainCaption(path));
 }

@@ -158,7 +158,8 @@ private:
     void restoreLayout();
     void saveLayout();
     void applyTextSettings();
-    void openDatabase(const QString& recordSource);
+    // `read` false leaves the rows unread, for a view that follows at once.
+    void openDatabase(const QString& recordSource, bool read = true);
     bool refreshData();
     void showSortIndicator(int column);
     void loadPane();
