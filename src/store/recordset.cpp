@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
 #include <list>
 #include <sqlite3.h>
 #include <unordered_map>
@@ -264,23 +265,31 @@ struct Recordset::Impl {
         st.bindAll(params);
         sqlite3_stmt* s = st.get();
         struct Entry {
+            quint64 head; // the key's first four units: most comparisons end there
             qint64 rowid;
+            quint32 begin, end; // in units
             bool null;
-            size_t begin, end; // in units
         };
         std::vector<Entry> entries;
+        entries.reserve(std::min(keys.size(), kMostRows)); // read again: as many as before
         std::u16string units, key;
+        units.reserve(1 << 16);
         while (st.step()) {
             if (entries.size() == kMostRows)
                 return false;
             const qint64 rowid = sqlite3_column_int64(s, 0);
             if (sqlite3_column_type(s, 1) == SQLITE_NULL) {
-                entries.push_back({rowid, true, 0, 0});
+                entries.push_back({0, rowid, 0, 0, true});
                 continue;
             }
             const unsigned char* text = sqlite3_column_text(s, 1);
             sortKeyUnits(text, text ? size_t(sqlite3_column_bytes(s, 1)) : 0, key);
-            entries.push_back({rowid, false, units.size(), units.size() + key.size()});
+            quint64 head = 0;
+            for (size_t i = 0; i < 4; ++i)
+                head = head << 16 | (i < key.size() ? quint64(key[i]) : 0);
+            if (units.size() + key.size() > std::numeric_limits<quint32>::max())
+                return false;
+            entries.push_back({head, rowid, quint32(units.size()), quint32(units.size() + key.size()), false});
             units += key;
         }
         const std::u16string_view all(units);
@@ -288,8 +297,12 @@ struct Recordset::Impl {
         std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
             // The engine puts no value before any value.
             int c = a.null == b.null ? 0 : (a.null ? -1 : 1);
-            if (c == 0 && !a.null)
-                c = all.substr(a.begin, a.end - a.begin).compare(all.substr(b.begin, b.end - b.begin));
+            if (c == 0 && !a.null) {
+                if (a.head != b.head)
+                    c = a.head < b.head ? -1 : 1;
+                else
+                    c = all.substr(a.begin, a.end - a.begin).compare(all.substr(b.begin, b.end - b.begin));
+            }
             if (c != 0)
                 return down ? c > 0 : c < 0;
             return a.rowid < b.rowid;
