@@ -593,6 +593,22 @@ void Database::beforeWrite()
     if (detail::isKnownDamaged(path_))
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
     detail::waitForBackup(file_.path);
+    // A set still reading its rows reads them as they were before the write.
+    for (Recordset* rs : recordsets_)
+        rs->finishReading();
+}
+
+sqlite3* Database::openReader() const
+{
+    if (file_.path.isEmpty())
+        return nullptr;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(fileName(path_).constData(), &db, SQLITE_OPEN_READONLY | OneThread, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    return db;
 }
 
 void Database::onRollback(const void* owner, std::function<void()> undo)

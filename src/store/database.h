@@ -119,6 +119,9 @@ private:
     // Before taking the write lock: refuses a file found damaged, and lets
     // the file's backup finish reading it.
     void beforeWrite();
+    // A read-only connection of its own to the file, for reading on another
+    // thread; nullptr when there is none to be had.
+    sqlite3* openReader() const;
     // Undoes a recordset's changes when transaction() rolls back.
     void onRollback(const void* owner, std::function<void()> undo);
     void forgetRollback(const void* owner);

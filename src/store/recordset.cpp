@@ -9,9 +9,11 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <list>
 #include <sqlite3.h>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -89,6 +91,90 @@ QString firstWord(const QString& sql)
     throw StoreError(ErrorKind::NoCurrentRecord, QStringLiteral("no current row"));
 }
 
+// Puts distinct rowids in ascending order; a dense run through a bitmap.
+void sortRowids(std::vector<qint64>& keys)
+{
+    if (keys.size() < 2)
+        return;
+    const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
+    const qint64 low = *lo;
+    const quint64 span = quint64(*hi) - quint64(low) + 1;
+    if (span > quint64(keys.size()) * 16) {
+        std::sort(keys.begin(), keys.end());
+        return;
+    }
+    std::vector<bool> present(span);
+    for (qint64 k : keys)
+        present[size_t(quint64(k) - quint64(low))] = true;
+    size_t n = 0;
+    for (size_t i = 0; i < span; ++i) {
+        if (present[i])
+            keys[n++] = qint64(quint64(low) + i);
+    }
+}
+
+// Reads the keys of a set on a connection and a thread of their own.
+class KeyReader {
+public:
+    KeyReader(sqlite3* db, QByteArray sql, bool sorted) : db_(db)
+    {
+        thread_ = std::thread([this, sql = std::move(sql), sorted] {
+            try {
+                read(sql, sorted);
+            } catch (...) {
+                result_.reset(); // out of memory: read again where waited for
+            }
+        });
+    }
+    ~KeyReader()
+    {
+        stop_ = true;
+        sqlite3_interrupt(db_);
+        wait();
+        sqlite3_close_v2(db_);
+    }
+    KeyReader(const KeyReader&) = delete;
+    KeyReader& operator=(const KeyReader&) = delete;
+
+    // Waits for the keys; nothing when they could not be read.
+    std::optional<std::vector<qint64>> take()
+    {
+        wait();
+        return std::move(result_);
+    }
+
+private:
+    void wait()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    void read(const QByteArray& sql, bool sorted)
+    {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &s, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(s);
+            return;
+        }
+        std::vector<qint64> keys;
+        int rc = SQLITE_INTERRUPT;
+        while (!stop_ && (rc = sqlite3_step(s)) == SQLITE_ROW)
+            keys.push_back(sqlite3_column_int64(s, 0));
+        sqlite3_finalize(s);
+        if (rc != SQLITE_DONE)
+            return;
+        if (sorted)
+            sortRowids(keys);
+        result_ = std::move(keys);
+    }
+
+    sqlite3* db_;
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
+    std::optional<std::vector<qint64>> result_;
+};
+
 } // namespace
 
 struct Recordset::Impl {
@@ -113,7 +199,13 @@ struct Recordset::Impl {
     bool byTextKeyDescending = false;
 
     std::vector<qint64> keys; // rowids, or row numbers of a materialized set
-    int pos = -1;             // -1 BOF, keys.size() EOF
+    int pos = -1;             // -1 BOF, count() EOF
+    // A large set over a whole table shows its first rows before the rest
+    // of its keys are read: while pending, keys holds the first ones, total
+    // says how many there are, and the reader reads them all.
+    bool pending = false;
+    int total = 0;
+    std::unique_ptr<KeyReader> reader;
     bool gap = false;         // just deleted: between keys[pos - 1] and keys[pos]
 
     QStringList names;
@@ -138,7 +230,59 @@ struct Recordset::Impl {
         return db->handle();
     }
 
-    int count() const { return int(keys.size()); }
+    int count() const { return pending ? total : int(keys.size()); }
+
+    qint64 key(int position)
+    {
+        if (pending && size_t(position) >= keys.size())
+            finishKeys();
+        return keys[size_t(position)];
+    }
+
+    std::vector<qint64>& allKeys()
+    {
+        finishKeys();
+        return keys;
+    }
+
+    // Waits for the reader (or, with `read` false, lets it go unheard).
+    // Should it fail, the keys are read here; a file locked meanwhile
+    // throws Busy and leaves them to be read at the next call.
+    void finishKeys(bool read = true)
+    {
+        if (!pending)
+            return;
+        std::optional<std::vector<qint64>> rest = read && reader ? reader->take() : std::nullopt;
+        reader.reset();
+        if (read && !rest) {
+            std::vector<qint64> first = std::move(keys);
+            try {
+                if (readKeys(keysSql(), byRowid))
+                    rest = std::move(keys);
+            } catch (const StoreError& e) {
+                if (e.kind() == ErrorKind::Busy) {
+                    keys = std::move(first);
+                    throw;
+                }
+            }
+            keys = std::move(first);
+        }
+        pending = false;
+        // Rows another program added or deleted since the set was opened
+        // move none of the rows shown, nor the set's end: rows it no longer
+        // has read as deleted.
+        if (rest && !(rest->size() >= keys.size() && std::equal(keys.begin(), keys.end(), rest->begin()))) {
+            const std::unordered_set<qint64> shown(keys.begin(), keys.end());
+            for (qint64 k : *rest) {
+                if (!shown.count(k))
+                    keys.push_back(k);
+            }
+            rest.reset();
+        }
+        if (rest)
+            keys = std::move(*rest);
+        keys.resize(size_t(total), std::numeric_limits<qint64>::min());
+    }
     bool onRow() const { return !gap && pos >= 0 && pos < count(); }
 
     void addField(const QString& name, const char* declared, const QString& base)
@@ -220,38 +364,88 @@ struct Recordset::Impl {
             const auto narrowed = inStep && params.isEmpty() ? db->index_->narrow(table, where) : std::nullopt;
             if (narrowed) {
                 try {
-                    work(*narrowed);
+                    work(*narrowed, inStep);
                     return;
                 } catch (const StoreError& e) {
                     if (e.kind() == ErrorKind::Busy)
                         throw;
                 }
             }
-            work(detail::IndexedWhere{where, {}});
+            work(detail::IndexedWhere{where, {}}, inStep);
         });
     }
 
     bool readKeys()
     {
+        finishKeys(); // whole, should this read fail
         bool ok = false;
-        withCondition([&](const detail::IndexedWhere& w) {
+        withCondition([&](const detail::IndexedWhere& w, bool inStep) {
             // Straight from the index when it answers the whole condition.
             const bool direct = !w.keys.isEmpty() && keyColumn == 0 && orderBy.isEmpty();
             if (direct) {
                 ok = readKeys(w.keys);
             } else if (!byTextKey.isEmpty() && keyColumn == 0 && readKeysByText(w.where)) {
                 ok = true;
-            } else if (byRowid && keyColumn == 0) {
-                // In row number order the engine walks the whole table, bodies
-                // and all; unordered it reads the numbers from a small index.
-                ok = readKeys(keysetHead + QStringLiteral(" FROM ") + from
-                              + (w.where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + w.where));
-                sortKeys();
+            } else if (w.where.isEmpty() && keyColumn == 0 && params.isEmpty() && (byRowid || orderBy.isEmpty())) {
+                ok = readKeysAhead(inStep);
             } else {
-                ok = readKeys(overRows(keysetHead, w.where));
+                ok = readKeys(keysSql(w.where), byRowid && keyColumn == 0);
             }
         });
         return ok;
+    }
+
+    // The keys of every row. In row number order the engine walks the whole
+    // table, bodies and all; unordered it reads the numbers from a small
+    // index, and they are sorted here.
+    QString keysSql(const QString& condition = {}) const
+    {
+        if (!byRowid || keyColumn != 0)
+            return overRows(keysetHead, condition);
+        return keysetHead + QStringLiteral(" FROM ") + from
+               + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition);
+    }
+
+    // The keys of a set over a whole table: its first rows at once and, when
+    // there are many, the rest on another thread.
+    bool readKeysAhead(bool indexInStep)
+    {
+        constexpr int kFirstRows = 4 * BlockSize;
+        constexpr int kReadHere = 10000; // rows read here in a few milliseconds
+        sqlite3* h = handle();
+        // Inside a write the other connection would not see the rows.
+        if (db->transactionDepth_ > 0 || sqlite3_txn_state(h, nullptr) == SQLITE_TXN_WRITE)
+            return readKeys(keysSql(), byRowid);
+        Statement first(h, byRowid ? keysetHead + QStringLiteral(" FROM ") + from + QStringLiteral(" ORDER BY rowid")
+                                   : keysSql());
+        std::vector<qint64> head;
+        while (int(head.size()) <= kFirstRows && first.step()) {
+            if (sqlite3_column_type(first.get(), 0) == SQLITE_NULL)
+                return false; // no real rowids behind this source
+            head.push_back(first.columnInt(0));
+        }
+        if (int(head.size()) <= kFirstRows) {
+            keys = std::move(head);
+            return true;
+        }
+        // Counted while the first rows' statement still holds the read
+        // lock: the same rows.
+        std::optional<qint64> rows = indexInStep ? db->index_->rowCount(table) : std::nullopt;
+        if (!rows) {
+            Statement counting(h, QStringLiteral("SELECT count(*) FROM ") + from);
+            counting.step();
+            rows = counting.columnInt(0);
+        }
+        first.finalize();
+        sqlite3* other = *rows > kReadHere && *rows < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
+        if (!other)
+            return readKeys(keysSql(), byRowid);
+        head.pop_back();
+        keys = std::move(head);
+        total = int(*rows);
+        pending = true;
+        reader = std::make_unique<KeyReader>(other, keysSql().toUtf8(), byRowid);
+        return true;
     }
 
     // The rows of a list by title come faster sorted here than by the
@@ -314,28 +508,6 @@ struct Recordset::Impl {
         return true;
     }
 
-    // Puts distinct rowids in ascending order; a dense run through a bitmap.
-    void sortKeys()
-    {
-        if (keys.size() < 2)
-            return;
-        const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
-        const qint64 low = *lo;
-        const quint64 span = quint64(*hi) - quint64(low) + 1;
-        if (span > quint64(keys.size()) * 16) {
-            std::sort(keys.begin(), keys.end());
-            return;
-        }
-        std::vector<bool> present(span);
-        for (qint64 k : keys)
-            present[size_t(quint64(k) - quint64(low))] = true;
-        size_t n = 0;
-        for (size_t i = 0; i < span; ++i) {
-            if (present[i])
-                keys[n++] = qint64(quint64(low) + i);
-        }
-    }
-
     // True when `orderBy` names nothing but the row number, under any of its
     // names (rowid, oid, _rowid_, or an INTEGER PRIMARY KEY column), ascending.
     bool ordersByRowid()
@@ -360,7 +532,7 @@ struct Recordset::Impl {
         return true;
     }
 
-    bool readKeys(const QString& sql)
+    bool readKeys(const QString& sql, bool sorted = false)
     {
         Statement st(handle(), sql);
         st.bindAll(params);
@@ -373,6 +545,8 @@ struct Recordset::Impl {
                 return false; // no real rowids behind this source
             fresh.push_back(key);
         }
+        if (sorted)
+            sortRowids(fresh);
         keys = std::move(fresh);
         return true;
     }
@@ -436,7 +610,7 @@ struct Recordset::Impl {
         if (!keyset)
             return row(keys[size_t(position)]);
         handle();
-        const qint64 key = keys[size_t(position)];
+        const qint64 key = this->key(position);
         if (const Row* cached = cache.find(key))
             return *cached;
         if (!blockFetch.isValid()) {
@@ -454,7 +628,7 @@ struct Recordset::Impl {
             }
         }
         std::unordered_set<qint64> wanted;
-        for (int i = position; i < count() && int(wanted.size()) < BlockSize; ++i) {
+        for (int i = position; i < int(keys.size()) && int(wanted.size()) < BlockSize; ++i) {
             if (!cache.find(keys[size_t(i)]) || i == position)
                 wanted.insert(keys[size_t(i)]);
             if (i - position > 4 * BlockSize)
@@ -495,9 +669,9 @@ struct Recordset::Impl {
         handle();
         if (!onRow())
             noCurrent();
-        const Row& r = row(keys[size_t(pos)]);
+        const Row& r = row(key(pos));
         if (r.deleted)
-            throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(keys[size_t(pos)]));
+            throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(key(pos)));
         return r;
     }
 
@@ -507,6 +681,7 @@ struct Recordset::Impl {
     {
         // The rows normally come back exactly as the keys run; only rows
         // changed since the keys were read need looking up.
+        finishKeys();
         Statement st(handle(), sql);
         st.bindAll(params);
         std::vector<QString> out;
@@ -627,7 +802,7 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, const QVarian
         d.readOnly = true;
         d.readAll(true);
     }
-    d.pos = d.keys.empty() ? -1 : 0;
+    d.pos = d.count() == 0 ? -1 : 0;
     db_->recordsets_.push_back(this);
 }
 
@@ -645,6 +820,7 @@ void Recordset::keepForRollback()
     Impl& d = *d_;
     if (db_->transactionDepth_ == 0)
         return;
+    d.finishKeys();
     for (const auto& action : db_->rollbackActions_) {
         if (action.first == this)
             return;
@@ -667,22 +843,28 @@ void Recordset::keepForRollback()
 void Recordset::databaseClosed()
 {
     d_->closed = true;
+    d_->finishKeys(false);
     d_->fetch.finalize();
     d_->blockFetch.finalize();
     d_->cache.clear();
     editMode_ = EditMode::None;
 }
 
+void Recordset::finishReading()
+{
+    d_->finishKeys();
+}
+
 // --- position -----------------------------------------------------------------
 
 bool Recordset::isBOF() const
 {
-    return d_->keys.empty() || (!d_->gap && d_->pos < 0);
+    return d_->count() == 0 || (!d_->gap && d_->pos < 0);
 }
 
 bool Recordset::isEOF() const
 {
-    return d_->keys.empty() || (!d_->gap && d_->pos >= d_->count());
+    return d_->count() == 0 || (!d_->gap && d_->pos >= d_->count());
 }
 
 bool Recordset::hasCurrent() const
@@ -690,7 +872,7 @@ bool Recordset::hasCurrent() const
     if (d_->closed || !d_->onRow())
         return false;
     try {
-        return !d_->row(d_->keys[size_t(d_->pos)]).deleted;
+        return !d_->row(d_->key(d_->pos)).deleted;
     } catch (const StoreError&) {
         return true; // the row is there as far as anyone knows
     }
@@ -706,12 +888,12 @@ void Recordset::moveTo(int position)
     d.pos = std::clamp(position, -1, d.count());
     // The row that becomes current is read afresh, not from the cache.
     if (d.onRow() && d.keyset)
-        d.cache.forget(d.keys[size_t(d.pos)]);
+        d.cache.forget(d.key(d.pos));
 }
 
 void Recordset::moveFirst()
 {
-    moveTo(d_->keys.empty() ? -1 : 0);
+    moveTo(d_->count() == 0 ? -1 : 0);
 }
 
 void Recordset::moveLast()
@@ -760,8 +942,9 @@ bool Recordset::findFirst(const QString& criterion)
     while (st.step())
         hits.insert(st.columnInt(0));
     if (!hits.empty()) {
-        for (size_t i = 0; i < d.keys.size(); ++i) {
-            if (hits.count(d.keys[i])) {
+        const std::vector<qint64>& keys = d.allKeys();
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (hits.count(keys[i])) {
                 moveTo(int(i));
                 noMatch_ = false;
                 return true;
@@ -776,21 +959,22 @@ Bookmark Recordset::bookmark() const
 {
     if (!d_->onRow())
         noCurrent();
-    return d_->keys[size_t(d_->pos)];
+    return d_->key(d_->pos);
 }
 
 void Recordset::setBookmark(Bookmark bookmark)
 {
     Impl& d = *d_;
     d.handle();
-    const auto it = std::find(d.keys.begin(), d.keys.end(), bookmark);
-    if (it == d.keys.end())
+    const std::vector<qint64>& keys = d.allKeys();
+    const auto it = std::find(keys.begin(), keys.end(), bookmark);
+    if (it == keys.end())
         throw StoreError(ErrorKind::RowDeleted, QStringLiteral("no row %1 here").arg(bookmark));
     if (d.keyset)
         d.cache.forget(bookmark);
     if (d.row(bookmark).deleted)
         throw StoreError(ErrorKind::RowDeleted, QStringLiteral("rowid %1").arg(bookmark));
-    moveTo(int(it - d.keys.begin()));
+    moveTo(int(it - keys.begin()));
 }
 
 Bookmark Recordset::lastModified() const
@@ -892,7 +1076,7 @@ std::vector<QString> Recordset::columnTexts(const QStringList& fields, std::vect
         list << detail::quoteIdentifier(base);
     }
     std::vector<QString> out;
-    d.withCondition([&](const detail::IndexedWhere& w) {
+    d.withCondition([&](const detail::IndexedWhere& w, bool) {
         out = d.columnTexts(d.overRows(QStringLiteral("SELECT rowid, ") + list.join(QStringLiteral(", ")), w.where),
                             columns, rowIndexes);
     });
@@ -923,8 +1107,8 @@ bool Recordset::isRowDeleted(int row) const
 
 Bookmark Recordset::bookmarkAt(int row) const
 {
-    const Impl& d = *d_;
-    return row >= 0 && row < d.count() ? d.keys[size_t(row)] : 0;
+    Impl& d = *d_;
+    return row >= 0 && row < d.count() ? d.key(row) : 0;
 }
 
 QString Recordset::textOf(Bookmark bookmark, int index) const
@@ -976,11 +1160,11 @@ void Recordset::edit()
     Impl& d = *d_;
     requireUpdatable(true);
     // Start from what is stored now, not from what this window last saw.
-    d.cache.forget(d.keys[size_t(d.pos)]);
+    d.cache.forget(d.key(d.pos));
     const Row& r = d.currentRow();
     d.buffer = r.values;
     d.changed.assign(d.names.size(), false);
-    d.editKey = d.keys[size_t(d.pos)];
+    d.editKey = d.key(d.pos);
     editMode_ = EditMode::Edit;
 }
 
@@ -1010,6 +1194,7 @@ void Recordset::update()
     d.handle();
     if (editMode_ == EditMode::None)
         throw StoreError(ErrorKind::Other, QStringLiteral("no edit or new row pending"));
+    d.finishKeys();
 
     // One assignment per column, the field set last winning.
     QStringList columns;
@@ -1087,6 +1272,7 @@ void Recordset::deleteCurrent()
     requireUpdatable(true);
     keepForRollback();
     cancelUpdate();
+    d.finishKeys();
     const qint64 key = d.keys[size_t(d.pos)];
     // A row another window deleted first is just as gone.
     d.db->run(QStringLiteral("DELETE FROM ") + detail::quoteIdentifier(d.table) + QStringLiteral(" WHERE rowid = ?"),
@@ -1100,6 +1286,7 @@ void Recordset::include(Bookmark rowid)
 {
     Impl& d = *d_;
     requireUpdatable(false);
+    d.finishKeys();
     if (std::find(d.keys.begin(), d.keys.end(), rowid) != d.keys.end())
         return;
     const bool atEnd = !d.gap && d.pos >= d.count();
@@ -1119,7 +1306,7 @@ void Recordset::requery()
     else
         d.readAll(false);
     d.gap = false;
-    d.pos = d.keys.empty() ? -1 : 0;
+    d.pos = d.count() == 0 ? -1 : 0;
 }
 
 } // namespace zumilo::store

@@ -130,6 +130,8 @@ private:
     // that a rollback leaves it as it was.
     void keepForRollback();
     void databaseClosed(); // statements released; later calls throw
+    // Waits until every row of the set is known (see Impl::pending).
+    void finishReading();
     std::vector<QString> fallbackColumnTexts(const std::vector<int>& columns, std::vector<int>* rowIndexes) const;
     void moveTo(int position);
     // Throws unless rows can be changed here (and, with onRow, one is current).

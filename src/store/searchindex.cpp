@@ -432,6 +432,35 @@ void SearchIndex::attach(bool writable)
     }
 }
 
+std::optional<qint64> SearchIndex::rowCount(const QString& table) const
+{
+    const auto c = std::find_if(columns_.begin(), columns_.end(),
+                                [&](const Column* c) { return table.compare(name(c->table), Qt::CaseInsensitive) == 0; });
+    if (!attached_ || c == columns_.end())
+        return std::nullopt;
+    // The full-text engine keeps it first in its averages record (id 1), as
+    // a varint: big-endian groups of 7 bits, a ninth byte of 8.
+    try {
+        Statement st(db_, QStringLiteral("SELECT block FROM main.%1_data WHERE id = 1").arg(name((*c)->index)));
+        if (!st.step() || sqlite3_column_type(st.get(), 0) != SQLITE_BLOB)
+            return std::nullopt;
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(st.get(), 0));
+        const int size = sqlite3_column_bytes(st.get(), 0);
+        quint64 value = 0;
+        for (int i = 0; i < size && i < 9; ++i) {
+            if (i == 8)
+                return qint64(value << 8 | bytes[i]);
+            value = value << 7 | (bytes[i] & 0x7f);
+            if (!(bytes[i] & 0x80))
+                return qint64(value);
+        }
+    } catch (const StoreError& e) {
+        if (e.kind() == ErrorKind::Busy)
+            throw;
+    }
+    return std::nullopt;
+}
+
 std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const QString& where) const
 {
     if (!attached_ || where.isEmpty())

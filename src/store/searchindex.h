@@ -68,6 +68,10 @@ public:
     // index, or nothing when no condition can be.
     std::optional<IndexedWhere> narrow(const QString& table, const QString& where) const;
 
+    // The rows of `table` as the index counts them, without reading them;
+    // nothing when it has no index. Only true while the index is in step.
+    std::optional<qint64> rowCount(const QString& table) const;
+
 private:
     std::optional<quint32> fileChangeCounter() const;
     std::optional<qint64> stampedCounter() const;

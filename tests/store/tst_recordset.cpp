@@ -506,6 +506,81 @@ private slots:
                      qPrintable(sql));
         }
     }
+
+    // A set over a whole table counts its rows and shows the first at once,
+    // reading the others meanwhile; writes made before they are read move
+    // none of its rows.
+    void wholeTableReadAhead()
+    {
+        constexpr int kNotes = 12000;
+        NotesFile f(kNotes);
+        auto db = f.openAgain(); // with the search index, which counts the rows
+        auto engine = [&] {
+            QList<qint64> got;
+            sqlite3_stmt* st = nullptr;
+            sqlite3_prepare_v2(db->handle(), "SELECT rowid FROM T_idea", -1, &st, nullptr);
+            while (sqlite3_step(st) == SQLITE_ROW)
+                got << sqlite3_column_int64(st, 0);
+            sqlite3_finalize(st);
+            return got;
+        };
+        auto keys = [](Recordset& rs) {
+            QList<qint64> got;
+            for (int row = 0; row < rs.recordCount(); ++row)
+                got << rs.bookmarkAt(row);
+            return got;
+        };
+        const QString unordered = QStringLiteral("select  title,naiyo,id  from [T_idea] ");
+        const QString byId = QStringLiteral("select * from T_idea order by id");
+
+        db->execute(QStringLiteral("DELETE FROM T_idea WHERE id IN (5, 700, 11000)"));
+        db->execute(QStringLiteral("INSERT INTO T_idea(title) VALUES(NULL)"));
+        QVERIFY(db->searchIndexInStep());
+        auto all = db->openRecordset(unordered);
+        auto numbered = db->openRecordset(byId);
+        QCOMPARE(all->recordCount(), kNotes - 2);
+        QCOMPARE(numbered->recordCount(), kNotes - 2);
+        QCOMPARE(keys(*all), engine());
+        QList<qint64> sorted = engine();
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(keys(*numbered), sorted);
+
+        // Deleted here while the rest is read: the row stays in its place.
+        auto before = db->openRecordset(byId);
+        db->execute(QStringLiteral("DELETE FROM T_idea WHERE id = ?"), {QVariant(sorted.last())});
+        QCOMPARE(keys(*before), sorted);
+        QVERIFY(before->isRowDeleted(kNotes - 3));
+        before->moveLast();
+        QVERIFY(!before->hasCurrent());
+
+        // Deleted by another program: the set keeps its size, the rows gone
+        // read as deleted, and none of the others is lost.
+        auto seen = db->openRecordset(unordered);
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
+        sqlite3_busy_timeout(other, 10000);
+        QCOMPARE(sqlite3_exec(other, "DELETE FROM T_idea WHERE id IN (10, 20, 30)", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(other);
+        QCOMPARE(seen->recordCount(), kNotes - 3);
+        QList<qint64> left;
+        for (int row = 0; row < seen->recordCount(); ++row) {
+            if (!seen->isRowDeleted(row))
+                left << seen->bookmarkAt(row);
+        }
+        QCOMPARE(left.size(), kNotes - 6);
+        std::sort(left.begin(), left.end());
+        QList<qint64> remaining = engine();
+        std::sort(remaining.begin(), remaining.end());
+        QCOMPARE(left, remaining);
+        QVERIFY(!db->searchIndexInStep());
+        QCOMPARE(db->openRecordset(byId)->recordCount(), kNotes - 6);
+
+        auto closing = db->openRecordset(unordered);
+        db->close();
+        QCOMPARE(closing->recordCount(), kNotes - 6);
+        closing->setAbsolutePosition(kNotes - 7);
+        STORE_THROWS(title(*closing), ErrorKind::Other);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecordset)
