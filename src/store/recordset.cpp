@@ -28,6 +28,9 @@ constexpr size_t CacheCapacity = 1024;
 // Rows read together when rows are asked for by position: each statement
 // takes the file's read lock once, which costs far more than reading a row.
 constexpr int BlockSize = 64;
+// A search through the index pays for a second connection when its table
+// has this many times Database::manyRows_ rows.
+constexpr qint64 SplitSearchFactor = 20;
 
 struct Row {
     bool deleted = false;
@@ -113,11 +116,14 @@ void sortRowids(std::vector<qint64>& keys)
     }
 }
 
-// Reads the keys of a set on a connection and a thread of their own.
+// Reads the keys of a set on a connection and a thread of their own. With
+// `index`, the statement reads the search index, which must be in step.
 class KeyReader {
 public:
-    KeyReader(sqlite3* db, QByteArray sql, bool sorted) : db_(db)
+    KeyReader(sqlite3* db, QByteArray sql, bool sorted, bool index = false) : db_(db)
     {
+        if (index)
+            index_ = std::make_unique<detail::SearchIndex>(db);
         thread_ = std::thread([this, sql = std::move(sql), sorted] {
             try {
                 read(sql, sorted);
@@ -131,6 +137,7 @@ public:
         stop_ = true;
         sqlite3_interrupt(db_);
         wait();
+        index_.reset();
         sqlite3_close_v2(db_);
     }
     KeyReader(const KeyReader&) = delete;
@@ -157,11 +164,18 @@ private:
             sqlite3_finalize(s);
             return;
         }
+        // The index is looked at in the same read as the rows.
+        if (index_ && (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK || !index_->inStep())) {
+            sqlite3_finalize(s);
+            return; // the destructor's close ends the read
+        }
         std::vector<qint64> keys;
         int rc = SQLITE_INTERRUPT;
         while (!stop_ && (rc = sqlite3_step(s)) == SQLITE_ROW)
             keys.push_back(sqlite3_column_int64(s, 0));
         sqlite3_finalize(s);
+        if (index_)
+            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_DONE)
             return;
         if (sorted)
@@ -170,6 +184,7 @@ private:
     }
 
     sqlite3* db_;
+    std::unique_ptr<detail::SearchIndex> index_;
     std::atomic<bool> stop_ = false;
     std::thread thread_;
     std::optional<std::vector<qint64>> result_;
@@ -383,7 +398,7 @@ struct Recordset::Impl {
             // Straight from the index when it answers the whole condition.
             const bool direct = !w.keys.isEmpty() && keyColumn == 0 && orderBy.isEmpty();
             if (direct) {
-                ok = readKeys(w.keys);
+                ok = w.oneLookup ? readKeysInHalves(w.keys) : readKeys(w.keys);
             } else if (!byTextKey.isEmpty() && keyColumn == 0 && readKeysByText(w.where)) {
                 ok = true;
             } else if (w.where.isEmpty() && keyColumn == 0 && params.isEmpty() && (byRowid || orderBy.isEmpty())) {
@@ -411,7 +426,6 @@ struct Recordset::Impl {
     bool readKeysAhead(bool indexInStep)
     {
         constexpr int kFirstRows = 4 * BlockSize;
-        constexpr int kReadHere = 10000; // rows read here in a few milliseconds
         sqlite3* h = handle();
         // Inside a write the other connection would not see the rows.
         if (db->transactionDepth_ > 0 || sqlite3_txn_state(h, nullptr) == SQLITE_TXN_WRITE)
@@ -437,7 +451,7 @@ struct Recordset::Impl {
             rows = counting.columnInt(0);
         }
         first.finalize();
-        sqlite3* other = *rows > kReadHere && *rows < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
+        sqlite3* other = *rows > db->manyRows_ && *rows < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
         if (!other)
             return readKeys(keysSql(), byRowid);
         head.pop_back();
@@ -445,6 +459,40 @@ struct Recordset::Impl {
         total = int(*rows);
         pending = true;
         reader = std::make_unique<KeyReader>(other, keysSql().toUtf8(), byRowid);
+        return true;
+    }
+
+    // Rowids found through one lookup of the search index, in rowid order:
+    // in a large table the upper half of the rowids is read on another
+    // thread meanwhile (a common word is found in most notes).
+    bool readKeysInHalves(const QString& sql)
+    {
+        const std::optional<qint64> rows = db->index_->rowCount(table);
+        if (!rows || *rows <= db->manyRows_ * SplitSearchFactor)
+            return readKeys(sql);
+        // Each in a query of its own: the engine then looks up the ends.
+        Statement span(handle(), QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
+        span.step();
+        const qint64 middle = span.columnInt(0) + (span.columnInt(1) - span.columnInt(0)) / 2;
+        span.finalize();
+        auto half = [&](const char* comparison) {
+            return QStringLiteral("SELECT rowid FROM (") + sql + QStringLiteral(") WHERE rowid ")
+                   + QLatin1String(comparison) + QString::number(middle);
+        };
+        sqlite3* other = db->openReader();
+        if (!other)
+            return readKeys(sql);
+        KeyReader upper(other, half(" > ").toUtf8(), false, true);
+        if (!readKeys(half(" <= ")))
+            return false;
+        std::optional<std::vector<qint64>> rest = upper.take();
+        std::vector<qint64> lower = std::move(keys);
+        if (!rest && readKeys(half(" > ")))
+            rest = std::move(keys);
+        if (!rest)
+            return false;
+        lower.insert(lower.end(), rest->begin(), rest->end());
+        keys = std::move(lower);
         return true;
     }
 

@@ -532,8 +532,10 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const QStr
     size_t conditions = 1;
     for (const Token& t : tokens)
         conditions += t.depth == 0 && isWord(where, t, QLatin1String("and"));
-    if (conditions == terms.size() && std::all_of(terms.begin(), terms.end(), [](const Term& t) { return t.exact; }))
+    if (conditions == terms.size() && std::all_of(terms.begin(), terms.end(), [](const Term& t) { return t.exact; })) {
         out.keys = keys.join(QStringLiteral(" INTERSECT "));
+        out.oneLookup = keys.size() == 1;
+    }
     return out;
 }
 

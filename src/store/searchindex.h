@@ -19,6 +19,7 @@ namespace detail {
 struct IndexedWhere {
     QString where; // for statements over the table
     QString keys;  // rowids alone, in rowid order, when the index answers the whole clause
+    bool oneLookup = false; // keys read through one lookup, which a range of rowids narrows
 };
 
 // The search index of one connection: full-text tables of our own beside

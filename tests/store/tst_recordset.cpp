@@ -515,6 +515,7 @@ private slots:
         constexpr int kNotes = 12000;
         NotesFile f(kNotes);
         auto db = f.openAgain(); // with the search index, which counts the rows
+        db->setManyRows(500);
         auto engine = [&] {
             QList<qint64> got;
             sqlite3_stmt* st = nullptr;
@@ -544,6 +545,17 @@ private slots:
         QList<qint64> sorted = engine();
         std::sort(sorted.begin(), sorted.end());
         QCOMPARE(keys(*numbered), sorted);
+
+        // Found through the search index, half of them on another thread.
+        for (const char* word : {"1", "note", "x"}) {
+            auto found = db->openRecordset(QStringLiteral("select id from T_idea where title like '*%1*'").arg(QLatin1String(word)));
+            QList<qint64> expected;
+            for (qint64 id : sorted) {
+                if (id <= kNotes && note(int(id)).contains(QLatin1String(word)))
+                    expected << id;
+            }
+            QCOMPARE(keys(*found), expected);
+        }
 
         // Deleted here while the rest is read: the row stays in its place.
         auto before = db->openRecordset(byId);
