@@ -450,9 +450,19 @@ struct Recordset::Impl {
             counting.step();
             rows = counting.columnInt(0);
         }
-        first.finalize();
         sqlite3* other = *rows > db->manyRows_ && *rows < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
-        if (!other)
+        if (!other && !byRowid) {
+            // Few enough to read here: on from where the first rows end.
+            while (first.step()) {
+                if (sqlite3_column_type(first.get(), 0) == SQLITE_NULL)
+                    return false;
+                head.push_back(first.columnInt(0));
+            }
+            keys = std::move(head);
+            return true;
+        }
+        first.finalize();
+        if (!other) // in number order the first rows' statement walks the table itself
             return readKeys(keysSql(), byRowid);
         head.pop_back();
         keys = std::move(head);

@@ -545,6 +545,9 @@ private slots:
         QList<qint64> sorted = engine();
         std::sort(sorted.begin(), sorted.end());
         QCOMPARE(keys(*numbered), sorted);
+        db->setManyRows(kNotes); // read here, on from the first rows
+        QCOMPARE(keys(*db->openRecordset(unordered)), engine());
+        db->setManyRows(500);
 
         // Found through the search index, half of them on another thread.
         for (const char* word : {"1", "note", "x"}) {
