@@ -36,21 +36,41 @@ QString japaneseSerifFamily()
     return serif.isEmpty() ? japaneseSansFamily() : serif;
 }
 
+QStringList windowsFontNames(bool mincho)
+{
+    // Each as Windows spells it and as users type it: full- or half-width
+    // "MS" and "P", with or without the blank.
+    const QStringList faces = mincho ? QStringList{QStringLiteral("明朝"), QStringLiteral("Mincho")}
+                                     : QStringList{QStringLiteral("ゴシック"), QStringLiteral("Gothic")};
+    QStringList kinds{QString(), QStringLiteral("P"), QStringLiteral("Ｐ")};
+    if (!mincho)
+        kinds << QStringLiteral("UI ") << QStringLiteral("ＵＩ ") << QStringLiteral("UI") << QStringLiteral("ＵＩ");
+    QStringList names;
+    for (const QString& ms : {QStringLiteral("ＭＳ"), QStringLiteral("MS")}) {
+        for (const QString& blank : {QStringLiteral(" "), QStringLiteral("　"), QString()}) {
+            for (const QString& kind : kinds) {
+                for (const QString& face : faces)
+                    names << ms + blank + kind + face;
+            }
+        }
+    }
+    return names;
+}
+
 void installJapaneseFonts()
 {
     const QString sans = japaneseSansFamily();
     const QString serif = japaneseSerifFamily();
     if (!sans.isEmpty()) {
-        for (const char* name : {"ＭＳ Ｐゴシック", "ＭＳ ゴシック", "MS PGothic", "MS Gothic", "ＭＳ Ｐ明朝"}) {
-            QFont::insertSubstitution(QString::fromUtf8(name), sans);
-        }
+        for (const QString& name : windowsFontNames(false))
+            QFont::insertSubstitution(name, sans);
         QFont appFont = QApplication::font();
         appFont.setFamilies({sans});
         QApplication::setFont(appFont);
     }
     if (!serif.isEmpty()) {
-        for (const char* name : {"ＭＳ 明朝", "MS Mincho"})
-            QFont::insertSubstitution(QString::fromUtf8(name), serif);
+        for (const QString& name : windowsFontNames(true))
+            QFont::insertSubstitution(name, serif);
     }
 }
 

@@ -1,14 +1,20 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace zumilo::shell {
 
 // The font names stored in settings and files ("ＭＳ Ｐゴシック",
 // "ＭＳ 明朝") name Windows faces. Map them onto the Japanese faces this
-// machine has, and give the application a Japanese default font, so that
-// menus and fields always show Japanese glyphs.
+// machine has (Mincho names to a serif face, Gothic ones to a sans-serif
+// face), and give the application a Japanese default font, so that menus
+// and fields always show Japanese glyphs.
 void installJapaneseFonts();
+
+// The spellings of the Windows Mincho (or Gothic) faces that are mapped,
+// P and UI kinds included.
+QStringList windowsFontNames(bool mincho);
 
 // The installed Japanese sans-serif and serif families (empty if none).
 QString japaneseSansFamily();
