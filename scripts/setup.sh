@@ -9,7 +9,7 @@ BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
-  libsqlite3-dev libxlsxwriter-dev
+  libsqlite3-dev libxlsxwriter-dev libcairo2-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick poppler-utils
   sqlite3 clang libclang-rt-14-dev python3-openpyxl

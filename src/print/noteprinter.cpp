@@ -7,7 +7,9 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QRegularExpression>
+#include <QTextLayout>
 #include <cmath>
+#include <limits>
 
 namespace zumilo::print {
 
@@ -20,9 +22,9 @@ constexpr double kTwipsPerPoint = 20;
 // Lines and pages as PrintText lays them out.
 class Page {
 public:
-    Page(QPrinter& printer, QPainter& painter, const PrintArea& area)
-        : printer_(printer), painter_(painter), area_(area), metrics_(painter.font(), &printer),
-          breaker_(metrics_, area.width * area.scale), y_(area.top)
+    Page(const QPrinter& printer, const PrintArea& area, const QFont& font)
+        : area_(area), metrics_(font, const_cast<QPrinter*>(&printer)), breaker_(metrics_, area.width * area.scale),
+          y_(area.top)
     {
     }
 
@@ -31,24 +33,15 @@ public:
     {
         // A page is only started for something printed on it, so a break
         // after the last line leaves no empty sheet.
-        if (pageBreakPending_) {
-            printer_.newPage();
+        if (pageBreakPending_ || sheets_.isEmpty()) {
+            sheets_.append(Sheet{});
             pageBreakPending_ = false;
             y_ = area_.top;
         }
-        painter_.drawText(QPointF(area_.left * area_.scale, y_ * area_.scale + metrics_.ascent()), text);
+        sheets_.last().append({QPointF(area_.left, y_), text});
         y_ += area_.lineHeight;
     }
-    void rule()
-    {
-        const QPointF from(area_.left * area_.scale, y_ * area_.scale);
-        painter_.save();
-        // One dot of the device, as a printer's own pen draws, not one
-        // twip, which no printer can show.
-        painter_.setPen(QPen(Qt::black, 0));
-        painter_.drawLine(from, from + QPointF(area_.width * area_.scale, 0));
-        painter_.restore();
-    }
+    void rule() { sheets_.last().append({QPointF(area_.left, y_), {}, true}); }
     // PrintUsedHeight is a whole number of twips.
     void addUsed() { used_ = int(std::nearbyint(used_ + area_.lineHeight)); }
 
@@ -72,15 +65,16 @@ public:
         }
     }
 
+    QList<Sheet> sheets() const { return sheets_; }
+
 private:
-    QPrinter& printer_;
-    QPainter& painter_;
     const PrintArea& area_;
     QFontMetricsF metrics_;
     LineBreaker breaker_;
     double y_;
     int used_ = 0; // PrintUsedHeight
     bool pageBreakPending_ = false;
+    QList<Sheet> sheets_;
 };
 
 } // namespace
@@ -119,14 +113,10 @@ QString PrintSetup(QPrinter& printer, const PrintOptions& options)
     return {};
 }
 
-bool printNote(QPrinter& printer, const PrintOptions& options, const NoteContent& note)
+QList<Sheet> layoutNote(const QPrinter& printer, const PrintOptions& options, const NoteContent& note)
 {
     const PrintArea area(printer, options);
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return false;
-    painter.setFont(printFont(options));
-    Page page(printer, painter, area);
+    Page page(printer, area, printFont(options));
 
     // The header, the rules and the blank lines around them are placed
     // without a page-break test; only the title and body lines break pages.
@@ -143,6 +133,47 @@ bool printNote(QPrinter& printer, const PrintOptions& options, const NoteContent
     page.printLine(QStringLiteral(" "));
     page.addUsed();
     page.PrintText(note.body);
+    return page.sheets();
+}
+
+QList<QGlyphRun> shapeLine(const QString& text, const QFont& font, QPaintDevice* device, int from, int length)
+{
+    QTextLayout layout(text, font, device);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(std::numeric_limits<qreal>::max() / 4);
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    return layout.glyphRuns(from, length);
+}
+
+bool printNote(QPrinter& printer, const PrintOptions& options, const NoteContent& note)
+{
+    const PrintArea area(printer, options);
+    const QFont font = printFont(options);
+    const QList<Sheet> sheets = layoutNote(printer, options, note);
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    // One dot of the device, as a printer's own pen draws, not one twip,
+    // which no printer can show.
+    painter.setPen(QPen(Qt::black, 0));
+    for (const Sheet& sheet : sheets) {
+        if (&sheet != &sheets.first())
+            printer.newPage();
+        for (const SheetItem& item : sheet) {
+            const QPointF at = item.at * area.scale;
+            if (item.rule) {
+                painter.drawLine(at, at + QPointF(area.width * area.scale, 0));
+                continue;
+            }
+            for (const QGlyphRun& run : shapeLine(item.text, font, &printer))
+                painter.drawGlyphRun(at, run);
+        }
+    }
     return painter.end();
 }
 

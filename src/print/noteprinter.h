@@ -3,8 +3,12 @@
 #include "printoptions.h"
 
 #include <QFont>
+#include <QGlyphRun>
+#include <QList>
+#include <QPointF>
 #include <QString>
 
+class QPaintDevice;
 class QPrinter;
 
 namespace zumilo::print {
@@ -33,6 +37,26 @@ struct PrintArea {
     int height = 0;
     double lineHeight = 0;
 };
+
+// One thing printed on a sheet: a line of text whose top left corner is
+// `at`, or a rule of the print width from `at`; in twips from the sheet's
+// corner.
+struct SheetItem {
+    QPointF at;
+    QString text;
+    bool rule = false;
+};
+using Sheet = QList<SheetItem>;
+
+// The note laid out on the sheets of `printer` as set up: the one layout
+// the preview, the printer and the PDF file all show.
+QList<Sheet> layoutNote(const QPrinter& printer, const PrintOptions& options, const NoteContent& note);
+
+// A line of text in `font` as `device` shapes it, its glyphs placed from
+// the line's top left corner, in the device's units; with `from`, only the
+// glyphs of those characters, placed as in the whole line.
+QList<QGlyphRun> shapeLine(const QString& text, const QFont& font, QPaintDevice* device, int from = -1,
+                           int length = -1);
 
 // PrintSetup: paper, orientation and the whole sheet (margins are counted
 // from its edges) on `printer`. Returns what keeps the print from starting

@@ -2,6 +2,7 @@
 
 #include "noteprinter.h"
 #include "optionsdialog.h"
+#include "pdfwriter.h"
 
 #include "records/commandwindow.h"
 #include "records/recordeditor.h"
@@ -106,23 +107,34 @@ void mnuPrint1_Click(QMainWindow& window)
     }
 
     // The preview paints the note as often as it needs; its print button
-    // paints it once more on the printer, and that last painting counts.
-    bool printed = false;
+    // only closes it, and the note is then printed with the same set-up
+    // and layout, which no printer dialog can change meanwhile.
     const bool accepted = prompts.printPreview(&window, &printer, [&](QPrinter* target) {
         BusyPointer busy;
-        printed = printNote(*target, read.options, note);
+        printNote(*target, read.options, note);
     });
     if (!accepted)
         return;
-    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
     const QString file = QDir::toNativeSeparators(printer.outputFileName());
+    bool printed = false;
+    {
+        BusyPointer busy;
+        if (!toPrinter) {
+            const PdfResult result = writePdf(printer.outputFileName(), printer, read.options, note);
+            // A font no PDF can take its glyphs from: Qt's own writer.
+            printed = result == PdfResult::Written
+                      || (result == PdfResult::FontUnavailable && printNote(printer, read.options, note));
+        } else {
+            printed = printNote(printer, read.options, note);
+        }
+    }
     if (!printed) {
         prompts.message(&window,
-                        toFile ? QStringLiteral("PDF ファイルを書き込めませんでした。\n") + file
-                                     + QStringLiteral("\n\n保存先のフォルダーに書き込めるか確かめてください。")
-                               : QStringLiteral("印刷を始められませんでした。\nプリンターの状態を確かめてください。"),
+                        toPrinter ? QStringLiteral("印刷を始められませんでした。\nプリンターの状態を確かめてください。")
+                                  : QStringLiteral("PDF ファイルを書き込めませんでした。\n") + file
+                                        + QStringLiteral("\n\n保存先のフォルダーに書き込めるか確かめてください。"),
                         Exclamation);
-    } else if (toFile) {
+    } else if (!toPrinter) {
         prompts.message(&window, QStringLiteral("PDF ファイルに保存しました。\n") + file);
     }
 }

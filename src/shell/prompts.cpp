@@ -10,11 +10,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolBar>
+#include <QVBoxLayout>
 #include <QGuiApplication>
 #include <algorithm>
 #include <climits>
@@ -332,9 +334,34 @@ bool QtPrompts::printPreview(QWidget* parent, QPrinter* printer, const std::func
 {
     if (!printer)
         return false;
-    QPrintPreviewDialog dialog(printer, parent);
+    QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* p) { paint(p); });
+    auto* preview = new QPrintPreviewWidget(printer, &dialog);
+    QObject::connect(preview, &QPrintPreviewWidget::paintRequested, &dialog, [&](QPrinter* p) { paint(p); });
+    // No printer or page dialog: paper, orientation and margins are those
+    // of the print settings, and the print shows what the preview showed.
+    auto* tools = new QToolBar(&dialog);
+    auto add = [&](const char* icon, const QString& text, const QKeySequence& key, const std::function<void()>& act) {
+        QAction* action = tools->addAction(QIcon::fromTheme(QString::fromLatin1(icon)), text);
+        action->setShortcut(key);
+        QObject::connect(action, &QAction::triggered, &dialog, act);
+    };
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    add("document-print", QStringLiteral("印刷(&P)"), QKeySequence::Print, [&] { dialog.accept(); });
+    tools->addSeparator();
+    add("go-previous", QStringLiteral("前のページ"), QKeySequence(Qt::Key_PageUp),
+        [=] { preview->setCurrentPage(preview->currentPage() - 1); });
+    add("go-next", QStringLiteral("次のページ"), QKeySequence(Qt::Key_PageDown),
+        [=] { preview->setCurrentPage(preview->currentPage() + 1); });
+    add("zoom-in", QStringLiteral("拡大"), QKeySequence::ZoomIn, [=] { preview->zoomIn(); });
+    add("zoom-out", QStringLiteral("縮小"), QKeySequence::ZoomOut, [=] { preview->zoomOut(); });
+    add("zoom-fit-best", QStringLiteral("ページ全体"), QKeySequence(), [=] { preview->fitInView(); });
+    tools->addSeparator();
+    add("window-close", QStringLiteral("閉じる"), QKeySequence(), [&] { dialog.reject(); });
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(tools);
+    layout->addWidget(preview);
     // A page should be readable at once, not a thumbnail.
     if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         dialog.resize(screen->availableGeometry().size() * 8 / 10);

@@ -67,8 +67,8 @@ public:
     virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
     // The system's printer set-up; false when cancelled.
     virtual bool printerSetup(QWidget* parent, QPrinter* printer) = 0;
-    // The print preview of what `paint` draws on a printer; printing from
-    // it paints on `printer` itself. False when closed without printing.
+    // The print preview of what `paint` draws on `printer`. True when the
+    // user chose to print (the caller then prints), false when closed.
     virtual bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) = 0;
     // One of the program's own modal dialogs (the options, the about box):
     // runs it and returns its result (QDialog::Accepted or Rejected).

@@ -49,11 +49,19 @@ QString tool(const QString& program, const QStringList& arguments)
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-// The note's text and the text poppler reads back compare equal once both
-// are folded: the PDF names some kanji by their radical look-alikes.
+// The note's text as poppler reads it back from a line's words.
 QString folded(const QString& text)
 {
-    return text.normalized(QString::NormalizationForm_KC).remove(QLatin1Char(' '));
+    return text.normalized(QString::NormalizationForm_C).remove(QLatin1Char(' '));
+}
+
+// Every font of the PDF embedded, mapped to Unicode and of `family`.
+void checkFonts(const QString& pdf, const QString& family)
+{
+    const QStringList fonts = tool(QStringLiteral("pdffonts"), {pdf}).split(u'\n', Qt::SkipEmptyParts).mid(2);
+    QVERIFY(!fonts.isEmpty());
+    for (const QString& font : fonts)
+        QVERIFY2(font.contains(QRegularExpression(QStringLiteral("^([A-Z]{6}\\+)?%1\\S* .* Identity-H +yes +yes +yes").arg(family))), qPrintable(font));
 }
 const QString kHeader = folded(QStringLiteral("分類： 会議   更新日： 2026/12/01  09:15:00"));
 
@@ -185,11 +193,13 @@ struct Env : test::MainWindowApp {
     void print(QMainWindow& from) { from.findChild<QAction*>(QStringLiteral("mnuPrint1"))->trigger(); }
     // Prints from `from` as a user without a printer does: into a PDF.
     QList<PrintedLine> printToPdf(QMainWindow& from, QSizeF* pageSize = nullptr,
-                                  const QString& name = QStringLiteral("note.pdf"))
+                                  const QString& name = QStringLiteral("note.pdf"),
+                                  const QString& family = QStringLiteral("NotoSerifCJK"))
     {
         prompts.expectMessage(kNoPrinter, Yes).expectSaveFile(pdf(name)).expectPrintPreview(true).expectMessage(kSaved + pdf(name));
         print(from);
         ZUMILO_VERIFY_PROMPTS_DONE(prompts);
+        checkFonts(pdf(name), family);
         return printedLines(pdf(name), pageSize);
     }
 };
@@ -271,8 +281,6 @@ private slots:
         QVERIFY(second != lines.end() && lines.last().page == 1);
         QVERIFY(std::prev(second)->box.top() + 2 * lineHeight > bottom);
         QVERIFY(qAbs(second->box.top() - top) < 0.5);
-        const QString fonts = tool(QStringLiteral("pdffonts"), {env.pdf()});
-        QVERIFY2(fonts.contains(QRegularExpression(QStringLiteral("CJK\\S* +CID \\S+ +Identity-H +yes"))), qPrintable(fonts));
 
         // A body that fills the first page to its last line asks for a
         // page break that starts no empty sheet.
@@ -281,6 +289,48 @@ private slots:
         env.editor().setText(1, filling.join(QLatin1Char('\n')));
         QCOMPARE(env.printToPdf(*env.window, nullptr, QStringLiteral("full.pdf")).last().text, filling.last());
         QVERIFY(tool(QStringLiteral("pdfinfo"), {env.pdf(QStringLiteral("full.pdf"))}).contains(QStringLiteral("Pages:           1\n")));
+    }
+
+    // The text of a saved PDF is the note's, character for character:
+    // digits, signs, kanji that share their glyph with a radical, marks.
+    void savedTextReadsBack()
+    {
+        const QString body = QStringLiteral("〒１００-０００１ 〒100-0001 ℡０３-１２３４-５６７８\n"
+                                            "日 用 長 行 文 白 角 ⽇ 𠮷野家 か\u3099き\u3099\n"
+                                            "①㈱ ＡＢＣ abc ｱｲｳ ～―¥\\ 「」『』【】、。・");
+        Env env(body);
+        env.printToPdf(*env.window);
+        const QString text = tool(QStringLiteral("pdftotext"), {env.pdf(), QStringLiteral("-")}).normalized(QString::NormalizationForm_C);
+        for (const QString& line : body.normalized(QString::NormalizationForm_C).split(u'\n'))
+            QVERIFY2(text.split(u'\n').contains(line), qPrintable(text));
+    }
+
+    // Every spelling of a Mincho face is a serif face, every Gothic one a
+    // sans-serif face, on screen and in print.
+    void fontNamesMapToTheirFamily_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("mincho");
+        QTest::newRow("ＭＳ 明朝") << "ＭＳ 明朝" << true;
+        QTest::newRow("ＭＳ Ｐ明朝") << "ＭＳ Ｐ明朝" << true;
+        QTest::newRow("MS P明朝") << "MS P明朝" << true;
+        QTest::newRow("MS PMincho") << "MS PMincho" << true;
+        QTest::newRow("ＭＳ ゴシック") << "ＭＳ ゴシック" << false;
+        QTest::newRow("ＭＳ Ｐゴシック") << "ＭＳ Ｐゴシック" << false;
+        QTest::newRow("ＭＳ UI Gothic") << "ＭＳ UI Gothic" << false;
+    }
+
+    void fontNamesMapToTheirFamily()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, mincho);
+        const QString family = mincho ? shell::japaneseSerifFamily() : shell::japaneseSansFamily();
+        QVERIFY(shell::windowsFontNames(mincho).contains(name));
+        for (const QString& spelling : shell::windowsFontNames(mincho))
+            QVERIFY2(QFontInfo(QFont(spelling)).family() == family, qPrintable(spelling));
+        Env env;
+        env.store({{"PrintOption/FontName", name}});
+        env.printToPdf(*env.window, nullptr, QStringLiteral("note.pdf"), QString(family).remove(QStringLiteral(" JP")).remove(u' '));
     }
 
     void everyWindowPrintsItsNote_data()

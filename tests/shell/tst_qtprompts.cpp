@@ -7,12 +7,15 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPrinter>
 #include <QProgressDialog>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <functional>
 
@@ -288,6 +291,45 @@ private slots:
         QCOMPARE(texts, u"エクスポート中です・・・キャンセル");
         progress.reset();
         QVERIFY(!promptIsOpen() && !QApplication::activeModalWidget());
+    }
+
+    // The preview's print button only closes it (the caller prints, on
+    // the set-up the preview showed); no printer or page dialog comes up.
+    void printPreview_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("print");
+        QTest::newRow("print") << "印刷(&P)" << true;
+        QTest::newRow("close") << "閉じる" << false;
+    }
+
+    void printPreview()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, print);
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(QPageSize::JisB5));
+        printer.setPageOrientation(QPageLayout::Landscape);
+        int painted = 0;
+        QStringList dialogs;
+        ModalWatcher watcher([&](QWidget* dialog) {
+            dialogs << dialog->windowTitle();
+            for (QToolButton* b : dialog->findChildren<QToolButton*>()) {
+                if (b->defaultAction() && b->defaultAction()->text() == button)
+                    QTest::mouseClick(b, Qt::LeftButton);
+            }
+        });
+        QtPrompts prompts;
+        const bool printed = prompts.printPreview(nullptr, &printer, [&](QPrinter* p) {
+            ++painted;
+            QPainter(p).drawText(QPointF(100, 100), QStringLiteral("本文"));
+        });
+        QCOMPARE(printed, print);
+        QCOMPARE(dialogs, QStringList{QStringLiteral("印刷プレビュー")});
+        QVERIFY(painted > 0);
+        QCOMPARE(printer.pageLayout().pageSize().id(), QPageSize::JisB5);
+        QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "support/scriptedprompts.h"
 
 #include <QDialog>
+#include <QPrintPreviewWidget>
 
 #include <QTest>
 
@@ -162,10 +163,10 @@ bool ScriptedPrompts::printPreview(QWidget*, QPrinter* printer, const std::funct
 {
     shown_.append({Kind::PrintPreview, {}, {}, 0});
     const auto e = take(Kind::PrintPreview, {}, 0);
-    if (!e || e->answer == 0)
-        return false;
-    paint(printer);
-    return true;
+    QPrintPreviewWidget preview(printer);
+    QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, &preview, [&](QPrinter* p) { paint(p); });
+    preview.updatePreview();
+    return e && e->answer != 0;
 }
 
 } // namespace zumilo::test

@@ -54,8 +54,7 @@ public:
     }
     ScriptedPrompts& expectFont(std::optional<QFont> font) { return push({Kind::Font, {}, {}, 0, {}, std::move(font), {}}); }
     ScriptedPrompts& expectPrinterSetup(bool accept) { return push({Kind::PrinterSetup, {}, {}, accept, {}, {}, {}}); }
-    // The print preview; `print` presses its print button, which paints
-    // on the printer the preview was given.
+    // The print preview, painted once; `print` presses its print button.
     ScriptedPrompts& expectPrintPreview(bool print) { return push({Kind::PrintPreview, {}, {}, print, {}, {}, {}}); }
     // One of the program's dialogs, by objectName ("frmOption"): `act` does
     // what the user would (fills in, clicks a button); the dialog's result

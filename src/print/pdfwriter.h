@@ -1,0 +1,17 @@
+#pragma once
+
+#include "noteprinter.h"
+
+namespace zumilo::print {
+
+enum class PdfResult { Written, CannotWrite, FontUnavailable };
+
+// Writes the note into a PDF file at `path`, laid out on the sheets of
+// `printer` (a PDF printer set up by PrintSetup) exactly as the preview
+// shows it. Each glyph carries the text it stands for, so the file's text
+// can be searched and copied as the note holds it. The file is replaced
+// only once it is whole. FontUnavailable: a glyph's font cannot be
+// embedded from the same file the layout used; nothing is written.
+PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& options, const NoteContent& note);
+
+} // namespace zumilo::print
