@@ -9,9 +9,10 @@ BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
-  libsqlite3-dev libxlsxwriter-dev libcairo2-dev
+  libsqlite3-dev libxlsxwriter-dev libcairo2-dev libcups2-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick poppler-utils
+  cups-daemon cups-client printer-driver-cups-pdf
   sqlite3 clang libclang-rt-14-dev python3-openpyxl
 )
 

@@ -3,9 +3,13 @@
 #include <QPrinter>
 #include <QRawFont>
 #include <QSaveFile>
+#include <QTemporaryDir>
 #include <QTextBoundaryFinder>
 #include <QtEndian>
 
+#ifdef ZUMILO_CUPS
+#include <cups/cups.h>
+#endif
 #include <cairo-ft.h>
 #include <cairo-pdf.h>
 #include <fontconfig/fontconfig.h>
@@ -204,6 +208,33 @@ PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& o
     if (!drawn)
         return PdfResult::CannotWrite;
     return file.commit() ? PdfResult::Written : PdfResult::CannotWrite;
+}
+
+PdfResult printPdf(QPrinter& printer, const PrintOptions& options, const NoteContent& note)
+{
+#ifdef ZUMILO_CUPS
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("note.pdf"));
+    if (!dir.isValid())
+        return PdfResult::CannotWrite;
+    if (const PdfResult written = writePdf(path, printer, options, note); written != PdfResult::Written)
+        return written;
+    // The options Qt's own print engine gives a job: the paper by the
+    // queue's name for it, and the orientation.
+    cups_option_t* jobOptions = nullptr;
+    int count = cupsAddOption("media", printer.pageLayout().pageSize().key().toUtf8().constData(), 0, &jobOptions);
+    if (printer.pageLayout().orientation() == QPageLayout::Landscape)
+        count = cupsAddOption("landscape", "", count, &jobOptions);
+    const int job = cupsPrintFile(printer.printerName().toLocal8Bit().constData(), path.toLocal8Bit().constData(),
+                                  note.title.toUtf8().constData(), count, jobOptions);
+    cupsFreeOptions(count, jobOptions);
+    return job > 0 ? PdfResult::Written : PdfResult::CannotWrite;
+#else
+    Q_UNUSED(printer);
+    Q_UNUSED(options);
+    Q_UNUSED(note);
+    return PdfResult::FontUnavailable;
+#endif
 }
 
 } // namespace zumilo::print

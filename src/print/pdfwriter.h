@@ -14,4 +14,11 @@ enum class PdfResult { Written, CannotWrite, FontUnavailable };
 // embedded from the same file the layout used; nothing is written.
 PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& options, const NoteContent& note);
 
+// Prints the note on the print system's queue `printer` names, as such a
+// PDF file with the paper and orientation of `printer`, so that a queue
+// that keeps PDF files (cups-pdf) keeps the note's text as well.
+// CannotWrite when the queue refuses the job; FontUnavailable as above,
+// and where there is no such print system.
+PdfResult printPdf(QPrinter& printer, const PrintOptions& options, const NoteContent& note);
+
 } // namespace zumilo::print

@@ -119,14 +119,11 @@ void mnuPrint1_Click(QMainWindow& window)
     bool printed = false;
     {
         BusyPointer busy;
-        if (!toPrinter) {
-            const PdfResult result = writePdf(printer.outputFileName(), printer, read.options, note);
-            // A font no PDF can take its glyphs from: Qt's own writer.
-            printed = result == PdfResult::Written
-                      || (result == PdfResult::FontUnavailable && printNote(printer, read.options, note));
-        } else {
-            printed = printNote(printer, read.options, note);
-        }
+        const PdfResult result = toPrinter ? printPdf(printer, read.options, note)
+                                           : writePdf(printer.outputFileName(), printer, read.options, note);
+        // A font cairo cannot take the glyphs from: Qt's own print engine.
+        printed = result == PdfResult::Written
+                  || (result == PdfResult::FontUnavailable && printNote(printer, read.options, note));
     }
     if (!printed) {
         prompts.message(&window,
