@@ -23,7 +23,7 @@ constexpr double kTwipsPerPoint = 20;
 class Page {
 public:
     Page(const QPrinter& printer, const PrintArea& area, const QFont& font)
-        : area_(area), metrics_(font, const_cast<QPrinter*>(&printer)), breaker_(metrics_, area.width * area.scale),
+        : area_(area), metrics_(font, &printer), breaker_(metrics_, area.width * area.scale),
           y_(area.top)
     {
     }

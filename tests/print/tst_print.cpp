@@ -413,8 +413,10 @@ private slots:
         }
         env.print(*env.window);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
-        if (!written.isEmpty())
+        if (!written.isEmpty()) {
             QCOMPARE(printedLines(env.path(written)).value(1).text, QStringLiteral("議事録"));
+            checkFonts(env.path(written), QStringLiteral("NotoSerifCJK"));
+        }
         QFile kept(old);
         QCOMPARE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "old", written != u"out/old.pdf");
     }
