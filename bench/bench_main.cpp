@@ -20,6 +20,7 @@
 #include "main/mainwindow.h"
 #include "print/linebreaker.h"
 #include "print/noteprinter.h"
+#include "print/pdfwriter.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "store/backup.h"
@@ -649,7 +650,9 @@ Sample printPdf(const Dataset&)
     PrintBench b;
     const print::NoteContent note{QStringLiteral("会議"), QStringLiteral("2026/12/01"), QStringLiteral("09:15:00"),
                                   QStringLiteral("長いメモ"), PrintBench::note()};
-    Sample s = measure([&] { return qint64(print::printNote(b.printer, b.options, note)); });
+    Sample s = measure([&] {
+        return qint64(print::writePdf(b.printer.outputFileName(), b.printer, b.options, note) == print::PdfResult::Written);
+    });
     s.rows = QFileInfo(b.printer.outputFileName()).size() / 1024;
     return s;
 }
