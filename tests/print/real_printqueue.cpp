@@ -32,8 +32,8 @@ public:
     {
         const QString cupsd = QStringLiteral("/usr/sbin/cupsd");
         const QString driver = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
-        if (!QFile::exists(cupsd) || !QFile::exists(driver))
-            return QStringLiteral("cupsd or the cups-pdf driver is not installed");
+        if (!QFile::exists(cupsd) || !QFile::exists(driver) || QStandardPaths::findExecutable(QStringLiteral("lpadmin")).isEmpty())
+            return QStringLiteral("cupsd, lpadmin or the cups-pdf driver is not installed");
         // The print system's filters run as another user: they must reach
         // the spool folder.
         QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
