@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -110,6 +111,41 @@ private slots:
         QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
         QCOMPARE(env.window->editor()->text(0), QStringLiteral("新しいメモ"));
         QCOMPARE(env.window->statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  1 / 3")); // 新 before 議 and 途
+    }
+
+    // What the user types first, with the keyboard only, goes into the
+    // note's title and, after Tab, its body; the search box stays empty.
+    void aNoteWindowTakesTheTypingInItsTitle_data()
+    {
+        QTest::addColumn<bool>("newNote");
+        QTest::newRow("new note (Ctrl+N)") << true;
+        QTest::newRow("listed note (Return)") << false;
+    }
+    void aNoteWindowTakesTheTypingInItsTitle()
+    {
+        QFETCH(bool, newNote);
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        env.window->activateWindow();
+        QTRY_VERIFY(env.window->isActiveWindow());
+        QWidget* const focused = nullptr; // keys go where the window system sends them
+        if (newNote)
+            QTest::keyClick(focused, Qt::Key_N, Qt::ControlModifier);
+        else
+            QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+        QCOMPARE(env.recordWindows().size(), 1);
+        records::RecordWindow* w = env.recordWindows().first();
+        QTRY_VERIFY(w->isActiveWindow());
+        QTest::keyClicks(focused, QStringLiteral("Plan"));
+        QTest::keyClick(focused, Qt::Key_Tab);
+        QTest::keyClicks(focused, QStringLiteral("Body"));
+        QTest::keyClick(focused, Qt::Key_S, Qt::ControlModifier);
+
+        QCOMPARE(w->searchBox()->currentText(), QString());
+        const QString id = w->statusPanels().text(2);
+        QVERIFY(env.scalar(QStringLiteral("select title from T_idea where id=") + id).toString().startsWith(u"Plan"));
+        QVERIFY(env.scalar(QStringLiteral("select naiyo from T_idea where id=") + id).toString().contains(u"Body"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
     // An edit saved in a single-record window is what the main window
