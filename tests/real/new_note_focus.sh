@@ -9,35 +9,18 @@ BIN="$1"
 ART="${2:-$(mktemp -d)}"
 mkdir -p "$ART"
 
-if [ -z "${ZUMILO_REAL_INNER:-}" ]; then
-  export ZUMILO_REAL_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" bash "$0" "$BIN" "$ART"
-fi
-
-WORK="$(mktemp -d)"
+source "$(dirname "$0")/../e2e/x11session.sh"
 PID=""
 WM=""
 cleanup() {
-  [ -n "$PID" ] && kill "$PID" 2>/dev/null && wait "$PID" 2>/dev/null
-  [ -n "$WM" ] && kill "$WM" 2>/dev/null && wait "$WM" 2>/dev/null
+  set +e
+  for p in $PID $WM; do
+    kill "$p" 2>/dev/null
+    wait "$p" 2>/dev/null
+  done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME="$WORK/cache"
-unset QT_QPA_PLATFORM
-export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
-
-fail() { echo "FAIL: $*" >&2; import -window root "$ART/focus-failure.png" 2>/dev/null || true; exit 1; }
-
-# Polls a command for up to $1 seconds.
-wait_for() {
-  local limit=$1; shift
-  local end=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -lt $end ] || return 1
-    sleep 0.2
-  done
-}
 
 openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
 WM=$!
@@ -77,12 +60,6 @@ xdotool key --clearmodifiers ctrl+w
 wait_for 10 bash -c "! xdotool search --name ' - Zumilo$'" || fail "the note's window did not close"
 MAIN="$(xdotool search --name '^Zumilo  ' | head -1)"
 xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
-before=$(xdotool search --onlyvisible --pid "$PID" 2>/dev/null | wc -l)
-xdotool key --clearmodifiers alt+f
-wait_for 10 bash -c "[ \$(xdotool search --onlyvisible --pid $PID 2>/dev/null | wc -l) -gt $before ]" \
-  || fail "File menu did not open"
-xdotool key x
-wait_for 20 bash -c "! kill -0 $PID" || fail "the program did not end through File > 終了"
-wait "$PID" || fail "the program ended with an error"
+quit_through_file_menu "$PID"
 PID=""
 echo "1 passed, 0 failed"
