@@ -74,8 +74,8 @@ QString sideName(const QString& folder);
 // there until the new one is whole; a read-only file is replaced as well.
 bool replaceFile(const QString& from, const QString& to);
 
-// Why writing `path` (or a file into the folder `path`) failed, in the
-// user's words: which file, and the cause.
+// Why writing the file `path` failed, in the user's words: which file (or
+// folder), and the cause.
 QString failureReason(const store::StoreError& e, const QString& path);
 
 // Tells the user why the export did not happen.
