@@ -339,6 +339,7 @@ private:
 struct NoDesktop : shell::Desktop {
     bool open(const QString&) override { return false; }
     bool start(const QString&, const QStringList&) override { return false; }
+    bool openDocument(const QString&, const std::function<void()>&) override { return false; }
 };
 
 // Settings and services of their own, on the dataset, with the stored font

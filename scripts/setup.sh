@@ -14,6 +14,7 @@ PACKAGES=(
   xvfb xauth xdotool imagemagick poppler-utils
   cups-daemon cups-client printer-driver-cups-pdf
   sqlite3 clang libclang-rt-14-dev python3-openpyxl
+  libreoffice-calc-nogui openbox x11-utils
 )
 
 missing=()

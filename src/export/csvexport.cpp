@@ -11,9 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QScopeGuard>
-#include <filesystem>
 #include <functional>
 #include <optional>
 
@@ -26,59 +24,10 @@ namespace {
 
 const QString kExporting = QStringLiteral("エクスポート中です・・・");
 
-// The file the user chose: ExportFolder and ExportFileName.
-struct CsvTarget {
-    QString path;
-    QString folder;
-    QString fileName;
-    bool replaces = false; // a file is there and the user said to replace it
-};
-
-std::optional<CsvTarget> chooseTarget(QMainWindow& window, shell::AppState& st)
-{
-    const std::optional<QString> chosen = st.prompts().saveFile(&window, st.DatabaseFolder, QStringLiteral("*.csv"));
-    if (!chosen || chosen->isEmpty())
-        return std::nullopt;
-    QString path = *chosen;
-    // The name is looked at, not the folders it lies in.
-    if (!QFileInfo(path).fileName().toUpper().contains(QLatin1String(".CSV")))
-        path += QStringLiteral(".csv");
-    const QFileInfo info(path);
-    CsvTarget target{info.absoluteFilePath(), info.absolutePath(), info.fileName(), info.exists() || info.isSymLink()};
-    if (target.replaces
-        && st.prompts().message(&window, QStringLiteral("このファイル名は既に存在します。上書きしますか？"),
-                                Msg::YesNo + Msg::DefaultButton2, QStringLiteral("確認"))
-               != Msg::Yes) {
-        st.prompts().message(&window, kExportCancelled);
-        return std::nullopt;
-    }
-    return target;
-}
-
-// A name beside the file to replace, taken by no file.
-QString sideName(const QString& folder)
-{
-    for (;;) {
-        const QString name = QStringLiteral(".zumilo-%1.csv.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-        const QFileInfo side(QDir(folder).filePath(name));
-        if (!side.exists() && !side.isSymLink())
-            return name;
-    }
-}
-
-// One step, so that the old file is there until the new one is whole; a
-// read-only file is replaced as well.
-bool replaceFile(const QString& from, const QString& to)
-{
-    std::error_code error;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()), error);
-    return !error;
-}
-
 // Writes the file through `statement` (given the text-file target) on the
 // window's connection and tells the user how it went. `countSql` counts
 // the rows, for the progress box.
-void writeCsv(QMainWindow& window, CommandWindow& w, const CsvTarget& target, const QString& countSql,
+void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target, const QString& countSql,
               const QString& statusText, const std::function<QString(const QString& into)>& statement)
 {
     store::Database* connection = w.database();
@@ -105,7 +54,7 @@ void writeCsv(QMainWindow& window, CommandWindow& w, const CsvTarget& target, co
                 failure = QStringLiteral("ファイル「%1」を置き換えられませんでした。").arg(target.fileName);
         } catch (const store::StoreError& e) {
             cancelled = e.kind() == store::ErrorKind::Cancelled;
-            failure = failureReason(e, target.folder);
+            failure = failureReason(e, target.path);
         }
         if (target.replaces && !failure.isEmpty())
             QFile::remove(QDir(target.folder).filePath(written));
@@ -115,8 +64,7 @@ void writeCsv(QMainWindow& window, CommandWindow& w, const CsvTarget& target, co
     else if (!failure.isEmpty())
         reportExportFailure(window, w, failure);
     else
-        w.state().prompts().message(
-            &window, QStringLiteral("エクスポートが完了しました！  \rﾌｧｲﾙ名： ") + target.fileName, Msg::Information);
+        reportExportDone(window, w, target.fileName);
 }
 
 QString csvStatement(const QString& mode, const QString& into, const QString& bunID)
@@ -144,7 +92,7 @@ void CsvExport(QMainWindow& window, const QString& mode)
         st.prompts().message(&window, QStringLiteral("この分類には、データが無いので処理を取り消します"), Msg::Information);
         return;
     }
-    const std::optional<CsvTarget> target = chooseTarget(window, st);
+    const std::optional<ExportTarget> target = chooseExportTarget(window, st, QStringLiteral("csv"));
     if (!target)
         return;
     const QString bunID = st.CurrentBunID;
@@ -162,7 +110,7 @@ void GridCsvExport(QMainWindow& window)
     const QString source = w->viewSource();
     const qsizetype at = source.indexOf(QLatin1String("[T_idea]"));
     const QString viewTail = at < 0 ? QString() : source.mid(at);
-    const std::optional<CsvTarget> target = chooseTarget(window, w->state());
+    const std::optional<ExportTarget> target = chooseExportTarget(window, w->state(), QStringLiteral("csv"));
     if (!target)
         return;
     writeCsv(window, *w, *target, QStringLiteral("select count(*) from ") + viewTail,

@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QStorageInfo>
 #include <QStandardPaths>
 #include <memory>
 #include <xlsxwriter.h>
@@ -32,6 +34,8 @@ constexpr qsizetype kCellCharacters = 32767;
 // the spreadsheet program has long read them by then.
 constexpr qint64 kSheetKeepSeconds = 24 * 60 * 60;
 constexpr qint64 kProgressEvery = 256;
+// Less room than this on the disk when writing fails counts as a full disk.
+constexpr qint64 kRoomForWriting = 1 << 20;
 
 class Workbook {
 public:
@@ -113,7 +117,11 @@ public:
 private:
     [[noreturn]] void fail(lxw_error error) const
     {
-        throw store::StoreError(store::ErrorKind::Io, QStringLiteral("%1: %2").arg(path_, QString::fromUtf8(lxw_strerror(error))));
+        // The library does not tell a full disk from other failures; the
+        // room left does.
+        const bool full = QStorageInfo(QFileInfo(path_).absolutePath()).bytesAvailable() < kRoomForWriting;
+        throw store::StoreError(full ? store::ErrorKind::DiskFull : store::ErrorKind::Io,
+                                QStringLiteral("%1: %2").arg(path_, QString::fromUtf8(lxw_strerror(error))));
     }
 
     QString path_;
@@ -156,11 +164,41 @@ QString shortenedMessage(const QList<qint64>& ids)
         .arg(kCellCharacters);
 }
 
+// The desktop had no program for the workbook: says where it is and
+// offers to save a copy where the user keeps files.
+void offerWorkbook(QMainWindow& window, CommandWindow& w, const QString& path)
+{
+    shell::AppState& st = w.state();
+    const QString where = QStringLiteral("表計算ソフトでブックを開けませんでした。\r"
+                                         "ブックは次の場所に書き出してあります。\r%1\r\r別の場所に保存しますか？")
+                              .arg(QDir::toNativeSeparators(path));
+    if (st.prompts().message(&window, where, Msg::YesNo + Msg::Exclamation) != Msg::Yes)
+        return;
+    const std::optional<ExportTarget> target = chooseExportTarget(window, st, QStringLiteral("xlsx"));
+    if (!target)
+        return;
+    const QString side = QDir(target->folder).filePath(sideName(target->folder));
+    // The copy is the user's, to change: not read-only like the one here.
+    const bool copied = QFile::copy(path, side)
+                        && QFile::setPermissions(side, QFile::permissions(side) | QFileDevice::WriteOwner)
+                        && replaceFile(side, target->path);
+    if (!copied) {
+        QFile::remove(side);
+        const bool full = QStorageInfo(target->folder).bytesAvailable() < QFileInfo(path).size();
+        reportExportFailure(window, w,
+                            failureReason(store::StoreError(full ? store::ErrorKind::DiskFull : store::ErrorKind::Io, side),
+                                          target->path));
+        return;
+    }
+    reportExportDone(window, w, target->fileName);
+}
+
 // Writes the workbook of `ids` and hands it to the spreadsheet program.
 void writeAndOpen(QMainWindow& window, CommandWindow& w, const QList<qint64>& ids)
 {
     shell::AppState& st = w.state();
-    QString path;
+    const QString folder = sheetFolder();
+    const QString path = newSheetPath(folder, st.clock().now());
     QString failure;
     bool cancelled = false;
     QList<qint64> shortened;
@@ -171,18 +209,16 @@ void writeAndOpen(QMainWindow& window, CommandWindow& w, const QList<qint64>& id
             store::Database* db = w.database();
             if (!db)
                 throw store::StoreError(store::ErrorKind::FileNotFound, st.DatabasePath);
-            const QString folder = sheetFolder();
             if (!QDir().mkpath(folder))
                 throw store::StoreError(store::ErrorKind::ReadOnly, folder);
             removeOldSheets(folder);
-            path = newSheetPath(folder, st.clock().now());
             std::function<bool(qint64)> advance;
             if (progress)
                 advance = [&](qint64 notes) { return progress->advance(notes); };
             writeNoteSheet(*db, noteSheetColumns(), ids, path, advance, &shortened);
         } catch (const store::StoreError& e) {
             cancelled = e.kind() == store::ErrorKind::Cancelled;
-            failure = failureReason(e, sheetFolder());
+            failure = failureReason(e, path);
         }
     }
     if (cancelled) {
@@ -197,10 +233,13 @@ void writeAndOpen(QMainWindow& window, CommandWindow& w, const QList<qint64>& id
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     if (!shortened.isEmpty())
         st.prompts().message(&window, shortenedMessage(shortened), Msg::Exclamation);
-    if (!st.desktop().open(path)) {
-        QFile::remove(path);
-        st.prompts().message(&window, QStringLiteral("エクセルが無いので処理を中止します。"), Msg::Exclamation);
-    }
+    const QPointer<QMainWindow> from(&window);
+    auto cannotOpen = [from, path] {
+        if (CommandWindow* still = from ? records::commandWindow(*from) : nullptr)
+            offerWorkbook(*from, *still, path);
+    };
+    if (!st.desktop().openDocument(path, cannotOpen))
+        cannotOpen();
 }
 
 void moveFirst(const CommandWindow& w)

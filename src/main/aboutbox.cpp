@@ -40,6 +40,8 @@ AboutBox::AboutBox(shell::AppState& state, QWidget* parent) : QDialog(parent), s
     ok->setDefault(true);
     auto* sysInfo = new QPushButton(QStringLiteral("ｼｽﾃﾑ情報(&S)..."), this);
     sysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
+    // Return stays with OK after the button has been used (and kept the focus).
+    sysInfo->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(sysInfo, &QPushButton::clicked, this, &AboutBox::StartSysInfo);
 

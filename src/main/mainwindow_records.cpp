@@ -136,7 +136,9 @@ void MainWindow::OpenCategorySearch(const QString& text)
             return Douki_Bun();
         });
     }
-    search_->openSearch(text, frameGeometry());
+    // Beside the window in view: the grid may have moved since it took this
+    // window's place.
+    search_->openSearch(text, grid_ && grid_->isVisible() ? grid_->frameGeometry() : frameGeometry());
 }
 
 // --- list ------------------------------------------------------------------------

@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -85,11 +87,11 @@ const QString kTitleNotice = QStringLiteral("\n  - - -  新規データの登録
 const QString kBodyNotice = QStringLiteral("\n  - - -  新規データの登録は、「新規データ追加」のアイコンを  - - -\n"
                                            "　　　　　クリックなどして登録画面を出してください");
 
-// Runs the default double-click handling of a box first, so that the word
-// under the pointer is selected when the selection is read.
+// Runs the default double-click handling of a box first (it selects the
+// word under the pointer), then `after` with the point clicked.
 class DoubleClickWatcher : public QObject {
 public:
-    DoubleClickWatcher(QObject* parent, std::function<void(QObject*)> after)
+    DoubleClickWatcher(QObject* parent, std::function<void(QObject*, QPoint)> after)
         : QObject(parent), after_(std::move(after))
     {
     }
@@ -101,30 +103,57 @@ public:
         passing_ = true;
         QCoreApplication::sendEvent(watched, event);
         passing_ = false;
-        after_(watched);
+        after_(watched, static_cast<QMouseEvent*>(event)->position().toPoint());
         return true;
     }
 
 private:
-    std::function<void(QObject*)> after_;
+    std::function<void(QObject*, QPoint)> after_;
     bool passing_ = false;
 };
 
-// The link a double click meant: the word the box selected (Qt's words
-// stop at "." ":" "/" "@") widened to the blanks, brackets, quotes and
-// Japanese commas and periods around it, the marks that set an address
-// off in a sentence.
-QString linkWord(const QString& line, int start, int end)
+// Whether the text before a colon makes the colon part of an address: a
+// scheme ("https:", "mailto:") or a drive letter ("C:\"), in either width.
+bool opensAddress(const QString& beforeColon)
+{
+    static const QRegularExpression lead(QStringLiteral("^([A-Za-z]|https?|file|mailto)$"));
+    return lead.match(beforeColon.normalized(QString::NormalizationForm_KC)).hasMatch();
+}
+
+// The link a double click at `at` (a position between two characters)
+// meant: the characters around it up to the blanks, brackets, quotes and
+// Japanese commas and periods, the marks that set an address off in a
+// sentence. (The word Qt selects is no guide: it stops at "." and "/", and
+// takes Japanese punctuation in.) A colon ends the words before an address
+// ("参照：") unless it belongs to one ("https:", "C:").
+QString linkWord(const QString& line, int at)
 {
     static const QString marks = QStringLiteral("「」『』（）()＜＞<>【】［］[]\"'“”‘’、。，,");
     auto bounds = [&](int i) { return line[i].isSpace() || marks.contains(line[i]); };
-    start = std::clamp(start, 0, int(line.size()));
-    end = std::clamp(end, start, int(line.size()));
-    while (start > 0 && !bounds(start - 1))
-        --start;
-    while (end < line.size() && !bounds(end))
-        ++end;
-    return line.mid(start, end - start);
+    at = std::clamp(at, 0, int(line.size()));
+    // The character clicked on lies after or before the position.
+    if (at == line.size() || bounds(at))
+        --at;
+    if (at < 0 || bounds(at))
+        return {};
+    int from = at;
+    while (from > 0 && !bounds(from - 1))
+        --from;
+    int to = at + 1;
+    while (to < line.size() && !bounds(to))
+        ++to;
+    for (int i = from; i < to; ++i) {
+        if (line[i] != u':' && line[i] != u'：')
+            continue;
+        if (opensAddress(line.mid(from, i - from)))
+            break;
+        if (i >= at) {
+            to = i;
+            break;
+        }
+        from = i + 1;
+    }
+    return line.mid(from, to - from);
 }
 
 class EscapeCloser : public QObject {
@@ -214,16 +243,15 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
             connect(static_cast<QLineEdit*>(box), &QLineEdit::textChanged, this, [this, i] { onTextChanged(i); });
     }
 
-    auto* watcher = new DoubleClickWatcher(this, [this](QObject* watched) {
+    auto* watcher = new DoubleClickWatcher(this, [this](QObject* watched, QPoint point) {
         QString word;
         if (auto* line = qobject_cast<QLineEdit*>(watched)) {
             if (line->hasSelectedText())
-                word = linkWord(line->text(), line->selectionStart(), line->selectionEnd());
+                word = linkWord(line->text(), line->cursorPositionAt(point));
         } else if (auto* plain = qobject_cast<QPlainTextEdit*>(watched->parent())) {
-            const QTextCursor c = plain->textCursor();
-            const int block = c.block().position();
-            if (c.hasSelection())
-                word = linkWord(c.block().text(), c.selectionStart() - block, c.selectionEnd() - block);
+            const QTextCursor c = plain->cursorForPosition(point);
+            if (plain->textCursor().hasSelection())
+                word = linkWord(c.block().text(), c.positionInBlock());
         }
         if (!word.isEmpty())
             emit wordDoubleClicked(word);

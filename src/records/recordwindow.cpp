@@ -216,6 +216,9 @@ void RecordWindow::Form_Load()
     }
     loaded_ = true;
     Form_Resize();
+    // The tool bar's search box comes first among the window's controls;
+    // what the user types into a note window belongs in the note.
+    editor_->titleBox()->setFocus();
 }
 
 void RecordWindow::applyWrapSetting()
@@ -425,6 +428,7 @@ void RecordWindow::mnuAddNew_Click()
     if (recordChanged() && !CheckToSave())
         return;
     DataAdd();
+    editor_->titleBox()->setFocus();
 }
 
 void RecordWindow::mnuUpdate_Click()

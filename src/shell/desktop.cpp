@@ -1,14 +1,21 @@
 #include "shell/desktop.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QUrl>
 
 namespace zumilo::shell {
 
 namespace {
+
+// How long xdg-open takes at most to say that it found no program; a later
+// end is that of the program it ran.
+constexpr qint64 kDocumentAnswerMs = 15000;
 
 // "C:\..." or "C:/...": notes written on Windows keep their paths.
 bool isDrivePath(const QString& s)
@@ -58,6 +65,51 @@ bool QtDesktop::open(const QString& target)
         return false;
     const QUrl url = urlFor(trimmed);
     return url.isValid() && QDesktopServices::openUrl(url);
+}
+
+bool QtDesktop::openDocument(const QString& path, const std::function<void()>& failed)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        return open(path);
+    // Without a desktop of its own xdg-open runs the program it finds until
+    // that ends: it is let be, and only its early answer counts.
+    auto* process = new QProcess(QCoreApplication::instance());
+    process->setProgram(opener);
+    process->setArguments({QFileInfo(path).absoluteFilePath()});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer running;
+    running.start();
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, failed, running](int code, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         const bool early = running.elapsed() < kDocumentAnswerMs;
+                         if (early && (status != QProcess::NormalExit || code != 0) && failed)
+                             failed();
+                     });
+    // Ending with us: the program xdg-open started goes on.
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, process, [process] {
+        process->disconnect();
+        process->kill();
+        process->waitForFinished(1000);
+    });
+    process->start();
+    if (process->waitForStarted())
+        return true;
+    delete process;
+    return false;
+}
+
+QString userFilesFolder(const QString& databasePath)
+{
+    const QFileInfo folder(QFileInfo(databasePath).absolutePath());
+    if (!databasePath.isEmpty() && folder.isDir() && folder.isWritable())
+        return folder.absoluteFilePath() + QLatin1Char('/');
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty() || !QFileInfo(documents).isDir())
+        documents = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    return documents + QLatin1Char('/');
 }
 
 } // namespace zumilo::shell

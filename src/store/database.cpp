@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -672,11 +673,16 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     }
     QByteArray out;
     out.reserve(ExportChunkBytes + (64 << 10));
+    // A write cut short by a full disk may set no error of its own: the
+    // room left on the disk tells.
+    auto writeFailed = [&](qint64 wanted) {
+        const bool full = save.error() == QFileDevice::ResourceError
+                          || QStorageInfo(target->folder).bytesAvailable() < std::max<qint64>(wanted, 4096);
+        return StoreError(full ? ErrorKind::DiskFull : ErrorKind::Io, QStringLiteral("%1: %2").arg(file, save.errorString()));
+    };
     auto flush = [&] {
-        if (save.write(out) != out.size()) {
-            const ErrorKind kind = save.error() == QFileDevice::ResourceError ? ErrorKind::DiskFull : ErrorKind::Io;
-            throw StoreError(kind, QStringLiteral("%1: %2").arg(file, save.errorString()));
-        }
+        if (save.write(out) != out.size())
+            throw writeFailed(out.size());
         out.clear();
     };
 
@@ -708,7 +714,7 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     st.finalize();
     flush();
     if (!save.commit())
-        throw StoreError(ErrorKind::Io, QStringLiteral("%1: %2").arg(file, save.errorString()));
+        throw writeFailed(0);
 }
 
 } // namespace zumilo::store

@@ -113,7 +113,7 @@ void CategorySearchWindow::releaseDatabase()
     boundPath_.clear();
 }
 
-void CategorySearchWindow::openSearch(const QString& text, const QRect& mainWindowGeometry)
+void CategorySearchWindow::openSearch(const QString& text, const QRect& besideGeometry)
 {
     // Another database may have been opened since the window was last used.
     Form_Activate();
@@ -121,16 +121,20 @@ void CategorySearchWindow::openSearch(const QString& text, const QRect& mainWind
     winId(); // the frame's size is known once the window exists
     const QSize decoration = frameGeometry().size() - size();
     const int frameWidth = frameGeometry().width();
-    int left = mainWindowGeometry.left() - frameWidth;
-    int top = mainWindowGeometry.top() + tw(1100);
-    int frameHeight = std::max(mainWindowGeometry.height() - tw(1100), tw(1500));
+    int left = besideGeometry.left() - frameWidth;
+    int top = besideGeometry.top() + tw(1100);
+    int frameHeight = std::max(besideGeometry.height() - tw(1100), tw(1500));
 
-    QScreen* screen = QGuiApplication::screenAt(mainWindowGeometry.center());
+    QScreen* screen = QGuiApplication::screenAt(besideGeometry.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen) {
         const QRect avail = screen->availableGeometry();
-        left = std::clamp(left, avail.left(), std::max(avail.left(), avail.right() + 1 - frameWidth));
+        // The window's own buttons and search boxes lie at its left: pushed
+        // against the screen's left edge the list would cover them.
+        if (left < avail.left())
+            left = std::min(besideGeometry.right() + 1, avail.right() + 1 - frameWidth);
+        left = std::max(left, avail.left());
         top = std::clamp(top, avail.top(), std::max(avail.top(), avail.bottom() + 1 - tw(1500)));
         frameHeight = std::min(frameHeight, avail.bottom() + 1 - top);
     }

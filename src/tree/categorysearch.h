@@ -41,9 +41,12 @@ public:
     CategorySearchWindow(shell::AppState& state, JumpFunction jump, QWidget* parent = nullptr);
     ~CategorySearchWindow() override;
 
-    // OpenCategorySearch: places the window to the left of the main window
-    // (its frame geometry), shows it in front and searches for `text`.
-    void openSearch(const QString& text, const QRect& mainWindowGeometry);
+    // OpenCategorySearch: places the window beside the window it is opened
+    // from (its frame geometry) — to the left, or to the right where the
+    // screen has no room on the left, and over that window's right part
+    // only where neither side has room — shows it in front and searches
+    // for `text`.
+    void openSearch(const QString& text, const QRect& besideGeometry);
 
     void Form_Load();
     // Binds again when DatabasePath names another file than the window shows.

@@ -8,28 +8,8 @@ BIN="$1"
 ART="${2:-$(mktemp -d)}"
 mkdir -p "$ART"
 
-if [ -z "${ZUMILO_E2E_INNER:-}" ]; then
-  export ZUMILO_E2E_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" bash "$0" "$BIN" "$ART"
-fi
-
-WORK="$(mktemp -d)"
+source "$(dirname "$0")/x11session.sh"
 trap 'kill "$PID" 2>/dev/null || true; rm -rf "$WORK"' EXIT
-export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME="$WORK/cache"
-unset QT_QPA_PLATFORM
-export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
-
-fail() { echo "FAIL: $*" >&2; import -window root "$ART/failure.png" 2>/dev/null || true; exit 1; }
-
-# Polls a command for up to $1 seconds.
-wait_for() {
-  local limit=$1; shift
-  local end=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -lt $end ] || return 1
-    sleep 0.2
-  done
-}
 
 "$BIN" >"$WORK/out.log" 2>&1 &
 PID=$!
@@ -45,15 +25,7 @@ xdotool windowfocus --sync "$WID" 2>/dev/null || xdotool windowfocus "$WID"
 import -window root "$ART/main-window.png"
 
 # File menu by its access key; it must open before it is screenshot.
-before=$(xdotool search --onlyvisible --pid "$PID" 2>/dev/null | wc -l)
-xdotool key --clearmodifiers alt+f
-wait_for 10 bash -c "[ \$(xdotool search --onlyvisible --pid $PID 2>/dev/null | wc -l) -gt $before ]" \
-  || fail "File menu did not open"
-import -window root "$ART/file-menu.png"
-xdotool key x   # 終了(&X)
-
-wait_for 20 bash -c "! kill -0 $PID" || fail "the program did not end through File > 終了"
-wait "$PID" || fail "the program ended with an error"
+quit_through_file_menu "$PID" "$ART/file-menu.png"
 
 INI="$XDG_CONFIG_HOME/zumilo/zumilo.ini"
 [ -f "$INI" ] || fail "no settings file at $INI"

@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+#include <unistd.h>
 
 using namespace zumilo;
 namespace Msg = shell::Msg;
@@ -31,8 +32,7 @@ namespace {
 const QString kDone = QStringLiteral("エクスポートが完了しました！  \rﾌｧｲﾙ名： ");
 const QString kCancelled = QStringLiteral("エクスポートを中止します");
 const QString kOverwrite = QStringLiteral("このファイル名は既に存在します。上書きしますか？");
-const QString kUnwritable = QStringLiteral("エクスポートできませんでした。\rファイルの読み書きができませんでした。");
-const QString kNoSpreadsheet = QStringLiteral("エクセルが無いので処理を中止します。");
+const QString kNotWritten = QStringLiteral("エクスポートできませんでした。\rファイル「%1」を書き出せませんでした。\r");
 const QString kBody = QStringLiteral("第1回\r\n\"決定\", 次回");
 
 using Rows = QList<QStringList>;
@@ -159,11 +159,12 @@ private slots:
         QFETCH(Rows, rows);
         Env env;
         env.choose(QStringLiteral("1_id"));
-        env.state->DatabaseFolder = env.out;
         env.prompts.expectSaveFile(env.out + chosen).expectMessage(kDone + file, Msg::Ok, Msg::Information);
         Env::run(*env.window, command.constData());
 
-        QCOMPARE(env.prompts.lastDialogFolder() + env.prompts.lastDialogFileName(), env.out + QStringLiteral("*.csv"));
+        // In the open file's folder, not the program's.
+        QCOMPARE(env.prompts.lastDialogFolder() + env.prompts.lastDialogFileName(),
+                 QFileInfo(env.dbPath).absolutePath() + QStringLiteral("/*.csv"));
         QCOMPARE(readBack(env.out + file), rows);
         const QByteArray bytes = contents(env.out + file);
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
@@ -193,17 +194,16 @@ private slots:
         QTest::newRow("csv, overwrite declined") << csv << "1_id" << "old.csv" << int(Msg::No)
                                                  << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
         QTest::newRow("csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << -1;
-        QTest::newRow("csv, folder is a file") << csv << "1_id" << "plain.txt/x.csv" << 0 << QStringList{kUnwritable}
+        const QString noFolder = kNotWritten.arg("x.csv") + "フォルダー「OUTplain.txt」が見つかりません。";
+        QTest::newRow("csv, folder is a file") << csv << "1_id" << "plain.txt/x.csv" << 0 << QStringList{noFolder}
                                                << QByteArray() << 0 << -1;
-        QTest::newRow("grid csv, folder is a file") << csv << "" << "plain.txt/x.csv" << 0 << QStringList{kUnwritable}
+        QTest::newRow("grid csv, folder is a file") << csv << "" << "plain.txt/x.csv" << 0 << QStringList{noFolder}
                                                     << QByteArray() << 0 << -1;
         QTest::newRow("long csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << 0;
         QTest::newRow("long csv, stopped") << csv << "1_id" << "old.csv" << int(Msg::Yes)
                                            << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
         QTest::newRow("workbook, empty list") << sheet << "5_id" << "" << 0
                                               << QStringList{"データ数が０件です。処理を中止します。"} << QByteArray() << 0 << -1;
-        QTest::newRow("workbook, no spreadsheet program") << sheet << "1_id" << "" << 0 << QStringList{kNoSpreadsheet}
-                                                          << QByteArray() << 1 << -1;
         QTest::newRow("long workbook") << sheet << "1_id" << "" << 0 << QStringList() << QByteArray() << 1 << 0;
         QTest::newRow("long workbook, stopped") << sheet << "1_id" << "" << 0 << QStringList{kCancelled} << QByteArray()
                                                 << 0 << 256;
@@ -227,7 +227,7 @@ private slots:
         if (stopAt >= 0)
             env.db->execute(QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 3599) "
                                            "insert into T_idea(id,title,bunID,jyuyoCK,kanryoCK) select i, 'メモ', 1, 0, 0 from n"));
-        env.desktop.accept = !messages.contains(kNoSpreadsheet);
+        messages.replaceInStrings(QStringLiteral("OUT"), env.out);
         env.writeFile(QStringLiteral("out/plain.txt"), "text");
         const QString target = env.out + chosen;
         if (chosen == u"old.csv") {
@@ -253,8 +253,7 @@ private slots:
             QCOMPARE(readBack(target).size(), 1 + 3502); // the category's notes
         QCOMPARE(filesUnder(env.out), (after.isEmpty() ? QStringList{"plain.txt"} : QStringList{chosen, "plain.txt"}));
         QCOMPARE(env.desktop.opened.size(), opened);
-        // A workbook nothing opens is not kept.
-        const bool kept = opened && env.desktop.accept;
+        const bool kept = opened;
         if (kept) { // the notes the window shows, in its order
             QList<qint64> ids;
             for (const QStringList& row : readBack(env.desktop.opened.first()).mid(1))
@@ -263,6 +262,92 @@ private slots:
         }
         QCOMPARE(filesUnder(exporting::sheetFolder()).size(), int(kept));
         env.verifyRestored(w, command == "mnuExpCsv" && (answer == Msg::Yes || chosen.contains(u'/')));
+    }
+
+    // A workbook the desktop has no program for stays where it was
+    // written, the user is told where, and may save it elsewhere.
+    void aWorkbookNothingOpensCanBeSaved_data()
+    {
+        QTest::addColumn<bool>("started"); // the desktop took it, then found no program
+        QTest::addColumn<QString>("chosen"); // where it is saved; empty: it is not
+        QTest::newRow("no opener, not saved") << false << "";
+        QTest::newRow("no program, saved") << true << "ブック";
+        QTest::newRow("no program, saved over a read-only file") << true << "old.xlsx";
+    }
+    void aWorkbookNothingOpensCanBeSaved()
+    {
+        QFETCH(bool, started);
+        QFETCH(QString, chosen);
+        Env env;
+        env.desktop.accept = started;
+        env.desktop.documentFails = true;
+        const QString file = chosen.isEmpty() || chosen.endsWith(u".xlsx") ? chosen : chosen + QStringLiteral(".xlsx");
+        if (chosen == u"old.xlsx") {
+            env.writeFile(QStringLiteral("out/old.xlsx"), "old");
+            QFile::setPermissions(env.out + file, QFileDevice::ReadOwner);
+        }
+        env.prompts.expectMessage(QString(), chosen.isEmpty() ? Msg::No : Msg::Yes, Msg::YesNo + Msg::Exclamation);
+        if (!chosen.isEmpty()) {
+            env.prompts.expectSaveFile(env.out + chosen);
+            if (chosen == u"old.xlsx")
+                env.prompts.expectMessage(kOverwrite, Msg::Yes);
+            env.prompts.expectMessage(kDone + file);
+        }
+        env.choose(QStringLiteral("1_id"));
+        Env::run(*env.window, "mnuExpExl");
+
+        const QString sheet = env.desktop.opened.value(0);
+        QVERIFY(QFileInfo::exists(sheet));
+        QCOMPARE(env.prompts.messages().value(0), QStringLiteral("表計算ソフトでブックを開けませんでした。\r"
+                                                                "ブックは次の場所に書き出してあります。\r")
+                                                      + sheet + QStringLiteral("\r\r別の場所に保存しますか？"));
+        if (!chosen.isEmpty()) {
+            QCOMPARE(env.prompts.lastDialogFolder(), QFileInfo(env.dbPath).absolutePath() + QLatin1Char('/'));
+            QCOMPARE(contents(env.out + file), contents(sheet));
+            QVERIFY(QFileInfo(env.out + file).permissions() & QFileDevice::WriteOwner); // the user's to change
+        }
+        QCOMPARE(filesUnder(env.out), chosen.isEmpty() ? QStringList() : QStringList{file});
+        env.verifyRestored(*env.window, false);
+    }
+
+    // A disk that fills up during an export: the message names the file
+    // and the cause, and nothing is left half written. A small file
+    // system of its own stands in for the full disk.
+    void aFullDiskIsNamed_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::newRow("csv") << QByteArray("mnuExpCsv");
+        QTest::newRow("workbook") << QByteArray("mnuExpExl");
+    }
+    void aFullDiskIsNamed()
+    {
+        QFETCH(QByteArray, command);
+        Env env;
+        const QString full = env.path(QStringLiteral("full/"));
+        QDir().mkpath(full);
+        if (geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=64k", "tmpfs", full}) != 0)
+            QSKIP("Needs to mount a small file system (root).");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {full}); });
+        env.db->execute(QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 400) "
+                                       "insert into T_idea(id,title,naiyo,bunID,jyuyoCK,kanryoCK) "
+                                       "select i, 'メモ', hex(randomblob(1000)), 1, 0, 0 from n"));
+        const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", full.toUtf8());
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CACHE_HOME", cache); });
+        env.choose(QStringLiteral("1_id"));
+        const bool csv = command == "mnuExpCsv";
+        QString file = QStringLiteral("notes.csv");
+        if (csv)
+            env.prompts.expectSaveFile(full + file);
+        env.prompts.expectMessage(QString(), Msg::Ok, Msg::Exclamation);
+        Env::run(*env.window, command.constData());
+        if (!csv)
+            file = QStringLiteral("ｴｸｽﾎﾟｰﾄ ") + env.clock.now().toString(u"yyyy-MM-dd hhmmss") + QStringLiteral(".xlsx");
+        QCOMPARE(env.prompts.messages().value(0),
+                 kNotWritten.arg(file) + QStringLiteral("ディスクの空き容量が不足しているため、保存できません。"));
+        QCOMPARE(filesUnder(full), QStringList());
+        QVERIFY(env.desktop.opened.isEmpty());
+        env.verifyRestored(*env.window, csv);
     }
 
     void workbookOfTheMainWindow()

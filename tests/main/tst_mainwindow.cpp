@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QLabel>
+#include <QDialog>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QtTest>
@@ -448,6 +450,25 @@ private slots:
         // Nor does the splitter push them out.
         w.SizeControls(1e6);
         QVERIFY(env.editor().calendarButton(1)->geometry().right() < w.centralWidget()->width());
+    }
+
+    // Return in the about box means OK, also once the system-information
+    // button has been used and kept the focus.
+    void theAboutBoxClosesOnReturnAfterSystemInformation()
+    {
+        Env env;
+        auto& w = env.load();
+        env.desktop.accept = false;
+        env.prompts.expectDialog(QStringLiteral("frmAbout"), [&env](QDialog& box) {
+            QVERIFY(QTest::qWaitForWindowActive(&box));
+            QTest::mouseClick(box.findChild<QPushButton*>(QStringLiteral("cmdSysInfo")), Qt::LeftButton);
+            QVERIFY(env.prompts.allUsed());
+            QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Return); // to the focused button
+            QCOMPARE(box.result(), int(QDialog::Accepted));
+        });
+        env.prompts.expectMessage(QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"));
+        w.action(QStringLiteral("mnuHelpAbout"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 };
 

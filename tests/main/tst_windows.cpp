@@ -21,6 +21,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QScreen>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -110,6 +112,41 @@ private slots:
         QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
         QCOMPARE(env.window->editor()->text(0), QStringLiteral("新しいメモ"));
         QCOMPARE(env.window->statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  1 / 3")); // 新 before 議 and 途
+    }
+
+    // What the user types first, with the keyboard only, goes into the
+    // note's title and, after Tab, its body; the search box stays empty.
+    void aNoteWindowTakesTheTypingInItsTitle_data()
+    {
+        QTest::addColumn<bool>("newNote");
+        QTest::newRow("new note (Ctrl+N)") << true;
+        QTest::newRow("listed note (Return)") << false;
+    }
+    void aNoteWindowTakesTheTypingInItsTitle()
+    {
+        QFETCH(bool, newNote);
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        env.window->activateWindow();
+        QTRY_VERIFY(env.window->isActiveWindow());
+        QWidget* const focused = nullptr; // keys go where the window system sends them
+        if (newNote)
+            QTest::keyClick(focused, Qt::Key_N, Qt::ControlModifier);
+        else
+            QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+        QCOMPARE(env.recordWindows().size(), 1);
+        records::RecordWindow* w = env.recordWindows().first();
+        QTRY_VERIFY(w->isActiveWindow());
+        QTest::keyClicks(focused, QStringLiteral("Plan"));
+        QTest::keyClick(focused, Qt::Key_Tab);
+        QTest::keyClicks(focused, QStringLiteral("Body"));
+        QTest::keyClick(focused, Qt::Key_S, Qt::ControlModifier);
+
+        QCOMPARE(w->searchBox()->currentText(), QString());
+        const QString id = w->statusPanels().text(2);
+        QVERIFY(env.scalar(QStringLiteral("select title from T_idea where id=") + id).toString().startsWith(u"Plan"));
+        QVERIFY(env.scalar(QStringLiteral("select naiyo from T_idea where id=") + id).toString().contains(u"Body"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
     // An edit saved in a single-record window is what the main window
@@ -289,6 +326,39 @@ private slots:
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
         QCOMPARE(env.window->categoryTree()->currentItem(), env.window->categoryTree()->node(QStringLiteral("2_id")));
         QCOMPARE(env.window->recordList()->count(), 2);
+    }
+
+    // A search of all notes shows the grid and the category search beside
+    // it, wherever the window stands: the grid's own buttons and search
+    // boxes stay in view.
+    void theCategorySearchLeavesTheGridsControlsInView_data()
+    {
+        QTest::addColumn<double>("left"); // parts of the screen's width
+        QTest::addColumn<double>("width");
+        QTest::newRow("at the screen's left edge") << 0.0 << 0.5;
+        QTest::newRow("in the middle") << 0.4 << 0.5;
+        QTest::newRow("as wide as the screen") << 0.0 << 1.0;
+    }
+    void theCategorySearchLeavesTheGridsControlsInView()
+    {
+        QFETCH(double, left);
+        QFETCH(double, width);
+        Env env;
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        env.window->setGeometry(screen.left() + int(screen.width() * left), screen.top() + 30,
+                                int(screen.width() * width), screen.height() * 3 / 4);
+        env.window->searchBox()->setEditText(QStringLiteral("会"));
+        QTest::mouseClick(env.window->findChild<QToolButton*>(QStringLiteral("Findtitle2")), Qt::LeftButton);
+        grid::GridWindow* grid = env.window->gridWindow();
+        tree::CategorySearchWindow* search = env.window->categorySearch();
+        QVERIFY(grid && grid->isVisible() && search && search->isVisible());
+        QVERIFY(screen.contains(search->frameGeometry()));
+        for (const char* name : {"開く", "同期", "新規作成", "上書き保存", "Text2(0)", "Text2(1)"}) {
+            auto* control = grid->findChild<QWidget*>(QString::fromUtf8(name));
+            QVERIFY2(control && control->isVisible(), name);
+            const QRect onScreen(control->mapToGlobal(QPoint(0, 0)), control->size());
+            QVERIFY2(!search->frameGeometry().intersects(onScreen), name);
+        }
     }
 
     void thePickerChoosesTheCategory()

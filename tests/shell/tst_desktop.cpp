@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -59,6 +60,54 @@ private slots:
         QFETCH(QString, url);
         QCOMPARE(QtDesktop().open(target), !url.isEmpty());
         QCOMPARE(opened_, url.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl(url)});
+    }
+
+    // A document goes to xdg-open as one argument; its answer that it has
+    // no program for it (or could not start it) reaches the caller. Without
+    // xdg-open, Qt's own open action takes it.
+    void documentsAnswerWhetherTheyOpened_data()
+    {
+        QTest::addColumn<int>("exitCode"); // of the stand-in xdg-open; -1: there is none
+        QTest::addColumn<bool>("failed");
+        QTest::newRow("opened") << 0 << false;
+        QTest::newRow("no program for it") << 3 << true;
+        QTest::newRow("the program did not start") << 4 << true;
+        QTest::newRow("no xdg-open") << -1 << false;
+    }
+    void documentsAnswerWhetherTheyOpened()
+    {
+        QFETCH(int, exitCode);
+        QFETCH(bool, failed);
+        QTemporaryDir bin;
+        const QString log = bin.filePath(QStringLiteral("args"));
+        if (exitCode >= 0) {
+            QFile script(bin.filePath(QStringLiteral("xdg-open")));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.tmp'\nmv '%1.tmp' '%1'\nexit %2\n")
+                             .arg(log)
+                             .arg(exitCode)
+                             .toUtf8());
+            script.close();
+            script.setPermissions(script.permissions() | QFile::ExeOwner);
+        }
+        const QString document = bin.filePath(QStringLiteral("ｴｸｽﾎﾟｰﾄ 1; $(id).xlsx"));
+        QFile(document).open(QIODevice::WriteOnly);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", exitCode >= 0 ? QFile::encodeName(bin.path()) + ':' + path : QFile::encodeName(bin.path()));
+        bool told = false;
+        const bool asked = QtDesktop().openDocument(document, [&] { told = true; });
+        qputenv("PATH", path);
+        QVERIFY(asked);
+        if (exitCode < 0) {
+            QCOMPARE(opened_, QList<QUrl>{QUrl::fromLocalFile(document)});
+        } else {
+            QTRY_VERIFY(QFile::exists(log));
+            QFile args(log);
+            QVERIFY(args.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(args.readAll()), document + QLatin1Char('\n'));
+        }
+        QTRY_VERIFY(qApp->findChildren<QProcess*>().isEmpty());
+        QCOMPARE(told, failed);
     }
 
     // No handler of ours this time: Qt's own launcher runs. A stand-in for

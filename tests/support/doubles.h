@@ -31,9 +31,18 @@ public:
         started.append((QStringList{program} + arguments).join(QLatin1Char(' ')));
         return accept;
     }
+    bool openDocument(const QString& path, const std::function<void()>& failed) override
+    {
+        opened.append(path);
+        if (accept && documentFails)
+            failed();
+        return accept;
+    }
     QStringList opened;
     QStringList started;
     bool accept = true;
+    // The desktop answers that it has no program for a document.
+    bool documentFails = false;
 };
 
 } // namespace zumilo::test

@@ -650,6 +650,22 @@ private slots:
                                                           << "http://example.jp/a";
         QTest::newRow("leading @") << WindowKind::Main << "連絡 @taro まで" << "taro" << "";
         QTest::newRow("a word") << WindowKind::Main << "ただの 会議 です" << "会議" << "";
+        // Japanese punctuation around an address, the address clicked at
+        // its start and at its end.
+        const QString url = QStringLiteral("https://example.com/colon");
+        const QList<std::pair<const char*, const char*>> around = {
+            {"参照：", "。"}, {"例、", "、次"}, {"前文。", "。"}, {"「", "」"},
+            {"（", "）"},     {"【", "】"},     {"参照　", "　次"},
+        };
+        for (const auto& [before, after] : around) {
+            const QString body = QString::fromUtf8(before) + url + QString::fromUtf8(after);
+            for (const char* clicked : {"https", "colon"})
+                QTest::addRow("%s…%s, %s", before, after, clicked) << WindowKind::Single << body << clicked << url;
+        }
+        QTest::newRow("mail after a colon") << WindowKind::Main << "宛先：taro@example.jp" << "taro"
+                                            << "mailto:taro@example.jp";
+        QTest::newRow("full-width drive path keeps its colon") << WindowKind::Main << "場所　Ｃ：￥文書￥メモ．txt"
+                                                               << "文書" << "C:\\文書\\メモ.txt";
     }
     void doubleClickOpensTheLink()
     {

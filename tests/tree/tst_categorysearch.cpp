@@ -138,24 +138,31 @@ private slots:
         QTRY_COMPARE(env.names().size(), 3);
     }
 
-    void openingPlacesTheWindowLeftOfTheMainWindow_data()
+    void openingPlacesTheWindowBesideTheMainWindow_data()
     {
         QTest::addColumn<QRect>("main");
-        QTest::addColumn<bool>("leftEdge");
-        QTest::newRow("room on the left") << QRect(320, 40, 460, 520) << false;
-        QTest::newRow("no room on the left") << QRect(60, 40, 460, 520) << true;
+        QTest::addColumn<QString>("side");
+        QTest::newRow("room on the left") << QRect(320, 40, 460, 520) << "left";
+        QTest::newRow("room only on the right") << QRect(60, 40, 460, 520) << "right";
+        QTest::newRow("room on neither side") << QRect(20, 40, 760, 520) << "screen's right edge";
     }
-    void openingPlacesTheWindowLeftOfTheMainWindow()
+    void openingPlacesTheWindowBesideTheMainWindow()
     {
         QFETCH(QRect, main);
-        QFETCH(bool, leftEdge);
+        QFETCH(QString, side);
         Env env;
         env.window->openSearch(QStringLiteral("java"), main);
         QVERIFY(env.window->isVisible());
         const QRect frame = env.window->frameGeometry();
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(screen.contains(frame));
         QCOMPARE(frame.top(), main.top() + shell::twipsToPixels(1100));
-        QCOMPARE(frame.left(), leftEdge ? screen.left() : main.left() - frame.width());
+        if (side == u"left")
+            QCOMPARE(frame.right(), main.left() - 1);
+        else if (side == u"right")
+            QCOMPARE(frame.left(), main.right() + 1);
+        else
+            QCOMPARE(frame.right(), screen.right());
         QCOMPARE(frame.height(), main.height() - shell::twipsToPixels(1100));
         QCOMPARE(env.window->searchBox()->text(), QStringLiteral("java"));
         QCOMPARE(env.names(), QStringList{QStringLiteral("java 入門")});

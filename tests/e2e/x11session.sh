@@ -1,0 +1,40 @@
+# Sourced by the scripts that drive the real program in a virtual X server,
+# with BIN (the program) and ART (the artefact folder) set: runs the script
+# again inside xvfb-run, gives the program empty settings, data and cache
+# folders under WORK, and offers the steps the scripts share.
+
+if [ -z "${ZUMILO_X11_INNER:-}" ]; then
+  export ZUMILO_X11_INNER=1
+  exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" bash "$0" "$BIN" "$ART"
+fi
+
+WORK="$(mktemp -d)"
+export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME="$WORK/cache"
+unset QT_QPA_PLATFORM
+export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
+
+fail() { echo "FAIL: $*" >&2; import -window root "$ART/failure.png" 2>/dev/null || true; exit 1; }
+
+# Polls a command for up to $1 seconds.
+wait_for() {
+  local limit=$1; shift
+  local end=$((SECONDS + limit))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.2
+  done
+}
+
+# Leaves the program $1 through File > 終了(&X), as the user does; the open
+# menu is screenshot into $2 when given.
+quit_through_file_menu() {
+  local pid=$1 before
+  before=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)
+  xdotool key --clearmodifiers alt+f
+  wait_for 10 bash -c "[ \$(xdotool search --onlyvisible --pid $pid 2>/dev/null | wc -l) -gt $before ]" \
+    || fail "File menu did not open"
+  [ -z "${2:-}" ] || import -window root "$2"
+  xdotool key x
+  wait_for 20 bash -c "! kill -0 $pid" || fail "the program did not end through File > 終了"
+  wait "$pid" || fail "the program ended with an error"
+}
