@@ -316,6 +316,11 @@ public:
     int message(QWidget*, const QString& text, int, const QString&) override { fail(text); }
     std::optional<QString> input(QWidget*, const QString& p, const QString&, const QString&) override { fail(p); }
     std::optional<int> choose(QWidget*, const QString& p, const QStringList&, const QString&) override { fail(p); }
+    std::optional<QList<bool>> chooseEach(QWidget*, const QString& p, const QStringList&, const QString&, const QString&,
+                                          const QString&) override
+    {
+        fail(p);
+    }
     std::optional<QString> openFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("open")); }
     std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
