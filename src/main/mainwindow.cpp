@@ -11,6 +11,7 @@
 #include "shell/windowplacement.h"
 
 #include "grid/gridwindow.h"
+#include "records/drafts.h"
 #include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "records/recordwindow.h"
@@ -314,6 +315,13 @@ void MainWindow::Form_Unload()
         if (w != this && w->isWindow() && w->isVisible())
             w->close();
     }
+}
+
+void MainWindow::offerDrafts()
+{
+    QWidget* shown = grid_ && grid_->isVisible() ? static_cast<QWidget*>(grid_.get()) : this;
+    for (records::RecordWindow* window : records::restoreDrafts(st_, shown))
+        watchSingleWindow(window);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
