@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools
   libsqlite3-dev libxlsxwriter-dev
   fonts-noto-cjk qt6-translations-l10n
-  xvfb xauth xdotool x11-xserver-utils imagemagick poppler-utils
+  xvfb xauth xdotool imagemagick poppler-utils
   sqlite3 clang libclang-rt-14-dev python3-openpyxl
 )
 
