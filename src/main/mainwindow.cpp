@@ -383,6 +383,9 @@ void MainWindow::mnuOpenDB_Click()
         st_.prompts().message(this, QStringLiteral("そのファイルを開くことは出来ません"), Msg::Exclamation);
         return;
     }
+    // The editor is emptied for the other file: its note is not left unasked.
+    if (recordChanged() && !CheckToSave())
+        return;
     st_.PreviousDatabasePath = st_.DatabasePath;
     st_.PreviousDatabaseFileName = st_.DatabaseFileName;
     st_.DatabasePath = *chosen;
@@ -392,6 +395,8 @@ void MainWindow::mnuOpenDB_Click()
 
 void MainWindow::mnuRecentFile_Click(int index)
 {
+    if (recent_->path(index).isEmpty() || (recordChanged() && !CheckToSave()))
+        return;
     switchTo(recent_->path(index));
 }
 
@@ -401,6 +406,8 @@ void MainWindow::openHelpDatabase()
     st_.DatabaseFileName = Settings::HelpDatabaseName;
     const QString help = firstStartDatabasePath();
     st_.DatabaseFileName = saved;
+    if (recordChanged() && !CheckToSave())
+        return;
     switchTo(help);
 }
 
@@ -494,6 +501,8 @@ void MainWindow::createDatabaseFile(bool withStarterCategories)
         return;
     }
 
+    if (recordChanged() && !CheckToSave())
+        return;
     std::shared_ptr<Database> created;
     try {
         store::createZumiloDatabase(path, withStarterCategories);

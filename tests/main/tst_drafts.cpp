@@ -174,6 +174,29 @@ private slots:
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
+    // Opening another file empties the editor: its change is asked about first.
+    void openingAnotherFileAsksFirst_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("saved") << int(shell::Msg::Yes);
+        QTest::newRow("dropped") << int(No);
+    }
+    void openingAnotherFileAsksFirst()
+    {
+        QFETCH(int, answer);
+        Env env;
+        env.start();
+        const QString other = env.makeDatabase(QStringLiteral("data/other.zmd"));
+        commit(env.editor().titleBox(), QStringLiteral("に追記"));
+        env.prompts.expectOpenFile(other).expectMessage(kSaveQuestion, answer);
+        env.window->action(QStringLiteral("mnuOpenDB"))->trigger();
+        QCOMPARE(env.state->DatabasePath, other);
+        QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt(),
+                 answer == shell::Msg::Yes ? 1 : 0);
+        QCOMPARE(env.draftCount(), 0);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
     void focusLeavingWritesAtOnce()
     {
         Env env;
