@@ -22,6 +22,8 @@ const QString kLockName = QStringLiteral("running.lock");
 const QString kSuffix = QStringLiteral(".draft");
 const QString kDamagedFolder = QStringLiteral("damaged");
 constexpr int kFormat = 1;
+// Far more than a note holds; a larger file is no draft of ours.
+constexpr qint64 kLargestDraft = qint64(256) << 20;
 
 // A rename or a removal is on disk only once its folder is.
 void syncFolder(const QString& folder)
@@ -166,7 +168,7 @@ DraftJournal::LeftBehind DraftJournal::leftBehind()
         for (const QFileInfo& f : files) {
             QFile in(f.absoluteFilePath());
             std::optional<Draft> d;
-            if (in.open(QIODevice::ReadOnly))
+            if (f.size() <= kLargestDraft && in.open(QIODevice::ReadOnly))
                 d = decode(in.readAll());
             if (d) {
                 d->file = f.absoluteFilePath();
