@@ -43,7 +43,7 @@ wait_for 30 main_window || { cat "$WORK/run1.log" >&2; fail "main window did not
 MAIN="$(main_window)"
 xdotool windowfocus --sync "$MAIN"
 click "$MAIN" 97 107                         # category "1 はじめに"
-sleep 0.5
+sleep 1
 click "$MAIN" 567 100 double                 # its second note, in a window of its own
 wait_for 20 count_singles 1 || fail "no single-record window"
 SINGLE="$(single_windows | head -1)"
@@ -52,7 +52,7 @@ type_at "$SINGLE" 280 220 "$S_BODY"
 
 xdotool windowfocus --sync "$MAIN"
 click "$MAIN" 617 82                         # the first note in the main editor
-sleep 0.5
+sleep 1
 type_at "$MAIN" 617 250 "$M_TITLE"
 type_at "$MAIN" 617 410 "$M_BODY"
 
@@ -93,8 +93,10 @@ done
 wait_for 20 bash -c "[ \$(find '$DRAFTS' -name '*.draft' | wc -l) -eq 0 ]" || fail "drafts stay after saving"
 MAIN="$(main_window)"
 xdotool windowfocus --sync "$MAIN"
+before=$(xdotool search --onlyvisible --pid "$PID" 2>/dev/null | wc -l)
 xdotool key --clearmodifiers alt+f
-sleep 0.5
+wait_for 10 bash -c "[ \$(xdotool search --onlyvisible --pid $PID 2>/dev/null | wc -l) -gt $before ]" \
+  || fail "File menu did not open"
 xdotool key x
 wait_for 20 bash -c "! kill -0 $PID" || fail "the program did not end through File > 終了"
 wait "$PID" || fail "the program ended with an error"
