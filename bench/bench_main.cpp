@@ -16,6 +16,7 @@
 #include "shell/appstate.h"
 #include "shell/clock.h"
 #include "shell/desktop.h"
+#include "shell/draftjournal.h"
 #include "shell/fonts.h"
 #include "main/mainwindow.h"
 #include "print/linebreaker.h"
@@ -42,6 +43,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <sqlite3.h>
@@ -317,6 +319,11 @@ public:
     int message(QWidget*, const QString& text, int, const QString&) override { fail(text); }
     std::optional<QString> input(QWidget*, const QString& p, const QString&, const QString&) override { fail(p); }
     std::optional<int> choose(QWidget*, const QString& p, const QStringList&, const QString&) override { fail(p); }
+    std::optional<QList<bool>> chooseEach(QWidget*, const QString& p, const QStringList&, const QString&, const QString&,
+                                          const QString&) override
+    {
+        fail(p);
+    }
     std::optional<QString> openFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("open")); }
     std::optional<QString> saveFile(QWidget*, const QString&, const QString&) override { fail(QStringLiteral("save")); }
     std::optional<QFont> font(QWidget*, const QFont&) override { fail(QStringLiteral("font")); }
@@ -358,7 +365,7 @@ struct BenchApp {
         Q_UNUSED(fonts);
         settings = shell::SettingsStore::atFile(dir.filePath(QStringLiteral("zumilo.ini")));
         settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get()});
+        state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get(), nullptr});
         state->ProgramFolder = dir.path();
         state->DatabasePath = path;
     }
@@ -702,6 +709,34 @@ Sample backupDone(const Dataset& d)
     return s;
 }
 
+// One draft of a note with a 2,000-character body handed to the journal
+// (what the editor waits for) or on disk (written, flushed, renamed, its
+// folder flushed), in the folder the settings live in.
+Sample draftWrite(bool toDisk)
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QDir().mkpath(config);
+    QTemporaryDir dir(QDir(config).filePath(QStringLiteral("zumilo-bench-XXXXXX")));
+    shell::DraftJournal journal(dir.path());
+    shell::Draft draft;
+    draft.slot = QStringLiteral("main");
+    draft.databasePath = QStringLiteral("/home/user/メモ.zmd");
+    draft.noteId = 4711;
+    draft.savedAt = QDateTime::currentDateTime();
+    draft.texts[0] = QStringLiteral("会議の打ち合わせ");
+    draft.texts[1] = QString(2000, QChar(0x4F1A));
+    journal.write(draft); // the file is replaced, as after the first pause
+    journal.flush();
+    Sample s = measure([&] {
+        journal.write(draft);
+        if (toDisk)
+            journal.flush();
+        return qint64(1);
+    });
+    journal.finish();
+    return s;
+}
+
 struct Measurement {
     const char* name;
     const char* what;
@@ -757,6 +792,10 @@ const std::vector<Measurement>& measurements()
         {"print_growing_20k", "print: those 20,000 characters cut by growing runs (rows: lines)",
          [](const Dataset&) { return printLayout(kPrintSample, true); }},
         {"print_pdf_1mb", "print: the 1 MB note into a PDF file, A4 (rows: KB written)", printPdf},
+        {"draft_write", "one draft of unsaved typing (2,000-character body) handed to the journal",
+         [](const Dataset&) { return draftWrite(false); }, false},
+        {"draft_write_disk", "the same draft on disk: written, flushed, renamed, its folder flushed",
+         [](const Dataset&) { return draftWrite(true); }, false},
     };
     return list;
 }

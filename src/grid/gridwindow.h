@@ -33,6 +33,7 @@ class Database;
 }
 
 #include "records/commandwindow.h"
+#include "records/drafts.h"
 #include "records/recordeditor.h"
 
 namespace zumilo::tree {
@@ -186,6 +187,7 @@ private:
     DataControl* data_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
     std::unique_ptr<tree::CategoryPicker> picker_;
+    std::unique_ptr<records::DraftKeeper> drafts_;
     std::array<QLineEdit*, 2> searchBoxes_{};
     std::array<QLabel*, 2> searchLabels_{};
     std::array<QPushButton*, 3> findButtons_{};

@@ -2,6 +2,7 @@
 #include "shell/clock.h"
 #include "shell/commands.h"
 #include "shell/desktop.h"
+#include "shell/draftjournal.h"
 #include "shell/fonts.h"
 #include "main/mainwindow.h"
 #include "shell/prompts.h"
@@ -30,14 +31,17 @@ int main(int argc, char** argv)
     zumilo::shell::SystemClock clock;
     zumilo::shell::QtDesktop desktop;
     zumilo::shell::SettingsStore settings(QApplication::applicationName());
+    zumilo::shell::DraftJournal drafts(zumilo::shell::DraftJournal::folderBeside(settings.fileName()));
 
-    zumilo::shell::AppState state({&prompts, &clock, &desktop, &settings});
+    zumilo::shell::AppState state({&prompts, &clock, &desktop, &settings, &drafts});
     state.ProgramFolder = QApplication::applicationDirPath();
 
     QApplication::setWindowIcon(zumilo::shell::programIcon());
     auto mainWindow = zumilo::app::Main(state);
     const int code = QApplication::exec();
     mainWindow.reset();
+    // Our own shut-down: what was left unsaved was answered for.
+    drafts.finish();
     zumilo::store::stopBackups();
     return code;
 }

@@ -11,6 +11,7 @@
 #include "shell/windowplacement.h"
 
 #include "grid/gridwindow.h"
+#include "records/drafts.h"
 #include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "records/recordwindow.h"
@@ -316,6 +317,13 @@ void MainWindow::Form_Unload()
     }
 }
 
+void MainWindow::offerDrafts()
+{
+    QWidget* shown = grid_ && grid_->isVisible() ? static_cast<QWidget*>(grid_.get()) : this;
+    for (records::RecordWindow* window : records::restoreDrafts(st_, shown))
+        watchSingleWindow(window);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
@@ -375,6 +383,9 @@ void MainWindow::mnuOpenDB_Click()
         st_.prompts().message(this, QStringLiteral("そのファイルを開くことは出来ません"), Msg::Exclamation);
         return;
     }
+    // The editor is emptied for the other file: its note is not left unasked.
+    if (recordChanged() && !CheckToSave())
+        return;
     st_.PreviousDatabasePath = st_.DatabasePath;
     st_.PreviousDatabaseFileName = st_.DatabaseFileName;
     st_.DatabasePath = *chosen;
@@ -384,6 +395,8 @@ void MainWindow::mnuOpenDB_Click()
 
 void MainWindow::mnuRecentFile_Click(int index)
 {
+    if (recent_->path(index).isEmpty() || (recordChanged() && !CheckToSave()))
+        return;
     switchTo(recent_->path(index));
 }
 
@@ -393,6 +406,8 @@ void MainWindow::openHelpDatabase()
     st_.DatabaseFileName = Settings::HelpDatabaseName;
     const QString help = firstStartDatabasePath();
     st_.DatabaseFileName = saved;
+    if (recordChanged() && !CheckToSave())
+        return;
     switchTo(help);
 }
 
@@ -486,6 +501,8 @@ void MainWindow::createDatabaseFile(bool withStarterCategories)
         return;
     }
 
+    if (recordChanged() && !CheckToSave())
+        return;
     std::shared_ptr<Database> created;
     try {
         store::createZumiloDatabase(path, withStarterCategories);

@@ -33,6 +33,7 @@ class CategoryTree;
 } // namespace zumilo::tree
 
 namespace zumilo::records {
+class DraftKeeper;
 class RecordEditor;
 class RecordList;
 class RecordWindow;
@@ -76,6 +77,9 @@ public:
     bool Form_QueryUnload();
     void Form_Unload();
     void mnuEnd_Click();
+    // Offers what a run that ended without its shut-down left unsaved,
+    // and comes back here from the windows it is restored into.
+    void offerDrafts();
 
     // --- database files -------------------------------------------------
     bool DBCheckOK() const;
@@ -236,6 +240,7 @@ private:
     records::RecordList* list_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
     std::unique_ptr<tree::CategoryPicker> picker_;
+    std::unique_ptr<records::DraftKeeper> drafts_;
     std::unique_ptr<tree::CategorySearchWindow> search_;
     std::unique_ptr<grid::GridWindow> grid_;
     SplitterHandle* splitter_ = nullptr;

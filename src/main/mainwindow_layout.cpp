@@ -11,6 +11,7 @@
 #include "shell/twips.h"
 #include "shell/windowplacement.h"
 
+#include "records/drafts.h"
 #include "records/editorplaces.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -115,6 +116,9 @@ void MainWindow::buildLayout()
     editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Main, canvas_, panels_.get(), st_);
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return CurrentDatabase.get(); }, [this] { return st_.DatabaseFileName; });
+    drafts_ = std::make_unique<records::DraftKeeper>(*editor_, *panels_, st_, this, QStringLiteral("main"), [this] {
+        return records::DraftNote{st_.DatabasePath, panels_->text(2).toLongLong()};
+    });
 
     splitter_ = new SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_);
     splitterBar_ = new SplitterBar(QStringLiteral("picSplitter"), canvas_);

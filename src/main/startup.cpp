@@ -61,6 +61,7 @@ std::unique_ptr<MainWindow> Main(AppState& state)
         state.CurrentTab = QStringLiteral("BunTab");
         main->show();
     }
+    main->offerDrafts();
     return main;
 }
 

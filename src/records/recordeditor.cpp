@@ -530,7 +530,14 @@ void RecordEditor::categoryRenamed(const QString& bunID, const QString& name)
 
 void RecordEditor::setRecordChanged(bool changed)
 {
+    settle(changed);
+}
+
+void RecordEditor::settle(bool changed)
+{
     changed_ = changed;
+    if (!changed)
+        emit cleared();
 }
 
 void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFailure>& keepTyped)
@@ -588,7 +595,7 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
         setText(box, value);
     setLoading(outer);
 
-    changed_ = !typed.isEmpty();
+    settle(!typed.isEmpty());
     emit undoAvailable(false);
 }
 
@@ -612,7 +619,7 @@ void RecordEditor::FieldsClear()
         panels_->clear();
     setLoading(outer);
 
-    changed_ = false;
+    settle(false);
     emit undoAvailable(false);
 }
 

@@ -135,6 +135,9 @@ public:
 signals:
     // The user changed the note (RecordChanged became or stays true).
     void changed();
+    // The editor holds no unsaved change any more: a note was loaded or
+    // saved, or the user dropped the change.
+    void cleared();
     // Whether the undo command applies (false after a load or clear).
     void undoAvailable(bool available);
     // A text box was double-clicked: `word` is the selected word widened
@@ -147,6 +150,7 @@ private:
     void limitTitle(int position, int added);
     void fitPastedLines(QPlainTextEdit* box, int added);
     void setLoading(bool loading);
+    void settle(bool changed);
 
     EditorKind kind_;
     QWidget* canvas_;

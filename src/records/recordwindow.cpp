@@ -1,5 +1,6 @@
 #include "recordwindow.h"
 
+#include "drafts.h"
 #include "editorplaces.h"
 #include "notesave.h"
 #include "recordeditor.h"
@@ -109,6 +110,9 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     editor_ = std::make_unique<RecordEditor>(EditorKind::Single, canvas_, panels_.get(), st_);
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return WindowDatabase.get(); }, [this] { return st_.DatabaseFileName; });
+    drafts_ = std::make_unique<DraftKeeper>(*editor_, *panels_, st_, this, QStringLiteral("single"), [this] {
+        return DraftNote{windowPath_, NewRecordMode ? 0 : panels_->text(2).toLongLong()};
+    });
     buildLayout();
 
     // Smaller than this the fields no longer fit; the window stops there.
@@ -170,6 +174,7 @@ void RecordWindow::Form_Load()
     WindowCategoryName = st_.CurrentBunName;
     WindowSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID
                 + recordOrderClause(st_.LastSortColumn, st_.LastSortOrder);
+    windowPath_ = st_.DatabasePath;
     try {
         WindowDatabase = store::Database::open(st_.DatabasePath);
         WindowDatabase->setTodayProvider([this] { return st_.clock().today(); });

@@ -30,6 +30,7 @@ class CategoryPicker;
 
 namespace zumilo::records {
 
+class DraftKeeper;
 class RecordEditor;
 enum class SaveMode;
 
@@ -102,6 +103,7 @@ public:
     // Not from this window: it has no search of all notes.
     void findInAllNotes(const QString&, bool) override {}
     tree::CategoryPicker* picker() const { return picker_.get(); }
+    DraftKeeper* draftKeeper() const { return drafts_.get(); }
     store::Database* windowDatabase() const { return WindowDatabase.get(); }
     store::Recordset* windowRecordset() const { return WindowRecordset.get(); }
     const QString& windowSQL() const { return WindowSQL; }
@@ -146,6 +148,8 @@ private:
     QComboBox* searchBox_ = nullptr;
     std::unique_ptr<RecordEditor> editor_;
     std::unique_ptr<tree::CategoryPicker> picker_;
+    std::unique_ptr<DraftKeeper> drafts_;
+    QString windowPath_; // the file this window opened
     shell::TwipsLayout layout_;
     double bodyTop_ = 1500;
 

@@ -10,6 +10,7 @@ class Clock;
 class Desktop;
 class SettingsStore;
 class SharedCommands;
+class DraftJournal;
 
 // The services every window reaches the outside world through.
 struct Services {
@@ -17,6 +18,8 @@ struct Services {
     Clock* clock = nullptr;
     Desktop* desktop = nullptr;
     SettingsStore* settings = nullptr;
+    // The journal of unsaved edits; none keeps no drafts.
+    DraftJournal* drafts = nullptr;
 };
 
 // The values the windows share, held once per application run and handed
@@ -29,6 +32,7 @@ struct AppState {
     Clock& clock() const { return *services.clock; }
     Desktop& desktop() const { return *services.desktop; }
     SettingsStore& settings() const { return *services.settings; }
+    DraftJournal* drafts() const { return services.drafts; }
 
     // The commands every window runs the same way (none when not set).
     const SharedCommands* commands = nullptr;

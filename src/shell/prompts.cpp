@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -14,6 +16,9 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -290,6 +295,61 @@ std::optional<int> QtPrompts::choose(QWidget* parent, const QString& prompt, con
         return std::nullopt;
     const qsizetype index = items.indexOf(dialog.textValue());
     return index < 0 ? std::nullopt : std::optional<int>(int(index));
+}
+
+std::optional<QList<bool>> QtPrompts::chooseEach(QWidget* parent, const QString& prompt, const QStringList& items,
+                                                 const QString& first, const QString& second, const QString& title)
+{
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("chooseEach"));
+    dialog.setWindowTitle(titleOr(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(lineBreaks(prompt), &dialog);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+
+    auto* inside = new QWidget;
+    auto* rows = new QVBoxLayout(inside);
+    QList<QRadioButton*> firsts;
+    for (const QString& item : items) {
+        auto* box = new QGroupBox(inside);
+        auto* boxLayout = new QVBoxLayout(box);
+        auto* text = new QLabel(lineBreaks(item), box);
+        text->setTextFormat(Qt::PlainText);
+        text->setWordWrap(true);
+        boxLayout->addWidget(text);
+        auto* buttons = new QHBoxLayout;
+        auto* yes = new QRadioButton(first, box);
+        auto* no = new QRadioButton(second, box);
+        yes->setChecked(true);
+        buttons->addWidget(yes);
+        buttons->addWidget(no);
+        buttons->addStretch();
+        boxLayout->addLayout(buttons);
+        rows->addWidget(box);
+        firsts << yes;
+    }
+    rows->addStretch();
+    auto* scroll = new QScrollArea(&dialog);
+    scroll->setWidget(inside);
+    scroll->setWidgetResizable(true);
+    layout->addWidget(scroll);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    relabelButtons(dialog);
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        dialog.resize(std::min(640, screen->availableSize().width()), std::min(520, screen->availableSize().height()));
+    buttons->button(QDialogButtonBox::Ok)->setFocus();
+
+    PromptScope scope;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    QList<bool> answers;
+    for (const QRadioButton* yes : firsts)
+        answers << yes->isChecked();
+    return answers;
 }
 
 std::optional<QString> QtPrompts::openFile(QWidget* parent, const QString& folder, const QString& fileName)

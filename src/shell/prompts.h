@@ -58,6 +58,12 @@ public:
     // One of `items` chosen from a list (its index); nullopt when cancelled.
     virtual std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
                                       const QString& title = {}) = 0;
+    // Each of `items` gets one of two answers, `first` or `second`, with
+    // `first` chosen at the start: true for `first`, item by item; nullopt
+    // when the box is closed without an answer.
+    virtual std::optional<QList<bool>> chooseEach(QWidget* parent, const QString& prompt, const QStringList& items,
+                                                  const QString& first, const QString& second,
+                                                  const QString& title = {}) = 0;
     // Full path of the chosen file; nullopt when cancelled. `fileName` is
     // the pre-filled name ("*.zmd" lists only such files at first).
     virtual std::optional<QString> openFile(QWidget* parent, const QString& folder,
@@ -86,6 +92,8 @@ public:
                                  const QString& defaultText) override;
     std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
                               const QString& title) override;
+    std::optional<QList<bool>> chooseEach(QWidget* parent, const QString& prompt, const QStringList& items,
+                                          const QString& first, const QString& second, const QString& title) override;
     std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;

@@ -2,6 +2,7 @@
 
 #include "columntype.h"
 #include "database.h"
+#include "recordset.h"
 #include "statement.h"
 
 #include <sqlite3.h>
@@ -23,6 +24,16 @@ std::optional<QString> categoryName(Database& db, qint64 bunID)
     if (name.isNull())
         return std::nullopt;
     return name.toString();
+}
+
+std::optional<NoteState> noteState(Database& db, qint64 id)
+{
+    const auto rs = db.openRecordset(QStringLiteral("select * from T_idea where id = ") + QString::number(id),
+                                     RecordsetType::Snapshot);
+    if (!rs->hasCurrent())
+        return std::nullopt;
+    return NoteState{rs->text(QStringLiteral("kousindate")), rs->text(QStringLiteral("kousintime")),
+                     rs->text(QStringLiteral("bunid")), rs->text(QStringLiteral("bunrui"))};
 }
 
 qint64 addCategory(Database& db, const QString& name, qint64 parent)

@@ -23,6 +23,16 @@ qint64 nextNoteNumber(Database& db);
 // no category has.
 std::optional<QString> categoryName(Database& db, qint64 bunID);
 
+// A note as the editor shows its stamp and category (Recordset::text);
+// nullopt when no note has the number.
+struct NoteState {
+    QString updatedDate;
+    QString updatedTime;
+    QString bunID;
+    QString categoryName;
+};
+std::optional<NoteState> noteState(Database& db, qint64 id);
+
 // A new category under `parent`, numbered the largest number plus one (or
 // 1); returns its number.
 qint64 addCategory(Database& db, const QString& name, qint64 parent);

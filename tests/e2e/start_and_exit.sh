@@ -4,12 +4,7 @@
 # stored. Screenshots go to the artefact folder.
 set -euo pipefail
 
-BIN="$1"
-ART="${2:-$(mktemp -d)}"
-mkdir -p "$ART"
-
 source "$(dirname "$0")/x11session.sh"
-trap 'kill "$PID" 2>/dev/null || true; rm -rf "$WORK"' EXIT
 
 "$BIN" >"$WORK/out.log" 2>&1 &
 PID=$!

@@ -1,7 +1,11 @@
 # Sourced by the scripts that drive the real program in a virtual X server,
-# with BIN (the program) and ART (the artefact folder) set: runs the script
+# with the program and the artefact folder as $1 and $2: runs the script
 # again inside xvfb-run, gives the program empty settings, data and cache
-# folders under WORK, and offers the steps the scripts share.
+# folders under WORK, and offers the steps the scripts share. A script that
+# starts more than the program (PID) sets a trap of its own.
+BIN="$1"
+ART="${2:-$(mktemp -d)}"
+mkdir -p "$ART"
 
 if [ -z "${ZUMILO_X11_INNER:-}" ]; then
   export ZUMILO_X11_INNER=1
@@ -9,11 +13,13 @@ if [ -z "${ZUMILO_X11_INNER:-}" ]; then
 fi
 
 WORK="$(mktemp -d)"
+PID=""
+trap '[ -z "$PID" ] || kill "$PID" 2>/dev/null || true; rm -rf "$WORK"' EXIT
 export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME="$WORK/cache"
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-fail() { echo "FAIL: $*" >&2; import -window root "$ART/failure.png" 2>/dev/null || true; exit 1; }
+fail() { echo "FAIL: $*" >&2; import -window root "$ART/${FAILURE_SHOT:-failure}.png" 2>/dev/null || true; exit 1; }
 
 # Polls a command for up to $1 seconds.
 wait_for() {

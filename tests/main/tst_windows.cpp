@@ -51,15 +51,6 @@ struct Env : test::MainWindowApp {
                 w->close();
         }
     }
-    QList<records::RecordWindow*> recordWindows() const
-    {
-        QList<records::RecordWindow*> list;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* r = qobject_cast<records::RecordWindow*>(w); r && r->isVisible())
-                list << r;
-        }
-        return list;
-    }
 };
 
 } // namespace

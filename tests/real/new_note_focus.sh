@@ -5,10 +5,6 @@
 # Screenshots go to the artefact folder.
 set -euo pipefail
 
-BIN="$1"
-ART="${2:-$(mktemp -d)}"
-mkdir -p "$ART"
-
 source "$(dirname "$0")/../e2e/x11session.sh"
 PID=""
 WM=""

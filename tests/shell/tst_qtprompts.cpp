@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QInputDialog>
@@ -12,6 +13,7 @@
 #include <QProgressDialog>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -330,6 +332,35 @@ private slots:
         QVERIFY(painted > 0);
         QCOMPARE(printer.pageLayout().pageSize().id(), QPageSize::JisB5);
         QCOMPARE(printer.pageLayout().orientation(), QPageLayout::Landscape);
+    }
+
+    // Two answers an item, the first chosen at the start; closing answers nothing.
+    void chooseEach_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("second answer for the second item, OK") << false;
+        QTest::newRow("closed") << true;
+    }
+    void chooseEach()
+    {
+        QFETCH(bool, close);
+        QStringList shown;
+        ModalWatcher watcher([&](QWidget* w) {
+            for (const QRadioButton* r : w->findChildren<QRadioButton*>())
+                shown << r->text() + (r->isChecked() ? QStringLiteral("*") : QString());
+            if (close) {
+                QTest::keyClick(w, Qt::Key_Escape);
+                return;
+            }
+            QTest::mouseClick(w->findChildren<QRadioButton*>().at(3), Qt::LeftButton);
+            QTest::mouseClick(w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        const auto answers = QtPrompts().chooseEach(nullptr, QStringLiteral("どうしますか？"),
+                                                    {QStringLiteral("一つ目"), QStringLiteral("二つ目")},
+                                                    QStringLiteral("戻す"), QStringLiteral("破棄"), {});
+        QCOMPARE(shown, (QStringList{QStringLiteral("戻す*"), QStringLiteral("破棄"), QStringLiteral("戻す*"),
+                                     QStringLiteral("破棄")}));
+        QCOMPARE(answers, close ? std::nullopt : std::optional<QList<bool>>(QList<bool>{true, false}));
     }
 };
 

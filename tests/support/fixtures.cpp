@@ -13,7 +13,7 @@ TestApp::TestApp() : clock(QDateTime(QDate(2026, 12, 6), QTime(10, 30, 15)))
 {
     QDir(dir.path()).mkpath(QStringLiteral("program"));
     settings = shell::SettingsStore::atFile(path(QStringLiteral("settings/zumilo.ini")));
-    state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get()});
+    state = std::make_unique<shell::AppState>(shell::Services{&prompts, &clock, &desktop, settings.get(), nullptr});
     state->ProgramFolder = path(QStringLiteral("program"));
     state->commands = &app::programCommands();
 }

@@ -1,9 +1,11 @@
 #include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
+#include "records/recordwindow.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
+#include <QApplication>
 #include <QtTest>
 
 namespace zumilo::test {
@@ -74,6 +76,16 @@ records::RecordList& MainWindowApp::list() const
 records::RecordEditor& MainWindowApp::editor() const
 {
     return *window->editor();
+}
+
+QList<records::RecordWindow*> MainWindowApp::recordWindows() const
+{
+    QList<records::RecordWindow*> list;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* r = qobject_cast<records::RecordWindow*>(w); r && r->isVisible())
+            list << r;
+    }
+    return list;
 }
 
 } // namespace zumilo::test

@@ -17,6 +17,7 @@ class CategoryTree;
 namespace zumilo::records {
 class RecordEditor;
 class RecordList;
+class RecordWindow;
 } // namespace zumilo::records
 
 namespace zumilo::test {
@@ -42,6 +43,8 @@ public:
     tree::CategoryTree& tree() const;
     records::RecordList& list() const;
     records::RecordEditor& editor() const;
+    // The single-record windows shown.
+    QList<records::RecordWindow*> recordWindows() const;
 
     QString dbPath;
     std::shared_ptr<store::Database> db;

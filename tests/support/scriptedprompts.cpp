@@ -124,6 +124,22 @@ std::optional<int> ScriptedPrompts::choose(QWidget*, const QString& prompt, cons
     return e->answer;
 }
 
+std::optional<QList<bool>> ScriptedPrompts::chooseEach(QWidget*, const QString& prompt, const QStringList& items,
+                                                       const QString&, const QString&, const QString& title)
+{
+    shown_.append({Kind::EachChoice, prompt, title, 0});
+    lastChoices_ = items;
+    const auto e = take(Kind::EachChoice, prompt, 0);
+    if (!e || !e->eachAnswer)
+        return std::nullopt;
+    if (e->eachAnswer->size() != items.size()) {
+        QTest::qFail(qPrintable(QStringLiteral("%1 answers scripted for %2 items").arg(e->eachAnswer->size()).arg(items.size())),
+                     __FILE__, __LINE__);
+        return std::nullopt;
+    }
+    return e->eachAnswer;
+}
+
 std::optional<QString> ScriptedPrompts::fileDialog(Kind kind, const QString& folder, const QString& fileName)
 {
     lastFolder_ = folder;

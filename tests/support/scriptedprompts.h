@@ -19,7 +19,7 @@ namespace zumilo::test {
 // with cancel/no. verifyDone() fails the test when answers are left unused.
 class ScriptedPrompts : public shell::Prompts {
 public:
-    enum class Kind { Message, Input, Choice, OpenFile, SaveFile, Font, PrinterSetup, PrintPreview, Dialog, Progress };
+    enum class Kind { Message, Input, Choice, EachChoice, OpenFile, SaveFile, Font, PrinterSetup, PrintPreview, Dialog, Progress };
 
     struct Shown {
         Kind kind;
@@ -33,41 +33,47 @@ public:
     ScriptedPrompts& expectMessage(const QString& text, int answer = shell::Msg::Ok,
                                    std::optional<int> style = std::nullopt)
     {
-        return push({Kind::Message, text, style, answer, {}, {}, {}});
+        return push({Kind::Message, text, style, answer, {}, {}, {}, {}});
     }
     ScriptedPrompts& expectInput(const QString& prompt, std::optional<QString> answer)
     {
-        return push({Kind::Input, prompt, {}, 0, std::move(answer), {}, {}});
+        return push({Kind::Input, prompt, {}, 0, std::move(answer), {}, {}, {}});
     }
     // A choice from a list; the items offered are recorded (lastChoices()).
     ScriptedPrompts& expectChoice(const QString& prompt, std::optional<int> answer)
     {
-        return push({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}, {}});
+        return push({Kind::Choice, prompt, {}, answer.value_or(-1), {}, {}, {}, {}});
+    }
+    // One answer for each item (true: the first of the two); nullopt closes
+    // the box. The items offered are recorded (lastChoices()).
+    ScriptedPrompts& expectEachChoice(const QString& prompt, std::optional<QList<bool>> answers)
+    {
+        return push({Kind::EachChoice, prompt, {}, 0, {}, {}, {}, std::move(answers)});
     }
     ScriptedPrompts& expectOpenFile(std::optional<QString> path)
     {
-        return push({Kind::OpenFile, {}, {}, 0, std::move(path), {}, {}});
+        return push({Kind::OpenFile, {}, {}, 0, std::move(path), {}, {}, {}});
     }
     ScriptedPrompts& expectSaveFile(std::optional<QString> path)
     {
-        return push({Kind::SaveFile, {}, {}, 0, std::move(path), {}, {}});
+        return push({Kind::SaveFile, {}, {}, 0, std::move(path), {}, {}, {}});
     }
-    ScriptedPrompts& expectFont(std::optional<QFont> font) { return push({Kind::Font, {}, {}, 0, {}, std::move(font), {}}); }
-    ScriptedPrompts& expectPrinterSetup(bool accept) { return push({Kind::PrinterSetup, {}, {}, accept, {}, {}, {}}); }
+    ScriptedPrompts& expectFont(std::optional<QFont> font) { return push({Kind::Font, {}, {}, 0, {}, std::move(font), {}, {}}); }
+    ScriptedPrompts& expectPrinterSetup(bool accept) { return push({Kind::PrinterSetup, {}, {}, accept, {}, {}, {}, {}}); }
     // The print preview, painted once; `print` presses its print button.
-    ScriptedPrompts& expectPrintPreview(bool print) { return push({Kind::PrintPreview, {}, {}, print, {}, {}, {}}); }
+    ScriptedPrompts& expectPrintPreview(bool print) { return push({Kind::PrintPreview, {}, {}, print, {}, {}, {}, {}}); }
     // One of the program's dialogs, by objectName ("frmOption"): `act` does
     // what the user would (fills in, clicks a button); the dialog's result
     // is the answer.
     ScriptedPrompts& expectDialog(const QString& objectName, std::function<void(QDialog&)> act)
     {
-        return push({Kind::Dialog, objectName, {}, 0, {}, {}, std::move(act)});
+        return push({Kind::Dialog, objectName, {}, 0, {}, {}, std::move(act), {}});
     }
     // A progress box with `label`; the user stops the task once it has
     // reported `stopAt` steps done (never when not given).
     ScriptedPrompts& expectProgress(const QString& label, std::optional<qint64> stopAt = std::nullopt)
     {
-        return push({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}, {}});
+        return push({Kind::Progress, label, {}, int(stopAt.value_or(0)), {}, {}, {}, {}});
     }
 
     // Everything shown so far, in order.
@@ -88,6 +94,8 @@ public:
                                  const QString& defaultText) override;
     std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
                               const QString& title) override;
+    std::optional<QList<bool>> chooseEach(QWidget* parent, const QString& prompt, const QStringList& items,
+                                          const QString& first, const QString& second, const QString& title) override;
     std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) override;
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
@@ -105,6 +113,7 @@ private:
         std::optional<QString> textAnswer;
         std::optional<QFont> fontAnswer;
         std::function<void(QDialog&)> act;
+        std::optional<QList<bool>> eachAnswer;
     };
     ScriptedPrompts& push(Expectation e)
     {
