@@ -13,6 +13,7 @@ PACKAGES=(
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick poppler-utils
   sqlite3 clang libclang-rt-14-dev python3-openpyxl
+  dpkg-dev desktop-file-utils appstream
 )
 
 missing=()
