@@ -1,0 +1,156 @@
+// Every window of the program, as a screen reader sees it: each control a
+// user can reach has a name.
+
+#include "mainwindowapp.h"
+
+#include "grid/gridwindow.h"
+#include "main/aboutbox.h"
+#include "main/mainwindow.h"
+#include "print/optionsdialog.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
+#include "records/recordwindow.h"
+#include "tree/categorysearch.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace zumilo;
+
+namespace {
+
+enum class Window { Main, Calendar, Picker, Grid, Record, CategorySearch, Options, About };
+
+struct Env : test::MainWindowApp {
+    Env()
+    {
+        category(1, QStringLiteral("仕事"), 0);
+        note(10, QStringLiteral("議事録"), 1, {{QStringLiteral("bunrui"), QStringLiteral("仕事")}});
+        load();
+        choose(QStringLiteral("1_id"));
+    }
+
+    // Opens the window as the user would reach it, and returns it shown.
+    QWidget* open(Window which)
+    {
+        app::MainWindow& main = *window;
+        switch (which) {
+        case Window::Main:
+            return &main;
+        case Window::Calendar:
+        case Window::Picker: {
+            const auto name = which == Window::Calendar ? QStringLiteral("cmdCalOpen(0)") : QStringLiteral("cmdBunOpen");
+            QTest::mouseClick(main.findChild<QToolButton*>(name), Qt::LeftButton);
+            return &main;
+        }
+        case Window::Grid:
+            main.ShowGridWindow();
+            return main.gridWindow();
+        case Window::Record:
+            QTest::keyClick(main.recordList(), Qt::Key_Return);
+            return topLevel<records::RecordWindow>();
+        case Window::CategorySearch:
+            main.OpenCategorySearch(QStringLiteral("仕事"));
+            return topLevel<tree::CategorySearchWindow>();
+        case Window::Options:
+            dialog = std::make_unique<print::OptionsDialog>(*state, &main);
+            break;
+        case Window::About:
+            dialog = std::make_unique<app::AboutBox>(*state, &main);
+            break;
+        }
+        dialog->show();
+        return dialog.get();
+    }
+
+    template <class T> static T* topLevel()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
+                return t;
+        }
+        return nullptr;
+    }
+
+    ~Env()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<records::RecordWindow*>(w))
+                w->close();
+        }
+    }
+
+    std::unique_ptr<QDialog> dialog;
+};
+
+// Rows of every window, each with the application fonts of `points` (0 is
+// the desktop's own).
+void addWindows(const QList<int>& points)
+{
+    QTest::addColumn<Window>("which");
+    QTest::addColumn<int>("fontPoints");
+    const std::pair<const char*, Window> windows[] = {
+        {"main", Window::Main},
+        {"main, calendar open", Window::Calendar},
+        {"main, category picker open", Window::Picker},
+        {"grid", Window::Grid},
+        {"single record", Window::Record},
+        {"category search", Window::CategorySearch},
+        {"options", Window::Options},
+        {"about", Window::About},
+    };
+    for (const auto& [name, which] : windows) {
+        for (int p : points)
+            QTest::addRow("%s, %d pt", name, p) << which << p;
+    }
+}
+
+QString describe(const QWidget* w)
+{
+    return QStringLiteral("%1 (%2)").arg(w->objectName(), QString::fromLatin1(w->metaObject()->className()));
+}
+
+// The shown controls a user can reach by keys or pointer whose accessible
+// name is empty, found by walking the accessibility tree as AT-SPI does.
+QStringList unnamedControls(QAccessibleInterface* iface)
+{
+    QStringList unnamed;
+    for (int i = 0; i < iface->childCount(); ++i) {
+        QAccessibleInterface* child = iface->child(i);
+        auto* w = child ? qobject_cast<QWidget*>(child->object()) : nullptr;
+        if (!w || child->state().invisible)
+            continue;
+        if (w->focusPolicy() != Qt::NoFocus && child->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << describe(w);
+        unnamed << unnamedControls(child);
+    }
+    return unnamed;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Window)
+
+class TestEveryWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void controlsHaveNames_data() { addWindows({0}); }
+    void controlsHaveNames()
+    {
+        QFETCH(Window, which);
+        Env env;
+        QWidget* window = env.open(which);
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(window);
+        QVERIFY(iface);
+        const QStringList unnamed = unnamedControls(iface);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+    }
+};
+
+QTEST_MAIN(TestEveryWindow)
+#include "tst_everywindow.moc"
