@@ -1,5 +1,7 @@
-// Every window of the program, as a screen reader sees it: each control a
-// user can reach has a name.
+// Every window of the program, as a screen reader and a large display see
+// it: each control a user can reach has a name, and no control lies outside
+// its window, also with a large application font. CTest runs this program
+// at a display scale of 2.
 
 #include "mainwindowapp.h"
 
@@ -129,6 +131,22 @@ QStringList unnamedControls(QAccessibleInterface* iface)
     return unnamed;
 }
 
+// Shown controls that reach past the window's edges.
+QStringList outsideControls(QWidget* window)
+{
+    QStringList outside;
+    const QRect room = window->rect();
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window) || w->isWindow() || w->window() != window)
+            continue;
+        const QRect at(w->mapTo(window, QPoint(0, 0)), w->size());
+        // What a scroll area shows through its viewport may be larger.
+        if (!room.contains(at) && !qobject_cast<QAbstractScrollArea*>(w->parentWidget()->parentWidget()))
+            outside << QStringLiteral("%1 at %2,%3 %4x%5").arg(describe(w)).arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height());
+    }
+    return outside;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Window)
@@ -149,6 +167,27 @@ private slots:
         QVERIFY(iface);
         const QStringList unnamed = unnamedControls(iface);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+    }
+
+    void controlsInsideWindow_data() { addWindows({0, 20}); }
+    void controlsInsideWindow()
+    {
+        QFETCH(Window, which);
+        QFETCH(int, fontPoints);
+        const QFont desktop = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
+        if (fontPoints) {
+            QFont large = desktop;
+            large.setPointSize(fontPoints);
+            QApplication::setFont(large);
+        }
+        Env env;
+        QWidget* window = env.open(which);
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QStringList outside = outsideControls(window);
+        QVERIFY2(outside.isEmpty(), qPrintable(QStringLiteral("window %1x%2: ").arg(window->width()).arg(window->height())
+                                               + outside.join(QStringLiteral(", "))));
     }
 };
 
