@@ -1,11 +1,15 @@
 #include "shell/prompts.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QGraphicsView>
+#include <QLineEdit>
+#include <QListView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -306,6 +310,15 @@ std::optional<QFont> QtPrompts::font(QWidget* parent, const QFont& initial)
     dialog.setOption(QFontDialog::DontUseNativeDialog);
     dialog.setWindowTitle(QStringLiteral("フォント"));
     relabelButtons(dialog);
+    // Qt leaves the boxes and lists of the three columns nameless for a
+    // screen reader; it makes them in this order.
+    const auto edits = dialog.findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+    const auto lists = dialog.findChildren<QListView*>(Qt::FindDirectChildrenOnly);
+    const char* const columns[] = {"フォント名", "スタイル", "サイズ"};
+    for (int i = 0; i < 3 && i < edits.size() && i < lists.size(); ++i) {
+        edits[i]->setAccessibleName(QString::fromUtf8(columns[i]));
+        lists[i]->setAccessibleName(edits[i]->accessibleName());
+    }
 
     PromptScope scope;
     if (dialog.exec() != QDialog::Accepted)
@@ -335,6 +348,14 @@ bool QtPrompts::printPreview(QWidget* parent, QPrinter* printer, const std::func
     QPrintPreviewDialog dialog(printer, parent);
     dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* p) { paint(p); });
+    // Names for a screen reader where Qt gives none: the tool bar's two
+    // boxes (the zoom's is in its combo box) and the page.
+    for (QLineEdit* box : dialog.findChildren<QLineEdit*>())
+        box->setAccessibleName(QString::fromUtf8(qobject_cast<QComboBox*>(box->parent()) ? "表示倍率" : "ページ"));
+    for (QGraphicsView* page : dialog.findChildren<QGraphicsView*>()) {
+        page->setAccessibleName(QStringLiteral("印刷プレビュー"));
+        page->viewport()->setAccessibleName(page->accessibleName());
+    }
     // A page should be readable at once, not a thumbnail.
     if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         dialog.resize(screen->availableGeometry().size() * 8 / 10);

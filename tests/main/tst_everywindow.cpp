@@ -1,9 +1,10 @@
-// Every window of the program, as a screen reader and a large display see
-// it: each control a user can reach has a name, and no control lies outside
-// its window, also with a large application font. CTest runs this program
-// at a display scale of 2.
+// Every window and dialog of the program, as a screen reader and a large
+// display see it: each control a user can reach has a name, and no control
+// lies outside its window, also with a large application font. CTest runs
+// this program at a display scale of 2.
 
 #include "mainwindowapp.h"
+#include "modalwatcher.h"
 
 #include "grid/gridwindow.h"
 #include "main/aboutbox.h"
@@ -12,10 +13,13 @@
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
+#include "shell/prompts.h"
 #include "tree/categorysearch.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDialog>
+#include <QPrinter>
 #include <QToolButton>
 #include <QtTest>
 
@@ -167,6 +171,39 @@ private slots:
         QVERIFY(iface);
         const QStringList unnamed = unnamedControls(iface);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+    }
+
+    // The desktop's dialogs the prompts show, which Qt builds.
+    void promptsHaveNames_data()
+    {
+        QTest::addColumn<int>("prompt");
+        const char* const prompts[] = {"message", "input", "choice", "open file", "font", "print preview"};
+        for (int i = 0; i < 6; ++i)
+            QTest::newRow(prompts[i]) << i;
+    }
+    void promptsHaveNames()
+    {
+        QFETCH(int, prompt);
+        shell::QtPrompts qt;
+        shell::Prompts& prompts = qt;
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        std::optional<QStringList> unnamed;
+        test::ModalWatcher watcher([&](QWidget* w) {
+            unnamed = unnamedControls(QAccessible::queryAccessibleInterface(w));
+            static_cast<QDialog*>(w)->reject();
+        });
+        const QString text = QStringLiteral("分類名は？");
+        switch (prompt) {
+        case 0: prompts.message(nullptr, text, shell::Msg::YesNoCancel); break;
+        case 1: prompts.input(nullptr, text); break;
+        case 2: prompts.choose(nullptr, text, {QStringLiteral("仕事"), QStringLiteral("趣味")}); break;
+        case 3: prompts.openFile(nullptr, QDir::tempPath(), QStringLiteral("*.zmd")); break;
+        case 4: prompts.font(nullptr, QApplication::font()); break;
+        case 5: prompts.printPreview(nullptr, &printer, [](QPrinter*) {}); break;
+        }
+        QVERIFY(unnamed);
+        QVERIFY2(unnamed->isEmpty(), qPrintable(unnamed->join(QStringLiteral(", "))));
     }
 
     void controlsInsideWindow_data() { addWindows({0, 20}); }
