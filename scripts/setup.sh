@@ -15,6 +15,7 @@ PACKAGES=(
   cups-daemon cups-client printer-driver-cups-pdf
   sqlite3 clang libclang-rt-14-dev python3-openpyxl
   libreoffice-calc-nogui openbox x11-utils
+  dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

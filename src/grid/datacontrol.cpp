@@ -38,6 +38,7 @@ DataControl::DataControl(QWidget* parent) : QFrame(parent), model_(new shell::Re
         b->setObjectName(QString::fromLatin1(kButtons[i].name));
         b->setText(QString::fromUtf8(kButtons[i].text));
         b->setToolTip(QString::fromUtf8(kButtons[i].tip));
+        b->setAccessibleName(b->toolTip());
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus);
         buttons_[i] = b;

@@ -9,6 +9,7 @@ namespace zumilo::grid {
 GridView::GridView(QWidget* parent) : QTableView(parent)
 {
     setObjectName(QStringLiteral("DBGrid1"));
+    setAccessibleName(QStringLiteral("データの一覧表"));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -106,6 +106,7 @@ void GridWindow::buildLayout()
         searchLabels_[size_t(i)] = label;
         auto* box = new QLineEdit(canvas_);
         box->setObjectName(QStringLiteral("Text2(%1)").arg(i));
+        label->setBuddy(box);
         searchBoxes_[size_t(i)] = box;
     }
     static const char* const findCaptions[3] = {"検索(&A)", "×", "全数"};
@@ -116,6 +117,8 @@ void GridWindow::buildLayout()
         button->setObjectName(QStringLiteral("cmdRCFind(%1)").arg(i));
         button->setToolTip(QString::fromUtf8(findTips[i]));
         button->setAutoDefault(false);
+        if (i == 1) // "×" says nothing when read aloud
+            button->setAccessibleName(button->toolTip());
         findButtons_[size_t(i)] = button;
     }
 

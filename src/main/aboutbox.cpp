@@ -98,7 +98,7 @@ QString homePagePath(const QString& programFolder)
     const QString beside = folder.filePath(QStringLiteral("zumilo.html"));
     if (QFileInfo::exists(beside))
         return beside;
-    return QDir::cleanPath(folder.filePath(QStringLiteral("../share/doc/zumilo/zumilo.html")));
+    return QDir::cleanPath(folder.filePath(QStringLiteral("../share/zumilo/zumilo.html")));
 }
 
 } // namespace zumilo::app

@@ -22,6 +22,8 @@ int main(int argc, char** argv)
     const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
     QApplication::setApplicationName(appName.isEmpty() ? QStringLiteral("zumilo") : appName);
     QApplication::setOrganizationName(QApplication::applicationName());
+    // Wayland desktops match the window to its desktop entry (and icon) by this.
+    QApplication::setDesktopFileName(QStringLiteral("io.github.zumilo.Zumilo"));
     zumilo::store::setBackupFolder(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                                    + QStringLiteral("/backups"));
     zumilo::shell::installJapaneseFonts();

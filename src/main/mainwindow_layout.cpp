@@ -236,7 +236,7 @@ void MainWindow::Form_Resize()
         L[textName(0)].width = W - L[textName(0)].left;
         L[textName(1)].width = W - L[textName(1)].left;
         L[textName(2)].width = W - L[textName(1)].left;
-        L[QStringLiteral("imgSplitter2")].width = W - L[QStringLiteral("imgSplitter")].left;
+        L[QStringLiteral("imgSplitter2")].width = W - L[QStringLiteral("imgSplitter2")].left;
     }
     if (L[QStringLiteral("TreeView1")].top + S < H) {
         L[QStringLiteral("TabStrip1")].height = H - 400 - S;

@@ -78,6 +78,9 @@ UpDown::UpDown(QLineEdit* buddy, double floor, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    // Named after the box they step, which is named first.
+    up_->setAccessibleName(buddy->accessibleName() + QStringLiteral("を増やす"));
+    down_->setAccessibleName(buddy->accessibleName() + QStringLiteral("を減らす"));
     for (QToolButton* b : {up_, down_}) {
         b->setFixedSize(18, 12);
         b->setAutoRepeat(true);
@@ -132,7 +135,8 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
         text2_[i] = new QLineEdit(this);
         text2_[i]->setObjectName(QStringLiteral("Text2(%1)").arg(i));
     }
-    auto upDown = [this](int number, int box, double floor) {
+    auto upDown = [this](int number, int box, double floor, const QString& caption) {
+        text2_[box]->setAccessibleName(caption);
         auto* ud = new UpDown(text2_[box], floor, this);
         ud->setObjectName(QStringLiteral("UpDown%1").arg(number));
         auto* row = new QHBoxLayout;
@@ -161,7 +165,8 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
     text2_[1]->setMaximumWidth(60);
     auto* fontForm = new QFormLayout(frame1_[1]);
     fontForm->addRow(QStringLiteral("フォント名"), text2_[0]);
-    fontForm->addRow(QStringLiteral("サイズ"), upDown(1, 1, 8));
+    const QString size = QStringLiteral("サイズ");
+    fontForm->addRow(size, upDown(1, 1, 8, size));
     fontForm->addRow(sample);
     fontForm->addRow(showFont);
 
@@ -170,7 +175,7 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
     auto* margins = new QFormLayout(frame1_[2]);
     for (int i = 0; i < 4; ++i) {
         text2_[2 + i]->setMaximumWidth(60);
-        margins->addRow(kMargins[i]->label, upDown(2 + i, 2 + i, 0));
+        margins->addRow(kMargins[i]->label, upDown(2 + i, 2 + i, 0, kMargins[i]->label));
     }
 
     // 印刷の向き: Option1(1) たて, Option1(0) 横

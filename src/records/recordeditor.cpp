@@ -7,6 +7,7 @@
 #include "store/columntype.h"
 #include "store/recordset.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QCheckBox>
@@ -243,6 +244,12 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
             connect(static_cast<QLineEdit*>(box), &QLineEdit::textChanged, this, [this, i] { onTextChanged(i); });
     }
 
+    // What a screen reader says for each box: its caption, also where the
+    // box has none of its own beside it.
+    static const char* const boxNames[8] = {"タイトル", "内容", "内容", "分類", "完了日", "期日", "期日の時刻", "分類番号"};
+    for (int i = 0; i < 8; ++i)
+        boxes_[i]->setAccessibleName(QString::fromUtf8(boxNames[i]));
+
     auto* watcher = new DoubleClickWatcher(this, [this](QObject* watched, QPoint point) {
         QString word;
         if (auto* line = qobject_cast<QLineEdit*>(watched)) {
@@ -279,6 +286,10 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
         label->resize(label->sizeHint());
         if (i == 3)
             label->hide();
+        // Tells a screen reader which box the caption belongs to.
+        static const int buddies[5] = {3, 0, 1, -1, 5};
+        if (buddies[i] >= 0)
+            label->setBuddy(boxes_[buddies[i]]);
         labels_[i] = label;
     }
 
@@ -288,6 +299,7 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
         button->setObjectName(QStringLiteral("cmdCalOpen(%1)").arg(i));
         button->setText(QStringLiteral("▼"));
         button->setToolTip(QStringLiteral("カレンダー"));
+        button->setAccessibleName(QString::fromUtf8(i == 0 ? "完了日のカレンダー" : "期日のカレンダー"));
         button->setFocusPolicy(Qt::TabFocus);
         button->resize(buttonSide, buttonSide);
         connect(button, &QToolButton::clicked, this, [this, i] { cmdCalOpen_Click(i); });
@@ -298,11 +310,16 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
     categoryButton_->setObjectName(QStringLiteral("cmdBunOpen"));
     categoryButton_->setText(QStringLiteral("…"));
     categoryButton_->setToolTip(QStringLiteral("分類を選択"));
+    categoryButton_->setAccessibleName(categoryButton_->toolTip());
     categoryButton_->setFocusPolicy(Qt::TabFocus);
     categoryButton_->resize(buttonSide, buttonSide);
 
     calendar_ = new QCalendarWidget(canvas_);
     calendar_->setObjectName(QStringLiteral("MonthView1"));
+    calendar_->setAccessibleName(QStringLiteral("カレンダー"));
+    // Its days are a table of Qt's own, which the name reaches only so.
+    if (auto* days = calendar_->findChild<QAbstractItemView*>())
+        days->setAccessibleName(calendar_->accessibleName());
     calendar_->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
     calendar_->setGridVisible(true);
     calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);

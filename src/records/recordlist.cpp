@@ -237,6 +237,7 @@ void RecordListModel::sortBy(int column, Qt::SortOrder order)
 RecordList::RecordList(QWidget* parent) : QTreeView(parent), model_(new RecordListModel(this))
 {
     setObjectName(QStringLiteral("ListView1"));
+    setAccessibleName(QStringLiteral("データの一覧"));
     setModel(model_);
     setRootIsDecorated(false);
     setUniformRowHeights(true);

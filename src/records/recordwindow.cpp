@@ -270,7 +270,7 @@ void RecordWindow::Form_Resize()
         L[textName(i)].height = H - bodyTop_ - S;
         L[textName(i)].width = W;
     }
-    L[textName(0)].width = W - 700;
+    L[textName(0)].width = W - L[textName(0)].left;
     L[QStringLiteral("Toolbar1")].width = W;
     L.apply();
 }

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QIcon>
 #include <QMainWindow>
 #include <QMenu>
@@ -454,6 +455,8 @@ void fillToolBar(CommandSet& set, WindowKind kind)
             box->setEditable(true);
             box->setInsertPolicy(QComboBox::NoInsert);
             box->setToolTip(QStringLiteral("検索文字を入力し、右ボタンで検索"));
+            box->setAccessibleName(QStringLiteral("検索文字"));
+            box->lineEdit()->setAccessibleName(box->accessibleName());
             box->setFixedWidth(twipsToPixels(1400));
             bar->addWidget(box)->setObjectName(name);
             set.searchBox = box;

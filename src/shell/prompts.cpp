@@ -1,6 +1,7 @@
 #include "shell/prompts.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -8,6 +9,9 @@
 #include <QFontDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QGraphicsView>
+#include <QLineEdit>
+#include <QListView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -368,6 +372,15 @@ std::optional<QFont> QtPrompts::font(QWidget* parent, const QFont& initial)
     dialog.setOption(QFontDialog::DontUseNativeDialog);
     dialog.setWindowTitle(QStringLiteral("フォント"));
     relabelButtons(dialog);
+    // Qt leaves the boxes and lists of the three columns nameless for a
+    // screen reader; it makes them in this order.
+    const auto edits = dialog.findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly);
+    const auto lists = dialog.findChildren<QListView*>(Qt::FindDirectChildrenOnly);
+    const char* const columns[] = {"フォント名", "スタイル", "サイズ"};
+    for (int i = 0; i < 3 && i < edits.size() && i < lists.size(); ++i) {
+        edits[i]->setAccessibleName(QString::fromUtf8(columns[i]));
+        lists[i]->setAccessibleName(edits[i]->accessibleName());
+    }
 
     PromptScope scope;
     if (dialog.exec() != QDialog::Accepted)
@@ -422,6 +435,11 @@ bool QtPrompts::printPreview(QWidget* parent, QPrinter* printer, const std::func
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tools);
     layout->addWidget(preview);
+    // Names for a screen reader where Qt gives none: the page.
+    for (QGraphicsView* page : preview->findChildren<QGraphicsView*>()) {
+        page->setAccessibleName(QStringLiteral("印刷プレビュー"));
+        page->viewport()->setAccessibleName(page->accessibleName());
+    }
     // A page should be readable at once, not a thumbnail.
     if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         dialog.resize(screen->availableGeometry().size() * 8 / 10);

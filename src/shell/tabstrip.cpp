@@ -24,6 +24,7 @@ TabStrip::TabStrip(QWidget* parent) : QFrame(parent), bar_(new QTabBar(this))
     setObjectName(QStringLiteral("TabStrip1"));
     setFrameShape(QFrame::StyledPanel);
     bar_->setObjectName(QStringLiteral("TabStrip1_Tabs"));
+    bar_->setAccessibleName(QStringLiteral("一覧の切り替え"));
     bar_->setExpanding(false);
     bar_->setUsesScrollButtons(true);
     bar_->setDrawBase(false);

@@ -55,9 +55,13 @@ void TwipsLayout::apply(const QString& name) const
     if (it == entries_.cend() || !it->widget)
         return;
     const TwipsGeometry& g = it->geometry;
-    // Negative sizes from a tiny window become empty, never invalid.
-    it->widget->setGeometry(twipsToPixels(g.left), twipsToPixels(g.top), std::max(0, twipsToPixels(g.width)),
-                            std::max(0, twipsToPixels(g.height)));
+    // Edges are rounded, not sizes, so that a control that ends at the
+    // window's edge in twips ends there in pixels. Negative sizes from a
+    // tiny window become empty, never invalid.
+    const int left = twipsToPixels(g.left);
+    const int top = twipsToPixels(g.top);
+    it->widget->setGeometry(left, top, std::max(0, twipsToPixels(g.left + g.width) - left),
+                            std::max(0, twipsToPixels(g.top + g.height) - top));
 }
 
 void TwipsLayout::apply() const

@@ -53,6 +53,7 @@ CategorySearchWindow::CategorySearchWindow(shell::AppState& state, JumpFunction 
     text1_ = new QLineEdit(this);
     text1_->setObjectName(QStringLiteral("Text1"));
     text1_->setToolTip(QStringLiteral("検索する文字を入力ください"));
+    text1_->setAccessibleName(QStringLiteral("検索する分類名"));
 
     btnFind_ = new QPushButton(QStringLiteral("検(&A)"), this);
     btnFind_->setObjectName(QStringLiteral("btnFind"));
@@ -62,6 +63,7 @@ CategorySearchWindow::CategorySearchWindow(shell::AppState& state, JumpFunction 
     model_ = new shell::RecordsetModel(this);
     grid_ = new QTableView(this);
     grid_->setObjectName(QStringLiteral("DBGrid1"));
+    grid_->setAccessibleName(QStringLiteral("見つかった分類"));
     grid_->setToolTip(QStringLiteral("ﾀﾞﾌﾞﾙｸﾘｯｸで分類ﾂﾘｰにｼﾞｬﾝﾌﾟ"));
     grid_->setModel(model_);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -68,6 +68,7 @@ QString numberOfKey(const QString& key)
 CategoryTree::CategoryTree(QWidget* parent) : QTreeWidget(parent)
 {
     setObjectName(QStringLiteral("TreeView1"));
+    setAccessibleName(QStringLiteral("分類ツリー"));
     setHeaderHidden(true);
     setColumnCount(1);
     setSelectionMode(QAbstractItemView::SingleSelection);

@@ -19,17 +19,7 @@ export XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME=
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-fail() { echo "FAIL: $*" >&2; import -window root "$ART/${FAILURE_SHOT:-failure}.png" 2>/dev/null || true; exit 1; }
-
-# Polls a command for up to $1 seconds.
-wait_for() {
-  local limit=$1; shift
-  local end=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -lt $end ] || return 1
-    sleep 0.2
-  done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # Leaves the program $1 through File > 終了(&X), as the user does; the open
 # menu is screenshot into $2 when given.
