@@ -3,6 +3,7 @@
 #include "store/database.h"
 #include "store/error.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +49,17 @@ struct NotesFile {
         return other;
     }
 };
+
+// The seed of a test's random choices: ZUMILO_SEED when set, else a new
+// one each run. Printed, so that a failing run can be made again.
+inline quint32 randomSeed()
+{
+    bool fixed = false;
+    const quint32 given = qEnvironmentVariable("ZUMILO_SEED").toUInt(&fixed);
+    const quint32 seed = fixed ? given : QRandomGenerator::system()->generate();
+    qInfo("ZUMILO_SEED=%u", seed);
+    return seed;
+}
 
 } // namespace zumilo::store::test
 

@@ -8,7 +8,6 @@
 #include <sqlite3.h>
 
 #include <QFile>
-#include <QRandomGenerator>
 
 using namespace zumilo::store;
 using zumilo::store::test::NotesFile;
@@ -446,7 +445,7 @@ private slots:
                                     QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ｱ"), QStringLiteral("ｶﾞ"),
                                     QStringLiteral("ガ"), QStringLiteral("漢"), QStringLiteral("😀"), QStringLiteral("～"),
                                     QStringLiteral("\uFF5E"), QStringLiteral(" "), QStringLiteral("1")};
-        QRandomGenerator random(7);
+        QRandomGenerator random(zumilo::store::test::randomSeed());
         for (int i = 0; i < 3000; ++i) {
             QString t;
             for (int k = int(random.bounded(5)); k > 0; --k)

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <cstdio>
 
 using namespace zumilo::store;
@@ -99,7 +98,7 @@ private slots:
         const QString path = newNotesFile(dir);
         QHash<qint64, qint64> reported; // note -> last version reported saved
         int saves = 0, lost = 0, corrupted = 0;
-        QRandomGenerator random(quint32(QDateTime::currentMSecsSinceEpoch()));
+        QRandomGenerator random(test::randomSeed());
         for (int k = 0; k < kills; ++k) {
             QProcess child;
             child.start(QCoreApplication::applicationFilePath(),
