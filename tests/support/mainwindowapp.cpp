@@ -1,9 +1,11 @@
 #include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
+#include "records/recordlist.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
+#include <QAbstractItemModelTester>
 #include <QtTest>
 
 namespace zumilo::test {
@@ -47,7 +49,9 @@ QVariant MainWindowApp::scalar(const QString& sql, const QVariantList& params) c
 
 app::MainWindow& MainWindowApp::load()
 {
+    listTester.reset();
     window = std::make_unique<app::MainWindow>(*state);
+    listTester = std::make_unique<QAbstractItemModelTester>(window->recordList()->listModel());
     window->Form_Load();
     window->show();
     return *window;
