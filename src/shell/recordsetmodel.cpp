@@ -53,10 +53,19 @@ QString RecordsetModel::text(int row, int column) const
 {
     if (!rs_ || row < 0 || row >= rows_ || column < 0 || column >= fields_.size())
         return {};
+    const int at = sourceRow(row);
     QString value;
     // The row may have gone with another window's delete, or the file with it.
-    store::tryStep([&] { value = rs_->textAt(row, column); });
+    if (at >= 0)
+        store::tryStep([&] { value = rs_->textAt(at, column); });
     return value;
+}
+
+int RecordsetModel::sourceRow(int row) const
+{
+    if (removed_ < 0 || row < removed_)
+        return row;
+    return row == removed_ ? -1 : row - 1;
 }
 
 bool RecordsetModel::isYesNo(int column) const
@@ -89,8 +98,10 @@ void RecordsetModel::rowRemoved(int row)
 {
     if (row < 0 || row >= rows_)
         return;
+    removed_ = row;
     beginRemoveRows({}, row, row);
     --rows_;
+    removed_ = -1;
     if (current_ == row)
         current_ = -1;
     else if (current_ > row)
@@ -133,8 +144,10 @@ QVariant RecordsetModel::data(const QModelIndex& index, int role) const
     case Qt::CheckStateRole: {
         if (!isYesNo(column))
             return {};
+        const int at = sourceRow(row);
         QVariant value;
-        store::tryStep([&] { value = rs_->valueAt(row, column); });
+        if (at >= 0)
+            store::tryStep([&] { value = rs_->valueAt(at, column); });
         if (value.isNull())
             return {};
         return value.toBool() ? Qt::Checked : Qt::Unchecked;

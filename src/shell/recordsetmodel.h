@@ -53,6 +53,11 @@ private:
     QStringList fields_;
     std::vector<bool> yesNo_;
     int rows_ = 0; // kept, so that views see the count change only when told
+    // The recordset's row for a row of the views: they hear of a removal
+    // after the recordset made it, and until they have, the rows below the
+    // removed one (removed_) are one further up in the recordset.
+    int sourceRow(int row) const;
+    int removed_ = -1;
     int current_ = -1;
 };
 

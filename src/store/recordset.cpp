@@ -116,6 +116,12 @@ void sortRowids(std::vector<qint64>& keys)
     }
 }
 
+std::function<void(detail::KeyReadStep)>& keyReadHook()
+{
+    static std::function<void(detail::KeyReadStep)> hook;
+    return hook;
+}
+
 // Reads the keys of a set on a connection and a thread of their own. With
 // `index`, the statement reads the search index, which must be in step.
 class KeyReader {
@@ -130,6 +136,8 @@ public:
             } catch (...) {
                 result_.reset(); // out of memory: read again where waited for
             }
+            if (keyReadHook())
+                keyReadHook()(detail::KeyReadStep::Read);
         });
     }
     ~KeyReader()
@@ -146,6 +154,8 @@ public:
     // Waits for the keys; nothing when they could not be read.
     std::optional<std::vector<qint64>> take()
     {
+        if (thread_.joinable() && keyReadHook())
+            keyReadHook()(detail::KeyReadStep::Wait);
         wait();
         return std::move(result_);
     }
@@ -191,6 +201,11 @@ private:
 };
 
 } // namespace
+
+void detail::setKeyReadHook(std::function<void(KeyReadStep)> hook)
+{
+    keyReadHook() = std::move(hook);
+}
 
 struct Recordset::Impl {
     Database* db = nullptr;

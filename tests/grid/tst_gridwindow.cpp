@@ -17,6 +17,7 @@
 #include "store/database.h"
 #include "store/recordset.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -41,6 +42,8 @@ struct Env : test::TestApp {
     QString dbPath;
     std::shared_ptr<store::Database> db; // another connection, as another window holds
     std::unique_ptr<grid::GridWindow> window;
+    // Fails the test when the grid's model breaks Qt's rules for models.
+    std::unique_ptr<QAbstractItemModelTester> modelTester;
     QList<QRect> mainShown;
     int doukiCalls = 0;
     int endCalls = 0;
@@ -84,6 +87,7 @@ struct Env : test::TestApp {
             grid::GridLinks links{[this](const QRect& r) { mainShown << r; }, [this] { ++doukiCalls; },
                                   [this] { ++endCalls; }};
             window = std::make_unique<grid::GridWindow>(*state, links);
+            modelTester = std::make_unique<QAbstractItemModelTester>(window->data()->model());
         }
         window->showInPlaceOf(QRect(80, 80, 1000, 640));
         return *window;

@@ -3,6 +3,7 @@
 #include "store/database.h"
 #include "store/error.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,6 +49,30 @@ struct NotesFile {
         return other;
     }
 };
+
+// ThreadSanitizer (clang 14) stops in the child of a process Qt starts:
+// tests that start one skip under it.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZUMILO_THREAD_SANITIZER
+#endif
+#endif
+#ifdef ZUMILO_THREAD_SANITIZER
+#define SKIP_IF_CHILDREN_CANNOT_RUN() QSKIP("ThreadSanitizer cannot start child processes")
+#else
+#define SKIP_IF_CHILDREN_CANNOT_RUN() static_cast<void>(0)
+#endif
+
+// The seed of a test's random choices: ZUMILO_SEED when set, else a new
+// one each run. Printed, so that a failing run can be made again.
+inline quint32 randomSeed()
+{
+    bool fixed = false;
+    const quint32 given = qEnvironmentVariable("ZUMILO_SEED").toUInt(&fixed);
+    const quint32 seed = fixed ? given : QRandomGenerator::system()->generate();
+    qInfo("ZUMILO_SEED=%u", seed);
+    return seed;
+}
 
 } // namespace zumilo::store::test
 

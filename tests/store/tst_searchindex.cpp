@@ -42,7 +42,7 @@ public:
     int below(int n) { return int(rng_() % unsigned(n)); }
 
 private:
-    std::mt19937 rng_{2026};
+    std::mt19937 rng_{zumilo::store::test::randomSeed()};
 };
 
 // The rows a search finds, by number; through the index unless `scan`.

@@ -1,10 +1,12 @@
 #include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
+#include "records/recordlist.h"
 #include "records/recordwindow.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QtTest>
 
@@ -49,7 +51,9 @@ QVariant MainWindowApp::scalar(const QString& sql, const QVariantList& params) c
 
 app::MainWindow& MainWindowApp::load()
 {
+    listTester.reset();
     window = std::make_unique<app::MainWindow>(*state);
+    listTester = std::make_unique<QAbstractItemModelTester>(window->recordList()->listModel());
     window->Form_Load();
     window->show();
     return *window;

@@ -5,6 +5,8 @@
 #include <QVariantMap>
 #include <memory>
 
+class QAbstractItemModelTester;
+
 namespace zumilo::store {
 class Database;
 }
@@ -49,6 +51,8 @@ public:
     QString dbPath;
     std::shared_ptr<store::Database> db;
     std::unique_ptr<app::MainWindow> window;
+    // Fails the test when the record list's model breaks Qt's rules for models.
+    std::unique_ptr<QAbstractItemModelTester> listTester;
 };
 
 } // namespace zumilo::test
