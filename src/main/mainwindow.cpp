@@ -204,6 +204,9 @@ void MainWindow::Form_Load()
         st_.prompts().message(this, kWrongDatabase, Msg::OkOnly);
         return;
     }
+    // The file dialogs start beside the open file, not in the program's
+    // folder, which an installed program cannot write to.
+    st_.DatabaseFolder = folderOf(st_.DatabasePath);
     showOpenedDatabase();
     st_.CurrentTab = QStringLiteral("BunTab");
 }

@@ -8,6 +8,7 @@
 #include "records/recordeditor.h"
 #include "shell/appstate.h"
 #include "shell/commands.h"
+#include "shell/desktop.h"
 #include "shell/prompts.h"
 #include "shell/statuspanels.h"
 
@@ -57,7 +58,7 @@ std::optional<QString> choosePdfFile(shell::AppState& st, QWidget* parent)
                         YesNo | shell::Msg::Question)
         != Yes)
         return std::nullopt;
-    std::optional<QString> path = prompts.saveFile(parent, st.DatabaseFolder, QStringLiteral("*.pdf"));
+    std::optional<QString> path = prompts.saveFile(parent, shell::userFilesFolder(st.DatabasePath), QStringLiteral("*.pdf"));
     if (!path || path->isEmpty())
         return std::nullopt;
     if (QFileInfo(*path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)

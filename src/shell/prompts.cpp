@@ -165,9 +165,32 @@ QStringList nameFiltersFor(const QString& extension)
     return {QStringLiteral("%1 (*.%2)").arg(kind, extension), all};
 }
 
+// A name box holding a pattern ("*.pdf", as the box is first filled) lists
+// the files it matches, as the old dialogs did; accepting it would make a
+// file called "*.pdf".
+class PatternFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        auto* box = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString typed = box ? box->text().trimmed() : QString();
+        if (typed.contains(QLatin1Char('*')) || typed.contains(QLatin1Char('?'))) {
+            QStringList filters = nameFilters();
+            if (!filters.contains(typed))
+                filters.prepend(typed);
+            setNameFilters(filters);
+            selectNameFilter(typed);
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
 std::optional<QString> runFileDialog(QWidget* parent, const QString& folder, const QString& fileName, bool save)
 {
-    QFileDialog dialog(parent, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
+    PatternFileDialog dialog(parent, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
     // The built-in dialog takes our captions and pre-filled wildcard names
     // the same way on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -192,6 +192,8 @@ private slots:
         QTest::newRow("open cancelled") << false << "" << false;
         QTest::newRow("save over existing") << true << "a.zmd" << true;
         QTest::newRow("save new, suffix added") << true << "new" << true;
+        QTest::newRow("save the pattern as filled in") << true << "*.zmd" << true;
+        QTest::newRow("open a typed pattern") << false << "b.*" << true;
     }
     void fileDialogs()
     {
@@ -236,7 +238,10 @@ private slots:
         const auto path = save ? prompts.saveFile(nullptr, dir.path(), QStringLiteral("*.zmd"))
                                : prompts.openFile(nullptr, dir.path(), QStringLiteral("*.zmd"));
         const QString expectedPath = dir.filePath(pick.endsWith(u".zmd") ? pick : pick + QStringLiteral(".zmd"));
-        QCOMPARE(path, chosen ? std::optional<QString>(expectedPath) : std::nullopt);
+        // A pattern only lists what it matches; nothing is chosen or made.
+        const bool pattern = pick.contains(u'*');
+        QCOMPARE(path, chosen && !pattern ? std::optional<QString>(expectedPath) : std::nullopt);
+        QVERIFY(!QFile::exists(dir.filePath(pick)) || !pattern);
         QCOMPARE(dialogs, 1);
         QCOMPARE(folder, dir.path());
         QCOMPARE(title, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
