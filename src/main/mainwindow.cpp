@@ -516,18 +516,22 @@ void MainWindow::mnuRestoreBackup_Click()
         st_.prompts().message(this, QStringLiteral("「%1」のバックアップはありません。").arg(name), Msg::Information);
         return;
     }
-    auto when = [](const store::Backup& b) { return b.savedAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")); };
+    // When each was taken, as its name records it (the file's own time
+    // changes when the folder is copied), and its place in the list, so
+    // that two taken in one second differ too.
+    auto taken = [](const store::Backup& b) { return b.takenAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")); };
     QStringList items;
     for (const store::Backup& b : backups)
-        items << when(b);
+        items << QStringLiteral("%1. %2").arg(items.size() + 1).arg(taken(b));
     const auto chosen = st_.prompts().choose(this, QStringLiteral("「%1」をいつの状態に戻しますか？").arg(name), items,
                                              QStringLiteral("バックアップから復元"));
-    if (!chosen)
+    if (!chosen || *chosen < 0 || size_t(*chosen) >= backups.size())
         return;
     const store::Backup& backup = backups[size_t(*chosen)];
+    const QString when = taken(backup);
     const int answer = st_.prompts().message(
         this,
-        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。").arg(name, when(backup)),
+        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。").arg(name, when),
         Msg::YesNo + Msg::Exclamation + Msg::DefaultButton2, QStringLiteral("バックアップから復元"));
     if (answer != Msg::Yes)
         return;
@@ -546,11 +550,12 @@ void MainWindow::mnuRestoreBackup_Click()
     }
     switchTo(st_.DatabasePath);
     if (!failure.isEmpty()) {
-        st_.prompts().message(this, QStringLiteral("バックアップから戻せませんでした。\n\n") + failure, Msg::Exclamation);
+        st_.prompts().message(this,
+                              QStringLiteral("バックアップから戻せませんでした。「%1」は元のままです。\n\n").arg(name) + failure,
+                              Msg::Exclamation);
         return;
     }
-    st_.prompts().message(this, QStringLiteral("「%1」を %2 の状態に戻しました。").arg(name, when(backup)),
-                          Msg::Information);
+    st_.prompts().message(this, QStringLiteral("「%1」を %2 の状態に戻しました。").arg(name, when), Msg::Information);
 }
 
 bool MainWindow::releaseFile()

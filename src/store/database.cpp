@@ -208,9 +208,10 @@ std::shared_ptr<Database> Database::open(const QString& path, const IndexProgres
         throw StoreError(ErrorKind::NotADatabase, QStringLiteral("empty file: %1").arg(path));
 
     // A file marked read-only stays read-only even for an administrator,
-    // and a folder that takes no journal allows no writes either.
-    const bool readOnly =
-        !info.isWritable() || !hasWriteBits(info) || !QFileInfo(info.absolutePath()).isWritable();
+    // and a folder that takes no journal allows no writes either. A backup
+    // opened to look at it stays as it was taken.
+    const bool readOnly = !info.isWritable() || !hasWriteBits(info) || !QFileInfo(info.absolutePath()).isWritable()
+                          || detail::isBackupFile(path);
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
                                    (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | OneThread, nullptr);

@@ -69,6 +69,8 @@ QString japaneseMessage(ErrorKind kind, const QString& subject)
         return fileSubject(subject)
                + QStringLiteral("まだ開かれています。このファイルを開いている画面をすべて閉じてから、"
                                 "もう一度お試しください。");
+    case ErrorKind::UnusableBackup:
+        return QStringLiteral("選んだバックアップは壊れているか中身がないため、使えません。別のバックアップを選んでください。");
     case ErrorKind::MissingColumn:
         return columnSubject(subject) + QStringLiteral("がないため、このファイルは使えません。");
     case ErrorKind::ColumnType:
