@@ -25,6 +25,7 @@
 #include "tree/categorytree.h"
 
 #include <QAction>
+#include <atomic>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -77,7 +78,11 @@ MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), 
         st_.commands->attach(*this);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    if (check_)
+        check_->wait();
+}
 
 void MainWindow::buildWindow()
 {
@@ -337,20 +342,55 @@ std::shared_ptr<Database> MainWindow::openFile(const QString& path)
 {
     // A file whose search index must be built afresh (made by another
     // program, or by an older one) takes a while: the user sees how far.
-    std::unique_ptr<QProgressDialog> progress;
-    return Database::open(path, [&](qint64 done, qint64 total) {
-        if (!progress) {
-            progress = std::make_unique<QProgressDialog>(
+    return Database::open(path, indexProgress(path));
+}
+
+std::function<void(qint64, qint64)> MainWindow::indexProgress(const QString& path)
+{
+    auto progress = std::make_shared<std::unique_ptr<QProgressDialog>>();
+    return [this, path, progress](qint64 done, qint64 total) {
+        auto& dialog = *progress;
+        if (!dialog) {
+            dialog = std::make_unique<QProgressDialog>(
                 QStringLiteral("検索用の索引を作っています。しばらくお待ちください。\n") + path, QString(), 0, 100,
                 isVisible() ? this : nullptr);
-            progress->setWindowTitle(QStringLiteral("Zumilo"));
-            progress->setWindowModality(Qt::ApplicationModal);
-            progress->setMinimumDuration(700);
-            progress->setAutoClose(false);
+            dialog->setWindowTitle(QStringLiteral("Zumilo"));
+            dialog->setWindowModality(Qt::ApplicationModal);
+            dialog->setMinimumDuration(700);
+            dialog->setAutoClose(false);
         }
-        progress->setValue(total > 0 ? int(done * 100 / total) : 0);
+        dialog->setValue(total > 0 ? int(done * 100 / total) : 0);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    });
+    };
+}
+
+void MainWindow::checkOpenFile()
+{
+    if (check_ && check_->isRunning()) {
+        checkAgain_ = true;
+        return;
+    }
+    const QString path = st_.DatabasePath;
+    auto health = std::make_shared<std::atomic<int>>(int(Database::Health::Sound));
+    check_.reset(QThread::create([path, health] { *health = int(Database::checkThoroughly(path)); }));
+    connect(check_.get(), &QThread::finished, this, [this, path, health] { onFileChecked(path, *health); });
+    check_->start(QThread::LowPriority);
+}
+
+void MainWindow::onFileChecked(const QString& path, int health)
+{
+    if (std::exchange(checkAgain_, false))
+        QTimer::singleShot(0, this, [this] { checkOpenFile(); });
+    if (path != st_.DatabasePath || !CurrentDatabase)
+        return;
+    if (health == int(Database::Health::IndexDamaged)) {
+        // Searches through it would miss notes; reading every row meanwhile
+        // would not, but the repair is quick next to that.
+        if (!tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); }))
+            qWarning("search index of %s damaged and not rebuilt", qPrintable(path));
+    } else if (health == int(Database::Health::Damaged)) {
+        st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName), Msg::Exclamation);
+    }
 }
 
 void MainWindow::attachDatabase(std::shared_ptr<Database> db)
@@ -451,6 +491,7 @@ void MainWindow::showOpenedDatabase()
     st_.CurrentBunName.clear();
     setWindowTitle(mainCaption(st_.DatabasePath));
     RefreshRecordList();
+    QTimer::singleShot(0, this, [this] { checkOpenFile(); });
 }
 
 // --- creating a database -----------------------------------------------------------

@@ -566,6 +566,29 @@ bool Database::searchIndexInStep()
     return inStep;
 }
 
+Database::Health Database::checkThoroughly(const QString& path)
+{
+    if (detail::isBackupFile(path) || detail::isKnownDamaged(path))
+        return Health::Sound;
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | OneThread, nullptr);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
+    if (rc != SQLITE_OK || sqlite3_db_readonly(db, "main") != 0)
+        return Health::Sound;
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    try {
+        detail::SearchIndex index(db);
+        if (!index.findColumns() || index.intact())
+            return Health::Sound;
+        return Health::IndexDamaged;
+    } catch (const StoreError& e) {
+        // Damage below the index, in the pages themselves, is noted as the
+        // file's by the error.
+        return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Sound;
+    }
+}
+
 void Database::withSearchIndex(const std::function<void(bool)>& work)
 {
     ensureOpen();

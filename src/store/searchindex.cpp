@@ -316,6 +316,24 @@ void SearchIndex::endWrite()
         exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)), {qint64(counterAtBegin_) + 1});
 }
 
+bool SearchIndex::intact() const
+{
+    for (const Column* c : columns_) {
+        Statement exists(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE name = ?"));
+        exists.bindAll({name(c->index)});
+        if (!exists.step())
+            continue; // not built yet: the next open builds it
+        exists.reset();
+        const QByteArray sql = QStringLiteral("INSERT INTO main.%1(%1) VALUES('integrity-check')").arg(name(c->index)).toUtf8();
+        const int rc = sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
+        if (rc == SQLITE_CORRUPT_VTAB)
+            return false;
+        if (rc != SQLITE_OK)
+            throwSqliteError(db_, rc, QStringLiteral("search index"));
+    }
+    return true;
+}
+
 bool SearchIndex::findColumns()
 {
     columns_.clear();

@@ -7,6 +7,7 @@
 #include "main/recentfiles.h"
 #include "shell/windowplacement.h"
 #include "store/backup.h"
+#include "store/storefixture.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
@@ -526,6 +527,27 @@ private slots:
         QCOMPARE(title(path), restored.isEmpty() ? QStringLiteral("今") : restored);
         QVERIFY(w.DBCheckOK());
         store::setBackupFolder({});
+    }
+
+    // A search index damaged in place is found once the window shows, and
+    // rebuilt: searches find every note again.
+    void damagedSearchIndexIsRebuilt()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::Database::open(path)->execute(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+            "INSERT INTO T_idea(naiyo) SELECT '会議の記録 ' || i FROM n"));
+        QVERIFY(store::test::damageSearchIndex(path));
+        QCOMPARE(store::Database::checkThoroughly(path), store::Database::Health::IndexDamaged);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
+        auto& w = env.load();
+        w.show();
+        QTRY_COMPARE(store::Database::checkThoroughly(path), store::Database::Health::Sound);
+        QVERIFY(w.currentDatabase()->searchIndexInStep());
+        QCOMPARE(rowCount(*w.currentDatabase(), QStringLiteral("select count(*) from T_idea where naiyo like '*会議*'")), 400);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
     // Looking at a backup leaves it as it was taken.

@@ -3,7 +3,9 @@
 #include "store/database.h"
 #include "store/error.h"
 
+#include <QFile>
 #include <QTemporaryDir>
+#include <sqlite3.h>
 #include <QTest>
 
 namespace zumilo::store::test {
@@ -48,6 +50,29 @@ struct NotesFile {
         return other;
     }
 };
+
+// Overwrites half of the last block of the bodies' search index, leaving
+// the index stamped as in step, as though its bytes had been overwritten
+// in place. False when the file has no such index.
+inline bool damageSearchIndex(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    bool done = sqlite3_exec(db, "UPDATE zumilo_idea_naiyo_data SET block = CAST(zeroblob(length(block) / 2) || "
+                                 "substr(block, length(block) / 2 + 1) AS BLOB) WHERE id = (SELECT max(id) FROM "
+                                 "zumilo_idea_naiyo_data)",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK;
+    // Each commit adds one to the file's change counter.
+    const auto counter = [&] {
+        QFile f(path);
+        const QByteArray h = f.open(QIODevice::ReadOnly) ? f.read(28) : QByteArray(28, '\0');
+        return qint64(uchar(h[24])) << 24 | uchar(h[25]) << 16 | uchar(h[26]) << 8 | uchar(h[27]);
+    }();
+    const QByteArray stamp = "UPDATE zumilo_index_state SET counter = " + QByteArray::number(counter + 1);
+    done = done && sqlite3_exec(db, stamp.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return done;
+}
 
 } // namespace zumilo::store::test
 

@@ -194,6 +194,52 @@ private slots:
         QVERIFY(f.db->searchIndexInStep());
     }
 
+    // Bytes of the index's own data overwritten, the notes untouched and
+    // the index still stamped in step: the thorough check finds it (and
+    // writes nothing), a rebuild repairs it. Damage below, in the pages,
+    // makes the file damaged and never written.
+    void damagedIndex()
+    {
+        NotesFile f(400);
+        f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = '会議の記録 ' || id || ' ' || hex(id * 7919)"));
+        f.db->close();
+        f.openAgain()->close(); // indexed
+        auto fileBytes = [&] {
+            QFile file(f.path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray sound = fileBytes();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
+        QCOMPARE(fileBytes(), sound);
+
+        QVERIFY(zumilo::store::test::damageSearchIndex(f.path));
+
+        auto db = f.openAgain();
+        QVERIFY(db->searchIndexInStep());
+        const QByteArray damaged = fileBytes();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::IndexDamaged);
+        QCOMPARE(fileBytes(), damaged);
+        db->rebuildSearchIndex();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
+        for (const QString& word : QStringList{"会", "会議", "記録 1", "A"}) {
+            const QString where = QStringLiteral("naiyo like ") + likeContains(word);
+            QCOMPARE(found(*db, where), found(*db, where, true));
+        }
+        QVERIFY(db->searchIndexInStep());
+        db->close();
+
+        // The pages of the index's data themselves.
+        QByteArray bytes = fileBytes();
+        const qsizetype pageSize = 4096, pages = bytes.size() / pageSize;
+        for (qsizetype p = pages - 3; p < pages; ++p)
+            bytes.replace(p * pageSize, 8, QByteArray(8, '\x0d'));
+        QFile file(f.path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Damaged);
+        STORE_THROWS(Database::open(f.path), ErrorKind::Damaged);
+    }
+
     void readOnlyFile()
     {
         NotesFile f(3);
