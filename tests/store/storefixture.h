@@ -2,8 +2,10 @@
 
 #include "store/database.h"
 #include "store/error.h"
+#include "store/recordset.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sqlite3.h>
 #include <QTest>
@@ -50,6 +52,22 @@ struct NotesFile {
         return other;
     }
 };
+
+// The rows a search finds, by number; through the index unless `scan`.
+inline QVariantList found(Database& db, const QString& where, bool scan = false, const QString& table = QStringLiteral("T_idea"))
+{
+    // like(pattern, column) is the same function, never narrowed by the index.
+    static const QRegularExpression term(QStringLiteral("(\\w+) like ('(?:[^']|'')*')"));
+    QString condition = where;
+    if (scan)
+        condition.replace(term, QStringLiteral("like(\\2, \\1)"));
+    auto rs = db.openRecordset(QStringLiteral("select * from [%1] where %2").arg(table, condition));
+    QVariantList ids;
+    for (; !rs->isEOF(); rs->moveNext())
+        ids << rs->bookmark();
+    std::sort(ids.begin(), ids.end(), [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
+    return ids;
+}
 
 // Overwrites half of the last block of the bodies' search index, leaving
 // the index stamped as in step, as though its bytes had been overwritten

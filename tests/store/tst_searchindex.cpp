@@ -10,6 +10,7 @@
 
 using namespace zumilo::store;
 using zumilo::store::test::NotesFile;
+using zumilo::store::test::found;
 
 namespace {
 
@@ -44,22 +45,6 @@ public:
 private:
     std::mt19937 rng_{2026};
 };
-
-// The rows a search finds, by number; through the index unless `scan`.
-QVariantList found(Database& db, const QString& where, bool scan = false, const QString& table = QStringLiteral("T_idea"))
-{
-    // like(pattern, column) is the same function, never narrowed by the index.
-    static const QRegularExpression term(QStringLiteral("(\\w+) like ('(?:[^']|'')*')"));
-    QString condition = where;
-    if (scan)
-        condition.replace(term, QStringLiteral("like(\\2, \\1)"));
-    auto rs = db.openRecordset(QStringLiteral("select * from [%1] where %2").arg(table, condition));
-    QVariantList ids;
-    for (; !rs->isEOF(); rs->moveNext())
-        ids << rs->bookmark();
-    std::sort(ids.begin(), ids.end(), [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
-    return ids;
-}
 
 } // namespace
 
