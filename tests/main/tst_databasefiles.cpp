@@ -5,6 +5,8 @@
 
 #include "main/mainwindow.h"
 #include "main/recentfiles.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
 #include "shell/windowplacement.h"
 #include "store/backup.h"
 #include "store/storefixture.h"
@@ -14,6 +16,7 @@
 #include "store/schema.h"
 
 #include <QAction>
+#include <QPlainTextEdit>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
@@ -548,6 +551,35 @@ private slots:
         QVERIFY(w.currentDatabase()->searchIndexInStep());
         QCOMPARE(rowCount(*w.currentDatabase(), QStringLiteral("select count(*) from T_idea where naiyo like '*会議*'")), 400);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    // A title of megabytes written by another program shows in part, in
+    // the list as in the title box: laying all of it out would hold the
+    // window for many seconds.
+    void hugeTitleFromTheFile_data()
+    {
+        QTest::addColumn<QChar>("character");
+        QTest::newRow("kanji") << QChar(0x4f1a);
+        QTest::newRow("U+0000") << QChar(0);
+    }
+    void hugeTitleFromTheFile()
+    {
+        QFETCH(QChar, character);
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0, title = ? WHERE id = 1"),
+                                             {QString(5'000'000, character)});
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
+        auto& w = env.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QAbstractItemModel* list = w.recordList()->model();
+        QCOMPARE(list->rowCount(), 1);
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)})
+            QCOMPARE(list->index(0, 0).data(role).toString(), QString(250, character));
+        QCOMPARE(w.editor()->titleBox()->toPlainText(), QString(250, character));
+        QVERIFY(w.editor()->titleBox()->isReadOnly());
     }
 
     // Looking at a backup leaves it as it was taken.
