@@ -2,9 +2,11 @@
 
 #include "store/database.h"
 #include "store/error.h"
+#include "store/jetsql.h"
 #include "store/recordset.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sqlite3.h>
@@ -67,6 +69,46 @@ inline QVariantList found(Database& db, const QString& where, bool scan = false,
         ids << rs->bookmark();
     std::sort(ids.begin(), ids.end(), [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
     return ids;
+}
+
+// Runs statements through the sqlite3 tool on the file.
+inline void tool(const QString& path, const QByteArray& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), path});
+    QVERIFY2(p.waitForStarted(), "the sqlite3 tool is not installed");
+    p.write(sql);
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished(30000));
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, p.readAllStandardError().constData());
+}
+
+// Changes, additions and deletions, with U+0000 inside text and values
+// far longer than any the windows write.
+inline const QByteArray kToolChanges = R"(
+BEGIN;
+UPDATE T_idea SET naiyo = CAST(X'E4BC9A00E8ADB0' AS TEXT) || naiyo WHERE id % 4 = 0;
+UPDATE T_idea SET title = 'ｶﾞ' || char(0) || '会議' || title WHERE id % 5 = 0;
+UPDATE T_idea SET bunrui = '分類' || char(0) || (id % 3) WHERE id % 3 = 0;
+INSERT INTO T_idea(title, naiyo, bunrui)
+  VALUES(replace(hex(zeroblob(150000)), '00', '議会'), replace(hex(zeroblob(300000)), '00', 'が' || char(0)), 'x');
+INSERT INTO T_idea(title, naiyo) VALUES(char(0), char(0, 0, 0x4f1a));
+DELETE FROM T_idea WHERE id % 7 = 1;
+UPDATE T_bunrui SET bunrui = 'ガ会' || char(0) || bunrui WHERE bunID % 2 = 0;
+INSERT INTO T_bunrui(bunID, bunrui, oyabunID) VALUES(100, '議' || char(0) || '会議', 0);
+COMMIT;
+)";
+
+inline void searchesMatchTheRows(Database& db)
+{
+    for (const char* word : {"会", "議", "会議", "議会", "ｶﾞ", "が", "分類", "note 01", "1"}) {
+        for (const char* column : {"title", "naiyo", "bunrui"}) {
+            const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(QString::fromUtf8(word)));
+            QCOMPARE(found(db, where), found(db, where, true));
+        }
+        const QString where = QStringLiteral("bunrui like ") + likeContains(QString::fromUtf8(word));
+        QCOMPARE(found(db, where, false, QStringLiteral("T_bunrui")), found(db, where, true, QStringLiteral("T_bunrui")));
+    }
 }
 
 // Overwrites half of the last block of the bodies' search index, leaving
