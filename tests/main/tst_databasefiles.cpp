@@ -38,6 +38,13 @@ struct Env : test::TestApp {
         window->Form_Load();
         return *window;
     }
+    // Starts with `path` as the file the last run had open.
+    app::MainWindow& loadWith(const QString& path)
+    {
+        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QFileInfo(path).fileName());
+        return load();
+    }
     QString setting(const QString& section, const QString& key) const
     {
         return reopenSettings()->read(section, key);
@@ -424,9 +431,7 @@ private slots:
             auto db = store::Database::open(path);
             db->execute(QStringLiteral("UPDATE T_idea SET title='元の題' WHERE id=1"));
         }
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-        auto& w = env.load();
+        auto& w = env.loadWith(path);
         env.prompts.expectMessage(QStringLiteral("「notes.zmd」のバックアップはありません。"));
         w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
 
@@ -491,9 +496,7 @@ private slots:
         setTitle(QStringLiteral("今"));
 
         store::setBackupFolder(env.path(QStringLiteral("backups")));
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-        auto& w = env.load(); // backs the file up
+        auto& w = env.loadWith(path); // backs the file up
         store::finishBackups();
         const QDir dir = QFileInfo(store::listBackups(path).at(0).path).dir();
         const QDateTime touched(QDate(2027, 1, 1), QTime(9, 0));
@@ -543,9 +546,7 @@ private slots:
             "INSERT INTO T_idea(naiyo) SELECT '会議の記録 ' || i FROM n"));
         QVERIFY(store::test::damageSearchIndex(path));
         QCOMPARE(store::Database::checkThoroughly(path), store::Database::Health::IndexDamaged);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-        auto& w = env.load();
+        auto& w = env.loadWith(path);
         w.show();
         QTRY_COMPARE(store::Database::checkThoroughly(path), store::Database::Health::Sound);
         QVERIFY(w.currentDatabase()->searchIndexInStep());
@@ -569,9 +570,7 @@ private slots:
         const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
         store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0, title = ? WHERE id = 1"),
                                              {QString(5'000'000, character)});
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-        auto& w = env.load();
+        auto& w = env.loadWith(path);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const QAbstractItemModel* list = w.recordList()->model();
@@ -593,8 +592,7 @@ private slots:
         store::finishBackups();
         const QString backup = store::listBackups(path).at(0).path;
         const QByteArray before = fileBytes(backup);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        auto& w = env.load();
+        auto& w = env.loadWith(path);
         w.switchTo(backup);
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + backup);
         QCOMPARE(w.currentDatabase()->scalar(QStringLiteral("select count(*) from T_idea where title like '*元*'")).toInt(), 1);
