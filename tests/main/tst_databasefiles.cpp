@@ -16,6 +16,7 @@
 #include "store/schema.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QFileInfo>
 #include <QMenu>
@@ -554,22 +555,23 @@ private slots:
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
-    // A title of megabytes written by another program shows in part, in
-    // the list as in the title box: laying all of it out would hold the
-    // window for many seconds.
-    void hugeTitleFromTheFile_data()
+    // A title and a line of the body of megabytes written by another
+    // program show in part, in the list as in the boxes: laying all of it
+    // out would hold the window for many seconds. A save keeps them whole.
+    void hugeValuesFromTheFile_data()
     {
         QTest::addColumn<QChar>("character");
         QTest::newRow("kanji") << QChar(0x4f1a);
         QTest::newRow("U+0000") << QChar(0);
     }
-    void hugeTitleFromTheFile()
+    void hugeValuesFromTheFile()
     {
         QFETCH(QChar, character);
         Env env;
         const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
-        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0, title = ? WHERE id = 1"),
-                                             {QString(5'000'000, character)});
+        const QString huge(5'000'000, character);
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0, title = ?, naiyo = ? WHERE id = 1"),
+                                             {huge, huge});
         auto& w = env.loadWith(path);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -579,6 +581,16 @@ private slots:
             QCOMPARE(list->index(0, 0).data(role).toString(), QString(250, character));
         QCOMPARE(w.editor()->titleBox()->toPlainText(), QString(250, character));
         QVERIFY(w.editor()->titleBox()->isReadOnly());
+        QCOMPARE(w.editor()->visibleBodyBox()->toPlainText(), huge.left(200'000));
+        QVERIFY(w.editor()->visibleBodyBox()->isReadOnly());
+        w.editor()->check(0)->click();
+        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        QVERIFY(!w.recordChanged());
+        auto db = store::Database::open(path);
+        QCOMPARE(db->scalar(QStringLiteral("select jyuyoCK from T_idea where id = 1")).toInt(), -1);
+        auto rs = db->openRecordset(QStringLiteral("select title, naiyo from T_idea where id = 1"));
+        QCOMPARE(rs->text(QStringLiteral("title")), huge);
+        QCOMPARE(rs->text(QStringLiteral("naiyo")), huge);
     }
 
     // Looking at a backup leaves it as it was taken.
