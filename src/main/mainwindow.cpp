@@ -26,6 +26,7 @@
 #include "tree/categorytree.h"
 
 #include <QAction>
+#include <atomic>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -78,7 +79,11 @@ MainWindow::MainWindow(AppState& state, QWidget* parent) : QMainWindow(parent), 
         st_.commands->attach(*this);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    if (check_)
+        check_->wait();
+}
 
 void MainWindow::buildWindow()
 {
@@ -348,20 +353,55 @@ std::shared_ptr<Database> MainWindow::openFile(const QString& path)
 {
     // A file whose search index must be built afresh (made by another
     // program, or by an older one) takes a while: the user sees how far.
-    std::unique_ptr<QProgressDialog> progress;
-    return Database::open(path, [&](qint64 done, qint64 total) {
-        if (!progress) {
-            progress = std::make_unique<QProgressDialog>(
+    return Database::open(path, indexProgress(path));
+}
+
+std::function<void(qint64, qint64)> MainWindow::indexProgress(const QString& path)
+{
+    auto progress = std::make_shared<std::unique_ptr<QProgressDialog>>();
+    return [this, path, progress](qint64 done, qint64 total) {
+        auto& dialog = *progress;
+        if (!dialog) {
+            dialog = std::make_unique<QProgressDialog>(
                 QStringLiteral("検索用の索引を作っています。しばらくお待ちください。\n") + path, QString(), 0, 100,
                 isVisible() ? this : nullptr);
-            progress->setWindowTitle(QStringLiteral("Zumilo"));
-            progress->setWindowModality(Qt::ApplicationModal);
-            progress->setMinimumDuration(700);
-            progress->setAutoClose(false);
+            dialog->setWindowTitle(QStringLiteral("Zumilo"));
+            dialog->setWindowModality(Qt::ApplicationModal);
+            dialog->setMinimumDuration(700);
+            dialog->setAutoClose(false);
         }
-        progress->setValue(total > 0 ? int(done * 100 / total) : 0);
+        dialog->setValue(total > 0 ? int(done * 100 / total) : 0);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    });
+    };
+}
+
+void MainWindow::checkOpenFile()
+{
+    if (check_ && check_->isRunning()) {
+        checkAgain_ = true;
+        return;
+    }
+    const QString path = st_.DatabasePath;
+    auto health = std::make_shared<std::atomic<int>>(int(Database::Health::Sound));
+    check_.reset(QThread::create([path, health] { *health = int(Database::checkThoroughly(path)); }));
+    connect(check_.get(), &QThread::finished, this, [this, path, health] { onFileChecked(path, *health); });
+    check_->start(QThread::LowPriority);
+}
+
+void MainWindow::onFileChecked(const QString& path, int health)
+{
+    if (std::exchange(checkAgain_, false))
+        QTimer::singleShot(0, this, [this] { checkOpenFile(); });
+    if (path != st_.DatabasePath || !CurrentDatabase)
+        return;
+    if (health == int(Database::Health::IndexDamaged)) {
+        // Searches through it would miss notes; reading every row meanwhile
+        // would not, but the repair is quick next to that.
+        if (!tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); }))
+            qWarning("search index of %s damaged and not rebuilt", qPrintable(path));
+    } else if (health == int(Database::Health::Damaged)) {
+        st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName), Msg::Exclamation);
+    }
 }
 
 void MainWindow::attachDatabase(std::shared_ptr<Database> db)
@@ -469,6 +509,7 @@ void MainWindow::showOpenedDatabase()
     st_.CurrentBunName.clear();
     setWindowTitle(mainCaption(st_.DatabasePath));
     RefreshRecordList();
+    QTimer::singleShot(0, this, [this] { checkOpenFile(); });
 }
 
 // --- creating a database -----------------------------------------------------------
@@ -536,18 +577,22 @@ void MainWindow::mnuRestoreBackup_Click()
         st_.prompts().message(this, QStringLiteral("「%1」のバックアップはありません。").arg(name), Msg::Information);
         return;
     }
-    auto when = [](const store::Backup& b) { return b.savedAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")); };
+    // When each was taken, as its name records it (the file's own time
+    // changes when the folder is copied), and its place in the list, so
+    // that two taken in one second differ too.
+    auto taken = [](const store::Backup& b) { return b.takenAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")); };
     QStringList items;
     for (const store::Backup& b : backups)
-        items << when(b);
+        items << QStringLiteral("%1. %2").arg(items.size() + 1).arg(taken(b));
     const auto chosen = st_.prompts().choose(this, QStringLiteral("「%1」をいつの状態に戻しますか？").arg(name), items,
                                              QStringLiteral("バックアップから復元"));
-    if (!chosen)
+    if (!chosen || *chosen < 0 || size_t(*chosen) >= backups.size())
         return;
     const store::Backup& backup = backups[size_t(*chosen)];
+    const QString when = taken(backup);
     const int answer = st_.prompts().message(
         this,
-        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。").arg(name, when(backup)),
+        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。").arg(name, when),
         Msg::YesNo + Msg::Exclamation + Msg::DefaultButton2, QStringLiteral("バックアップから復元"));
     if (answer != Msg::Yes)
         return;
@@ -566,11 +611,12 @@ void MainWindow::mnuRestoreBackup_Click()
     }
     switchTo(st_.DatabasePath);
     if (!failure.isEmpty()) {
-        st_.prompts().message(this, QStringLiteral("バックアップから戻せませんでした。\n\n") + failure, Msg::Exclamation);
+        st_.prompts().message(this,
+                              QStringLiteral("バックアップから戻せませんでした。「%1」は元のままです。\n\n").arg(name) + failure,
+                              Msg::Exclamation);
         return;
     }
-    st_.prompts().message(this, QStringLiteral("「%1」を %2 の状態に戻しました。").arg(name, when(backup)),
-                          Msg::Information);
+    st_.prompts().message(this, QStringLiteral("「%1」を %2 の状態に戻しました。").arg(name, when), Msg::Information);
 }
 
 bool MainWindow::releaseFile()

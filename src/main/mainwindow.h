@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
+#include <QThread>
 #include <functional>
 #include <memory>
 
@@ -201,6 +202,13 @@ private:
     // Opens a file, showing how far the search index has got when it must
     // be built afresh.
     std::shared_ptr<store::Database> openFile(const QString& path);
+    // Shows how far a rebuild of the search index has got.
+    std::function<void(qint64, qint64)> indexProgress(const QString& path);
+    // Looks the open file over on a thread of its own once it is shown
+    // (see Database::checkThoroughly): a damaged search index is rebuilt,
+    // damaged pages are named.
+    void checkOpenFile();
+    void onFileChecked(const QString& path, int health);
     QString firstStartDatabasePath() const;
     // Makes the note with this ID current in ListRecordset; false when the
     // recordset does not hold it.
@@ -243,6 +251,8 @@ private:
     std::unique_ptr<records::DraftKeeper> drafts_;
     std::unique_ptr<tree::CategorySearchWindow> search_;
     std::unique_ptr<grid::GridWindow> grid_;
+    std::unique_ptr<QThread> check_;
+    bool checkAgain_ = false; // another file was opened while one was looked at
     SplitterHandle* splitter_ = nullptr;
     SplitterBar* splitterBar_ = nullptr;
     SplitterHandle* splitter2_ = nullptr;

@@ -84,6 +84,23 @@ void fitWrapping(QPlainTextEdit* box, const QString& text)
         box->setWordWrapMode(mode);
 }
 
+// Longer lines are shown in part (see UpdateFields()).
+constexpr qsizetype kLongestBodyLine = 200'000;
+
+bool hasLongerLine(const QString& text, qsizetype longest)
+{
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        if (end - start > longest)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 const QString kTitleNotice = QStringLiteral("\n  - - -  新規データの登録は、この画面ではできません  - - -");
 const QString kBodyNotice = QStringLiteral("\n  - - -  新規データの登録は、「新規データ追加」のアイコンを  - - -\n"
                                            "　　　　　クリックなどして登録画面を出してください");
@@ -593,10 +610,15 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
     titleCut_ = store::characterCount(texts[0]) > kTitleLength;
     if (titleCut_)
         texts[0] = texts[0].left(kTitleLength);
-    titleBox()->setReadOnly(titleCut_);
-    titleBox()->setToolTip(titleCut_ ? QStringLiteral("タイトルが長すぎるため、先頭だけを表示しています。"
-                                                      "保存しても、元のタイトルはそのまま残ります。")
-                                     : QString());
+    // So is a body with a line of megabytes: a line is laid out whole, which
+    // would hold the window for seconds. The boxes show its beginning, and
+    // every save writes the body as stored.
+    cutBody_.reset();
+    if (hasLongerLine(texts[1], kLongestBodyLine)) {
+        cutBody_ = texts[1];
+        texts[1] = texts[2] = texts[1].left(kLongestBodyLine);
+    }
+    markCuts();
 
     const bool outer = loading_;
     setLoading(true);
@@ -616,11 +638,25 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
     emit undoAvailable(false);
 }
 
+void RecordEditor::markCuts()
+{
+    titleBox()->setReadOnly(titleCut_);
+    titleBox()->setToolTip(titleCut_ ? QStringLiteral("タイトルが長すぎるため、先頭だけを表示しています。"
+                                                      "保存しても、元のタイトルはそのまま残ります。")
+                                     : QString());
+    for (QPlainTextEdit* box : {bodyBox(), wrappedBodyBox()}) {
+        box->setReadOnly(cutBody_.has_value());
+        box->setToolTip(cutBody_ ? QStringLiteral("内容の行が長すぎるため、先頭だけを表示しています。"
+                                                  "保存しても、元の内容はそのまま残ります。")
+                                 : QString());
+    }
+}
+
 void RecordEditor::FieldsClear()
 {
     titleCut_ = false;
-    titleBox()->setReadOnly(false);
-    titleBox()->setToolTip(QString());
+    cutBody_.reset();
+    markCuts();
     const bool outer = loading_;
     setLoading(true);
     for (int i = 0; i < 8; ++i)
@@ -656,7 +692,7 @@ QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCrea
 
     if (!titleCut_)
         textStep("タイトル", 0, "Title", toStored(text(0)));
-    textStep("内容", isWrapped() ? 2 : 1, "naiyo", toStored(plainText(visibleBodyBox())));
+    textStep("内容", isWrapped() ? 2 : 1, "naiyo", cutBody_ ? *cutBody_ : toStored(plainText(visibleBodyBox())));
     textStep("分類", 3, "bunrui", text(3));
     textStep("完了日", 4, "kanryodate", text(4));
     textStep("期日", 5, "kijitudate", text(5));

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <optional>
 #include <array>
 
 class QCalendarWidget;
@@ -166,6 +167,9 @@ private:
 
     bool changed_ = false;
     bool titleCut_ = false; // the title shown is the beginning of a longer one
+    std::optional<QString> cutBody_; // the whole body, when the boxes show its beginning
+    // Read-only boxes and their tool tips for what UpdateFields() cut.
+    void markCuts();
     bool loading_ = false;
     int calendarTarget_ = 0;
 };

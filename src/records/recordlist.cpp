@@ -1,7 +1,10 @@
 #include "recordlist.h"
 
+#include "recordeditor.h"
+
 #include "tree/categorytree.h"
 
+#include "shell/recordsetmodel.h"
 #include "shell/twips.h"
 #include "store/jetlike.h"
 #include "store/error.h"
@@ -51,7 +54,8 @@ QVariant RecordListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return textAt(index.row(), index.column());
+        // No more than a title holds.
+        return shell::cellText(textAt(index.row(), index.column()), kTitleLength);
     case Qt::UserRole:
         return keyAt(index.row());
     default:

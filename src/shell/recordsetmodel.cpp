@@ -6,23 +6,16 @@
 
 namespace zumilo::shell {
 
-namespace {
-
-// A body can run to pages; a cell shows its beginning on one line.
-constexpr int kLongestCellText = 100;
-
-QString oneLine(QString text)
+QString cellText(QString text, qsizetype longest)
 {
-    if (text.size() > kLongestCellText)
-        text.truncate(kLongestCellText);
+    if (text.size() > longest)
+        text.truncate(longest);
     for (QChar& c : text) {
         if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
             c = QLatin1Char(' ');
     }
     return text;
 }
-
-} // namespace
 
 void RecordsetModel::setRecordset(store::Recordset* rs)
 {
@@ -140,7 +133,7 @@ QVariant RecordsetModel::data(const QModelIndex& index, int role) const
     const int column = index.column();
     switch (role) {
     case Qt::DisplayRole:
-        return isYesNo(column) ? QString() : oneLine(text(row, column));
+        return isYesNo(column) ? QString() : cellText(text(row, column));
     case Qt::CheckStateRole: {
         if (!isYesNo(column))
             return {};

@@ -10,6 +10,11 @@ class Recordset;
 
 namespace zumilo::shell {
 
+// What a cell of a list shows of a text: its beginning, on one line. Laying
+// out megabytes of one line (a value another program wrote) to elide it
+// would hold the window for seconds.
+QString cellText(QString text, qsizetype longest = 100);
+
 // The rows of a recordset as a read-only table: one column per field of
 // the statement, in its order, headed by the field's name. Cells are read
 // from the store only when a view asks for them, so a set of 100,000 notes

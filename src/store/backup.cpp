@@ -3,6 +3,7 @@
 #include "database.h"
 #include "error.h"
 #include "filestate.h"
+#include "statement.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -94,18 +95,26 @@ QString folderFor(const QString& folder, const QString& databasePath)
     return QDir(folder).filePath(QFileInfo(canonical).completeBaseName() + QLatin1Char('-') + QString::fromLatin1(hash));
 }
 
+// A backup's name ends in the time it was taken.
+const QRegularExpression& backupName()
+{
+    static const QRegularExpression name(QStringLiteral("-(\\d{8}-\\d{9})\\.zmd$"));
+    return name;
+}
+
 std::vector<Backup> backupsIn(const QString& dir)
 {
-    const QRegularExpression name(QStringLiteral("-(\\d{8}-\\d{9})\\.zmd$"));
     std::vector<Backup> list;
     for (const QFileInfo& info : QDir(dir).entryInfoList({QStringLiteral("*.zmd")}, QDir::Files)) {
-        const QRegularExpressionMatch m = name.match(info.fileName());
+        const QRegularExpressionMatch m = backupName().match(info.fileName());
         if (!m.hasMatch())
             continue;
         list.push_back({info.filePath(), info.lastModified(),
                         QDateTime::fromString(m.captured(1), QString::fromLatin1(TimeFormat)), info.size()});
     }
-    std::sort(list.begin(), list.end(), [](const Backup& a, const Backup& b) { return a.takenAt > b.takenAt; });
+    std::sort(list.begin(), list.end(), [](const Backup& a, const Backup& b) {
+        return a.takenAt != b.takenAt ? a.takenAt > b.takenAt : a.path > b.path;
+    });
     return list;
 }
 
@@ -167,6 +176,25 @@ bool copyPages(const QString& source, const QString& target, bool sync, const st
     if (rc != SQLITE_DONE)
         throwSqliteError(to.db, rc, target);
     return true;
+}
+
+// A backup fit to take the file's place: a sound database holding the
+// tables of a notes file. Anything else would leave no notes at all.
+void checkBackup(const QString& path)
+{
+    try {
+        if (QFileInfo(path).size() == 0 || !detail::hasDatabaseHeader(path))
+            throw StoreError(ErrorKind::NotADatabase, path);
+        Connection c;
+        openConnection(c, path, SQLITE_OPEN_READONLY);
+        detail::quickCheck(c.db, path, -1);
+        detail::Statement st(c.db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+                                                  "AND name IN ('T_idea', 'T_bunrui', 'T_option')"));
+        if (!st.step() || st.columnInt(0) != 3)
+            throw StoreError(ErrorKind::MissingColumn, QStringLiteral("no notes tables"));
+    } catch (const StoreError& e) {
+        throw StoreError(ErrorKind::UnusableBackup, QStringLiteral("%1: %2").arg(path, e.detail()));
+    }
 }
 
 // Whether a copy is sound; a damaged copy means a damaged original.
@@ -298,11 +326,7 @@ void restoreBackup(const Backup& backup, const QString& databasePath)
         if (job->thread.joinable())
             job->thread.join();
     }
-    {
-        Connection c;
-        openConnection(c, backup.path, SQLITE_OPEN_READONLY);
-        detail::quickCheck(c.db, backup.path, -1);
-    }
+    checkBackup(backup.path);
 
     const QFileInfo target(databasePath);
     const QString temp = target.dir().filePath(QLatin1Char('.') + target.fileName() + QStringLiteral(".restoring"));
@@ -351,9 +375,6 @@ void startBackup(const QString& canonicalPath)
     std::lock_guard lock(j.mutex);
     if (j.folder.isEmpty() || j.byPath.count(canonicalPath))
         return;
-    // A backup opened to look at it is not backed up in turn.
-    if (canonicalPath.startsWith(canonicalOf(j.folder) + QLatin1Char('/')))
-        return;
     auto job = std::make_shared<Job>();
     j.byPath[canonicalPath] = job;
     const QString dir = folderFor(j.folder, canonicalPath);
@@ -366,6 +387,13 @@ void startBackup(const QString& canonicalPath)
         }
         job->release();
     });
+}
+
+bool isBackupFile(const QString& path)
+{
+    const QString folder = backupFolder();
+    return !folder.isEmpty() && canonicalOf(path).startsWith(canonicalOf(folder) + QLatin1Char('/'))
+           && backupName().match(path).hasMatch();
 }
 
 void waitForBackup(const QString& canonicalPath)

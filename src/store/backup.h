@@ -34,7 +34,8 @@ std::vector<Backup> listBackups(const QString& databasePath);
 
 // Puts a backup in the place of `databasePath`. The caller closes every
 // connection it has to that file first (Database::close(); InUse
-// otherwise). The backup is checked (Damaged when it is not sound), copied
+// otherwise). The backup is checked (UnusableBackup when it is damaged,
+// empty or holds no notes tables; the file is then untouched), copied
 // beside the file and renamed over it in one step, so the file is never
 // missing or half written. The file it replaces, with any journal left by
 // a crash, is kept in the backup folder as notes-<time>-replaced.zmd.
@@ -51,6 +52,9 @@ void stopBackups();
 namespace detail {
 // Starts the backup of a file this run has not copied yet.
 void startBackup(const QString& canonicalPath);
+// Whether a file is one of the backups (a file replaced by a restore is
+// not): such a file is only read.
+bool isBackupFile(const QString& path);
 // Before a write: waits until the file's backup no longer needs the file.
 void waitForBackup(const QString& canonicalPath);
 } // namespace detail

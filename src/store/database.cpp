@@ -209,9 +209,10 @@ std::shared_ptr<Database> Database::open(const QString& path, const IndexProgres
         throw StoreError(ErrorKind::NotADatabase, QStringLiteral("empty file: %1").arg(path));
 
     // A file marked read-only stays read-only even for an administrator,
-    // and a folder that takes no journal allows no writes either.
-    const bool readOnly =
-        !info.isWritable() || !hasWriteBits(info) || !QFileInfo(info.absolutePath()).isWritable();
+    // and a folder that takes no journal allows no writes either. A backup
+    // opened to look at it stays as it was taken.
+    const bool readOnly = !info.isWritable() || !hasWriteBits(info) || !QFileInfo(info.absolutePath()).isWritable()
+                          || detail::isBackupFile(path);
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
                                    (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | OneThread, nullptr);
@@ -564,6 +565,29 @@ bool Database::searchIndexInStep()
     bool inStep = false;
     withSearchIndex([&](bool s) { inStep = s; });
     return inStep;
+}
+
+Database::Health Database::checkThoroughly(const QString& path)
+{
+    if (detail::isBackupFile(path) || detail::isKnownDamaged(path))
+        return Health::Sound;
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | OneThread, nullptr);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
+    if (rc != SQLITE_OK || sqlite3_db_readonly(db, "main") != 0)
+        return Health::Sound;
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    try {
+        detail::SearchIndex index(db);
+        if (!index.findColumns() || index.intact())
+            return Health::Sound;
+        return Health::IndexDamaged;
+    } catch (const StoreError& e) {
+        // Damage below the index, in the pages themselves, is noted as the
+        // file's by the error.
+        return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Sound;
+    }
 }
 
 void Database::withSearchIndex(const std::function<void(bool)>& work)

@@ -95,6 +95,16 @@ public:
     // True when searches go through the index.
     bool searchIndexInStep();
 
+    // What a thorough look at a file found; for a thread of its own, once
+    // the file is open and shown.
+    enum class Health { Sound, IndexDamaged, Damaged };
+    // Runs the full-text engine's integrity check of the search index on a
+    // connection of its own. IndexDamaged: the notes are sound as far as
+    // the engine can tell, and rebuildSearchIndex() repairs the index.
+    // Damaged: the file's pages are damaged, and it is not written again in
+    // this run. Files that cannot be written are not looked at.
+    static Health checkThoroughly(const QString& path);
+
     // "Today", for date text such as 12/24 that names no year.
     void setTodayProvider(std::function<QDate()> provider);
     QDate today() const;

@@ -69,6 +69,8 @@ QString japaneseMessage(ErrorKind kind, const QString& subject)
         return fileSubject(subject)
                + QStringLiteral("まだ開かれています。このファイルを開いている画面をすべて閉じてから、"
                                 "もう一度お試しください。");
+    case ErrorKind::UnusableBackup:
+        return QStringLiteral("選んだバックアップは壊れているか中身がないため、使えません。別のバックアップを選んでください。");
     case ErrorKind::MissingColumn:
         return columnSubject(subject) + QStringLiteral("がないため、このファイルは使えません。");
     case ErrorKind::ColumnType:
@@ -153,6 +155,12 @@ void throwSqlite(int rc, const QString& message, const QString& context, sqlite3
     case SQLITE_CORRUPT:
         kind = ErrorKind::Damaged;
         field = databaseFile(db);
+        // The full-text engine's own data: the notes may be sound, and a
+        // rebuild of the index repairs it (Database::checkThoroughly).
+        if (rc == SQLITE_CORRUPT_VTAB) {
+            kind = ErrorKind::Other;
+            field.clear();
+        }
         break;
     case SQLITE_NOTADB:
         // Once a connection has read the file, these bytes were a database.

@@ -33,6 +33,7 @@ enum class ErrorKind {
     ColumnType,        // a column declared with a type the program cannot use
     ColumnValue,       // a number column holding text or fractions
     InUse,             // a file the program still has open
+    UnusableBackup,    // a backup that is damaged, empty or no notes file
     Cancelled,         // stopped by the user (a long export)
     Other,
 };

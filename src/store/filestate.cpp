@@ -68,7 +68,20 @@ FileIdentity identify(const QString& path)
 bool hasDatabaseHeader(const QString& path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) && f.read(16) == QByteArray("SQLite format 3\0", 16);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray h = f.read(100);
+    if (h.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return true;
+    if (h.size() < 100)
+        return false;
+    // Page size, file format versions and the payload fractions the
+    // format fixes: together nothing else begins so by chance.
+    auto byte = [&](int at) { return uchar(h[at]); };
+    const int pageSize = byte(16) << 8 | byte(17);
+    const bool powerOfTwo = pageSize == 1 || (pageSize >= 512 && (pageSize & (pageSize - 1)) == 0);
+    return powerOfTwo && (byte(18) == 1 || byte(18) == 2) && (byte(19) == 1 || byte(19) == 2) && byte(21) == 64
+           && byte(22) == 32 && byte(23) == 32;
 }
 
 void noteDamaged(const QString& path)

@@ -19,7 +19,8 @@ struct FileIdentity {
 };
 FileIdentity identify(const QString& path);
 
-// Whether the file begins like an SQLite database: such a file that cannot
+// Whether the file begins like an SQLite database (its first 16 bytes may
+// be gone when the rest of the header is there): such a file that cannot
 // be read is damaged rather than something else.
 bool hasDatabaseHeader(const QString& path);
 

@@ -81,7 +81,13 @@ struct Tokenizer {
         for (size_t i = 0; i < n; ++i) {
             offsets[i] = int(o - utf8.data());
             const char32_t c = chars[i];
-            if (c < 0x80) {
+            if (c == 0) {
+                // The engine keeps a token up to its first zero byte in
+                // places (and so loses or misplaces the rest): U+0000 is
+                // written in the two bytes no other character has.
+                *o++ = char(0xC0);
+                *o++ = char(0x80);
+            } else if (c < 0x80) {
                 *o++ = char(c);
             } else if (c < 0x800) {
                 *o++ = char(0xC0 | (c >> 6));
@@ -308,6 +314,24 @@ void SearchIndex::endWrite()
     // what it was at the start.
     if (stamp)
         exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)), {qint64(counterAtBegin_) + 1});
+}
+
+bool SearchIndex::intact() const
+{
+    for (const Column* c : columns_) {
+        Statement exists(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE name = ?"));
+        exists.bindAll({name(c->index)});
+        if (!exists.step())
+            continue; // not built yet: the next open builds it
+        exists.reset();
+        const QByteArray sql = QStringLiteral("INSERT INTO main.%1(%1) VALUES('integrity-check')").arg(name(c->index)).toUtf8();
+        const int rc = sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
+        if (rc == SQLITE_CORRUPT_VTAB)
+            return false;
+        if (rc != SQLITE_OK)
+            throwSqliteError(db_, rc, QStringLiteral("search index"));
+    }
+    return true;
 }
 
 bool SearchIndex::findColumns()

@@ -5,13 +5,19 @@
 
 #include "main/mainwindow.h"
 #include "main/recentfiles.h"
+#include "records/recordeditor.h"
+#include "records/recordlist.h"
 #include "shell/windowplacement.h"
 #include "store/backup.h"
+#include "store/storefixture.h"
 #include "store/database.h"
+#include "store/error.h"
 #include "store/recordset.h"
 #include "store/schema.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
@@ -33,11 +39,24 @@ struct Env : test::TestApp {
         window->Form_Load();
         return *window;
     }
+    // Starts with `path` as the file the last run had open.
+    app::MainWindow& loadWith(const QString& path)
+    {
+        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
+        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QFileInfo(path).fileName());
+        return load();
+    }
     QString setting(const QString& section, const QString& key) const
     {
         return reopenSettings()->read(section, key);
     }
 };
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 int rowCount(store::Database& db, const QString& sql)
 {
@@ -413,9 +432,7 @@ private slots:
             auto db = store::Database::open(path);
             db->execute(QStringLiteral("UPDATE T_idea SET title='元の題' WHERE id=1"));
         }
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), path);
-        env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("notes.zmd"));
-        auto& w = env.load();
+        auto& w = env.loadWith(path);
         env.prompts.expectMessage(QStringLiteral("「notes.zmd」のバックアップはありません。"));
         w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
 
@@ -435,6 +452,166 @@ private slots:
         QCOMPARE(rowCount(*store::Database::open(path), QStringLiteral("select count(*) from T_idea where title='元の題'")), 1);
         QVERIFY(w.DBCheckOK());
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + path);
+        store::setBackupFolder({});
+    }
+
+    // Backups are listed newest first by the time each was taken, to the
+    // second and numbered, whatever their files' own times say; the one
+    // chosen is the one restored. One that is damaged or empty is never
+    // put in place: the file stays exactly as it was, and the message says
+    // the restore failed and to choose another backup.
+    void restoringTheChosenBackup_data()
+    {
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QString>("restored"); // empty: nothing restored
+        QTest::newRow("fourth of four taken in one second") << 3 << QStringLiteral("第2版");
+        QTest::newRow("damaged") << 5 << QString();
+        QTest::newRow("empty") << 6 << QString();
+        QTest::newRow("no notes tables") << 7 << QString();
+    }
+    void restoringTheChosenBackup()
+    {
+        QFETCH(int, chosen);
+        QFETCH(QString, restored);
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        auto title = [&](const QString& file) {
+            return store::Database::open(file)->scalar(QStringLiteral("select title from T_idea where id=1")).toString();
+        };
+        auto setTitle = [&](const QString& t) {
+            store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET title=? WHERE id=1"), {t});
+        };
+        QStringList versions;
+        for (int i = 1; i <= 4; ++i) {
+            setTitle(QStringLiteral("第%1版").arg(i));
+            versions << env.path(QStringLiteral("v%1.zmd").arg(i));
+            QVERIFY(QFile::copy(path, versions.last()));
+        }
+        QFile damaged(env.path(QStringLiteral("damaged.zmd")));
+        QVERIFY(QFile::copy(path, damaged.fileName()) && damaged.open(QIODevice::ReadWrite) && damaged.seek(4096 + 8));
+        damaged.write(QByteArray(200, '\x7f'));
+        damaged.close();
+        versions << damaged.fileName() << env.writeFile(QStringLiteral("empty.zmd"), {});
+        store::Database::create(env.path(QStringLiteral("blank.zmd")))->execute(QStringLiteral("CREATE TABLE t(x)"));
+        versions << env.path(QStringLiteral("blank.zmd"));
+        setTitle(QStringLiteral("今"));
+
+        store::setBackupFolder(env.path(QStringLiteral("backups")));
+        auto& w = env.loadWith(path); // backs the file up
+        store::finishBackups();
+        const QDir dir = QFileInfo(store::listBackups(path).at(0).path).dir();
+        const QDateTime touched(QDate(2027, 1, 1), QTime(9, 0));
+        for (int i = 0; i < versions.size(); ++i) {
+            const QString copy = dir.filePath(i < 4 ? QStringLiteral("notes-20261201-10101000%1.zmd").arg(i + 1)
+                                                    : QStringLiteral("notes-202611%1-080000000.zmd").arg(34 - i));
+            QVERIFY(QFile::copy(versions[i], copy));
+        }
+        for (const QFileInfo& f : dir.entryInfoList(QDir::Files)) {
+            QFile file(f.filePath());
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(touched, QFileDevice::FileModificationTime));
+        }
+        const QByteArray before = fileBytes(path);
+
+        env.prompts.expectChoice(QStringLiteral("「notes.zmd」をいつの状態に戻しますか？"), chosen);
+        env.prompts.expectMessage({}, shell::Msg::Yes, shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2);
+        env.prompts.expectMessage({}, shell::Msg::Ok, restored.isEmpty() ? Exclamation : shell::Msg::Information);
+        w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        const QStringList items = env.prompts.lastChoices();
+        QCOMPARE(items.size(), 8);
+        QCOMPARE(items[3], QStringLiteral("4. 2026/12/01 10:10:10"));
+        QCOMPARE(items[7], QStringLiteral("8. 2026/11/28 08:00:00"));
+        QCOMPARE(QSet<QString>(items.begin(), items.end()).size(), items.size());
+        const QString last = env.prompts.messages().constLast();
+        if (restored.isEmpty()) {
+            QCOMPARE(fileBytes(path), before);
+            QVERIFY2(last.startsWith(QStringLiteral("バックアップから戻せませんでした。「notes.zmd」は元のままです。"))
+                         && last.contains(QStringLiteral("別のバックアップを選んでください")) && !last.contains(QStringLiteral("バックアップから復元")),
+                     qPrintable(last));
+        } else {
+            QCOMPARE(last, QStringLiteral("「notes.zmd」を 2026/12/01 10:10:10 の状態に戻しました。"));
+        }
+        QCOMPARE(title(path), restored.isEmpty() ? QStringLiteral("今") : restored);
+        QVERIFY(w.DBCheckOK());
+        store::setBackupFolder({});
+    }
+
+    // A search index damaged in place is found once the window shows, and
+    // rebuilt: searches find every note again.
+    void damagedSearchIndexIsRebuilt()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::Database::open(path)->execute(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+            "INSERT INTO T_idea(naiyo) SELECT '会議の記録 ' || i FROM n"));
+        QVERIFY(store::test::damageSearchIndex(path));
+        QCOMPARE(store::Database::checkThoroughly(path), store::Database::Health::IndexDamaged);
+        auto& w = env.loadWith(path);
+        w.show();
+        QTRY_COMPARE(store::Database::checkThoroughly(path), store::Database::Health::Sound);
+        QVERIFY(w.currentDatabase()->searchIndexInStep());
+        QCOMPARE(rowCount(*w.currentDatabase(), QStringLiteral("select count(*) from T_idea where naiyo like '*会議*'")), 400);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    // A title and a line of the body of megabytes written by another
+    // program show in part, in the list as in the boxes: laying all of it
+    // out would hold the window for many seconds. A save keeps them whole.
+    void hugeValuesFromTheFile_data()
+    {
+        QTest::addColumn<QChar>("character");
+        QTest::newRow("kanji") << QChar(0x4f1a);
+        QTest::newRow("U+0000") << QChar(0);
+    }
+    void hugeValuesFromTheFile()
+    {
+        QFETCH(QChar, character);
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        const QString huge(5'000'000, character);
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0, title = ?, naiyo = ? WHERE id = 1"),
+                                             {huge, huge});
+        auto& w = env.loadWith(path);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QAbstractItemModel* list = w.recordList()->model();
+        QCOMPARE(list->rowCount(), 1);
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)})
+            QCOMPARE(list->index(0, 0).data(role).toString(), QString(250, character));
+        QCOMPARE(w.editor()->titleBox()->toPlainText(), QString(250, character));
+        QVERIFY(w.editor()->titleBox()->isReadOnly());
+        QCOMPARE(w.editor()->visibleBodyBox()->toPlainText(), huge.left(200'000));
+        QVERIFY(w.editor()->visibleBodyBox()->isReadOnly());
+        w.editor()->check(0)->click();
+        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        QVERIFY(!w.recordChanged());
+        auto db = store::Database::open(path);
+        QCOMPARE(db->scalar(QStringLiteral("select jyuyoCK from T_idea where id = 1")).toInt(), -1);
+        auto rs = db->openRecordset(QStringLiteral("select title, naiyo from T_idea where id = 1"));
+        QCOMPARE(rs->text(QStringLiteral("title")), huge);
+        QCOMPARE(rs->text(QStringLiteral("naiyo")), huge);
+    }
+
+    // Looking at a backup leaves it as it was taken.
+    void openingABackupWritesNothing()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET title='元' WHERE id=1"));
+        store::setBackupFolder(env.path(QStringLiteral("backups")));
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET title='後' WHERE id=1"));
+        store::finishBackups();
+        const QString backup = store::listBackups(path).at(0).path;
+        const QByteArray before = fileBytes(backup);
+        auto& w = env.loadWith(path);
+        w.switchTo(backup);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + backup);
+        QCOMPARE(w.currentDatabase()->scalar(QStringLiteral("select count(*) from T_idea where title like '*元*'")).toInt(), 1);
+        QVERIFY(!store::tryStep([&] { w.currentDatabase()->execute(QStringLiteral("UPDATE T_idea SET title='x'")); }));
+        w.close();
+        QCoreApplication::processEvents();
+        QCOMPARE(fileBytes(backup), before);
         store::setBackupFolder({});
     }
 };

@@ -2,9 +2,15 @@
 
 #include "store/database.h"
 #include "store/error.h"
+#include "store/jetsql.h"
+#include "store/recordset.h"
 
 #include <QRandomGenerator>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <sqlite3.h>
 #include <QTest>
 
 namespace zumilo::store::test {
@@ -72,6 +78,85 @@ inline quint32 randomSeed()
     const quint32 seed = fixed ? given : QRandomGenerator::system()->generate();
     qInfo("ZUMILO_SEED=%u", seed);
     return seed;
+}
+
+// The rows a search finds, by number; through the index unless `scan`.
+inline QVariantList found(Database& db, const QString& where, bool scan = false, const QString& table = QStringLiteral("T_idea"))
+{
+    // like(pattern, column) is the same function, never narrowed by the index.
+    static const QRegularExpression term(QStringLiteral("(\\w+) like ('(?:[^']|'')*')"));
+    QString condition = where;
+    if (scan)
+        condition.replace(term, QStringLiteral("like(\\2, \\1)"));
+    auto rs = db.openRecordset(QStringLiteral("select * from [%1] where %2").arg(table, condition));
+    QVariantList ids;
+    for (; !rs->isEOF(); rs->moveNext())
+        ids << rs->bookmark();
+    std::sort(ids.begin(), ids.end(), [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
+    return ids;
+}
+
+// Runs statements through the sqlite3 tool on the file.
+inline void tool(const QString& path, const QByteArray& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), path});
+    QVERIFY2(p.waitForStarted(), "the sqlite3 tool is not installed");
+    p.write(sql);
+    p.closeWriteChannel();
+    QVERIFY(p.waitForFinished(30000));
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, p.readAllStandardError().constData());
+}
+
+// Changes, additions and deletions, with U+0000 inside text and values
+// far longer than any the windows write.
+inline const QByteArray kToolChanges = R"(
+BEGIN;
+UPDATE T_idea SET naiyo = CAST(X'E4BC9A00E8ADB0' AS TEXT) || naiyo WHERE id % 4 = 0;
+UPDATE T_idea SET title = 'ｶﾞ' || char(0) || '会議' || title WHERE id % 5 = 0;
+UPDATE T_idea SET bunrui = '分類' || char(0) || (id % 3) WHERE id % 3 = 0;
+INSERT INTO T_idea(title, naiyo, bunrui)
+  VALUES(replace(hex(zeroblob(150000)), '00', '議会'), replace(hex(zeroblob(300000)), '00', 'が' || char(0)), 'x');
+INSERT INTO T_idea(title, naiyo) VALUES(char(0), char(0, 0, 0x4f1a));
+DELETE FROM T_idea WHERE id % 7 = 1;
+UPDATE T_bunrui SET bunrui = 'ガ会' || char(0) || bunrui WHERE bunID % 2 = 0;
+INSERT INTO T_bunrui(bunID, bunrui, oyabunID) VALUES(100, '議' || char(0) || '会議', 0);
+COMMIT;
+)";
+
+inline void searchesMatchTheRows(Database& db)
+{
+    for (const char* word : {"会", "議", "会議", "議会", "ｶﾞ", "が", "分類", "note 01", "1"}) {
+        for (const char* column : {"title", "naiyo", "bunrui"}) {
+            const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(QString::fromUtf8(word)));
+            QCOMPARE(found(db, where), found(db, where, true));
+        }
+        const QString where = QStringLiteral("bunrui like ") + likeContains(QString::fromUtf8(word));
+        QCOMPARE(found(db, where, false, QStringLiteral("T_bunrui")), found(db, where, true, QStringLiteral("T_bunrui")));
+    }
+}
+
+// Overwrites half of the last block of the bodies' search index, leaving
+// the index stamped as in step, as though its bytes had been overwritten
+// in place. False when the file has no such index.
+inline bool damageSearchIndex(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    bool done = sqlite3_exec(db, "UPDATE zumilo_idea_naiyo_data SET block = CAST(zeroblob(length(block) / 2) || "
+                                 "substr(block, length(block) / 2 + 1) AS BLOB) WHERE id = (SELECT max(id) FROM "
+                                 "zumilo_idea_naiyo_data)",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK;
+    // Each commit adds one to the file's change counter.
+    const auto counter = [&] {
+        QFile f(path);
+        const QByteArray h = f.open(QIODevice::ReadOnly) ? f.read(28) : QByteArray(28, '\0');
+        return qint64(uchar(h[24])) << 24 | uchar(h[25]) << 16 | uchar(h[26]) << 8 | uchar(h[27]);
+    }();
+    const QByteArray stamp = "UPDATE zumilo_index_state SET counter = " + QByteArray::number(counter + 1);
+    done = done && sqlite3_exec(db, stamp.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return done;
 }
 
 } // namespace zumilo::store::test

@@ -66,6 +66,7 @@ private slots:
         const QByteArray notes = notesFileBytes();
         QTest::newRow("truncated") << "half.zmd" << notes.left(notes.size() / 2) << int(ErrorKind::Damaged);
         QTest::newRow("truncated header") << "head.zmd" << notes.left(60) << int(ErrorKind::Damaged);
+        QTest::newRow("first 16 bytes wiped") << "wiped.zmd" << QByteArray(16, '\0') + notes.mid(16) << int(ErrorKind::Damaged);
         QByteArray overwritten = notes;
         for (qsizetype i = 60 * 4096; i < 90 * 4096; ++i)
             overwritten[i] = char((i * 2654435761u) >> 13);

@@ -10,6 +10,7 @@
 
 using namespace zumilo::store;
 using zumilo::store::test::NotesFile;
+using zumilo::store::test::found;
 
 namespace {
 
@@ -44,22 +45,6 @@ public:
 private:
     std::mt19937 rng_{zumilo::store::test::randomSeed()};
 };
-
-// The rows a search finds, by number; through the index unless `scan`.
-QVariantList found(Database& db, const QString& where, bool scan = false, const QString& table = QStringLiteral("T_idea"))
-{
-    // like(pattern, column) is the same function, never narrowed by the index.
-    static const QRegularExpression term(QStringLiteral("(\\w+) like ('(?:[^']|'')*')"));
-    QString condition = where;
-    if (scan)
-        condition.replace(term, QStringLiteral("like(\\2, \\1)"));
-    auto rs = db.openRecordset(QStringLiteral("select * from [%1] where %2").arg(table, condition));
-    QVariantList ids;
-    for (; !rs->isEOF(); rs->moveNext())
-        ids << rs->bookmark();
-    std::sort(ids.begin(), ids.end(), [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
-    return ids;
-}
 
 } // namespace
 
@@ -140,6 +125,104 @@ private slots:
         QVERIFY(again->searchIndexInStep());
         QVERIFY(db->searchIndexInStep());
         QCOMPARE(found(*again, where), (QVariantList{1, 3, 4}));
+    }
+
+    // U+0000 is a character like any other: written by the program or by
+    // another one (and then indexed by the rebuild), it leaves the index
+    // sound, later saves work, and every search still finds what reading
+    // every row finds.
+    void nulCharacters_data()
+    {
+        QTest::addColumn<bool>("byAnotherProgram");
+        QTest::newRow("saved by the program") << false;
+        QTest::newRow("written by another program") << true;
+    }
+    void nulCharacters()
+    {
+        QFETCH(bool, byAnotherProgram);
+        NotesFile f;
+        Random r;
+        f.db->transaction([&] {
+            for (int i = 0; i < 300; ++i)
+                f.db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"), {r.text(), r.text()});
+        });
+        f.db = f.openAgain(); // indexed
+        const QString nul = QStringLiteral("会") + QChar(0) + QStringLiteral("議") + QChar(0) + QChar(0) + QStringLiteral("ｶﾞa");
+        if (byAnotherProgram) {
+            sqlite3* other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
+            QVERIFY(sqlite3_exec(other, "UPDATE T_idea SET naiyo = CAST(X'E4BC9A00E8ADB0' AS TEXT) || naiyo WHERE id % 5 = 0",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK);
+            sqlite3_close(other);
+            f.db = f.openAgain();
+        } else {
+            f.db->transaction([&] {
+                for (int id = 5; id <= 300; id += 5)
+                    f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ? || naiyo, title = ? WHERE id = ?"), {nul, nul, id});
+            });
+        }
+        QVERIFY(f.db->searchIndexInStep());
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea"));
+        for (int i = 0; i < 40; ++i) {
+            rs->setAbsolutePosition(r.below(rs->recordCount()));
+            rs->edit();
+            rs->setValue(QStringLiteral("naiyo"), r.pieces(6) + (i % 2 ? nul : QString()));
+            rs->update();
+        }
+        QCOMPARE(f.db->scalar(QStringLiteral("INSERT INTO zumilo_idea_naiyo(zumilo_idea_naiyo) VALUES('integrity-check')")),
+                 QVariant());
+        for (const QString& word : QStringList{"会", "議", "会議", "ｶﾞ", "a"})
+            for (const char* column : {"title", "naiyo"}) {
+                const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(word));
+                QCOMPARE(found(*f.db, where), found(*f.db, where, true));
+            }
+        QVERIFY(f.db->searchIndexInStep());
+    }
+
+    // Bytes of the index's own data overwritten, the notes untouched and
+    // the index still stamped in step: the thorough check finds it (and
+    // writes nothing), a rebuild repairs it. Damage below, in the pages,
+    // makes the file damaged and never written.
+    void damagedIndex()
+    {
+        NotesFile f(400);
+        f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = '会議の記録 ' || id || ' ' || hex(id * 7919)"));
+        f.db->close();
+        f.openAgain()->close(); // indexed
+        auto fileBytes = [&] {
+            QFile file(f.path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray sound = fileBytes();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
+        QCOMPARE(fileBytes(), sound);
+
+        QVERIFY(zumilo::store::test::damageSearchIndex(f.path));
+
+        auto db = f.openAgain();
+        QVERIFY(db->searchIndexInStep());
+        const QByteArray damaged = fileBytes();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::IndexDamaged);
+        QCOMPARE(fileBytes(), damaged);
+        db->rebuildSearchIndex();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
+        for (const QString& word : QStringList{"会", "会議", "記録 1", "A"}) {
+            const QString where = QStringLiteral("naiyo like ") + likeContains(word);
+            QCOMPARE(found(*db, where), found(*db, where, true));
+        }
+        QVERIFY(db->searchIndexInStep());
+        db->close();
+
+        // The pages of the index's data themselves.
+        QByteArray bytes = fileBytes();
+        const qsizetype pageSize = 4096, pages = bytes.size() / pageSize;
+        for (qsizetype p = pages - 3; p < pages; ++p)
+            bytes.replace(p * pageSize, 8, QByteArray(8, '\x0d'));
+        QFile file(f.path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Damaged);
+        STORE_THROWS(Database::open(f.path), ErrorKind::Damaged);
     }
 
     void readOnlyFile()
