@@ -49,6 +49,9 @@ using namespace zumilo::shell;
 
 namespace {
 
+// How long after a save stopped the thorough check it runs again.
+constexpr int kRecheckAfterMs = 30000;
+
 const QString kWrongDatabase = QStringLiteral("このデータベースは違います。正しいデータベースを選択ください");
 
 // Folder part of a path, up to and including its last separator.
@@ -401,6 +404,12 @@ void MainWindow::onFileChecked(const QString& path, int health)
             qWarning("search index of %s damaged and not rebuilt", qPrintable(path));
     } else if (health == int(Database::Health::Damaged)) {
         st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName), Msg::Exclamation);
+    } else if (health == int(Database::Health::Unchecked)) {
+        // A save stopped it; once the user pauses, it runs again.
+        QTimer::singleShot(kRecheckAfterMs, this, [this, path] {
+            if (path == st_.DatabasePath)
+                checkOpenFile();
+        });
     }
 }
 

@@ -17,7 +17,11 @@
 #include <QLocale>
 #include <QSaveFile>
 #include <QStorageInfo>
+#include <QScopeGuard>
+#include <atomic>
 #include <cstring>
+#include <list>
+#include <mutex>
 #include <sqlite3.h>
 
 namespace zumilo::store {
@@ -567,6 +571,31 @@ bool Database::searchIndexInStep()
     return inStep;
 }
 
+namespace {
+
+// The thorough checks running now, by file: a write of this program stops
+// them rather than waiting behind them.
+struct RunningCheck {
+    QString path;
+    sqlite3* db;
+    std::atomic<bool> stopped{false};
+};
+std::mutex runningChecksMutex;
+std::list<RunningCheck*> runningChecks;
+
+void stopChecksOf(const QString& canonicalPath)
+{
+    const std::lock_guard lock(runningChecksMutex);
+    for (RunningCheck* check : runningChecks) {
+        if (check->path == canonicalPath) {
+            check->stopped = true;
+            sqlite3_interrupt(check->db);
+        }
+    }
+}
+
+} // namespace
+
 Database::Health Database::checkThoroughly(const QString& path)
 {
     if (detail::isBackupFile(path) || detail::isKnownDamaged(path))
@@ -578,12 +607,24 @@ Database::Health Database::checkThoroughly(const QString& path)
         return Health::Sound;
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    RunningCheck check{detail::identify(path).path, db};
+    {
+        const std::lock_guard lock(runningChecksMutex);
+        runningChecks.push_back(&check);
+    }
+    const auto unregister = qScopeGuard([&] {
+        const std::lock_guard lock(runningChecksMutex);
+        runningChecks.remove(&check);
+    });
     try {
         detail::SearchIndex index(db);
-        if (!index.findColumns() || index.intact())
-            return Health::Sound;
-        return Health::IndexDamaged;
+        const bool intact = !index.findColumns() || index.intact([&] { return check.stopped.load(); });
+        if (check.stopped)
+            return Health::Unchecked;
+        return intact ? Health::Sound : Health::IndexDamaged;
     } catch (const StoreError& e) {
+        if (check.stopped)
+            return Health::Unchecked;
         // Damage below the index, in the pages themselves, is noted as the
         // file's by the error.
         return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Sound;
@@ -617,6 +658,7 @@ void Database::beforeWrite()
 {
     if (detail::isKnownDamaged(path_))
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
+    stopChecksOf(file_.path);
     detail::waitForBackup(file_.path);
     // A set still reading its rows reads them as they were before the write.
     for (Recordset* rs : recordsets_)

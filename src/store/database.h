@@ -97,12 +97,14 @@ public:
 
     // What a thorough look at a file found; for a thread of its own, once
     // the file is open and shown.
-    enum class Health { Sound, IndexDamaged, Damaged };
+    enum class Health { Sound, IndexDamaged, Damaged, Unchecked };
     // Runs the full-text engine's integrity check of the search index on a
     // connection of its own. IndexDamaged: the notes are sound as far as
     // the engine can tell, and rebuildSearchIndex() repairs the index.
     // Damaged: the file's pages are damaged, and it is not written again in
-    // this run. Files that cannot be written are not looked at.
+    // this run. Files that cannot be written are not looked at. The check
+    // holds the file's write lock, so a write by this program stops it at
+    // once: Unchecked, to be tried again later.
     static Health checkThoroughly(const QString& path);
 
     // "Today", for date text such as 12/24 that names no year.

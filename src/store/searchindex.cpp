@@ -316,9 +316,11 @@ void SearchIndex::endWrite()
         exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)), {qint64(counterAtBegin_) + 1});
 }
 
-bool SearchIndex::intact() const
+bool SearchIndex::intact(const std::function<bool()>& stop) const
 {
     for (const Column* c : columns_) {
+        if (stop && stop())
+            return true;
         Statement exists(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE name = ?"));
         exists.bindAll({name(c->index)});
         if (!exists.step())
@@ -328,6 +330,8 @@ bool SearchIndex::intact() const
         const int rc = sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
         if (rc == SQLITE_CORRUPT_VTAB)
             return false;
+        if (rc == SQLITE_INTERRUPT)
+            return true;
         if (rc != SQLITE_OK)
             throwSqliteError(db_, rc, QStringLiteral("search index"));
     }

@@ -53,7 +53,8 @@ public:
     // False when the engine's integrity check finds the index's own data
     // damaged (the notes may be sound: a rebuild repairs it). Takes the
     // file's write lock for the check, and writes nothing.
-    bool intact() const;
+    // Stops early, answering true, once `stop` says so.
+    bool intact(const std::function<bool()>& stop = {}) const;
 
     // True when the index holds exactly what the tables hold. The caller
     // holds the file's lock, so the answer stays true while it does.
