@@ -81,7 +81,13 @@ struct Tokenizer {
         for (size_t i = 0; i < n; ++i) {
             offsets[i] = int(o - utf8.data());
             const char32_t c = chars[i];
-            if (c < 0x80) {
+            if (c == 0) {
+                // The engine keeps a token up to its first zero byte in
+                // places (and so loses or misplaces the rest): U+0000 is
+                // written in the two bytes no other character has.
+                *o++ = char(0xC0);
+                *o++ = char(0x80);
+            } else if (c < 0x80) {
                 *o++ = char(c);
             } else if (c < 0x800) {
                 *o++ = char(0xC0 | (c >> 6));

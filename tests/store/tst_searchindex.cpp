@@ -142,6 +142,58 @@ private slots:
         QCOMPARE(found(*again, where), (QVariantList{1, 3, 4}));
     }
 
+    // U+0000 is a character like any other: written by the program or by
+    // another one (and then indexed by the rebuild), it leaves the index
+    // sound, later saves work, and every search still finds what reading
+    // every row finds.
+    void nulCharacters_data()
+    {
+        QTest::addColumn<bool>("byAnotherProgram");
+        QTest::newRow("saved by the program") << false;
+        QTest::newRow("written by another program") << true;
+    }
+    void nulCharacters()
+    {
+        QFETCH(bool, byAnotherProgram);
+        NotesFile f;
+        Random r;
+        f.db->transaction([&] {
+            for (int i = 0; i < 300; ++i)
+                f.db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"), {r.text(), r.text()});
+        });
+        f.db = f.openAgain(); // indexed
+        const QString nul = QStringLiteral("会") + QChar(0) + QStringLiteral("議") + QChar(0) + QChar(0) + QStringLiteral("ｶﾞa");
+        if (byAnotherProgram) {
+            sqlite3* other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
+            QVERIFY(sqlite3_exec(other, "UPDATE T_idea SET naiyo = CAST(X'E4BC9A00E8ADB0' AS TEXT) || naiyo WHERE id % 5 = 0",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK);
+            sqlite3_close(other);
+            f.db = f.openAgain();
+        } else {
+            f.db->transaction([&] {
+                for (int id = 5; id <= 300; id += 5)
+                    f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ? || naiyo, title = ? WHERE id = ?"), {nul, nul, id});
+            });
+        }
+        QVERIFY(f.db->searchIndexInStep());
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea"));
+        for (int i = 0; i < 40; ++i) {
+            rs->setAbsolutePosition(r.below(rs->recordCount()));
+            rs->edit();
+            rs->setValue(QStringLiteral("naiyo"), r.pieces(6) + (i % 2 ? nul : QString()));
+            rs->update();
+        }
+        QCOMPARE(f.db->scalar(QStringLiteral("INSERT INTO zumilo_idea_naiyo(zumilo_idea_naiyo) VALUES('integrity-check')")),
+                 QVariant());
+        for (const QString& word : QStringList{"会", "議", "会議", "ｶﾞ", "a"})
+            for (const char* column : {"title", "naiyo"}) {
+                const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(word));
+                QCOMPARE(found(*f.db, where), found(*f.db, where, true));
+            }
+        QVERIFY(f.db->searchIndexInStep());
+    }
+
     void readOnlyFile()
     {
         NotesFile f(3);
