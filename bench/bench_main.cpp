@@ -688,6 +688,30 @@ Sample firstSave(const Dataset& d, bool backup)
     return s;
 }
 
+// Opening the file after a plain connection of the engine (any other
+// program) changed the bodies of `notes` notes, beside opening it
+// unchanged in the same run. The change is made before the timed part.
+Sample openChanged(const Dataset& d, int notes)
+{
+    store::setBackupFolder({});
+    auto openOnce = [&] {
+        return measure([&] {
+            store::Database::open(d.path)->close();
+            return qint64(notes);
+        });
+    };
+    const Sample unchanged = openOnce();
+    onEngine(d,
+             QStringLiteral("WITH RECURSIVE k(id) AS (SELECT %1 UNION ALL SELECT id + %1 FROM k LIMIT %2) "
+                            "UPDATE T_idea SET naiyo = CASE WHEN naiyo LIKE '%+' THEN substr(naiyo, 1, length(naiyo) - 1) "
+                            "ELSE naiyo || '+' END WHERE id IN k")
+                 .arg(d.info.notes / notes)
+                 .arg(notes)
+                 .toUtf8(),
+             true);
+    return besideEngine(openOnce(), unchanged);
+}
+
 Sample backupDone(const Dataset& d)
 {
     FreshCopy copy(d);
@@ -732,6 +756,10 @@ const std::vector<Measurement>& measurements()
          [](const Dataset& d) { return firstSave(d, false); }},
         {"first_save_backup", "as first_save, with the backup started by the open (the save waits for its copy)",
          [](const Dataset& d) { return firstSave(d, true); }},
+        {"open_changed_1", "open after another program changed one note's body (raw: the unchanged open)",
+         [](auto& d) { return openChanged(d, 1); }},
+        {"open_changed_100", "open after another program changed 100 notes' bodies (raw: the unchanged open)",
+         [](auto& d) { return openChanged(d, 100); }},
         {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
         {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, "title", "予"); }},
         {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, "title", "予定"); }},

@@ -546,7 +546,10 @@ void Database::attachSearchIndex(const IndexProgress& progress)
     if (!inStep) {
         if (isReadOnly())
             return;
-        transaction([&] { index_->rebuild(progress); });
+        transaction([&] {
+            if (!index_->catchUp(progress))
+                index_->rebuild(progress);
+        });
     }
     index_->attach(!isReadOnly());
 }
