@@ -525,6 +525,24 @@ Sample gridSearchAll(const Dataset& d)
     });
 }
 
+// A view tab of the grid (2 重要, 3 予定, 4 最近) chosen, first rows
+// painted, beside choosing the search view of every note in the same run.
+Sample gridTab(const Dataset& d, int tab)
+{
+    GridBench g(d.path);
+    g.show(QStringLiteral("BunTab"));
+    auto choose = [&](int index) {
+        return measure([&] {
+            g.window->TabStrip1_Click(index);
+            g.paint();
+            return g.rows();
+        });
+    };
+    const Sample all = choose(1);
+    g.window->TabStrip1_Click(0);
+    return besideEngine(choose(tab), all);
+}
+
 Sample gridOpen(const Dataset& d)
 {
     // The engine lists the number of every note in order.
@@ -749,6 +767,10 @@ const std::vector<Measurement>& measurements()
          resident, false, 1},
         {"grid_open", "grid window: create, load and show the search view of every note", gridOpen},
         {"grid_search_all", "grid window: search tab over every note, first rows painted", gridSearchAll},
+        {"grid_jyuyo", "grid window: 重要 tab, first rows painted (raw: the search tab of every note)",
+         [](auto& d) { return gridTab(d, 2); }},
+        {"grid_kijitu", "grid window: 予定 tab (raw: the search tab)", [](auto& d) { return gridTab(d, 3); }},
+        {"grid_saikin", "grid window: 最近 tab (raw: the search tab)", [](auto& d) { return gridTab(d, 4); }},
         {"grid_sort_title", "grid window: title header click over every note, first rows painted", gridSortTitle},
         {"grid_scroll", "grid window: 500 page positions through every note, each painted (rows shown)", gridScroll},
         {"grid_search_body", "grid window: body search for 会議, first rows painted", gridSearchBody},

@@ -547,8 +547,11 @@ void Database::attachSearchIndex(const IndexProgress& progress)
         if (isReadOnly())
             return;
         transaction([&] {
-            if (!index_->catchUp(progress))
-                index_->rebuild(progress);
+            if (index_->catchUp(progress))
+                return;
+            index_->rebuild(progress);
+            if (hasZumiloTables(*this))
+                addViewIndexes(*this);
         });
     }
     index_->attach(!isReadOnly());

@@ -268,6 +268,48 @@ private slots:
         compareWithScanning(*db, r);
     }
 
+    // The grid's important and due notes come from indexes of their own,
+    // which a file without them gets with its search index, and in the
+    // order of their numbers, as reading every note gives them.
+    void viewIndexes()
+    {
+        NotesFile f;
+        Random r;
+        QVariantList important, due;
+        f.db->transaction([&] {
+            for (int id = 1; id <= 300; ++id) {
+                const bool isImportant = r.below(4) == 0, done = r.below(3) == 0;
+                const QVariant date = r.below(3) ? QVariant() : QVariant(QStringLiteral("2026-12-%1").arg(1 + r.below(28)));
+                f.db->execute(QStringLiteral("INSERT INTO T_idea(id, jyuyoCK, kanryoCK, kijituDate) VALUES(?, ?, ?, ?)"),
+                              {id, isImportant ? -1 : 0, done ? -1 : 0, date});
+                if (isImportant)
+                    important << id;
+                if (!done && !date.isNull())
+                    due << id;
+            }
+        });
+        f.db = f.openAgain(); // indexed
+        sqlite3* plain = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &plain), SQLITE_OK);
+        const std::pair<QString, QVariantList> views[] = {{"jyuyoCK= -1 ", important},
+                                                           {"kanryoCK= 0 and  kijitudate >= 1 ", due}};
+        for (const auto& [where, expected] : views) {
+            auto rs = f.db->openRecordset(QStringLiteral("select title, id from [T_idea] where ") + where);
+            QVariantList ids;
+            for (; !rs->isEOF(); rs->moveNext())
+                ids << rs->bookmark();
+            QCOMPARE(ids, expected);
+            sqlite3_stmt* plan = nullptr;
+            const QByteArray sql = "EXPLAIN QUERY PLAN SELECT rowid FROM T_idea WHERE " + where.toUtf8();
+            QCOMPARE(sqlite3_prepare_v2(plain, sql.constData(), -1, &plan, nullptr), SQLITE_OK);
+            QCOMPARE(sqlite3_step(plan), SQLITE_ROW);
+            const QString detail = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(plan, 3)));
+            sqlite3_finalize(plan);
+            QVERIFY2(detail.contains(QLatin1String("USING COVERING INDEX ix_idea_")), qPrintable(detail));
+        }
+        sqlite3_close(plain);
+    }
+
     // U+0000 is a character like any other: written by the program or by
     // another one (and then indexed by the rebuild), it leaves the index
     // sound, later saves work, and every search still finds what reading
