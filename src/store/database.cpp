@@ -614,6 +614,11 @@ sqlite3* Database::openReader() const
         return nullptr;
     }
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    // Orders by text read the same here.
+    if (registerJetLike(db) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
     return db;
 }
 

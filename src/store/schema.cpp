@@ -87,6 +87,8 @@ void addViewIndexes(Database& db)
     // order the views show them in. Plain SQL, which every tool keeps.
     db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_jyuyo ON T_idea(jyuyoCK) WHERE jyuyoCK = -1"));
     db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_kijitu ON T_idea(kanryoCK, id, kijituDate) WHERE kijituDate >= 1"));
+    // The 最近 view's order, its time part sorted within each day.
+    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_kousin ON T_idea(kousinDate, kousinTime)"));
 }
 
 void createZumiloDatabase(const QString& path, bool withStarterCategories)
