@@ -238,6 +238,15 @@ QString phrase(const std::u32string& run)
     return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
+qint64 rows(sqlite3* db, const QString& table)
+{
+    Statement count(db, QStringLiteral("SELECT count(*) FROM main.%1").arg(table));
+    count.step();
+    const qint64 n = count.columnInt(0);
+    count.reset();
+    return n;
+}
+
 // The indexed columns by table, in the order of kColumns.
 std::vector<std::pair<QString, std::vector<const Column*>>> byTable(const std::vector<const Column*>& columns)
 {
@@ -447,12 +456,8 @@ void SearchIndex::rebuild(const IndexProgress& progress)
     }
 
     qint64 total = 0;
-    for (const auto& [table, columns] : tables) {
-        Statement count(db_, QStringLiteral("SELECT count(*) FROM main.%1").arg(table));
-        count.step();
-        total += count.columnInt(0);
-        count.reset();
-    }
+    for (const auto& [table, columns] : tables)
+        total += rows(db_, table);
     qint64 done = 0;
     if (progress)
         progress(done, total);
@@ -521,19 +526,9 @@ bool SearchIndex::catchUp(const IndexProgress& progress)
     for (const auto& t : tables)
         if (changeLog(db_, t.first, t.second).empty())
             refill.push_back(&t);
-    qint64 total = 0;
-    {
-        Statement count(db_, QStringLiteral("SELECT count(*) FROM main.%1").arg(name(kChangeTable)));
-        count.step();
-        total = count.columnInt(0);
-        count.reset();
-    }
-    for (const auto* t : refill) {
-        Statement count(db_, QStringLiteral("SELECT count(*) FROM main.%1").arg(t->first));
-        count.step();
-        total += count.columnInt(0);
-        count.reset();
-    }
+    qint64 total = rows(db_, name(kChangeTable));
+    for (const auto* t : refill)
+        total += rows(db_, t->first);
     qint64 done = 0;
     if (progress)
         progress(done, total);
