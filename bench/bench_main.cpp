@@ -533,6 +533,24 @@ Sample gridSearchAll(const Dataset& d)
     });
 }
 
+// A view tab of the grid (2 重要, 3 予定, 4 最近) chosen, first rows
+// painted, beside choosing the search view of every note in the same run.
+Sample gridTab(const Dataset& d, int tab)
+{
+    GridBench g(d.path);
+    g.show(QStringLiteral("BunTab"));
+    auto choose = [&](int index) {
+        return measure([&] {
+            g.window->TabStrip1_Click(index);
+            g.paint();
+            return g.rows();
+        });
+    };
+    const Sample all = choose(1);
+    g.window->TabStrip1_Click(0);
+    return besideEngine(choose(tab), all);
+}
+
 Sample gridOpen(const Dataset& d)
 {
     // The engine lists the number of every note in order.
@@ -696,6 +714,30 @@ Sample firstSave(const Dataset& d, bool backup)
     return s;
 }
 
+// Opening the file after a plain connection of the engine (any other
+// program) changed the bodies of `notes` notes, beside opening it
+// unchanged in the same run. The change is made before the timed part.
+Sample openChanged(const Dataset& d, int notes)
+{
+    store::setBackupFolder({});
+    auto openOnce = [&] {
+        return measure([&] {
+            store::Database::open(d.path)->close();
+            return qint64(notes);
+        });
+    };
+    const Sample unchanged = openOnce();
+    onEngine(d,
+             QStringLiteral("WITH RECURSIVE k(id) AS (SELECT %1 UNION ALL SELECT id + %1 FROM k LIMIT %2) "
+                            "UPDATE T_idea SET naiyo = CASE WHEN naiyo LIKE '%+' THEN substr(naiyo, 1, length(naiyo) - 1) "
+                            "ELSE naiyo || '+' END WHERE id IN k")
+                 .arg(d.info.notes / notes)
+                 .arg(notes)
+                 .toUtf8(),
+             true);
+    return besideEngine(openOnce(), unchanged);
+}
+
 Sample backupDone(const Dataset& d)
 {
     FreshCopy copy(d);
@@ -761,6 +803,10 @@ const std::vector<Measurement>& measurements()
          resident, false, 1},
         {"grid_open", "grid window: create, load and show the search view of every note", gridOpen},
         {"grid_search_all", "grid window: search tab over every note, first rows painted", gridSearchAll},
+        {"grid_jyuyo", "grid window: 重要 tab, first rows painted (raw: the search tab of every note)",
+         [](auto& d) { return gridTab(d, 2); }},
+        {"grid_kijitu", "grid window: 予定 tab (raw: the search tab)", [](auto& d) { return gridTab(d, 3); }},
+        {"grid_saikin", "grid window: 最近 tab (raw: the search tab)", [](auto& d) { return gridTab(d, 4); }},
         {"grid_sort_title", "grid window: title header click over every note, first rows painted", gridSortTitle},
         {"grid_scroll", "grid window: 500 page positions through every note, each painted (rows shown)", gridScroll},
         {"grid_search_body", "grid window: body search for 会議, first rows painted", gridSearchBody},
@@ -768,6 +814,10 @@ const std::vector<Measurement>& measurements()
          [](const Dataset& d) { return firstSave(d, false); }},
         {"first_save_backup", "as first_save, with the backup started by the open (the save waits for its copy)",
          [](const Dataset& d) { return firstSave(d, true); }},
+        {"open_changed_1", "open after another program changed one note's body (raw: the unchanged open)",
+         [](auto& d) { return openChanged(d, 1); }},
+        {"open_changed_100", "open after another program changed 100 notes' bodies (raw: the unchanged open)",
+         [](auto& d) { return openChanged(d, 100); }},
         {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
         {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, "title", "予"); }},
         {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, "title", "予定"); }},

@@ -552,7 +552,13 @@ void Database::attachSearchIndex(const IndexProgress& progress)
     if (!inStep) {
         if (isReadOnly())
             return;
-        transaction([&] { index_->rebuild(progress); });
+        transaction([&] {
+            if (index_->catchUp(progress))
+                return;
+            index_->rebuild(progress);
+            if (hasZumiloTables(*this))
+                addViewIndexes(*this);
+        });
     }
     index_->attach(!isReadOnly());
 }
@@ -675,6 +681,11 @@ sqlite3* Database::openReader() const
         return nullptr;
     }
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    // Orders by text read the same here.
+    if (registerJetLike(db) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
     return db;
 }
 

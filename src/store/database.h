@@ -40,9 +40,10 @@ public:
     // tables the program cannot use (see checkZumiloColumns/Values). The
     // first open of a file in a run checks its pages (PRAGMA quick_check,
     // given up after about a second on a big file) and starts its backup
-    // (see backup.h). A search index out of step with the file is rebuilt
-    // at once (see rebuildSearchIndex()), telling `progress` how far it has
-    // got.
+    // (see backup.h). A search index out of step with the file catches up
+    // with the notes other programs changed, or is rebuilt when the file
+    // does not tell which (see rebuildSearchIndex()), telling `progress`
+    // how far it has got.
     static std::shared_ptr<Database> open(const QString& path, const IndexProgress& progress = {});
     // Creates a new empty database file; fails when the file exists or the
     // folder cannot be written. Marks it with the application id.
@@ -90,7 +91,7 @@ public:
     // Builds the search index of the notes' titles, bodies and category
     // names afresh. The program's own writes keep it in step; a file
     // written by another program is searched by reading every row until
-    // the index is rebuilt, which open() does.
+    // the index has caught up, which open() does.
     void rebuildSearchIndex(const IndexProgress& progress = {});
     // True when searches go through the index.
     bool searchIndexInStep();

@@ -416,7 +416,8 @@ struct Recordset::Impl {
                 ok = w.oneLookup ? readKeysInHalves(w.keys) : readKeys(w.keys);
             } else if (!byTextKey.isEmpty() && keyColumn == 0 && readKeysByText(w.where)) {
                 ok = true;
-            } else if (w.where.isEmpty() && keyColumn == 0 && params.isEmpty() && (byRowid || orderBy.isEmpty())) {
+            } else if (w.where.isEmpty() && keyColumn == 0 && params.isEmpty()
+                       && (byRowid || orderBy.isEmpty() || orderFromIndex())) {
                 ok = readKeysAhead(inStep);
             } else {
                 ok = readKeys(keysSql(w.where), byRowid && keyColumn == 0);
@@ -434,6 +435,21 @@ struct Recordset::Impl {
             return overRows(keysetHead, condition);
         return keysetHead + QStringLiteral(" FROM ") + from
                + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition);
+    }
+
+    // True when an index gives the set's order as it is walked (at most
+    // rows of equal leading keys sorted among themselves): the first rows
+    // then come without sorting every row.
+    bool orderFromIndex()
+    {
+        Statement plan(handle(), QStringLiteral("EXPLAIN QUERY PLAN ") + keysSql());
+        bool index = false, sortsAll = false;
+        while (plan.step()) {
+            const QString step = plan.column(3).toString();
+            sortsAll = sortsAll || step.startsWith(QLatin1String("USE TEMP B-TREE FOR ORDER BY"));
+            index = index || step.contains(QLatin1String(" INDEX "));
+        }
+        return index && !sortsAll;
     }
 
     // The keys of a set over a whole table: its first rows at once and, when

@@ -81,6 +81,16 @@ const std::vector<StarterCategory>& starterCategories()
     return list;
 }
 
+void addViewIndexes(Database& db)
+{
+    // Partial: the notes of each view alone, covered and by number, the
+    // order the views show them in. Plain SQL, which every tool keeps.
+    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_jyuyo ON T_idea(jyuyoCK) WHERE jyuyoCK = -1"));
+    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_kijitu ON T_idea(kanryoCK, id, kijituDate) WHERE kijituDate >= 1"));
+    // The 最近 view's order, its time part sorted within each day.
+    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_kousin ON T_idea(kousinDate, kousinTime)"));
+}
+
 void createZumiloDatabase(const QString& path, bool withStarterCategories)
 {
     auto db = Database::create(path); // throws FileExists etc. before touching anything
@@ -107,6 +117,7 @@ void createZumiloDatabase(const QString& path, bool withStarterCategories)
             db->execute(QStringLiteral("CREATE INDEX ix_bunrui_oyabunID ON T_bunrui(oyabunID)"));
             // Notes by title, the order every list starts in.
             db->execute(QStringLiteral("CREATE INDEX ix_idea_title ON T_idea(title)"));
+            addViewIndexes(*db);
             db->rebuildSearchIndex();
         });
         db->close();

@@ -29,6 +29,10 @@ const std::vector<StarterCategory>& starterCategories();
 // tree and list loading fast. All or nothing: on failure no file is left
 // and StoreError is thrown (FileExists when the file is already there).
 void createZumiloDatabase(const QString& path, bool withStarterCategories);
+// The indexes that give the grid's important, due and recent notes
+// without reading every note; new files have them, older ones get them when their
+// search index is rebuilt (which reads every note anyway).
+void addViewIndexes(Database& db);
 
 // True when the database holds the tables T_idea, T_bunrui and T_option
 // (case-sensitive names; system tables are skipped).

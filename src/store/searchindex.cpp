@@ -34,6 +34,11 @@ constexpr Column kColumns[] = {
 };
 
 constexpr char kStateTable[] = "zumilo_index_state";
+// Rows changed by any writer since the index was last in step: per indexed
+// column (its place in kColumns) and row, whether the index holds the row
+// and, if so, the value it holds.
+constexpr char kChangeTable[] = "zumilo_index_changes";
+constexpr char kChangeTriggerPrefix[] = "zumilo_log_";
 constexpr char kTokenizer[] = "zumilo_fold";
 constexpr char kLiveFunction[] = "zumilo_index_live";
 
@@ -41,7 +46,7 @@ constexpr char kLiveFunction[] = "zumilo_index_live";
 // file indexed by a build with other tables is indexed again.
 QString formatVersion()
 {
-    return QStringLiteral("1 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+    return QStringLiteral("2 unicode %1").arg(int(QChar::currentUnicodeVersion()));
 }
 
 // Longer runs are looked up by their start and confirmed by like().
@@ -54,8 +59,9 @@ constexpr int kFillMemory = 16 << 20;
 constexpr int kDefaultAutomerge = 4;
 constexpr int kDefaultCrisisMerge = 16;
 
-// Rows between two progress reports of a rebuild.
+// Rows between two progress reports of a rebuild, and of a catch-up.
 constexpr int kProgressStep = 2000;
+constexpr int kCatchUpStep = 200;
 
 // --- the tokenizer ------------------------------------------------------------
 
@@ -232,6 +238,90 @@ QString phrase(const std::u32string& run)
     return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
+qint64 rows(sqlite3* db, const QString& table)
+{
+    Statement count(db, QStringLiteral("SELECT count(*) FROM main.%1").arg(table));
+    count.step();
+    const qint64 n = count.columnInt(0);
+    count.reset();
+    return n;
+}
+
+// The indexed columns by table, in the order of kColumns.
+std::vector<std::pair<QString, std::vector<const Column*>>> byTable(const std::vector<const Column*>& columns)
+{
+    std::vector<std::pair<QString, std::vector<const Column*>>> tables;
+    for (const Column* c : columns) {
+        if (tables.empty() || tables.back().first != name(c->table))
+            tables.emplace_back(name(c->table), std::vector<const Column*>{});
+        tables.back().second.push_back(c);
+    }
+    return tables;
+}
+
+// The triggers that log every writer's changes of a table's indexed
+// columns, by name. Plain SQL, so that every tool and engine version can
+// still write the notes; only for tables whose rows keep their numbers
+// (an integer key: a VACUUM renumbers other tables).
+std::vector<std::pair<QString, QString>> changeLog(sqlite3* db, const QString& table,
+                                                   const std::vector<const Column*>& columns)
+{
+    if (rowidColumn(db, table).isEmpty())
+        return {};
+    const QString log = name(kChangeTable);
+    // The first change of a row since the index was in step tells what
+    // the index holds; later ones add nothing. NOT EXISTS rather than a
+    // conflict clause, which the writing statement's own would override.
+    // `source` ends in WHERE or AND.
+    auto record = [&](const Column* c, const QString& row, const QString& values,
+                      const QString& source = QStringLiteral(" WHERE")) {
+        const QString n = QString::number(c - kColumns);
+        return QStringLiteral("INSERT INTO %1(col_no, row_id, held, old_value) SELECT %2, %3%4 NOT EXISTS "
+                              "(SELECT 1 FROM %1 WHERE col_no = %2 AND row_id = %5);")
+            .arg(log, n, values, source, row);
+    };
+    const QString prefix = name(kChangeTriggerPrefix) + table.toLower();
+    std::vector<std::pair<QString, QString>> triggers;
+    auto trigger = [&](const QString& suffix, const QString& when, const QString& body) {
+        const QString n = prefix + suffix;
+        triggers.emplace_back(n, QStringLiteral("CREATE TRIGGER %1 %2 BEGIN %3 END").arg(n, when, body));
+    };
+    // A row about to be replaced, by INSERT OR REPLACE or by a new number,
+    // leaves the index without a delete trigger (unless the writer has
+    // recursive triggers on).
+    QString replaced, inserted, deleted;
+    for (const Column* c : columns) {
+        replaced += record(c, QStringLiteral("new.rowid"), QStringLiteral("rowid, 1, %1").arg(name(c->column)),
+                           QStringLiteral(" FROM %1 WHERE rowid = new.rowid AND").arg(table));
+        inserted += record(c, QStringLiteral("new.rowid"), QStringLiteral("new.rowid, 0, NULL"));
+        deleted += record(c, QStringLiteral("old.rowid"), QStringLiteral("old.rowid, 1, old.%1").arg(name(c->column)));
+        trigger(QStringLiteral("_%1_update").arg(name(c->column).toLower()),
+                QStringLiteral("AFTER UPDATE ON %1 WHEN old.rowid IS NOT new.rowid OR old.%2 IS NOT new.%2")
+                    .arg(table, name(c->column)),
+                record(c, QStringLiteral("old.rowid"), QStringLiteral("old.rowid, 1, old.%1").arg(name(c->column)))
+                    + record(c, QStringLiteral("new.rowid"), QStringLiteral("new.rowid, 0, NULL")));
+    }
+    trigger(QStringLiteral("_replace"), QStringLiteral("BEFORE INSERT ON %1").arg(table), replaced);
+    trigger(QStringLiteral("_renumber"), QStringLiteral("BEFORE UPDATE ON %1 WHEN new.rowid IS NOT old.rowid").arg(table),
+            replaced);
+    trigger(QStringLiteral("_insert"), QStringLiteral("AFTER INSERT ON %1").arg(table), inserted);
+    trigger(QStringLiteral("_delete"), QStringLiteral("AFTER DELETE ON %1").arg(table), deleted);
+    return triggers;
+}
+
+// The change-log triggers the file has, by name.
+std::vector<std::pair<QString, QString>> loggingTriggers(sqlite3* db)
+{
+    Statement st(db, QStringLiteral("SELECT name, sql FROM main.sqlite_master WHERE type = 'trigger' AND "
+                                    "substr(name, 1, %1) = ? ORDER BY name")
+                         .arg(qstrlen(kChangeTriggerPrefix)));
+    st.bind(1, name(kChangeTriggerPrefix));
+    std::vector<std::pair<QString, QString>> found;
+    while (st.step())
+        found.emplace_back(st.column(0).toString(), st.column(1).toString());
+    return found;
+}
+
 } // namespace
 
 SearchIndex::SearchIndex(sqlite3* db) : db_(db)
@@ -312,8 +402,11 @@ void SearchIndex::endWrite()
     live_ = false;
     // Each commit adds one to the counter: this one leaves it one above
     // what it was at the start.
-    if (stamp)
+    // What the log holds was indexed as it was written.
+    if (stamp) {
         exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)), {qint64(counterAtBegin_) + 1});
+        exec(db_, QStringLiteral("DELETE FROM main.%1").arg(name(kChangeTable)));
+    }
 }
 
 bool SearchIndex::intact(const std::function<bool()>& stop) const
@@ -358,9 +451,19 @@ void SearchIndex::rebuild(const IndexProgress& progress)
     };
     for (const Column& c : kColumns)
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
-    exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(kStateTable)));
+    for (const auto& [trigger, sql] : loggingTriggers(db_))
+        exec(db_, QStringLiteral("DROP TRIGGER main.%1").arg(trigger));
+    for (const char* table : {kStateTable, kChangeTable})
+        exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(table)));
     exec(db_, QStringLiteral("CREATE TABLE main.%1(version TEXT NOT NULL, counter INTEGER NOT NULL)").arg(name(kStateTable)));
     exec(db_, QStringLiteral("INSERT INTO main.%1 VALUES(?, -1)").arg(name(kStateTable)), {formatVersion()});
+    exec(db_, QStringLiteral("CREATE TABLE main.%1(col_no INTEGER, row_id INTEGER, held INTEGER, old_value, "
+                             "PRIMARY KEY(col_no, row_id)) WITHOUT ROWID")
+                  .arg(name(kChangeTable)));
+    const auto tables = byTable(columns_);
+    for (const auto& [table, columns] : tables)
+        for (const auto& [trigger, sql] : changeLog(db_, table, columns))
+            exec(db_, sql);
     for (const Column* c : columns_) {
         // Only the tokens are kept: the text stays in the notes alone.
         exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING fts5(%2, content='', tokenize='%3', "
@@ -374,44 +477,14 @@ void SearchIndex::rebuild(const IndexProgress& progress)
         config(c, "crisismerge", 64);
     }
 
-    // One pass over each table fills all of its indexes.
-    std::vector<std::pair<QString, std::vector<const Column*>>> tables;
-    for (const Column* c : columns_) {
-        if (tables.empty() || tables.back().first != name(c->table))
-            tables.emplace_back(name(c->table), std::vector<const Column*>{});
-        tables.back().second.push_back(c);
-    }
     qint64 total = 0;
-    for (const auto& [table, columns] : tables) {
-        Statement count(db_, QStringLiteral("SELECT count(*) FROM main.%1").arg(table));
-        count.step();
-        total += count.columnInt(0);
-        count.reset();
-    }
+    for (const auto& [table, columns] : tables)
+        total += rows(db_, table);
     qint64 done = 0;
     if (progress)
         progress(done, total);
-    for (const auto& [table, columns] : tables) {
-        QStringList list;
-        std::vector<Statement> inserts;
-        for (const Column* c : columns) {
-            list << name(c->column);
-            inserts.emplace_back(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) VALUES(?, ?)")
-                                          .arg(name(c->index), name(c->column)));
-        }
-        Statement rows(db_, QStringLiteral("SELECT rowid, %1 FROM main.%2").arg(list.join(QLatin1Char(',')), table));
-        while (rows.step()) {
-            for (size_t i = 0; i < inserts.size(); ++i) {
-                sqlite3_stmt* in = inserts[i].get();
-                sqlite3_bind_int64(in, 1, sqlite3_column_int64(rows.get(), 0));
-                sqlite3_bind_value(in, 2, sqlite3_column_value(rows.get(), int(i) + 1));
-                inserts[i].step();
-                inserts[i].reset();
-            }
-            if (++done % kProgressStep == 0 && progress)
-                progress(done, total);
-        }
-    }
+    for (const auto& [table, columns] : tables)
+        fill(table, columns, done, total, progress);
     for (const Column* c : columns_) {
         exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('optimize')").arg(name(c->index)));
         config(c, "automerge", kDefaultAutomerge);
@@ -420,6 +493,115 @@ void SearchIndex::rebuild(const IndexProgress& progress)
     if (progress)
         progress(total, total);
     live_ = true;
+}
+
+// One pass over a table fills all of its indexes.
+void SearchIndex::fill(const QString& table, const std::vector<const Column*>& columns, qint64& done, qint64 total,
+                       const IndexProgress& progress)
+{
+    QStringList list;
+    std::vector<Statement> inserts;
+    for (const Column* c : columns) {
+        list << name(c->column);
+        inserts.emplace_back(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) VALUES(?, ?)")
+                                      .arg(name(c->index), name(c->column)));
+    }
+    Statement rows(db_, QStringLiteral("SELECT rowid, %1 FROM main.%2").arg(list.join(QLatin1Char(',')), table));
+    while (rows.step()) {
+        for (size_t i = 0; i < inserts.size(); ++i) {
+            sqlite3_stmt* in = inserts[i].get();
+            sqlite3_bind_int64(in, 1, sqlite3_column_int64(rows.get(), 0));
+            sqlite3_bind_value(in, 2, sqlite3_column_value(rows.get(), int(i) + 1));
+            inserts[i].step();
+            inserts[i].reset();
+        }
+        if (++done % kProgressStep == 0 && progress)
+            progress(done, total);
+    }
+}
+
+bool SearchIndex::followsChanges() const
+{
+    // Every trigger as this build makes it, and no other: a trigger
+    // dropped or changed meanwhile may have missed changes.
+    std::vector<std::pair<QString, QString>> expected;
+    for (const auto& [table, columns] : byTable(columns_)) {
+        const auto triggers = changeLog(db_, table, columns);
+        expected.insert(expected.end(), triggers.begin(), triggers.end());
+    }
+    std::sort(expected.begin(), expected.end());
+    Statement log(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
+    log.bind(1, name(kChangeTable));
+    const bool hasLog = log.step();
+    log.reset();
+    return hasLog && loggingTriggers(db_) == expected;
+}
+
+bool SearchIndex::catchUp(const IndexProgress& progress)
+{
+    if (!findColumns() || !stampedCounter() || !followsChanges())
+        return false;
+    const auto tables = byTable(columns_);
+    // Tables without a log (their rows may have been renumbered) are
+    // filled again: categories, a few hundred rows.
+    std::vector<const std::pair<QString, std::vector<const Column*>>*> refill;
+    for (const auto& t : tables)
+        if (changeLog(db_, t.first, t.second).empty())
+            refill.push_back(&t);
+    qint64 total = rows(db_, name(kChangeTable));
+    for (const auto* t : refill)
+        total += rows(db_, t->first);
+    qint64 done = 0;
+    if (progress)
+        progress(done, total);
+
+    std::vector<Statement> removes(std::size(kColumns)), adds(std::size(kColumns));
+    QStringList known;
+    for (const Column* c : columns_) {
+        const auto n = c - kColumns;
+        known << QString::number(n);
+        removes[n] = Statement(db_, QStringLiteral("INSERT INTO main.%1(%1, rowid, %2) VALUES('delete', ?, ?)")
+                                        .arg(name(c->index), name(c->column)));
+        adds[n] = Statement(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) SELECT rowid, %2 FROM main.%3 WHERE rowid = ?")
+                                     .arg(name(c->index), name(c->column), name(c->table)));
+    }
+    {
+        Statement unknown(db_, QStringLiteral("SELECT 1 FROM main.%1 WHERE col_no NOT IN (%2) LIMIT 1")
+                                   .arg(name(kChangeTable), known.join(QLatin1Char(','))));
+        const bool found = unknown.step();
+        unknown.reset();
+        if (found)
+            return false;
+    }
+    Statement changes(db_, QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1").arg(name(kChangeTable)));
+    while (changes.step()) {
+        const auto n = size_t(changes.columnInt(0));
+        sqlite3_stmt* row = changes.get();
+        if (changes.columnInt(2)) {
+            sqlite3_bind_int64(removes[n].get(), 1, sqlite3_column_int64(row, 1));
+            sqlite3_bind_value(removes[n].get(), 2, sqlite3_column_value(row, 3));
+            removes[n].step();
+            removes[n].reset();
+        }
+        sqlite3_bind_int64(adds[n].get(), 1, sqlite3_column_int64(row, 1));
+        adds[n].step();
+        adds[n].reset();
+        if (++done % kCatchUpStep == 0 && progress)
+            progress(done, total);
+    }
+    exec(db_, QStringLiteral("DELETE FROM main.%1").arg(name(kChangeTable)));
+    for (const auto* t : refill) {
+        for (const Column* c : t->second)
+            exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('delete-all')").arg(name(c->index)));
+        fill(t->first, t->second, done, total, progress);
+    }
+    // Counts as a change even when none was logged (a VACUUM, say), so
+    // that the commit is stamped.
+    exec(db_, QStringLiteral("UPDATE main.%1 SET counter = -1").arg(name(kStateTable)));
+    if (progress)
+        progress(total, total);
+    live_ = true;
+    return true;
 }
 
 void SearchIndex::attach(bool writable)

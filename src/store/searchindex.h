@@ -30,7 +30,10 @@ struct IndexedWhere {
 // The connection's own writes keep the index in step through temporary
 // triggers. Any other writer (another program, an older build) leaves it
 // behind; that shows as a file change counter other than the one stored
-// with the index, and the index is then not used until it is rebuilt.
+// with the index, and the index is then not used until it has caught up.
+// Triggers in plain SQL, kept in the file, note for every writer which
+// notes changed and what the index holds of them, so catching up costs as
+// much as the change; without that record the index is rebuilt.
 class SearchIndex {
 public:
     struct Column; // a column of the notes and its index
@@ -45,6 +48,10 @@ public:
     bool findColumns();
     // Builds the index afresh; call inside a write transaction.
     void rebuild(const IndexProgress& progress);
+    // Indexes the rows changed since the index was last in step, inside a
+    // write transaction; false (having changed nothing) when the file does
+    // not tell which rows those are, and only a rebuild will do.
+    bool catchUp(const IndexProgress& progress);
     // Uses the index from now on, and keeps it in step with this
     // connection's writes when it may write.
     void attach(bool writable);
@@ -81,6 +88,9 @@ public:
 
 private:
     std::optional<quint32> fileChangeCounter() const;
+    bool followsChanges() const;
+    void fill(const QString& table, const std::vector<const Column*>& columns, qint64& done, qint64 total,
+              const IndexProgress& progress);
     std::optional<qint64> stampedCounter() const;
 
     sqlite3* db_;

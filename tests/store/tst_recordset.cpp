@@ -599,6 +599,24 @@ private slots:
         QCOMPARE(keys(*db->openRecordset(unordered)), engine());
         db->setManyRows(500);
 
+        // In the order of an index, rows of one day sorted among themselves
+        // by their times' sort keys, as the engine sorts the whole table.
+        db->execute(QStringLiteral("UPDATE T_idea SET kousinDate = printf('2026-11-%02d', id % 29 + 1), kousinTime = "
+                                   "CASE id % 4 WHEN 0 THEN NULL WHEN 1 THEN 'ａ' || (id % 3) ELSE 'A' || (id % 5) END"));
+        db->execute(QStringLiteral("CREATE INDEX ix_recent ON T_idea(kousinDate, kousinTime)"));
+        const QString recent = QStringLiteral("select title, id from [T_idea] ORDER BY kousinDate DESC , kousinTime DESC ");
+        QList<qint64> byTime;
+        {
+            auto sortedAll = db->openRecordset(QStringLiteral("select id, kousinDate, kousinTime from [T_idea] "
+                                                              "where id > 0 ORDER BY kousinDate DESC , kousinTime DESC "));
+            for (int row = 0; row < sortedAll->recordCount(); ++row)
+                byTime << sortedAll->bookmarkAt(row);
+        }
+        QCOMPARE(keys(*db->openRecordset(recent)), byTime);
+        db->setManyRows(kNotes);
+        QCOMPARE(keys(*db->openRecordset(recent)), byTime);
+        db->setManyRows(500);
+
         // Found through the search index, half of them on another thread.
         for (const char* word : {"1", "note", "x"}) {
             auto found = db->openRecordset(QStringLiteral("select id from T_idea where title like '*%1*'").arg(QLatin1String(word)));

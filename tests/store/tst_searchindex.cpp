@@ -4,7 +4,9 @@
 #include "store/recordset.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <random>
 #include <sqlite3.h>
 
@@ -45,6 +47,53 @@ public:
 private:
     std::mt19937 rng_{zumilo::store::test::randomSeed()};
 };
+
+// Runs the sqlite3 command-line program on the file.
+QString runSqliteTool(const QString& path, const QString& script)
+{
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (tool.isEmpty())
+        return QStringLiteral("no sqlite3 program");
+    QProcess p;
+    p.start(tool, {QStringLiteral("-bail"), path});
+    p.write(script.toUtf8());
+    p.closeWriteChannel();
+    if (!p.waitForFinished() || p.exitCode() != 0)
+        return QString::fromUtf8(p.readAllStandardError());
+    return {};
+}
+
+// Every search of every indexed column finds what reading the rows finds,
+// and the index's own structure is sound.
+void compareWithScanning(Database& db, Random& r)
+{
+    QVERIFY(db.searchIndexInStep());
+    for (const char* index : {"zumilo_idea_title", "zumilo_idea_naiyo", "zumilo_idea_bunrui", "zumilo_bunrui_bunrui"})
+        QCOMPARE(db.scalar(QStringLiteral("INSERT INTO %1(%1) VALUES('integrity-check')").arg(QLatin1String(index))),
+                 QVariant());
+    for (int i = 0; i < 30; ++i) {
+        const QString p = r.pattern();
+        for (const char* column : {"title", "naiyo", "bunrui"}) {
+            const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), p);
+            QCOMPARE(found(db, where), found(db, where, true));
+        }
+        QCOMPARE(found(db, "bunrui like " + p, false, "T_bunrui"), found(db, "bunrui like " + p, true, "T_bunrui"));
+    }
+}
+
+// A closed, indexed file of random notes and categories.
+void fillRandomly(NotesFile& f, Random& r, int notes)
+{
+    f.db->transaction([&] {
+        for (int i = 0; i < notes; ++i)
+            f.db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo, bunrui) VALUES(?, ?, ?)"),
+                          {r.text(), r.text(), r.text()});
+        for (int i = 0; i < 40; ++i)
+            f.db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID, bunrui) VALUES(?, ?)"), {i, r.text()});
+    });
+    f.openAgain()->close(); // indexed
+    f.db.reset();
+}
 
 } // namespace
 
@@ -125,6 +174,125 @@ private slots:
         QVERIFY(again->searchIndexInStep());
         QVERIFY(db->searchIndexInStep());
         QCOMPARE(found(*again, where), (QVariantList{1, 3, 4}));
+    }
+
+    // The sqlite3 program changes a closed file: the next open indexes the
+    // notes it changed, as logged by the file's own triggers, rather than
+    // every note, unless the log cannot be trusted.
+    void changedByTheSqliteTool_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("rebuilt");
+        QTest::newRow("one body") << "UPDATE T_idea SET naiyo = 'ガ会議' WHERE id = 7;" << false;
+        QTest::newRow("inserted, updated, deleted")
+            << "INSERT INTO T_idea(title, naiyo) VALUES('ｶﾞ', '会議'); UPDATE T_idea SET title = naiyo, naiyo = "
+               "title WHERE id % 10 = 3; DELETE FROM T_idea WHERE id % 10 = 5;"
+            << false;
+        QTest::newRow("changed again and again")
+            << "UPDATE T_idea SET naiyo = 'x' WHERE id = 5; UPDATE T_idea SET naiyo = 'ｶﾞ' WHERE id = 5; DELETE FROM "
+               "T_idea WHERE id = 5; INSERT INTO T_idea(id, naiyo) VALUES(5, 'が'); INSERT INTO T_idea(naiyo) "
+               "VALUES('a'); DELETE FROM T_idea WHERE naiyo = 'a';"
+            << false;
+        QTest::newRow("replaced and renumbered")
+            << "INSERT OR REPLACE INTO T_idea(id, title, naiyo) VALUES(3, 'あ', 'い'); REPLACE INTO T_idea(id, "
+               "bunrui) VALUES(9, 'ア'); UPDATE OR REPLACE T_idea SET id = 4 WHERE id = 6; UPDATE T_idea SET id = "
+               "1000 WHERE id = 8;"
+            << false;
+        QTest::newRow("category renamed")
+            << "UPDATE T_bunrui SET bunrui = 'ｶﾞ会' WHERE bunID = 3; UPDATE T_idea SET bunrui = 'ｶﾞ会' WHERE id % 3 = 0;"
+            << false;
+        QTest::newRow("vacuumed") << "DELETE FROM T_bunrui WHERE bunID % 2 = 0; DELETE FROM T_idea WHERE id < 50; VACUUM;"
+                                  << false;
+        QTest::newRow("log trigger dropped")
+            << "DROP TRIGGER zumilo_log_t_idea_delete; DELETE FROM T_idea WHERE id < 20;" << true;
+        QTest::newRow("log trigger changed")
+            << "DROP TRIGGER zumilo_log_t_idea_naiyo_update; CREATE TRIGGER zumilo_log_t_idea_naiyo_update AFTER "
+               "UPDATE ON T_idea BEGIN SELECT 1; END; UPDATE T_idea SET naiyo = 'が' WHERE id = 2;"
+            << true;
+    }
+    void changedByTheSqliteTool()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, rebuilt);
+        constexpr int notes = 200;
+        NotesFile f;
+        Random r;
+        fillRandomly(f, r, notes);
+        const QString failed = runSqliteTool(f.path, script);
+        if (failed == QLatin1String("no sqlite3 program"))
+            QSKIP("the sqlite3 program is not installed");
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+
+        qint64 total = -1;
+        auto db = Database::open(f.path, [&](qint64, qint64 t) { total = t; });
+        QCOMPARE(total >= notes, rebuilt);
+        compareWithScanning(*db, r);
+    }
+
+    // A catch-up stopped halfway leaves the file as it was: the next open
+    // catches up again.
+    void catchUpInterrupted()
+    {
+        NotesFile f;
+        Random r;
+        fillRandomly(f, r, 1200);
+        const QString failed = runSqliteTool(f.path, QStringLiteral("UPDATE T_idea SET naiyo = title || 'ｶﾞ' WHERE id % 2 = 0;"));
+        if (failed == QLatin1String("no sqlite3 program"))
+            QSKIP("the sqlite3 program is not installed");
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+
+        auto stopped = Database::open(f.path, [&](qint64 done, qint64) {
+            if (done > 0)
+                throw StoreError(ErrorKind::Other, QStringLiteral("stopped"));
+        });
+        QVERIFY(!stopped->searchIndexInStep());
+        stopped->close();
+        qint64 total = -1;
+        auto db = Database::open(f.path, [&](qint64, qint64 t) { total = t; });
+        QVERIFY(total > 0 && total < 1200);
+        compareWithScanning(*db, r);
+    }
+
+    // The grid's important and due notes come from indexes of their own,
+    // which a file without them gets with its search index, and in the
+    // order of their numbers, as reading every note gives them.
+    void viewIndexes()
+    {
+        NotesFile f;
+        Random r;
+        QVariantList important, due;
+        f.db->transaction([&] {
+            for (int id = 1; id <= 300; ++id) {
+                const bool isImportant = r.below(4) == 0, done = r.below(3) == 0;
+                const QVariant date = r.below(3) ? QVariant() : QVariant(QStringLiteral("2026-12-%1").arg(1 + r.below(28)));
+                f.db->execute(QStringLiteral("INSERT INTO T_idea(id, jyuyoCK, kanryoCK, kijituDate) VALUES(?, ?, ?, ?)"),
+                              {id, isImportant ? -1 : 0, done ? -1 : 0, date});
+                if (isImportant)
+                    important << id;
+                if (!done && !date.isNull())
+                    due << id;
+            }
+        });
+        f.db = f.openAgain(); // indexed
+        sqlite3* plain = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &plain), SQLITE_OK);
+        const std::pair<QString, QVariantList> views[] = {{"jyuyoCK= -1 ", important},
+                                                           {"kanryoCK= 0 and  kijitudate >= 1 ", due}};
+        for (const auto& [where, expected] : views) {
+            auto rs = f.db->openRecordset(QStringLiteral("select title, id from [T_idea] where ") + where);
+            QVariantList ids;
+            for (; !rs->isEOF(); rs->moveNext())
+                ids << rs->bookmark();
+            QCOMPARE(ids, expected);
+            sqlite3_stmt* plan = nullptr;
+            const QByteArray sql = "EXPLAIN QUERY PLAN SELECT rowid FROM T_idea WHERE " + where.toUtf8();
+            QCOMPARE(sqlite3_prepare_v2(plain, sql.constData(), -1, &plan, nullptr), SQLITE_OK);
+            QCOMPARE(sqlite3_step(plan), SQLITE_ROW);
+            const QString detail = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(plan, 3)));
+            sqlite3_finalize(plan);
+            QVERIFY2(detail.contains(QLatin1String("USING COVERING INDEX ix_idea_")), qPrintable(detail));
+        }
+        sqlite3_close(plain);
     }
 
     // U+0000 is a character like any other: written by the program or by
