@@ -80,6 +80,9 @@ RecordWindow* RecordWindow::open(shell::AppState& state)
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->Form_Load();
     window->show();
+    // Without a window manager nothing else gives a new window the keyboard,
+    // and what the user types next would go to the window behind it.
+    window->activateWindow();
     return window;
 }
 
