@@ -189,6 +189,7 @@ private slots:
         const QStringList kept = QDir(QFileInfo(backup.path).path()).entryList({QStringLiteral("*-replaced.zmd")});
         QCOMPARE(kept.size(), 1);
         QCOMPARE(titles(QFileInfo(backup.path).dir().filePath(kept[0])), QStringLiteral("now"));
+        stopBackups(); // as the program does before it ends
         setBackupFolder({});
     }
 };
