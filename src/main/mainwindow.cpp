@@ -266,6 +266,7 @@ void MainWindow::Form_Activate()
         ListPosition = list_->selectedPosition();
         return list_->count() > 0;
     };
+    const bool jumped = st_.JumpPending;
     if (st_.JumpPending) {
         if (!completeJump(st_.JumpKey))
             return;
@@ -278,6 +279,13 @@ void MainWindow::Form_Activate()
             return;
         setStatusCount();
         st_.ReturnFrom.clear();
+    } else if (!jumped && !returned.isEmpty() && list_->selectKey(records::itemKeyFor(returned))) {
+        // Back from another of our windows, the user is still on the note
+        // they left; the rebuild must not move what they type next to the
+        // list's first note.
+        st_.CurrentIdeaID = returned;
+        completeJump(records::itemKeyFor(returned));
+        setStatusCount();
     }
     applyTextSettings();
 }

@@ -226,6 +226,13 @@ private slots:
         env.choose(QStringLiteral("2_id"));
         env.window->activateWindow();
         QTRY_VERIFY(env.window->isActiveWindow());
+        // The user is on the list's second note when they leave.
+        records::RecordList* list = env.window->recordList();
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->selectedPosition(), 2);
+        const QString chosen = list->selectedKey();
+        const QString chosenTitle = env.window->editor()->titleBox()->toPlainText();
 
         env.state->NewRecordRequested = true;
         records::RecordWindow* other = records::RecordWindow::open(*env.state);
@@ -238,6 +245,9 @@ private slots:
         env.window->activateWindow();
         QTRY_VERIFY(env.window->isActiveWindow());
         QTRY_COMPARE(env.window->recordList()->count(), 3);
+        // Rebuilt, and still on the note the user left.
+        QCOMPARE(list->selectedKey(), chosen);
+        QCOMPARE(env.window->editor()->titleBox()->toPlainText(), chosenTitle);
 
         // Coming back from another program (no window of ours between) does not rebuild.
         env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(21,'外で追加',2,0,0)"));
