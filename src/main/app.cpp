@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -40,10 +42,18 @@ int main(int argc, char** argv)
 
     QApplication::setWindowIcon(zumilo::shell::programIcon());
     auto mainWindow = zumilo::app::Main(state);
+    // For timing the start: ends once the first window has been shown.
+    if (qEnvironmentVariableIsSet("ZUMILO_EXIT_AFTER_SHOW"))
+        QTimer::singleShot(0, &app, [] {
+            std::puts("shown");
+            std::fflush(stdout);
+            QApplication::quit();
+        });
     const int code = QApplication::exec();
+    // Before the windows go: a check of the file they wait for stops.
+    zumilo::store::stopBackups();
     mainWindow.reset();
     // Our own shut-down: what was left unsaved was answered for.
     drafts.finish();
-    zumilo::store::stopBackups();
     return code;
 }

@@ -11,6 +11,7 @@
 #include "records/commandwindow.h"
 #include "shell/commands.h"
 #include "shell/desktop.h"
+#include "shell/statuspanels.h"
 #include "text/textcommands.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ std::unique_ptr<MainWindow> Main(AppState& state)
 {
     if (!state.commands)
         state.commands = &programCommands();
+    sayWhenWritesWait();
     Splash splash;
     splash.show();
     QApplication::processEvents();

@@ -1,7 +1,12 @@
 #include "statuspanels.h"
 
+#include "store/database.h"
+
+#include <QApplication>
 #include <QLabel>
+#include <QMainWindow>
 #include <QStatusBar>
+#include <QThread>
 
 namespace zumilo::shell {
 
@@ -28,6 +33,25 @@ StatusPanels::StatusPanels(QStatusBar* bar)
         }
         labels_[i] = label;
     }
+}
+
+const QString kCheckingFile = QStringLiteral("ファイルを点検しています。終わるまでお待ちください…");
+
+void sayWhenWritesWait()
+{
+    store::Database::setWaitNotice([](bool waiting) {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            return;
+        auto* window = qobject_cast<QMainWindow*>(QApplication::activeWindow());
+        if (!window)
+            return;
+        QStatusBar* bar = window->statusBar();
+        if (waiting && bar->currentMessage() != kCheckingFile)
+            bar->showMessage(kCheckingFile);
+        else if (!waiting && bar->currentMessage() == kCheckingFile)
+            bar->clearMessage();
+        bar->repaint();
+    });
 }
 
 QString StatusPanels::text(int panel) const

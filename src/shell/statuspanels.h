@@ -24,6 +24,12 @@ private:
     std::array<QLabel*, 6> labels_{};
 };
 
+// While a write waits for the check of its file's pages, the status bar
+// of the window it was made in says so (the window cannot repaint itself
+// meanwhile: it is repainted at once).
+extern const QString kCheckingFile;
+void sayWhenWritesWait();
+
 // "ｱｲﾃﾞｱ数:  3 / 12"
 QString statusCountText(int position, int count);
 

@@ -3,6 +3,7 @@
 #include "database.h"
 #include "error.h"
 #include "filestate.h"
+#include "snapshot.h"
 #include "statement.h"
 
 #include <QCryptographicHash>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,25 +31,21 @@ namespace zumilo::store {
 
 namespace {
 
-// Pages copied between looks at the cancel flag (4 MB of 4 KB pages).
-constexpr int StepPages = 1024;
-// A write waits this long for a backup still reading a slow disk, then
-// goes ahead without it rather than keep the user waiting.
-constexpr auto WriterPatience = std::chrono::seconds(10);
 constexpr char TimeFormat[] = "yyyyMMdd-HHmmsszzz";
 
 struct Job {
     std::thread thread;
+    std::shared_ptr<detail::Snapshot> snapshot; // the file as the run found it, until copied
     std::mutex mutex;
-    std::condition_variable released;
-    bool fileReleased = false; // the backup no longer reads the file
+    sqlite3* copying = nullptr; // while it copies, to stop it
     std::atomic<bool> cancel{false};
 
-    void release()
+    void stop()
     {
+        cancel = true;
         std::lock_guard lock(mutex);
-        fileReleased = true;
-        released.notify_all();
+        if (copying)
+            sqlite3_interrupt(copying);
     }
 };
 
@@ -150,11 +148,75 @@ void run(sqlite3* db, const char* sql)
         throwSqliteError(db, rc);
 }
 
+QString quoted(const QString& name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+// Copies the notes, categories and options of the file as the snapshot
+// holds it into a new file `target` (the search index stays behind: a
+// restored file rebuilds it). Reads no lock of the file's, so saves go on
+// meanwhile. Returns false when cancelled.
+bool copyNotes(Job& job, const QString& target)
+{
+    Connection to;
+    openConnection(to, target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI);
+    {
+        std::lock_guard lock(job.mutex);
+        job.copying = to.db;
+    }
+    const auto done = qScopeGuard([&] {
+        std::lock_guard lock(job.mutex);
+        job.copying = nullptr;
+    });
+    run(to.db, "PRAGMA journal_mode=OFF");
+    run(to.db, "PRAGMA synchronous=OFF");
+    {
+        detail::Statement attach(to.db, QStringLiteral("ATTACH ? AS src"));
+        attach.bindAll({detail::snapshotUri(*job.snapshot)});
+        attach.step();
+    }
+    auto pragma = [&](const char* name) {
+        detail::Statement st(to.db, QStringLiteral("PRAGMA src.%1").arg(QLatin1String(name)));
+        return st.step() ? st.columnInt(0) : 0;
+    };
+    run(to.db, QStringLiteral("PRAGMA main.page_size = %1").arg(pragma("page_size")).toUtf8().constData());
+    // Tables first and filled, their indexes after: each index is then
+    // built once, in order.
+    std::vector<std::pair<QString, QString>> tables, others;
+    {
+        detail::Statement schema(to.db, QStringLiteral("SELECT type, name, sql FROM src.sqlite_master WHERE sql IS NOT NULL "
+                                                       "AND name NOT LIKE 'zumilo%' AND name NOT LIKE 'sqlite%' ORDER BY rowid"));
+        while (schema.step())
+            (schema.column(0).toString() == QLatin1String("table") ? tables : others)
+                .emplace_back(schema.column(1).toString(), schema.column(2).toString());
+    }
+    run(to.db, "BEGIN");
+    for (const auto& [name, sql] : tables) {
+        if (job.cancel)
+            return false;
+        run(to.db, sql.toUtf8().constData());
+        run(to.db, QStringLiteral("INSERT INTO main.%1 SELECT * FROM src.%1").arg(quoted(name)).toUtf8().constData());
+    }
+    for (const auto& [name, sql] : others)
+        run(to.db, sql.toUtf8().constData());
+    {
+        detail::Statement sequence(to.db, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE name = 'sqlite_sequence'"));
+        if (sequence.step())
+            run(to.db, "DELETE FROM main.sqlite_sequence; INSERT INTO main.sqlite_sequence SELECT * FROM src.sqlite_sequence");
+    }
+    run(to.db, QStringLiteral("PRAGMA main.application_id = %1").arg(pragma("application_id")).toUtf8().constData());
+    run(to.db, QStringLiteral("PRAGMA main.user_version = %1").arg(pragma("user_version")).toUtf8().constData());
+    run(to.db, "COMMIT");
+    run(to.db, "DETACH src");
+    return !job.cancel;
+}
+
 // Copies `source` page by page into a new file `target`, holding the
 // source's read lock from the first page to the last so that the copy is
 // one moment of the file. With `sync` the copy is on the disk when this
-// returns. Returns false when cancelled.
-bool copyPages(const QString& source, const QString& target, bool sync, const std::atomic<bool>* cancel)
+// returns.
+bool copyPages(const QString& source, const QString& target, bool sync)
 {
     Connection from, to;
     openConnection(from, source, SQLITE_OPEN_READONLY);
@@ -166,13 +228,9 @@ bool copyPages(const QString& source, const QString& target, bool sync, const st
     sqlite3_backup* backup = sqlite3_backup_init(to.db, "main", from.db, "main");
     if (!backup)
         throwSqliteError(to.db, sqlite3_errcode(to.db), target);
-    int rc = SQLITE_OK;
-    while (rc == SQLITE_OK && !(cancel && *cancel))
-        rc = sqlite3_backup_step(backup, StepPages);
+    const int rc = sqlite3_backup_step(backup, -1);
     sqlite3_backup_finish(backup);
     sqlite3_exec(from.db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        return false;
     if (rc != SQLITE_DONE)
         throwSqliteError(to.db, rc, target);
     return true;
@@ -187,7 +245,7 @@ void checkBackup(const QString& path)
             throw StoreError(ErrorKind::NotADatabase, path);
         Connection c;
         openConnection(c, path, SQLITE_OPEN_READONLY);
-        detail::quickCheck(c.db, path, -1);
+        detail::quickCheck(c.db, path);
         detail::Statement st(c.db, QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' "
                                                   "AND name IN ('T_idea', 'T_bunrui', 'T_option')"));
         if (!st.step() || st.columnInt(0) != 3)
@@ -203,7 +261,7 @@ bool soundCopy(const QString& copy, const QString& original)
     Connection c;
     try {
         openConnection(c, copy, SQLITE_OPEN_READONLY);
-        detail::quickCheck(c.db, copy, -1);
+        detail::quickCheck(c.db, copy);
         return true;
     } catch (const StoreError& e) {
         if (e.kind() == ErrorKind::Damaged)
@@ -214,28 +272,27 @@ bool soundCopy(const QString& copy, const QString& original)
 
 void backUp(Job& job, const QString& source, const QString& dir, int generations)
 {
-    const QFileInfo info(source);
-    const QDateTime modified = info.lastModified();
-    const std::vector<Backup> existing = backupsIn(dir);
-    if (!existing.empty() && existing.front().savedAt == modified && existing.front().size == info.size())
-        return; // nothing changed since
     if (!QDir().mkpath(dir))
         return;
     // Left by a run that ended in the middle of a copy.
     for (const QString& stale : QDir(dir).entryList({QStringLiteral("*.part")}, QDir::Files))
         QFile::remove(QDir(dir).filePath(stale));
-    const QString target = QDir(dir).filePath(info.completeBaseName() + QLatin1Char('-')
+    const QString target = QDir(dir).filePath(QFileInfo(source).completeBaseName() + QLatin1Char('-')
                                               + QDateTime::currentDateTime().toString(QString::fromLatin1(TimeFormat))
                                               + QStringLiteral(".zmd"));
     const QString part = target + QStringLiteral(".part");
     QFile::remove(part);
     bool copied = false;
     try {
-        copied = copyPages(source, part, false, &job.cancel);
+        copied = copyNotes(job, part);
     } catch (const StoreError& e) {
-        qWarning("backup of %s failed: %s", qPrintable(source), e.what());
+        if (!job.cancel)
+            qWarning("backup of %s failed: %s", qPrintable(source), e.what());
     }
-    job.release();
+    // Another program's write meanwhile makes the moment unreadable.
+    copied = copied && detail::snapshotIntact(*job.snapshot);
+    const QDateTime modified = job.snapshot->modified;
+    detail::dropSnapshot(job.snapshot);
     if (!copied || !soundCopy(part, source)) {
         QFile::remove(part);
         return;
@@ -307,11 +364,14 @@ void finishBackups()
 
 void stopBackups()
 {
+    detail::stopPageChecks();
     Jobs& j = jobs();
     {
         std::lock_guard lock(j.mutex);
+        // A file the run wrote to keeps the copy of how it found it.
         for (auto& [path, job] : j.byPath)
-            job->cancel = true;
+            if (!job->snapshot || !detail::snapshotWritten(*job->snapshot))
+                job->stop();
     }
     j.joinAll();
 }
@@ -322,7 +382,7 @@ void restoreBackup(const Backup& backup, const QString& databasePath)
     if (detail::openConnections(canonical) > 0)
         throw StoreError(ErrorKind::InUse, QStringLiteral("connections still open"), databasePath);
     if (auto job = jobFor(canonical)) {
-        job->cancel = true;
+        job->stop();
         if (job->thread.joinable())
             job->thread.join();
     }
@@ -332,7 +392,7 @@ void restoreBackup(const Backup& backup, const QString& databasePath)
     const QString temp = target.dir().filePath(QLatin1Char('.') + target.fileName() + QStringLiteral(".restoring"));
     QFile::remove(temp);
     try {
-        copyPages(backup.path, temp, true, nullptr);
+        copyPages(backup.path, temp, true);
         QFile f(temp);
         if (f.open(QIODevice::ReadWrite))
             f.setFileTime(backup.savedAt, QFileDevice::FileModificationTime);
@@ -378,6 +438,15 @@ void startBackup(const QString& canonicalPath)
     auto job = std::make_shared<Job>();
     j.byPath[canonicalPath] = job;
     const QString dir = folderFor(j.folder, canonicalPath);
+    const std::vector<Backup> existing = backupsIn(dir);
+    if (!existing.empty() && existing.front().savedAt == QFileInfo(canonicalPath).lastModified())
+        return; // nothing changed since
+    try {
+        job->snapshot = takeSnapshot(canonicalPath);
+    } catch (const StoreError& e) {
+        qWarning("no backup of %s: %s", qPrintable(canonicalPath), e.what());
+        return;
+    }
     const int generations = j.generations;
     job->thread = std::thread([job, canonicalPath, dir, generations] {
         try {
@@ -385,7 +454,7 @@ void startBackup(const QString& canonicalPath)
         } catch (...) {
             // A backup that could not be made leaves the file as it was.
         }
-        job->release();
+        detail::dropSnapshot(job->snapshot);
     });
 }
 
@@ -394,18 +463,6 @@ bool isBackupFile(const QString& path)
     const QString folder = backupFolder();
     return !folder.isEmpty() && canonicalOf(path).startsWith(canonicalOf(folder) + QLatin1Char('/'))
            && backupName().match(path).hasMatch();
-}
-
-void waitForBackup(const QString& canonicalPath)
-{
-    const std::shared_ptr<Job> job = jobFor(canonicalPath);
-    if (!job)
-        return;
-    std::unique_lock lock(job->mutex);
-    if (!job->released.wait_for(lock, WriterPatience, [&] { return job->fileReleased; })) {
-        job->cancel = true;
-        job->released.wait(lock, [&] { return job->fileReleased; });
-    }
 }
 
 } // namespace detail

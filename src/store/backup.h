@@ -6,13 +6,15 @@
 
 namespace zumilo::store {
 
-// Copies of a database file taken before the program first writes to it in
-// a run. Database::open() starts the copy in the background with its own
-// connection through SQLite's backup API; the first write waits for the
-// copy to be read (not for it to be checked and stored), so a backup always
-// holds the file as it was before the run changed it. A copy is checked
-// (quick_check) before it takes its place; a damaged copy never replaces a
-// good generation. A file unchanged since its newest backup is not copied.
+// Copies of a database file as a run found it: its notes, categories and
+// options (and their indexes), without the search index, which a restored
+// file builds afresh. Once the file's pages have passed their check, a
+// snapshot of it is taken (see snapshot.h) and copied in the background on
+// a connection of its own; writes go on meanwhile and wait for nothing,
+// and the copy still holds the file as it was before the run changed it. A
+// copy is checked (quick_check) before it takes its place; a damaged copy
+// never replaces a good generation. A file unchanged since its newest
+// backup (by its time) is not copied.
 //
 // The backups of "/a/notes.zmd" live in FOLDER/notes-<hash of the path>/
 // as notes-<yyyyMMdd-HHmmsszzz>.zmd, the newest `generations` kept.
@@ -44,19 +46,19 @@ void restoreBackup(const Backup& backup, const QString& databasePath);
 // Waits for the backups under way to finish (a file is restored only once
 // its backup is done).
 void finishBackups();
-// Gives up the copies still being read and waits for the rest; the
-// program calls it before it ends. A copy given up leaves nothing behind
-// but a part file, which the next backup removes.
+// Stops the pages' checks, gives up the copies of files the run did not
+// write to and waits for the rest; the program calls it before it ends. A
+// copy given up leaves nothing behind but a part file, which the next
+// backup removes.
 void stopBackups();
 
 namespace detail {
-// Starts the backup of a file this run has not copied yet.
+// Takes the snapshot of a file this run has not copied yet and starts its
+// copy; called before the run first writes to it.
 void startBackup(const QString& canonicalPath);
 // Whether a file is one of the backups (a file replaced by a restore is
 // not): such a file is only read.
 bool isBackupFile(const QString& path);
-// Before a write: waits until the file's backup no longer needs the file.
-void waitForBackup(const QString& canonicalPath);
 } // namespace detail
 
 } // namespace zumilo::store

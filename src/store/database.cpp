@@ -8,6 +8,7 @@
 #include "jetsql.h"
 #include "recordset.h"
 #include "schema.h"
+#include "snapshot.h"
 #include "sqltokens.h"
 #include "statement.h"
 
@@ -31,9 +32,6 @@ using detail::Statement;
 namespace {
 
 constexpr int DefaultBusyTimeoutMs = 3000;
-// How long opening may spend checking a file's pages: a 200 MB file read
-// from the disk takes seconds, from the cache a third of one.
-constexpr int OpenCheckBudgetMs = 1000;
 // A text export writes its file in pieces of about this size and reports
 // its progress every so many rows.
 constexpr qsizetype ExportChunkBytes = 1 << 20;
@@ -219,7 +217,8 @@ std::shared_ptr<Database> Database::open(const QString& path, const IndexProgres
                           || detail::isBackupFile(path);
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
-                                   (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | OneThread, nullptr);
+                                   (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | OneThread,
+                                   detail::writingVfs());
     if (rc != SQLITE_OK) {
         const QString message = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
         sqlite3_close_v2(db);
@@ -234,15 +233,16 @@ std::shared_ptr<Database> Database::open(const QString& path, const IndexProgres
         database->close();
         throw;
     }
-    // The index first: the backup is then of a file in step with it, and
-    // the rebuild does not wait for the copy.
     try {
         database->attachSearchIndex(progress);
-    } catch (const StoreError&) {
-        // Searches then read every row, as they do without an index.
+    } catch (const StoreError& e) {
+        // Damaged pages a catch-up met are the file's; otherwise searches
+        // read every row, as they do without an index.
+        if (e.kind() == ErrorKind::Damaged) {
+            database->close();
+            throw;
+        }
     }
-    if (!readOnly && hasZumiloTables(*database))
-        detail::startBackup(database->file_.path);
     return database;
 }
 
@@ -261,7 +261,7 @@ std::shared_ptr<Database> Database::create(const QString& path)
 
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | OneThread, nullptr);
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | OneThread, detail::writingVfs());
     auto discard = [&] {
         QFile::remove(path);
         QFile::remove(path + QStringLiteral("-journal"));
@@ -331,10 +331,13 @@ void Database::checkFile()
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
     checkZumiloColumns(*this);
     checkZumiloValues(*this);
-    if (detail::isChecked(file_))
-        return;
-    detail::quickCheck(db_, path_, OpenCheckBudgetMs);
-    detail::noteChecked(file_);
+    std::function<void()> backUp;
+    if (!isReadOnly() && hasZumiloTables(*this))
+        backUp = [path = file_.path] { detail::startBackup(path); };
+    if (!detail::isChecked(file_))
+        return detail::expectPageCheck(file_, path_, std::move(backUp));
+    if (backUp)
+        backUp();
 }
 
 void Database::close()
@@ -606,8 +609,13 @@ Database::Health Database::checkThoroughly(const QString& path)
 {
     if (detail::isBackupFile(path) || detail::isKnownDamaged(path))
         return Health::Sound;
+    try {
+        passPageCheck(path);
+    } catch (const StoreError& e) {
+        return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Unchecked;
+    }
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | OneThread, nullptr);
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | OneThread, detail::writingVfs());
     const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
     if (rc != SQLITE_OK || sqlite3_db_readonly(db, "main") != 0)
         return Health::Sound;
@@ -660,12 +668,37 @@ void Database::withSearchIndex(const std::function<void(bool)>& work)
     }
 }
 
+namespace {
+
+std::function<void(bool)>& waitNoticeSlot()
+{
+    static std::function<void(bool)> notice;
+    return notice;
+}
+
+} // namespace
+
+void Database::setWaitNotice(std::function<void(bool waiting)> notice)
+{
+    waitNoticeSlot() = std::move(notice);
+}
+
+const std::function<void(bool)>& Database::waitNotice()
+{
+    return waitNoticeSlot();
+}
+
+void Database::passPageCheck(const QString& path)
+{
+    detail::passPageCheck(detail::identify(path), {});
+}
+
 void Database::beforeWrite()
 {
     if (detail::isKnownDamaged(path_))
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
     stopChecksOf(file_.path);
-    detail::waitForBackup(file_.path);
+    detail::passPageCheck(file_, waitNotice());
     // A set still reading its rows reads them as they were before the write.
     for (Recordset* rs : recordsets_)
         rs->finishReading();

@@ -38,9 +38,10 @@ public:
     // missing file, an empty file, and anything that is not SQLite; on a
     // damaged file (Damaged); and on a file whose notes or categories
     // tables the program cannot use (see checkZumiloColumns/Values). The
-    // first open of a file in a run checks its pages (PRAGMA quick_check,
-    // given up after about a second on a big file) and starts its backup
-    // (see backup.h). A search index out of step with the file catches up
+    // pages of a file are checked once per run, not here but on a thread
+    // of their own (see passPageCheck()); nothing is written to the file
+    // before they have passed, and then its backup starts (see backup.h).
+    // A search index out of step with the file catches up
     // with the notes other programs changed, or is rebuilt when the file
     // does not tell which (see rebuildSearchIndex()), telling `progress`
     // how far it has got.
@@ -96,10 +97,21 @@ public:
     // True when searches go through the index.
     bool searchIndexInStep();
 
+    // Waits for the check of the pages of a file opened in this run,
+    // starting it unless it runs or has run (the window does once the file
+    // is shown, and any write waits for it); throws Damaged when it found
+    // damage.
+    static void passPageCheck(const QString& path);
+    // Called on the thread of a write that waits for the pages' check,
+    // every tenth of a second (true) and once when it is over (false); the
+    // windows say why nothing happens meanwhile.
+    static void setWaitNotice(std::function<void(bool waiting)> notice);
+
     // What a thorough look at a file found; for a thread of its own, once
     // the file is open and shown.
     enum class Health { Sound, IndexDamaged, Damaged, Unchecked };
-    // Runs the full-text engine's integrity check of the search index on a
+    // Waits for the pages' check (Damaged when it found damage), then runs
+    // the full-text engine's integrity check of the search index on a
     // connection of its own. IndexDamaged: the notes are sound as far as
     // the engine can tell, and rebuildSearchIndex() repairs the index.
     // Damaged: the file's pages are damaged, and it is not written again in
@@ -135,9 +147,10 @@ private:
     void attachFile();
     void checkFile();
     void ensureOpen() const;
-    // Before taking the write lock: refuses a file found damaged, and lets
-    // the file's backup finish reading it.
+    // Before taking the write lock: refuses a file found damaged, and waits
+    // for the check of its pages.
     void beforeWrite();
+    static const std::function<void(bool)>& waitNotice();
     // A read-only connection of its own to the file, for reading on another
     // thread; nullptr when there is none to be had.
     sqlite3* openReader() const;

@@ -9,9 +9,12 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <sqlite3.h>
 
@@ -28,6 +31,20 @@ QString fileKey(const FileIdentity& f)
     return f.path + QStringLiteral("|%1:%2").arg(f.device).arg(f.inode);
 }
 
+struct PageCheck {
+    enum class State { Pending, Running, Passed, Damaged, Failed };
+    std::mutex mutex;
+    std::condition_variable finished;
+    State state = State::Pending;
+    QString path;
+    FileIdentity file;
+    std::function<void()> afterPass;
+    std::thread thread;
+    sqlite3* db = nullptr; // while it runs, to stop it
+    std::atomic<bool> stopped{false};
+    std::optional<StoreError> failure;
+};
+
 // Windows of the program open files from the GUI thread while backups run
 // beside it: every access goes through the lock.
 struct Registry {
@@ -35,6 +52,7 @@ struct Registry {
     QList<FileIdentity> damaged;
     QSet<QString> checked; // fileKey()
     QHash<QString, int> open;
+    std::map<QString, std::shared_ptr<PageCheck>> pageChecks; // fileKey()
 };
 
 // Never destroyed: a backup still running at the program's end uses it.
@@ -145,21 +163,132 @@ int openConnections(const QString& canonicalPath)
     return r.open.value(canonicalPath);
 }
 
-bool quickCheck(sqlite3* db, const QString& path, int budgetMs)
+namespace {
+
+std::shared_ptr<PageCheck> pageCheckOf(const FileIdentity& file)
 {
-    // The check runs as one step of the engine, which no progress handler
-    // sees; an interrupt from beside it stops it between pages.
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::thread watchdog;
-    if (budgetMs >= 0) {
-        watchdog = std::thread([&] {
-            std::unique_lock lock(mutex);
-            if (!finished.wait_for(lock, std::chrono::milliseconds(budgetMs), [&] { return done; }))
-                sqlite3_interrupt(db);
-        });
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.pageChecks.find(fileKey(file));
+    return it == r.pageChecks.end() ? nullptr : it->second;
+}
+
+void runPageCheck(PageCheck& check)
+{
+    sqlite3* db = nullptr;
+    PageCheck::State outcome = PageCheck::State::Failed;
+    std::optional<StoreError> failure;
+    try {
+        const int rc = sqlite3_open_v2(QFile::encodeName(check.path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        if (rc != SQLITE_OK)
+            throwSqliteError(db, rc, check.path);
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, 60000);
+        {
+            std::lock_guard lock(check.mutex);
+            check.db = check.stopped ? nullptr : db;
+        }
+        if (!check.stopped && quickCheck(db, check.path)) {
+            noteChecked(check.file);
+            // Before any writer goes on: the backup must see the file as
+            // the run found it.
+            if (check.afterPass)
+                check.afterPass();
+            outcome = PageCheck::State::Passed;
+        } else {
+            failure = StoreError(ErrorKind::Cancelled, QStringLiteral("page check stopped"), check.path);
+        }
+    } catch (const StoreError& e) {
+        outcome = e.kind() == ErrorKind::Damaged ? PageCheck::State::Damaged : PageCheck::State::Failed;
+        failure = e;
     }
+    std::lock_guard lock(check.mutex);
+    check.db = nullptr;
+    sqlite3_close_v2(db);
+    check.state = outcome;
+    check.failure = failure;
+    check.finished.notify_all();
+}
+
+// Call with the check's mutex held.
+void startLocked(const std::shared_ptr<PageCheck>& check)
+{
+    if (check->state != PageCheck::State::Pending && check->state != PageCheck::State::Failed)
+        return;
+    if (check->thread.joinable())
+        check->thread.join(); // a failed run, finished
+    // A check stopped at the end of a run starts again if need be.
+    check->stopped = false;
+    check->state = PageCheck::State::Running;
+    check->failure.reset();
+    check->thread = std::thread([check] { runPageCheck(*check); });
+}
+
+} // namespace
+
+void expectPageCheck(const FileIdentity& file, const QString& path, std::function<void()> afterPass)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto& check = r.pageChecks[fileKey(file)];
+    if (!check) {
+        check = std::make_shared<PageCheck>();
+        check->path = path;
+        check->file = file;
+    }
+    std::lock_guard checkLock(check->mutex);
+    if (!check->afterPass && check->state == PageCheck::State::Pending)
+        check->afterPass = std::move(afterPass);
+}
+
+void passPageCheck(const FileIdentity& file, const std::function<void(bool)>& waiting)
+{
+    const auto check = pageCheckOf(file);
+    if (!check)
+        return;
+    std::unique_lock lock(check->mutex);
+    startLocked(check);
+    auto over = [&] { return check->state != PageCheck::State::Running; };
+    bool told = false;
+    while (!check->finished.wait_for(lock, std::chrono::milliseconds(100), over)) {
+        if (!waiting)
+            continue;
+        lock.unlock();
+        waiting(true);
+        told = true;
+        lock.lock();
+    }
+    const auto failure = check->failure;
+    lock.unlock();
+    if (told)
+        waiting(false);
+    if (failure)
+        throw *failure;
+}
+
+void stopPageChecks()
+{
+    std::vector<std::shared_ptr<PageCheck>> all;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        for (auto& [key, check] : r.pageChecks)
+            all.push_back(check);
+    }
+    for (auto& check : all) {
+        {
+            std::lock_guard lock(check->mutex);
+            check->stopped = true;
+            if (check->db)
+                sqlite3_interrupt(check->db);
+        }
+        if (check->thread.joinable())
+            check->thread.join();
+    }
+}
+
+bool quickCheck(sqlite3* db, const QString& path)
+{
     sqlite3_stmt* st = nullptr;
     int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &st, nullptr);
     QString verdict;
@@ -170,13 +299,6 @@ bool quickCheck(sqlite3* db, const QString& path, int budgetMs)
         else
             rc = sqlite3_errcode(db);
     }
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-    }
-    finished.notify_all();
-    if (watchdog.joinable())
-        watchdog.join();
     sqlite3_finalize(st);
     if (rc == SQLITE_INTERRUPT)
         return false;

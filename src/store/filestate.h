@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 struct sqlite3;
 
@@ -38,8 +39,22 @@ void noteOpened(const QString& canonicalPath);
 void noteClosed(const QString& canonicalPath);
 int openConnections(const QString& canonicalPath);
 
-// PRAGMA quick_check, given up after `budgetMs` (-1: no limit). Returns
-// whether it ran to the end; throws Damaged when it found damage.
-bool quickCheck(sqlite3* db, const QString& path, int budgetMs);
+// The page check of a file (PRAGMA quick_check of every page), once per
+// run, on a thread and connection of its own, so that opening never waits
+// for it. Until it has passed, the program writes nothing to the file.
+// expectPageCheck() marks an unchecked file at open; `afterPass` runs on
+// the check's thread once the pages are found sound, before any writer is
+// let through.
+void expectPageCheck(const FileIdentity& file, const QString& path, std::function<void()> afterPass);
+// Waits for the check, starting it when nobody has, and throws what it
+// found (Damaged) or what stopped it. `waiting` is called now and then
+// while the caller waits (true) and once at the end (false).
+void passPageCheck(const FileIdentity& file, const std::function<void(bool)>& waiting);
+// Stops the checks under way; the program calls it before it ends.
+void stopPageChecks();
+
+// PRAGMA quick_check. Returns whether it ran to the end (false when
+// interrupted); throws Damaged when it found damage.
+bool quickCheck(sqlite3* db, const QString& path);
 
 } // namespace zumilo::store::detail

@@ -555,6 +555,34 @@ private slots:
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
+    // Damaged pages of notes the start does not read do not hold it up:
+    // the window shows, and the check of the pages after that names the
+    // damage at once.
+    void damagedPagesAreReportedOnceShown()
+    {
+        Env env;
+        const QString made = env.makeDatabase(QStringLiteral("data/made.zmd"));
+        qint64 page = 0, pageSize = 0;
+        {
+            auto db = store::Database::open(made);
+            db->execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                                       "INSERT INTO T_idea(naiyo) SELECT hex(randomblob(1500)) FROM n"));
+            page = db->scalar(QStringLiteral("SELECT max(pageno) FROM dbstat WHERE name = 'T_idea' AND pagetype = 'leaf'")).toLongLong();
+            pageSize = db->scalar(QStringLiteral("PRAGMA page_size")).toLongLong();
+        }
+        QByteArray bytes = fileBytes(made);
+        bytes.replace((page - 1) * pageSize, 8, QByteArray(8, '\x0d'));
+        const QString path = env.writeFile(QStringLiteral("data/notes.zmd"), bytes);
+        env.prompts.expectMessage(store::japaneseMessage(store::ErrorKind::Damaged, QStringLiteral("notes.zmd")),
+                                  shell::Msg::Ok);
+        auto& w = env.loadWith(path);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(env.prompts.allUsed());
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QCOMPARE(fileBytes(path), bytes);
+    }
+
     // A title and a line of the body of megabytes written by another
     // program show in part, in the list as in the boxes: laying all of it
     // out would hold the window for many seconds. A save keeps them whole.

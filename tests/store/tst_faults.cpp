@@ -1,11 +1,16 @@
 #include "storefixture.h"
 
+#include "store/backup.h"
 #include "store/recordset.h"
 #include "store/schema.h"
 
 #include <QFile>
+#include <condition_variable>
 #include <csignal>
 #include <list>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <sqlite3.h>
 #include <sys/resource.h>
 
@@ -33,6 +38,31 @@ struct Fault {
     }
 } fault;
 
+// A slow disk, and a gate that holds every write to a backup's part file.
+std::atomic<int> readDelayUs{0};
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool closed = false;
+    std::set<sqlite3_file*> parts;
+
+    void hold(bool on)
+    {
+        std::lock_guard lock(mutex);
+        closed = on;
+        if (!on) {
+            parts.clear();
+            opened.notify_all();
+        }
+    }
+    void pass(sqlite3_file* f)
+    {
+        std::unique_lock lock(mutex);
+        if (parts.count(f))
+            opened.wait(lock, [&] { return !closed; });
+    }
+} gate;
+
 sqlite3_vfs* systemVfs = nullptr;
 sqlite3_vfs faultyVfs;
 // The system's method tables (databases and journals have their own), each
@@ -56,10 +86,13 @@ const sqlite3_io_methods* faulty(const sqlite3_io_methods* system)
     }
     sqlite3_io_methods io = *system;
     io.xRead = [](sqlite3_file* f, void* data, int n, sqlite3_int64 at) {
+        if (const int us = readDelayUs)
+            std::this_thread::sleep_for(std::chrono::microseconds(us));
         const int rc = fault.hit(Call::Read);
         return rc ? rc : real(f)->xRead(f, data, n, at);
     };
     io.xWrite = [](sqlite3_file* f, const void* data, int n, sqlite3_int64 at) {
+        gate.pass(f);
         const int rc = fault.hit(Call::Write);
         return rc ? rc : real(f)->xWrite(f, data, n, at);
     };
@@ -83,6 +116,11 @@ void registerFaultyVfs()
         const int rc = systemVfs->xOpen(systemVfs, name, f, flags, outFlags);
         if (f->pMethods)
             f->pMethods = faulty(f->pMethods);
+        if (name && QByteArray(name).endsWith(".part")) {
+            std::lock_guard lock(gate.mutex);
+            if (gate.closed)
+                gate.parts.insert(f);
+        }
         return rc;
     };
     faultyVfs.xDelete = [](sqlite3_vfs*, const char* name, int syncDir) {
@@ -139,6 +177,22 @@ ErrorKind kindFor(int code)
     case SQLITE_CANTOPEN: return ErrorKind::CannotOpen;
     default: return ErrorKind::Io;
     }
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A notes file, indexed and closed, whose notes fill a few hundred pages.
+std::unique_ptr<NotesFile> manyPages()
+{
+    auto f = std::make_unique<NotesFile>(400);
+    f->db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(1500))"));
+    f->db->close();
+    f->openAgain()->close();
+    return f;
 }
 
 struct Tally {
@@ -220,6 +274,78 @@ private slots:
                 QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), failed ? 1 : QDir(clean.path()).entryList(QDir::Files).size());
             }
         }
+    }
+
+    // A save right after opening waits for no backup: the copy goes on
+    // beside it (here it is held until the saves are done) and still holds
+    // the file as the run found it.
+    void savesWaitForNoBackup()
+    {
+        const auto f = manyPages();
+        const QString before = contents(*f->openAgain());
+        QTemporaryDir backups;
+        setBackupFolder(backups.path());
+        gate.hold(true);
+        auto db = f->openAgain();
+        db->execute(QStringLiteral("update T_idea set title = 'あと' where id = 1"));
+        db->execute(QStringLiteral("delete from T_idea where id = 2"));
+        QVERIFY(listBackups(f->path).empty()); // its copy is still held
+        const QString after = contents(*db);
+        db->close();
+        gate.hold(false);
+        finishBackups();
+        const auto list = listBackups(f->path);
+        QCOMPARE(int(list.size()), 1);
+        QCOMPARE(contents(*Database::open(list[0].path)), before);
+        QCOMPARE(contents(*f->openAgain()), after);
+        setBackupFolder({});
+    }
+
+    // Damaged note pages on a slow disk: the file opens without reading
+    // them, their check takes its time, and no write reaches the file, not
+    // while it runs (the write waits and says so) and not after it. The
+    // check the window runs once the file is shown names the damage.
+    void noWriteBeforeThePagesPass_data()
+    {
+        QTest::addColumn<bool>("writeFirst");
+        QTest::newRow("check when shown") << false;
+        QTest::newRow("write at once") << true;
+    }
+    void noWriteBeforeThePagesPass()
+    {
+        QFETCH(bool, writeFirst);
+        const auto f = manyPages();
+        qsizetype root = 0, pageSize = 0;
+        {
+            auto db = f->openAgain();
+            root = db->scalar(QStringLiteral("select rootpage from sqlite_master where name = 'T_idea'")).toLongLong();
+            pageSize = db->scalar(QStringLiteral("pragma page_size")).toLongLong();
+        }
+        QByteArray bytes = bytesOf(f->path);
+        QVERIFY(root > 1 && bytes.size() > 300 * pageSize);
+        bytes.replace((root - 1) * pageSize, 8, QByteArray(8, '\x0d'));
+        // Another file: this run has not checked it yet.
+        const QString path = f->dir.filePath(QStringLiteral("damaged.zmd"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+
+        int told = 0, over = 0;
+        Database::setWaitNotice([&](bool waiting) { ++(waiting ? told : over); });
+        readDelayUs = 3000;
+        auto db = Database::open(path);
+        if (!writeFirst)
+            QCOMPARE(Database::checkThoroughly(path), Database::Health::Damaged);
+        for (const char* sql : {"insert into T_idea(title, bunID) values('新', 0)", "update T_idea set title = '改' where id = 5",
+                                "delete from T_idea where id = 6", "insert into T_bunrui values(9, '分類', 0)"})
+            STORE_THROWS(db->execute(QString::fromUtf8(sql)), ErrorKind::Damaged);
+        readDelayUs = 0;
+        Database::setWaitNotice({});
+        QCOMPARE(told > 0, writeFirst);
+        QCOMPARE(over, writeFirst ? 1 : 0);
+        db->close();
+        QCOMPARE(bytesOf(path), bytes);
+        QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
     }
 
     // The text export writes its file itself; a file size limit stands in

@@ -1,9 +1,11 @@
 #include "storefixture.h"
 
+#include "store/backup.h"
 #include "store/jetsql.h"
 #include "store/recordset.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <random>
 #include <sqlite3.h>
@@ -387,6 +389,52 @@ private slots:
         file.close();
         QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Damaged);
         STORE_THROWS(Database::open(f.path), ErrorKind::Damaged);
+    }
+
+    // A backup holds the notes, categories and options without the search
+    // index: the file restored from it builds its index once, and every
+    // search then finds what reading the rows finds.
+    void restoredFromANotesOnlyBackup()
+    {
+        Random r;
+        NotesFile f;
+        fillRandomly(f, r, 400);
+        auto everything = [](Database& db) {
+            return db.scalar(QStringLiteral(
+                "select (select group_concat(quote(id)||quote(title)||quote(naiyo)||quote(bunrui), ',') from T_idea)"
+                "||'#'||(select group_concat(quote(bunID)||quote(bunrui)||quote(oyabunID), ',') from T_bunrui)"
+                "||'#'||(select group_concat(quote(ID)||quote(naiyo)||quote([memo]), ',') from T_option)"));
+        };
+        f.openAgain()->execute(QStringLiteral("INSERT INTO T_option VALUES('色', '青', 'メモ')"));
+        QTemporaryDir backups;
+        setBackupFolder(backups.path());
+        QVariant before;
+        {
+            auto db = f.openAgain();
+            before = everything(*db);
+            db->execute(QStringLiteral("UPDATE T_idea SET title = 'あと' WHERE rowid = (SELECT min(rowid) FROM T_idea)"));
+        }
+        finishBackups();
+        const auto list = listBackups(f.path);
+        QCOMPARE(int(list.size()), 1);
+        QVERIFY(list[0].size < QFileInfo(f.path).size());
+        QCOMPARE(Database::open(list[0].path)->scalar(QStringLiteral("select count(*) from sqlite_master where name like 'zumilo%'")),
+                 QVariant(0));
+
+        restoreBackup(list[0], f.path);
+        int reports = 0;
+        const auto progress = [&](qint64, qint64) { ++reports; };
+        {
+            auto db = Database::open(f.path, progress);
+            QVERIFY(reports > 0); // built once
+            QCOMPARE(everything(*db), before);
+            compareWithScanning(*db, r);
+        }
+        reports = 0;
+        Database::open(f.path, progress)->close();
+        QCOMPARE(reports, 0);
+        stopBackups();
+        setBackupFolder({});
     }
 
     void readOnlyFile()
