@@ -33,7 +33,9 @@
 #include "tree/categorytree.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPrinter>
+#include <QTimer>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -698,20 +700,52 @@ struct FreshCopy {
     }
 };
 
-// The first save of a run made right after opening, with or without the
-// backup that opening starts in the background.
+// The first save of a run, once the file's pages have passed their check
+// (as when the user saves after the window shows), with or without the
+// backup that starts then and copies the file meanwhile; raw: the next save.
 Sample firstSave(const Dataset& d, bool backup)
 {
     FreshCopy copy(d);
     store::setBackupFolder(backup ? copy.dir.filePath(QStringLiteral("backups")) : QString());
-    const Sample s = measure([&] {
+    auto db = store::Database::open(copy.path);
+    store::Database::passPageCheck(copy.path);
+    auto save = [&] {
+        return measure([&] {
+            db->execute(QStringLiteral("update T_idea set title = title where id = 1"));
+            return qint64(db->changes());
+        });
+    };
+    const Sample first = save();
+    const Sample later = save();
+    db.reset();
+    store::finishBackups();
+    store::setBackupFolder({});
+    return besideEngine(first, later);
+}
+
+// Opening a file the run has not opened before; its pages are checked
+// later, once the window shows.
+Sample openFirst(const Dataset& d)
+{
+    FreshCopy copy(d);
+    store::setBackupFolder({});
+    return measure([&] {
+        store::Database::open(copy.path)->close();
+        return qint64(1);
+    });
+}
+
+// A save made at once after opening a file new to the run: it waits for the
+// check of the file's pages.
+Sample saveAtOnce(const Dataset& d)
+{
+    FreshCopy copy(d);
+    store::setBackupFolder({});
+    return measure([&] {
         auto db = store::Database::open(copy.path);
         db->execute(QStringLiteral("update T_idea set title = title where id = 1"));
         return qint64(db->changes());
     });
-    store::finishBackups();
-    store::setBackupFolder({});
-    return s;
 }
 
 // Opening the file after a plain connection of the engine (any other
@@ -738,17 +772,74 @@ Sample openChanged(const Dataset& d, int notes)
     return besideEngine(openOnce(), unchanged);
 }
 
+// Rows: the backup's size in MB.
 Sample backupDone(const Dataset& d)
 {
     FreshCopy copy(d);
     store::setBackupFolder(copy.dir.filePath(QStringLiteral("backups")));
     const Sample s = measure([&] {
         store::Database::open(copy.path);
+        store::Database::passPageCheck(copy.path);
         store::finishBackups();
-        return qint64(store::listBackups(copy.path).size());
+        const auto list = store::listBackups(copy.path);
+        return list.empty() ? qint64(0) : list.front().size >> 20;
     });
     store::setBackupFolder({});
     return s;
+}
+
+// Starts a program offscreen until it says its first window is shown: the
+// time from its start to that word (its end is not timed).
+Sample startProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProgram(program);
+    p.setArguments(arguments);
+    const Sample s = measure([&] {
+        p.start();
+        QByteArray out;
+        while (!out.contains("shown") && p.waitForReadyRead(300000))
+            out += p.readAllStandardOutput();
+        if (!out.contains("shown"))
+            throw std::runtime_error("no window shown by " + program.toStdString());
+        return qint64(1);
+    });
+    p.waitForFinished(300000);
+    return s;
+}
+
+// The program started on the file until its main window shows; raw: a
+// bare Qt window with one Japanese label, started the same way.
+Sample launch(const Dataset& d)
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ZUMILO_EXIT_AFTER_SHOW"), QStringLiteral("1"));
+    for (const char* place : {"CONFIG", "DATA", "CACHE"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QLatin1String(place)), home.filePath(QLatin1String(place)));
+    {
+        auto settings = shell::SettingsStore::atFile(home.filePath(QStringLiteral("CONFIG/zumilo/zumilo.ini")));
+        settings->write(shell::Settings::DBName, QStringLiteral("LastNameFull"), d.path);
+        settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QFileInfo(d.path).fileName());
+    }
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../zumilo"));
+    const Sample bare = startProgram(QCoreApplication::applicationFilePath(), {QStringLiteral("--bare-window")}, env);
+    return besideEngine(startProgram(program, {}, env), bare);
+}
+
+int bareWindow(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QLabel label(QStringLiteral("日本語のメモ"));
+    label.show();
+    QTimer::singleShot(0, &app, [] {
+        std::puts("shown");
+        std::fflush(stdout);
+        QApplication::quit();
+    });
+    return QApplication::exec();
 }
 
 // One draft of a note with a 2,000-character body handed to the journal
@@ -810,15 +901,18 @@ const std::vector<Measurement>& measurements()
         {"grid_sort_title", "grid window: title header click over every note, first rows painted", gridSortTitle},
         {"grid_scroll", "grid window: 500 page positions through every note, each painted (rows shown)", gridScroll},
         {"grid_search_body", "grid window: body search for 会議, first rows painted", gridSearchBody},
-        {"first_save", "open a file first time in the run + save at once (page check, no backup)",
+        {"launch", "the program started on the file until its main window shows (raw: a bare Qt window)", launch, false},
+        {"open_first", "open and close a file the run has not opened before", openFirst},
+        {"save_at_once", "open a file first time in the run + save at once (waits for the page check)", saveAtOnce},
+        {"first_save", "first save once the pages passed their check, no backup (raw: the next save)",
          [](const Dataset& d) { return firstSave(d, false); }},
-        {"first_save_backup", "as first_save, with the backup started by the open (the save waits for its copy)",
+        {"first_save_backup", "as first_save, while the backup started by the check copies the file",
          [](const Dataset& d) { return firstSave(d, true); }},
         {"open_changed_1", "open after another program changed one note's body (raw: the unchanged open)",
          [](auto& d) { return openChanged(d, 1); }},
         {"open_changed_100", "open after another program changed 100 notes' bodies (raw: the unchanged open)",
          [](auto& d) { return openChanged(d, 100); }},
-        {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
+        {"backup_done", "open + page check + background backup copied, checked and stored (rows: its MB)", backupDone},
         {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, "title", "予"); }},
         {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, "title", "予定"); }},
         {"search_title_5", "title like '*打ち合わせ*'", [](auto& d) { return search(d, "title", "打ち合わせ"); }},
@@ -1023,6 +1117,8 @@ int runAll(const Options& o)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && qstrcmp(argv[1], "--bare-window") == 0)
+        return bareWindow(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
