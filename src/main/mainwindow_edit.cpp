@@ -257,7 +257,7 @@ void MainWindow::mnuUpdateAs_Click()
         st_.prompts().message(this, records::noRowToSaveMessage());
         return;
     }
-    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Copy, 0);
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Copy, 0);
     if (outcome.stored)
         showSaved(outcome);
     records::reportSave(st_.prompts(), this, *panels_, outcome);

@@ -283,7 +283,7 @@ void MainWindow::LvDataChange()
     if (recordChanged()) {
         if (!CheckToSave()) {
             // Stay on the note that could not be saved.
-            list_->selectKey(records::itemKeyFor(panels_->text(2)));
+            list_->selectKey(records::itemKeyFor(editor_->stamps().id));
             return;
         }
         list_->selectKey(key); // the save refilled the list
@@ -304,7 +304,7 @@ bool MainWindow::UpdateRecordSet()
     }
     qint64 id = 0;
     tryStep([&] { id = ListRecordset->value(QStringLiteral("ID")).toLongLong(); });
-    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Update, id);
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Update, id);
     if (outcome.stored) {
         SavedRecordID = outcome.id;
         showSaved(outcome);

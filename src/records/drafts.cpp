@@ -24,9 +24,9 @@
 
 namespace zumilo::records {
 
-DraftKeeper::DraftKeeper(RecordEditor& editor, shell::StatusPanels& panels, shell::AppState& state, QWidget* window,
-                         const QString& kind, std::function<DraftNote()> note)
-    : editor_(editor), panels_(panels), state_(state), note_(std::move(note))
+DraftKeeper::DraftKeeper(RecordEditor& editor, shell::AppState& state, QWidget* window, const QString& kind,
+                         std::function<DraftNote()> note)
+    : editor_(editor), state_(state), note_(std::move(note))
 {
     if (!state_.drafts())
         return;
@@ -57,19 +57,19 @@ void DraftKeeper::writeNow()
     if (!journal || !editor_.RecordChanged())
         return;
     const DraftNote note = note_ ? note_() : DraftNote{};
+    const EditedNote edited = editor_.snapshot();
     shell::Draft draft;
     draft.slot = slot_;
     draft.databasePath = note.databasePath;
     draft.noteId = note.id;
     if (note.id != 0) {
-        draft.stampDate = panels_.text(4);
-        draft.stampTime = panels_.text(5);
+        draft.stampDate = edited.stamps.updatedDate;
+        draft.stampTime = edited.stamps.updatedTime;
     }
     draft.savedAt = state_.clock().now();
-    // One body: text(1) is whichever body box is shown.
     for (int i : {0, 1, 3, 4, 5, 6, 7})
-        draft.texts[size_t(i)] = editor_.text(i);
-    draft.checks = {editor_.isChecked(0), editor_.isChecked(1)};
+        draft.texts[size_t(i)] = edited.fields.text(i);
+    draft.checks = {edited.fields.important, edited.fields.done};
     journal->write(draft);
     pending_ = false;
     written_ = true;
@@ -177,12 +177,12 @@ RecordWindow* reopen(shell::AppState& state, const Plan& p)
         state.NewRecordRequested = true;
     }
     RecordWindow* window = RecordWindow::open(state);
-    RecordEditor& editor = *window->editor();
+    NoteFields fields;
     for (int i : {0, 1, 3, 4, 5, 6, 7})
-        editor.setText(i, d.texts[size_t(i)]);
-    for (int i : {0, 1})
-        editor.check(i)->setChecked(d.checks[size_t(i)]);
-    editor.setRecordChanged(true);
+        fields.text(i) = d.texts[size_t(i)];
+    fields.important = d.checks[0];
+    fields.done = d.checks[1];
+    window->editor()->restore(fields);
     if (window->draftKeeper())
         window->draftKeeper()->writeNow();
     return window;

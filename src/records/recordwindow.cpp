@@ -113,8 +113,8 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     editor_ = std::make_unique<RecordEditor>(EditorKind::Single, canvas_, panels_.get(), st_);
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return WindowDatabase.get(); }, [this] { return st_.DatabaseFileName; });
-    drafts_ = std::make_unique<DraftKeeper>(*editor_, *panels_, st_, this, QStringLiteral("single"), [this] {
-        return DraftNote{windowPath_, NewRecordMode ? 0 : panels_->text(2).toLongLong()};
+    drafts_ = std::make_unique<DraftKeeper>(*editor_, st_, this, QStringLiteral("single"), [this] {
+        return DraftNote{windowPath_, NewRecordMode ? 0 : editor_->stamps().id.toLongLong()};
     });
     buildLayout();
 
@@ -296,7 +296,7 @@ void RecordWindow::Form_Unload()
     });
     NewRecordMode = false;
     editor_->setRecordChanged(false);
-    st_.CurrentIdeaID = panels_->text(2);
+    st_.CurrentIdeaID = editor_->stamps().id;
     st_.ReturnFrom = QStringLiteral("Form2");
     st_.SingleWindowCount = std::max(0, st_.SingleWindowCount - 1);
     emit returned();
@@ -397,7 +397,7 @@ bool RecordWindow::save(SaveMode mode)
             return reportSave(st_.prompts(), this, *panels_, gone, true);
         }
     }
-    const SaveOutcome outcome = saveNote(*WindowDatabase, *editor_, mode, id);
+    const SaveOutcome outcome = saveNote(*WindowDatabase, editor_->snapshot(), st_.clock(), mode, id);
     if (outcome.stored) {
         // The window goes on with the note stored: a new note or a copy takes
         // its place among the notes walked, and the note a copy came from
