@@ -239,8 +239,6 @@ void GridWindow::Form_Activate()
             FindTabNo();
     }
     applyTextSettings();
-    st_.JumpPending = false;
-    st_.ReturnFrom = QStringLiteral("Form3");
 }
 
 void GridWindow::applyTextSettings()

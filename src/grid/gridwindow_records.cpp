@@ -272,14 +272,12 @@ void GridWindow::mnuDouki_Click()
             id = currentId();
         }))
         return;
-    st_.JumpNodeKey = bunID + QStringLiteral("_id");
-    st_.JumpKey = QString::number(id) + QStringLiteral("_id");
-    st_.JumpPending = true;
+    const shell::JumpRequest request{bunID.toLongLong(), id};
     if (links_.showMainWindow)
         links_.showMainWindow(geometry());
     hide();
-    if (links_.douki)
-        links_.douki();
+    if (links_.jump)
+        links_.jump(request);
 }
 
 void GridWindow::mnuMoveFirst_Click()

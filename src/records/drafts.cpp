@@ -159,24 +159,23 @@ RecordWindow* reopen(shell::AppState& state, const Plan& p)
     // The window reads where and what to open from the shared values; they
     // are the main window's again once it is open.
     const auto restore = qScopeGuard([&state, saved = std::make_tuple(state.DatabasePath, state.CurrentBunID,
-                                                                      state.CurrentBunName, state.CurrentIdeaID)] {
-        std::tie(state.DatabasePath, state.CurrentBunID, state.CurrentBunName, state.CurrentIdeaID) = saved;
-        state.NewRecordRequested = false;
+                                                                      state.CurrentBunName)] {
+        std::tie(state.DatabasePath, state.CurrentBunID, state.CurrentBunName) = saved;
     });
     const shell::Draft& d = p.draft;
     state.DatabasePath = p.databasePath;
+    shell::OpenRequest request;
     if (p.note) {
         state.CurrentBunID = p.note->bunID;
         state.CurrentBunName = p.note->categoryName;
-        state.CurrentIdeaID = QString::number(d.noteId);
+        request.note = d.noteId;
     } else {
         bool number = false;
         const qint64 bunID = d.texts[7].toLongLong(&number);
         state.CurrentBunID = QString::number(number ? bunID : 0); // goes into the window's statement
         state.CurrentBunName = number ? d.texts[3] : QString();
-        state.NewRecordRequested = true;
     }
-    RecordWindow* window = RecordWindow::open(state);
+    RecordWindow* window = RecordWindow::open(state, request);
     NoteFields fields;
     for (int i : {0, 1, 3, 4, 5, 6, 7})
         fields.text(i) = d.texts[size_t(i)];

@@ -68,7 +68,7 @@ private slots:
         const QString key = env.window->recordList()->selectedKey();
         QTest::keyClick(env.window->recordList(), Qt::Key_Return);
         QCOMPARE(env.recordWindows().size(), 1);
-        QCOMPARE(env.state->CurrentIdeaID + QStringLiteral("_id"), key);
+        QCOMPARE(env.window->currentIdeaId() + QStringLiteral("_id"), key);
         QCOMPARE(env.state->SingleWindowCount, 1);
         QCOMPARE(env.recordWindows().first()->editor()->text(0),
                  env.window->recordList()->listModel()->textAt(1, 0));
@@ -95,7 +95,7 @@ private slots:
 
         // Back in the main window, the new note is listed and selected,
         // whether or not the window system says the main window is active.
-        QTRY_VERIFY(env.state->ReturnFrom.isEmpty());
+        QTRY_COMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.db->scalar(QStringLiteral("select title from T_idea where id=") + edited).toString(),
                  QStringLiteral("途中"));
@@ -234,8 +234,7 @@ private slots:
         const QString chosen = list->selectedKey();
         const QString chosenTitle = env.window->editor()->titleBox()->toPlainText();
 
-        env.state->NewRecordRequested = true;
-        records::RecordWindow* other = records::RecordWindow::open(*env.state);
+        records::RecordWindow* other = records::RecordWindow::open(*env.state, {});
         other->activateWindow();
         QTRY_VERIFY(other->isActiveWindow());
         other->editor()->titleBox()->setFocus();
