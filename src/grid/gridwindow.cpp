@@ -166,7 +166,7 @@ void GridWindow::buildWindow()
 
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return GridDatabase.get(); }, [this] { return st_.DatabaseFileName; });
-    drafts_ = std::make_unique<records::DraftKeeper>(*editor_, *panels_, st_, this, QStringLiteral("grid"), [this] {
+    drafts_ = std::make_unique<records::DraftKeeper>(*editor_, st_, this, QStringLiteral("grid"), [this] {
         return records::DraftNote{st_.DatabasePath, data_->isAdding() ? 0 : paneId_};
     });
 }
@@ -239,8 +239,6 @@ void GridWindow::Form_Activate()
             FindTabNo();
     }
     applyTextSettings();
-    st_.JumpPending = false;
-    st_.ReturnFrom = QStringLiteral("Form3");
 }
 
 void GridWindow::applyTextSettings()

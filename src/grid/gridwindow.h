@@ -2,6 +2,7 @@
 
 #include "datacontrol.h"
 
+#include "shell/requests.h"
 #include "shell/twipslayout.h"
 
 #include <QHash>
@@ -49,9 +50,8 @@ struct GridLinks {
     // The main window takes this place (QWidget::geometry()) and shows
     // itself; the grid window hides right after.
     std::function<void(const QRect& geometry)> showMainWindow;
-    // The main window's Douki, after JumpNodeKey, JumpKey and JumpPending
-    // have been set.
-    std::function<void()> douki;
+    // The main window's jump to a note's category and the note.
+    std::function<void(const shell::JumpRequest&)> jump;
     // Closing the grid window ends the program.
     std::function<void()> endProgram;
 };

@@ -88,7 +88,9 @@ void GridWindow::loadPane()
     paneId_ = id;
     if (!row || !row->hasCurrent()) {
         editor_->FieldsClear(); // deleted meanwhile by another window
-        panels_->setText(2, id ? QString::number(id) : QString());
+        records::NoteStamps stamps;
+        stamps.id = id ? QString::number(id) : QString();
+        editor_->setStamps(stamps);
         return;
     }
     // What a save refused stays as typed.
@@ -167,16 +169,22 @@ bool GridWindow::writePane()
     // The stamps the save leaves to the window: a note never updated
     // before is created today, and a note without a category is filed at
     // the root.
-    if (panels_->text(4).isEmpty())
-        panels_->setText(6, st_.clock().today().toString(kDateFormat));
+    records::NoteStamps stamps = editor_->stamps();
+    if (stamps.updatedDate.isEmpty()) {
+        stamps.created = st_.clock().today().toString(kDateFormat);
+        editor_->setStamps(stamps);
+    }
     if (editor_->text(3).isEmpty())
         editor_->setText(7, QStringLiteral("0"));
 
-    const records::SaveOutcome outcome = records::saveNote(
-        *db, *editor_, adding ? records::SaveMode::New : records::SaveMode::Update, adding ? newId_ : paneId_);
+    const records::SaveOutcome outcome =
+        records::saveNote(*db, editor_->snapshot(), st_.clock(),
+                          adding ? records::SaveMode::New : records::SaveMode::Update, adding ? newId_ : paneId_);
     if (outcome.stored) {
         paneId_ = outcome.id;
-        panels_->setText(2, QString::number(outcome.id));
+        stamps = editor_->stamps();
+        stamps.id = QString::number(outcome.id);
+        editor_->setStamps(stamps);
         // Refused fields keep what was typed, and the user stays on the row.
         keepTyped_ = outcome.failures;
         if (adding) {
@@ -242,14 +250,9 @@ void GridWindow::mnuFileDataAdd_Click()
     editor_->FieldsClear();
     syncGridToData();
     const QString today = st_.clock().today().toString(kDateFormat);
-    panels_->setText(2, QString::number(id));
-    panels_->setText(6, today);
-    panels_->setText(4, today);
-    panels_->setText(5, st_.clock().timeStamp());
+    editor_->setStamps({QString::number(id), QStringLiteral("0"), today, st_.clock().timeStamp(), today});
     if (editor_->text(3).isEmpty())
         editor_->setText(7, QStringLiteral("0"));
-    if (panels_->text(3).isEmpty())
-        panels_->setText(3, QStringLiteral("0"));
     editor_->setRecordChanged(true);
     editor_->titleBox()->setFocus();
 }
@@ -269,14 +272,12 @@ void GridWindow::mnuDouki_Click()
             id = currentId();
         }))
         return;
-    st_.JumpNodeKey = bunID + QStringLiteral("_id");
-    st_.JumpKey = QString::number(id) + QStringLiteral("_id");
-    st_.JumpPending = true;
+    const shell::JumpRequest request{bunID.toLongLong(), id};
     if (links_.showMainWindow)
         links_.showMainWindow(geometry());
     hide();
-    if (links_.douki)
-        links_.douki();
+    if (links_.jump)
+        links_.jump(request);
 }
 
 void GridWindow::mnuMoveFirst_Click()

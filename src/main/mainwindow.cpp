@@ -232,8 +232,10 @@ void MainWindow::onActivated()
         Form_Activate();
 }
 
-void MainWindow::comeBack()
+void MainWindow::comeBack(const shell::ReturnRequest& request)
 {
+    currentIdeaId_ = request.note ? QString::number(*request.note) : QString();
+    singleWindowReturned_ = true;
     cameBack_ = true;
     // Once the closing window is gone; without a window manager no
     // activation may follow at all.
@@ -246,6 +248,8 @@ void MainWindow::comeBack()
 void MainWindow::watchSingleWindow(records::RecordWindow* window)
 {
     connect(window, &records::RecordWindow::returned, this, &MainWindow::comeBack);
+    connect(window, &records::RecordWindow::noteSaved, this,
+            [this](qint64 id) { currentIdeaId_ = QString::number(id); });
 }
 
 void MainWindow::Form_Activate()
@@ -253,7 +257,7 @@ void MainWindow::Form_Activate()
     cameBack_ = false;
     // The note a closing window hands back; saving our own edit below
     // makes the saved note the current one.
-    const QString returned = st_.CurrentIdeaID;
+    const QString returned = currentIdeaId_;
     // Never lose edits: rebuilding the list reloads the editor.
     if (recordChanged() && !CheckToSave())
         return;
@@ -266,24 +270,25 @@ void MainWindow::Form_Activate()
         ListPosition = list_->selectedPosition();
         return list_->count() > 0;
     };
-    const bool jumped = st_.JumpPending;
-    if (st_.JumpPending) {
-        if (!completeJump(st_.JumpKey))
+    const bool jumped = pendingJump_.has_value();
+    if (pendingJump_) {
+        const std::optional<qint64> note = pendingJump_->note;
+        if (!completeJump(note ? records::itemKeyFor(QString::number(*note)) : QString()))
             return;
         setStatusCount();
-        st_.JumpPending = false;
+        pendingJump_.reset();
     }
-    if (st_.ReturnFrom == QLatin1String("Form2")) {
-        st_.CurrentIdeaID = returned;
+    if (singleWindowReturned_) {
+        currentIdeaId_ = returned;
         if (!completeJump(records::itemKeyFor(returned)))
             return;
         setStatusCount();
-        st_.ReturnFrom.clear();
+        singleWindowReturned_ = false;
     } else if (!jumped && !returned.isEmpty() && list_->selectKey(records::itemKeyFor(returned))) {
         // Back from another of our windows, the user is still on the note
         // they left; the rebuild must not move what they type next to the
         // list's first note.
-        st_.CurrentIdeaID = returned;
+        currentIdeaId_ = returned;
         completeJump(records::itemKeyFor(returned));
         setStatusCount();
     }

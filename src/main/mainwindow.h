@@ -2,6 +2,7 @@
 
 #include "records/commandwindow.h"
 #include "shell/appstate.h"
+#include "shell/requests.h"
 #include "shell/twipslayout.h"
 
 #include <QHash>
@@ -104,10 +105,14 @@ public:
     void mnuTreeRefresh_Click();
     void mnuTreeAllOpen_Click();
     void mnuTreeAllClose_Click();
-    // Select the category JumpNodeKey (and, for Douki, the note JumpKey).
-    // False, with the tree unchanged, when the category is not in the tree.
-    bool Douki_Bun();
-    bool Douki();
+    // Select the request's category (and, for Douki, its note). False, with
+    // the tree unchanged, when the category is not in the tree.
+    bool Douki_Bun(const shell::JumpRequest& request);
+    bool Douki(const shell::JumpRequest& request);
+    // Another window's jump: done now, and the note chosen again once this
+    // window is rebuilt on becoming active (an empty category waits for it).
+    void jumpTo(const shell::JumpRequest& request);
+    bool jumpPending() const { return pendingJump_.has_value(); }
     void mnuTreeBunFind_Click();
     void OpenCategorySearch(const QString& text);
     tree::CategorySearchWindow* categorySearch() const { return search_.get(); }
@@ -178,6 +183,8 @@ public:
     TwipsLayout& layout() { return layout_; }
     bool recordChanged() const;
     int listPosition() const { return ListPosition; }
+    // The note chosen last, here or saved in a single-record window.
+    const QString& currentIdeaId() const { return currentIdeaId_; }
     qint64 savedRecordId() const { return SavedRecordID; }
 
 protected:
@@ -226,7 +233,7 @@ private:
     void watchSingleWindow(records::RecordWindow* window);
     // The user comes back here from another window of ours: the window is
     // rebuilt once it is shown, whatever activation events arrive.
-    void comeBack();
+    void comeBack(const shell::ReturnRequest& request);
     void applyTextSettings();
     void setStatusCount();
     // The four moves: `step` picks the new position from the current one
@@ -272,6 +279,9 @@ private:
     bool unloaded_ = false;
     bool loaded_ = false;
     bool cameBack_ = false; // another window of ours was in use since the last rebuild
+    QString currentIdeaId_;
+    std::optional<shell::JumpRequest> pendingJump_;
+    bool singleWindowReturned_ = false; // a single-record window closed since the last rebuild
 };
 
 

@@ -201,14 +201,13 @@ void MainWindow::ListView1_DblClick()
     const QString key = list_->selectedKey();
     if (key.isEmpty())
         return;
-    st_.CurrentIdeaID = tree::numberOfKey(key);
-    watchSingleWindow(records::RecordWindow::open(st_));
+    currentIdeaId_ = tree::numberOfKey(key);
+    watchSingleWindow(records::RecordWindow::open(st_, {currentIdeaId_.toLongLong()}));
 }
 
 void MainWindow::mnuDataAdd_Click()
 {
-    st_.NewRecordRequested = true;
-    watchSingleWindow(records::RecordWindow::open(st_));
+    watchSingleWindow(records::RecordWindow::open(st_, {}));
 }
 
 // --- moving through the list ----------------------------------------------------------
@@ -257,7 +256,7 @@ void MainWindow::mnuUpdateAs_Click()
         st_.prompts().message(this, records::noRowToSaveMessage());
         return;
     }
-    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Copy, 0);
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Copy, 0);
     if (outcome.stored)
         showSaved(outcome);
     records::reportSave(st_.prompts(), this, *panels_, outcome);
@@ -268,7 +267,7 @@ void MainWindow::mnuListDel_Click()
     const QString key = list_->selectedKey();
     if (key.isEmpty() || !ListRecordset)
         return;
-    st_.CurrentIdeaID = tree::numberOfKey(key);
+    currentIdeaId_ = tree::numberOfKey(key);
     const int answer = st_.prompts().message(this, QStringLiteral("本当にこのデータを削除していいですか？ "),
                                              Msg::YesNo + Msg::Information + Msg::DefaultButton2,
                                              QStringLiteral("削除確認"));
@@ -276,8 +275,8 @@ void MainWindow::mnuListDel_Click()
         return;
     try {
         ListRecordset->moveFirst();
-        if (!ListRecordset->findFirst(QStringLiteral("id= ") + st_.CurrentIdeaID))
-            throw StoreError(store::ErrorKind::RowDeleted, st_.CurrentIdeaID);
+        if (!ListRecordset->findFirst(QStringLiteral("id= ") + currentIdeaId_))
+            throw StoreError(store::ErrorKind::RowDeleted, currentIdeaId_);
         ListRecordset->deleteCurrent();
     } catch (const StoreError& e) {
         reportStoreError(QStringLiteral("データを削除できませんでした。"), e.message());

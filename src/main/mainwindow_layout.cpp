@@ -116,8 +116,8 @@ void MainWindow::buildLayout()
     editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Main, canvas_, panels_.get(), st_);
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return CurrentDatabase.get(); }, [this] { return st_.DatabaseFileName; });
-    drafts_ = std::make_unique<records::DraftKeeper>(*editor_, *panels_, st_, this, QStringLiteral("main"), [this] {
-        return records::DraftNote{st_.DatabasePath, panels_->text(2).toLongLong()};
+    drafts_ = std::make_unique<records::DraftKeeper>(*editor_, st_, this, QStringLiteral("main"), [this] {
+        return records::DraftNote{st_.DatabasePath, editor_->stamps().id.toLongLong()};
     });
 
     splitter_ = new SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_);

@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QTreeWidgetItem>
+#include <utility>
 
 using zumilo::store::StoreError;
 using zumilo::store::tryStep;
@@ -83,32 +84,40 @@ void MainWindow::mnuTreeAllClose_Click()
     mnuTreeRefresh_Click();
 }
 
-bool MainWindow::Douki_Bun()
+bool MainWindow::Douki_Bun(const shell::JumpRequest& request)
 {
-    QTreeWidgetItem* node = tree_->node(st_.JumpNodeKey);
+    const QString key = tree::nodeKeyFor(QString::number(request.category));
+    QTreeWidgetItem* node = tree_->node(key);
     if (!node)
         return false;
     if (recordChanged() && !CheckToSave())
         return false;
     tree_->setCurrentItem(node);
     tree_->scrollToItem(node);
-    st_.CurrentBunID = tree::numberOfKey(st_.JumpNodeKey);
+    st_.CurrentBunID = tree::numberOfKey(key);
     st_.CurrentBunName = node == tree_->rootNode() ? QString() : node->text(0);
     RefreshRecordList();
     tree_->setFocus();
     return true;
 }
 
-bool MainWindow::Douki()
+bool MainWindow::Douki(const shell::JumpRequest& request)
 {
-    if (!Douki_Bun())
+    if (!Douki_Bun(request))
         return false;
-    if (list_->selectKey(st_.JumpKey)) {
-        showRecord(tree::numberOfKey(st_.JumpKey));
+    const QString note = request.note ? QString::number(*request.note) : QString();
+    if (!note.isEmpty() && list_->selectKey(records::itemKeyFor(note))) {
+        showRecord(note);
         ListPosition = list_->selectedPosition();
         setStatusCount();
     }
     return true;
+}
+
+void MainWindow::jumpTo(const shell::JumpRequest& request)
+{
+    pendingJump_ = request;
+    Douki(request);
 }
 
 void MainWindow::mnuTreeBunFind_Click()
@@ -122,8 +131,8 @@ void MainWindow::mnuTreeBunFind_Click()
 void MainWindow::OpenCategorySearch(const QString& text)
 {
     if (!search_) {
-        search_ = std::make_unique<tree::CategorySearchWindow>(st_, [this](const QString& key) {
-            if (!tree_->node(key))
+        search_ = std::make_unique<tree::CategorySearchWindow>(st_, [this](const shell::JumpRequest& request) {
+            if (!tree_->node(tree::nodeKeyFor(QString::number(request.category))))
                 return false;
             // The jump may come while the grid stands in this window's place.
             if (grid_ && grid_->isVisible()) {
@@ -133,7 +142,11 @@ void MainWindow::OpenCategorySearch(const QString& text)
             show();
             raise();
             activateWindow();
-            return Douki_Bun();
+            const auto previous = std::exchange(pendingJump_, request);
+            if (Douki_Bun(request))
+                return true;
+            pendingJump_ = previous;
+            return false;
         });
     }
     // Beside the window in view: the grid may have moved since it took this
@@ -223,10 +236,12 @@ void MainWindow::ShowGridWindow()
             raise();
             activateWindow();
         };
-        links.douki = [this] { Douki(); };
+        links.jump = [this](const shell::JumpRequest& request) { jumpTo(request); };
         links.endProgram = [this] { close(); };
         grid_ = std::make_unique<grid::GridWindow>(st_, std::move(links));
     }
+    // The grid takes over: a jump not yet completed here is given up.
+    pendingJump_.reset();
     grid_->showInPlaceOf(geometry());
     hide();
 }
@@ -283,15 +298,15 @@ void MainWindow::LvDataChange()
     if (recordChanged()) {
         if (!CheckToSave()) {
             // Stay on the note that could not be saved.
-            list_->selectKey(records::itemKeyFor(panels_->text(2)));
+            list_->selectKey(records::itemKeyFor(editor_->stamps().id));
             return;
         }
         list_->selectKey(key); // the save refilled the list
     }
     if (key.isEmpty())
         return;
-    st_.CurrentIdeaID = tree::numberOfKey(key);
-    showRecord(st_.CurrentIdeaID);
+    currentIdeaId_ = tree::numberOfKey(key);
+    showRecord(currentIdeaId_);
     ListPosition = list_->selectedPosition();
     setStatusCount();
 }
@@ -304,7 +319,7 @@ bool MainWindow::UpdateRecordSet()
     }
     qint64 id = 0;
     tryStep([&] { id = ListRecordset->value(QStringLiteral("ID")).toLongLong(); });
-    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, *editor_, records::SaveMode::Update, id);
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Update, id);
     if (outcome.stored) {
         SavedRecordID = outcome.id;
         showSaved(outcome);
@@ -318,7 +333,7 @@ void MainWindow::showSaved(const records::SaveOutcome& outcome)
     tryStep([&] { ListRecordset->requery(); });
     FillRecordList();
     const QString id = QString::number(outcome.id);
-    st_.CurrentIdeaID = id;
+    currentIdeaId_ = id;
     if (!list_->selectKey(records::itemKeyFor(id))) {
         // Filed under another category: it leaves this list, unless what
         // the user typed would go with it.

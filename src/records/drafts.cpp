@@ -24,9 +24,9 @@
 
 namespace zumilo::records {
 
-DraftKeeper::DraftKeeper(RecordEditor& editor, shell::StatusPanels& panels, shell::AppState& state, QWidget* window,
-                         const QString& kind, std::function<DraftNote()> note)
-    : editor_(editor), panels_(panels), state_(state), note_(std::move(note))
+DraftKeeper::DraftKeeper(RecordEditor& editor, shell::AppState& state, QWidget* window, const QString& kind,
+                         std::function<DraftNote()> note)
+    : editor_(editor), state_(state), note_(std::move(note))
 {
     if (!state_.drafts())
         return;
@@ -57,19 +57,19 @@ void DraftKeeper::writeNow()
     if (!journal || !editor_.RecordChanged())
         return;
     const DraftNote note = note_ ? note_() : DraftNote{};
+    const EditedNote edited = editor_.snapshot();
     shell::Draft draft;
     draft.slot = slot_;
     draft.databasePath = note.databasePath;
     draft.noteId = note.id;
     if (note.id != 0) {
-        draft.stampDate = panels_.text(4);
-        draft.stampTime = panels_.text(5);
+        draft.stampDate = edited.stamps.updatedDate;
+        draft.stampTime = edited.stamps.updatedTime;
     }
     draft.savedAt = state_.clock().now();
-    // One body: text(1) is whichever body box is shown.
     for (int i : {0, 1, 3, 4, 5, 6, 7})
-        draft.texts[size_t(i)] = editor_.text(i);
-    draft.checks = {editor_.isChecked(0), editor_.isChecked(1)};
+        draft.texts[size_t(i)] = edited.fields.text(i);
+    draft.checks = {edited.fields.important, edited.fields.done};
     journal->write(draft);
     pending_ = false;
     written_ = true;
@@ -159,30 +159,29 @@ RecordWindow* reopen(shell::AppState& state, const Plan& p)
     // The window reads where and what to open from the shared values; they
     // are the main window's again once it is open.
     const auto restore = qScopeGuard([&state, saved = std::make_tuple(state.DatabasePath, state.CurrentBunID,
-                                                                      state.CurrentBunName, state.CurrentIdeaID)] {
-        std::tie(state.DatabasePath, state.CurrentBunID, state.CurrentBunName, state.CurrentIdeaID) = saved;
-        state.NewRecordRequested = false;
+                                                                      state.CurrentBunName)] {
+        std::tie(state.DatabasePath, state.CurrentBunID, state.CurrentBunName) = saved;
     });
     const shell::Draft& d = p.draft;
     state.DatabasePath = p.databasePath;
+    shell::OpenRequest request;
     if (p.note) {
         state.CurrentBunID = p.note->bunID;
         state.CurrentBunName = p.note->categoryName;
-        state.CurrentIdeaID = QString::number(d.noteId);
+        request.note = d.noteId;
     } else {
         bool number = false;
         const qint64 bunID = d.texts[7].toLongLong(&number);
         state.CurrentBunID = QString::number(number ? bunID : 0); // goes into the window's statement
         state.CurrentBunName = number ? d.texts[3] : QString();
-        state.NewRecordRequested = true;
     }
-    RecordWindow* window = RecordWindow::open(state);
-    RecordEditor& editor = *window->editor();
+    RecordWindow* window = RecordWindow::open(state, request);
+    NoteFields fields;
     for (int i : {0, 1, 3, 4, 5, 6, 7})
-        editor.setText(i, d.texts[size_t(i)]);
-    for (int i : {0, 1})
-        editor.check(i)->setChecked(d.checks[size_t(i)]);
-    editor.setRecordChanged(true);
+        fields.text(i) = d.texts[size_t(i)];
+    fields.important = d.checks[0];
+    fields.done = d.checks[1];
+    window->editor()->restore(fields);
     if (window->draftKeeper())
         window->draftKeeper()->writeNow();
     return window;

@@ -10,8 +10,7 @@ class QWidget;
 
 namespace zumilo::shell {
 struct AppState;
-class StatusPanels;
-} // namespace zumilo::shell
+}
 
 namespace zumilo::records {
 
@@ -34,8 +33,8 @@ inline constexpr int kDraftPauseMs = 2000;
 class DraftKeeper : public QObject {
 public:
     // `kind` names the editor among this run's ("main", "grid", "single").
-    DraftKeeper(RecordEditor& editor, shell::StatusPanels& panels, shell::AppState& state, QWidget* window,
-                const QString& kind, std::function<DraftNote()> note);
+    DraftKeeper(RecordEditor& editor, shell::AppState& state, QWidget* window, const QString& kind,
+                std::function<DraftNote()> note);
 
     // Writes the draft at once, when there is a change to keep.
     void writeNow();
@@ -47,7 +46,6 @@ private:
     void onCleared();
 
     RecordEditor& editor_;
-    shell::StatusPanels& panels_;
     shell::AppState& state_;
     std::function<DraftNote()> note_;
     QString slot_;

@@ -1,5 +1,6 @@
 #include "notesave.h"
 
+#include "shell/clock.h"
 #include "shell/prompts.h"
 #include "shell/statuspanels.h"
 #include "store/database.h"
@@ -25,8 +26,10 @@ std::unique_ptr<store::Recordset> noteRow(store::Database& db, qint64 id)
 
 } // namespace
 
-SaveOutcome saveNote(store::Database& db, RecordEditor& editor, SaveMode mode, qint64 id)
+SaveOutcome saveNote(store::Database& db, const EditedNote& note, const shell::Clock& clock, SaveMode mode, qint64 id)
 {
+    const QString today = clock.today().toString(QStringLiteral("yyyy/MM/dd"));
+    const QString now = clock.timeStamp();
     SaveOutcome outcome;
     try {
         db.transaction([&] {
@@ -36,12 +39,12 @@ SaveOutcome saveNote(store::Database& db, RecordEditor& editor, SaveMode mode, q
                 if (!row->hasCurrent())
                     throw store::StoreError(store::ErrorKind::RowDeleted, QStringLiteral("id %1").arg(id));
                 row->edit();
-                outcome.failures = editor.writeFields(*row);
+                outcome.failures = writeFields(*row, note, today, now);
             } else {
                 id = std::max(id, store::nextNoteNumber(db));
                 row = noteRow(db, id);
                 row->addNew();
-                outcome.failures = editor.writeFields(*row, mode == SaveMode::Copy);
+                outcome.failures = writeFields(*row, note, today, now, mode == SaveMode::Copy);
                 row->setValue(QStringLiteral("ID"), id);
             }
             // The copy of the category's name follows the category, renamed

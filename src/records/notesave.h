@@ -10,6 +10,7 @@
 class QWidget;
 
 namespace zumilo::shell {
+class Clock;
 class Prompts;
 class StatusPanels;
 } // namespace zumilo::shell
@@ -40,12 +41,12 @@ struct SaveOutcome {
     bool noteGone() const { return !stored && errorKind == store::ErrorKind::RowDeleted; }
 };
 
-// Writes the note in `editor` into the file through `db`, in one
-// transaction: its fields with the update stamps, the number of a new note,
-// and the category's present name as the note's copy of it (whatever the
-// category box showed when the edit began). On failure nothing is stored
-// and the editor is left exactly as it was.
-SaveOutcome saveNote(store::Database& db, RecordEditor& editor, SaveMode mode, qint64 id);
+// Writes `note` (an editor's snapshot) into the file through `db`, in one
+// transaction: its fields with the update stamps of `clock`, the number of
+// a new note, and the category's present name as the note's copy of it
+// (whatever the category box showed when the edit began). On failure
+// nothing is stored.
+SaveOutcome saveNote(store::Database& db, const EditedNote& note, const shell::Clock& clock, SaveMode mode, qint64 id);
 
 // Tells the user what a save achieved: "登録完了" in panel 1 when all of
 // it was stored, a message for a save that failed (with a hint at

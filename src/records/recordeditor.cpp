@@ -6,6 +6,7 @@
 #include "store/error.h"
 #include "store/columntype.h"
 #include "store/recordset.h"
+#include "store/writing.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -49,6 +50,8 @@ QString toStored(const QString& shown)
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     return text;
 }
+
+int touchedWhileWriting = 0;
 
 // toPlainText() would turn non-breaking spaces into blanks; the raw text
 // keeps them and only needs its block separators made into line breaks.
@@ -291,6 +294,10 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
         check->setObjectName(QStringLiteral("Check1(%1)").arg(i));
         check->resize(check->sizeHint());
         connect(check, &QCheckBox::clicked, this, [this, i] { onCheckClicked(i); });
+        connect(check, &QCheckBox::toggled, this, [this, i](bool on) {
+            guardControls();
+            (i == 0 ? note_.fields.important : note_.fields.done) = on;
+        });
         checks_[i] = check;
     }
 
@@ -452,15 +459,66 @@ QStringList RecordEditor::fixedControlNames()
 
 QString RecordEditor::text(int index) const
 {
-    // The hidden body box is only filled when it is shown (see setWrapped).
-    if (index == 1 || index == 2)
-        index = isWrapped() ? 2 : 1;
-    QWidget* box = textBox(index);
-    if (!box)
+    if (index < 0 || index > 7)
         return {};
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
-        return plainText(plain);
-    return static_cast<QLineEdit*>(box)->text();
+    if (index == 1 || index == 2)
+        syncBody();
+    return note_.fields.text(index);
+}
+
+void RecordEditor::syncBody() const
+{
+    if (!bodyStale_)
+        return;
+    guardControls();
+    // The hidden body box is only filled when it is shown (see setWrapped).
+    note_.fields.body = plainText(visibleBodyBox());
+    bodyStale_ = false;
+}
+
+void RecordEditor::guardControls() const
+{
+    if (store::writingOnThisThread()) {
+        ++touchedWhileWriting;
+        qWarning("The note editor's controls were used while the file was locked for writing");
+    }
+}
+
+int RecordEditor::controlsTouchedWhileWriting()
+{
+    return touchedWhileWriting;
+}
+
+EditedNote RecordEditor::snapshot() const
+{
+    syncBody();
+    return note_;
+}
+
+void RecordEditor::setStamps(const NoteStamps& stamps)
+{
+    note_.stamps = stamps;
+    showStamps();
+}
+
+void RecordEditor::showStamps()
+{
+    if (!panels_)
+        return;
+    guardControls();
+    const NoteStamps& s = note_.stamps;
+    const std::array<const QString*, 5> shown{&s.id, &s.oyaID, &s.updatedDate, &s.updatedTime, &s.created};
+    for (int i = 0; i < 5; ++i)
+        panels_->setText(i + 2, *shown[i]);
+}
+
+void RecordEditor::restore(const NoteFields& fields)
+{
+    for (int i : {0, 1, 3, 4, 5, 6, 7})
+        setText(i, fields.text(i));
+    checks_[0]->setChecked(fields.important);
+    checks_[1]->setChecked(fields.done);
+    setRecordChanged(true);
 }
 
 void RecordEditor::setText(int index, const QString& text)
@@ -472,6 +530,7 @@ void RecordEditor::setText(int index, const QString& text)
     QWidget* box = textBox(index);
     if (!box)
         return;
+    guardControls();
     const QString shown = toShown(text);
     // As with typing, only a different text is a change.
     if (shown == this->text(index))
@@ -486,8 +545,9 @@ void RecordEditor::setText(int index, const QString& text)
 
 bool RecordEditor::isChecked(int index) const
 {
-    QCheckBox* box = check(index);
-    return box && box->isChecked();
+    if (index == 0)
+        return note_.fields.important;
+    return index == 1 && note_.fields.done;
 }
 
 void RecordEditor::setLoading(bool loading)
@@ -497,11 +557,21 @@ void RecordEditor::setLoading(bool loading)
 
 void RecordEditor::onTextChanged(int index)
 {
+    if (index == 1 || index == 2) {
+        bodyStale_ = true;
+    } else {
+        guardControls();
+        QWidget* box = boxes_[size_t(index)];
+        if (auto* plain = qobject_cast<QPlainTextEdit*>(box))
+            note_.fields.text(index) = plainText(plain);
+        else
+            note_.fields.text(index) = static_cast<QLineEdit*>(box)->text();
+    }
     if (loading_)
         return;
     const bool categoryOnly = kind_ == EditorKind::Single && (index == 3 || index == 7);
     if (!categoryOnly)
-        changed_ = true;
+        note_.changed = true;
     if (panels_)
         panels_->setText(1, QString());
     if (!categoryOnly)
@@ -512,7 +582,7 @@ void RecordEditor::onTextChanged(int index)
 void RecordEditor::onCheckClicked(int)
 {
     // Marked at once: a tick followed by closing the window must not be lost.
-    changed_ = true;
+    note_.changed = true;
     emit changed();
     if (checks_[1]->isChecked() && text(4).isEmpty())
         setText(4, state_.clock().today().toString(kDateFormat));
@@ -569,7 +639,7 @@ void RecordEditor::setRecordChanged(bool changed)
 
 void RecordEditor::settle(bool changed)
 {
-    changed_ = changed;
+    note_.changed = changed;
     if (!changed)
         emit cleared();
 }
@@ -583,53 +653,49 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
     }
     static const char* const boxColumns[8] = {"Title",      "naiyo",      "naiyo",      "bunrui",
                                               "kanryodate", "kijitudate", "kijitutime", "bunid"};
-    static const char* const panelColumns[5] = {"ID", "oyaid", "kousindate", "kousintime", "sinkidate"};
 
     if (!rs.hasCurrent())
         return;
     // Read everything first, so that a row that vanished leaves the editor
     // as it was rather than half filled.
-    std::array<QString, 8> texts;
-    std::array<QString, 5> stamps;
-    std::array<bool, 2> flags{};
+    EditedNote note;
     try {
-        for (int i = 0; i < 8; ++i)
-            texts[i] = rs.text(QString::fromLatin1(boxColumns[i]));
-        for (int i = 0; i < 5; ++i)
-            stamps[i] = rs.text(QString::fromLatin1(panelColumns[i]));
+        for (int i : {0, 1, 3, 4, 5, 6, 7})
+            note.stored.text(i) = rs.text(QString::fromLatin1(boxColumns[i]));
+        note.stamps = {rs.text(QStringLiteral("ID")), rs.text(QStringLiteral("oyaid")),
+                       rs.text(QStringLiteral("kousindate")), rs.text(QStringLiteral("kousintime")),
+                       rs.text(QStringLiteral("sinkidate"))};
         const QVariant important = rs.value(QStringLiteral("jyuyoCK"));
         const QVariant done = rs.value(QStringLiteral("kanryoCK"));
-        flags[0] = !important.isNull() && important.toBool();
-        flags[1] = !done.isNull() && done.toBool();
+        note.stored.important = !important.isNull() && important.toBool();
+        note.stored.done = !done.isNull() && done.toBool();
     } catch (const store::StoreError&) {
         return;
     }
+    NoteFields shown = note.stored;
 
     // A title longer than any the file can take comes from another program;
     // the box shows its beginning and the save leaves it as stored.
-    titleCut_ = store::characterCount(texts[0]) > kTitleLength;
-    if (titleCut_)
-        texts[0] = texts[0].left(kTitleLength);
+    note.titleCut = store::characterCount(shown.title) > kTitleLength;
+    if (note.titleCut)
+        shown.title = shown.title.left(kTitleLength);
     // So is a body with a line of megabytes: a line is laid out whole, which
     // would hold the window for seconds. The boxes show its beginning, and
     // every save writes the body as stored.
-    cutBody_.reset();
-    if (hasLongerLine(texts[1], kLongestBodyLine)) {
-        cutBody_ = texts[1];
-        texts[1] = texts[2] = texts[1].left(kLongestBodyLine);
-    }
+    note.bodyCut = hasLongerLine(shown.body, kLongestBodyLine);
+    if (note.bodyCut)
+        shown.body = shown.body.left(kLongestBodyLine);
+    note.fields = note_.fields; // the boxes set them as they show them
+    note_ = note;
     markCuts();
 
     const bool outer = loading_;
     setLoading(true);
-    for (int i = 0; i < 8; ++i)
-        setText(i, texts[i]);
-    checks_[0]->setChecked(flags[0]);
-    checks_[1]->setChecked(flags[1]);
-    if (panels_) {
-        for (int i = 0; i < 5; ++i)
-            panels_->setText(i + 2, stamps[i]);
-    }
+    for (int i : {0, 1, 3, 4, 5, 6, 7})
+        setText(i, shown.text(i));
+    checks_[0]->setChecked(shown.important);
+    checks_[1]->setChecked(shown.done);
+    showStamps();
     for (const auto& [box, value] : typed)
         setText(box, value);
     setLoading(outer);
@@ -640,13 +706,13 @@ void RecordEditor::UpdateFields(const store::Recordset& rs, const QList<FieldFai
 
 void RecordEditor::markCuts()
 {
-    titleBox()->setReadOnly(titleCut_);
-    titleBox()->setToolTip(titleCut_ ? QStringLiteral("タイトルが長すぎるため、先頭だけを表示しています。"
+    titleBox()->setReadOnly(note_.titleCut);
+    titleBox()->setToolTip(note_.titleCut ? QStringLiteral("タイトルが長すぎるため、先頭だけを表示しています。"
                                                       "保存しても、元のタイトルはそのまま残ります。")
                                      : QString());
     for (QPlainTextEdit* box : {bodyBox(), wrappedBodyBox()}) {
-        box->setReadOnly(cutBody_.has_value());
-        box->setToolTip(cutBody_ ? QStringLiteral("内容の行が長すぎるため、先頭だけを表示しています。"
+        box->setReadOnly(note_.bodyCut);
+        box->setToolTip(note_.bodyCut ? QStringLiteral("内容の行が長すぎるため、先頭だけを表示しています。"
                                                   "保存しても、元の内容はそのまま残ります。")
                                  : QString());
     }
@@ -654,8 +720,9 @@ void RecordEditor::markCuts()
 
 void RecordEditor::FieldsClear()
 {
-    titleCut_ = false;
-    cutBody_.reset();
+    note_.stamps = {};
+    note_.stored = {};
+    note_.titleCut = note_.bodyCut = false;
     markCuts();
     const bool outer = loading_;
     setLoading(true);
@@ -674,62 +741,6 @@ void RecordEditor::FieldsClear()
 
     settle(false);
     emit undoAvailable(false);
-}
-
-QList<FieldFailure> RecordEditor::writeFields(store::Recordset& rs, bool newCreationDate)
-{
-    QList<FieldFailure> failures;
-    auto step = [&failures](const char* label, int box, const std::function<void()>& work) {
-        try {
-            work();
-        } catch (const store::StoreError& e) {
-            failures.append({QString::fromUtf8(label), e.message(), box});
-        }
-    };
-    auto textStep = [&](const char* label, int box, const char* column, const QString& value) {
-        step(label, box, [&] { rs.setText(QString::fromLatin1(column), value); });
-    };
-
-    if (!titleCut_)
-        textStep("タイトル", 0, "Title", toStored(text(0)));
-    textStep("内容", isWrapped() ? 2 : 1, "naiyo", cutBody_ ? *cutBody_ : toStored(plainText(visibleBodyBox())));
-    textStep("分類", 3, "bunrui", text(3));
-    textStep("完了日", 4, "kanryodate", text(4));
-    textStep("期日", 5, "kijitudate", text(5));
-    textStep("期日の時刻", 6, "kijitutime", text(6));
-    step("分類番号", 7, [&] {
-        const QString number = text(7).trimmed();
-        if (number.isEmpty()) {
-            rs.setText(QStringLiteral("bunid"), QString());
-            return;
-        }
-        bool ok = false;
-        const int id = number.toInt(&ok);
-        if (!ok)
-            throw store::StoreError(store::ErrorKind::TypeMismatch, QStringLiteral("not a category number: ") + number,
-                                    QStringLiteral("bunid"));
-        rs.setValue(QStringLiteral("bunid"), id);
-    });
-    step("重要", -1, [&] { rs.setValue(QStringLiteral("jyuyoCK"), isChecked(0)); });
-    step("完了", -1, [&] { rs.setValue(QStringLiteral("kanryoCK"), isChecked(1)); });
-
-    const QString parent = panels_ ? panels_->text(3) : QString();
-    step("oyaID", -1, [&] {
-        if (parent.isEmpty())
-            rs.setValue(QStringLiteral("oyaid"), 0);
-        else
-            rs.setText(QStringLiteral("oyaid"), parent);
-    });
-
-    const QString today = state_.clock().today().toString(kDateFormat);
-    const QString now = state_.clock().timeStamp();
-    QString created = panels_ ? panels_->text(6) : QString();
-    if (created.isEmpty() || newCreationDate)
-        created = today;
-    textStep("更新日", -1, "kousindate", today);
-    textStep("更新時刻", -1, "kousintime", now);
-    textStep("初回作成日", -1, "sinkidate", created);
-    return failures;
 }
 
 bool RecordEditor::isWrapped() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editednote.h"
+
 #include "tree/categorypicker.h"
 
 #include <QTextOption>
@@ -37,13 +39,6 @@ enum class EditorKind {
     Grid,   // grid window's record pane
 };
 
-// A field the store refused while saving; the others were saved.
-struct FieldFailure {
-    QString label;   // the field as the user knows it: "タイトル", "完了日", "期日"...
-    QString message; // why, in Japanese
-    int box = -1;    // the Text1 box it was typed in, -1 for the others
-};
-
 // The editor of one note: title, body (two boxes, without and with
 // wrapping, only one visible), category name and number, completion date,
 // due date and time, the important and done check boxes, the calendar and
@@ -53,9 +48,10 @@ struct FieldFailure {
 // "Check1(1)", "Label1(0)".."Label1(4)", "cmdCalOpen(0)", "cmdCalOpen(1)",
 // "cmdBunOpen", "MonthView1".
 //
-// Status panels 2 to 6 show the note's ID, oyaID, update date, update time
-// and creation date; saving reads oyaID and the creation date back from
-// them, as the window shows them.
+// The note is one value (EditedNote): the boxes, check boxes and status
+// panels 2 to 6 (number, oyaID, update date and time, creation date) show
+// it, and typing changes it. A save works on a snapshot of it and never
+// touches the controls while the file is locked.
 class RecordEditor : public QObject, public tree::CategoryTarget {
     Q_OBJECT
 public:
@@ -88,7 +84,7 @@ public:
     // window is (all but the title and body boxes and the calendar).
     static QStringList fixedControlNames();
 
-    // Text of Text1(i) as the user sees it (line breaks as "\n").
+    // Text of Text1(i) as the user left it (line breaks as "\n").
     QString text(int index) const;
     // Sets Text1(i); this counts as a change, as typing would.
     void setText(int index, const QString& text);
@@ -104,21 +100,23 @@ public:
     // window's editor shows its notice texts instead. Ends unchanged.
     void FieldsClear();
 
-    // Writes every field into the row `rs` is editing or adding (the caller
-    // has called edit() or addNew()): title, body (the visible box), category
-    // name and number, completion date, due date and time, the two flags,
-    // oyaID (panel 3, 0 when empty), the update stamps (today, now) and the
-    // creation date (panel 6, today when empty; with `newCreationDate`
-    // always today). A field the store refuses keeps its stored value and is
-    // listed in the outcome; the rest are written. Does not call update(),
-    // and shows nothing: the window shows the row once it is stored.
-    QList<FieldFailure> writeFields(store::Recordset& rs, bool newCreationDate = false);
+    // A copy of the note as it stands, for a save or a draft.
+    EditedNote snapshot() const;
+    const NoteStamps& stamps() const { return note_.stamps; }
+    // Sets the panels' values of the note (a new note's number and dates).
+    void setStamps(const NoteStamps& stamps);
+    // Shows `fields` as the user's change (a draft brought back).
+    void restore(const NoteFields& fields);
+
+    // How often the controls were read or written while this thread held
+    // a write transaction; saving never does.
+    static int controlsTouchedWhileWriting();
 
     // A category was renamed: a box showing it takes the new name, without
     // counting as the user's change.
     void categoryRenamed(const QString& bunID, const QString& name);
 
-    bool RecordChanged() const { return changed_; }
+    bool RecordChanged() const { return note_.changed; }
     void setRecordChanged(bool changed);
 
     // --- wrapping, fonts, calendar -----------------------------------------
@@ -152,6 +150,11 @@ private:
     void fitPastedLines(QPlainTextEdit* box, int added);
     void setLoading(bool loading);
     void settle(bool changed);
+    void showStamps();
+    // The body's value follows its box lazily: a long body is not copied
+    // at every key.
+    void syncBody() const;
+    void guardControls() const;
 
     EditorKind kind_;
     QWidget* canvas_;
@@ -165,9 +168,8 @@ private:
     QToolButton* categoryButton_ = nullptr;
     QCalendarWidget* calendar_ = nullptr;
 
-    bool changed_ = false;
-    bool titleCut_ = false; // the title shown is the beginning of a longer one
-    std::optional<QString> cutBody_; // the whole body, when the boxes show its beginning
+    mutable EditedNote note_;
+    mutable bool bodyStale_ = false;
     // Read-only boxes and their tool tips for what UpdateFields() cut.
     void markCuts();
     bool loading_ = false;

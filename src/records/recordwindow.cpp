@@ -73,12 +73,12 @@ QString recordOrderClause(int sortColumn, int sortOrder)
     }
 }
 
-RecordWindow* RecordWindow::open(shell::AppState& state)
+RecordWindow* RecordWindow::open(shell::AppState& state, const shell::OpenRequest& request)
 {
     ++state.SingleWindowCount;
     auto* window = new RecordWindow(state);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->Form_Load();
+    window->Form_Load(request);
     window->show();
     // Without a window manager nothing else gives a new window the keyboard,
     // and what the user types next would go to the window behind it.
@@ -113,8 +113,8 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     editor_ = std::make_unique<RecordEditor>(EditorKind::Single, canvas_, panels_.get(), st_);
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return WindowDatabase.get(); }, [this] { return st_.DatabaseFileName; });
-    drafts_ = std::make_unique<DraftKeeper>(*editor_, *panels_, st_, this, QStringLiteral("single"), [this] {
-        return DraftNote{windowPath_, NewRecordMode ? 0 : panels_->text(2).toLongLong()};
+    drafts_ = std::make_unique<DraftKeeper>(*editor_, st_, this, QStringLiteral("single"), [this] {
+        return DraftNote{windowPath_, NewRecordMode ? 0 : editor_->stamps().id.toLongLong()};
     });
     buildLayout();
 
@@ -159,7 +159,7 @@ void RecordWindow::buildLayout()
 
 // --- life of the window ----------------------------------------------------------
 
-void RecordWindow::Form_Load()
+void RecordWindow::Form_Load(const shell::OpenRequest& request)
 {
     const shell::SettingsStore& settings = st_.settings();
     const QString& section = shell::Settings::F2Position;
@@ -188,19 +188,16 @@ void RecordWindow::Form_Load()
     }
 
     FieldsClear();
-    NewRecordMode = st_.NewRecordRequested;
-    st_.NewRecordRequested = false;
+    NewRecordMode = !request.note;
     if (NewRecordMode) {
         DataAdd();
     } else if (WindowRecordset) {
         store::Recordset& rs = *WindowRecordset;
         bool found = false;
-        bool isNumber = false;
-        const qint64 id = st_.CurrentIdeaID.trimmed().toLongLong(&isNumber);
         tryStep([&] {
             rs.moveLast();
             rs.moveFirst();
-            found = isNumber && rs.findFirst(QStringLiteral("id= ") + QString::number(id));
+            found = rs.findFirst(QStringLiteral("id= ") + QString::number(*request.note));
         });
         if (!found) {
             // Deleted meanwhile: stand on no row at all, so that nothing
@@ -296,10 +293,10 @@ void RecordWindow::Form_Unload()
     });
     NewRecordMode = false;
     editor_->setRecordChanged(false);
-    st_.CurrentIdeaID = panels_->text(2);
-    st_.ReturnFrom = QStringLiteral("Form2");
+    bool shown = false;
+    const qint64 id = editor_->stamps().id.toLongLong(&shown);
     st_.SingleWindowCount = std::max(0, st_.SingleWindowCount - 1);
-    emit returned();
+    emit returned({shown ? std::optional<qint64>(id) : std::nullopt});
 }
 
 void RecordWindow::closeEvent(QCloseEvent* event)
@@ -397,12 +394,12 @@ bool RecordWindow::save(SaveMode mode)
             return reportSave(st_.prompts(), this, *panels_, gone, true);
         }
     }
-    const SaveOutcome outcome = saveNote(*WindowDatabase, *editor_, mode, id);
+    const SaveOutcome outcome = saveNote(*WindowDatabase, editor_->snapshot(), st_.clock(), mode, id);
     if (outcome.stored) {
         // The window goes on with the note stored: a new note or a copy takes
         // its place among the notes walked, and the note a copy came from
         // stays as stored, so that a later save does not land on it.
-        st_.CurrentIdeaID = QString::number(outcome.id);
+        emit noteSaved(outcome.id);
         NewRecordMode = false;
         noteGone_ = false;
         tryStep([&] {

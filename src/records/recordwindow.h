@@ -2,6 +2,7 @@
 
 #include "commandwindow.h"
 
+#include "shell/requests.h"
 #include "shell/twipslayout.h"
 
 #include <QHash>
@@ -42,17 +43,15 @@ QString recordOrderClause(int sortColumn, int sortOrder);
 // A window of its own for one note at a time (Form2), beside the main
 // window; any number may be open. Each holds its own connection to the
 // database and walks the notes of the category it was opened on, in the
-// order the main list was sorted in. When it closes it leaves the number
-// of the note it showed in CurrentIdeaID and "Form2" in ReturnFrom, so
-// that the main window selects that note again.
+// order the main list was sorted in. When it closes it hands back the note
+// it showed (returned()), so that the main window selects that note again.
 class RecordWindow : public QMainWindow, public CommandWindow {
     Q_OBJECT
 public:
-    // Opens a window without blocking: on the note CurrentIdeaID, or on a
-    // new note of the current category when NewRecordRequested is set (it
-    // is cleared). Counts the window in SingleWindowCount; the window
-    // deletes itself when it closes.
-    static RecordWindow* open(shell::AppState& state);
+    // Opens a window without blocking on the note `request` names, or on a
+    // new note of the current category. Counts the window in
+    // SingleWindowCount; the window deletes itself when it closes.
+    static RecordWindow* open(shell::AppState& state, const shell::OpenRequest& request);
 
     // open() is the way in; a window made directly is not counted, loaded
     // or shown.
@@ -60,7 +59,7 @@ public:
     ~RecordWindow() override;
 
     // --- life of the window -----------------------------------------------
-    void Form_Load();
+    void Form_Load(const shell::OpenRequest& request);
     // Runs whenever the window becomes the active one.
     void Form_Activate();
     void Form_Resize();
@@ -116,9 +115,11 @@ public:
     shell::TwipsLayout& layout() { return layout_; }
 
 signals:
-    // The window closed and left CurrentIdeaID and ReturnFrom for the main
-    // window; emitted once, before the window goes.
-    void returned();
+    // The window closed; emitted once, before the window goes.
+    void returned(const shell::ReturnRequest& request);
+    // A note was stored from this window: the one the main window selects
+    // when the user comes back to it.
+    void noteSaved(qint64 id);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -49,13 +49,7 @@ struct AppState {
     QString CurrentTab = QStringLiteral("BunTab");
     QString CurrentBunID = QStringLiteral("0");
     QString CurrentBunName;
-    QString CurrentIdeaID;
     QString WrapState = QStringLiteral("tbrUnpressed");
-    QString JumpNodeKey;
-    QString JumpKey;
-    bool JumpPending = false;
-    QString ReturnFrom;
-    bool NewRecordRequested = false;
     int SingleWindowCount = 0;
     int LastSortColumn = 0;
     int LastSortOrder = 0;

@@ -1,4 +1,5 @@
 #include "database.h"
+#include "writing.h"
 
 #include "backup.h"
 #include "columntype.h"
@@ -480,6 +481,15 @@ std::unique_ptr<Recordset> Database::openRecordset(const QString& select, const 
     return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), select, params, type));
 }
 
+namespace {
+thread_local int writesOnThisThread = 0;
+} // namespace
+
+bool writingOnThisThread()
+{
+    return writesOnThisThread > 0;
+}
+
 void Database::transaction(const std::function<void()>& work)
 {
     ensureOpen();
@@ -496,14 +506,17 @@ void Database::transaction(const std::function<void()>& work)
     }
     beginWrite();
     transactionDepth_ = 1;
+    ++writesOnThisThread;
     try {
         work();
         transactionDepth_ = 0;
         if (db_)
             commitWrite();
+        --writesOnThisThread;
         rollbackActions_.clear();
     } catch (...) {
         transactionDepth_ = 0;
+        --writesOnThisThread;
         rollbackWrite();
         // Recordsets changed inside go back to how they were.
         auto undo = std::move(rollbackActions_);

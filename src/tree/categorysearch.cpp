@@ -172,16 +172,9 @@ void CategorySearchWindow::DBGrid1_DblClick()
         return;
     }
 
-    const QString key = nodeKeyFor(bunID);
-    const QString previousKey = state_.JumpNodeKey;
-    const bool previousPending = state_.JumpPending;
-    state_.JumpNodeKey = key;
-    state_.JumpPending = true;
-    if (jump_ && !jump_(key)) {
+    if (jump_ && !jump_(shell::JumpRequest{bunID.toLongLong(), std::nullopt})) {
         // The category is gone from the tree: nothing to jump to, and the
         // list should stop offering it.
-        state_.JumpNodeKey = previousKey;
-        state_.JumpPending = previousPending;
         btnFind_Click();
     }
 }

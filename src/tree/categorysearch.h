@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/requests.h"
+
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -32,10 +34,9 @@ namespace zumilo::tree {
 class CategorySearchWindow : public QWidget {
     Q_OBJECT
 public:
-    // Called on a double click with the category's node key ("12_id"),
-    // after JumpNodeKey and JumpPending are set. Returns false when the key
-    // is not in the main window's tree (the category was deleted since).
-    using JumpFunction = std::function<bool(const QString& nodeKey)>;
+    // Called on a double click with the category. Returns false when it is
+    // not in the main window's tree (the category was deleted since).
+    using JumpFunction = std::function<bool(const shell::JumpRequest& request)>;
 
     // Binds to DatabasePath at once (Form_Load); stays hidden until opened.
     CategorySearchWindow(shell::AppState& state, JumpFunction jump, QWidget* parent = nullptr);

@@ -45,7 +45,7 @@ struct Env : test::TestApp {
     // Fails the test when the grid's model breaks Qt's rules for models.
     std::unique_ptr<QAbstractItemModelTester> modelTester;
     QList<QRect> mainShown;
-    int doukiCalls = 0;
+    QList<shell::JumpRequest> jumps;
     int endCalls = 0;
 
     Env() : dbPath(makeDatabase(QStringLiteral("data/notes.zmd")))
@@ -84,7 +84,7 @@ struct Env : test::TestApp {
     {
         state->CurrentTab = tab;
         if (!window) {
-            grid::GridLinks links{[this](const QRect& r) { mainShown << r; }, [this] { ++doukiCalls; },
+            grid::GridLinks links{[this](const QRect& r) { mainShown << r; }, [this](const shell::JumpRequest& r) { jumps << r; },
                                   [this] { ++endCalls; }};
             window = std::make_unique<grid::GridWindow>(*state, links);
             modelTester = std::make_unique<QAbstractItemModelTester>(window->data()->model());
@@ -183,7 +183,6 @@ private slots:
         QCOMPARE(w.searchBox(0)->isVisible(), tab == QLatin1String("FindTab"));
         QCOMPARE(w.findButton(2)->isVisible(), tab == QLatin1String("FindTab"));
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + env.dbPath);
-        QCOMPARE(env.state->ReturnFrom, QStringLiteral("Form3"));
         // The current row is the first, shown in the pane and the data control.
         QCOMPARE(env.current(), 0);
         QCOMPARE(w.data()->caption(), QStringLiteral("1 / %1").arg(ids.size()));
@@ -620,7 +619,7 @@ private slots:
         QCOMPARE(env.state->CurrentTab, QStringLiteral("BunTab"));
         QCOMPARE(env.mainShown, (QList<QRect>{place}));
         QVERIFY(w.isHidden());
-        QCOMPARE(env.doukiCalls, 0);
+        QVERIFY(env.jumps.isEmpty());
     }
 
     void anotherFileOpenedMeanwhileIsShown()
@@ -636,8 +635,6 @@ private slots:
         Env::insert(*otherDb, 5, {{QStringLiteral("title"), QStringLiteral("B のメモ")}});
         Env::insert(*otherDb, 6, {{QStringLiteral("title"), QStringLiteral("B の二")}, {QStringLiteral("jyuyoCK"), -1}});
         env.state->DatabasePath = other;
-        env.state->JumpPending = true;
-        env.state->ReturnFrom.clear();
 
         env.show(QStringLiteral("FindTab"));
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + other);
@@ -646,8 +643,6 @@ private slots:
         QCOMPARE(w.data()->recordSource(), w.findTabSQL());
         QCOMPARE(sorted(env.ids()), (QList<qint64>{5, 6}));
         QCOMPARE(env.editor().text(0), env.model().text(0, 0));
-        QVERIFY(!env.state->JumpPending);
-        QCOMPARE(env.state->ReturnFrom, QStringLiteral("Form3"));
 
         // And the next view comes from the new file too.
         w.TabStrip1_Click(2);
@@ -668,11 +663,10 @@ private slots:
         w.action(QStringLiteral("mnuDouki"))->trigger();
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.stored(QStringLiteral("title"), 57).toString(), QStringLiteral("b 変更"));
-        QCOMPARE(env.state->JumpNodeKey, QStringLiteral("7_id"));
-        QCOMPARE(env.state->JumpKey, QStringLiteral("57_id"));
-        QVERIFY(env.state->JumpPending);
+        QCOMPARE(env.jumps.size(), 1);
+        QCOMPARE(env.jumps.first().category, 7);
+        QCOMPARE(env.jumps.first().note, std::optional<qint64>(57));
         QCOMPARE(env.mainShown, (QList<QRect>{place}));
-        QCOMPARE(env.doukiCalls, 1);
         QVERIFY(w.isHidden());
     }
 

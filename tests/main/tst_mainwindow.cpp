@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(env.list().selectedPosition(), 1);
 
         env.clickRow(3);
-        QCOMPARE(env.state->CurrentIdeaID, QStringLiteral("40000"));
+        QCOMPARE(w.currentIdeaId(), QStringLiteral("40000"));
         QCOMPARE(env.editor().text(0), QStringLiteral("ぶどう"));
         QCOMPARE(env.editor().text(1), QStringLiteral("行1\n行2"));
         QCOMPARE(env.editor().text(5), QStringLiteral("2027/01/05"));
@@ -395,13 +395,12 @@ private slots:
         env.category(1, QStringLiteral("A"), 0);
         auto& w = env.load();
         env.click(QStringLiteral("1_id"));
-        env.state->JumpPending = true;
-        env.state->JumpKey = QStringLiteral("9_id");
+        w.jumpTo({1, 9});
         w.Form_Activate();
-        QVERIFY(env.state->JumpPending);
+        QVERIFY(w.jumpPending());
         env.note(9, QStringLiteral("x"), 1);
         w.Form_Activate();
-        QVERIFY(!env.state->JumpPending);
+        QVERIFY(!w.jumpPending());
         QCOMPARE(env.list().selectedKey(), QStringLiteral("9_id"));
     }
 

@@ -68,7 +68,7 @@ private slots:
         const QString key = env.window->recordList()->selectedKey();
         QTest::keyClick(env.window->recordList(), Qt::Key_Return);
         QCOMPARE(env.recordWindows().size(), 1);
-        QCOMPARE(env.state->CurrentIdeaID + QStringLiteral("_id"), key);
+        QCOMPARE(env.window->currentIdeaId() + QStringLiteral("_id"), key);
         QCOMPARE(env.state->SingleWindowCount, 1);
         QCOMPARE(env.recordWindows().first()->editor()->text(0),
                  env.window->recordList()->listModel()->textAt(1, 0));
@@ -95,7 +95,7 @@ private slots:
 
         // Back in the main window, the new note is listed and selected,
         // whether or not the window system says the main window is active.
-        QTRY_VERIFY(env.state->ReturnFrom.isEmpty());
+        QTRY_COMPARE(env.window->recordList()->selectedKey(), QStringLiteral("12_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.db->scalar(QStringLiteral("select title from T_idea where id=") + edited).toString(),
                  QStringLiteral("途中"));
@@ -234,8 +234,7 @@ private slots:
         const QString chosen = list->selectedKey();
         const QString chosenTitle = env.window->editor()->titleBox()->toPlainText();
 
-        env.state->NewRecordRequested = true;
-        records::RecordWindow* other = records::RecordWindow::open(*env.state);
+        records::RecordWindow* other = records::RecordWindow::open(*env.state, {});
         other->activateWindow();
         QTRY_VERIFY(other->isActiveWindow());
         other->editor()->titleBox()->setFocus();
@@ -282,6 +281,60 @@ private slots:
         QCOMPARE(env.window->recordList()->selectedKey(), id + QStringLiteral("_id"));
         QCOMPARE(env.window->editor()->text(0), env.scalar(QStringLiteral("select title from T_idea where id=?"), {id}).toString());
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
+    // Each window saves what was typed from a copy of its note taken before
+    // the file is locked: its controls are neither read nor written
+    // meanwhile (the check itself is shown to catch a control set then).
+    void aSaveLeavesTheControlsAloneWhileTheFileIsLocked_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("main") << QStringLiteral("main");
+        QTest::newRow("grid") << QStringLiteral("grid");
+        QTest::newRow("single") << QStringLiteral("single");
+    }
+    void aSaveLeavesTheControlsAloneWhileTheFileIsLocked()
+    {
+        QFETCH(QString, window);
+        Env env;
+        env.choose(QStringLiteral("2_id"));
+        QWidget* w = env.window.get();
+        records::RecordEditor* editor = env.window->editor();
+        if (window == QLatin1String("grid")) {
+            env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar()->setCurrentIndex(4);
+            w = env.window->gridWindow();
+            editor = env.window->gridWindow()->editor();
+            env.prompts.expectMessage(QStringLiteral("内容が変更されました。更新しますか？"), shell::Msg::Ok);
+        } else if (window == QLatin1String("single")) {
+            QTest::keyClick(env.window->recordList(), Qt::Key_Return);
+            w = env.recordWindows().first();
+            editor = env.recordWindows().first()->editor();
+        }
+        w->activateWindow();
+        QTRY_VERIFY(w->isActiveWindow());
+        const QString id = editor->stamps().id;
+        const int touched = records::RecordEditor::controlsTouchedWhileWriting();
+        editor->titleBox()->setFocus();
+        editor->titleBox()->moveCursor(QTextCursor::End);
+        QWidget* const focused = nullptr; // keys go where the window system sends them
+        QTest::keyClicks(focused, QStringLiteral(" more"));
+        QTest::keyClick(focused, Qt::Key_Tab);
+        QTest::keyClicks(focused, QStringLiteral("typed"));
+        QTest::keyClick(focused, Qt::Key_S, Qt::ControlModifier);
+
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+        QVERIFY(!editor->RecordChanged());
+        QVERIFY(env.scalar(QStringLiteral("select title from T_idea where id=") + id).toString().endsWith(u" more"));
+        QVERIFY(env.scalar(QStringLiteral("select naiyo from T_idea where id=") + id).toString().contains(u"typed"));
+        QCOMPARE(records::RecordEditor::controlsTouchedWhileWriting(), touched);
+
+        for (int written : {0, 1}) { // the box set, then read back into the note
+            Q_UNUSED(written);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("locked for writing")));
+        }
+        env.db->transaction([&] { editor->setText(0, QStringLiteral("書き込み中")); });
+        QVERIFY(records::RecordEditor::controlsTouchedWhileWriting() > touched);
+        editor->setRecordChanged(false);
     }
 
     void theStartViewCanBeAGridView()

@@ -4,6 +4,7 @@
 #include "support/fixtures.h"
 
 #include "records/recordeditor.h"
+#include "shell/clock.h"
 #include "shell/statuspanels.h"
 #include "store/database.h"
 #include "store/recordset.h"
@@ -63,6 +64,13 @@ struct Env : test::TestApp {
     {
         editor->UpdateFields(*row(id));
         return *editor;
+    }
+    // What a save writes of the editor's note into `rs`.
+    QList<records::FieldFailure> write(store::Recordset& rs, bool newCreation = false)
+    {
+        const shell::Clock& clock = state->clock();
+        return records::writeFields(rs, editor->snapshot(), clock.today().toString(QStringLiteral("yyyy/MM/dd")),
+                                    clock.timeStamp(), newCreation);
     }
 };
 
@@ -263,7 +271,7 @@ private slots:
         ed.check(1)->setChecked(false);
 
         rs->edit();
-        QVERIFY(ed.writeFields(*rs, newCreation).isEmpty());
+        QVERIFY(env.write(*rs, newCreation).isEmpty());
         rs->update();
         QVERIFY(ed.RecordChanged());
 
@@ -312,7 +320,7 @@ private slots:
         ed.setText(5, QStringLiteral("2027/01/15"));
 
         rs->edit();
-        const auto failures = ed.writeFields(*rs);
+        const auto failures = env.write(*rs);
         rs->update();
         QCOMPARE(failures.size(), labels.size());
         for (int i = 0; i < failures.size(); ++i) {
@@ -360,7 +368,7 @@ private slots:
         ed.wrappedBodyBox()->moveCursor(QTextCursor::End);
         QTest::keyClicks(ed.wrappedBodyBox(), QStringLiteral("!"));
         rs->edit();
-        ed.writeFields(*rs);
+        env.write(*rs);
         rs->update();
         QCOMPARE(env.row(2)->value(QStringLiteral("naiyo")).toString(), QStringLiteral("牛乳\r\n卵?!"));
         ed.setWrapped(false);

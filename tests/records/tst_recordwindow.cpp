@@ -70,11 +70,18 @@ struct Env : test::TestApp {
     // On the note `id`, or on a new note when `id` is empty.
     RecordWindow& open(const QString& id = {})
     {
-        state->NewRecordRequested = id.isEmpty();
-        state->CurrentIdeaID = id;
-        windows << RecordWindow::open(*state);
-        return *windows.constLast();
+        RecordWindow* w = RecordWindow::open(
+            *state, id.isEmpty() ? shell::OpenRequest{} : shell::OpenRequest{id.toLongLong()});
+        QObject::connect(w, &RecordWindow::returned, w, [this](const shell::ReturnRequest& r) {
+            handedBack << QStringLiteral("closed on ") + (r.note ? QString::number(*r.note) : QStringLiteral("none"));
+        });
+        QObject::connect(w, &RecordWindow::noteSaved, w,
+                         [this](qint64 id) { handedBack << QStringLiteral("saved ") + QString::number(id); });
+        windows << w;
+        return *w;
     }
+    // What the windows handed back to the main window, in order.
+    QStringList handedBack;
     QVariant stored(qint64 id, const QString& column = QStringLiteral("title")) const
     {
         return db->scalar(QStringLiteral("select %1 from T_idea where id=?").arg(column), {id});
@@ -112,18 +119,16 @@ private slots:
         }
 
         // A new note never touched: no question, nothing stored, no note to select.
-        env.state->CurrentIdeaID = QStringLiteral("8");
         QVERIFY(w[2]->close());
         QCOMPARE(env.noteCount(), 3);
-        QCOMPARE(env.state->CurrentIdeaID, QString());
+        QCOMPARE(env.handedBack, QStringList{QStringLiteral("closed on none")});
         QCOMPARE(env.state->SingleWindowCount, 2);
 
         const QPoint at = w[1]->pos();
         w[1]->mnuMoveNext_Click();
         w[1]->action(QStringLiteral("mnuEnd"))->trigger();
         QCOMPARE(env.state->SingleWindowCount, 1);
-        QCOMPARE(env.state->CurrentIdeaID, QStringLiteral("9"));
-        QCOMPARE(env.state->ReturnFrom, QStringLiteral("Form2"));
+        QCOMPARE(env.handedBack.last(), QStringLiteral("closed on 9"));
         QCOMPARE(env.settings->readNumber(shell::Settings::F2Position, QStringLiteral("Left"), 0),
                  shell::pixelsToTwips(at.x()));
         QTRY_VERIFY(w[1].isNull() && w[2].isNull());
@@ -192,7 +197,7 @@ private slots:
         QCOMPARE(env.stored(expected, QStringLiteral("sinkiDate")).toString(), QStringLiteral("2026-12-06"));
         QCOMPARE(panel(w, 2), QString::number(expected));
         QCOMPARE(panel(w, 1), kSaved);
-        QCOMPARE(env.state->CurrentIdeaID, QString::number(expected));
+        QCOMPARE(env.handedBack, QStringList{QStringLiteral("saved ") + QString::number(expected)});
         QVERIFY(!w.newRecordMode() && !w.recordChanged());
         QCOMPARE(w.windowTitle(), QStringLiteral("memo 1  「仕事」 - Zumilo"));
 

@@ -64,9 +64,7 @@ struct Env : test::MainWindowApp {
             window->ShowGridWindow();
             w = window->gridWindow();
         } else if (kind == WindowKind::Single) {
-            state->NewRecordRequested = false;
-            state->CurrentIdeaID = QStringLiteral("20");
-            single = records::RecordWindow::open(*state);
+            single = records::RecordWindow::open(*state, {20});
             w = single.data();
         }
         activate(*w);
@@ -341,9 +339,7 @@ private slots:
         env.prompts.expectMessage(kRestart, No);
         Env::trigger(main, "mnuFindpage");
 
-        env.state->NewRecordRequested = false;
-        env.state->CurrentIdeaID = QStringLiteral("20");
-        env.single = records::RecordWindow::open(*env.state);
+        env.single = records::RecordWindow::open(*env.state, {20});
         QMainWindow& single = *env.single;
         Env::activate(single);
         QCOMPARE(entries(Env::combo(single)), (QStringList{QStringLiteral("abc"), QStringLiteral("会議")}));
