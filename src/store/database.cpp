@@ -6,6 +6,7 @@
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
+#include "query.h"
 #include "recordset.h"
 #include "schema.h"
 #include "sqltokens.h"
@@ -42,6 +43,24 @@ constexpr qint64 ExportProgressRows = 256;
 // A connection belongs to the thread of its window: no lock around each
 // call into the engine, which costs a tenth of reading a long keyset.
 constexpr int OneThread = SQLITE_OPEN_NOMUTEX;
+
+std::mutex traceMutex;
+std::function<void(const QString&)> traceHook;
+
+int traced(unsigned, void*, void*, void* text)
+{
+    const std::lock_guard lock(traceMutex);
+    if (traceHook)
+        traceHook(QString::fromUtf8(static_cast<const char*>(text)));
+    return 0;
+}
+
+void traceStatements(sqlite3* db)
+{
+    const std::lock_guard lock(traceMutex);
+    if (traceHook)
+        sqlite3_trace_v2(db, SQLITE_TRACE_STMT, traced, nullptr);
+}
 
 void exec(sqlite3* db, const QString& sql)
 {
@@ -176,7 +195,7 @@ QString exportStatement(sqlite3* db, const QString& sql)
         return s;
     const QString listed = QStringLiteral("SELECT ") + parts->selectList + QStringLiteral(" FROM ") + parts->from
                            + (parts->where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts->where)
-                           + QStringLiteral(" ORDER BY ") + detail::listOrder(db, table, parts->orderBy);
+                           + QStringLiteral(" ORDER BY ") + detail::listOrder(db, table, parts->orderBy).sql;
     const bool usable = tryStep([&] { Statement probe(db, listed); });
     return usable ? listed : s;
 }
@@ -287,8 +306,15 @@ std::shared_ptr<Database> Database::create(const QString& path)
     return database;
 }
 
+void detail::setStatementTrace(std::function<void(const QString&)> trace)
+{
+    const std::lock_guard lock(traceMutex);
+    traceHook = std::move(trace);
+}
+
 void Database::configure()
 {
+    traceStatements(db_);
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
     // Reading the schema is what tells a database from other bytes. Bytes
@@ -477,6 +503,34 @@ std::unique_ptr<Recordset> Database::openRecordset(const QString& select, const 
     return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), select, params, type));
 }
 
+std::unique_ptr<Recordset> Database::openRecordset(const detail::Query& query, RecordsetType type)
+{
+    ensureOpen();
+    return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), query, type));
+}
+
+std::unique_ptr<Recordset> Database::openView(const NoteView& view, RecordsetType type)
+{
+    return openRecordset(detail::query(view), type);
+}
+
+std::unique_ptr<Recordset> Database::openView(const CategoryView& view, RecordsetType type)
+{
+    return openRecordset(detail::query(view), type);
+}
+
+qint64 Database::count(const NoteView& view)
+{
+    detail::Query q = detail::query(view);
+    q.fields = QStringList{QStringLiteral("count(*)")};
+    q.orderBy.clear();
+    const QString where = q.where();
+    return scalar(QStringLiteral("SELECT count(*) FROM ") + q.from()
+                      + (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
+                  q.params())
+        .toLongLong();
+}
+
 void Database::transaction(const std::function<void()>& work)
 {
     ensureOpen();
@@ -613,6 +667,7 @@ Database::Health Database::checkThoroughly(const QString& path)
         return Health::Sound;
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    traceStatements(db);
     RunningCheck check{detail::identify(path).path, db};
     {
         const std::lock_guard lock(runningChecksMutex);
@@ -681,6 +736,7 @@ sqlite3* Database::openReader() const
         return nullptr;
     }
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    traceStatements(db);
     // Orders by text read the same here.
     if (registerJetLike(db) != SQLITE_OK) {
         sqlite3_close_v2(db);
@@ -728,24 +784,39 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     const auto target = parseTextTarget(intoClause);
     if (!target)
         throw StoreError(ErrorKind::Syntax, QStringLiteral("not a text file target: %1").arg(intoClause));
+    Statement st(db_, exportStatement(db_, sql));
+    writeText(st, target->folder, target->fileName);
+}
+
+void Database::exportText(const NoteView& view, const QString& folder, const QString& fileName)
+{
+    ensureOpen();
+    detail::Query q = detail::query(view);
+    if (!q.orderBy.isEmpty())
+        q.orderBy = detail::listOrder(db_, q.table, q.orderBy).sql;
+    Statement st(db_, q.select());
+    st.bindAll(q.params());
+    writeText(st, folder, fileName);
+}
+
+void Database::writeText(Statement& st, const QString& folder, const QString& fileName)
+{
     // A whole folder path and a bare name: the file lands where the
     // statement says or nowhere.
-    if (!QDir::isAbsolutePath(target->folder) || !isPlainFileName(target->fileName))
-        throw StoreError(ErrorKind::Io, QStringLiteral("not a folder and a file name: %1").arg(intoClause));
-    if (!QFileInfo(target->folder).isDir())
-        throw StoreError(ErrorKind::Io, QStringLiteral("no such folder: %1").arg(target->folder));
-    const QString file = QDir(target->folder).filePath(target->fileName);
+    if (!QDir::isAbsolutePath(folder) || !isPlainFileName(fileName))
+        throw StoreError(ErrorKind::Io, QStringLiteral("not a folder and a file name: %1/%2").arg(folder, fileName));
+    if (!QFileInfo(folder).isDir())
+        throw StoreError(ErrorKind::Io, QStringLiteral("no such folder: %1").arg(folder));
+    const QString file = QDir(folder).filePath(fileName);
     if (QFileInfo::exists(file) || QFileInfo(file).isSymLink())
         throw StoreError(ErrorKind::FileExists, file);
-
-    Statement st(db_, exportStatement(db_, sql));
     // Written aside and renamed at the end: a failure or a stop leaves no
     // partial file. Unbuffered: a buffered write that fails when flushed at
     // commit() is not reported (disk full), and a truncated file would
     // count as written.
     QSaveFile save(file);
     if (!save.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        const ErrorKind kind = QFileInfo(target->folder).isWritable() ? ErrorKind::Io : ErrorKind::ReadOnly;
+        const ErrorKind kind = QFileInfo(folder).isWritable() ? ErrorKind::Io : ErrorKind::ReadOnly;
         throw StoreError(kind, QStringLiteral("%1: %2").arg(file, save.errorString()));
     }
     QByteArray out;
@@ -754,7 +825,7 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     // room left on the disk tells.
     auto writeFailed = [&](qint64 wanted) {
         const bool full = save.error() == QFileDevice::ResourceError
-                          || QStorageInfo(target->folder).bytesAvailable() < std::max<qint64>(wanted, 4096);
+                          || QStorageInfo(folder).bytesAvailable() < std::max<qint64>(wanted, 4096);
         return StoreError(full ? ErrorKind::DiskFull : ErrorKind::Io, QStringLiteral("%1: %2").arg(file, save.errorString()));
     };
     auto flush = [&] {
