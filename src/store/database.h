@@ -20,7 +20,6 @@ namespace zumilo::store {
 class Recordset;
 namespace detail {
 struct Query;
-class Statement;
 // Tells `trace` the text of every statement the store's connections run
 // (as prepared: bound values are not in it), from any thread; empty: none.
 // Connections opened from then on are traced.
@@ -168,7 +167,6 @@ private:
     // value the statement returns, or else the rowid of the row inserted.
     int run(const QString& sql, const QVariantList& params, qint64* lastRowid = nullptr);
     void exportText(const QString& sql, const QString& intoClause);
-    void writeText(detail::Statement& rows, const QString& folder, const QString& fileName);
     void attachSearchIndex(const IndexProgress& progress);
     // Runs `work` under the file's read lock (unless a transaction holds it
     // already), telling it whether the index may be used meanwhile.
