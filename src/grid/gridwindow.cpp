@@ -28,6 +28,8 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QStatusBar>
+#include <algorithm>
+#include <iterator>
 
 using zumilo::shell::Msg::Exclamation;
 using zumilo::shell::Msg::Information;
@@ -52,11 +54,34 @@ store::NoteView byNumber()
     return v;
 }
 
-store::NoteView notesView(store::NoteView::Notes notes, const char* fields)
+using Notes = store::NoteView::Notes;
+
+// A view's notes and its columns, in the order shown.
+struct ViewFields {
+    const QString& key;
+    Notes notes;
+    const char* fields;
+};
+
+const ViewFields kViews[] = {
+    {kFindTab, Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,sinkidate,"
+                           "bunID,oyaID,id"},
+    {kJyuyoTab, Notes::Important, "jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
+                                  "sinkidate,bunID,oyaID,id"},
+    {kKijituTab, Notes::Scheduled, "kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
+                                   "sinkidate,bunID,oyaID,id"},
+    {kSaikinTab, Notes::Recent, "kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
+                                "sinkidate,bunID,oyaID,id"},
+    // "全数": every note, with sinkidate before kanryoCK.
+    {kFindTab, Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
+                           "bunID,oyaID,id"},
+};
+
+store::NoteView notesView(const ViewFields& view)
 {
     store::NoteView v;
-    v.notes = notes;
-    v.fields = QString::fromLatin1(fields).split(QLatin1Char(','));
+    v.notes = view.notes;
+    v.fields = QString::fromLatin1(view.fields).split(QLatin1Char(','));
     return v;
 }
 
@@ -65,36 +90,14 @@ const QString kRecentRefusal = QStringLiteral("「最近」タブではソート
 
 } // namespace
 
-using Notes = store::NoteView::Notes;
-
 store::NoteView findTabView()
 {
-    return notesView(Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
-                                 "sinkidate,bunID,oyaID,id");
-}
-
-store::NoteView jyuyoTabView()
-{
-    return notesView(Notes::Important, "jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,"
-                                       "kanryodate,sinkidate,bunID,oyaID,id");
-}
-
-store::NoteView kijituTabView()
-{
-    return notesView(Notes::Scheduled, "kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,"
-                                       "kousintime,sinkidate,bunID,oyaID,id");
-}
-
-store::NoteView saikinTabView()
-{
-    return notesView(Notes::Recent, "kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,"
-                                    "kanryodate,sinkidate,bunID,oyaID,id");
+    return notesView(kViews[0]);
 }
 
 store::NoteView allNotesView()
 {
-    return notesView(Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
-                                 "kanryodate,bunID,oyaID,id");
+    return notesView(kViews[4]);
 }
 
 store::NoteView searchView(const QString& title, const QString& body)
@@ -384,10 +387,10 @@ void GridWindow::DBGrid1_HeadClick(int column)
 
 store::NoteView GridWindow::tabView(const QString& key) const
 {
-    return key == kFindTab    ? FindTabView
-           : key == kJyuyoTab ? jyuyoTabView()
-           : key == kKijituTab ? kijituTabView()
-                               : saikinTabView();
+    if (key == kFindTab)
+        return FindTabView;
+    const auto* view = std::find_if(std::begin(kViews), std::end(kViews), [&](const ViewFields& v) { return v.key == key; });
+    return notesView(view != std::end(kViews) ? *view : kViews[3]);
 }
 
 void GridWindow::showSortIndicator(int column)

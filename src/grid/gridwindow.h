@@ -56,11 +56,8 @@ struct GridLinks {
     std::function<void()> endProgram;
 };
 
-// The four views, as the window sets them at load.
+// The search view as the window sets it at load.
 store::NoteView findTabView();
-store::NoteView jyuyoTabView();
-store::NoteView kijituTabView();
-store::NoteView saikinTabView();
 // "全数": every note, with sinkidate before kanryoCK.
 store::NoteView allNotesView();
 // The search view for a title and a body text; either may be empty.
