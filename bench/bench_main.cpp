@@ -29,6 +29,7 @@
 #include "store/error.h"
 #include "store/jetlike.h"
 #include "store/jetsql.h"
+#include "store/query.h"
 #include "store/recordset.h"
 #include "tree/categorytree.h"
 
@@ -207,12 +208,17 @@ Sample besideEngine(Sample ours, const Sample& engine)
 // window's over the categories (ordered by name).
 Sample search(const Dataset& d, const QString& column, const QString& word, bool categories = false)
 {
-    const QString sql = categories
-                            ? QStringLiteral("select  bunrui,bunid  from [T_bunrui]    where   bunrui like %1 order by bunrui ")
-                                  .arg(store::likeContains(word))
-                            : QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,"
-                                             "kanryoCK,kanryodate,bunID,oyaID,id  from [T_idea]    where   %1 like %2 ")
-                                  .arg(column, store::likeContains(word));
+    store::detail::Query query;
+    if (categories) {
+        query = store::detail::query(store::CategoryView{{}, word, store::CategoryView::Order::ByName,
+                                                         {QStringLiteral("bunrui"), QStringLiteral("bunid")}});
+    } else {
+        query.table = QStringLiteral("T_idea");
+        query.fields = QStringLiteral("title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
+                                      "kanryodate,bunID,oyaID,id")
+                           .split(QLatin1Char(','));
+        query.conditions.push_back(store::detail::contains(column, word));
+    }
     const QByteArray raw = QStringLiteral("SELECT rowid FROM %1 WHERE %2 LIKE '%%3%'%4")
                                .arg(categories ? QStringLiteral("T_bunrui") : QStringLiteral("T_idea"), column, word,
                                     categories ? QStringLiteral(" ORDER BY bunrui") : QString())
@@ -221,7 +227,7 @@ Sample search(const Dataset& d, const QString& column, const QString& word, bool
     auto db = store::Database::open(d.path);
     std::unique_ptr<store::Recordset> rs;
     return besideEngine(measure([&] {
-                            rs = db->openRecordset(sql);
+                            rs = db->openRecordset(query, store::RecordsetType::Default);
                             return qint64(rs->recordCount());
                         }),
                         engine);

@@ -7,7 +7,6 @@
 #include "shell/prompts.h"
 #include "store/database.h"
 #include "store/error.h"
-#include "store/jetsql.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,11 +23,9 @@ namespace {
 
 const QString kExporting = QStringLiteral("エクスポート中です・・・");
 
-// Writes the file through `statement` (given the text-file target) on the
-// window's connection and tells the user how it went. `countSql` counts
-// the rows, for the progress box.
-void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target, const QString& countSql,
-              const QString& statusText, const std::function<QString(const QString& into)>& statement)
+// Writes the notes of `view` to the file and tells the user how it went.
+void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target, const store::NoteView& view,
+              const QString& statusText)
 {
     store::Database* connection = w.database();
     if (!connection) {
@@ -37,7 +34,7 @@ void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target,
     }
     store::Database& db = *connection;
     qint64 notes = 0;
-    store::tryStep([&] { notes = db.scalar(countSql).toLongLong(); });
+    store::tryStep([&] { notes = db.count(view); });
     StatusText status(w.statusPanels(), statusText);
     const QString written = target.replaces ? sideName(target.folder) : target.fileName;
     QString failure;
@@ -49,7 +46,7 @@ void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target,
             db.setExportProgress([&](qint64 rows) { return progress->advance(rows); });
         const auto noProgress = qScopeGuard([&] { db.setExportProgress({}); });
         try {
-            db.execute(statement(store::textTarget(target.folder, written)), store::FailOnError);
+            db.exportText(view, target.folder, written);
             if (target.replaces && !replaceFile(QDir(target.folder).filePath(written), target.path))
                 failure = QStringLiteral("ファイル「%1」を置き換えられませんでした。").arg(target.fileName);
         } catch (const store::StoreError& e) {
@@ -67,16 +64,25 @@ void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target,
         reportExportDone(window, w, target.fileName);
 }
 
-QString csvStatement(const QString& mode, const QString& into, const QString& bunID)
+const QStringList kFiveFields = {QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("naiyo"),
+                                 QStringLiteral("bunid"), QStringLiteral("bunrui")};
+
+store::NoteView csvView(const QString& mode, qint64 bunID)
 {
-    if (mode == QLatin1String("bunOnly"))
-        return QStringLiteral("select id,title,naiyo,bunid,bunrui into ") + into + QStringLiteral(" from  [T_idea]  where  bunid= ")
-               + bunID;
-    if (mode == QLatin1String("Alldata"))
-        return QStringLiteral("select id,title,naiyo,bunid,bunrui into ") + into + QStringLiteral(" from  [T_idea]   order by id  ");
-    return QStringLiteral("select  id,title,naiyo,bunID,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
-                          "sinkidate,oyaID    into  ")
-           + into + QStringLiteral(" from  [T_idea]   order by id  ");
+    store::NoteView v;
+    if (mode == QLatin1String("bunOnly")) {
+        v.notes = store::NoteView::Notes::Category;
+        v.number = bunID;
+        v.fields = kFiveFields;
+        return v;
+    }
+    v.sortFields = QStringList{QStringLiteral("id")};
+    v.fields = mode == QLatin1String("Alldata")
+                   ? kFiveFields
+                   : QString::fromLatin1("id,title,naiyo,bunID,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,"
+                                         "kanryodate,sinkidate,oyaID")
+                         .split(QLatin1Char(','));
+    return v;
 }
 
 } // namespace
@@ -95,10 +101,7 @@ void CsvExport(QMainWindow& window, const QString& mode)
     const std::optional<ExportTarget> target = chooseExportTarget(window, st, QStringLiteral("csv"));
     if (!target)
         return;
-    const QString bunID = st.CurrentBunID;
-    writeCsv(window, *w, *target,
-             QStringLiteral("select count(*) from T_idea") + (bunOnly ? QStringLiteral(" where bunid= ") + bunID : QString()),
-             kExporting, [&](const QString& into) { return csvStatement(mode, into, bunID); });
+    writeCsv(window, *w, *target, csvView(mode, st.CurrentBunID.toLongLong()), kExporting);
 }
 
 void GridCsvExport(QMainWindow& window)
@@ -106,17 +109,12 @@ void GridCsvExport(QMainWindow& window)
     CommandWindow* w = records::commandWindow(window);
     if (!w)
         return;
-    // ViewTail: the table, the condition and the order of the view.
-    const QString source = w->viewSource();
-    const qsizetype at = source.indexOf(QLatin1String("[T_idea]"));
-    const QString viewTail = at < 0 ? QString() : source.mid(at);
+    store::NoteView view = w->view();
+    view.fields = kFiveFields;
     const std::optional<ExportTarget> target = chooseExportTarget(window, w->state(), QStringLiteral("csv"));
     if (!target)
         return;
-    writeCsv(window, *w, *target, QStringLiteral("select count(*) from ") + viewTail,
-             kExporting + QLatin1Char('\'') + viewTail + QLatin1Char('\''), [&](const QString& into) {
-                 return QStringLiteral("select id,title,naiyo,bunid,bunrui into ") + into + QStringLiteral(" from ") + viewTail;
-             });
+    writeCsv(window, *w, *target, view, kExporting);
 }
 
 } // namespace zumilo::exporting

@@ -94,8 +94,8 @@ bool DataControl::refresh()
     if (validator_ && !validator_(DataAction::Close))
         return false;
     if (!db_)
-        throw store::StoreError(store::ErrorKind::Other, QStringLiteral("no database for ") + recordSource_);
-    auto rs = db_->openRecordset(recordSource_, store::RecordsetType::Dynaset);
+        throw store::StoreError(store::ErrorKind::Other, QStringLiteral("no database"));
+    auto rs = db_->openView(view_, store::RecordsetType::Dynaset);
     // The model lets go of the old rows before they are freed.
     model_->setRecordset(rs.get());
     rs_ = std::move(rs);

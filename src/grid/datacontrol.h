@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/views.h"
+
 #include <QFrame>
 #include <QString>
 #include <functional>
@@ -56,8 +58,8 @@ public:
     const QString& databaseName() const { return databaseName_; }
     store::Database* database() const { return db_.get(); }
 
-    void setRecordSource(const QString& sql) { recordSource_ = sql; }
-    const QString& recordSource() const { return recordSource_; }
+    void setView(const store::NoteView& view) { view_ = view; }
+    const store::NoteView& view() const { return view_; }
 
     // Reads the record source afresh; its first row becomes current. False
     // when the validator refused. Throws store::StoreError when the
@@ -115,7 +117,7 @@ private:
 
     std::shared_ptr<store::Database> db_;
     QString databaseName_;
-    QString recordSource_;
+    store::NoteView view_;
     std::unique_ptr<store::Recordset> rs_;
     shell::RecordsetModel* model_;
     Validator validator_;

@@ -15,7 +15,6 @@
 #include "shell/tabstrip.h"
 #include "store/database.h"
 #include "store/error.h"
-#include "store/jetsql.h"
 #include "store/recordset.h"
 #include "tree/categorypicker.h"
 
@@ -29,6 +28,8 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QStatusBar>
+#include <algorithm>
+#include <iterator>
 
 using zumilo::shell::Msg::Exclamation;
 using zumilo::shell::Msg::Information;
@@ -45,63 +46,68 @@ const QString kKijituTab = QStringLiteral("KijituTab");
 const QString kSaikinTab = QStringLiteral("SaikinTab");
 const QString kBunTab = QStringLiteral("BunTab");
 
-// The rows before a view is chosen (two blanks before "order" at load, one
-// when the window is pointed at another file).
-const QString kLoadSource = QStringLiteral("select * from [T_idea]  order by id ");
-const QString kRepointSource = QStringLiteral("select * from [T_idea] order by id ");
+// The rows before a view is chosen.
+store::NoteView byNumber()
+{
+    store::NoteView v;
+    v.sortFields = QStringList{QStringLiteral("id")};
+    return v;
+}
+
+using Notes = store::NoteView::Notes;
+
+// A view's notes and its columns, in the order shown.
+struct ViewFields {
+    const QString& key;
+    Notes notes;
+    const char* fields;
+};
+
+const ViewFields kViews[] = {
+    {kFindTab, Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,sinkidate,"
+                           "bunID,oyaID,id"},
+    {kJyuyoTab, Notes::Important, "jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
+                                  "sinkidate,bunID,oyaID,id"},
+    {kKijituTab, Notes::Scheduled, "kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
+                                   "sinkidate,bunID,oyaID,id"},
+    {kSaikinTab, Notes::Recent, "kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
+                                "sinkidate,bunID,oyaID,id"},
+    // "全数": every note, with sinkidate before kanryoCK.
+    {kFindTab, Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
+                           "bunID,oyaID,id"},
+};
+
+store::NoteView notesView(const ViewFields& view)
+{
+    store::NoteView v;
+    v.notes = view.notes;
+    v.fields = QString::fromLatin1(view.fields).split(QLatin1Char(','));
+    return v;
+}
 
 const QString kNaiyoRefusal = QStringLiteral("sorry  この項目は並べ替え対象外です（ソートできません）");
 const QString kRecentRefusal = QStringLiteral("「最近」タブではソートできません");
 
 } // namespace
 
-QString findTabStatement()
+store::NoteView findTabView()
 {
-    return QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
-                          "sinkidate,bunID,oyaID,id  from [T_idea] ");
+    return notesView(kViews[0]);
 }
 
-QString jyuyoTabStatement()
+store::NoteView allNotesView()
 {
-    return QStringLiteral("select  jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
-                          "sinkidate,bunID,oyaID,id from [T_idea] where jyuyoCK= -1 ");
+    return notesView(kViews[4]);
 }
 
-QString kijituTabStatement()
-{
-    return QStringLiteral("select  kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
-                          "sinkidate,bunID,oyaID,id  from [T_idea] where kanryoCK= 0 and  kijitudate >= 1 ");
-}
-
-QString saikinTabStatement()
-{
-    return QStringLiteral("select  kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
-                          "sinkidate,bunID,oyaID,id  from [T_idea] ORDER BY kousinDate DESC , kousinTime DESC ");
-}
-
-QString allNotesStatement()
-{
-    return QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
-                          "kanryodate,bunID,oyaID,id  from [T_idea] ");
-}
-
-QString searchStatement(const QString& title, const QString& body)
+store::NoteView searchView(const QString& title, const QString& body)
 {
     if (title.isEmpty() && body.isEmpty())
-        return findTabStatement();
-    // likeContains gives '*word*' for a plain word, so such statements read
-    // as they always did. No title condition for a body search: "like '*'"
-    // would leave out the notes without a title.
-    QString where;
-    if (!title.isEmpty())
-        where += QStringLiteral(" title like ") + store::likeContains(title) + QLatin1Char(' ');
-    if (!body.isEmpty()) {
-        where += (title.isEmpty() ? QStringLiteral(" naiyo like ") : QStringLiteral(" and  naiyo like "))
-                 + store::likeContains(body) + QLatin1Char(' ');
-    }
-    return QStringLiteral("select  title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
-                          "kanryodate,bunID,oyaID,id  from [T_idea]    where  ")
-           + where + QLatin1Char(' ');
+        return findTabView();
+    store::NoteView v = allNotesView();
+    v.titleWord = title;
+    v.bodyWord = body;
+    return v;
 }
 
 GridWindow::GridWindow(shell::AppState& state, GridLinks links, QWidget* parent)
@@ -201,14 +207,11 @@ void GridWindow::Form_Load()
     loaded_ = true;
     for (QLineEdit* box : searchBoxes_)
         box->clear();
-    FindTabSQL = findTabStatement();
-    JyuyoTabSQL = jyuyoTabStatement();
-    KijituTabSQL = kijituTabStatement();
-    SaikinTabSQL = saikinTabStatement();
+    FindTabView = findTabView();
     // A view about to be shown (Form_Activate) replaces these rows at once:
     // reading every note's number for them would be wasted.
     const QString view = st_.CurrentTab;
-    openDatabase(kLoadSource, shell::TabStrip::keys().indexOf(view) <= 0 || tabStrip_->selectedKey() == view);
+    openDatabase(shell::TabStrip::keys().indexOf(view) <= 0 || tabStrip_->selectedKey() == view);
     GridSortField = QStringLiteral("title");
     GridSortOrder.clear();
     restoreLayout();
@@ -224,7 +227,7 @@ void GridWindow::Form_Activate()
         // Edits of a note belong to the file it came from.
         if (recordChanged())
             settleRow(DataAction::Close);
-        openDatabase(kRepointSource, index <= 0); // a view replaces the rows below
+        openDatabase(index <= 0); // a view replaces the rows below
         repointed = true;
     }
     if (index > 0) {
@@ -247,7 +250,7 @@ void GridWindow::applyTextSettings()
     records::ApplyWordWrapSetting(*this);
 }
 
-void GridWindow::openDatabase(const QString& recordSource, bool read)
+void GridWindow::openDatabase(bool read)
 {
     const QString path = st_.DatabasePath;
     data_->closeConnection();
@@ -271,7 +274,7 @@ void GridWindow::openDatabase(const QString& recordSource, bool read)
                               Exclamation);
     }
     data_->setConnection(db, path);
-    data_->setRecordSource(recordSource);
+    data_->setView(byNumber());
     if (!db || (read && !refreshData()))
         data_->setCurrentRow(-1); // an empty grid and pane rather than the old file's note
     setWindowTitle(shell::mainCaption(path));
@@ -336,11 +339,7 @@ void GridWindow::TabStrip1_Click(int index)
         hide();
         return;
     }
-    const QString source = key == kFindTab    ? FindTabSQL
-                           : key == kJyuyoTab ? JyuyoTabSQL
-                           : key == kKijituTab ? KijituTabSQL
-                                               : SaikinTabSQL;
-    data_->setRecordSource(source);
+    data_->setView(tabView(key));
     refreshData();
     shownTab_ = key;
     if (key == kFindTab) {
@@ -357,14 +356,10 @@ void GridWindow::DBGrid1_HeadClick(int column)
     QString field;
     if (!rs || !tryStep([&] { field = rs->fieldName(column); }))
         return;
-    QString clause;
-    if (field == GridSortField && GridSortOrder.isEmpty()) {
-        clause = QStringLiteral("order by ") + field + QStringLiteral(" desc ");
+    if (field == GridSortField && GridSortOrder.isEmpty())
         GridSortOrder = QStringLiteral("desc");
-    } else {
-        clause = QStringLiteral("order by ") + field;
+    else
         GridSortOrder.clear();
-    }
     GridSortField = field;
     if (field.left(5) == QLatin1String("naiyo")) {
         st_.prompts().message(this, kNaiyoRefusal, Information);
@@ -373,12 +368,11 @@ void GridWindow::DBGrid1_HeadClick(int column)
     }
     bool sorted = true;
     const QString tab = st_.CurrentTab;
-    if (tab == kFindTab) {
-        data_->setRecordSource(FindTabSQL + clause);
-    } else if (tab == kJyuyoTab) {
-        data_->setRecordSource(JyuyoTabSQL + clause);
-    } else if (tab == kKijituTab) {
-        data_->setRecordSource(KijituTabSQL + clause);
+    if (tab == kFindTab || tab == kJyuyoTab || tab == kKijituTab) {
+        store::NoteView v = tabView(tab);
+        v.sortFields = QStringList{field};
+        v.descending = !GridSortOrder.isEmpty();
+        data_->setView(v);
     } else if (tab == kSaikinTab) {
         st_.prompts().message(this, kRecentRefusal, Information);
         sorted = false;
@@ -387,6 +381,14 @@ void GridWindow::DBGrid1_HeadClick(int column)
     }
     if (refreshData() && sorted)
         showSortIndicator(column);
+}
+
+store::NoteView GridWindow::tabView(const QString& key) const
+{
+    if (key == kFindTab)
+        return FindTabView;
+    const auto* view = std::find_if(std::begin(kViews), std::end(kViews), [&](const ViewFields& v) { return v.key == key; });
+    return notesView(view != std::end(kViews) ? *view : kViews[3]);
 }
 
 void GridWindow::showSortIndicator(int column)
@@ -455,8 +457,8 @@ void GridWindow::cmdRCFind_Click(int index)
 {
     switch (index) {
     case 0:
-        FindTabSQL = searchStatement(searchBoxes_[0]->text(), searchBoxes_[1]->text());
-        data_->setRecordSource(FindTabSQL);
+        FindTabView = searchView(searchBoxes_[0]->text(), searchBoxes_[1]->text());
+        data_->setView(FindTabView);
         refreshData();
         grid_->setFocus();
         break;
@@ -466,8 +468,8 @@ void GridWindow::cmdRCFind_Click(int index)
         searchBoxes_[1]->clear();
         break;
     case 2:
-        FindTabSQL = allNotesStatement();
-        data_->setRecordSource(FindTabSQL);
+        FindTabView = allNotesView();
+        data_->setView(FindTabView);
         refreshData();
         break;
     default:

@@ -56,17 +56,13 @@ struct GridLinks {
     std::function<void()> endProgram;
 };
 
-// The statements of the four views, as the window sets them at load.
-QString findTabStatement();
-QString jyuyoTabStatement();
-QString kijituTabStatement();
-QString saikinTabStatement();
+// The search view as the window sets it at load.
+store::NoteView findTabView();
 // "全数": every note, with sinkidate before kanryoCK.
-QString allNotesStatement();
-// The search view's statement for a title and a body text; either may be
-// empty. Texts are matched literally, quotes and wildcard characters
-// included; both empty gives findTabStatement().
-QString searchStatement(const QString& title, const QString& body);
+store::NoteView allNotesView();
+// The search view for a title and a body text; either may be empty.
+// Both empty gives findTabView().
+store::NoteView searchView(const QString& title, const QString& body);
 
 // The grid window (Form3): the four views of all notes (search, important,
 // scheduled, recent) as a grid on the view tabs, the record pane that edits
@@ -130,7 +126,7 @@ public:
     shell::AppState& state() const override { return st_; }
     QComboBox* searchBox() const override { return searchBox_; }
     store::Database* database() const override { return GridDatabase.get(); }
-    QString viewSource() const override { return data_->recordSource(); }
+    store::NoteView view() const override { return data_->view(); }
     QList<qint64> shownNotes() const override;
     // Stays in this window: its own search view, searched for `term`.
     void findInAllNotes(const QString& term, bool inBodies) override;
@@ -143,7 +139,7 @@ public:
     QAction* action(const QString& name) const override { return actions_.value(name); }
     shell::TwipsLayout& layout() { return layout_; }
     store::Database* gridDatabase() const { return GridDatabase.get(); }
-    const QString& findTabSQL() const { return FindTabSQL; }
+    const store::NoteView& searchTabView() const { return FindTabView; }
     const QString& gridSortField() const { return GridSortField; }
     const QString& gridSortOrder() const { return GridSortOrder; }
     // Edits in the record pane not yet written, or a new row.
@@ -160,7 +156,9 @@ private:
     void saveLayout();
     void applyTextSettings();
     // `read` false leaves the rows unread, for a view that follows at once.
-    void openDatabase(const QString& recordSource, bool read = true);
+    // Shows every note by number until a view is chosen.
+    void openDatabase(bool read = true);
+    store::NoteView tabView(const QString& key) const;
     bool refreshData();
     void showSortIndicator(int column);
     void loadPane();
@@ -198,10 +196,7 @@ private:
     bool SplitterMoving = false;
 
     std::shared_ptr<store::Database> GridDatabase;
-    QString FindTabSQL;
-    QString JyuyoTabSQL;
-    QString KijituTabSQL;
-    QString SaikinTabSQL;
+    store::NoteView FindTabView; // the search view, with the words last searched
     QString GridSortField;
     QString GridSortOrder;
 

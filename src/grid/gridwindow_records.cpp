@@ -35,13 +35,6 @@ const QString kChangeQuestion = QStringLiteral("内容が変更されました�
 const QString kDeleteQuestion = QStringLiteral("現在のレコードを削除します。よろしいですか？");
 const QString kDateFormat = QStringLiteral("yyyy/MM/dd");
 
-// The whole row behind a grid row: the views leave out fields the pane
-// shows (the due time), so the pane reads and writes the row itself.
-QString rowStatement(qint64 id)
-{
-    return QStringLiteral("select * from [T_idea] where id = ") + QString::number(id);
-}
-
 } // namespace
 
 bool GridWindow::recordChanged() const
@@ -83,7 +76,9 @@ void GridWindow::loadPane()
     std::unique_ptr<store::Recordset> row;
     tryStep([&] {
         id = currentId();
-        row = data_->database()->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
+        // The whole row: the views leave out fields the pane shows (the due
+        // time), so the pane reads and writes the row itself.
+        row = data_->database()->openView(store::oneNote(id), store::RecordsetType::Dynaset);
     });
     paneId_ = id;
     if (!row || !row->hasCurrent()) {

@@ -175,7 +175,7 @@ public:
     shell::WindowKind windowKind() const override { return shell::WindowKind::Main; }
     QComboBox* searchBox() const override { return searchBox_; }
     store::Database* database() const override { return CurrentDatabase.get(); }
-    QString viewSource() const override { return ListSQL; }
+    store::NoteView view() const override { return ListNotes; }
     QList<qint64> shownNotes() const override;
     // The grid window's search view and the category search, for `term`.
     void findInAllNotes(const QString& term, bool inBodies) override;
@@ -273,7 +273,7 @@ private:
     std::shared_ptr<store::Database> CurrentDatabase;
     std::unique_ptr<store::Recordset> CategoryRecordset;
     std::shared_ptr<store::Recordset> ListRecordset;
-    QString ListSQL;
+    store::NoteView ListNotes;
     qint64 SavedRecordID = 0;
     int ListPosition = 0;
     bool unloaded_ = false;

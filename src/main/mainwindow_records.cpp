@@ -11,6 +11,7 @@
 #include "records/notesave.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
+#include "records/recordwindow.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/recordset.h"
@@ -158,12 +159,12 @@ void MainWindow::OpenCategorySearch(const QString& text)
 
 void MainWindow::RefreshRecordList()
 {
-    ListSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID + QStringLiteral(" order by title ");
+    ListNotes = records::categoryNotes(st_.CurrentBunID.toLongLong(), 0, 0);
     ListRecordset.reset();
     QString failure;
     if (CurrentDatabase) {
         try {
-            ListRecordset = CurrentDatabase->openRecordset(ListSQL, store::RecordsetType::Dynaset);
+            ListRecordset = CurrentDatabase->openView(ListNotes, store::RecordsetType::Dynaset);
         } catch (const StoreError& e) {
             failure = e.message();
         }

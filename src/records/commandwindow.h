@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/commands.h"
+#include "store/views.h"
 
 #include <QList>
 
@@ -36,10 +37,10 @@ public:
 
     // The window's own connection to the open database (nullptr when none).
     virtual store::Database* database() const = 0;
-    // The statement behind the notes the window shows: the main window's
-    // list, the grid's current view (with its search and sort), the
-    // single-record window's walk.
-    virtual QString viewSource() const = 0;
+    // The notes the window shows: the main window's list, the grid's
+    // current view (with its search and sort), the single-record window's
+    // walk.
+    virtual store::NoteView view() const = 0;
     // The numbers of the notes the window shows, in the order it shows them.
     virtual QList<qint64> shownNotes() const = 0;
     // Searches all notes for `term` in their titles or bodies, showing the

@@ -20,8 +20,7 @@ const QString kSaveTitle = QStringLiteral("保存確認");
 
 std::unique_ptr<store::Recordset> noteRow(store::Database& db, qint64 id)
 {
-    return db.openRecordset(QStringLiteral("select * from T_idea where id = ") + QString::number(id),
-                            store::RecordsetType::Dynaset);
+    return db.openView(store::oneNote(id), store::RecordsetType::Dynaset);
 }
 
 } // namespace

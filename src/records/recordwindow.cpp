@@ -52,25 +52,20 @@ QString textName(int i)
 
 } // namespace
 
-QString recordOrderClause(int sortColumn, int sortOrder)
+store::NoteView categoryNotes(qint64 category, int sortColumn, int sortOrder)
 {
-    const bool descending = sortOrder == 1;
-    const QString desc = QStringLiteral(" desc ");
-    switch (sortColumn) {
-    case 0:
-        return QStringLiteral(" order by title ") + (descending ? desc : QString());
-    case 1:
-        return QStringLiteral(" order by kijitudate ") + (descending ? desc : QString());
-    case 2:
-        return descending ? QStringLiteral(" order by kousinDate  desc , kousintime  desc ")
-                          : QStringLiteral(" order by kousinDate ,kousintime ");
-    case 3:
-        return QStringLiteral(" order by sinkiDate ") + (descending ? desc : QString());
-    case 4:
-        return QStringLiteral(" order by ID ") + (descending ? desc : QString());
-    default:
-        return {};
-    }
+    store::NoteView v;
+    v.notes = store::NoteView::Notes::Category;
+    v.number = category;
+    v.descending = sortOrder == 1;
+    static const QStringList fields[] = {{QStringLiteral("title")},
+                                         {QStringLiteral("kijitudate")},
+                                         {QStringLiteral("kousinDate"), QStringLiteral("kousintime")},
+                                         {QStringLiteral("sinkiDate")},
+                                         {QStringLiteral("ID")}};
+    if (sortColumn >= 0 && sortColumn < int(std::size(fields)))
+        v.sortFields = fields[sortColumn];
+    return v;
 }
 
 RecordWindow* RecordWindow::open(shell::AppState& state, const shell::OpenRequest& request)
@@ -175,13 +170,12 @@ void RecordWindow::Form_Load(const shell::OpenRequest& request)
 
     applyWrapSetting();
     WindowCategoryName = st_.CurrentBunName;
-    WindowSQL = QStringLiteral("select * from T_idea where bunid=") + st_.CurrentBunID
-                + recordOrderClause(st_.LastSortColumn, st_.LastSortOrder);
+    WindowView = categoryNotes(st_.CurrentBunID.toLongLong(), st_.LastSortColumn, st_.LastSortOrder);
     windowPath_ = st_.DatabasePath;
     try {
         WindowDatabase = store::Database::open(st_.DatabasePath);
         WindowDatabase->setTodayProvider([this] { return st_.clock().today(); });
-        WindowRecordset = WindowDatabase->openRecordset(WindowSQL, store::RecordsetType::Dynaset);
+        WindowRecordset = WindowDatabase->openView(WindowView, store::RecordsetType::Dynaset);
     } catch (const StoreError& e) {
         // The window stays empty; panel 1 and any save say why.
         loadError_ = e.message();

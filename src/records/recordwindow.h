@@ -35,10 +35,10 @@ class DraftKeeper;
 class RecordEditor;
 enum class SaveMode;
 
-// The order clause that walks a category's notes the way the main list was
-// last sorted: columns 0 to 4 are title, due date, updated, created and
-// number; order 1 is descending. Any other column adds no clause.
-QString recordOrderClause(int sortColumn, int sortOrder);
+// The notes of a category in the order the main list was last sorted:
+// columns 0 to 4 are title, due date, updated, created and number; order 1
+// is descending. Any other column sorts nothing.
+store::NoteView categoryNotes(qint64 category, int sortColumn, int sortOrder);
 
 // A window of its own for one note at a time (Form2), beside the main
 // window; any number may be open. Each holds its own connection to the
@@ -97,7 +97,7 @@ public:
     shell::AppState& state() const override { return st_; }
     QComboBox* searchBox() const override { return searchBox_; }
     store::Database* database() const override { return WindowDatabase.get(); }
-    QString viewSource() const override { return WindowSQL; }
+    store::NoteView view() const override { return WindowView; }
     QList<qint64> shownNotes() const override;
     // Not from this window: it has no search of all notes.
     void findInAllNotes(const QString&, bool) override {}
@@ -105,7 +105,6 @@ public:
     DraftKeeper* draftKeeper() const { return drafts_.get(); }
     store::Database* windowDatabase() const { return WindowDatabase.get(); }
     store::Recordset* windowRecordset() const { return WindowRecordset.get(); }
-    const QString& windowSQL() const { return WindowSQL; }
     const QString& windowCategoryName() const { return WindowCategoryName; }
     bool recordChanged() const;
     bool newRecordMode() const { return NewRecordMode; }
@@ -156,7 +155,7 @@ private:
 
     std::shared_ptr<store::Database> WindowDatabase;
     std::unique_ptr<store::Recordset> WindowRecordset;
-    QString WindowSQL;
+    store::NoteView WindowView;
     QString WindowCategoryName;
     bool NewRecordMode = false;
     bool noteGone_ = false;

@@ -7,18 +7,17 @@
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
+#include "query.h"
 #include "recordset.h"
 #include "schema.h"
 #include "snapshot.h"
 #include "sqltokens.h"
 #include "statement.h"
+#include "textfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
-#include <QSaveFile>
-#include <QStorageInfo>
 #include <QScopeGuard>
 #include <atomic>
 #include <cstring>
@@ -33,14 +32,27 @@ using detail::Statement;
 namespace {
 
 constexpr int DefaultBusyTimeoutMs = 3000;
-// A text export writes its file in pieces of about this size and reports
-// its progress every so many rows.
-constexpr qsizetype ExportChunkBytes = 1 << 20;
-constexpr qint64 ExportProgressRows = 256;
-
 // A connection belongs to the thread of its window: no lock around each
 // call into the engine, which costs a tenth of reading a long keyset.
 constexpr int OneThread = SQLITE_OPEN_NOMUTEX;
+
+std::mutex traceMutex;
+std::function<void(const QString&)> traceHook;
+
+int traced(unsigned, void*, void*, void* text)
+{
+    const std::lock_guard lock(traceMutex);
+    if (traceHook)
+        traceHook(QString::fromUtf8(static_cast<const char*>(text)));
+    return 0;
+}
+
+void traceStatements(sqlite3* db)
+{
+    const std::lock_guard lock(traceMutex);
+    if (traceHook)
+        sqlite3_trace_v2(db, SQLITE_TRACE_STMT, traced, nullptr);
+}
 
 void exec(sqlite3* db, const QString& sql)
 {
@@ -72,118 +84,6 @@ QString firstWord(const QString& sql)
     if (tokens.empty() || tokens.front().type != detail::TokenType::Word)
         return {};
     return detail::tokenText(sql, tokens.front()).toString().toLower();
-}
-
-// RFC 4180: quotes around the field, quotes inside doubled.
-void appendQuoted(QByteArray& out, const char* text, qsizetype size)
-{
-    out += '"';
-    const char* end = text + size;
-    while (const char* quote = static_cast<const char*>(std::memchr(text, '"', size_t(end - text)))) {
-        out.append(text, quote - text + 1);
-        out += '"';
-        text = quote + 1;
-    }
-    out.append(text, end - text);
-    out += '"';
-}
-
-QByteArray headerField(const QString& name)
-{
-    const QByteArray utf8 = name.toUtf8();
-    if (utf8.contains(',') || utf8.contains('"') || utf8.contains('\r') || utf8.contains('\n')) {
-        QByteArray quoted;
-        appendQuoted(quoted, utf8.constData(), utf8.size());
-        return quoted;
-    }
-    return utf8;
-}
-
-// A stored date "2026-12-06" or "2026-12-06 09:05:00" in its display form,
-// written straight from the engine's bytes; false for any other text.
-bool appendStoredDate(QByteArray& out, const char* text, int size)
-{
-    auto digits = [&](int from, int count, int& value) {
-        value = 0;
-        for (int i = from; i < from + count; ++i) {
-            if (text[i] < '0' || text[i] > '9')
-                return false;
-            value = value * 10 + (text[i] - '0');
-        }
-        return true;
-    };
-    int y = 0, m = 0, d = 0, h = 0, mi = 0, sec = 0;
-    if ((size != 10 && size != 19) || text[4] != '-' || text[7] != '-' || !digits(0, 4, y) || !digits(5, 2, m)
-        || !digits(8, 2, d) || !QDate::isValid(y, m, d))
-        return false;
-    if (size == 19
-        && (text[10] != ' ' || text[13] != ':' || text[16] != ':' || !digits(11, 2, h) || !digits(14, 2, mi)
-            || !digits(17, 2, sec) || !QTime::isValid(h, mi, sec)))
-        return false;
-    const qsizetype at = out.size();
-    out.append(text, size);
-    out[at + 4] = '/';
-    out[at + 7] = '/';
-    return true;
-}
-
-void appendField(QByteArray& out, sqlite3_stmt* s, int column, const ColumnType& type)
-{
-    switch (sqlite3_column_type(s, column)) {
-    case SQLITE_NULL:
-        return;
-    case SQLITE_INTEGER: {
-        const qint64 v = sqlite3_column_int64(s, column);
-        if (type.kind == ColumnKind::YesNo)
-            out += v ? "-1" : "0";
-        else
-            out += QByteArray::number(v);
-        return;
-    }
-    case SQLITE_FLOAT:
-        out += QString::number(sqlite3_column_double(s, column), 'g', QLocale::FloatingPointShortest).toUtf8();
-        return;
-    case SQLITE_TEXT: {
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-        const int size = sqlite3_column_bytes(s, column);
-        if (type.kind == ColumnKind::Date) {
-            if (appendStoredDate(out, text, size))
-                return;
-            if (auto d = fromStorageText(QString::fromUtf8(text, size))) {
-                out += toDisplayText(*d).toUtf8();
-                return;
-            }
-        }
-        appendQuoted(out, text, size);
-        return;
-    }
-    default:
-        return; // pictures and other binary data have no text form
-    }
-}
-
-// The export's rows in the order the program's lists show them.
-QString exportStatement(sqlite3* db, const QString& sql)
-{
-    const QString s = detail::withoutInto(sql);
-    const auto parts = parseSelect(s);
-    if (!parts || parts->orderBy.isEmpty() || parts->distinct || !parts->groupBy.isEmpty() || !parts->having.isEmpty()
-        || parts->compound || parts->hasAggregate)
-        return s;
-    const QString table = singleTableName(parts->from);
-    if (table.isEmpty())
-        return s;
-    const QString listed = QStringLiteral("SELECT ") + parts->selectList + QStringLiteral(" FROM ") + parts->from
-                           + (parts->where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts->where)
-                           + QStringLiteral(" ORDER BY ") + detail::listOrder(db, table, parts->orderBy);
-    const bool usable = tryStep([&] { Statement probe(db, listed); });
-    return usable ? listed : s;
-}
-
-bool isPlainFileName(const QString& name)
-{
-    return name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(QLatin1Char('/'))
-           && !name.contains(QDir::separator()) && !name.contains(QChar(0));
 }
 
 } // namespace
@@ -288,8 +188,15 @@ std::shared_ptr<Database> Database::create(const QString& path)
     return database;
 }
 
+void detail::setStatementTrace(std::function<void(const QString&)> trace)
+{
+    const std::lock_guard lock(traceMutex);
+    traceHook = std::move(trace);
+}
+
 void Database::configure()
 {
+    traceStatements(db_);
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
     // Reading the schema is what tells a database from other bytes. Bytes
@@ -490,6 +397,34 @@ bool writingOnThisThread()
     return writesOnThisThread > 0;
 }
 
+std::unique_ptr<Recordset> Database::openRecordset(const detail::Query& query, RecordsetType type)
+{
+    ensureOpen();
+    return std::unique_ptr<Recordset>(new Recordset(shared_from_this(), query, type));
+}
+
+std::unique_ptr<Recordset> Database::openView(const NoteView& view, RecordsetType type)
+{
+    return openRecordset(detail::query(view), type);
+}
+
+std::unique_ptr<Recordset> Database::openView(const CategoryView& view, RecordsetType type)
+{
+    return openRecordset(detail::query(view), type);
+}
+
+qint64 Database::count(const NoteView& view)
+{
+    detail::Query q = detail::query(view);
+    q.fields = QStringList{QStringLiteral("count(*)")};
+    q.orderBy.clear();
+    const QString where = q.where();
+    return scalar(QStringLiteral("SELECT count(*) FROM ") + q.from()
+                      + (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
+                  q.params())
+        .toLongLong();
+}
+
 void Database::transaction(const std::function<void()>& work)
 {
     ensureOpen();
@@ -634,6 +569,7 @@ Database::Health Database::checkThoroughly(const QString& path)
         return Health::Sound;
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    traceStatements(db);
     RunningCheck check{detail::identify(path).path, db};
     {
         const std::lock_guard lock(runningChecksMutex);
@@ -727,6 +663,7 @@ sqlite3* Database::openReader() const
         return nullptr;
     }
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
+    traceStatements(db);
     // Orders by text read the same here.
     if (registerJetLike(db) != SQLITE_OK) {
         sqlite3_close_v2(db);
@@ -774,70 +711,19 @@ void Database::exportText(const QString& sql, const QString& intoClause)
     const auto target = parseTextTarget(intoClause);
     if (!target)
         throw StoreError(ErrorKind::Syntax, QStringLiteral("not a text file target: %1").arg(intoClause));
-    // A whole folder path and a bare name: the file lands where the
-    // statement says or nowhere.
-    if (!QDir::isAbsolutePath(target->folder) || !isPlainFileName(target->fileName))
-        throw StoreError(ErrorKind::Io, QStringLiteral("not a folder and a file name: %1").arg(intoClause));
-    if (!QFileInfo(target->folder).isDir())
-        throw StoreError(ErrorKind::Io, QStringLiteral("no such folder: %1").arg(target->folder));
-    const QString file = QDir(target->folder).filePath(target->fileName);
-    if (QFileInfo::exists(file) || QFileInfo(file).isSymLink())
-        throw StoreError(ErrorKind::FileExists, file);
+    Statement st(db_, detail::exportStatement(db_, sql));
+    detail::writeTextFile(st, target->folder, target->fileName, exportProgress_);
+}
 
-    Statement st(db_, exportStatement(db_, sql));
-    // Written aside and renamed at the end: a failure or a stop leaves no
-    // partial file. Unbuffered: a buffered write that fails when flushed at
-    // commit() is not reported (disk full), and a truncated file would
-    // count as written.
-    QSaveFile save(file);
-    if (!save.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        const ErrorKind kind = QFileInfo(target->folder).isWritable() ? ErrorKind::Io : ErrorKind::ReadOnly;
-        throw StoreError(kind, QStringLiteral("%1: %2").arg(file, save.errorString()));
-    }
-    QByteArray out;
-    out.reserve(ExportChunkBytes + (64 << 10));
-    // A write cut short by a full disk may set no error of its own: the
-    // room left on the disk tells.
-    auto writeFailed = [&](qint64 wanted) {
-        const bool full = save.error() == QFileDevice::ResourceError
-                          || QStorageInfo(target->folder).bytesAvailable() < std::max<qint64>(wanted, 4096);
-        return StoreError(full ? ErrorKind::DiskFull : ErrorKind::Io, QStringLiteral("%1: %2").arg(file, save.errorString()));
-    };
-    auto flush = [&] {
-        if (save.write(out) != out.size())
-            throw writeFailed(out.size());
-        out.clear();
-    };
-
-    const int n = st.columnCount();
-    std::vector<ColumnType> types;
-    out += "\xEF\xBB\xBF";
-    for (int i = 0; i < n; ++i) {
-        types.push_back(ColumnType::fromDeclared(QString::fromUtf8(sqlite3_column_decltype(st.get(), i))));
-        if (i)
-            out += ',';
-        out += headerField(QString::fromUtf8(sqlite3_column_name(st.get(), i)));
-    }
-    out += "\r\n";
-    qint64 rows = 0;
-    while (st.step()) {
-        for (int i = 0; i < n; ++i) {
-            if (i)
-                out += ',';
-            appendField(out, st.get(), i, types[size_t(i)]);
-        }
-        out += "\r\n";
-        if (++rows % ExportProgressRows == 0) {
-            if (out.size() >= ExportChunkBytes)
-                flush();
-            if (exportProgress_ && !exportProgress_(rows))
-                throw StoreError(ErrorKind::Cancelled, file);
-        }
-    }
-    st.finalize();
-    flush();
-    if (!save.commit())
-        throw writeFailed(0);
+void Database::exportText(const NoteView& view, const QString& folder, const QString& fileName)
+{
+    ensureOpen();
+    detail::Query q = detail::query(view);
+    if (!q.orderBy.isEmpty())
+        q.orderBy = detail::listOrder(db_, q.table, q.orderBy).sql;
+    Statement st(db_, q.select());
+    st.bindAll(q.params());
+    detail::writeTextFile(st, folder, fileName, exportProgress_);
 }
 
 } // namespace zumilo::store

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "searchindex.h"
+#include "views.h"
 
 #include <QDate>
 #include <QString>
@@ -17,6 +18,13 @@ struct sqlite3_stmt;
 namespace zumilo::store {
 
 class Recordset;
+namespace detail {
+struct Query;
+// Tells `trace` the text of every statement the store's connections run
+// (as prepared: bound values are not in it), from any thread; empty: none.
+// Connections opened from then on are traced.
+void setStatementTrace(std::function<void(const QString& sql)> trace);
+} // namespace detail
 
 enum class RecordsetType {
     Default = 0,   // table for a table name, dynaset for a SELECT
@@ -82,6 +90,16 @@ public:
     // the rows are read: "select * from T_idea where bunID = ?", {number}.
     std::unique_ptr<Recordset> openRecordset(const QString& select, const QVariantList& params,
                                              RecordsetType type = RecordsetType::Default);
+    std::unique_ptr<Recordset> openRecordset(const detail::Query& query, RecordsetType type);
+
+    // The rows of a view, in its order; over a keyset like any table's set.
+    std::unique_ptr<Recordset> openView(const NoteView& view, RecordsetType type = RecordsetType::Default);
+    std::unique_ptr<Recordset> openView(const CategoryView& view, RecordsetType type = RecordsetType::Default);
+    // How many notes the view lists.
+    qint64 count(const NoteView& view);
+    // Writes the view's rows to the new text file `fileName` in `folder`,
+    // as SELECT ... INTO [Text;database=folder].[fileName] does.
+    void exportText(const NoteView& view, const QString& folder, const QString& fileName);
 
     // Runs `work` inside BEGIN IMMEDIATE ... COMMIT; rolls back and
     // rethrows when it throws or the commit fails, and then recordsets that

@@ -339,17 +339,6 @@ QString withoutInto(const QString& sql)
 
 using namespace detail;
 
-QString sqlText(const QString& text)
-{
-    QString t = text;
-    const QString literal = QLatin1Char('\'') + t.replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
-    // The engine reads a statement up to its first NUL: that character is
-    // joined in as char(0) instead.
-    if (!literal.contains(QChar(0)))
-        return literal;
-    return QLatin1Char('(') + QString(literal).replace(QChar(0), QLatin1String("'||char(0)||'")) + QLatin1Char(')');
-}
-
 QString escapeLikeWildcards(const QString& text)
 {
     QString out;
@@ -364,11 +353,6 @@ QString escapeLikeWildcards(const QString& text)
         }
     }
     return out;
-}
-
-QString likeContains(const QString& text)
-{
-    return sqlText(QLatin1Char('*') + escapeLikeWildcards(text) + QLatin1Char('*'));
 }
 
 std::optional<SelectParts> parseSelect(const QString& sql)

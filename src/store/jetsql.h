@@ -7,15 +7,10 @@
 
 namespace zumilo::store {
 
-// --- Putting user text into statements safely -------------------------
+// --- Search words as patterns ---------------------------------------------
 
-// A text literal: 'it''s' for it's. A NUL character becomes char(0)
-// joined in: ('a'||char(0)||'b').
-QString sqlText(const QString& text);
 // The user's text with Jet wildcard characters made literal: a*b -> a[*]b.
 QString escapeLikeWildcards(const QString& text);
-// A complete "contains" pattern literal: '*' + escaped text + '*', quoted.
-QString likeContains(const QString& text);
 
 // --- Reading the dialect --------------------------------------------------
 

@@ -3,10 +3,10 @@
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
+#include "query.h"
 #include "sqltokens.h"
 #include "statement.h"
 
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <atomic>
@@ -126,13 +126,13 @@ std::function<void(detail::KeyReadStep)>& keyReadHook()
 // `index`, the statement reads the search index, which must be in step.
 class KeyReader {
 public:
-    KeyReader(sqlite3* db, QByteArray sql, bool sorted, bool index = false) : db_(db)
+    KeyReader(sqlite3* db, QString sql, QVariantList params, bool sorted, bool index = false) : db_(db)
     {
         if (index)
             index_ = std::make_unique<detail::SearchIndex>(db);
-        thread_ = std::thread([this, sql = std::move(sql), sorted] {
+        thread_ = std::thread([this, sql = std::move(sql), params = std::move(params), sorted] {
             try {
-                read(sql, sorted);
+                read(sql, params, sorted);
             } catch (...) {
                 result_.reset(); // out of memory: read again where waited for
             }
@@ -167,23 +167,24 @@ private:
             thread_.join();
     }
 
-    void read(const QByteArray& sql, bool sorted)
+    void read(const QString& sql, const QVariantList& params, bool sorted)
     {
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &s, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(s);
+        detail::Statement st;
+        try {
+            st = detail::Statement(db_, sql);
+            st.bindAll(params);
+        } catch (const StoreError&) {
             return;
         }
+        sqlite3_stmt* s = st.get();
         // The index is looked at in the same read as the rows.
-        if (index_ && (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK || !index_->inStep())) {
-            sqlite3_finalize(s);
+        if (index_ && (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK || !index_->inStep()))
             return; // the destructor's close ends the read
-        }
         std::vector<qint64> keys;
         int rc = SQLITE_INTERRUPT;
         while (!stop_ && (rc = sqlite3_step(s)) == SQLITE_ROW)
             keys.push_back(sqlite3_column_int64(s, 0));
-        sqlite3_finalize(s);
+        st.finalize();
         if (index_)
             sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_DONE)
@@ -220,6 +221,9 @@ struct Recordset::Impl {
     QString selectList;
     QString readAllSql; // a materialized set's statement
     QVariantList params; // bound to the marks of the WHERE clause
+    // The WHERE clause as the conditions of a view, which the search index
+    // may answer; empty for a statement given as text.
+    std::vector<detail::Query::Condition> conditions;
     QString keysetHead;  // the keyset statement up to FROM
     int keyColumn = 0;
     bool byRowid = false; // ordered by the row number alone
@@ -287,7 +291,7 @@ struct Recordset::Impl {
         if (read && !rest) {
             std::vector<qint64> first = std::move(keys);
             try {
-                if (readKeys(keysSql(), byRowid))
+                if (readKeys(keysSql(), params, byRowid))
                     rest = std::move(keys);
             } catch (const StoreError& e) {
                 if (e.kind() == ErrorKind::Busy) {
@@ -383,15 +387,14 @@ struct Recordset::Impl {
                + (orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + orderBy);
     }
 
-    // Runs `work` with the WHERE clause to read the rows by: narrowed through
-    // the search index while that is in step with the file. Should the
-    // narrowed statement fail, the rows are read as written.
+    // Runs `work` with the WHERE clause to read the rows by: a view's
+    // narrowed through the search index while that is in step with the
+    // file. Should the narrowed statement fail, the rows are read as written.
     template <class Work>
     void withCondition(Work work)
     {
         db->withSearchIndex([&](bool inStep) {
-            // Marks bound by position stay where they are written.
-            const auto narrowed = inStep && params.isEmpty() ? db->index_->narrow(table, where) : std::nullopt;
+            const auto narrowed = inStep && !conditions.empty() ? db->index_->narrow(table, conditions) : std::nullopt;
             if (narrowed) {
                 try {
                     work(*narrowed, inStep);
@@ -401,7 +404,7 @@ struct Recordset::Impl {
                         throw;
                 }
             }
-            work(detail::IndexedWhere{where, {}}, inStep);
+            work(detail::IndexedWhere{where, params, {}, {}, false}, inStep);
         });
     }
 
@@ -413,14 +416,14 @@ struct Recordset::Impl {
             // Straight from the index when it answers the whole condition.
             const bool direct = !w.keys.isEmpty() && keyColumn == 0 && orderBy.isEmpty();
             if (direct) {
-                ok = w.oneLookup ? readKeysInHalves(w.keys) : readKeys(w.keys);
-            } else if (!byTextKey.isEmpty() && keyColumn == 0 && readKeysByText(w.where)) {
+                ok = w.oneLookup ? readKeysInHalves(w.keys, w.keyParams) : readKeys(w.keys, w.keyParams);
+            } else if (!byTextKey.isEmpty() && keyColumn == 0 && readKeysByText(w.where, w.params)) {
                 ok = true;
             } else if (w.where.isEmpty() && keyColumn == 0 && params.isEmpty()
                        && (byRowid || orderBy.isEmpty() || orderFromIndex())) {
                 ok = readKeysAhead(inStep);
             } else {
-                ok = readKeys(keysSql(w.where), byRowid && keyColumn == 0);
+                ok = readKeys(keysSql(w.where), w.params, byRowid && keyColumn == 0);
             }
         });
         return ok;
@@ -460,7 +463,7 @@ struct Recordset::Impl {
         sqlite3* h = handle();
         // Inside a write the other connection would not see the rows.
         if (db->transactionDepth_ > 0 || sqlite3_txn_state(h, nullptr) == SQLITE_TXN_WRITE)
-            return readKeys(keysSql(), byRowid);
+            return readKeys(keysSql(), params, byRowid);
         Statement first(h, byRowid ? keysetHead + QStringLiteral(" FROM ") + from + QStringLiteral(" ORDER BY rowid")
                                    : keysSql());
         std::vector<qint64> head;
@@ -494,23 +497,23 @@ struct Recordset::Impl {
         }
         first.finalize();
         if (!other) // in number order the first rows' statement walks the table itself
-            return readKeys(keysSql(), byRowid);
+            return readKeys(keysSql(), params, byRowid);
         head.pop_back();
         keys = std::move(head);
         total = int(*rows);
         pending = true;
-        reader = std::make_unique<KeyReader>(other, keysSql().toUtf8(), byRowid);
+        reader = std::make_unique<KeyReader>(other, keysSql(), params, byRowid);
         return true;
     }
 
     // Rowids found through one lookup of the search index, in rowid order:
     // in a large table the upper half of the rowids is read on another
     // thread meanwhile (a common word is found in most notes).
-    bool readKeysInHalves(const QString& sql)
+    bool readKeysInHalves(const QString& sql, const QVariantList& binds)
     {
         const std::optional<qint64> rows = db->index_->rowCount(table);
         if (!rows || *rows <= db->manyRows_ * SplitSearchFactor)
-            return readKeys(sql);
+            return readKeys(sql, binds);
         // Each in a query of its own: the engine then looks up the ends.
         Statement span(handle(), QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
         span.step();
@@ -522,13 +525,13 @@ struct Recordset::Impl {
         };
         sqlite3* other = db->openReader();
         if (!other)
-            return readKeys(sql);
-        KeyReader upper(other, half(" > ").toUtf8(), false, true);
-        if (!readKeys(half(" <= ")))
+            return readKeys(sql, binds);
+        KeyReader upper(other, half(" > "), binds, false, true);
+        if (!readKeys(half(" <= "), binds))
             return false;
         std::optional<std::vector<qint64>> rest = upper.take();
         std::vector<qint64> lower = std::move(keys);
-        if (!rest && readKeys(half(" > ")))
+        if (!rest && readKeys(half(" > "), binds))
             rest = std::move(keys);
         if (!rest)
             return false;
@@ -540,12 +543,12 @@ struct Recordset::Impl {
     // The rows of a list by title come faster sorted here than by the
     // engine's sorter: the same keys, the same order. A set too large to
     // keep the keys of in memory goes back to the engine (false).
-    bool readKeysByText(const QString& condition)
+    bool readKeysByText(const QString& condition, const QVariantList& binds)
     {
         constexpr size_t kMostRows = 250000;
         Statement st(handle(), keysetHead + QStringLiteral(", ") + byTextKey + QStringLiteral(" FROM ") + from
                                    + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition));
-        st.bindAll(params);
+        st.bindAll(binds);
         sqlite3_stmt* s = st.get();
         struct Entry {
             quint64 head; // the key's first four units: most comparisons end there
@@ -621,10 +624,10 @@ struct Recordset::Impl {
         return true;
     }
 
-    bool readKeys(const QString& sql, bool sorted = false)
+    bool readKeys(const QString& sql, const QVariantList& binds, bool sorted = false)
     {
         Statement st(handle(), sql);
-        st.bindAll(params);
+        st.bindAll(binds);
         std::vector<qint64> fresh;
         fresh.reserve(keys.size());
         sqlite3_stmt* s = st.get();
@@ -766,13 +769,14 @@ struct Recordset::Impl {
 
     // The display texts of `columns` from `sql` (rowid, then those columns,
     // in recordset order), for Recordset::columnTexts().
-    std::vector<QString> columnTexts(const QString& sql, const std::vector<int>& columns, std::vector<int>* rowIndexes)
+    std::vector<QString> columnTexts(const QString& sql, const QVariantList& binds, const std::vector<int>& columns,
+                                     std::vector<int>* rowIndexes)
     {
         // The rows normally come back exactly as the keys run; only rows
         // changed since the keys were read need looking up.
         finishKeys();
         Statement st(handle(), sql);
-        st.bindAll(params);
+        st.bindAll(binds);
         std::vector<QString> out;
         if (rowIndexes)
             rowIndexes->clear();
@@ -811,7 +815,13 @@ struct Recordset::Impl {
     // Titles and names sort as every list of the program shows them, and
     // rows that sort alike keep one order, so that walking a set follows
     // the list it came from.
-    QString engineOrder(const QString& written) { return detail::listOrder(handle(), table, written); }
+    void setOrder(const QString& written)
+    {
+        const detail::ListOrder order = detail::listOrder(handle(), table, written);
+        orderBy = order.sql;
+        byTextKey = order.textKey;
+        byTextKeyDescending = order.descending;
+    }
 
     // A table opened by name comes in primary key order, as Jet gives it.
     QString keyOrder()
@@ -864,7 +874,10 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, const QVarian
         d.selectList = parts->selectList;
         simple = !d.table.isEmpty() && !parts->distinct && parts->groupBy.isEmpty() && parts->having.isEmpty()
                  && !parts->compound && !parts->hasAggregate;
-        d.orderBy = simple ? d.engineOrder(parts->orderBy) : parts->orderBy;
+        if (simple)
+            d.setOrder(parts->orderBy);
+        else
+            d.orderBy = parts->orderBy;
         d.readAllSql = s;
     } else {
         const auto tokens = detail::tokenize(s);
@@ -875,18 +888,30 @@ Recordset::Recordset(std::shared_ptr<Database> db, QString source, const QVarian
         d.readAllSql = QStringLiteral("SELECT * FROM ") + d.from;
         simple = true;
     }
+    open(simple, type);
+}
+
+Recordset::Recordset(std::shared_ptr<Database> db, const detail::Query& query, RecordsetType type)
+    : d_(std::make_unique<Impl>()), db_(std::move(db)), source_(query.select())
+{
+    Impl& d = *d_;
+    d.db = db_.get();
+    d.params = query.params();
+    d.conditions = query.conditions;
+    d.table = query.table;
+    d.from = query.from();
+    d.where = query.where();
+    d.selectList = query.fieldList();
+    d.setOrder(query.orderBy);
+    d.readAllSql = source_;
+    open(true, type);
+}
+
+void Recordset::open(bool simple, RecordsetType type)
+{
+    Impl& d = *d_;
     d.readOnly = type == RecordsetType::Snapshot;
     d.byRowid = simple && d.ordersByRowid();
-    if (simple) {
-        static const QRegularExpression textKey(
-            QStringLiteral("^\\s*%1\\(([^(),]+)\\)(?:\\s+(asc|desc))?\\s*,\\s*rowid\\s*$").arg(QLatin1String(sortKeyFunction)),
-            QRegularExpression::CaseInsensitiveOption);
-        const auto m = textKey.match(d.orderBy);
-        if (m.hasMatch()) {
-            d.byTextKey = m.captured(1).trimmed();
-            d.byTextKeyDescending = m.captured(2).compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
-        }
-    }
     if (!simple || !d.openKeyset()) {
         d.readOnly = true;
         d.readAll(true);
@@ -1167,7 +1192,7 @@ std::vector<QString> Recordset::columnTexts(const QStringList& fields, std::vect
     std::vector<QString> out;
     d.withCondition([&](const detail::IndexedWhere& w, bool) {
         out = d.columnTexts(d.overRows(QStringLiteral("SELECT rowid, ") + list.join(QStringLiteral(", ")), w.where),
-                            columns, rowIndexes);
+                            w.params, columns, rowIndexes);
     });
     return out;
 }

@@ -127,6 +127,8 @@ public:
 private:
     friend class Database;
     Recordset(std::shared_ptr<Database> db, QString source, const QVariantList& params, RecordsetType type);
+    Recordset(std::shared_ptr<Database> db, const detail::Query& query, RecordsetType type);
+    void open(bool simple, RecordsetType type);
     // Taken before this recordset first changes rows in a transaction, so
     // that a rollback leaves it as it was.
     void keepForRollback();

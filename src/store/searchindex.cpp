@@ -4,7 +4,6 @@
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
-#include "sqltokens.h"
 #include "statement.h"
 
 #include <QChar>
@@ -224,11 +223,6 @@ bool hasColumn(sqlite3* db, const Column& c)
 QString name(const char* s)
 {
     return QString::fromLatin1(s);
-}
-
-bool isName(const Token& t)
-{
-    return t.type == TokenType::Word || t.type == TokenType::Bracketed || t.type == TokenType::Quoted;
 }
 
 // A phrase of the index's query language: the folded run in quotes.
@@ -671,80 +665,61 @@ std::optional<qint64> SearchIndex::rowCount(const QString& table) const
     return std::nullopt;
 }
 
-std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const QString& where) const
+std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const std::vector<Query::Condition>& conditions) const
 {
-    if (!attached_ || where.isEmpty())
+    if (!attached_ || conditions.empty())
         return std::nullopt;
-    const std::vector<Token> tokens = tokenize(where);
-    // Only a chain of conditions joined by AND: each one is then a
-    // condition on the row by itself.
-    for (const Token& t : tokens) {
-        if (t.depth == 0
-            && (isWord(where, t, QLatin1String("or")) || isWord(where, t, QLatin1String("between"))
-                || isWord(where, t, QLatin1String("case"))))
-            return std::nullopt;
-    }
-    struct Term {
-        qsizetype begin, end;
-        QString lookup; // rowid IN (...)
-        QString keys;   // the rowids alone
-        bool exact;
-    };
-    std::vector<Term> terms;
-    size_t first = 0;
-    for (size_t i = 0; i <= tokens.size(); ++i) {
-        if (i < tokens.size() && !(tokens[i].depth == 0 && isWord(where, tokens[i], QLatin1String("and"))))
-            continue;
-        const size_t count = i - first;
-        const size_t at = first;
-        first = i + 1;
-        if (count != 3 || !isName(tokens[at]) || !isWord(where, tokens[at + 1], QLatin1String("like"))
-            || tokens[at + 2].type != TokenType::String)
-            continue;
-        const QString column = identifierName(where, tokens[at]);
-        const Column* indexed = nullptr;
-        for (const Column* c : columns_)
-            if (table.compare(name(c->table), Qt::CaseInsensitive) == 0
-                && column.compare(name(c->column), Qt::CaseInsensitive) == 0)
-                indexed = c;
-        if (!indexed)
-            continue;
-        QString pattern = tokenText(where, tokens[at + 2]).toString();
-        pattern = pattern.mid(1, pattern.size() - 2).replace(QLatin1String("''"), QLatin1String("'"));
-        const LikeRuns r = likeRuns(pattern);
-        QStringList phrases;
-        bool exact = r.exact;
-        for (const std::u32string& run : r.runs) {
-            if (run.find(U'\0') != std::u32string::npos)
-                break;
-            exact = exact && run.size() <= kLongestPhrase;
-            phrases << phrase(run.substr(0, kLongestPhrase));
-        }
-        if (phrases.isEmpty() || phrases.size() != qsizetype(r.runs.size()))
-            continue;
-        const QString keys = QStringLiteral("SELECT rowid FROM main.%1 WHERE %1 MATCH %2")
-                                 .arg(name(indexed->index), sqlText(phrases.join(QStringLiteral(" AND "))));
-        terms.push_back({tokens[at].begin, tokens[at + 2].end, QStringLiteral("rowid IN (%1)").arg(keys), keys, exact});
-    }
-    if (terms.empty())
-        return std::nullopt;
-
     IndexedWhere out;
-    out.where = where;
-    QStringList keys;
-    for (auto t = terms.rbegin(); t != terms.rend(); ++t) {
-        const QString condition = t->exact ? t->lookup
-                                           : t->lookup + QStringLiteral(" AND ") + where.mid(t->begin, t->end - t->begin);
-        out.where.replace(t->begin, t->end - t->begin, condition);
-        keys.prepend(t->keys);
+    QStringList where, keys;
+    bool allExact = true;
+    for (const Query::Condition& condition : conditions) {
+        const Column* indexed = nullptr;
+        if (!condition.likeColumn.isEmpty())
+            for (const Column* c : columns_)
+                if (table.compare(name(c->table), Qt::CaseInsensitive) == 0
+                    && condition.likeColumn.compare(name(c->column), Qt::CaseInsensitive) == 0)
+                    indexed = c;
+        QStringList phrases;
+        bool exact = false;
+        if (indexed) {
+            // The pattern as bound: text goes to the engine as UTF-8, where
+            // a lone surrogate reads as '?'.
+            const LikeRuns r = likeRuns(QString::fromUtf8(condition.params.value(0).toString().toUtf8()));
+            exact = r.exact;
+            for (const std::u32string& run : r.runs) {
+                if (run.find(U'\0') != std::u32string::npos)
+                    break;
+                exact = exact && run.size() <= kLongestPhrase;
+                phrases << phrase(run.substr(0, kLongestPhrase));
+            }
+            if (phrases.size() != qsizetype(r.runs.size()))
+                phrases.clear();
+        }
+        if (phrases.isEmpty()) {
+            allExact = false;
+            where << condition.sql;
+            out.params += condition.params;
+            continue;
+        }
+        const QString lookup = QStringLiteral("SELECT rowid FROM main.%1 WHERE %1 MATCH ?").arg(name(indexed->index));
+        const QString match = phrases.join(QStringLiteral(" AND "));
+        where << QStringLiteral("rowid IN (%1)").arg(lookup) + (exact ? QString() : QStringLiteral(" AND ") + condition.sql);
+        out.params << match;
+        if (!exact)
+            out.params += condition.params;
+        keys << lookup;
+        out.keyParams << match;
+        allExact = allExact && exact;
     }
+    if (keys.isEmpty())
+        return std::nullopt;
+    out.where = where.join(QStringLiteral(" AND "));
     // Conditions the index answers exactly, and nothing else.
-    size_t conditions = 1;
-    for (const Token& t : tokens)
-        conditions += t.depth == 0 && isWord(where, t, QLatin1String("and"));
-    if (conditions == terms.size() && std::all_of(terms.begin(), terms.end(), [](const Term& t) { return t.exact; })) {
+    if (allExact) {
         out.keys = keys.join(QStringLiteral(" INTERSECT "));
         out.oneLookup = keys.size() == 1;
+    } else {
+        out.keyParams.clear();
     }
     return out;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "query.h"
+
 #include <QString>
 #include <functional>
 #include <optional>
@@ -15,10 +17,12 @@ using IndexProgress = std::function<void(qint64 done, qint64 total)>;
 
 namespace detail {
 
-// A WHERE clause rewritten to find its rows through the search index.
+// A WHERE clause that finds its rows through the search index.
 struct IndexedWhere {
     QString where; // for statements over the table
+    QVariantList params; // bound to its marks
     QString keys;  // rowids alone, in rowid order, when the index answers the whole clause
+    QVariantList keyParams;
     bool oneLookup = false; // keys read through one lookup, which a range of rowids narrows
 };
 
@@ -77,10 +81,10 @@ public:
     // Whether this write transaction keeps the index in step.
     bool live() const { return writing_ && live_; }
 
-    // `where` (of a statement over `table` alone) with each condition
-    // "column like 'pattern'" on an indexed column narrowed through the
-    // index, or nothing when no condition can be.
-    std::optional<IndexedWhere> narrow(const QString& table, const QString& where) const;
+    // The conditions (of a statement over `table` alone) with each "column
+    // like pattern" on an indexed column narrowed through the index, or
+    // nothing when none can be.
+    std::optional<IndexedWhere> narrow(const QString& table, const std::vector<Query::Condition>& conditions) const;
 
     // The rows of `table` as the index counts them, without reading them;
     // nothing when it has no index. Only true while the index is in step.

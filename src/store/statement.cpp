@@ -6,6 +6,7 @@
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
+#include "sqltokens.h"
 
 #include <QDateTime>
 #include <sqlite3.h>
@@ -64,10 +65,10 @@ void Statement::finalize()
     stmt_ = nullptr;
 }
 
-QString listOrder(sqlite3* db, const QString& table, const QString& orderBy)
+ListOrder listOrder(sqlite3* db, const QString& table, const QString& orderBy)
 {
     if (orderBy.trimmed().isEmpty())
-        return orderBy;
+        return {orderBy, {}, false};
     const QByteArray tableName = table.toUtf8();
     auto isText = [&](const QString& column) {
         const char* declared = nullptr;
@@ -78,7 +79,18 @@ QString listOrder(sqlite3* db, const QString& table, const QString& orderBy)
         const ColumnKind kind = ColumnType::fromDeclared(QString::fromUtf8(declared)).kind;
         return kind == ColumnKind::Text || kind == ColumnKind::Memo;
     };
-    return orderByText(orderBy, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid");
+    ListOrder out{orderByText(orderBy, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid"), {}, false};
+    const std::vector<Token> terms = tokenize(orderBy);
+    const bool named = !terms.empty()
+                       && (terms[0].type == TokenType::Word || terms[0].type == TokenType::Bracketed
+                           || terms[0].type == TokenType::Quoted);
+    const bool directed = terms.size() == 2
+                          && (isWord(orderBy, terms[1], QLatin1String("asc")) || isWord(orderBy, terms[1], QLatin1String("desc")));
+    if (named && (terms.size() == 1 || directed) && isText(identifierName(orderBy, terms[0]))) {
+        out.textKey = tokenText(orderBy, terms[0]).toString();
+        out.descending = directed && isWord(orderBy, terms[1], QLatin1String("desc"));
+    }
+    return out;
 }
 
 QString rowidColumn(sqlite3* db, const QString& table)

@@ -52,7 +52,14 @@ QString databaseFile(sqlite3* db);
 
 // An ORDER BY clause over `table` as the program's lists order their rows:
 // titles and names by their sort key, rows that sort alike by rowid.
-QString listOrder(sqlite3* db, const QString& table, const QString& orderBy);
+struct ListOrder {
+    QString sql;
+    // Set when the order is one text column alone, which a recordset may
+    // sort itself by the same key: the column as written.
+    QString textKey;
+    bool descending = false;
+};
+ListOrder listOrder(sqlite3* db, const QString& table, const QString& orderBy);
 
 // The column that is `table`'s rowid, as the engine decides it (a lone
 // INTEGER PRIMARY KEY), case-folded; empty when there is none.

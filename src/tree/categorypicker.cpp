@@ -46,9 +46,10 @@ private:
 // from a node's key, never from typed text.
 QList<QPair<QString, QString>> childRows(store::Database& db, qint64 parent)
 {
-    auto rs = db.openRecordset(QStringLiteral("select bunID, bunrui from T_bunrui where oyabunID=")
-                                   + QString::number(parent),
-                               store::RecordsetType::Snapshot);
+    store::CategoryView children;
+    children.parent = parent;
+    children.fields = QStringList{QStringLiteral("bunID"), QStringLiteral("bunrui")};
+    auto rs = db.openView(children, store::RecordsetType::Snapshot);
     QList<QPair<QString, QString>> rows;
     const std::vector<QString> texts = rs->columnTexts({QStringLiteral("bunID"), QStringLiteral("bunrui")});
     for (size_t i = 0; i + 1 < texts.size(); i += 2)

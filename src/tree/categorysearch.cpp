@@ -8,7 +8,6 @@
 #include "shell/twips.h"
 #include "store/database.h"
 #include "store/error.h"
-#include "store/jetsql.h"
 #include "store/recordset.h"
 
 #include <QEvent>
@@ -26,15 +25,14 @@ namespace zumilo::tree {
 
 namespace {
 
-const QString kLoadSource = QStringLiteral("select bunrui,bunid  from [T_bunrui]  order by bunid ");
-const QString kReloadSource = QStringLiteral("select bunrui,bunid  from [T_bunrui]  order by bunID ");
-const QString kAllByName = QStringLiteral("select  bunrui,bunid  from [T_bunrui] order by bunrui   ");
-
-// The user's text is matched literally: quotes and wildcards are escaped.
-QString searchSource(const QString& text)
+// The user's text is matched literally: quotes and wildcards are only themselves.
+store::CategoryView categories(store::CategoryView::Order order, const QString& word = {})
 {
-    return QStringLiteral("select  bunrui,bunid  from [T_bunrui]    where  ") + QStringLiteral(" bunrui like ")
-        + store::likeContains(text) + QStringLiteral(" ") + QStringLiteral(" order by bunrui  ") + QStringLiteral(" ");
+    store::CategoryView v;
+    v.fields = QStringList{QStringLiteral("bunrui"), QStringLiteral("bunid")};
+    v.order = order;
+    v.nameWord = word;
+    return v;
 }
 
 int tw(double twips)
@@ -96,13 +94,13 @@ CategorySearchWindow::~CategorySearchWindow() = default;
 
 void CategorySearchWindow::Form_Load()
 {
-    bind(kLoadSource);
+    bind(categories(store::CategoryView::Order::ByNumber));
 }
 
 void CategorySearchWindow::Form_Activate()
 {
     if (boundPath_ != state_.DatabasePath)
-        bind(kReloadSource);
+        bind(categories(store::CategoryView::Order::ByNumber));
 }
 
 void CategorySearchWindow::releaseDatabase()
@@ -157,7 +155,7 @@ void CategorySearchWindow::openSearch(const QString& text, const QRect& besideGe
 void CategorySearchWindow::btnFind_Click()
 {
     const QString text = text1_->text();
-    setRecordSource(text.isEmpty() ? kAllByName : searchSource(text));
+    setView(categories(store::CategoryView::Order::ByName, text));
 }
 
 void CategorySearchWindow::DBGrid1_DblClick()
@@ -218,15 +216,15 @@ void CategorySearchWindow::resizeEvent(QResizeEvent* event)
     Form_Resize();
 }
 
-bool CategorySearchWindow::bind(const QString& recordSource)
+bool CategorySearchWindow::bind(const store::CategoryView& view)
 {
     // Whatever happens, this is the file asked for: a failure is reported
     // once, not again at every activation.
     boundPath_ = state_.DatabasePath;
-    recordSource_ = recordSource;
+    view_ = view;
     try {
         auto db = store::Database::open(state_.DatabasePath);
-        auto rows = db->openRecordset(recordSource, store::RecordsetType::Snapshot);
+        auto rows = db->openView(view, store::RecordsetType::Snapshot);
         model_->setRecordset(rows.get());
         rows_ = std::move(rows);
         db_ = std::move(db);
@@ -240,15 +238,15 @@ bool CategorySearchWindow::bind(const QString& recordSource)
     return false;
 }
 
-bool CategorySearchWindow::setRecordSource(const QString& sql)
+bool CategorySearchWindow::setView(const store::CategoryView& view)
 {
     if (!db_ || !db_->isOpen())
-        return bind(sql);
+        return bind(view);
     try {
-        auto rows = db_->openRecordset(sql, store::RecordsetType::Snapshot);
+        auto rows = db_->openView(view, store::RecordsetType::Snapshot);
         model_->setRecordset(rows.get());
         rows_ = std::move(rows);
-        recordSource_ = sql;
+        view_ = view;
         return true;
     } catch (const store::StoreError& e) {
         showStoreError(e.message());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/requests.h"
+#include "store/views.h"
 
 #include <QRect>
 #include <QString>
@@ -65,9 +66,9 @@ public:
     QPushButton* findButton() const { return btnFind_; }
     QTableView* grid() const { return grid_; }
     shell::RecordsetModel* model() const { return model_; }
-    // The file the window reads, and the statement it lists.
+    // The file the window reads, and what it lists of it.
     QString boundPath() const { return boundPath_; }
-    QString recordSource() const { return recordSource_; }
+    const store::CategoryView& view() const { return view_; }
 
 protected:
     bool event(QEvent* event) override;
@@ -75,9 +76,9 @@ protected:
 
 private:
     // Opens DatabasePath in place of the current connection.
-    bool bind(const QString& recordSource);
-    // Lists `sql` on the current connection; on failure the rows stay.
-    bool setRecordSource(const QString& sql);
+    bool bind(const store::CategoryView& view);
+    // Lists `view` on the current connection; on failure the rows stay.
+    bool setView(const store::CategoryView& view);
     void showStoreError(const QString& detail);
 
     shell::AppState& state_;
@@ -89,7 +90,7 @@ private:
     std::unique_ptr<store::Recordset> rows_; // what the grid shows
     std::shared_ptr<store::Database> db_;
     QString boundPath_;
-    QString recordSource_;
+    store::CategoryView view_;
 };
 
 } // namespace zumilo::tree

@@ -133,8 +133,9 @@ void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText
         QString name;
     };
     QHash<QString, QList<Row>> children; // parent number -> its categories, in table order
-    auto rs = db.openRecordset(QStringLiteral("select bunid,bunrui,oyabunid from T_bunrui"),
-                               store::RecordsetType::Snapshot);
+    store::CategoryView all;
+    all.fields = QStringList{QStringLiteral("bunid"), QStringLiteral("bunrui"), QStringLiteral("oyabunid")};
+    auto rs = db.openView(all, store::RecordsetType::Snapshot);
     const int idCol = rs->fieldIndex(QStringLiteral("bunid"));
     const int nameCol = rs->fieldIndex(QStringLiteral("bunrui"));
     const int parentCol = rs->fieldIndex(QStringLiteral("oyabunid"));

@@ -212,19 +212,16 @@ private slots:
     {
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
-        QTest::addColumn<QString>("clause");
         QTest::addColumn<QList<int>>("ids");
-        QTest::newRow("title") << 0 << 0 << QStringLiteral(" order by title ") << QList<int>{2, 3, 1, 4};
-        QTest::newRow("due, descending") << 1 << 1 << QStringLiteral(" order by kijitudate  desc ") << QList<int>{1, 4, 2, 3};
-        QTest::newRow("updated, descending") << 2 << 1 << QStringLiteral(" order by kousinDate  desc , kousintime  desc ")
-                                             << QList<int>{4, 1, 2, 3};
-        QTest::newRow("number, descending") << 4 << 1 << QStringLiteral(" order by ID  desc ") << QList<int>{4, 3, 2, 1};
+        QTest::newRow("title") << 0 << 0 << QList<int>{2, 3, 1, 4};
+        QTest::newRow("due, descending") << 1 << 1 << QList<int>{1, 4, 2, 3};
+        QTest::newRow("updated, descending") << 2 << 1 << QList<int>{4, 1, 2, 3};
+        QTest::newRow("number, descending") << 4 << 1 << QList<int>{4, 3, 2, 1};
     }
     void walksInTheListsOrder()
     {
         QFETCH(int, column);
         QFETCH(int, order);
-        QFETCH(QString, clause);
         QFETCH(QList<int>, ids);
         Env env;
         env.note(1, QStringLiteral("う"), 1, QStringLiteral("2027-03-01"), QStringLiteral("2026-01-01 10:00:00"));
@@ -235,7 +232,6 @@ private slots:
         env.state->LastSortColumn = column;
         env.state->LastSortOrder = order;
         RecordWindow& w = env.open(QString::number(ids[1]));
-        QCOMPARE(w.windowSQL(), QStringLiteral("select * from T_idea where bunid=1") + clause);
         QCOMPARE(panel(w, 1), shell::statusCountText(2, 4));
 
         w.mnuMoveFirst_Click();

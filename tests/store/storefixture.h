@@ -3,12 +3,12 @@
 #include "store/database.h"
 #include "store/error.h"
 #include "store/jetsql.h"
+#include "store/query.h"
 #include "store/recordset.h"
 
 #include <QRandomGenerator>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sqlite3.h>
 #include <QTest>
@@ -80,15 +80,23 @@ inline quint32 randomSeed()
     return seed;
 }
 
-// The rows a search finds, by number; through the index unless `scan`.
-inline QVariantList found(Database& db, const QString& where, bool scan = false, const QString& table = QStringLiteral("T_idea"))
+using Conditions = std::vector<detail::Query::Condition>;
+
+// `column like pattern`, with Jet's wildcards.
+inline detail::Query::Condition like(const QString& column, const QString& pattern)
 {
-    // like(pattern, column) is the same function, never narrowed by the index.
-    static const QRegularExpression term(QStringLiteral("(\\w+) like ('(?:[^']|'')*')"));
-    QString condition = where;
-    if (scan)
-        condition.replace(term, QStringLiteral("like(\\2, \\1)"));
-    auto rs = db.openRecordset(QStringLiteral("select * from [%1] where %2").arg(table, condition));
+    return {column + QStringLiteral(" like ?"), {pattern}, column};
+}
+
+// The rows where every condition holds, by number; through the index
+// unless `scan` (a statement given as text is never narrowed by it).
+inline QVariantList found(Database& db, const Conditions& where, bool scan = false,
+                          const QString& table = QStringLiteral("T_idea"))
+{
+    detail::Query q;
+    q.table = table;
+    q.conditions = where;
+    auto rs = scan ? db.openRecordset(q.select(), q.params()) : db.openRecordset(q, RecordsetType::Default);
     QVariantList ids;
     for (; !rs->isEOF(); rs->moveNext())
         ids << rs->bookmark();
@@ -128,10 +136,10 @@ inline void searchesMatchTheRows(Database& db)
 {
     for (const char* word : {"会", "議", "会議", "議会", "ｶﾞ", "が", "分類", "note 01", "1"}) {
         for (const char* column : {"title", "naiyo", "bunrui"}) {
-            const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(QString::fromUtf8(word)));
+            const Conditions where{detail::contains(QString::fromLatin1(column), QString::fromUtf8(word))};
             QCOMPARE(found(db, where), found(db, where, true));
         }
-        const QString where = QStringLiteral("bunrui like ") + likeContains(QString::fromUtf8(word));
+        const Conditions where{detail::contains(QStringLiteral("bunrui"), QString::fromUtf8(word))};
         QCOMPARE(found(db, where, false, QStringLiteral("T_bunrui")), found(db, where, true, QStringLiteral("T_bunrui")));
     }
 }

@@ -619,7 +619,10 @@ private slots:
 
         // Found through the search index, half of them on another thread.
         for (const char* word : {"1", "note", "x"}) {
-            auto found = db->openRecordset(QStringLiteral("select id from T_idea where title like '*%1*'").arg(QLatin1String(word)));
+            NoteView search;
+            search.titleWord = QString::fromLatin1(word);
+            search.fields = QStringList{QStringLiteral("id")};
+            auto found = db->openView(search);
             QList<qint64> expected;
             for (qint64 id : sorted) {
                 if (id <= kNotes && note(int(id)).contains(QLatin1String(word)))

@@ -13,6 +13,8 @@
 using namespace zumilo::store;
 using zumilo::store::test::NotesFile;
 using zumilo::store::test::found;
+using zumilo::store::test::Conditions;
+using zumilo::store::test::like;
 
 namespace {
 
@@ -36,10 +38,10 @@ public:
     QString pattern()
     {
         switch (rng_() % 5) {
-        case 0: return sqlText(QLatin1Char('*') + pieces(2) + QStringLiteral("?") + pieces(1) + QLatin1Char('*'));
-        case 1: return sqlText(pieces(2) + QLatin1Char('*'));
-        case 2: return sqlText(QStringLiteral("*[あか]") + pieces(1) + QLatin1Char('*'));
-        default: return likeContains(pieces(3).left(1 + int(rng_() % 4)));
+        case 0: return QLatin1Char('*') + pieces(2) + QStringLiteral("?") + pieces(1) + QLatin1Char('*');
+        case 1: return pieces(2) + QLatin1Char('*');
+        case 2: return QStringLiteral("*[あか]") + pieces(1) + QLatin1Char('*');
+        default: return QLatin1Char('*') + escapeLikeWildcards(pieces(3).left(1 + int(rng_() % 4))) + QLatin1Char('*');
         }
     }
     int below(int n) { return int(rng_() % unsigned(n)); }
@@ -59,10 +61,11 @@ void compareWithScanning(Database& db, Random& r)
     for (int i = 0; i < 30; ++i) {
         const QString p = r.pattern();
         for (const char* column : {"title", "naiyo", "bunrui"}) {
-            const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), p);
+            const Conditions where{like(QString::fromLatin1(column), p)};
             QCOMPARE(found(db, where), found(db, where, true));
         }
-        QCOMPARE(found(db, "bunrui like " + p, false, "T_bunrui"), found(db, "bunrui like " + p, true, "T_bunrui"));
+        const Conditions names{like(QStringLiteral("bunrui"), p)};
+        QCOMPARE(found(db, names, false, "T_bunrui"), found(db, names, true, "T_bunrui"));
     }
 }
 
@@ -106,11 +109,13 @@ private slots:
             QVERIFY(db.searchIndexInStep());
             for (int i = 0; i < 40; ++i) {
                 const QString p = r.pattern(), q = r.pattern();
-                for (const QString& where : {"title like " + p, "naiyo like " + p + " and bunrui like " + q,
-                                             "jyuyoCK = -1 and naiyo like " + p, "title like " + p + " or naiyo like " + q}) {
+                const Conditions searches[] = {{like("title", p)},
+                                               {like("naiyo", p), like("bunrui", q)},
+                                               {{"jyuyoCK = -1", {}, {}}, like("naiyo", p)}};
+                for (const Conditions& where : searches)
                     QCOMPARE(found(db, where), found(db, where, true));
-                }
-                QCOMPARE(found(db, "bunrui like " + p, false, "T_bunrui"), found(db, "bunrui like " + p, true, "T_bunrui"));
+                const Conditions names{like(QStringLiteral("bunrui"), p)};
+                QCOMPARE(found(db, names, false, "T_bunrui"), found(db, names, true, "T_bunrui"));
             }
             // The other connection writes as the windows do.
             Database& other = round % 2 ? *b : *a;
@@ -138,7 +143,7 @@ private slots:
     {
         NotesFile f(3);
         auto db = f.openAgain();
-        const QString where = QStringLiteral("naiyo like ") + likeContains(QStringLiteral("ｶﾞ"));
+        const Conditions where{detail::contains(QStringLiteral("naiyo"), QStringLiteral("ｶﾞ"))};
         QCOMPARE(found(*db, where), QVariantList());
 
         sqlite3* other = nullptr;
@@ -259,10 +264,14 @@ private slots:
         f.db = f.openAgain(); // indexed
         sqlite3* plain = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &plain), SQLITE_OK);
-        const std::pair<QString, QVariantList> views[] = {{"jyuyoCK= -1 ", important},
-                                                           {"kanryoCK= 0 and  kijitudate >= 1 ", due}};
-        for (const auto& [where, expected] : views) {
-            auto rs = f.db->openRecordset(QStringLiteral("select title, id from [T_idea] where ") + where);
+        const std::pair<NoteView::Notes, QVariantList> views[] = {{NoteView::Notes::Important, important},
+                                                                   {NoteView::Notes::Scheduled, due}};
+        for (const auto& [notes, expected] : views) {
+            NoteView view;
+            view.notes = notes;
+            view.fields = QStringList{QStringLiteral("title"), QStringLiteral("id")};
+            auto rs = f.db->openView(view);
+            const QString where = detail::query(view).where();
             QVariantList ids;
             for (; !rs->isEOF(); rs->moveNext())
                 ids << rs->bookmark();
@@ -324,7 +333,7 @@ private slots:
                  QVariant());
         for (const QString& word : QStringList{"会", "議", "会議", "ｶﾞ", "a"})
             for (const char* column : {"title", "naiyo"}) {
-                const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(word));
+                const Conditions where{detail::contains(QString::fromLatin1(column), word)};
                 QCOMPARE(found(*f.db, where), found(*f.db, where, true));
             }
         QVERIFY(f.db->searchIndexInStep());
@@ -358,7 +367,7 @@ private slots:
         db->rebuildSearchIndex();
         QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
         for (const QString& word : QStringList{"会", "会議", "記録 1", "A"}) {
-            const QString where = QStringLiteral("naiyo like ") + likeContains(word);
+            const Conditions where{detail::contains(QStringLiteral("naiyo"), word)};
             QCOMPARE(found(*db, where), found(*db, where, true));
         }
         QVERIFY(db->searchIndexInStep());
@@ -441,7 +450,7 @@ private slots:
     {
         NotesFile f(3);
         f.db->execute(QStringLiteral("UPDATE T_idea SET title = 'ｶﾞ' WHERE id = 2"));
-        const QString where = QStringLiteral("title like ") + likeContains(QStringLiteral("が"));
+        const Conditions where{detail::contains(QStringLiteral("title"), QStringLiteral("が"))};
         QFile::setPermissions(f.path, QFileDevice::ReadOwner);
         auto stale = Database::open(f.path);
         QVERIFY(!stale->searchIndexInStep());

@@ -20,8 +20,11 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMutex>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QToolButton>
@@ -245,6 +248,83 @@ private slots:
     }
 
     // --- Find: across notes ----------------------------------------------------
+
+    // Quotes, brackets, the wildcards of both dialects, a backslash and a
+    // NUL, pasted into every search box, find exactly the notes and
+    // categories holding them, and no statement any connection runs holds
+    // them: each is bound.
+    void searchWordsNeverEnterStatements()
+    {
+        QMutex mutex;
+        QStringList statements;
+        store::detail::setStatementTrace([&](const QString& sql) {
+            const QMutexLocker lock(&mutex);
+            statements << sql;
+        });
+        const auto untrace = qScopeGuard([] { store::detail::setStatementTrace({}); });
+        const QString nul(QChar(0));
+        const QString word = QStringLiteral("qzx'\"[*]%_\\") + nul + QStringLiteral("?#'");
+        Env env{QString()};
+        const QString n = QStringLiteral("naiyo");
+        env.note(10, QStringLiteral("前") + word + QStringLiteral("後"), 1, {{n, QStringLiteral("本文")}});
+        env.note(11, QStringLiteral("題"), 1, {{n, word}});
+        env.note(12, QStringLiteral("両方") + word, 1, {{n, word + QStringLiteral("も")}});
+        // What the word would find read as Jet's or as SQL's pattern.
+        const QString asJet = QStringLiteral("qzx'\"*%_\\") + nul + QStringLiteral("x5'");
+        const QString asSql = QStringLiteral("qzx'\"[*]ab\\") + nul + QStringLiteral("?#'");
+        env.note(13, asJet, 1, {{n, asJet}});
+        env.note(14, asSql, 1, {{n, asSql}});
+        env.category(5, word + QStringLiteral("の棚"), 0);
+        env.category(6, asJet, 0);
+        env.category(7, asSql, 0);
+        env.load();
+        app::MainWindow& main = *env.window;
+        auto paste = [&](QWidget* box) {
+            QApplication::clipboard()->setText(word);
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        };
+        auto shown = [](grid::GridWindow& grid) {
+            QList<qint64> ids = grid.shownNotes();
+            std::sort(ids.begin(), ids.end());
+            return ids;
+        };
+
+        // The main window's box: the grid's title search and the category search.
+        paste(Env::combo(main).lineEdit());
+        QCOMPARE(Env::combo(main).currentText(), word);
+        Env::trigger(main, "mnuFindtitle");
+        grid::GridWindow* grid = main.gridWindow();
+        QVERIFY(grid);
+        QCOMPARE(shown(*grid), (QList<qint64>{10, 12}));
+        tree::CategorySearchWindow* categories = main.categorySearch();
+        QVERIFY(categories);
+        QCOMPARE(categories->model()->rowCount(), 1);
+        QCOMPARE(categories->model()->index(0, 0).data().toString(), word + QStringLiteral("の棚"));
+
+        // The grid's boxes, a column each and both.
+        grid->searchBox(0)->clear();
+        paste(grid->searchBox(1));
+        QTest::keyClick(grid->searchBox(1), Qt::Key_Return);
+        QCOMPARE(shown(*grid), (QList<qint64>{11, 12}));
+        paste(grid->searchBox(0));
+        QTest::keyClick(grid->searchBox(0), Qt::Key_Return);
+        QCOMPARE(shown(*grid), QList<qint64>{12});
+
+        // The category search's own box.
+        categories->searchBox()->clear();
+        QTest::mouseClick(categories->findButton(), Qt::LeftButton);
+        QCOMPARE(categories->model()->rowCount(), 4);
+        paste(categories->searchBox());
+        QTest::mouseClick(categories->findButton(), Qt::LeftButton);
+        QCOMPARE(categories->model()->rowCount(), 1);
+
+        const QMutexLocker lock(&mutex);
+        QVERIFY(statements.size() > 10);
+        for (const QString& sql : std::as_const(statements))
+            QVERIFY2(!sql.contains(QLatin1String("qzx"), Qt::CaseInsensitive), qPrintable(sql));
+    }
 
     void searchingAllNotesIgnoresCaseAndWidth()
     {
