@@ -46,11 +46,15 @@ constexpr char kLiveFunction[] = "zumilo_index_live";
 // file indexed by a build with other tables is indexed again.
 QString formatVersion()
 {
-    return QStringLiteral("2 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+    return QStringLiteral("3 unicode %1").arg(int(QChar::currentUnicodeVersion()));
 }
 
-// Longer runs are looked up by their start and confirmed by like().
-constexpr size_t kLongestPhrase = 32;
+// The index keeps no positions (a third of the room): a run of one or two
+// characters is a token of its own and found exactly; a longer one is
+// looked up by its pairs, and like() confirms the notes found.
+constexpr size_t kExactRun = 2;
+// Pairs looked up of a longer run, from its start.
+constexpr size_t kLongestRun = 32;
 
 // Bytes of tokens an index gathers in memory before writing them out.
 constexpr int kFillMemory = 16 << 20;
@@ -65,12 +69,10 @@ constexpr int kCatchUpStep = 200;
 
 // --- the tokenizer ------------------------------------------------------------
 
-// Each pair of folded characters at its position, so that a word of two
-// or more characters is the phrase of its pairs, and each character once
-// (where it first occurs) for words of one character: positions are needed
-// for pairs alone, and a character repeated in a body costs nothing more.
-// Query text arrives folded already (see narrow()) and is only cut into
-// pairs.
+// Each pair of folded characters and each character (the index keeps which
+// texts hold a token, not where or how often: a character is given once).
+// Query text arrives folded already, one pair or character at a time (see
+// narrow()).
 struct Tokenizer {
     std::vector<char32_t> chars;
     std::vector<char> utf8;
@@ -170,13 +172,10 @@ int tokenize(Fts5Tokenizer* t, void* ctx, int flags, const char* text, int bytes
         }
         k.startText();
         for (size_t i = 0; i < n && rc == SQLITE_OK; ++i) {
-            int position = 0; // a new one, unless the pair took it
-            if (i + 1 < n) {
+            if (i + 1 < n)
                 rc = token(ctx, 0, s + at[i], at[i + 2] - at[i], at[i], at[i + 2]);
-                position = FTS5_TOKEN_COLOCATED;
-            }
             if (rc == SQLITE_OK && k.firstOccurrence(k.chars[i]))
-                rc = token(ctx, position, s + at[i], at[i + 1] - at[i], at[i], at[i + 1]);
+                rc = token(ctx, 0, s + at[i], at[i + 1] - at[i], at[i], at[i + 1]);
         }
         return rc;
     } catch (const std::bad_alloc&) {
@@ -231,11 +230,21 @@ bool isName(const Token& t)
     return t.type == TokenType::Word || t.type == TokenType::Bracketed || t.type == TokenType::Quoted;
 }
 
-// A phrase of the index's query language: the folded run in quotes.
+// A query of the index's language for a folded run: the run itself when it
+// is one token, else all of its pairs.
 QString phrase(const std::u32string& run)
 {
-    QString text = QString::fromUcs4(run.data(), qsizetype(run.size()));
-    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    auto quoted = [](const char32_t* c, qsizetype n) {
+        QString text = QString::fromUcs4(c, n);
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    };
+    if (run.size() < 2)
+        return quoted(run.data(), qsizetype(run.size()));
+    QStringList pairs;
+    for (size_t i = 0; i + 1 < run.size(); ++i)
+        pairs << quoted(run.data() + i, 2);
+    pairs.removeDuplicates();
+    return pairs.join(QStringLiteral(" AND "));
 }
 
 qint64 rows(sqlite3* db, const QString& table)
@@ -467,7 +476,7 @@ void SearchIndex::rebuild(const IndexProgress& progress)
     for (const Column* c : columns_) {
         // Only the tokens are kept: the text stays in the notes alone.
         exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING fts5(%2, content='', tokenize='%3', "
-                                 "detail=full, columnsize=0)")
+                                 "detail=none, columnsize=0)")
                       .arg(name(c->index), name(c->column), name(kTokenizer)));
         // While filling: fewer, larger segments, left unmerged until the
         // end, when all are merged into one (lookups then read the fewest
@@ -717,8 +726,8 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const QStr
         for (const std::u32string& run : r.runs) {
             if (run.find(U'\0') != std::u32string::npos)
                 break;
-            exact = exact && run.size() <= kLongestPhrase;
-            phrases << phrase(run.substr(0, kLongestPhrase));
+            exact = exact && run.size() <= kExactRun;
+            phrases << phrase(run.substr(0, kLongestRun));
         }
         if (phrases.isEmpty() || phrases.size() != qsizetype(r.runs.size()))
             continue;

@@ -389,6 +389,37 @@ private slots:
         STORE_THROWS(Database::open(f.path), ErrorKind::Damaged);
     }
 
+    // An index of the older layout (positions kept) is built once more in
+    // this one, and then only caught up.
+    void olderLayoutBuiltAgain()
+    {
+        NotesFile f;
+        Random r;
+        fillRandomly(f, r, 300);
+        {
+            auto db = f.openAgain();
+            sqlite3* h = db->handle();
+            for (const char* sql : {"DROP TABLE zumilo_idea_naiyo",
+                                    "CREATE VIRTUAL TABLE zumilo_idea_naiyo USING fts5(naiyo, content='', "
+                                    "tokenize='zumilo_fold', detail=full, columnsize=0)",
+                                    "INSERT INTO zumilo_idea_naiyo(rowid, naiyo) SELECT rowid, naiyo FROM T_idea",
+                                    "UPDATE zumilo_index_state SET version = replace(version, '3 ', '2 ')"})
+                QVERIFY2(sqlite3_exec(h, sql, nullptr, nullptr, nullptr) == SQLITE_OK, sqlite3_errmsg(h));
+        }
+        auto layout = [&](Database& db) {
+            return db.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'zumilo_idea_naiyo'")).toString();
+        };
+        auto db = f.openAgain();
+        QVERIFY(layout(*db).contains(QLatin1String("detail=none")));
+        compareWithScanning(*db, r);
+        db->execute(QStringLiteral("UPDATE T_idea SET naiyo = 'ｶﾞ会議' WHERE id % 9 = 0"));
+        db->close();
+        qint64 total = -1;
+        db = Database::open(f.path, [&](qint64, qint64 t) { total = t; });
+        QCOMPARE(total, qint64(-1)); // in step: nothing to catch up
+        compareWithScanning(*db, r);
+    }
+
     void readOnlyFile()
     {
         NotesFile f(3);
