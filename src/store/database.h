@@ -95,6 +95,9 @@ public:
     void rebuildSearchIndex(const IndexProgress& progress = {});
     // True when searches go through the index.
     bool searchIndexInStep();
+    // True while the index is being built in the background: searches read
+    // every row meanwhile, and writes go on as ever.
+    bool searchIndexBuilding() const;
 
     // What a thorough look at a file found; for a thread of its own, once
     // the file is open and shown.
@@ -169,6 +172,7 @@ private:
     std::vector<std::pair<const void*, std::function<void()>>> rollbackActions_;
     detail::FileIdentity file_; // empty until the file is attached
     std::unique_ptr<detail::SearchIndex> index_;
+    bool buildIndex_ = false; // open() starts the index's build
 };
 
 // Raises the StoreError that matches an SQLite result code.

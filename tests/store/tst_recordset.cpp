@@ -565,6 +565,7 @@ private slots:
         constexpr int kNotes = 12000;
         NotesFile f(kNotes);
         auto db = f.openAgain(); // with the search index, which counts the rows
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         db->setManyRows(500);
         auto engine = [&] {
             QList<qint64> got;
