@@ -21,6 +21,9 @@ struct SearchIndex::Column {
     const char* table;
     const char* column;
     const char* index;
+    // Where each pair is, so that a longer word is the phrase of its pairs
+    // and found exactly. Bodies keep none: three quarters of their room.
+    bool positions;
 };
 
 namespace {
@@ -28,10 +31,10 @@ namespace {
 using Column = SearchIndex::Column;
 
 constexpr Column kColumns[] = {
-    {"T_idea", "title", "zumilo_idea_title"},
-    {"T_idea", "naiyo", "zumilo_idea_naiyo"},
-    {"T_idea", "bunrui", "zumilo_idea_bunrui"},
-    {"T_bunrui", "bunrui", "zumilo_bunrui_bunrui"},
+    {"T_idea", "title", "zumilo_idea_title", true},
+    {"T_idea", "naiyo", "zumilo_idea_naiyo", false},
+    {"T_idea", "bunrui", "zumilo_idea_bunrui", true},
+    {"T_bunrui", "bunrui", "zumilo_bunrui_bunrui", true},
 };
 
 constexpr char kStateTable[] = "zumilo_index_state";
@@ -50,15 +53,12 @@ constexpr char kLiveFunction[] = "zumilo_index_live";
 // file indexed by a build with other tables is indexed again.
 QString formatVersion()
 {
-    return QStringLiteral("3 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+    return QStringLiteral("4 unicode %1").arg(int(QChar::currentUnicodeVersion()));
 }
 
-// The index keeps no positions (a third of the room): a run of one or two
-// characters is a token of its own and found exactly; a longer one is
-// looked up by its pairs, and like() confirms the notes found.
-constexpr size_t kExactRun = 2;
-// Pairs looked up of a longer run, from its start.
-constexpr size_t kLongestRun = 32;
+// Longer runs are looked up by their start and confirmed by like(); so is
+// a run of more than one pair in an index without positions.
+constexpr size_t kLongestPhrase = 32;
 
 // Bytes of tokens an index gathers in memory before writing them out.
 constexpr int kFillMemory = 16 << 20;
@@ -73,10 +73,11 @@ constexpr int kCatchUpStep = 200;
 
 // --- the tokenizer ------------------------------------------------------------
 
-// Each pair of folded characters and each character (the index keeps which
-// texts hold a token, not where or how often: a character is given once).
-// Query text arrives folded already, one pair or character at a time (see
-// narrow()).
+// Each pair of folded characters at its position, so that a word of two
+// or more characters is the phrase of its pairs, and each character once
+// (where it first occurs) for words of one character: positions are needed
+// for pairs alone, and a character repeated in a body costs nothing more.
+// Query text arrives folded already (see narrow()) and is cut into pairs.
 struct Tokenizer {
     std::vector<char32_t> chars;
     std::vector<char> utf8;
@@ -176,10 +177,13 @@ int tokenize(Fts5Tokenizer* t, void* ctx, int flags, const char* text, int bytes
         }
         k.startText();
         for (size_t i = 0; i < n && rc == SQLITE_OK; ++i) {
-            if (i + 1 < n)
+            int position = 0; // a new one, unless the pair took it
+            if (i + 1 < n) {
                 rc = token(ctx, 0, s + at[i], at[i + 2] - at[i], at[i], at[i + 2]);
+                position = FTS5_TOKEN_COLOCATED;
+            }
             if (rc == SQLITE_OK && k.firstOccurrence(k.chars[i]))
-                rc = token(ctx, 0, s + at[i], at[i + 1] - at[i], at[i], at[i + 1]);
+                rc = token(ctx, position, s + at[i], at[i + 1] - at[i], at[i], at[i + 1]);
         }
         return rc;
     } catch (const std::bad_alloc&) {
@@ -234,15 +238,16 @@ bool isName(const Token& t)
     return t.type == TokenType::Word || t.type == TokenType::Bracketed || t.type == TokenType::Quoted;
 }
 
-// A query of the index's language for a folded run: the run itself when it
-// is one token, else all of its pairs.
-QString phrase(const std::u32string& run)
+// A query of the index's language for a folded run: the phrase of its
+// pairs where the index keeps positions, else the run when it is one
+// token, or all of its pairs.
+QString phrase(const std::u32string& run, bool positions)
 {
     auto quoted = [](const char32_t* c, qsizetype n) {
         QString text = QString::fromUcs4(c, n);
         return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
     };
-    if (run.size() < 2)
+    if (positions || run.size() <= 2)
         return quoted(run.data(), qsizetype(run.size()));
     QStringList pairs;
     for (size_t i = 0; i + 1 < run.size(); ++i)
@@ -503,8 +508,9 @@ void SearchIndex::startBuild()
     for (const Column* c : columns_) {
         // Only the tokens are kept: the text stays in the notes alone.
         exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING fts5(%2, content='', tokenize='%3', "
-                                 "detail=none, columnsize=0)")
-                      .arg(name(c->index), name(c->column), name(kTokenizer)));
+                                 "detail=%4, columnsize=0)")
+                      .arg(name(c->index), name(c->column), name(kTokenizer),
+                           c->positions ? QStringLiteral("full") : QStringLiteral("none")));
         // While filling: fewer, larger segments, left unmerged until the
         // end, when all are merged into one (lookups then read the fewest
         // pages: searches at a million notes take half the time).
@@ -808,8 +814,8 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const QStr
         for (const std::u32string& run : r.runs) {
             if (run.find(U'\0') != std::u32string::npos)
                 break;
-            exact = exact && run.size() <= kExactRun;
-            phrases << phrase(run.substr(0, kLongestRun));
+            exact = exact && run.size() <= (indexed->positions ? kLongestPhrase : 2);
+            phrases << phrase(run.substr(0, kLongestPhrase), indexed->positions);
         }
         if (phrases.isEmpty() || phrases.size() != qsizetype(r.runs.size()))
             continue;

@@ -405,7 +405,7 @@ private slots:
                                     "CREATE VIRTUAL TABLE zumilo_idea_naiyo USING fts5(naiyo, content='', "
                                     "tokenize='zumilo_fold', detail=full, columnsize=0)",
                                     "INSERT INTO zumilo_idea_naiyo(rowid, naiyo) SELECT rowid, naiyo FROM T_idea",
-                                    "UPDATE zumilo_index_state SET version = replace(version, '3 ', '2 ')"})
+                                    "UPDATE zumilo_index_state SET version = '2' || substr(version, 2)"})
                 QVERIFY2(sqlite3_exec(h, sql, nullptr, nullptr, nullptr) == SQLITE_OK, sqlite3_errmsg(h));
         }
         auto layout = [&](Database& db) {
