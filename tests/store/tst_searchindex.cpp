@@ -80,6 +80,15 @@ void fillRandomly(NotesFile& f, Random& r, int notes)
     f.db.reset();
 }
 
+// A closed file of kBuildNotes random notes whose index must be built
+// afresh: its log is no longer whole.
+constexpr int kBuildNotes = 3000;
+void needingABuild(NotesFile& f, Random& r)
+{
+    fillRandomly(f, r, kBuildNotes);
+    zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
+}
+
 } // namespace
 
 class TestSearchIndex : public QObject {
@@ -427,11 +436,9 @@ private slots:
     // every search then finds what reading every row finds.
     void builtInTheBackground()
     {
-        constexpr int notes = 3000;
         NotesFile f;
         Random r;
-        fillRandomly(f, r, notes);
-        zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
+        needingABuild(f, r);
         std::atomic<int> slices{0};
         detail::setIndexBuildSlice(40, [&](qint64) { ++slices; });
         const auto restore = qScopeGuard([] { detail::setIndexBuildSlice(0); });
@@ -442,9 +449,9 @@ private slots:
         QTRY_VERIFY(slices >= 3);
         // Notes already indexed, not yet indexed, new and deleted.
         db->transaction([&] {
-            for (int id : {1, 2, 5, notes / 2, notes - 1, notes})
+            for (int id : {1, 2, 5, kBuildNotes / 2, kBuildNotes - 1, kBuildNotes})
                 db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ?, title = ? WHERE id = ?"), {r.text(), r.text(), id});
-            db->execute(QStringLiteral("DELETE FROM T_idea WHERE id IN (3, ?)"), QVariantList{notes - 2});
+            db->execute(QStringLiteral("DELETE FROM T_idea WHERE id IN (3, ?)"), QVariantList{kBuildNotes - 2});
             db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"), {r.text(), r.text()});
             db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui = ? WHERE bunID = 4"), {r.text()});
         });
@@ -470,11 +477,9 @@ private slots:
     void buildStopped()
     {
         QFETCH(bool, insideASlice);
-        constexpr int notes = 3000;
         NotesFile f;
         Random r;
-        fillRandomly(f, r, notes);
-        zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
+        needingABuild(f, r);
         std::atomic<qint64> rows{0};
         std::atomic<int> slices{0};
         detail::setIndexBuildSlice(40, [&](qint64 n) {
@@ -490,11 +495,11 @@ private slots:
                 QTRY_VERIFY(!db->searchIndexBuilding());
             db->execute(QStringLiteral("UPDATE T_idea SET naiyo = 'ｶﾞ会議' WHERE id % 7 = 0"));
         }
-        QVERIFY(rows < notes);
+        QVERIFY(rows < kBuildNotes);
         const qint64 before = rows;
         auto db = f.openAgain();
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
-        QVERIFY2(rows - before < notes - 200, "went on rather than starting again");
+        QVERIFY2(rows - before < kBuildNotes - 200, "went on rather than starting again");
         compareWithScanning(*db, r);
     }
 
