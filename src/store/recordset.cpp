@@ -575,25 +575,28 @@ struct Recordset::Impl {
             const size_t begin = bytes.size();
             if (begin + 4 * n >= kNull)
                 return false;
-            quint64 head[2] = {0, 0};
-            size_t units = 0;
-            auto unit = [&](char16_t u) {
-                bytes.push_back(char(u >> 8));
-                bytes.push_back(char(u & 0xFF));
-                if (units < 8)
-                    head[units / 4] |= quint64(u) << (16 * (3 - units % 4));
-                ++units;
-            };
+            bytes.resize(begin + 4 * n); // two units a character at most
+            auto* o = reinterpret_cast<unsigned char*>(bytes.data() + begin);
             for (size_t i = 0; i < n; ++i) {
                 const char32_t c = folded[i];
                 if (c >= 0x10000) {
-                    unit(QChar::highSurrogate(c));
-                    unit(QChar::lowSurrogate(c));
+                    const char16_t high = QChar::highSurrogate(c), low = QChar::lowSurrogate(c);
+                    *o++ = uchar(high >> 8);
+                    *o++ = uchar(high);
+                    *o++ = uchar(low >> 8);
+                    *o++ = uchar(low);
                 } else {
-                    unit(char16_t(c));
+                    *o++ = uchar(c >> 8);
+                    *o++ = uchar(c);
                 }
             }
-            entries.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(bytes.size() - begin)});
+            const auto* key = reinterpret_cast<const unsigned char*>(bytes.data() + begin);
+            const size_t size = size_t(o - key);
+            bytes.resize(begin + size);
+            quint64 head[2] = {0, 0};
+            for (size_t k = 0; k < std::min<size_t>(size, 16); ++k)
+                head[k / 8] |= quint64(key[k]) << (56 - 8 * (k % 8));
+            entries.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(size)});
         }
         const char* all = bytes.data();
         const bool down = byTextKeyDescending;
