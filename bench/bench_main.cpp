@@ -48,6 +48,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -1022,14 +1023,18 @@ Dataset prepare(const Options& o)
         t.start();
         bool built = false;
         int shown = -1;
-        store::Database::open(d.path, [&](qint64 done, qint64 total) {
+        auto db = store::Database::open(d.path, [&](qint64 done, qint64 total) {
             built = true;
             if (const int tenth = total ? int(done * 10 / total) : 10; tenth != shown) {
                 std::printf("search index: %d%% after %.1f s\n", tenth * 10, double(t.elapsed()) / 1000.0);
                 std::fflush(stdout);
                 shown = tenth;
             }
-        })->close();
+        });
+        // A build afresh goes on in the background.
+        for (; db->searchIndexBuilding(); built = true)
+            QThread::msleep(100);
+        db->close();
         if (built)
             std::printf("search index built in %.1f s\n", double(t.elapsed()) / 1000.0);
         d.info = bench::inspectDatabase(d.path);

@@ -10,6 +10,7 @@
 #include "main/startup.h"
 #include "shell/translations.h"
 #include "store/backup.h"
+#include "store/indexbuild.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -55,5 +56,6 @@ int main(int argc, char** argv)
     mainWindow.reset();
     // Our own shut-down: what was left unsaved was answered for.
     drafts.finish();
+    zumilo::store::stopIndexBuilds();
     return code;
 }

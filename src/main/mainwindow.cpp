@@ -32,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
@@ -146,6 +147,13 @@ void MainWindow::buildWindow()
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<StatusPanels>(statusBar());
+    indexNotice_ = new QLabel(QStringLiteral("検索用の索引を作り直しています（それまで検索に時間がかかります）"));
+    indexNotice_->setObjectName(QStringLiteral("IndexNotice"));
+    indexNotice_->hide();
+    statusBar()->addPermanentWidget(indexNotice_);
+    indexWatch_ = new QTimer(this);
+    indexWatch_->setInterval(500);
+    connect(indexWatch_, &QTimer::timeout, this, [this] { watchIndexBuild(); });
     buildLayout();
 
     // Form_Activate runs when the user returns here from another of our
@@ -367,8 +375,9 @@ bool MainWindow::DBCheckOK() const
 
 std::shared_ptr<Database> MainWindow::openFile(const QString& path)
 {
-    // A file whose search index must be built afresh (made by another
-    // program, or by an older one) takes a while: the user sees how far.
+    // A file changed by another program has its search index catch up,
+    // which may take a while: the user sees how far. A build afresh goes
+    // on in the background (see watchIndexBuild()).
     return Database::open(path, indexProgress(path));
 }
 
@@ -436,6 +445,17 @@ void MainWindow::attachDatabase(std::shared_ptr<Database> db)
     CurrentDatabase = std::move(db);
     if (CurrentDatabase)
         CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
+    watchIndexBuild();
+}
+
+void MainWindow::watchIndexBuild()
+{
+    const bool building = CurrentDatabase && CurrentDatabase->isOpen() && CurrentDatabase->searchIndexBuilding();
+    indexNotice_->setVisible(building);
+    if (building)
+        indexWatch_->start();
+    else
+        indexWatch_->stop();
 }
 
 void MainWindow::mnuOpenDB_Click()

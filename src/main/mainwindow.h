@@ -13,6 +13,8 @@
 #include <memory>
 
 class QAction;
+class QLabel;
+class QTimer;
 class QComboBox;
 class QToolBar;
 class QMenu;
@@ -206,8 +208,10 @@ private:
     // tree, current category, caption, list.
     void showOpenedDatabase();
     void attachDatabase(std::shared_ptr<store::Database> db);
-    // Opens a file, showing how far the search index has got when it must
-    // be built afresh.
+    // Says in the status bar while the open file's search index is being
+    // built in the background.
+    void watchIndexBuild();
+    // Opens a file, showing how far the search index's catch-up has got.
     std::shared_ptr<store::Database> openFile(const QString& path);
     // Shows how far a rebuild of the search index has got.
     std::function<void(qint64, qint64)> indexProgress(const QString& path);
@@ -246,6 +250,8 @@ private:
     QHash<QString, QAction*> actions_;
     std::unique_ptr<RecentFiles> recent_;
     std::unique_ptr<StatusPanels> panels_;
+    QLabel* indexNotice_ = nullptr;
+    QTimer* indexWatch_ = nullptr;
 
     QWidget* canvas_ = nullptr;
     QToolBar* toolBar_ = nullptr;

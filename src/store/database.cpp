@@ -5,6 +5,7 @@
 #include "columntype.h"
 #include "datetext.h"
 #include "error.h"
+#include "indexbuild.h"
 #include "jetlike.h"
 #include "jetsql.h"
 #include "query.h"
@@ -144,6 +145,8 @@ std::shared_ptr<Database> Database::open(const QString& path, const IndexProgres
             throw;
         }
     }
+    if (database->buildIndex_)
+        detail::startIndexBuild(database->file_.path);
     return database;
 }
 
@@ -261,6 +264,9 @@ void Database::close()
     }
     if (!file_.path.isEmpty()) {
         detail::noteClosed(file_.path);
+        // Goes on at the next open.
+        if (detail::openConnections(file_.path) == 0)
+            detail::stopIndexBuild(file_.path);
         file_ = {};
     }
     index_.reset();
@@ -503,13 +509,22 @@ void Database::attachSearchIndex(const IndexProgress& progress)
     if (!inStep) {
         if (isReadOnly())
             return;
+        // Catching up costs what the changes do; a build costs what all the
+        // notes do, so it goes on in the background (see indexbuild.h).
         transaction([&] {
-            if (index_->catchUp(progress))
+            const bool resume = index_->canResume();
+            if (!resume && index_->catchUp(progress))
                 return;
-            index_->rebuild(progress);
-            if (hasZumiloTables(*this))
-                addViewIndexes(*this);
+            if (!resume) {
+                index_->startBuild();
+                if (hasZumiloTables(*this))
+                    addViewIndexes(*this);
+            }
+            // A small file is done at once.
+            const qint64 most = detail::indexSliceRows(true);
+            index_->buildSlice([&](qint64 done) { return done < most; });
         });
+        buildIndex_ = index_->building();
     }
     index_->attach(!isReadOnly());
 }
@@ -519,6 +534,11 @@ void Database::rebuildSearchIndex(const IndexProgress& progress)
     ensureOpen();
     transaction([&] { index_->rebuild(progress); });
     index_->attach(!isReadOnly());
+}
+
+bool Database::searchIndexBuilding() const
+{
+    return !file_.path.isEmpty() && detail::indexBuildRunning(file_.path);
 }
 
 bool Database::searchIndexInStep()

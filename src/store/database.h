@@ -114,6 +114,9 @@ public:
     void rebuildSearchIndex(const IndexProgress& progress = {});
     // True when searches go through the index.
     bool searchIndexInStep();
+    // True while the index is being built in the background: searches read
+    // every row meanwhile, and writes go on as ever.
+    bool searchIndexBuilding() const;
 
     // Waits for the check of the pages of a file opened in this run,
     // starting it unless it runs or has run (the window does once the file
@@ -200,6 +203,7 @@ private:
     std::vector<std::pair<const void*, std::function<void()>>> rollbackActions_;
     detail::FileIdentity file_; // empty until the file is attached
     std::unique_ptr<detail::SearchIndex> index_;
+    bool buildIndex_ = false; // open() starts the index's build
 };
 
 // Raises the StoreError that matches an SQLite result code.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <list>
 #include <sqlite3.h>
@@ -550,44 +551,74 @@ struct Recordset::Impl {
                                    + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition));
         st.bindAll(binds);
         sqlite3_stmt* s = st.get();
+        // Each key folded once, as the sort key function's big-endian units,
+        // whose byte order is the units' order: the first eight units, packed
+        // into two numbers, decide most comparisons, memcmp() the rest.
+        constexpr quint32 kNull = std::numeric_limits<quint32>::max();
         struct Entry {
-            quint64 head; // the key's first four units: most comparisons end there
+            quint64 head[2];
             qint64 rowid;
-            quint32 begin, end; // in units
-            bool null;
+            quint32 begin, size; // in bytes; kNull for no value
         };
         std::vector<Entry> entries;
         entries.reserve(std::min(keys.size(), kMostRows)); // read again: as many as before
-        std::u16string units, key;
-        units.reserve(1 << 16);
+        std::string bytes;
+        bytes.reserve(1 << 18);
+        std::vector<char32_t> folded;
         while (st.step()) {
             if (entries.size() == kMostRows)
                 return false;
             const qint64 rowid = sqlite3_column_int64(s, 0);
             if (sqlite3_column_type(s, 1) == SQLITE_NULL) {
-                entries.push_back({0, rowid, 0, 0, true});
+                entries.push_back({{0, 0}, rowid, 0, kNull});
                 continue;
             }
             const unsigned char* text = sqlite3_column_text(s, 1);
-            sortKeyUnits(text, text ? size_t(sqlite3_column_bytes(s, 1)) : 0, key);
-            quint64 head = 0;
-            for (size_t i = 0; i < 4; ++i)
-                head = head << 16 | (i < key.size() ? quint64(key[i]) : 0);
-            if (units.size() + key.size() > std::numeric_limits<quint32>::max())
+            const size_t n = text ? foldUtf8(text, size_t(sqlite3_column_bytes(s, 1)), folded) : 0;
+            const size_t begin = bytes.size();
+            if (begin + 4 * n >= kNull)
                 return false;
-            entries.push_back({head, rowid, quint32(units.size()), quint32(units.size() + key.size()), false});
-            units += key;
+            bytes.resize(begin + 4 * n); // two units a character at most
+            auto* o = reinterpret_cast<unsigned char*>(bytes.data() + begin);
+            for (size_t i = 0; i < n; ++i) {
+                const char32_t c = folded[i];
+                if (c >= 0x10000) {
+                    const char16_t high = QChar::highSurrogate(c), low = QChar::lowSurrogate(c);
+                    *o++ = uchar(high >> 8);
+                    *o++ = uchar(high);
+                    *o++ = uchar(low >> 8);
+                    *o++ = uchar(low);
+                } else {
+                    *o++ = uchar(c >> 8);
+                    *o++ = uchar(c);
+                }
+            }
+            const auto* key = reinterpret_cast<const unsigned char*>(bytes.data() + begin);
+            const size_t size = size_t(o - key);
+            bytes.resize(begin + size);
+            quint64 head[2] = {0, 0};
+            for (size_t k = 0; k < std::min<size_t>(size, 16); ++k)
+                head[k / 8] |= quint64(key[k]) << (56 - 8 * (k % 8));
+            entries.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(size)});
         }
-        const std::u16string_view all(units);
+        const char* all = bytes.data();
         const bool down = byTextKeyDescending;
         std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
             // The engine puts no value before any value.
-            int c = a.null == b.null ? 0 : (a.null ? -1 : 1);
-            if (c == 0 && !a.null) {
-                if (a.head != b.head)
-                    c = a.head < b.head ? -1 : 1;
-                else
-                    c = all.substr(a.begin, a.end - a.begin).compare(all.substr(b.begin, b.end - b.begin));
+            const bool aNull = a.size == kNull, bNull = b.size == kNull;
+            int c = aNull == bNull ? 0 : (aNull ? -1 : 1);
+            if (c == 0 && !aNull) {
+                if (a.head[0] != b.head[0])
+                    c = a.head[0] < b.head[0] ? -1 : 1;
+                else if (a.head[1] != b.head[1])
+                    c = a.head[1] < b.head[1] ? -1 : 1;
+                else {
+                    const quint32 common = std::min(a.size, b.size);
+                    if (common > 16)
+                        c = std::memcmp(all + a.begin + 16, all + b.begin + 16, common - 16);
+                    if (c == 0 && a.size != b.size)
+                        c = a.size < b.size ? -1 : 1;
+                }
             }
             if (c != 0)
                 return down ? c > 0 : c < 0;

@@ -9,6 +9,7 @@
 #include <QChar>
 #include <QStringList>
 #include <algorithm>
+#include <limits>
 #include <sqlite3.h>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ struct SearchIndex::Column {
     const char* table;
     const char* column;
     const char* index;
+    // Where each pair is, so that a longer word is the phrase of its pairs
+    // and found exactly. Bodies keep none: three quarters of their room.
+    bool positions;
 };
 
 namespace {
@@ -26,10 +30,10 @@ namespace {
 using Column = SearchIndex::Column;
 
 constexpr Column kColumns[] = {
-    {"T_idea", "title", "zumilo_idea_title"},
-    {"T_idea", "naiyo", "zumilo_idea_naiyo"},
-    {"T_idea", "bunrui", "zumilo_idea_bunrui"},
-    {"T_bunrui", "bunrui", "zumilo_bunrui_bunrui"},
+    {"T_idea", "title", "zumilo_idea_title", true},
+    {"T_idea", "naiyo", "zumilo_idea_naiyo", false},
+    {"T_idea", "bunrui", "zumilo_idea_bunrui", true},
+    {"T_bunrui", "bunrui", "zumilo_bunrui_bunrui", true},
 };
 
 constexpr char kStateTable[] = "zumilo_index_state";
@@ -37,6 +41,9 @@ constexpr char kStateTable[] = "zumilo_index_state";
 // column (its place in kColumns) and row, whether the index holds the row
 // and, if so, the value it holds.
 constexpr char kChangeTable[] = "zumilo_index_changes";
+// Present while a build is under way: per table with a log, the number of
+// the next row to fill (rows are filled in number order).
+constexpr char kFillTable[] = "zumilo_index_fill";
 constexpr char kChangeTriggerPrefix[] = "zumilo_log_";
 constexpr char kTokenizer[] = "zumilo_fold";
 constexpr char kLiveFunction[] = "zumilo_index_live";
@@ -45,10 +52,11 @@ constexpr char kLiveFunction[] = "zumilo_index_live";
 // file indexed by a build with other tables is indexed again.
 QString formatVersion()
 {
-    return QStringLiteral("2 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+    return QStringLiteral("4 unicode %1").arg(int(QChar::currentUnicodeVersion()));
 }
 
-// Longer runs are looked up by their start and confirmed by like().
+// Longer runs are looked up by their start and confirmed by like(); so is
+// a run of more than one pair in an index without positions.
 constexpr size_t kLongestPhrase = 32;
 
 // Bytes of tokens an index gathers in memory before writing them out.
@@ -68,8 +76,7 @@ constexpr int kCatchUpStep = 200;
 // or more characters is the phrase of its pairs, and each character once
 // (where it first occurs) for words of one character: positions are needed
 // for pairs alone, and a character repeated in a body costs nothing more.
-// Query text arrives folded already (see narrow()) and is only cut into
-// pairs.
+// Query text arrives folded already (see narrow()) and is cut into pairs.
 struct Tokenizer {
     std::vector<char32_t> chars;
     std::vector<char> utf8;
@@ -225,11 +232,22 @@ QString name(const char* s)
     return QString::fromLatin1(s);
 }
 
-// A phrase of the index's query language: the folded run in quotes.
-QString phrase(const std::u32string& run)
+// A query of the index's language for a folded run: the phrase of its
+// pairs where the index keeps positions, else the run when it is one
+// token, or all of its pairs.
+QString phrase(const std::u32string& run, bool positions)
 {
-    QString text = QString::fromUcs4(run.data(), qsizetype(run.size()));
-    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    auto quoted = [](const char32_t* c, qsizetype n) {
+        QString text = QString::fromUcs4(c, n);
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    };
+    if (positions || run.size() <= 2)
+        return quoted(run.data(), qsizetype(run.size()));
+    QStringList pairs;
+    for (size_t i = 0; i + 1 < run.size(); ++i)
+        pairs << quoted(run.data() + i, 2);
+    pairs.removeDuplicates();
+    return pairs.join(QStringLiteral(" AND "));
 }
 
 qint64 rows(sqlite3* db, const QString& table)
@@ -437,6 +455,23 @@ bool SearchIndex::findColumns()
 
 void SearchIndex::rebuild(const IndexProgress& progress)
 {
+    startBuild();
+    qint64 total = 0;
+    for (const auto& [table, columns] : byTable(columns_))
+        total += rows(db_, table);
+    if (progress)
+        progress(0, total);
+    buildSlice([&](qint64 done) {
+        if (done % kProgressStep == 0 && progress)
+            progress(done, total);
+        return true;
+    });
+    if (progress)
+        progress(total, total);
+}
+
+void SearchIndex::startBuild()
+{
     if (!findColumns())
         throw StoreError(ErrorKind::Other, QStringLiteral("nothing to index"));
     // A setting of an index, kept in the file with it.
@@ -447,22 +482,29 @@ void SearchIndex::rebuild(const IndexProgress& progress)
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
     for (const auto& [trigger, sql] : loggingTriggers(db_))
         exec(db_, QStringLiteral("DROP TRIGGER main.%1").arg(trigger));
-    for (const char* table : {kStateTable, kChangeTable})
+    for (const char* table : {kStateTable, kChangeTable, kFillTable})
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(table)));
     exec(db_, QStringLiteral("CREATE TABLE main.%1(version TEXT NOT NULL, counter INTEGER NOT NULL)").arg(name(kStateTable)));
     exec(db_, QStringLiteral("INSERT INTO main.%1 VALUES(?, -1)").arg(name(kStateTable)), {formatVersion()});
     exec(db_, QStringLiteral("CREATE TABLE main.%1(col_no INTEGER, row_id INTEGER, held INTEGER, old_value, "
                              "PRIMARY KEY(col_no, row_id)) WITHOUT ROWID")
                   .arg(name(kChangeTable)));
-    const auto tables = byTable(columns_);
-    for (const auto& [table, columns] : tables)
-        for (const auto& [trigger, sql] : changeLog(db_, table, columns))
+    exec(db_, QStringLiteral("CREATE TABLE main.%1(tbl TEXT PRIMARY KEY, next INTEGER NOT NULL)").arg(name(kFillTable)));
+    for (const auto& [table, columns] : byTable(columns_)) {
+        const auto triggers = changeLog(db_, table, columns);
+        for (const auto& [trigger, sql] : triggers)
             exec(db_, sql);
+        // Tables without a log are filled at the end, in one go.
+        if (!triggers.empty())
+            exec(db_, QStringLiteral("INSERT INTO main.%1 VALUES(?, ?)").arg(name(kFillTable)),
+                 {table, std::numeric_limits<qint64>::min()});
+    }
     for (const Column* c : columns_) {
         // Only the tokens are kept: the text stays in the notes alone.
         exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING fts5(%2, content='', tokenize='%3', "
-                                 "detail=full, columnsize=0)")
-                      .arg(name(c->index), name(c->column), name(kTokenizer)));
+                                 "detail=%4, columnsize=0)")
+                      .arg(name(c->index), name(c->column), name(kTokenizer),
+                           c->positions ? QStringLiteral("full") : QStringLiteral("none")));
         // While filling: fewer, larger segments, left unmerged until the
         // end, when all are merged into one (lookups then read the fewest
         // pages: searches at a million notes take half the time).
@@ -470,28 +512,68 @@ void SearchIndex::rebuild(const IndexProgress& progress)
         config(c, "automerge", 0);
         config(c, "crisismerge", 64);
     }
-
-    qint64 total = 0;
-    for (const auto& [table, columns] : tables)
-        total += rows(db_, table);
-    qint64 done = 0;
-    if (progress)
-        progress(done, total);
-    for (const auto& [table, columns] : tables)
-        fill(table, columns, done, total, progress);
-    for (const Column* c : columns_) {
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('optimize')").arg(name(c->index)));
-        config(c, "automerge", kDefaultAutomerge);
-        config(c, "crisismerge", kDefaultCrisisMerge);
-    }
-    if (progress)
-        progress(total, total);
-    live_ = true;
+    live_ = false;
 }
 
-// One pass over a table fills all of its indexes.
-void SearchIndex::fill(const QString& table, const std::vector<const Column*>& columns, qint64& done, qint64 total,
-                       const IndexProgress& progress)
+bool SearchIndex::building() const
+{
+    Statement st(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
+    st.bind(1, name(kFillTable));
+    const bool found = st.step();
+    st.reset();
+    return found;
+}
+
+bool SearchIndex::canResume()
+{
+    return findColumns() && building() && stampedCounter() && followsChanges();
+}
+
+bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
+{
+    if (!findColumns() || !building())
+        return true;
+    std::vector<std::pair<QString, qint64>> left;
+    {
+        Statement st(db_, QStringLiteral("SELECT tbl, next FROM main.%1 ORDER BY tbl").arg(name(kFillTable)));
+        while (st.step())
+            left.emplace_back(st.column(0).toString(), st.columnInt(1));
+    }
+    const auto tables = byTable(columns_);
+    qint64 done = 0;
+    for (const auto& [table, next] : left) {
+        const auto t = std::find_if(tables.begin(), tables.end(), [&](const auto& t) { return t.first == table; });
+        if (t == tables.end())
+            throw StoreError(ErrorKind::Other, QStringLiteral("search index: unknown table %1").arg(table));
+        QStringList numbers;
+        for (const Column* c : t->second)
+            numbers << QString::number(c - kColumns);
+        const Filled f = fill(table, t->second, next, done, more);
+        // The log of the rows just filled is void: they are indexed as
+        // they are now. Rows not filled yet are not held by the index.
+        const QString forget = QStringLiteral("DELETE FROM main.%1 WHERE col_no IN (%2) AND row_id >= ?%3")
+                                   .arg(name(kChangeTable), numbers.join(QLatin1Char(',')));
+        if (!f.end) {
+            exec(db_, forget.arg(QStringLiteral(" AND row_id <= ?")), {next, f.last});
+            exec(db_, QStringLiteral("UPDATE main.%1 SET next = ? WHERE tbl = ?").arg(name(kFillTable)), {f.last + 1, table});
+            return false;
+        }
+        exec(db_, forget.arg(QString()), {next});
+        exec(db_, QStringLiteral("DELETE FROM main.%1 WHERE tbl = ?").arg(name(kFillTable)), {table});
+    }
+    exec(db_, QStringLiteral("DROP TABLE main.%1").arg(name(kFillTable)));
+    applyChanges({});
+    for (const Column* c : columns_) {
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('optimize')").arg(name(c->index)));
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('automerge', %2)").arg(name(c->index)).arg(kDefaultAutomerge));
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('crisismerge', %2)").arg(name(c->index)).arg(kDefaultCrisisMerge));
+    }
+    return true;
+}
+
+// One pass over a table fills all of its indexes, by number from `from`.
+SearchIndex::Filled SearchIndex::fill(const QString& table, const std::vector<const Column*>& columns, qint64 from,
+                                      qint64& done, const std::function<bool(qint64 done)>& more)
 {
     QStringList list;
     std::vector<Statement> inserts;
@@ -500,18 +582,24 @@ void SearchIndex::fill(const QString& table, const std::vector<const Column*>& c
         inserts.emplace_back(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) VALUES(?, ?)")
                                       .arg(name(c->index), name(c->column)));
     }
-    Statement rows(db_, QStringLiteral("SELECT rowid, %1 FROM main.%2").arg(list.join(QLatin1Char(',')), table));
+    Statement rows(db_, QStringLiteral("SELECT rowid, %1 FROM main.%2 WHERE rowid >= ? ORDER BY rowid")
+                            .arg(list.join(QLatin1Char(',')), table));
+    sqlite3_bind_int64(rows.get(), 1, from);
+    Filled f;
     while (rows.step()) {
+        f.last = sqlite3_column_int64(rows.get(), 0);
         for (size_t i = 0; i < inserts.size(); ++i) {
             sqlite3_stmt* in = inserts[i].get();
-            sqlite3_bind_int64(in, 1, sqlite3_column_int64(rows.get(), 0));
+            sqlite3_bind_int64(in, 1, f.last);
             sqlite3_bind_value(in, 2, sqlite3_column_value(rows.get(), int(i) + 1));
             inserts[i].step();
             inserts[i].reset();
         }
-        if (++done % kProgressStep == 0 && progress)
-            progress(done, total);
+        if (!more(++done) && f.last < std::numeric_limits<qint64>::max())
+            return f;
     }
+    f.end = true;
+    return f;
 }
 
 bool SearchIndex::followsChanges() const
@@ -533,8 +621,13 @@ bool SearchIndex::followsChanges() const
 
 bool SearchIndex::catchUp(const IndexProgress& progress)
 {
-    if (!findColumns() || !stampedCounter() || !followsChanges())
+    if (!findColumns() || building() || !stampedCounter() || !followsChanges())
         return false;
+    return applyChanges(progress);
+}
+
+bool SearchIndex::applyChanges(const IndexProgress& progress)
+{
     const auto tables = byTable(columns_);
     // Tables without a log (their rows may have been renumbered) are
     // filled again: categories, a few hundred rows.
@@ -587,7 +680,11 @@ bool SearchIndex::catchUp(const IndexProgress& progress)
     for (const auto* t : refill) {
         for (const Column* c : t->second)
             exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('delete-all')").arg(name(c->index)));
-        fill(t->first, t->second, done, total, progress);
+        fill(t->first, t->second, std::numeric_limits<qint64>::min(), done, [&](qint64 done) {
+            if (done % kCatchUpStep == 0 && progress)
+                progress(done, total);
+            return true;
+        });
     }
     // Counts as a change even when none was logged (a VACUUM, say), so
     // that the commit is stamped.

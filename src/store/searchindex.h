@@ -52,6 +52,18 @@ public:
     bool findColumns();
     // Builds the index afresh; call inside a write transaction.
     void rebuild(const IndexProgress& progress);
+    // A build a slice at a time, each in a write transaction of its own, so
+    // that other writers get their turn: startBuild() empties the index,
+    // buildSlice() indexes rows while `more` (told the rows done so far)
+    // allows, and answers true once the index is complete (in step at the
+    // commit). The rows' changes meanwhile, by any writer, are in the
+    // file's log; a build stopped halfway is resumed at the next open.
+    void startBuild();
+    bool buildSlice(const std::function<bool(qint64 done)>& more);
+    // A build is under way (started, not finished).
+    bool building() const;
+    // A build under way that this build may finish: same layout, log intact.
+    bool canResume();
     // Indexes the rows changed since the index was last in step, inside a
     // write transaction; false (having changed nothing) when the file does
     // not tell which rows those are, and only a rebuild will do.
@@ -91,10 +103,15 @@ public:
     std::optional<qint64> rowCount(const QString& table) const;
 
 private:
+    struct Filled {
+        qint64 last = 0; // number of the last row filled
+        bool end = false; // no row after it
+    };
     std::optional<quint32> fileChangeCounter() const;
     bool followsChanges() const;
-    void fill(const QString& table, const std::vector<const Column*>& columns, qint64& done, qint64 total,
-              const IndexProgress& progress);
+    bool applyChanges(const IndexProgress& progress);
+    Filled fill(const QString& table, const std::vector<const Column*>& columns, qint64 from, qint64& done,
+                const std::function<bool(qint64 done)>& more);
     std::optional<qint64> stampedCounter() const;
 
     sqlite3* db_;

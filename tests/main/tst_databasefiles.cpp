@@ -12,6 +12,7 @@
 #include "store/storefixture.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/indexbuild.h"
 #include "store/recordset.h"
 #include "store/schema.h"
 
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QtTest>
@@ -581,6 +583,48 @@ private slots:
         QTRY_VERIFY(env.prompts.allUsed());
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(fileBytes(path), bytes);
+    }
+
+    // A file whose search index must be built afresh opens at once and
+    // stays in use while the index is built: the status bar says so, a
+    // note typed meanwhile is saved, and searches find it during the build
+    // and after it.
+    void searchIndexBuiltInTheBackground()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        {
+            auto db = store::Database::open(path);
+            db->execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                                       "INSERT INTO T_idea(bunID, naiyo) SELECT 0, '会議の記録 ' || i FROM n"));
+        }
+        store::test::tool(path, "DROP TRIGGER zumilo_log_t_idea_delete;"); // the log is no longer whole
+        if (QTest::currentTestFailed())
+            return;
+        store::detail::setIndexBuildSlice(40);
+        const auto restore = qScopeGuard([] { store::detail::setIndexBuildSlice(0); });
+        auto& w = env.loadWith(path);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto* notice = w.findChild<QLabel*>(QStringLiteral("IndexNotice"));
+        QVERIFY(notice && notice->isVisible());
+        QVERIFY(notice->text().contains(QStringLiteral("索引を作り直しています")));
+
+        w.editor()->titleBox()->setFocus();
+        QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo7"));
+        QVERIFY(w.recordChanged());
+        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        QVERIFY(!w.recordChanged());
+        auto count = [&](const char* where) {
+            return rowCount(*w.currentDatabase(), QStringLiteral("select count(*) from T_idea where ") + QString::fromUtf8(where));
+        };
+        QCOMPARE(count("title like '*ＭＥＭＯ７*'"), 1);
+        QVERIFY(notice->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 60000);
+        QVERIFY(w.currentDatabase()->searchIndexInStep());
+        QCOMPARE(count("title like '*ＭＥＭＯ７*'"), 1);
+        QCOMPARE(count("naiyo like '*会議*'"), 3000);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
     // A title and a line of the body of megabytes written by another

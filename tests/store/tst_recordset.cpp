@@ -446,11 +446,11 @@ private slots:
         const QStringList pieces = {QStringLiteral("a"), QStringLiteral("A"), QStringLiteral("ａ"), QStringLiteral("Ａ"),
                                     QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ｱ"), QStringLiteral("ｶﾞ"),
                                     QStringLiteral("ガ"), QStringLiteral("漢"), QStringLiteral("😀"), QStringLiteral("～"),
-                                    QStringLiteral("\uFF5E"), QStringLiteral(" "), QStringLiteral("1")};
+                                    QStringLiteral("\uFF5E"), QStringLiteral(" "), QStringLiteral("1"), QString(1, QChar(0))};
         QRandomGenerator random(zumilo::store::test::randomSeed());
         for (int i = 0; i < 3000; ++i) {
             QString t;
-            for (int k = int(random.bounded(5)); k > 0; --k)
+            for (int k = int(random.bounded(12)); k > 0; --k) // long ones differ past their first units
                 t += pieces[int(random.bounded(pieces.size()))];
             f.db->execute(QStringLiteral("INSERT INTO T_idea(title, bunID) VALUES(?, 2)"),
                           {i % 97 == 0 ? QVariant() : QVariant(t)});
@@ -565,6 +565,7 @@ private slots:
         constexpr int kNotes = 12000;
         NotesFile f(kNotes);
         auto db = f.openAgain(); // with the search index, which counts the rows
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         db->setManyRows(500);
         auto engine = [&] {
             QList<qint64> got;

@@ -1,0 +1,205 @@
+#include "indexbuild.h"
+
+#include "backup.h"
+#include "database.h"
+#include "error.h"
+#include "filestate.h"
+#include "searchindex.h"
+#include "snapshot.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sqlite3.h>
+#include <thread>
+
+namespace zumilo::store {
+namespace detail {
+
+namespace {
+
+// A slice holds the write lock this long at most; the pause after it lets
+// a waiting save take its turn.
+constexpr qint64 kSliceMs = 150;
+constexpr auto kPause = std::chrono::milliseconds(60);
+constexpr qint64 kSliceRows = 20000;
+constexpr qint64 kOpenSliceRows = 2000;
+
+struct Build {
+    QString path;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> running{true};
+    std::mutex dbMutex;
+    sqlite3* db = nullptr; // while open, for an interrupt
+    std::thread thread;
+};
+
+std::mutex buildsMutex;
+std::map<QString, std::unique_ptr<Build>> builds;
+std::atomic<qint64> sliceRows{kSliceRows};
+std::function<void(qint64)> inSliceHook;
+
+// Waits for other writers as long as the build is wanted.
+int patience(void* build, int)
+{
+    if (static_cast<Build*>(build)->stop)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 1;
+}
+
+void exec(sqlite3* db, const char* sql)
+{
+    if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+        throwSqliteError(db, rc, QStringLiteral("search index"));
+}
+
+void run(Build& b)
+{
+    sqlite3* db = nullptr;
+    try {
+        // Nothing is written before the file's pages are found sound.
+        passPageCheck(identify(b.path), [&b](bool) {
+            if (b.stop)
+                throw StoreError(ErrorKind::Cancelled, QStringLiteral("search index build stopped"), b.path);
+        });
+    } catch (const StoreError& e) {
+        if (!b.stop)
+            qWarning("search index of %s not built: %s", qPrintable(b.path), e.what());
+        b.running = false;
+        return;
+    }
+    // Through the program's own layer, so a backup copying the file as it
+    // was keeps the pages the build overwrites.
+    if (sqlite3_open_v2(QFile::encodeName(b.path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        writingVfs())
+        != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return;
+    }
+    {
+        const std::lock_guard lock(b.dbMutex);
+        b.db = db;
+    }
+    try {
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_handler(db, patience, &b);
+        exec(db, "PRAGMA synchronous=FULL");
+        SearchIndex index(db);
+        const std::function<void(qint64)> hook = inSliceHook;
+        const qint64 most = sliceRows;
+        for (bool finished = false; !finished && !b.stop;) {
+            exec(db, "BEGIN IMMEDIATE");
+            try {
+                index.beginWrite();
+                QElapsedTimer clock;
+                clock.start();
+                qint64 rows = 0;
+                finished = index.buildSlice([&](qint64 done) {
+                    rows = done;
+                    return done < most && !clock.hasExpired(kSliceMs) && !b.stop;
+                });
+                if (hook)
+                    hook(rows);
+                index.endWrite();
+                exec(db, "COMMIT");
+            } catch (...) {
+                index.abandonWrite();
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+                throw;
+            }
+            if (!finished)
+                std::this_thread::sleep_for(kPause);
+        }
+    } catch (const std::exception& e) {
+        // The next open goes on from the last slice committed.
+        if (!b.stop)
+            qWarning("search index of %s not built: %s", qPrintable(b.path), e.what());
+    }
+    {
+        const std::lock_guard lock(b.dbMutex);
+        b.db = nullptr;
+    }
+    sqlite3_close_v2(db);
+    b.running = false;
+}
+
+void stop(std::unique_ptr<Build> b)
+{
+    b->stop = true;
+    {
+        const std::lock_guard lock(b->dbMutex);
+        if (b->db)
+            sqlite3_interrupt(b->db);
+    }
+    b->thread.join();
+}
+
+} // namespace
+
+void startIndexBuild(const QString& canonicalPath)
+{
+    std::unique_ptr<Build> done;
+    const std::lock_guard lock(buildsMutex);
+    auto& b = builds[canonicalPath];
+    if (b && b->running)
+        return;
+    done = std::move(b); // finished: joins at once
+    if (done)
+        done->thread.join();
+    b = std::make_unique<Build>();
+    b->path = canonicalPath;
+    b->thread = std::thread(run, std::ref(*b));
+}
+
+bool indexBuildRunning(const QString& canonicalPath)
+{
+    const std::lock_guard lock(buildsMutex);
+    const auto b = builds.find(canonicalPath);
+    return b != builds.end() && b->second->running;
+}
+
+void stopIndexBuild(const QString& canonicalPath)
+{
+    std::unique_ptr<Build> b;
+    {
+        const std::lock_guard lock(buildsMutex);
+        const auto found = builds.find(canonicalPath);
+        if (found == builds.end())
+            return;
+        b = std::move(found->second);
+        builds.erase(found);
+    }
+    stop(std::move(b));
+}
+
+qint64 indexSliceRows(bool atOpen)
+{
+    return atOpen ? std::min(qint64(sliceRows), kOpenSliceRows) : qint64(sliceRows);
+}
+
+void setIndexBuildSlice(qint64 rows, std::function<void(qint64)> inSlice)
+{
+    sliceRows = rows > 0 ? rows : kSliceRows;
+    inSliceHook = std::move(inSlice);
+}
+
+} // namespace detail
+
+void stopIndexBuilds()
+{
+    std::map<QString, std::unique_ptr<detail::Build>> all;
+    {
+        const std::lock_guard lock(detail::buildsMutex);
+        all.swap(detail::builds);
+    }
+    for (auto& [path, b] : all)
+        detail::stop(std::move(b));
+}
+
+} // namespace zumilo::store

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace zumilo::store {
+
+// Stops the builds of the search index under way; the program calls it
+// before it ends.
+void stopIndexBuilds();
+
+namespace detail {
+
+// A file's search index built in the background: a thread and connection
+// of its own index the notes a slice at a time, each slice a short write
+// transaction, so that the windows go on reading and saving meanwhile
+// (their searches read every row until the index is complete). Each file
+// has at most one build running; stopping it (the file's last connection
+// closing, the program ending) rolls back the slice under way, and the
+// next open goes on from there.
+void startIndexBuild(const QString& canonicalPath);
+bool indexBuildRunning(const QString& canonicalPath);
+void stopIndexBuild(const QString& canonicalPath);
+
+// Rows a slice indexes at most (the first, which the open does, no more
+// than a second's worth).
+qint64 indexSliceRows(bool atOpen);
+
+// Rows a slice indexes at most, and a call inside each slice's transaction
+// (told the rows of the slice): for tests, which make slices small and
+// stop a build halfway by throwing.
+void setIndexBuildSlice(qint64 rows, std::function<void(qint64 rows)> inSlice = {});
+
+} // namespace detail
+} // namespace zumilo::store
