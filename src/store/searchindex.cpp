@@ -788,8 +788,8 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const std:
             for (const std::u32string& run : r.runs) {
                 if (run.find(U'\0') != std::u32string::npos)
                     break;
-                exact = exact && run.size() <= kLongestPhrase;
-                phrases << phrase(run.substr(0, kLongestPhrase));
+                exact = exact && run.size() <= (indexed->positions ? kLongestPhrase : 2);
+                phrases << phrase(run.substr(0, kLongestPhrase), indexed->positions);
             }
             if (phrases.size() != qsizetype(r.runs.size()))
                 phrases.clear();
