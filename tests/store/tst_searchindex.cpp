@@ -513,7 +513,7 @@ private slots:
             db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui = ? WHERE bunID = 4"), {r.text()});
         });
         for (int i = 0; i < 10; ++i) {
-            const QString where = QStringLiteral("naiyo like ") + r.pattern();
+            const Conditions where{like(QStringLiteral("naiyo"), r.pattern())};
             QCOMPARE(found(*db, where), found(*db, where, true));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
