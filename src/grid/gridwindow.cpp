@@ -254,7 +254,7 @@ void GridWindow::openDatabase(const QString& recordSource, bool read)
     const QString path = st_.DatabasePath;
     data_->closeConnection();
     if (GridDatabase)
-        tryStep([&] { GridDatabase->close(); });
+        tryStep([&] { GridDatabase->close(); }).ignoreFailure("given up for the new connection");
     GridDatabase.reset();
 
     auto open = [this](const QString& file) {
@@ -283,8 +283,13 @@ bool GridWindow::refreshData()
 {
     bool refreshed = false;
     const QScopedValueRollback<bool> following(syncing_, true);
-    // A statement the engine rejects leaves the rows as they were.
-    tryStep([&] { refreshed = data_->refresh(); });
+    const store::StepResult read = tryStep([&] { refreshed = data_->refresh(); });
+    if (!read) {
+        // The rows shown before are not this search's or view's answer.
+        data_->dropRows();
+        shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath,
+                           *read.error());
+    }
     showSortIndicator(-1);
     return refreshed;
 }
@@ -294,7 +299,7 @@ bool GridWindow::Form_QueryUnload()
     if (recordChanged() && !settleRow(DataAction::Unload)
         && !records::closeWithoutSaving(st_.prompts(), this, true))
         return false;
-    tryStep([&] { saveLayout(); });
+    saveLayout();
     return true;
 }
 
@@ -309,7 +314,7 @@ void GridWindow::releaseDatabase()
 {
     data_->closeConnection();
     if (GridDatabase)
-        tryStep([&] { GridDatabase->close(); });
+        tryStep([&] { GridDatabase->close(); }).ignoreFailure("the window lets go of the file");
     GridDatabase.reset();
 }
 
@@ -448,7 +453,7 @@ QList<qint64> GridWindow::shownNotes() const
     for (int row = 0; row < data_->recordCount(); ++row) {
         if (rs->isRowDeleted(row))
             continue;
-        tryStep([&] { ids << (id >= 0 ? rs->valueAt(row, id).toLongLong() : 0); });
+        ids << (id >= 0 ? rs->valueAt(row, id).toLongLong() : 0); // a failure is the caller's to tell
     }
     return ids;
 }

@@ -80,19 +80,23 @@ void GridWindow::loadPane()
         return;
     }
     qint64 id = 0;
-    std::unique_ptr<store::Recordset> row;
-    tryStep([&] {
+    bool current = false;
+    const store::StepResult read = tryStep([&] {
         id = currentId();
-        row = data_->database()->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
+        auto row = data_->database()->openRecordset(rowStatement(id), store::RecordsetType::Dynaset);
+        current = row->hasCurrent();
+        // What a save refused stays as typed.
+        if (current)
+            editor_->UpdateFields(*row, std::exchange(keepTyped_, {}));
     });
-    paneId_ = id;
-    if (!row || !row->hasCurrent()) {
-        editor_->FieldsClear(); // deleted meanwhile by another window
+    paneId_ = read ? id : 0; // nothing is saved over a note not read
+    if (!current) {
+        editor_->FieldsClear(); // deleted meanwhile by another window, or not readable
         panels_->setText(2, id ? QString::number(id) : QString());
-        return;
     }
-    // What a save refused stays as typed.
-    editor_->UpdateFields(*row, std::exchange(keepTyped_, {}));
+    if (!read)
+        shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath,
+                           *read.error());
 }
 
 void GridWindow::syncGridToData()

@@ -56,7 +56,7 @@ SaveOutcome saveNote(store::Database& db, RecordEditor& editor, SaveMode mode, q
         outcome.stored = true;
     } catch (const store::StoreError& e) {
         outcome = SaveOutcome{};
-        outcome.error = e.message();
+        outcome.error = store::failureCause(e, db.path());
         outcome.errorKind = e.kind();
     }
     outcome.id = id;

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -489,8 +491,8 @@ namespace {
 
 class DialogProgress : public Progress {
 public:
-    DialogProgress(QWidget* parent, const QString& label, qint64 total)
-        : dialog_(label, cancelText, 0, int(std::clamp<qint64>(total, 1, INT_MAX)), parent)
+    DialogProgress(QWidget* parent, const QString& label, qint64 total, bool stoppable)
+        : dialog_(label, stoppable ? cancelText : QString(), 0, int(std::clamp<qint64>(total, 1, INT_MAX)), parent)
     {
         dialog_.setWindowTitle(defaultPromptTitle());
         dialog_.setWindowModality(Qt::ApplicationModal);
@@ -515,9 +517,34 @@ private:
 
 } // namespace
 
-std::unique_ptr<Progress> QtPrompts::progress(QWidget* parent, const QString& label, qint64 total)
+std::unique_ptr<Progress> QtPrompts::progress(QWidget* parent, const QString& label, qint64 total, bool stoppable)
 {
-    return std::make_unique<DialogProgress>(parent, label, total);
+    return std::make_unique<DialogProgress>(parent, label, total, stoppable);
+}
+
+void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
+                 const store::StoreError& e)
+{
+    prompts.message(parent, what + QStringLiteral("\n\n") + store::failureCause(e, path), Msg::Exclamation);
+}
+
+std::function<void(qint64, qint64)> progressOfLongTask(Prompts& prompts, QWidget* parent, const QString& label)
+{
+    constexpr qint64 kShowAfterMs = 700;
+    struct State {
+        QElapsedTimer started;
+        std::unique_ptr<Progress> box;
+    };
+    auto state = std::make_shared<State>();
+    QPointer<QWidget> owner(parent);
+    return [&prompts, owner, label, state](qint64 done, qint64 total) {
+        if (!state->started.isValid())
+            state->started.start();
+        if (!state->box && done < total && state->started.elapsed() >= kShowAfterMs)
+            state->box = prompts.progress(owner && owner->isVisible() ? owner.data() : nullptr, label, total, false);
+        if (state->box)
+            state->box->advance(done);
+    };
 }
 
 } // namespace zumilo::shell

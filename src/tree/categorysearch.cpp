@@ -110,7 +110,7 @@ void CategorySearchWindow::releaseDatabase()
     model_->setRecordset(nullptr);
     rows_.reset();
     if (db_)
-        store::tryStep([&] { db_->close(); });
+        store::tryStep([&] { db_->close(); }).ignoreFailure("given up: nothing shown reads it again");
     db_.reset();
     boundPath_.clear();
 }
