@@ -267,10 +267,7 @@ void GridWindow::openDatabase(const QString& recordSource, bool read)
         db = open(path);
         GridDatabase = open(path);
     } catch (const StoreError& e) {
-        st_.prompts().message(this,
-                              QStringLiteral("データベースを開けませんでした。\n") + path + QStringLiteral("\n\n")
-                                  + e.message(),
-                              Exclamation);
+        shell::showFailure(st_.prompts(), this, QStringLiteral("データベースを開けませんでした。"), path, e);
     }
     data_->setConnection(db, path);
     data_->setRecordSource(recordSource);
@@ -283,6 +280,11 @@ bool GridWindow::refreshData()
 {
     bool refreshed = false;
     const QScopedValueRollback<bool> following(syncing_, true);
+    if (!data_->database()) {
+        // Told when it could not be opened; the next activation tries again.
+        data_->dropRows();
+        return false;
+    }
     const store::StepResult read = tryStep([&] { refreshed = data_->refresh(); });
     if (!read) {
         // The rows shown before are not this search's or view's answer.

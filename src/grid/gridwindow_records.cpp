@@ -267,12 +267,16 @@ void GridWindow::mnuDouki_Click()
         return;
     QString bunID;
     qint64 id = 0;
-    if (!tryStep([&] {
-            const QVariant category = rs->value(QStringLiteral("bunID"));
-            bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
-            id = currentId();
-        }))
+    const store::StepResult read = tryStep([&] {
+        const QVariant category = rs->value(QStringLiteral("bunID"));
+        bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
+        id = currentId();
+    });
+    if (!read) {
+        shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath,
+                           *read.error());
         return;
+    }
     st_.JumpNodeKey = bunID + QStringLiteral("_id");
     st_.JumpKey = QString::number(id) + QStringLiteral("_id");
     st_.JumpPending = true;

@@ -395,8 +395,12 @@ void MainWindow::onFileChecked(const QString& path, int health)
     if (health == int(Database::Health::IndexDamaged)) {
         // Searches through it would miss notes; reading every row meanwhile
         // would not, but the repair is quick next to that.
-        if (!tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); }))
-            qWarning("search index of %s damaged and not rebuilt", qPrintable(path));
+        const store::StepResult rebuilt =
+            tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); });
+        if (!rebuilt) {
+            shell::showFailure(st_.prompts(), this, QStringLiteral("検索用の索引を作り直せませんでした。"), path,
+                               *rebuilt.error());
+        }
     } else if (health == int(Database::Health::Damaged)) {
         st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName), Msg::Exclamation);
     } else if (health == int(Database::Health::Unchecked)) {

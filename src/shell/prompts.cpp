@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QPointer>
 #include <QDir>
 #include <QFileDialog>
@@ -522,10 +523,40 @@ std::unique_ptr<Progress> QtPrompts::progress(QWidget* parent, const QString& la
     return std::make_unique<DialogProgress>(parent, label, total, stoppable);
 }
 
+namespace {
+
+// Causes told since the program last waited for the user.
+QStringList toldCauses;
+bool forgetting = false;
+
+// Forgets them once the program waits for the user again, not while one of
+// its boxes waits (the gesture that met the failure goes on after it).
+void forgetWhenIdle()
+{
+    if (std::exchange(forgetting, true))
+        return;
+    QTimer::singleShot(promptIsOpen() ? 100 : 0, [] {
+        forgetting = false;
+        if (promptIsOpen())
+            forgetWhenIdle();
+        else
+            toldCauses.clear();
+    });
+}
+
+} // namespace
+
 void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
                  const store::StoreError& e)
 {
-    prompts.message(parent, what + QStringLiteral("\n\n") + store::failureCause(e, path), Msg::Exclamation);
+    // One gesture may meet one failure in several reads (a view, then the
+    // search in it, then the category search): it is told once.
+    const QString cause = store::failureCause(e, path);
+    if (toldCauses.contains(cause))
+        return;
+    toldCauses << cause;
+    forgetWhenIdle();
+    prompts.message(parent, what + QStringLiteral("\n\n") + cause, Msg::Exclamation);
 }
 
 std::function<void(qint64, qint64)> progressOfLongTask(Prompts& prompts, QWidget* parent, const QString& label)

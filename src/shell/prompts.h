@@ -107,8 +107,9 @@ public:
     std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total, bool stoppable) override;
 };
 
-// Tells the user once that `what` failed ("一覧を読み込めませんでした。"),
-// naming the file at `path` and the cause the store gives.
+// Tells the user that `what` failed ("一覧を読み込めませんでした。"),
+// naming the file at `path` and the cause the store gives; once for all the
+// reads one gesture makes, which meet the same cause one after another.
 void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
                  const store::StoreError& e);
 

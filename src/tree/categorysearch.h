@@ -16,6 +16,7 @@ struct AppState;
 namespace zumilo::store {
 class Database;
 class Recordset;
+class StoreError;
 }
 
 namespace zumilo::shell {
@@ -77,7 +78,7 @@ private:
     bool bind(const QString& recordSource);
     // Lists `sql` on the current connection; on failure the rows stay.
     bool setRecordSource(const QString& sql);
-    void showStoreError(const QString& detail);
+    void showStoreError(const store::StoreError& e);
 
     shell::AppState& state_;
     JumpFunction jump_;
