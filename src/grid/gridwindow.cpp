@@ -289,8 +289,7 @@ bool GridWindow::refreshData()
     if (!read) {
         // The rows shown before are not this search's or view's answer.
         data_->dropRows();
-        shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath,
-                           *read.error());
+        tellUnread(*read.error());
     }
     showSortIndicator(-1);
     return refreshed;

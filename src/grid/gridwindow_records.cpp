@@ -54,6 +54,11 @@ void GridWindow::reportStoreError(const QString& what, const QString& detail)
     st_.prompts().message(this, what + QStringLiteral("\n\n") + detail, Exclamation);
 }
 
+void GridWindow::tellUnread(const StoreError& e)
+{
+    shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath, e);
+}
+
 // --- the current row -------------------------------------------------------------
 
 qint64 GridWindow::currentId() const
@@ -95,8 +100,7 @@ void GridWindow::loadPane()
         panels_->setText(2, id ? QString::number(id) : QString());
     }
     if (!read)
-        shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath,
-                           *read.error());
+        tellUnread(*read.error());
 }
 
 void GridWindow::syncGridToData()
@@ -273,8 +277,7 @@ void GridWindow::mnuDouki_Click()
         id = currentId();
     });
     if (!read) {
-        shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath,
-                           *read.error());
+        tellUnread(*read.error());
         return;
     }
     st_.JumpNodeKey = bunID + QStringLiteral("_id");
