@@ -35,7 +35,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
-#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTimer>
 
