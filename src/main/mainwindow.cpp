@@ -368,7 +368,7 @@ std::shared_ptr<Database> MainWindow::openFile(const QString& path)
 
 std::function<void(qint64, qint64)> MainWindow::indexProgress(const QString& path)
 {
-    return shell::progressOfLongTask(st_.prompts(), this,
+    return shell::progressOfSlowWork(st_.prompts(), this,
                                      QStringLiteral("検索用の索引を作っています。しばらくお待ちください。\n") + path);
 }
 

@@ -559,7 +559,7 @@ void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const Q
     prompts.message(parent, what + QStringLiteral("\n\n") + cause, Msg::Exclamation);
 }
 
-std::function<void(qint64, qint64)> progressOfLongTask(Prompts& prompts, QWidget* parent, const QString& label)
+std::function<void(qint64, qint64)> progressOfSlowWork(Prompts& prompts, QWidget* parent, const QString& label)
 {
     constexpr qint64 kShowAfterMs = 700;
     struct State {

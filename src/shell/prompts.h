@@ -81,9 +81,9 @@ public:
     // One of the program's own modal dialogs (the options, the about box):
     // runs it and returns its result (QDialog::Accepted or Rejected).
     virtual int dialog(QDialog& dialog) = 0;
-    // A progress box for a task of `total` steps: the user does nothing else
-    // meanwhile and, when `stoppable`, can stop the task with its cancel
-    // button (advance() then answers false).
+    // A progress box for work of `total` steps: the user does nothing else
+    // meanwhile and, when `stoppable`, can stop it with its cancel button
+    // (advance() then answers false).
     virtual std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total,
                                                bool stoppable) = 0;
 };
@@ -113,10 +113,10 @@ public:
 void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
                  const store::StoreError& e);
 
-// The progress of a task that cannot be stopped and is mostly quick (the
-// search index's catch-up or rebuild): its box comes up only once the task
+// The progress of work that cannot be stopped and is mostly quick (the
+// search index's catch-up or rebuild): its box comes up only once the work
 // has run for most of a second, and goes with the last copy of the function.
-std::function<void(qint64 done, qint64 total)> progressOfLongTask(Prompts& prompts, QWidget* parent,
+std::function<void(qint64 done, qint64 total)> progressOfSlowWork(Prompts& prompts, QWidget* parent,
                                                                    const QString& label);
 
 // While one of our own modal prompts is up, window activation changes are
