@@ -342,7 +342,7 @@ public:
         fail(QStringLiteral("preview"));
     }
     int dialog(QDialog&) override { fail(QStringLiteral("dialog")); }
-    std::unique_ptr<shell::Progress> progress(QWidget*, const QString& label, qint64) override { fail(label); }
+    std::unique_ptr<shell::Progress> progress(QWidget*, const QString& label, qint64, bool) override { fail(label); }
 
 private:
     [[noreturn]] static void fail(const QString& what)

@@ -34,7 +34,9 @@ void writeCsv(QMainWindow& window, CommandWindow& w, const ExportTarget& target,
     }
     store::Database& db = *connection;
     qint64 notes = 0;
-    store::tryStep([&] { notes = db.count(view); });
+    // The count only decides whether a progress box comes up; the export
+    // itself meets the same failure and names it.
+    store::tryStep([&] { notes = db.count(view); }).ignoreFailure("told by the export");
     StatusText status(w.statusPanels(), statusText);
     const QString written = target.replaces ? sideName(target.folder) : target.fileName;
     QString failure;
@@ -94,9 +96,15 @@ void CsvExport(QMainWindow& window, const QString& mode)
         return;
     shell::AppState& st = w->state();
     const bool bunOnly = mode == QLatin1String("bunOnly");
-    if (bunOnly && w->shownNotes().isEmpty()) {
-        st.prompts().message(&window, QStringLiteral("この分類には、データが無いので処理を取り消します"), Msg::Information);
-        return;
+    if (bunOnly) {
+        const auto shown = readShownNotes(window, *w);
+        if (!shown)
+            return;
+        if (shown->isEmpty()) {
+            st.prompts().message(&window, QStringLiteral("この分類には、データが無いので処理を取り消します"),
+                                 Msg::Information);
+            return;
+        }
     }
     const std::optional<ExportTarget> target = chooseExportTarget(window, st, QStringLiteral("csv"));
     if (!target)

@@ -42,7 +42,7 @@ std::unique_ptr<shell::Progress> exportProgress(QMainWindow& window, records::Co
 {
     if (notes <= kProgressFromNotes)
         return nullptr;
-    return w.state().prompts().progress(&window, QStringLiteral("エクスポート中です・・・"), notes);
+    return w.state().prompts().progress(&window, QStringLiteral("エクスポート中です・・・"), notes, true);
 }
 
 std::optional<ExportTarget> chooseExportTarget(QMainWindow& window, shell::AppState& st, const QString& extension)
@@ -100,6 +100,16 @@ QString failureReason(const store::StoreError& e, const QString& path)
         return notWritten + store::japaneseMessage(e.kind());
     default:
         return e.message();
+    }
+}
+
+std::optional<QList<qint64>> readShownNotes(QMainWindow& window, records::CommandWindow& w)
+{
+    try {
+        return w.shownNotes();
+    } catch (const store::StoreError& e) {
+        reportExportFailure(window, w, store::failureCause(e, w.state().DatabasePath));
+        return std::nullopt;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -77,6 +78,10 @@ bool replaceFile(const QString& from, const QString& to);
 // Why writing the file `path` failed, in the user's words: which file (or
 // folder), and the cause.
 QString failureReason(const store::StoreError& e, const QString& path);
+
+// The notes the window shows, or nullopt after telling the user they
+// could not be read.
+std::optional<QList<qint64>> readShownNotes(QMainWindow& window, records::CommandWindow& w);
 
 // Tells the user why the export did not happen.
 void reportExportFailure(QMainWindow& window, records::CommandWindow& w, const QString& reason);

@@ -309,9 +309,15 @@ void SheetExport(QMainWindow& window)
         }
         moveFirst(*w);
         // An empty view gives an empty sheet, without a message.
-        ids = w->shownNotes();
+        const auto shown = readShownNotes(window, *w);
+        if (!shown)
+            return;
+        ids = *shown;
     } else {
-        ids = w->shownNotes();
+        const auto shown = readShownNotes(window, *w);
+        if (!shown)
+            return;
+        ids = *shown;
         if (ids.isEmpty()) {
             st.prompts().message(&window, QStringLiteral("データ数が０件です。処理を中止します。"), Msg::Information);
             return;

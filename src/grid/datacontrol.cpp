@@ -83,7 +83,7 @@ void DataControl::closeConnection()
     current_ = -1;
     adding_ = false;
     if (db_)
-        store::tryStep([&] { db_->close(); });
+        store::tryStep([&] { db_->close(); }).ignoreFailure("given up: nothing shown reads it again");
     db_.reset();
     databaseName_.clear(); // on no file now: the next activation opens one
     updateCaption();
@@ -113,8 +113,10 @@ void DataControl::setCurrentRow(int row)
     adding_ = false;
     const int count = recordCount();
     current_ = count == 0 ? -1 : std::clamp(row, 0, count - 1);
-    if (rs_ && current_ >= 0)
-        store::tryStep([&] { rs_->setAbsolutePosition(current_); });
+    if (rs_ && current_ >= 0) {
+        store::tryStep([&] { rs_->setAbsolutePosition(current_); })
+            .ignoreFailure("the pane's read of the row meets it again and tells it");
+    }
     model_->setCurrentRow(current_);
     updateCaption();
     emit repositioned();
@@ -204,22 +206,16 @@ void DataControl::rowWritten()
     if (!rs_ || adding_ || current_ < 0)
         return;
     // Moving onto the row reads it afresh instead of from the cache.
-    store::tryStep([&] { rs_->setBookmark(rs_->bookmark()); });
+    store::tryStep([&] { rs_->setBookmark(rs_->bookmark()); })
+        .ignoreFailure("only makes the row read afresh; the pane and the cells read it again");
     model_->rowChanged(current_);
 }
 
-void DataControl::requery()
+void DataControl::dropRows()
 {
-    if (!rs_)
-        return;
-    store::tryStep([&] { rs_->requery(); });
-    model_->setRecordset(rs_.get());
-    const int count = recordCount();
-    current_ = count == 0 ? -1 : std::clamp(current_, 0, count - 1);
-    if (current_ >= 0)
-        store::tryStep([&] { rs_->setAbsolutePosition(current_); });
-    model_->setCurrentRow(adding_ ? -1 : current_);
-    updateCaption();
+    model_->setRecordset(nullptr);
+    rs_.reset();
+    setCurrentRow(-1);
 }
 
 QString DataControl::caption() const

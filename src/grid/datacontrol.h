@@ -101,9 +101,8 @@ public:
 
     // The current row was written elsewhere: show it as stored now.
     void rowWritten();
-    // Reads the same statement's rows again after a write that failed half
-    // way; the position and a pending new row stay.
-    void requery();
+    // Shows no rows: those shown are not the answer to the last read.
+    void dropRows();
 
     // "3 / 120": the current position (0 while adding) and the row count.
     QString caption() const;

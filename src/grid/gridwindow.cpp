@@ -255,7 +255,7 @@ void GridWindow::openDatabase(bool read)
     const QString path = st_.DatabasePath;
     data_->closeConnection();
     if (GridDatabase)
-        tryStep([&] { GridDatabase->close(); });
+        tryStep([&] { GridDatabase->close(); }).ignoreFailure("given up for the new connection");
     GridDatabase.reset();
 
     auto open = [this](const QString& file) {
@@ -268,10 +268,7 @@ void GridWindow::openDatabase(bool read)
         db = open(path);
         GridDatabase = open(path);
     } catch (const StoreError& e) {
-        st_.prompts().message(this,
-                              QStringLiteral("データベースを開けませんでした。\n") + path + QStringLiteral("\n\n")
-                                  + e.message(),
-                              Exclamation);
+        shell::showFailure(st_.prompts(), this, QStringLiteral("データベースを開けませんでした。"), path, e);
     }
     data_->setConnection(db, path);
     data_->setView(byNumber());
@@ -284,8 +281,17 @@ bool GridWindow::refreshData()
 {
     bool refreshed = false;
     const QScopedValueRollback<bool> following(syncing_, true);
-    // A statement the engine rejects leaves the rows as they were.
-    tryStep([&] { refreshed = data_->refresh(); });
+    if (!data_->database()) {
+        // Told when it could not be opened; the next activation tries again.
+        data_->dropRows();
+        return false;
+    }
+    const store::StepResult read = tryStep([&] { refreshed = data_->refresh(); });
+    if (!read) {
+        // The rows shown before are not this search's or view's answer.
+        data_->dropRows();
+        tellUnread(*read.error());
+    }
     showSortIndicator(-1);
     return refreshed;
 }
@@ -295,7 +301,7 @@ bool GridWindow::Form_QueryUnload()
     if (recordChanged() && !settleRow(DataAction::Unload)
         && !records::closeWithoutSaving(st_.prompts(), this, true))
         return false;
-    tryStep([&] { saveLayout(); });
+    saveLayout();
     return true;
 }
 
@@ -310,7 +316,7 @@ void GridWindow::releaseDatabase()
 {
     data_->closeConnection();
     if (GridDatabase)
-        tryStep([&] { GridDatabase->close(); });
+        tryStep([&] { GridDatabase->close(); }).ignoreFailure("the window lets go of the file");
     GridDatabase.reset();
 }
 
@@ -448,7 +454,7 @@ QList<qint64> GridWindow::shownNotes() const
     for (int row = 0; row < data_->recordCount(); ++row) {
         if (rs->isRowDeleted(row))
             continue;
-        tryStep([&] { ids << (id >= 0 ? rs->valueAt(row, id).toLongLong() : 0); });
+        ids << (id >= 0 ? rs->valueAt(row, id).toLongLong() : 0); // a failure is the caller's to tell
     }
     return ids;
 }

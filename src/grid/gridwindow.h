@@ -31,6 +31,7 @@ class TabStrip;
 
 namespace zumilo::store {
 class Database;
+class StoreError;
 }
 
 #include "records/commandwindow.h"
@@ -171,6 +172,8 @@ private:
     bool settleRow(DataAction action);
     qint64 currentId() const;
     void reportStoreError(const QString& what, const QString& detail);
+    // Rows or a note that could not be read, told once.
+    void tellUnread(const store::StoreError& e);
 
     shell::AppState& st_;
     GridLinks links_;

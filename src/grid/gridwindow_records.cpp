@@ -47,6 +47,11 @@ void GridWindow::reportStoreError(const QString& what, const QString& detail)
     st_.prompts().message(this, what + QStringLiteral("\n\n") + detail, Exclamation);
 }
 
+void GridWindow::tellUnread(const StoreError& e)
+{
+    shell::showFailure(st_.prompts(), this, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath, e);
+}
+
 // --- the current row -------------------------------------------------------------
 
 qint64 GridWindow::currentId() const
@@ -73,23 +78,26 @@ void GridWindow::loadPane()
         return;
     }
     qint64 id = 0;
-    std::unique_ptr<store::Recordset> row;
-    tryStep([&] {
+    bool current = false;
+    const store::StepResult read = tryStep([&] {
         id = currentId();
         // The whole row: the views leave out fields the pane shows (the due
         // time), so the pane reads and writes the row itself.
-        row = data_->database()->openView(store::oneNote(id), store::RecordsetType::Dynaset);
+        auto row = data_->database()->openView(store::oneNote(id), store::RecordsetType::Dynaset);
+        current = row->hasCurrent();
+        // What a save refused stays as typed.
+        if (current)
+            editor_->UpdateFields(*row, std::exchange(keepTyped_, {}));
     });
-    paneId_ = id;
-    if (!row || !row->hasCurrent()) {
-        editor_->FieldsClear(); // deleted meanwhile by another window
+    paneId_ = read ? id : 0; // nothing is saved over a note not read
+    if (!current) {
+        editor_->FieldsClear(); // deleted meanwhile by another window, or not readable
         records::NoteStamps stamps;
         stamps.id = id ? QString::number(id) : QString();
         editor_->setStamps(stamps);
-        return;
     }
-    // What a save refused stays as typed.
-    editor_->UpdateFields(*row, std::exchange(keepTyped_, {}));
+    if (!read)
+        tellUnread(*read.error());
 }
 
 void GridWindow::syncGridToData()
@@ -261,12 +269,15 @@ void GridWindow::mnuDouki_Click()
         return;
     QString bunID;
     qint64 id = 0;
-    if (!tryStep([&] {
-            const QVariant category = rs->value(QStringLiteral("bunID"));
-            bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
-            id = currentId();
-        }))
+    const store::StepResult read = tryStep([&] {
+        const QVariant category = rs->value(QStringLiteral("bunID"));
+        bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
+        id = currentId();
+    });
+    if (!read) {
+        tellUnread(*read.error());
         return;
+    }
     const shell::JumpRequest request{bunID.toLongLong(), id};
     if (links_.showMainWindow)
         links_.showMainWindow(geometry());

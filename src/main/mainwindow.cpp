@@ -36,7 +36,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStandardPaths>
-#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -335,13 +334,13 @@ bool MainWindow::Form_QueryUnload()
 
 void MainWindow::Form_Unload()
 {
-    tryStep([&] { CategoryRecordset.reset(); });
-    tryStep([&] { ListRecordset.reset(); });
     tryStep([&] {
+        CategoryRecordset.reset();
+        ListRecordset.reset();
         if (CurrentDatabase)
             CurrentDatabase->close();
         CurrentDatabase.reset();
-    });
+    }).ignoreFailure("the program is ending: nothing reads the file again");
     // The program ends with its main window: every other window goes too.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w != this && w->isWindow() && w->isVisible())
@@ -383,21 +382,8 @@ std::shared_ptr<Database> MainWindow::openFile(const QString& path)
 
 std::function<void(qint64, qint64)> MainWindow::indexProgress(const QString& path)
 {
-    auto progress = std::make_shared<std::unique_ptr<QProgressDialog>>();
-    return [this, path, progress](qint64 done, qint64 total) {
-        auto& dialog = *progress;
-        if (!dialog) {
-            dialog = std::make_unique<QProgressDialog>(
-                QStringLiteral("検索用の索引を作っています。しばらくお待ちください。\n") + path, QString(), 0, 100,
-                isVisible() ? this : nullptr);
-            dialog->setWindowTitle(QStringLiteral("Zumilo"));
-            dialog->setWindowModality(Qt::ApplicationModal);
-            dialog->setMinimumDuration(700);
-            dialog->setAutoClose(false);
-        }
-        dialog->setValue(total > 0 ? int(done * 100 / total) : 0);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    };
+    return shell::progressOfSlowWork(st_.prompts(), this,
+                                     QStringLiteral("検索用の索引を作っています。しばらくお待ちください。\n") + path);
 }
 
 void MainWindow::checkOpenFile()
@@ -422,8 +408,12 @@ void MainWindow::onFileChecked(const QString& path, int health)
     if (health == int(Database::Health::IndexDamaged)) {
         // Searches through it would miss notes; reading every row meanwhile
         // would not, but the repair is quick next to that.
-        if (!tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); }))
-            qWarning("search index of %s damaged and not rebuilt", qPrintable(path));
+        const store::StepResult rebuilt =
+            tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); });
+        if (!rebuilt) {
+            shell::showFailure(st_.prompts(), this, QStringLiteral("検索用の索引を作り直せませんでした。"), path,
+                               *rebuilt.error());
+        }
     } else if (health == int(Database::Health::Damaged)) {
         st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName), Msg::Exclamation);
     } else if (health == int(Database::Health::Unchecked)) {
@@ -441,7 +431,7 @@ void MainWindow::attachDatabase(std::shared_ptr<Database> db)
     list_->listModel()->setSource(nullptr);
     ListRecordset.reset();
     if (CurrentDatabase && CurrentDatabase != db)
-        tryStep([&] { CurrentDatabase->close(); });
+        tryStep([&] { CurrentDatabase->close(); }).ignoreFailure("given up for the file opened now");
     CurrentDatabase = std::move(db);
     if (CurrentDatabase)
         CurrentDatabase->setTodayProvider([this] { return st_.clock().today(); });
@@ -528,7 +518,8 @@ void MainWindow::OpenDatabaseFile()
         st_.DatabasePath = st_.PreviousDatabasePath;
         st_.DatabaseFileName = st_.PreviousDatabaseFileName;
         if (!CurrentDatabase && !st_.DatabasePath.isEmpty())
-            tryStep([&] { attachDatabase(openFile(st_.DatabasePath)); });
+            tryStep([&] { attachDatabase(openFile(st_.DatabasePath)); })
+                .ignoreFailure("DBCheckOK below tells whether the file before is open again");
         if (!DBCheckOK())
             return; // nothing usable was open before either
     } else {
@@ -541,11 +532,12 @@ void MainWindow::OpenDatabaseFile()
 
 void MainWindow::showOpenedDatabase()
 {
-    tryStep([&] {
+    const store::StepResult read = tryStep([&] {
         CategoryRecordset = CurrentDatabase->openRecordset(QStringLiteral("T_bunrui"), store::RecordsetType::Dynaset);
+        LoadCategoryTree();
     });
     FieldsClear();
-    tryStep([&] { LoadCategoryTree(); });
+    tellReadFailure(read, QStringLiteral("分類を読み込めませんでした。"));
     tree_->setCurrentItem(tree_->rootNode());
     st_.CurrentBunID = QStringLiteral("0");
     st_.CurrentBunName.clear();
@@ -675,7 +667,7 @@ bool MainWindow::releaseFile()
     list_->listModel()->setSource(nullptr);
     ListRecordset.reset();
     if (CurrentDatabase)
-        tryStep([&] { CurrentDatabase->close(); });
+        tryStep([&] { CurrentDatabase->close(); }).ignoreFailure("the file is let go of");
     CurrentDatabase.reset();
     return true;
 }

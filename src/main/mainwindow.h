@@ -4,6 +4,7 @@
 #include "shell/appstate.h"
 #include "shell/requests.h"
 #include "shell/twipslayout.h"
+#include "store/error.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -141,7 +142,8 @@ public:
 
     // --- list -------------------------------------------------------------
     void RefreshRecordList();
-    void FillRecordList();
+    // Fills the list from ListRecordset; the failure is the caller's to tell.
+    store::StepResult FillRecordList();
     void ColumnClick(int column);
     void TabStrip1_Click(int index);
     // Hands over to the grid window, on the view CurrentTab.
@@ -224,6 +226,8 @@ private:
     // Makes the note with this ID current in ListRecordset; false when the
     // recordset does not hold it.
     bool findRecord(const QString& id);
+    // Tells `what` failed, once, naming the file and the cause.
+    void tellReadFailure(const store::StepResult& read, const QString& what);
     // Shows the note with this ID from ListRecordset; false (and the editor
     // unchanged) when the list's recordset does not hold it.
     bool showRecord(const QString& id);

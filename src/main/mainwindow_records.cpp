@@ -22,10 +22,18 @@
 #include <QTreeWidgetItem>
 #include <utility>
 
+using zumilo::store::StepResult;
 using zumilo::store::StoreError;
 using zumilo::store::tryStep;
 
 namespace zumilo::app {
+
+namespace {
+
+const QString kListUnread = QStringLiteral("一覧を読み込めませんでした。");
+const QString kNoteUnread = QStringLiteral("データを読み込めませんでした。");
+
+} // namespace
 
 using namespace zumilo::shell;
 
@@ -161,39 +169,40 @@ void MainWindow::RefreshRecordList()
 {
     ListNotes = records::categoryNotes(st_.CurrentBunID.toLongLong(), 0, 0);
     ListRecordset.reset();
-    QString failure;
+    StepResult read;
     if (CurrentDatabase) {
-        try {
-            ListRecordset = CurrentDatabase->openView(ListNotes, store::RecordsetType::Dynaset);
-        } catch (const StoreError& e) {
-            failure = e.message();
-        }
+        read = tryStep([&] { ListRecordset = CurrentDatabase->openView(ListNotes, store::RecordsetType::Dynaset); });
     }
-    FillRecordList();
+    if (read)
+        read = FillRecordList();
+    else
+        list_->listModel()->setSource(nullptr);
     // The first note of the list is the one shown, and it is selected.
     showFirstRecord();
-    if (list_->count() == 0)
+    if (!read)
+        panels_->setText(1, kListUnread); // not an empty category
+    else if (list_->count() == 0)
         panels_->setText(1, QStringLiteral("0  つのｱｲﾃﾞｱ")); // the count stays in view
-    if (!failure.isEmpty()) // not an empty category: the notes could not be read
-        panels_->setText(1, QStringLiteral("一覧を読み込めませんでした: ") + failure);
+    tellReadFailure(read, kListUnread);
 }
 
-void MainWindow::FillRecordList()
+StepResult MainWindow::FillRecordList()
 {
     int count = 0;
-    QString failure;
-    if (ListRecordset) {
-        try {
-            count = list_->FillRecordList(ListRecordset);
-        } catch (const StoreError& e) {
-            failure = e.message();
-            list_->listModel()->setSource(nullptr);
-        }
-    } else {
+    StepResult read;
+    if (ListRecordset)
+        read = tryStep([&] { count = list_->FillRecordList(ListRecordset); });
+    if (!ListRecordset || !read)
         list_->listModel()->setSource(nullptr);
-    }
-    panels_->setText(1, failure.isEmpty() ? QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ")
-                                          : QStringLiteral("一覧を読み込めませんでした: ") + failure);
+    // Not an empty category: the notes could not be read.
+    panels_->setText(1, read ? QString::number(count) + QStringLiteral("  つのｱｲﾃﾞｱ") : kListUnread);
+    return read;
+}
+
+void MainWindow::tellReadFailure(const StepResult& read, const QString& what)
+{
+    if (!read)
+        shell::showFailure(st_.prompts(), this, what, st_.DatabasePath, *read.error());
 }
 
 QList<qint64> MainWindow::shownNotes() const
@@ -256,10 +265,15 @@ bool MainWindow::findRecord(const QString& id)
     if (!ListRecordset || !isNumber)
         return false;
     bool found = false;
-    tryStep([&] {
+    const StepResult read = tryStep([&] {
         ListRecordset->moveFirst();
         found = ListRecordset->findFirst(QStringLiteral("id= ") + QString::number(number));
     });
+    if (!read) {
+        // The editor shows no note rather than the one left.
+        FieldsClear();
+        tellReadFailure(read, kNoteUnread);
+    }
     return found;
 }
 
@@ -284,8 +298,13 @@ void MainWindow::showFirstRecord()
 
 void MainWindow::UpdateFields()
 {
-    if (ListRecordset)
-        tryStep([&] { editor_->UpdateFields(*ListRecordset); });
+    if (!ListRecordset)
+        return;
+    const StepResult read = tryStep([&] { editor_->UpdateFields(*ListRecordset); });
+    if (!read) {
+        FieldsClear();
+        tellReadFailure(read, kNoteUnread);
+    }
 }
 
 void MainWindow::FieldsClear()
@@ -314,12 +333,23 @@ void MainWindow::LvDataChange()
 
 bool MainWindow::UpdateRecordSet()
 {
-    if (!CurrentDatabase || !ListRecordset || !ListRecordset->hasCurrent()) {
+    bool current = false;
+    qint64 id = 0;
+    const StepResult read = tryStep([&] {
+        current = CurrentDatabase && ListRecordset && ListRecordset->hasCurrent();
+        if (current)
+            id = ListRecordset->value(QStringLiteral("ID")).toLongLong();
+    });
+    if (!read) {
+        records::SaveOutcome unread;
+        unread.error = store::failureCause(*read.error(), st_.DatabasePath);
+        unread.errorKind = read.error()->kind();
+        return records::reportSave(st_.prompts(), this, *panels_, unread);
+    }
+    if (!current) {
         st_.prompts().message(this, records::noRowToSaveMessage());
         return false;
     }
-    qint64 id = 0;
-    tryStep([&] { id = ListRecordset->value(QStringLiteral("ID")).toLongLong(); });
     const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Update, id);
     if (outcome.stored) {
         SavedRecordID = outcome.id;
@@ -331,8 +361,17 @@ bool MainWindow::UpdateRecordSet()
 void MainWindow::showSaved(const records::SaveOutcome& outcome)
 {
     // The list shows what is stored now, with the saved note chosen.
-    tryStep([&] { ListRecordset->requery(); });
-    FillRecordList();
+    StepResult read = tryStep([&] { ListRecordset->requery(); });
+    if (read)
+        read = FillRecordList();
+    if (!read) {
+        // Stored: the editor keeps what it shows, the list shows no rows
+        // of before, and no later save lands on a row not read.
+        list_->listModel()->setSource(nullptr);
+        ListRecordset.reset();
+        tellReadFailure(read, QStringLiteral("保存しましたが、") + kListUnread);
+        return;
+    }
     const QString id = QString::number(outcome.id);
     currentIdeaId_ = id;
     if (!list_->selectKey(records::itemKeyFor(id))) {
@@ -343,8 +382,13 @@ void MainWindow::showSaved(const records::SaveOutcome& outcome)
         return;
     }
     ListPosition = std::max(1, list_->selectedPosition());
-    if (findRecord(id))
-        tryStep([&] { editor_->UpdateFields(*ListRecordset, outcome.failures); });
+    if (!findRecord(id))
+        return;
+    const StepResult shown = tryStep([&] { editor_->UpdateFields(*ListRecordset, outcome.failures); });
+    if (!shown) {
+        FieldsClear();
+        tellReadFailure(shown, kNoteUnread);
+    }
 }
 
 bool MainWindow::CheckToSave()

@@ -42,6 +42,8 @@ public:
     // walk.
     virtual store::NoteView view() const = 0;
     // The numbers of the notes the window shows, in the order it shows them.
+    // Throws StoreError when they cannot be read (a skipped note would be
+    // missing from an export without a word).
     virtual QList<qint64> shownNotes() const = 0;
     // Searches all notes for `term` in their titles or bodies, showing the
     // result the way this window does (the main and grid windows).

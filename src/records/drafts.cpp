@@ -141,10 +141,14 @@ QList<Plan> plan(shell::AppState& state, const QList<shell::Draft>& drafts)
                            .arg(failures[d.databasePath]);
         } else if (d.noteId != 0) {
             std::optional<store::NoteState> now;
-            const bool read = store::tryStep([&] { now = store::noteState(*files[d.databasePath], d.noteId); });
-            if (read && !now)
+            const store::StepResult read =
+                store::tryStep([&] { now = store::noteState(*files[d.databasePath], d.noteId); });
+            if (!read)
+                p.notice = QStringLiteral("このデータを読み込めませんでした（%1）。新しいデータとして戻します。")
+                               .arg(store::failureCause(*read.error(), d.databasePath));
+            else if (!now)
                 p.notice = QStringLiteral("このデータは、その後削除されています。新しいデータとして戻します。");
-            else if (!read || now->updatedDate != d.stampDate || now->updatedTime != d.stampTime || now->bunID.isEmpty())
+            else if (now->updatedDate != d.stampDate || now->updatedTime != d.stampTime || now->bunID.isEmpty())
                 p.notice = QStringLiteral("このデータは、その後変更されています。新しいデータとして戻します。");
             else
                 p.note = now;

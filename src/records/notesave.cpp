@@ -58,7 +58,7 @@ SaveOutcome saveNote(store::Database& db, const EditedNote& note, const shell::C
         outcome.stored = true;
     } catch (const store::StoreError& e) {
         outcome = SaveOutcome{};
-        outcome.error = e.message();
+        outcome.error = store::failureCause(e, db.path());
         outcome.errorKind = e.kind();
     }
     outcome.id = id;

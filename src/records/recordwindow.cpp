@@ -35,6 +35,7 @@
 
 using zumilo::shell::pixelsToTwips;
 using zumilo::store::ErrorKind;
+using zumilo::store::StepResult;
 using zumilo::store::StoreError;
 using zumilo::store::tryStep;
 
@@ -43,6 +44,7 @@ namespace zumilo::records {
 namespace {
 
 const QString kGone = QStringLiteral("このデータは削除されています");
+const QString kUnread = QStringLiteral("データを読み込めませんでした");
 
 QString textName(int i)
 {
@@ -124,9 +126,14 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
 QList<qint64> RecordWindow::shownNotes() const
 {
     qint64 id = 0;
-    if (!WindowRecordset || !WindowRecordset->hasCurrent()
-        || !tryStep([&] { id = WindowRecordset->value(QStringLiteral("ID")).toLongLong(); }))
-        return {};
+    bool current = false;
+    const StepResult read = tryStep([&] {
+        current = WindowRecordset && WindowRecordset->hasCurrent();
+        if (current)
+            id = WindowRecordset->value(QStringLiteral("ID")).toLongLong();
+    });
+    if (!read || !current)
+        return {}; // the window itself says why it shows no note
     return {id};
 }
 
@@ -178,7 +185,8 @@ void RecordWindow::Form_Load(const shell::OpenRequest& request)
         WindowRecordset = WindowDatabase->openView(WindowView, store::RecordsetType::Dynaset);
     } catch (const StoreError& e) {
         // The window stays empty; panel 1 and any save say why.
-        loadError_ = e.message();
+        loadError_ = store::failureCause(e, windowPath_);
+        shell::showFailure(st_.prompts(), this, kUnread + QStringLiteral("。"), windowPath_, e);
     }
 
     FieldsClear();
@@ -188,25 +196,34 @@ void RecordWindow::Form_Load(const shell::OpenRequest& request)
     } else if (WindowRecordset) {
         store::Recordset& rs = *WindowRecordset;
         bool found = false;
-        tryStep([&] {
+        const StepResult read = tryStep([&] {
             rs.moveLast();
             rs.moveFirst();
             found = rs.findFirst(QStringLiteral("id= ") + QString::number(*request.note));
         });
         if (!found) {
-            // Deleted meanwhile: stand on no row at all, so that nothing
-            // else can be saved over; what is typed can go into a copy.
+            // Deleted meanwhile, or not readable: stand on no row at all, so
+            // that nothing else can be saved over; what is typed can go into
+            // a copy.
             tryStep([&] {
                 rs.moveFirst();
                 rs.movePrevious();
-            });
+            }).ignoreFailure("saves check noteGone_ and readFailure_ first");
         }
-        showCurrent();
+        if (read) {
+            tellReadFailure(showCurrent());
+        } else {
+            FieldsClear();
+            markUnread(*read.error());
+            tellReadFailure(read);
+        }
         if (noteGone_)
             fillCategory();
     }
     if (WindowRecordset) {
-        if (noteGone_)
+        if (readFailure_)
+            markUnread(*readFailure_);
+        else if (noteGone_)
             markGone();
         else
             showCount();
@@ -271,7 +288,7 @@ void RecordWindow::Form_Resize()
 
 bool RecordWindow::Form_QueryUnload()
 {
-    tryStep([&] { shell::saveWindowPlacement(this, st_.settings(), shell::Settings::F2Position); });
+    shell::saveWindowPlacement(this, st_.settings(), shell::Settings::F2Position);
     return !recordChanged() || CheckToSave() || closeWithoutSaving(st_.prompts(), this, false);
 }
 
@@ -279,12 +296,12 @@ void RecordWindow::Form_Unload()
 {
     unloaded_ = true;
     // A new note still pending goes with the recordset.
-    tryStep([&] { WindowRecordset.reset(); });
+    tryStep([&] { WindowRecordset.reset(); }).ignoreFailure("the window is going: nothing reads it again");
     tryStep([&] {
         if (WindowDatabase)
             WindowDatabase->close();
         WindowDatabase.reset();
-    });
+    }).ignoreFailure("the window is going: nothing reads it again");
     NewRecordMode = false;
     editor_->setRecordChanged(false);
     bool shown = false;
@@ -317,8 +334,15 @@ void RecordWindow::FieldsClear()
 
 void RecordWindow::UpdateFields()
 {
-    if (WindowRecordset && WindowRecordset->hasCurrent())
-        editor_->UpdateFields(*WindowRecordset);
+    const StepResult read = tryStep([&] {
+        if (WindowRecordset && WindowRecordset->hasCurrent())
+            editor_->UpdateFields(*WindowRecordset);
+    });
+    if (!read) {
+        FieldsClear();
+        markUnread(*read.error());
+        tellReadFailure(read);
+    }
 }
 
 void RecordWindow::fillCategory()
@@ -328,16 +352,38 @@ void RecordWindow::fillCategory()
         editor_->setText(3, st_.CurrentBunName);
 }
 
-void RecordWindow::showCurrent()
+StepResult RecordWindow::showCurrent()
 {
-    if (WindowRecordset && WindowRecordset->hasCurrent()) {
-        UpdateFields();
+    bool current = false;
+    const StepResult read = tryStep([&] {
+        current = WindowRecordset && WindowRecordset->hasCurrent();
+        if (current)
+            editor_->UpdateFields(*WindowRecordset);
+    });
+    if (read && current) {
         noteGone_ = false;
+        readFailure_.reset();
         showCount();
-        return;
+        return read;
     }
     FieldsClear();
-    markGone();
+    if (read)
+        markGone();
+    else
+        markUnread(*read.error());
+    return read;
+}
+
+void RecordWindow::markUnread(const StoreError& e)
+{
+    readFailure_ = e;
+    panels_->setText(1, kUnread);
+}
+
+void RecordWindow::tellReadFailure(const StepResult& read)
+{
+    if (!read)
+        shell::showFailure(st_.prompts(), this, kUnread + QStringLiteral("。"), windowPath_, *read.error());
 }
 
 void RecordWindow::showCount()
@@ -356,8 +402,10 @@ void RecordWindow::DataAdd()
 {
     NewRecordMode = true;
     noteGone_ = false;
-    if (WindowRecordset)
-        tryStep([&] { WindowRecordset->addNew(); });
+    if (WindowRecordset) {
+        tryStep([&] { WindowRecordset->addNew(); })
+            .ignoreFailure("a new note is written by the one save, not through this row");
+    }
     FieldsClear();
     fillCategory();
 }
@@ -379,8 +427,19 @@ bool RecordWindow::save(SaveMode mode)
     qint64 id = 0;
     if (mode == SaveMode::Update) {
         // Never write into whatever row happens to be current instead.
-        if (noteGone_ || !WindowRecordset->hasCurrent()
-            || !tryStep([&] { id = WindowRecordset->value(QStringLiteral("ID")).toLongLong(); })) {
+        bool current = false;
+        const StepResult read = readFailure_ ? StepResult(*readFailure_) : tryStep([&] {
+            current = !noteGone_ && WindowRecordset->hasCurrent();
+            if (current)
+                id = WindowRecordset->value(QStringLiteral("ID")).toLongLong();
+        });
+        if (!read) {
+            SaveOutcome unread;
+            unread.error = store::failureCause(*read.error(), windowPath_);
+            unread.errorKind = read.error()->kind();
+            return reportSave(st_.prompts(), this, *panels_, unread);
+        }
+        if (!current) {
             SaveOutcome gone;
             gone.error = store::japaneseMessage(ErrorKind::RowDeleted);
             gone.errorKind = ErrorKind::RowDeleted;
@@ -396,12 +455,21 @@ bool RecordWindow::save(SaveMode mode)
         emit noteSaved(outcome.id);
         NewRecordMode = false;
         noteGone_ = false;
-        tryStep([&] {
+        readFailure_.reset();
+        const StepResult reread = tryStep([&] {
             WindowRecordset->requery();
             WindowRecordset->findFirst(QStringLiteral("id= ") + QString::number(outcome.id));
+            if (WindowRecordset->hasCurrent())
+                editor_->UpdateFields(*WindowRecordset, outcome.failures);
         });
-        if (WindowRecordset->hasCurrent())
-            tryStep([&] { editor_->UpdateFields(*WindowRecordset, outcome.failures); });
+        if (!reread) {
+            // Stored, but the window no longer knows where it stands: a
+            // later save must not land on another note.
+            const bool told = reportSave(st_.prompts(), this, *panels_, outcome, true);
+            markUnread(*reread.error());
+            tellReadFailure(reread);
+            return told;
+        }
         showCount();
     } else if (outcome.noteGone()) {
         markGone();
@@ -449,8 +517,9 @@ void RecordWindow::move(void (*step)(store::Recordset&))
     // Leaving gives up a pending new note; the window then edits the note
     // it shows, so a later save is not lost.
     NewRecordMode = false;
-    tryStep([&] { step(*WindowRecordset); });
-    showCurrent();
+    const StepResult moved = tryStep([&] { step(*WindowRecordset); });
+    const StepResult shown = showCurrent();
+    tellReadFailure(moved ? shown : moved);
     Form_Resize();
 }
 

@@ -4,12 +4,14 @@
 
 #include "shell/requests.h"
 #include "shell/twipslayout.h"
+#include "store/error.h"
 
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -130,10 +132,14 @@ private:
     void applyWrapSetting();
     void updateCaption();
     void fillCategory();
-    // Shows the current row, or says that it is gone; then the count.
-    void showCurrent();
+    // Shows the current row, or says that it is gone or unreadable; then
+    // the count. The failure is for the caller to tell, once.
+    store::StepResult showCurrent();
     void showCount();
     void markGone();
+    // The note shown could not be read: saves say so rather than write.
+    void markUnread(const store::StoreError& e);
+    void tellReadFailure(const store::StepResult& read);
     void move(void (*step)(store::Recordset&));
     // False, after telling the user, when the window has no connection.
     bool connected();
@@ -160,6 +166,7 @@ private:
     bool NewRecordMode = false;
     bool noteGone_ = false;
     QString loadError_;
+    std::optional<store::StoreError> readFailure_;
     bool loaded_ = false;
     bool unloaded_ = false;
 };

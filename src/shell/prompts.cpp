@@ -3,6 +3,9 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QPointer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -489,8 +492,8 @@ namespace {
 
 class DialogProgress : public Progress {
 public:
-    DialogProgress(QWidget* parent, const QString& label, qint64 total)
-        : dialog_(label, cancelText, 0, int(std::clamp<qint64>(total, 1, INT_MAX)), parent)
+    DialogProgress(QWidget* parent, const QString& label, qint64 total, bool stoppable)
+        : dialog_(label, stoppable ? cancelText : QString(), 0, int(std::clamp<qint64>(total, 1, INT_MAX)), parent)
     {
         dialog_.setWindowTitle(defaultPromptTitle());
         dialog_.setWindowModality(Qt::ApplicationModal);
@@ -515,9 +518,64 @@ private:
 
 } // namespace
 
-std::unique_ptr<Progress> QtPrompts::progress(QWidget* parent, const QString& label, qint64 total)
+std::unique_ptr<Progress> QtPrompts::progress(QWidget* parent, const QString& label, qint64 total, bool stoppable)
 {
-    return std::make_unique<DialogProgress>(parent, label, total);
+    return std::make_unique<DialogProgress>(parent, label, total, stoppable);
+}
+
+namespace {
+
+// Causes told since the program last waited for the user.
+QStringList toldCauses;
+bool forgetting = false;
+
+// Forgets them once the program waits for the user again, not while one of
+// its boxes waits (the gesture that met the failure goes on after it).
+void forgetWhenIdle()
+{
+    if (std::exchange(forgetting, true))
+        return;
+    QTimer::singleShot(promptIsOpen() ? 100 : 0, [] {
+        forgetting = false;
+        if (promptIsOpen())
+            forgetWhenIdle();
+        else
+            toldCauses.clear();
+    });
+}
+
+} // namespace
+
+void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
+                 const store::StoreError& e)
+{
+    // One gesture may meet one failure in several reads (a view, then the
+    // search in it, then the category search): it is told once.
+    const QString cause = store::failureCause(e, path);
+    if (toldCauses.contains(cause))
+        return;
+    toldCauses << cause;
+    forgetWhenIdle();
+    prompts.message(parent, what + QStringLiteral("\n\n") + cause, Msg::Exclamation);
+}
+
+std::function<void(qint64, qint64)> progressOfSlowWork(Prompts& prompts, QWidget* parent, const QString& label)
+{
+    constexpr qint64 kShowAfterMs = 700;
+    struct State {
+        QElapsedTimer started;
+        std::unique_ptr<Progress> box;
+    };
+    auto state = std::make_shared<State>();
+    QPointer<QWidget> owner(parent);
+    return [&prompts, owner, label, state](qint64 done, qint64 total) {
+        if (!state->started.isValid())
+            state->started.start();
+        if (!state->box && done < total && state->started.elapsed() >= kShowAfterMs)
+            state->box = prompts.progress(owner && owner->isVisible() ? owner.data() : nullptr, label, total, false);
+        if (state->box)
+            state->box->advance(done);
+    };
 }
 
 } // namespace zumilo::shell

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/error.h"
+
 #include <QFont>
 #include <QStringList>
 #include <QString>
@@ -79,9 +81,11 @@ public:
     // One of the program's own modal dialogs (the options, the about box):
     // runs it and returns its result (QDialog::Accepted or Rejected).
     virtual int dialog(QDialog& dialog) = 0;
-    // A progress box with a cancel button for a task of `total` steps: the
-    // user can stop the task, and do nothing else meanwhile.
-    virtual std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total) = 0;
+    // A progress box for work of `total` steps: the user does nothing else
+    // meanwhile and, when `stoppable`, can stop it with its cancel button
+    // (advance() then answers false).
+    virtual std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total,
+                                               bool stoppable) = 0;
 };
 
 // Shows real Qt dialogs.
@@ -100,8 +104,20 @@ public:
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
     bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override;
     int dialog(QDialog& dialog) override;
-    std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total) override;
+    std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total, bool stoppable) override;
 };
+
+// Tells the user that `what` failed ("一覧を読み込めませんでした。"),
+// naming the file at `path` and the cause the store gives; once for all the
+// reads one gesture makes, which meet the same cause one after another.
+void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
+                 const store::StoreError& e);
+
+// The progress of work that cannot be stopped and is mostly quick (the
+// search index's catch-up or rebuild): its box comes up only once the work
+// has run for most of a second, and goes with the last copy of the function.
+std::function<void(qint64 done, qint64 total)> progressOfSlowWork(Prompts& prompts, QWidget* parent,
+                                                                   const QString& label);
 
 // While one of our own modal prompts is up, window activation changes are
 // ours, not the user's; windows ask this to tell the two apart.

@@ -37,7 +37,7 @@ void RecordsetModel::setRecordset(store::Recordset* rs)
             fields_ = fields;
             yesNo_ = yesNo;
             rows_ = rows;
-        });
+        }).ignoreFailure("names, types and the count are held in memory: nothing here reads the file");
     }
     endResetModel();
 }
@@ -48,9 +48,11 @@ QString RecordsetModel::text(int row, int column) const
         return {};
     const int at = sourceRow(row);
     QString value;
-    // The row may have gone with another window's delete, or the file with it.
+    // The row may have gone with another window's delete, or the file with
+    // it: the cell paints empty, and the window's next read of its rows
+    // tells the failure (a message from a paint would come up per cell).
     if (at >= 0)
-        store::tryStep([&] { value = rs_->textAt(at, column); });
+        store::tryStep([&] { value = rs_->textAt(at, column); }).ignoreFailure("a cell paints empty");
     return value;
 }
 
@@ -140,7 +142,7 @@ QVariant RecordsetModel::data(const QModelIndex& index, int role) const
         const int at = sourceRow(row);
         QVariant value;
         if (at >= 0)
-            store::tryStep([&] { value = rs_->valueAt(at, column); });
+            store::tryStep([&] { value = rs_->valueAt(at, column); }).ignoreFailure("a cell paints empty");
         if (value.isNull())
             return {};
         return value.toBool() ? Qt::Checked : Qt::Unchecked;

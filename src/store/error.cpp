@@ -51,6 +51,13 @@ QString StoreError::message() const
     return QStringLiteral("「%1」: %2").arg(field_, japaneseMessage(kind_));
 }
 
+QString failureCause(const StoreError& e, const QString& path)
+{
+    if (isAboutFile(e.kind()) || path.isEmpty())
+        return e.message();
+    return QStringLiteral("ファイル「%1」: ").arg(QFileInfo(path).fileName()) + e.message();
+}
+
 QString japaneseMessage(ErrorKind kind, const QString& subject)
 {
     switch (kind) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -66,18 +67,44 @@ private:
 // a whole file or a column of the file.
 QString japaneseMessage(ErrorKind kind, const QString& subject = {});
 
-// Runs one step whose store failure the caller chooses to ignore ("errors
-// ignored statement by statement"). Returns false when the step failed.
-// Only the store's own errors are passed over: a programming error or
-// running out of memory is not something to go on after.
+// What a window says of a failure on the file at `path`: the cause, after
+// the file's name unless the cause names it already.
+QString failureCause(const StoreError& e, const QString& path);
+
+// The outcome of a step run by tryStep: the store's failure, if any. Every
+// caller acts on it, or says with ignoreFailure why passing over it is
+// sound at that place.
+class [[nodiscard]] StepResult {
+public:
+    StepResult() = default;
+    explicit StepResult(StoreError e) : error_(std::move(e)) {}
+
+    explicit operator bool() const noexcept { return ok(); }
+    [[nodiscard]] bool ok() const noexcept { return !error_; }
+    [[nodiscard]] bool failed() const noexcept { return error_.has_value(); }
+    [[nodiscard]] const std::optional<StoreError>& error() const noexcept { return error_; }
+
+    // Sound only where nothing the user sees depends on the step (closing a
+    // connection that is given up anyway, a recordset about to go). `why`
+    // says so at the call.
+    void ignoreFailure(const char* why) const noexcept { static_cast<void>(why); }
+
+private:
+    std::optional<StoreError> error_;
+};
+
+// Runs one step whose store failure must not end the handler that runs it
+// ("errors ignored statement by statement"). Only the store's own errors
+// are caught: a programming error or running out of memory is not something
+// to go on after.
 template <class F>
-bool tryStep(F&& step)
+[[nodiscard]] StepResult tryStep(F&& step)
 {
     try {
         std::forward<F>(step)();
-        return true;
-    } catch (const StoreError&) {
-        return false;
+        return {};
+    } catch (const StoreError& e) {
+        return StepResult(e);
     }
 }
 

@@ -281,8 +281,9 @@ struct Recordset::Impl {
     }
 
     // Waits for the reader (or, with `read` false, lets it go unheard).
-    // Should it fail, the keys are read here; a file locked meanwhile
-    // throws Busy and leaves them to be read at the next call.
+    // Should it fail, the keys are read here; should that fail too (a file
+    // locked or unreadable meanwhile), it throws and leaves them to be read
+    // at the next call: rows not read are not rows deleted.
     void finishKeys(bool read = true)
     {
         if (!pending)
@@ -294,11 +295,9 @@ struct Recordset::Impl {
             try {
                 if (readKeys(keysSql(), params, byRowid))
                     rest = std::move(keys);
-            } catch (const StoreError& e) {
-                if (e.kind() == ErrorKind::Busy) {
-                    keys = std::move(first);
-                    throw;
-                }
+            } catch (const StoreError&) {
+                keys = std::move(first);
+                throw;
             }
             keys = std::move(first);
         }
@@ -1016,11 +1015,8 @@ bool Recordset::hasCurrent() const
 {
     if (d_->closed || !d_->onRow())
         return false;
-    try {
-        return !d_->row(d_->key(d_->pos)).deleted;
-    } catch (const StoreError&) {
-        return true; // the row is there as far as anyone knows
-    }
+    // A row that cannot be read throws: it is neither there nor gone.
+    return !d_->row(d_->key(d_->pos)).deleted;
 }
 
 void Recordset::moveTo(int position)

@@ -37,7 +37,8 @@ public:
     // --- position -------------------------------------------------------
     bool isBOF() const;
     bool isEOF() const;
-    bool hasCurrent() const; // neither BOF nor EOF nor on a deleted row
+    // Neither BOF nor EOF nor on a deleted row; throws when the row cannot be read.
+    bool hasCurrent() const;
     void moveFirst();
     void moveLast();
     void moveNext();

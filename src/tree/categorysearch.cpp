@@ -108,7 +108,7 @@ void CategorySearchWindow::releaseDatabase()
     model_->setRecordset(nullptr);
     rows_.reset();
     if (db_)
-        store::tryStep([&] { db_->close(); });
+        store::tryStep([&] { db_->close(); }).ignoreFailure("given up: nothing shown reads it again");
     db_.reset();
     boundPath_.clear();
 }
@@ -233,7 +233,7 @@ bool CategorySearchWindow::bind(const store::CategoryView& view)
         model_->setRecordset(nullptr);
         rows_.reset();
         db_.reset();
-        showStoreError(e.message());
+        showStoreError(e);
     }
     return false;
 }
@@ -249,17 +249,17 @@ bool CategorySearchWindow::setView(const store::CategoryView& view)
         view_ = view;
         return true;
     } catch (const store::StoreError& e) {
-        showStoreError(e.message());
+        // The rows shown before are not this search's answer.
+        model_->setRecordset(nullptr);
+        rows_.reset();
+        showStoreError(e);
     }
     return false;
 }
 
-void CategorySearchWindow::showStoreError(const QString& detail)
+void CategorySearchWindow::showStoreError(const store::StoreError& e)
 {
-    QString text = QStringLiteral("分類を読み込めませんでした。");
-    if (!detail.isEmpty())
-        text += QLatin1Char('\n') + detail;
-    state_.prompts().message(this, text, shell::Msg::OkOnly | shell::Msg::Exclamation);
+    shell::showFailure(state_.prompts(), this, QStringLiteral("分類を読み込めませんでした。"), state_.DatabasePath, e);
 }
 
 } // namespace zumilo::tree

@@ -19,6 +19,7 @@ struct AppState;
 namespace zumilo::store {
 class Database;
 class Recordset;
+class StoreError;
 }
 
 namespace zumilo::shell {
@@ -79,7 +80,7 @@ private:
     bool bind(const store::CategoryView& view);
     // Lists `view` on the current connection; on failure the rows stay.
     bool setView(const store::CategoryView& view);
-    void showStoreError(const QString& detail);
+    void showStoreError(const store::StoreError& e);
 
     shell::AppState& state_;
     JumpFunction jump_;

@@ -377,7 +377,8 @@ private slots:
         env.prompts.expectMessage({});
         w.mnuMoveNext_Click();
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
-        QCOMPARE(env.prompts.messages().constLast(), records::notSavedMessage(QStringLiteral("このデータは他の画面で削除されています。")));
+        QCOMPARE(env.prompts.messages().constLast(),
+                 records::notSavedMessage(QStringLiteral("ファイル「notes.zmd」: このデータは他の画面で削除されています。")));
         QCOMPARE(env.current(), 0);
         QCOMPARE(w.grid()->currentIndex().row(), 0);
         QVERIFY(w.recordChanged());

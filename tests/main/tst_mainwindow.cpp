@@ -264,7 +264,11 @@ private slots:
         w.currentDatabase()->setBusyTimeout(1);
         auto locker = store::Database::open(env.dbPath);
         QCOMPARE(sqlite3_exec(locker->handle(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        env.prompts.expectMessage(QStringLiteral("一覧を読み込めませんでした。\n\nファイル「%1」: %2")
+                                      .arg(QFileInfo(env.dbPath).fileName(), store::japaneseMessage(store::ErrorKind::Busy)),
+                                  shell::Msg::Ok, shell::Msg::Exclamation);
         env.click(QStringLiteral("1_id"));
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(w.statusPanels().text(1).startsWith(QStringLiteral("一覧を読み込めませんでした")));
         sqlite3_exec(locker->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 

@@ -263,7 +263,7 @@ private slots:
             texts = qobject_cast<QProgressDialog*>(w)->labelText() + cancel->text();
             QTest::mouseClick(cancel, Qt::LeftButton);
         });
-        auto progress = QtPrompts().progress(nullptr, QStringLiteral("エクスポート中です・・・"), 1000);
+        auto progress = QtPrompts().progress(nullptr, QStringLiteral("エクスポート中です・・・"), 1000, true);
         QVERIFY(promptIsOpen());
         qint64 done = 0;
         while (done < 1000000 && progress->advance(++done % 1000)) {

@@ -217,7 +217,7 @@ struct ScriptedProgress : shell::Progress {
 
 } // namespace
 
-std::unique_ptr<shell::Progress> ScriptedPrompts::progress(QWidget*, const QString& label, qint64)
+std::unique_ptr<shell::Progress> ScriptedPrompts::progress(QWidget*, const QString& label, qint64, bool)
 {
     shown_.append({Kind::Progress, label, {}, 0});
     const auto e = take(Kind::Progress, label, 0);

@@ -102,7 +102,8 @@ public:
     bool printerSetup(QWidget* parent, QPrinter* printer) override;
     bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override;
     int dialog(QDialog& dialog) override;
-    std::unique_ptr<shell::Progress> progress(QWidget* parent, const QString& label, qint64 total) override;
+    std::unique_ptr<shell::Progress> progress(QWidget* parent, const QString& label, qint64 total,
+                                             bool stoppable) override;
 
 private:
     struct Expectation {
