@@ -133,7 +133,7 @@ QString exportStatement(sqlite3* db, const QString& sql)
     const QString listed = QStringLiteral("SELECT ") + parts->selectList + QStringLiteral(" FROM ") + parts->from
                            + (parts->where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts->where)
                            + QStringLiteral(" ORDER BY ") + detail::listOrder(db, table, parts->orderBy).sql;
-    const bool usable = tryStep([&] { Statement probe(db, listed); });
+    const bool usable = tryStep([&] { Statement probe(db, listed); }).ok();
     return usable ? listed : s;
 }
 
