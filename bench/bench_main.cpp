@@ -57,6 +57,7 @@
 #include <vector>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -819,17 +820,17 @@ const std::vector<Measurement>& measurements()
         {"open_changed_100", "open after another program changed 100 notes' bodies (raw: the unchanged open)",
          [](auto& d) { return openChanged(d, 100); }},
         {"backup_done", "open + background backup copied, checked and stored (backups kept)", backupDone},
-        {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, "title", "予"); }},
-        {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, "title", "予定"); }},
-        {"search_title_5", "title like '*打ち合わせ*'", [](auto& d) { return search(d, "title", "打ち合わせ"); }},
-        {"search_body_1", "naiyo like '*会*'", [](auto& d) { return search(d, "naiyo", "会"); }},
-        {"search_body_2", "naiyo like '*会議*'", [](auto& d) { return search(d, "naiyo", "会議"); }},
-        {"search_body_5", "naiyo like '*打ち合わせ*'", [](auto& d) { return search(d, "naiyo", "打ち合わせ"); }},
-        {"search_cat_1", "note's category name: bunrui like '*会*'", [](auto& d) { return search(d, "bunrui", "会"); }},
-        {"search_cat_2", "bunrui like '*会議*'", [](auto& d) { return search(d, "bunrui", "会議"); }},
-        {"search_cat_6", "bunrui like '*買い物リスト*'", [](auto& d) { return search(d, "bunrui", "買い物リスト"); }},
+        {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, u"title"_s, u"予"_s); }},
+        {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, u"title"_s, u"予定"_s); }},
+        {"search_title_5", "title like '*打ち合わせ*'", [](auto& d) { return search(d, u"title"_s, u"打ち合わせ"_s); }},
+        {"search_body_1", "naiyo like '*会*'", [](auto& d) { return search(d, u"naiyo"_s, u"会"_s); }},
+        {"search_body_2", "naiyo like '*会議*'", [](auto& d) { return search(d, u"naiyo"_s, u"会議"_s); }},
+        {"search_body_5", "naiyo like '*打ち合わせ*'", [](auto& d) { return search(d, u"naiyo"_s, u"打ち合わせ"_s); }},
+        {"search_cat_1", "note's category name: bunrui like '*会*'", [](auto& d) { return search(d, u"bunrui"_s, u"会"_s); }},
+        {"search_cat_2", "bunrui like '*会議*'", [](auto& d) { return search(d, u"bunrui"_s, u"会議"_s); }},
+        {"search_cat_6", "bunrui like '*買い物リスト*'", [](auto& d) { return search(d, u"bunrui"_s, u"買い物リスト"_s); }},
         {"search_names_2", "category search window: T_bunrui, bunrui like '*会議*' order by bunrui",
-         [](auto& d) { return search(d, "bunrui", "会議", true); }},
+         [](auto& d) { return search(d, u"bunrui"_s, u"会議"_s, true); }},
         {"index_rebuild", "search index built afresh (once)", indexRebuild, false, 1},
         {"like_long_word", "a 10,000-character word over a 1 MB body", likeLongWord, false},
         {"csv_export", "CSV of every note, 5 columns by id, through SELECT ... INTO [Text;...]", csvExport},

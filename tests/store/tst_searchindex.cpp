@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 using zumilo::store::test::NotesFile;
 using zumilo::store::test::found;
 
@@ -17,8 +18,8 @@ namespace {
 // Pieces that fold alike in pairs and threes: kana of both kinds, half-width
 // kana with voiced marks, full-width and ASCII letters in both cases, and
 // the characters that are wildcards or quotes elsewhere.
-const QStringList kPieces = {"あ", "ア", "ｱ", "が", "ガ", "ｶﾞ", "か", "ぱ", "ﾊﾟ", "ー", "ｰ", "A", "a", "Ａ", "ａ",
-                             "1", "１", "会", "議", " ", "　", "'", "*", "?", "#", "[", "]", "!", "🍣"};
+const QStringList kPieces = {u"あ"_s, u"ア"_s, u"ｱ"_s, u"が"_s, u"ガ"_s, u"ｶﾞ"_s, u"か"_s, u"ぱ"_s, u"ﾊﾟ"_s, u"ー"_s, u"ｰ"_s, u"A"_s, u"a"_s, u"Ａ"_s, u"ａ"_s,
+                             u"1"_s, u"１"_s, u"会"_s, u"議"_s, u" "_s, u"　"_s, u"'"_s, u"*"_s, u"?"_s, u"#"_s, u"["_s, u"]"_s, u"!"_s, u"🍣"_s};
 
 class Random {
 public:
@@ -60,7 +61,7 @@ void compareWithScanning(Database& db, Random& r)
             const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), p);
             QCOMPARE(found(db, where), found(db, where, true));
         }
-        QCOMPARE(found(db, "bunrui like " + p, false, "T_bunrui"), found(db, "bunrui like " + p, true, "T_bunrui"));
+        QCOMPARE(found(db, u"bunrui like "_s + p, false, u"T_bunrui"_s), found(db, u"bunrui like "_s + p, true, u"T_bunrui"_s));
     }
 }
 
@@ -104,11 +105,11 @@ private slots:
             QVERIFY(db.searchIndexInStep());
             for (int i = 0; i < 40; ++i) {
                 const QString p = r.pattern(), q = r.pattern();
-                for (const QString& where : {"title like " + p, "naiyo like " + p + " and bunrui like " + q,
-                                             "jyuyoCK = -1 and naiyo like " + p, "title like " + p + " or naiyo like " + q}) {
+                for (const QString& where : {u"title like "_s + p, u"naiyo like "_s + p + u" and bunrui like "_s + q,
+                                             u"jyuyoCK = -1 and naiyo like "_s + p, u"title like "_s + p + u" or naiyo like "_s + q}) {
                     QCOMPARE(found(db, where), found(db, where, true));
                 }
-                QCOMPARE(found(db, "bunrui like " + p, false, "T_bunrui"), found(db, "bunrui like " + p, true, "T_bunrui"));
+                QCOMPARE(found(db, u"bunrui like "_s + p, false, u"T_bunrui"_s), found(db, u"bunrui like "_s + p, true, u"T_bunrui"_s));
             }
             // The other connection writes as the windows do.
             Database& other = round % 2 ? *b : *a;
@@ -257,8 +258,8 @@ private slots:
         f.db = f.openAgain(); // indexed
         sqlite3* plain = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &plain), SQLITE_OK);
-        const std::pair<QString, QVariantList> views[] = {{"jyuyoCK= -1 ", important},
-                                                           {"kanryoCK= 0 and  kijitudate >= 1 ", due}};
+        const std::pair<QString, QVariantList> views[] = {{u"jyuyoCK= -1 "_s, important},
+                                                           {u"kanryoCK= 0 and  kijitudate >= 1 "_s, due}};
         for (const auto& [where, expected] : views) {
             auto rs = f.db->openRecordset(QStringLiteral("select title, id from [T_idea] where ") + where);
             QVariantList ids;
@@ -320,7 +321,7 @@ private slots:
         }
         QCOMPARE(f.db->scalar(QStringLiteral("INSERT INTO zumilo_idea_naiyo(zumilo_idea_naiyo) VALUES('integrity-check')")),
                  QVariant());
-        for (const QString& word : QStringList{"会", "議", "会議", "ｶﾞ", "a"})
+        for (const QString& word : QStringList{u"会"_s, u"議"_s, u"会議"_s, u"ｶﾞ"_s, u"a"_s})
             for (const char* column : {"title", "naiyo"}) {
                 const QString where = QStringLiteral("%1 like %2").arg(QLatin1String(column), likeContains(word));
                 QCOMPARE(found(*f.db, where), found(*f.db, where, true));
@@ -355,7 +356,7 @@ private slots:
         QCOMPARE(fileBytes(), damaged);
         db->rebuildSearchIndex();
         QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
-        for (const QString& word : QStringList{"会", "会議", "記録 1", "A"}) {
+        for (const QString& word : QStringList{u"会"_s, u"会議"_s, u"記録 1"_s, u"A"_s}) {
             const QString where = QStringLiteral("naiyo like ") + likeContains(word);
             QCOMPARE(found(*db, where), found(*db, where, true));
         }
