@@ -60,7 +60,7 @@ print(json.dumps([[cell(c) for c in r] for r in openpyxl.load_workbook(p).active
     if (!python.waitForFinished(60000) || python.exitCode() != 0)
         qWarning("%s", python.readAllStandardError().constData());
     Rows rows;
-    for (const QJsonValue& row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+    for (const QJsonValue row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
         rows << row.toVariant().toStringList();
     return rows;
 }

@@ -256,7 +256,7 @@ private slots:
         QStringList commands;
         for (const QString& line : split(kTools)) {
             const QStringList cells = line.split(QLatin1Char('|'));
-            const QString command = cells.at(window + 1);
+            const QString& command = cells.at(window + 1);
             if (command.isEmpty())
                 continue; // the key is absent here
             tools << cells.at(0);
