@@ -61,6 +61,7 @@
 #include <vector>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -930,7 +931,7 @@ const std::vector<Measurement>& measurements()
         {"search_cat_2", "bunrui like '*会議*'", [](auto& d) { return search(d, "bunrui", "会議"); }},
         {"search_cat_6", "bunrui like '*買い物リスト*'", [](auto& d) { return search(d, "bunrui", "買い物リスト"); }},
         {"search_names_2", "category search window: T_bunrui, bunrui like '*会議*' order by bunrui",
-         [](auto& d) { return search(d, "bunrui", "会議", true); }},
+         [](auto& d) { return search(d, u"bunrui"_s, u"会議"_s, true); }},
         {"index_rebuild", "search index built afresh (once)", indexRebuild, false, 1},
         {"like_long_word", "a 10,000-character word over a 1 MB body", likeLongWord, false},
         {"csv_export", "CSV of every note, 5 columns by id, through SELECT ... INTO [Text;...]", csvExport},

@@ -13,7 +13,7 @@ PACKAGES=(
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth xdotool imagemagick poppler-utils
   cups-daemon cups-client printer-driver-cups-pdf
-  sqlite3 clang libclang-rt-14-dev python3-openpyxl
+  sqlite3 clang libclang-rt-14-dev clang-format clang-tidy python3-openpyxl
   libreoffice-calc-nogui openbox x11-utils
   dpkg-dev desktop-file-utils appstream
 )

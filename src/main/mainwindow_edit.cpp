@@ -19,7 +19,6 @@
 #include <QTreeWidgetItem>
 
 using zumilo::store::StoreError;
-using zumilo::store::tryStep;
 
 namespace zumilo::app {
 

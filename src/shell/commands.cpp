@@ -392,8 +392,8 @@ QAction* commandAction(QWidget* owner, const MenuEntry& entry, WindowKind kind, 
     action->setShortcut(shortcutFor(kind, name));
     if (auto h = own.value(name)) {
         QObject::connect(action, &QAction::triggered, owner, [h] { h(); });
-    } else if (auto h = shared ? shared->find(name) : SharedCommands::Handler()) {
-        QObject::connect(action, &QAction::triggered, owner, [h, window] { h(*window); });
+    } else if (auto run = shared ? shared->find(name) : SharedCommands::Handler()) {
+        QObject::connect(action, &QAction::triggered, owner, [run, window] { run(*window); });
     } else {
         action->setEnabled(false); // nothing runs it in this window yet
     }

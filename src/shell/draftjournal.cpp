@@ -70,7 +70,7 @@ std::optional<Draft> decode(const QByteArray& bytes)
     if (o.value(QStringLiteral("format")).toInt() != kFormat || !idOk || !d.savedAt.isValid()
         || texts.size() != int(d.texts.size()) || checks.size() != int(d.checks.size()))
         return std::nullopt;
-    for (const QJsonValue& t : texts) {
+    for (const QJsonValue t : texts) {
         if (!t.isString())
             return std::nullopt;
     }

@@ -225,8 +225,8 @@ void Database::configure()
     }
     exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
     // Without Jet's like every search would find nothing, silently.
-    if (const int rc = registerJetLike(db_); rc != SQLITE_OK)
-        throwSqliteError(db_, rc, path_);
+    if (const int likeRc = registerJetLike(db_); likeRc != SQLITE_OK)
+        throwSqliteError(db_, likeRc, path_);
     index_ = std::make_unique<detail::SearchIndex>(db_);
 }
 

@@ -478,13 +478,13 @@ struct Recordset::Impl {
         }
         // Counted while the first rows' statement still holds the read
         // lock: the same rows.
-        std::optional<qint64> rows = indexInStep ? db->index_->rowCount(table) : std::nullopt;
-        if (!rows) {
+        std::optional<qint64> counted = indexInStep ? db->index_->rowCount(table) : std::nullopt;
+        if (!counted) {
             Statement counting(h, QStringLiteral("SELECT count(*) FROM ") + from);
             counting.step();
-            rows = counting.columnInt(0);
+            counted = counting.columnInt(0);
         }
-        sqlite3* other = *rows > db->manyRows_ && *rows < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
+        sqlite3* other = *counted > db->manyRows_ && *counted < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
         if (!other && !byRowid) {
             // Few enough to read here: on from where the first rows end.
             while (first.step()) {
@@ -500,7 +500,7 @@ struct Recordset::Impl {
             return readKeys(keysSql(), params, byRowid);
         head.pop_back();
         keys = std::move(head);
-        total = int(*rows);
+        total = int(*counted);
         pending = true;
         reader = std::make_unique<KeyReader>(other, keysSql(), params, byRowid);
         return true;
@@ -511,8 +511,8 @@ struct Recordset::Impl {
     // thread meanwhile (a common word is found in most notes).
     bool readKeysInHalves(const QString& sql, const QVariantList& binds)
     {
-        const std::optional<qint64> rows = db->index_->rowCount(table);
-        if (!rows || *rows <= db->manyRows_ * SplitSearchFactor)
+        const std::optional<qint64> counted = db->index_->rowCount(table);
+        if (!counted || *counted <= db->manyRows_ * SplitSearchFactor)
             return readKeys(sql, binds);
         // Each in a query of its own: the engine then looks up the ends.
         Statement span(handle(), QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
@@ -636,9 +636,9 @@ struct Recordset::Impl {
     {
         if (orderBy.trimmed().isEmpty())
             return false;
-        QStringList names = {QStringLiteral("rowid"), QStringLiteral("oid"), QStringLiteral("_rowid_")};
+        QStringList rowidNames = {QStringLiteral("rowid"), QStringLiteral("oid"), QStringLiteral("_rowid_")};
         if (const QString alias = detail::rowidColumn(handle(), table); !alias.isEmpty())
-            names << alias;
+            rowidNames << alias;
         for (QString term : orderBy.split(QLatin1Char(','))) {
             term = term.trimmed();
             if (term.endsWith(QLatin1String(" asc"), Qt::CaseInsensitive))
@@ -648,7 +648,7 @@ struct Recordset::Impl {
                     || (term.startsWith(QLatin1Char('"')) && term.endsWith(QLatin1Char('"')))
                     || (term.startsWith(QLatin1Char('`')) && term.endsWith(QLatin1Char('`')))))
                 term = term.mid(1, term.size() - 2);
-            if (!names.contains(term.toCaseFolded()))
+            if (!rowidNames.contains(term.toCaseFolded()))
                 return false;
         }
         return true;

@@ -738,7 +738,7 @@ void SearchIndex::attach(bool writable)
 std::optional<qint64> SearchIndex::rowCount(const QString& table) const
 {
     const auto c = std::find_if(columns_.begin(), columns_.end(),
-                                [&](const Column* c) { return table.compare(name(c->table), Qt::CaseInsensitive) == 0; });
+                                [&](const Column* column) { return table.compare(name(column->table), Qt::CaseInsensitive) == 0; });
     if (!attached_ || c == columns_.end())
         return std::nullopt;
     // The full-text engine keeps it first in its averages record (id 1), as

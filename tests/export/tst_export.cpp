@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 namespace Msg = shell::Msg;
 
 namespace {
@@ -59,7 +60,7 @@ print(json.dumps([[cell(c) for c in r] for r in openpyxl.load_workbook(p).active
     if (!python.waitForFinished(60000) || python.exitCode() != 0)
         qWarning("%s", python.readAllStandardError().constData());
     Rows rows;
-    for (const QJsonValue& row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+    for (const QJsonValue row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
         rows << row.toVariant().toStringList();
     return rows;
 }
@@ -136,20 +137,20 @@ private slots:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("file");
         QTest::addColumn<Rows>("rows");
-        const QStringList five{"id", "title", "naiyo", "bunID", "bunrui"}; // as the table names them
-        const QStringList note1{"1", "準備", "", "1", "仕事"}, note3{"3", "議事録", kBody, "1", "仕事"};
+        const QStringList five{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s}; // as the table names them
+        const QStringList note1{u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s}, note3{u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s};
         // Only the category's own notes, not its subcategory's.
         QTest::newRow("bunOnly") << QByteArray("mnuExpCsv") << "書き出し" << "書き出し.csv" << Rows{five, note1, note3};
         QTest::newRow("Alldata") << QByteArray("mnuExpCsv2") << "all.CSV" << "all.CSV"
-                                 << Rows{five, note1, {"2", "旅行", "", "3", "趣味"}, note3, {"4", "予定", "", "2", "会議"}};
+                                 << Rows{five, note1, {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s}, note3, {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s}};
         QTest::newRow("AlldataAllcol")
             << QByteArray("mnuExpCsvALL") << "x.csv.txt" << "x.csv.txt"
-            << Rows{{"id", "title", "naiyo", "bunID", "bunrui", "jyuyoCK", "kijituDate", "kousinDate", "kousinTime",
-                     "kanryoCK", "kanryoDate", "sinkiDate", "oyaID"},
-                    {"1", "準備", "", "1", "仕事", "0", "", "", "", "0", "", "", ""},
-                    {"2", "旅行", "", "3", "趣味", "0", "", "", "", "0", "", "", ""},
-                    {"3", "議事録", kBody, "1", "仕事", "-1", "2027/01/05", "2026/12/01", "09:00:00", "0", "", "2026/11/30", ""},
-                    {"4", "予定", "", "2", "会議", "0", "", "", "", "0", "", "", ""}};
+            << Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s, u"jyuyoCK"_s, u"kijituDate"_s, u"kousinDate"_s, u"kousinTime"_s,
+                     u"kanryoCK"_s, u"kanryoDate"_s, u"sinkiDate"_s, u"oyaID"_s},
+                    {u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s, u"0"_s, u""_s, u""_s, u""_s, u"0"_s, u""_s, u""_s, u""_s},
+                    {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s, u"0"_s, u""_s, u""_s, u""_s, u"0"_s, u""_s, u""_s, u""_s},
+                    {u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s, u"-1"_s, u"2027/01/05"_s, u"2026/12/01"_s, u"09:00:00"_s, u"0"_s, u""_s, u"2026/11/30"_s, u""_s},
+                    {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s, u"0"_s, u""_s, u""_s, u""_s, u"0"_s, u""_s, u""_s, u""_s}};
     }
     void csvOfTheMainWindow()
     {
@@ -187,14 +188,14 @@ private slots:
         const QString slow = QStringLiteral("この処理は遅いですが、処理を行ってもいいですか？\r"
                                             "データ数が多い場合は、「CSV形式でｴｸｽﾎﾟｰﾄ」をしましょう！");
         const QByteArray csv("mnuExpCsv"), sheet("mnuExpExl"), bom("\xEF\xBB\xBFid,");
-        const QStringList overwrite{kOverwrite, kDone + "old.csv"};
+        const QStringList overwrite{kOverwrite, kDone + u"old.csv"_s};
         QTest::newRow("csv, empty category") << csv << "5_id" << "" << 0
-                                             << QStringList{"この分類には、データが無いので処理を取り消します"} << QByteArray() << 0 << -1;
+                                             << QStringList{u"この分類には、データが無いので処理を取り消します"_s} << QByteArray() << 0 << -1;
         QTest::newRow("csv, dialog cancelled") << csv << "1_id" << "-" << 0 << QStringList() << QByteArray() << 0 << -1;
         QTest::newRow("csv, overwrite declined") << csv << "1_id" << "old.csv" << int(Msg::No)
                                                  << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
         QTest::newRow("csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << -1;
-        const QString noFolder = kNotWritten.arg("x.csv") + "フォルダー「OUTplain.txt」が見つかりません。";
+        const QString noFolder = kNotWritten.arg(u"x.csv"_s) + u"フォルダー「OUTplain.txt」が見つかりません。"_s;
         QTest::newRow("csv, folder is a file") << csv << "1_id" << "plain.txt/x.csv" << 0 << QStringList{noFolder}
                                                << QByteArray() << 0 << -1;
         QTest::newRow("grid csv, folder is a file") << csv << "" << "plain.txt/x.csv" << 0 << QStringList{noFolder}
@@ -203,7 +204,7 @@ private slots:
         QTest::newRow("long csv, stopped") << csv << "1_id" << "old.csv" << int(Msg::Yes)
                                            << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
         QTest::newRow("workbook, empty list") << sheet << "5_id" << "" << 0
-                                              << QStringList{"データ数が０件です。処理を中止します。"} << QByteArray() << 0 << -1;
+                                              << QStringList{u"データ数が０件です。処理を中止します。"_s} << QByteArray() << 0 << -1;
         QTest::newRow("long workbook") << sheet << "1_id" << "" << 0 << QStringList() << QByteArray() << 1 << 0;
         QTest::newRow("long workbook, stopped") << sheet << "1_id" << "" << 0 << QStringList{kCancelled} << QByteArray()
                                                 << 0 << 256;
@@ -251,7 +252,7 @@ private slots:
         QVERIFY(contents(target).startsWith(after));
         if (stopAt == 0 && command == "mnuExpCsv")
             QCOMPARE(readBack(target).size(), 1 + 3502); // the category's notes
-        QCOMPARE(filesUnder(env.out), (after.isEmpty() ? QStringList{"plain.txt"} : QStringList{chosen, "plain.txt"}));
+        QCOMPARE(filesUnder(env.out), (after.isEmpty() ? QStringList{u"plain.txt"_s} : QStringList{chosen, u"plain.txt"_s}));
         QCOMPARE(env.desktop.opened.size(), opened);
         const bool kept = opened;
         if (kept) { // the notes the window shows, in its order
@@ -325,7 +326,7 @@ private slots:
         Env env;
         const QString full = env.path(QStringLiteral("full/"));
         QDir().mkpath(full);
-        if (geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=64k", "tmpfs", full}) != 0)
+        if (geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s, full}) != 0)
             QSKIP("Needs to mount a small file system (root).");
         const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {full}); });
         env.db->execute(QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 400) "
@@ -363,10 +364,10 @@ private slots:
 
         QCOMPARE(env.window->shownNotes(), (QList<qint64>{1, 3, 6}));
         const QString sheet = env.desktop.opened.value(0);
-        QCOMPARE(readBack(sheet), (Rows{{"s:id", "s:タイトル", "s:内容", "s:分類id", "s:分類名"},
-                                        {"n:1", "s:準備", "", "n:1", "s:仕事"},
-                                        {"n:3", "s:議事録", "s:第1回\n\"決定\", 次回", "n:1", "s:仕事"},
-                                        {"n:6", "s:長文", "s:" + QString(32767, u'あ'), "n:1", ""}}));
+        QCOMPARE(readBack(sheet), (Rows{{u"s:id"_s, u"s:タイトル"_s, u"s:内容"_s, u"s:分類id"_s, u"s:分類名"_s},
+                                        {u"n:1"_s, u"s:準備"_s, u""_s, u"n:1"_s, u"s:仕事"_s},
+                                        {u"n:3"_s, u"s:議事録"_s, u"s:第1回\n\"決定\", 次回"_s, u"n:1"_s, u"s:仕事"_s},
+                                        {u"n:6"_s, u"s:長文"_s, u"s:"_s + QString(32767, u'あ'), u"n:1"_s, u""_s}}));
         QVERIFY(!(QFileInfo(sheet).permissions() & QFileDevice::WriteOwner));
         // The window ends on its first note.
         QCOMPARE(env.list().selectedPosition(), 1);
@@ -376,7 +377,7 @@ private slots:
         // Dates are dates, shown as the program shows them.
         const QString dated = env.path(QStringLiteral("dated.xlsx"));
         exporting::writeNoteSheet(*env.db, {{QStringLiteral("kijituDate"), QStringLiteral("期日")}}, {1, 3}, dated);
-        QCOMPARE(readBack(dated), (Rows{{"s:期日"}, {""}, {"d:2027-01-05T00:00:00|yyyy/mm/dd"}}));
+        QCOMPARE(readBack(dated), (Rows{{u"s:期日"_s}, {u""_s}, {u"d:2027-01-05T00:00:00|yyyy/mm/dd"_s}}));
     }
 
     // The grid's view with its search and sort, in the grid's order, which
@@ -397,15 +398,15 @@ private slots:
         env.prompts.expectSaveFile(env.out + QStringLiteral("grid.csv")).expectMessage(kDone + QStringLiteral("grid.csv"));
         Env::run(g, "mnuExpCsv");
         QCOMPARE(readBack(env.out + QStringLiteral("grid.csv")),
-                 (Rows{{"id", "title", "naiyo", "bunID", "bunrui"}, {"9", "plan c", "", "3", ""},
-                       {"8", "plan B", "", "3", ""}, {"7", "plan a", "", "3", ""}}));
+                 (Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s}, {u"9"_s, u"plan c"_s, u""_s, u"3"_s, u""_s},
+                       {u"8"_s, u"plan B"_s, u""_s, u"3"_s, u""_s}, {u"7"_s, u"plan a"_s, u""_s, u"3"_s, u""_s}}));
 
         Env::run(g, "mnuMoveNext");
         env.prompts.expectMessage(QString(), Msg::Yes, Msg::YesNo + Msg::DefaultButton2); // the question
         Env::run(g, "mnuExpExl");
         QCOMPARE(readBack(env.desktop.opened.value(0)),
-                 (Rows{{"s:id", "s:タイトル", "s:内容", "s:分類id", "s:分類名"}, {"n:9", "s:plan c", "", "n:3", ""},
-                       {"n:8", "s:plan B", "", "n:3", ""}, {"n:7", "s:plan a", "", "n:3", ""}}));
+                 (Rows{{u"s:id"_s, u"s:タイトル"_s, u"s:内容"_s, u"s:分類id"_s, u"s:分類名"_s}, {u"n:9"_s, u"s:plan c"_s, u""_s, u"n:3"_s, u""_s},
+                       {u"n:8"_s, u"s:plan B"_s, u""_s, u"n:3"_s, u""_s}, {u"n:7"_s, u"s:plan a"_s, u""_s, u"n:3"_s, u""_s}}));
         QCOMPARE(g.data()->currentRow(), 0);
         env.verifyRestored(g, true);
     }

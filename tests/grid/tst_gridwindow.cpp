@@ -27,6 +27,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 using shell::Msg::Cancel;
 using shell::Msg::Ok;
 
@@ -205,13 +206,13 @@ private slots:
         QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"う", "い", "あ"}));
         QCOMPARE(w.gridSortOrder(), QStringLiteral("desc"));
         env.clickHeader(QStringLiteral("title"));
-        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"あ", "い", "う"}));
+        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"あ"_s, u"い"_s, u"う"_s}));
         QCOMPARE(w.gridSortOrder(), QString());
         // Another field starts ascending.
         env.clickHeader(QStringLiteral("kijitudate"));
-        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"あ", "う", "い"}));
+        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"あ"_s, u"う"_s, u"い"_s}));
         env.clickHeader(QStringLiteral("kijitudate"));
-        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"い", "う", "あ"}));
+        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"い"_s, u"う"_s, u"あ"_s}));
 
         // Back from another tab, the view has its stored order again.
         w.TabStrip1_Click(2);
@@ -236,7 +237,7 @@ private slots:
         g->setColumnWidth(c, h->viewport()->width() * 2);
         QVERIFY(h->sectionViewportPosition(c) + h->sectionSize(c) > h->viewport()->width());
         QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
-        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"あ", "い"}));
+        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"あ"_s, u"い"_s}));
         QCOMPARE(w.gridSortField(), QStringLiteral("bunrui"));
     }
 
@@ -298,7 +299,7 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::addColumn<int>("rowAfter");
         for (int answer : {int(Ok), int(Cancel)}) {
-            const char* a = answer == Ok ? "OK" : "Cancel";
+            const QString a = answer == Ok ? u"OK"_s : u"Cancel"_s;
             QTest::newRow(qPrintable(QStringLiteral("next command, %1").arg(a))) << "next" << answer << 1;
             QTest::newRow(qPrintable(QStringLiteral("grid click, %1").arg(a))) << "click" << answer << 2;
             QTest::newRow(qPrintable(QStringLiteral("data control, %1").arg(a))) << "last button" << answer << 2;

@@ -19,6 +19,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -220,10 +221,10 @@ private slots:
         QTest::addColumn<QStringList>("menus");
         QTest::addColumn<QStringList>("dropDown");
         QTest::newRow("main") << 0 << mainMenus()
-                              << QStringList{"このページの検索", "タイトルの検索 (全ﾃﾞｰﾀ対象)", "内容の検索   (全ﾃﾞｰﾀ対象)"};
+                              << QStringList{u"このページの検索"_s, u"タイトルの検索 (全ﾃﾞｰﾀ対象)"_s, u"内容の検索   (全ﾃﾞｰﾀ対象)"_s};
         QTest::newRow("single-record") << 1 << singleMenus() << QStringList{};
         QTest::newRow("grid") << 2 << gridMenus()
-                              << QStringList{"このページの検索", "タイトルの検索 (全ﾃﾞｰﾀ対象)", "内容の検索  (全ﾃﾞｰﾀ対象)"};
+                              << QStringList{u"このページの検索"_s, u"タイトルの検索 (全ﾃﾞｰﾀ対象)"_s, u"内容の検索  (全ﾃﾞｰﾀ対象)"_s};
     }
     void windowsFollowTheMap()
     {
@@ -255,7 +256,7 @@ private slots:
         QStringList commands;
         for (const QString& line : split(kTools)) {
             const QStringList cells = line.split(QLatin1Char('|'));
-            const QString command = cells.at(window + 1);
+            const QString& command = cells.at(window + 1);
             if (command.isEmpty())
                 continue; // the key is absent here
             tools << cells.at(0);

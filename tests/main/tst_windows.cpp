@@ -31,6 +31,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -179,7 +180,7 @@ private slots:
         QStringList listed;
         for (int i = 0; i < env.window->recordList()->count(); ++i)
             listed << env.window->recordList()->listModel()->textAt(i, 0);
-        QCOMPARE(listed, (QStringList{"a案", "Ｂ案", "あさ", "ﾃｽﾄ", "テスト2", "漢字"}));
+        QCOMPARE(listed, (QStringList{u"a案"_s, u"Ｂ案"_s, u"あさ"_s, u"ﾃｽﾄ"_s, u"テスト2"_s, u"漢字"_s}));
 
         env.window->recordList()->selectPosition(1);
         QTest::keyClick(env.window->recordList(), Qt::Key_Return);

@@ -29,6 +29,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 using shell::Msg::No;
 using shell::Msg::Yes;
 
@@ -177,12 +178,12 @@ struct Env : test::MainWindowApp {
     }
     QString stored(const QString& key) const
     {
-        return settings->read(key.section('/', 0, 0), key.section('/', 1), QStringLiteral("(none)"));
+        return settings->read(key.section(u'/', 0, 0), key.section(u'/', 1), QStringLiteral("(none)"));
     }
     void store(const Values& values)
     {
         for (const auto& [key, value] : values)
-            settings->write(key.section('/', 0, 0), key.section('/', 1), value);
+            settings->write(key.section(u'/', 0, 0), key.section(u'/', 1), value);
     }
     // Opens the dialog from the main window's menu and lets `act` use it.
     void withOptions(const QString& command, const std::function<void(QDialog&)>& act)
@@ -333,7 +334,7 @@ private slots:
         for (const QString& spelling : shell::windowsFontNames(mincho))
             QVERIFY2(QFontInfo(QFont(spelling)).family() == family, qPrintable(spelling));
         Env env;
-        env.store({{"PrintOption/FontName", name}});
+        env.store({{u"PrintOption/FontName"_s, name}});
         env.printToPdf(*env.window, nullptr, QStringLiteral("note.pdf"), QString(family).remove(QStringLiteral(" JP")).remove(u' '));
     }
 
@@ -380,21 +381,21 @@ private slots:
             return QStringList{QStringLiteral("印刷設定の「%1」に使えない値「%2」が入っています。\n「印刷設定」で直してください。")
                                    .arg(QString::fromUtf8(label), QString::fromUtf8(value))};
         };
-        const QStringList noRoom{"余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。"};
-        QTest::newRow("no paper chosen") << Values{{"PrintOption/PaperSize", "0"}}
-            << QStringList{"印刷設定で用紙が選ばれていません（コード 0）。\n「印刷設定」で用紙を選んでください。"} << "";
-        QTest::newRow("margin that is no number") << Values{{"PrintOption/Ueyohaku", "広め"}} << unusable("上余白", "広め") << "";
-        QTest::newRow("negative margin") << Values{{"PrintOption/Rightyohaku", "-5"}} << unusable("右余白", "-5") << "";
-        QTest::newRow("size beyond 16 bits") << Values{{"PrintOption/Point", "40000"}} << unusable("フォントの大きさ", "40000") << "";
-        QTest::newRow("unknown orientation") << Values{{"PrintOption/Orientation", "3"}} << unusable("印刷の向き", "3") << "";
-        QTest::newRow("no width left") << Values{{"PrintOption/Leftyohaku", "150"}, {"PrintOption/Rightyohaku", "60"}} << noRoom << "";
-        QTest::newRow("not one line high") << Values{{"PrintOption/Orientation", "2"}, {"PrintOption/Ueyohaku", "100"}, {"PrintOption/Sitayohaku", "105"}} << noRoom << "";
-        QTest::newRow("PDF declined") << Values{} << QStringList{"no:" + kNoPrinter} << "";
-        QTest::newRow("file dialog cancelled") << Values{} << QStringList{kNoPrinter, "file:"} << "";
-        QTest::newRow("the suffix is added") << Values{} << QStringList{kNoPrinter, "file:out/メモ", "preview", kSaved + "out/メモ.pdf"} << "out/メモ.pdf";
-        QTest::newRow("existing file kept") << Values{} << QStringList{kNoPrinter, "file:out/old.pdf", "no:out/old.pdf は既にあります。\n上書きしますか？"} << "";
-        QTest::newRow("existing file replaced") << Values{} << QStringList{kNoPrinter, "file:out/old.pdf", "out/old.pdf は既にあります。\n上書きしますか？", "preview", kSaved + "out/old.pdf"} << "out/old.pdf";
-        QTest::newRow("folder that is not there") << Values{} << QStringList{kNoPrinter, "file:no/x.pdf", "preview", "PDF ファイルを書き込めませんでした。\nno/x.pdf\n\n保存先のフォルダーに書き込めるか確かめてください。"} << "";
+        const QStringList noRoom{u"余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。"_s};
+        QTest::newRow("no paper chosen") << Values{{u"PrintOption/PaperSize"_s, u"0"_s}}
+            << QStringList{u"印刷設定で用紙が選ばれていません（コード 0）。\n「印刷設定」で用紙を選んでください。"_s} << "";
+        QTest::newRow("margin that is no number") << Values{{u"PrintOption/Ueyohaku"_s, u"広め"_s}} << unusable("上余白", "広め") << "";
+        QTest::newRow("negative margin") << Values{{u"PrintOption/Rightyohaku"_s, u"-5"_s}} << unusable("右余白", "-5") << "";
+        QTest::newRow("size beyond 16 bits") << Values{{u"PrintOption/Point"_s, u"40000"_s}} << unusable("フォントの大きさ", "40000") << "";
+        QTest::newRow("unknown orientation") << Values{{u"PrintOption/Orientation"_s, u"3"_s}} << unusable("印刷の向き", "3") << "";
+        QTest::newRow("no width left") << Values{{u"PrintOption/Leftyohaku"_s, u"150"_s}, {u"PrintOption/Rightyohaku"_s, u"60"_s}} << noRoom << "";
+        QTest::newRow("not one line high") << Values{{u"PrintOption/Orientation"_s, u"2"_s}, {u"PrintOption/Ueyohaku"_s, u"100"_s}, {u"PrintOption/Sitayohaku"_s, u"105"_s}} << noRoom << "";
+        QTest::newRow("PDF declined") << Values{} << QStringList{u"no:"_s + kNoPrinter} << "";
+        QTest::newRow("file dialog cancelled") << Values{} << QStringList{kNoPrinter, u"file:"_s} << "";
+        QTest::newRow("the suffix is added") << Values{} << QStringList{kNoPrinter, u"file:out/メモ"_s, u"preview"_s, kSaved + u"out/メモ.pdf"_s} << "out/メモ.pdf";
+        QTest::newRow("existing file kept") << Values{} << QStringList{kNoPrinter, u"file:out/old.pdf"_s, u"no:out/old.pdf は既にあります。\n上書きしますか？"_s} << "";
+        QTest::newRow("existing file replaced") << Values{} << QStringList{kNoPrinter, u"file:out/old.pdf"_s, u"out/old.pdf は既にあります。\n上書きしますか？"_s, u"preview"_s, kSaved + u"out/old.pdf"_s} << "out/old.pdf";
+        QTest::newRow("folder that is not there") << Values{} << QStringList{kNoPrinter, u"file:no/x.pdf"_s, u"preview"_s, u"PDF ファイルを書き込めませんでした。\nno/x.pdf\n\n保存先のフォルダーに書き込めるか確かめてください。"_s} << "";
     }
 
     void promptsAndFiles()
@@ -429,8 +430,8 @@ private slots:
     void storedOptionsAreUsed()
     {
         Env env;
-        env.store({{"PrintOption/PaperSize", "13"}, {"PrintOption/Orientation", "2"}, {"PrintOption/Ueyohaku", "25"},
-                   {"PrintOption/Leftyohaku", "15"}, {"PrintOption/Point", "14"}});
+        env.store({{u"PrintOption/PaperSize"_s, u"13"_s}, {u"PrintOption/Orientation"_s, u"2"_s}, {u"PrintOption/Ueyohaku"_s, u"25"_s},
+                   {u"PrintOption/Leftyohaku"_s, u"15"_s}, {u"PrintOption/Point"_s, u"14"_s}});
         QSizeF page;
         const QList<PrintedLine> lines = env.printToPdf(*env.window, &page);
         QCOMPARE(QSize(qRound(page.width() / 72 * 25.4), qRound(page.height() / 72 * 25.4)), QSize(257, 182)); // JIS B5, landscape
@@ -445,10 +446,10 @@ private slots:
         QTest::addColumn<Values>("after");
         auto ok = [](QDialog& d, test::ScriptedPrompts&) { click(d, QStringLiteral("cmdOK")); };
         const Values defaults = {
-            {"PrintOption/Ueyohaku", "8"}, {"PrintOption/Leftyohaku", "16"}, {"PrintOption/Rightyohaku", "10"},
-            {"PrintOption/Sitayohaku", "8"}, {"PrintOption/PaperSize", "9"}, {"PrintOption/Orientation", "1"},
-            {"PrintOption/FontName", "ＭＳ 明朝"}, {"PrintOption/Point", "10"}, {"Position/FontName", "ＭＳ Ｐゴシック"},
-            {"Position/FontSize", "10.5"}, {"Position/DateTime", "1"}, {"Position/OpenTab", "BunTab"}};
+            {u"PrintOption/Ueyohaku"_s, u"8"_s}, {u"PrintOption/Leftyohaku"_s, u"16"_s}, {u"PrintOption/Rightyohaku"_s, u"10"_s},
+            {u"PrintOption/Sitayohaku"_s, u"8"_s}, {u"PrintOption/PaperSize"_s, u"9"_s}, {u"PrintOption/Orientation"_s, u"1"_s},
+            {u"PrintOption/FontName"_s, u"ＭＳ 明朝"_s}, {u"PrintOption/Point"_s, u"10"_s}, {u"Position/FontName"_s, u"ＭＳ Ｐゴシック"_s},
+            {u"Position/FontSize"_s, u"10.5"_s}, {u"Position/DateTime"_s, u"1"_s}, {u"Position/OpenTab"_s, u"BunTab"_s}};
         Values none = defaults;
         std::for_each(none.begin(), none.end(), [](auto& v) { v.second = QStringLiteral("(none)"); });
 
@@ -467,11 +468,11 @@ private slots:
                    chooseEntry(d, QStringLiteral("Combo2"), QStringLiteral("予定"));
                    ok(d, p);
                })
-            << Values{{"PrintOption/Orientation", "2"}, {"PrintOption/PaperSize", "13"}, {"Position/DateTime", "3"},
-                      {"Position/OpenTab", "KijituTab"}};
+            << Values{{u"PrintOption/Orientation"_s, u"2"_s}, {u"PrintOption/PaperSize"_s, u"13"_s}, {u"Position/DateTime"_s, u"3"_s},
+                      {u"Position/OpenTab"_s, u"KijituTab"_s}};
         QTest::newRow("stored values as read: no such paper, whole numbers, other text as it is")
-            << Values{{"PrintOption/PaperSize", "7"}, {"PrintOption/Point", "10.5"}, {"PrintOption/Ueyohaku", "abc"},
-                      {"Position/DateTime", "7"}}
+            << Values{{u"PrintOption/PaperSize"_s, u"7"_s}, {u"PrintOption/Point"_s, u"10.5"_s}, {u"PrintOption/Ueyohaku"_s, u"abc"_s},
+                      {u"Position/DateTime"_s, u"7"_s}}
             << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
                    QCOMPARE(d.findChild<QComboBox*>(QStringLiteral("Combo1"))->currentText(), QString());
                    QCOMPARE(fontFrame(d), QStringLiteral("ＭＳ 明朝|10"));
@@ -479,8 +480,8 @@ private slots:
                    type(d, QStringLiteral("Text2(3)"), QStringLiteral("１５ミリ"));
                    ok(d, p);
                })
-            << Values{{"PrintOption/PaperSize", "0"}, {"PrintOption/Point", "10"}, {"PrintOption/Ueyohaku", "abc"},
-                      {"PrintOption/Leftyohaku", "１５ミリ"}, {"Position/DateTime", "0"}};
+            << Values{{u"PrintOption/PaperSize"_s, u"0"_s}, {u"PrintOption/Point"_s, u"10"_s}, {u"PrintOption/Ueyohaku"_s, u"abc"_s},
+                      {u"PrintOption/Leftyohaku"_s, u"１５ミリ"_s}, {u"Position/DateTime"_s, u"0"_s}};
         QTest::newRow("up-down buttons: limits at 8 and 0, halves, full width, no number")
             << Values{} << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
                    auto press = [&](int box, const char* arrow, const QString& typed, int times) {
@@ -498,8 +499,8 @@ private slots:
                    press(1, "Up", QStringLiteral("10.5"), 1);
                    ok(d, p);
                })
-            << Values{{"PrintOption/Point", "8"}, {"PrintOption/Ueyohaku", "0"}, {"PrintOption/Leftyohaku", "13"},
-                      {"PrintOption/Rightyohaku", "広め"}, {"PrintOption/Sitayohaku", "1001"}, {"Position/FontSize", "11.5"}};
+            << Values{{u"PrintOption/Point"_s, u"8"_s}, {u"PrintOption/Ueyohaku"_s, u"0"_s}, {u"PrintOption/Leftyohaku"_s, u"13"_s},
+                      {u"PrintOption/Rightyohaku"_s, u"広め"_s}, {u"PrintOption/Sitayohaku"_s, u"1001"_s}, {u"Position/FontSize"_s, u"11.5"_s}};
         QTest::newRow("printer set-up without a printer says so")
             << Values{} << Gesture([](QDialog& d, test::ScriptedPrompts& p) {
                    p.expectMessage(QStringLiteral("プリンターが見つかりません。\n"
@@ -507,7 +508,7 @@ private slots:
                    click(d, QStringLiteral("cmdPrinter"));
                    click(d, QStringLiteral("cmdCancel"));
                })
-            << Values{{"PrintOption/PaperSize", "(none)"}};
+            << Values{{u"PrintOption/PaperSize"_s, u"(none)"_s}};
     }
 
     void whatOkAndCancelStore()
@@ -529,7 +530,7 @@ private slots:
     void bothTabsKeepTheirFont()
     {
         Env env;
-        env.store({{"PrintOption/FontName", "ＭＳ 明朝"}, {"Position/FontSize", "12"}});
+        env.store({{u"PrintOption/FontName"_s, u"ＭＳ 明朝"_s}, {u"Position/FontSize"_s, u"12"_s}});
         env.withOptions(QStringLiteral("mnuPrintOp"), [&](QDialog& d) {
             QVERIFY(d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible() && !d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
             env.prompts.expectFont(QFont(QStringLiteral("Noto Serif CJK JP"), 14));
@@ -545,8 +546,8 @@ private slots:
             QCOMPARE(fontFrame(d), QStringLiteral("Noto Serif CJK JP|14"));
             click(d, QStringLiteral("cmdOK"));
         });
-        QCOMPARE(env.stored("PrintOption/FontName") + env.stored("PrintOption/Point"), QStringLiteral("Noto Serif CJK JP14"));
-        QCOMPARE(env.stored("Position/FontName") + env.stored("Position/FontSize"), QStringLiteral("ＭＳ Ｐゴシック16"));
+        QCOMPARE(env.stored(u"PrintOption/FontName"_s) + env.stored(u"PrintOption/Point"_s), QStringLiteral("Noto Serif CJK JP14"));
+        QCOMPARE(env.stored(u"Position/FontName"_s) + env.stored(u"Position/FontSize"_s), QStringLiteral("ＭＳ Ｐゴシック16"));
         // The window the dialog came from shows the new screen font at once.
         QCOMPARE(env.editor().titleBox()->font().pointSizeF(), 16.0);
     }

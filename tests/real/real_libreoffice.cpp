@@ -16,13 +16,14 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 using Rows = QList<QStringList>;
 
-const QStringList kColumns = {"id",         "title",      "naiyo",    "bunID",    "bunrui", "jyuyoCK", "kijituDate",
-                              "kousinDate", "kousinTime", "kanryoCK", "kanryoDate", "sinkiDate", "oyaID"};
+const QStringList kColumns = {u"id"_s,         u"title"_s,      u"naiyo"_s,    u"bunID"_s,    u"bunrui"_s, u"jyuyoCK"_s, u"kijituDate"_s,
+                              u"kousinDate"_s, u"kousinTime"_s, u"kanryoCK"_s, u"kanryoDate"_s, u"sinkiDate"_s, u"oyaID"_s};
 
 // The text of a <text:p>, its spaces and breaks as written.
 QString paragraph(QXmlStreamReader& xml)
@@ -121,19 +122,19 @@ private slots:
         // at the start, digits that must stay text, dates, a time, numbers.
         const QString body = QStringLiteral("1行目 \"引用\", カンマ\r\n  字下げ\r\n\r\n最後");
         env.note(1, QStringLiteral("会議「第1回」"), 1,
-                 {{"naiyo", body}, {"bunrui", QStringLiteral("仕事")}, {"kijituDate", "2027-01-05"},
-                  {"kousinDate", "2026-12-01"}, {"kousinTime", "09:30:00"}, {"sinkiDate", "2026-11-30"}});
-        env.note(2, QStringLiteral("0123"), 1, {{"naiyo", QStringLiteral(" 先頭に空白")}, {"bunrui", QStringLiteral("仕事")},
-                                                 {"kanryoDate", "2026-12-06"}, {"oyaID", 7}});
+                 {{u"naiyo"_s, body}, {u"bunrui"_s, QStringLiteral("仕事")}, {u"kijituDate"_s, u"2027-01-05"_s},
+                  {u"kousinDate"_s, u"2026-12-01"_s}, {u"kousinTime"_s, u"09:30:00"_s}, {u"sinkiDate"_s, u"2026-11-30"_s}});
+        env.note(2, QStringLiteral("0123"), 1, {{u"naiyo"_s, QStringLiteral(" 先頭に空白")}, {u"bunrui"_s, QStringLiteral("仕事")},
+                                                 {u"kanryoDate"_s, u"2026-12-06"_s}, {u"oyaID"_s, 7}});
         env.db->execute(QStringLiteral("update T_idea set jyuyoCK = -1 where id = 1"));
         env.db->execute(QStringLiteral("update T_idea set kanryoCK = -1 where id = 2"));
-        env.note(30000, QStringLiteral("ﾊﾝｶｸ ＡＢＣ ｱｲｳ"), 1, {{"bunrui", QStringLiteral("仕事")}});
+        env.note(30000, QStringLiteral("ﾊﾝｶｸ ＡＢＣ ｱｲｳ"), 1, {{u"bunrui"_s, QStringLiteral("仕事")}});
         const Rows notes = {
-            {"float:1", "string:会議「第1回」", "string:1行目 \"引用\", カンマ\n  字下げ\n\n最後", "float:1", "string:仕事",
-             "float:-1", "date:2027-01-05", "date:2026-12-01", "string:09:30:00", "float:0", "", "date:2026-11-30"},
-            {"float:2", "string:0123", "string: 先頭に空白", "float:1", "string:仕事", "float:0", "", "", "", "float:-1",
-             "date:2026-12-06", "", "float:7"},
-            {"float:30000", "string:ﾊﾝｶｸ ＡＢＣ ｱｲｳ", "", "float:1", "string:仕事", "float:0", "", "", "", "float:0"},
+            {u"float:1"_s, u"string:会議「第1回」"_s, u"string:1行目 \"引用\", カンマ\n  字下げ\n\n最後"_s, u"float:1"_s, u"string:仕事"_s,
+             u"float:-1"_s, u"date:2027-01-05"_s, u"date:2026-12-01"_s, u"string:09:30:00"_s, u"float:0"_s, u""_s, u"date:2026-11-30"_s},
+            {u"float:2"_s, u"string:0123"_s, u"string: 先頭に空白"_s, u"float:1"_s, u"string:仕事"_s, u"float:0"_s, u""_s, u""_s, u""_s, u"float:-1"_s,
+             u"date:2026-12-06"_s, u""_s, u"float:7"_s},
+            {u"float:30000"_s, u"string:ﾊﾝｶｸ ＡＢＣ ｱｲｳ"_s, u""_s, u"float:1"_s, u"string:仕事"_s, u"float:0"_s, u""_s, u""_s, u""_s, u"float:0"_s},
         };
         QTemporaryDir work;
         const QString csv = work.filePath(QStringLiteral("notes.csv"));

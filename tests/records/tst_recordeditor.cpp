@@ -21,6 +21,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 using records::EditorKind;
 
 namespace {
@@ -96,14 +97,14 @@ private slots:
         QTest::addColumn<bool>("done");
         QTest::addColumn<QStringList>("stamps");
         QTest::newRow("complete") << 2
-                                  << QStringList{"買い物", "牛乳\n卵", "牛乳\n卵", "家事", "2026/12/02", "2026/12/24",
-                                                 "18:00", "5"}
+                                  << QStringList{u"買い物"_s, u"牛乳\n卵"_s, u"牛乳\n卵"_s, u"家事"_s, u"2026/12/02"_s, u"2026/12/24"_s,
+                                                 u"18:00"_s, u"5"_s}
                                   << true << true
-                                  << QStringList{"2", "1", "2026/12/01", "09:15:00", "2026/11/01"};
+                                  << QStringList{u"2"_s, u"1"_s, u"2026/12/01"_s, u"09:15:00"_s, u"2026/11/01"_s};
         QTest::newRow("all null") << 3 << QStringList(8, QString()) << false << false
-                                  << QStringList{"3", "", "", "", ""};
-        QTest::newRow("done without date") << 4 << QStringList{"済み", "", "", "", "", "", "", ""} << false << true
-                                           << QStringList{"4", "", "", "", "2026/10/10"};
+                                  << QStringList{u"3"_s, u""_s, u""_s, u""_s, u""_s};
+        QTest::newRow("done without date") << 4 << QStringList{u"済み"_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s} << false << true
+                                           << QStringList{u"4"_s, u""_s, u""_s, u""_s, u"2026/10/10"_s};
     }
     void showsRow()
     {
@@ -296,12 +297,12 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QStringList>("labels");
         QTest::addColumn<QStringList>("columns");
-        QTest::newRow("completion date") << QList<int>{4} << QStringList{"2026/13/40"} << QStringList{"完了日"}
-                                         << QStringList{"kanryodate"};
-        QTest::newRow("category number") << QList<int>{7} << QStringList{"abc"} << QStringList{"分類番号"}
-                                         << QStringList{"bunid"};
-        QTest::newRow("time and date") << QList<int>{6, 4} << QStringList{QString(51, QChar(u'9')), "2026/13/40"}
-                                       << QStringList{"完了日", "期日の時刻"} << QStringList{"kanryodate", "kijitutime"};
+        QTest::newRow("completion date") << QList<int>{4} << QStringList{u"2026/13/40"_s} << QStringList{u"完了日"_s}
+                                         << QStringList{u"kanryodate"_s};
+        QTest::newRow("category number") << QList<int>{7} << QStringList{u"abc"_s} << QStringList{u"分類番号"_s}
+                                         << QStringList{u"bunid"_s};
+        QTest::newRow("time and date") << QList<int>{6, 4} << QStringList{QString(51, QChar(u'9')), u"2026/13/40"_s}
+                                       << QStringList{u"完了日"_s, u"期日の時刻"_s} << QStringList{u"kanryodate"_s, u"kijitutime"_s};
     }
     void refusedFieldsKeepTheirValues()
     {

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
+
 using zumilo::shell::QtDesktop;
 
 class TestDesktop : public QObject {
@@ -41,7 +43,7 @@ private slots:
         QTest::newRow("absolute path") << "/home/u/メモ 1.txt" << "file:///home/u/メモ 1.txt";
         QTest::newRow("drive path") << "C:\\文書\\a.txt" << "file:///C:/文書/a.txt";
         QTest::newRow("unc path") << "\\\\server\\share\\a.txt" << "file://server/share/a.txt";
-        QTest::newRow("relative path") << "notes/a.txt" << QUrl::fromLocalFile(QDir::current().filePath("notes/a.txt")).toString();
+        QTest::newRow("relative path") << "notes/a.txt" << QUrl::fromLocalFile(QDir::current().filePath(u"notes/a.txt"_s)).toString();
         QTest::newRow("file url") << "file:///tmp/x.zmd" << "file:///tmp/x.zmd";
         QTest::newRow("www") << "www.example.jp/a" << "http://www.example.jp/a";
         QTest::newRow("https") << " https://example.jp/a?b=1 " << "https://example.jp/a?b=1";

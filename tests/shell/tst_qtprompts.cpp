@@ -24,6 +24,7 @@
 #include <functional>
 
 using namespace zumilo::shell;
+using namespace Qt::StringLiterals;
 
 using zumilo::test::ModalWatcher;
 
@@ -86,10 +87,10 @@ private slots:
         QCOMPARE(shownButtons, buttons);
         QCOMPARE(shownIcon, icon);
         QCOMPARE(shownDefault, defaultButton);
-        const QMap<QMessageBox::StandardButton, QString> japanese{{QMessageBox::Ok, "OK"},
-                                                                   {QMessageBox::Cancel, "キャンセル"},
-                                                                   {QMessageBox::Yes, "はい(&Y)"},
-                                                                   {QMessageBox::No, "いいえ(&N)"}};
+        const QMap<QMessageBox::StandardButton, QString> japanese{{QMessageBox::Ok, u"OK"_s},
+                                                                   {QMessageBox::Cancel, u"キャンセル"_s},
+                                                                   {QMessageBox::Yes, u"はい(&Y)"_s},
+                                                                   {QMessageBox::No, u"いいえ(&N)"_s}};
         for (auto it = texts.cbegin(); it != texts.cend(); ++it)
             QCOMPARE(it.value(), japanese.value(it.key()));
     }
@@ -160,8 +161,8 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("accept");
         QTest::addColumn<std::optional<QString>>("expected");
-        QTest::newRow("typed") << "メモ" << "新しい名前" << true << std::optional<QString>("新しい名前");
-        QTest::newRow("accepted empty") << "x" << "" << true << std::optional<QString>("");
+        QTest::newRow("typed") << "メモ" << "新しい名前" << true << std::optional<QString>(u"新しい名前"_s);
+        QTest::newRow("accepted empty") << "x" << "" << true << std::optional<QString>(u""_s);
         QTest::newRow("cancelled") << "x" << "y" << false << std::optional<QString>();
     }
     void input()
@@ -246,8 +247,8 @@ private slots:
         QCOMPARE(folder, dir.path());
         QCOMPARE(title, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
         QCOMPARE(nameBox, u"*.zmd");
-        QCOMPARE(filters, (QStringList{"データベース (*.zmd)", "すべてのファイル (*)"}));
-        QCOMPARE(modelFilters, QStringList{"*.zmd"});
+        QCOMPARE(filters, (QStringList{u"データベース (*.zmd)"_s, u"すべてのファイル (*)"_s}));
+        QCOMPARE(modelFilters, QStringList{u"*.zmd"_s});
         QVERIFY(hidesOthers);
         QCOMPARE(mustExist, !save);
         if (save)

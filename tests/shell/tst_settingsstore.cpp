@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using zumilo::shell::SettingsStore;
 
 class TestSettingsStore : public QObject {
@@ -96,8 +98,8 @@ private slots:
             QCOMPARE(value, QStringLiteral("f") + key.mid(10));
             keys.append(key);
         }
-        QCOMPARE(keys, (QStringList{"RecentFile1", "RecentFile2", "RecentFile3", "RecentFile4", "RecentFile5",
-                                    "RecentFile10", "RecentFile11"}));
+        QCOMPARE(keys, (QStringList{u"RecentFile1"_s, u"RecentFile2"_s, u"RecentFile3"_s, u"RecentFile4"_s, u"RecentFile5"_s,
+                                    u"RecentFile10"_s, u"RecentFile11"_s}));
     }
 
     void userStoreIsNamedAfterTheProgram()

@@ -8,6 +8,7 @@
 #include <QProcess>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 using zumilo::store::test::NotesFile;
 
 namespace {
@@ -215,7 +216,7 @@ private slots:
     void counterNumbering()
     {
         NotesFile f;
-        QCOMPARE(f.db->tableNames(), (QStringList{"T_idea", "T_bunrui", "T_option"}));
+        QCOMPARE(f.db->tableNames(), (QStringList{u"T_idea"_s, u"T_bunrui"_s, u"T_option"_s}));
         f.db->execute(QStringLiteral("INSERT INTO T_idea(id,naiyo)  VALUES(1,' ')"));
         f.db->execute(QStringLiteral("INSERT INTO T_idea(title) VALUES('a')"));
         f.db->execute(QStringLiteral("INSERT INTO T_idea(id,title) VALUES(10,'b')"));

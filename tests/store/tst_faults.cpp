@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 using zumilo::store::test::NotesFile;
 
 namespace {
@@ -220,13 +221,13 @@ private slots:
         QTest::addColumn<QStringList>("statements");
         for (const char* name : {"save new note", "edit note", "delete note", "create file"})
             QTest::newRow(name) << QStringList();
-        QTest::newRow("add category") << QStringList{"INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(4,'新分類',0)"};
-        QTest::newRow("rename category") << QStringList{"UPDATE T_bunrui SET bunrui='改名' WHERE bunID=1",
-                                                        "UPDATE T_idea SET bunrui='改名' WHERE bunID=1"};
-        QTest::newRow("move category") << QStringList{"UPDATE T_bunrui SET oyabunid=2 WHERE bunID=1"};
-        QTest::newRow("move note") << QStringList{"UPDATE T_idea SET bunID=2, bunrui='二' WHERE ID=5"};
-        QTest::newRow("delete category") << QStringList{"DELETE FROM T_bunrui WHERE bunID=2"};
-        QTest::newRow("export") << QStringList{"select * into [Text;database=FOLDER].out.csv from T_idea"};
+        QTest::newRow("add category") << QStringList{u"INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(4,'新分類',0)"_s};
+        QTest::newRow("rename category") << QStringList{u"UPDATE T_bunrui SET bunrui='改名' WHERE bunID=1"_s,
+                                                        u"UPDATE T_idea SET bunrui='改名' WHERE bunID=1"_s};
+        QTest::newRow("move category") << QStringList{u"UPDATE T_bunrui SET oyabunid=2 WHERE bunID=1"_s};
+        QTest::newRow("move note") << QStringList{u"UPDATE T_idea SET bunID=2, bunrui='二' WHERE ID=5"_s};
+        QTest::newRow("delete category") << QStringList{u"DELETE FROM T_bunrui WHERE bunID=2"_s};
+        QTest::newRow("export") << QStringList{u"select * into [Text;database=FOLDER].out.csv from T_idea"_s};
     }
     void failuresAreReportedAndLoseNothing()
     {

@@ -11,6 +11,7 @@
 #include <random>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 
 class TestJetLike : public QObject {
     Q_OBJECT
@@ -48,8 +49,8 @@ private slots:
         QTest::newRow("literal question") << "[?]" << "?" << true;
         QTest::newRow("literal hash") << "[#]1" << "#1" << true;
         QTest::newRow("literal bracket") << "[[]x]" << "[x]" << true;
-        QTest::newRow("escaped search word") << "*" + escapeLikeWildcards("5*[2]") + "*" << "=5*[2]=" << true;
-        QTest::newRow("escaped star is literal") << "*" + escapeLikeWildcards("a*c") + "*" << "abc" << false;
+        QTest::newRow("escaped search word") << u"*"_s + escapeLikeWildcards(u"5*[2]"_s) + u"*"_s << "=5*[2]=" << true;
+        QTest::newRow("escaped star is literal") << u"*"_s + escapeLikeWildcards(u"a*c"_s) + u"*"_s << "abc" << false;
         QTest::newRow("case") << "*ABC*" << "xabcx" << true;
         QTest::newRow("full-width letters") << "ＡＢＣ" << "abc" << true;
         QTest::newRow("full-width in text") << "abc" << "ａｂｃ" << true;
@@ -65,8 +66,8 @@ private slots:
         QTest::newRow("emoji") << "*🍣*" << "今日は🍣" << true;
         QTest::newRow("emoji is one character") << "?" << "🍣" << true;
         QTest::newRow("kanji") << "*会議*" << "明日の会議資料" << true;
-        QTest::newRow("periodic word") << "*" + QString("ab").repeated(50) + "c*" << QString("ab").repeated(200) + "c" << true;
-        QTest::newRow("word longer than any run") << "*" + QString("a").repeated(300) + "b*" << QString("a").repeated(1000) << false;
+        QTest::newRow("periodic word") << u"*"_s + u"ab"_s.repeated(50) + u"c*"_s << u"ab"_s.repeated(200) + u"c"_s << true;
+        QTest::newRow("word longer than any run") << u"*"_s + u"a"_s.repeated(300) + u"b*"_s << u"a"_s.repeated(1000) << false;
     }
     void match()
     {

@@ -12,6 +12,7 @@
 #include <QFile>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 using zumilo::store::test::NotesFile;
 
 namespace {
@@ -244,7 +245,7 @@ private slots:
         NotesFile f(9);
         auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ? order by id"), {QStringLiteral("1")});
         QCOMPARE(rs->recordCount(), 3);
-        QCOMPARE(rs->columnTexts({QStringLiteral("id")}), (std::vector<QString>{"1", "4", "7"}));
+        QCOMPARE(rs->columnTexts({QStringLiteral("id")}), (std::vector<QString>{u"1"_s, u"4"_s, u"7"_s}));
         f.db->execute(QStringLiteral("update T_idea set bunID = 1"));
         rs->requery();
         QCOMPARE(rs->recordCount(), 9);
@@ -288,8 +289,8 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<int>("kind");
         QTest::newRow("too long") << "title" << QVariant(QString(251, QChar(0x3042))) << int(ErrorKind::TooLong);
-        QTest::newRow("bad date") << "kijituDate" << QVariant("2026/2/30") << int(ErrorKind::InvalidDate);
-        QTest::newRow("not a number") << "bunID" << QVariant("five") << int(ErrorKind::TypeMismatch);
+        QTest::newRow("bad date") << "kijituDate" << QVariant(u"2026/2/30"_s) << int(ErrorKind::InvalidDate);
+        QTest::newRow("not a number") << "bunID" << QVariant(u"five"_s) << int(ErrorKind::TypeMismatch);
         QTest::newRow("unknown") << "nothing" << QVariant(1) << int(ErrorKind::UnknownField);
     }
     void badFieldKeepsTheOthers()

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 using zumilo::store::test::NotesFile;
 using zumilo::store::test::found;
 using zumilo::store::test::Conditions;
@@ -23,8 +24,8 @@ namespace {
 // Pieces that fold alike in pairs and threes: kana of both kinds, half-width
 // kana with voiced marks, full-width and ASCII letters in both cases, and
 // the characters that are wildcards or quotes elsewhere.
-const QStringList kPieces = {"あ", "ア", "ｱ", "が", "ガ", "ｶﾞ", "か", "ぱ", "ﾊﾟ", "ー", "ｰ", "A", "a", "Ａ", "ａ",
-                             "1", "１", "会", "議", " ", "　", "'", "*", "?", "#", "[", "]", "!", "🍣"};
+const QStringList kPieces = {u"あ"_s, u"ア"_s, u"ｱ"_s, u"が"_s, u"ガ"_s, u"ｶﾞ"_s, u"か"_s, u"ぱ"_s, u"ﾊﾟ"_s, u"ー"_s, u"ｰ"_s, u"A"_s, u"a"_s, u"Ａ"_s, u"ａ"_s,
+                             u"1"_s, u"１"_s, u"会"_s, u"議"_s, u" "_s, u"　"_s, u"'"_s, u"*"_s, u"?"_s, u"#"_s, u"["_s, u"]"_s, u"!"_s, u"🍣"_s};
 
 class Random {
 public:
@@ -342,7 +343,7 @@ private slots:
         }
         QCOMPARE(f.db->scalar(QStringLiteral("INSERT INTO zumilo_idea_naiyo(zumilo_idea_naiyo) VALUES('integrity-check')")),
                  QVariant());
-        for (const QString& word : QStringList{"会", "議", "会議", "ｶﾞ", "a"})
+        for (const QString& word : QStringList{u"会"_s, u"議"_s, u"会議"_s, u"ｶﾞ"_s, u"a"_s})
             for (const char* column : {"title", "naiyo"}) {
                 const Conditions where{detail::contains(QString::fromLatin1(column), word)};
                 QCOMPARE(found(*f.db, where), found(*f.db, where, true));

@@ -5,7 +5,6 @@
 
 
 using namespace zumilo::store;
-using zumilo::store::test::found;
 using zumilo::store::test::NotesFile;
 using zumilo::store::test::kToolChanges;
 using zumilo::store::test::searchesMatchTheRows;

@@ -5,6 +5,7 @@
 #include <QTest>
 
 using namespace zumilo::store;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -82,37 +83,37 @@ private slots:
         const int ok = -1;
         const int mismatch = int(ErrorKind::TypeMismatch);
         QTest::newRow("int") << "long" << QVariant(12) << QVariant(qint64(12)) << ok;
-        QTest::newRow("int from text") << "long" << QVariant(" 12 ") << QVariant(qint64(12)) << ok;
+        QTest::newRow("int from text") << "long" << QVariant(u" 12 "_s) << QVariant(qint64(12)) << ok;
         QTest::newRow("int from whole double") << "long" << QVariant(3.0) << QVariant(qint64(3)) << ok;
         QTest::newRow("int from fraction") << "long" << QVariant(3.5) << QVariant() << mismatch;
-        QTest::newRow("int from word") << "long" << QVariant("twelve") << QVariant() << mismatch;
-        QTest::newRow("int cleared") << "long" << QVariant("") << QVariant() << ok;
+        QTest::newRow("int from word") << "long" << QVariant(u"twelve"_s) << QVariant() << mismatch;
+        QTest::newRow("int cleared") << "long" << QVariant(u""_s) << QVariant() << ok;
         QTest::newRow("null") << "long" << QVariant() << QVariant() << ok;
-        QTest::newRow("real from text") << "double" << QVariant("1.5") << QVariant(1.5) << ok;
-        QTest::newRow("date") << "DateTime" << QVariant(QDate(2026, 12, 6)) << QVariant("2026-12-06") << ok;
+        QTest::newRow("real from text") << "double" << QVariant(u"1.5"_s) << QVariant(1.5) << ok;
+        QTest::newRow("date") << "DateTime" << QVariant(QDate(2026, 12, 6)) << QVariant(u"2026-12-06"_s) << ok;
         QTest::newRow("date time") << "DateTime" << QVariant(QDateTime(QDate(2026, 12, 6), QTime(9, 5)))
-                                   << QVariant("2026-12-06 09:05:00") << ok;
-        QTest::newRow("date from text") << "DateTime" << QVariant("12/24") << QVariant("2026-12-24") << ok;
-        QTest::newRow("date from era") << "DateTime" << QVariant("R8.1.2") << QVariant("2026-01-02") << ok;
-        QTest::newRow("date invalid") << "DateTime" << QVariant("2026/2/30") << QVariant()
+                                   << QVariant(u"2026-12-06 09:05:00"_s) << ok;
+        QTest::newRow("date from text") << "DateTime" << QVariant(u"12/24"_s) << QVariant(u"2026-12-24"_s) << ok;
+        QTest::newRow("date from era") << "DateTime" << QVariant(u"R8.1.2"_s) << QVariant(u"2026-01-02"_s) << ok;
+        QTest::newRow("date invalid") << "DateTime" << QVariant(u"2026/2/30"_s) << QVariant()
                                       << int(ErrorKind::InvalidDate);
         QTest::newRow("date from number") << "DateTime" << QVariant(5) << QVariant() << mismatch;
         QTest::newRow("yes") << "yesno" << QVariant(true) << QVariant(qint64(-1)) << ok;
         QTest::newRow("yes from 1") << "yesno" << QVariant(1) << QVariant(qint64(-1)) << ok;
-        QTest::newRow("yes from -1 text") << "yesno" << QVariant("-1") << QVariant(qint64(-1)) << ok;
-        QTest::newRow("yes from True") << "yesno" << QVariant("True") << QVariant(qint64(-1)) << ok;
-        QTest::newRow("no from No") << "yesno" << QVariant("No") << QVariant(qint64(0)) << ok;
-        QTest::newRow("yes from word") << "yesno" << QVariant("maybe") << QVariant() << mismatch;
-        QTest::newRow("text fits") << "text(3)" << QVariant("abc") << QVariant("abc") << ok;
-        QTest::newRow("text too long") << "text(3)" << QVariant("abcd") << QVariant() << int(ErrorKind::TooLong);
-        QTest::newRow("text counts characters") << "text(2)" << QVariant("🍣🍣") << QVariant("🍣🍣") << ok;
-        QTest::newRow("text keeps empty") << "text(3)" << QVariant("") << QVariant("") << ok;
-        QTest::newRow("text from number") << "text(9)" << QVariant(42) << QVariant("42") << ok;
+        QTest::newRow("yes from -1 text") << "yesno" << QVariant(u"-1"_s) << QVariant(qint64(-1)) << ok;
+        QTest::newRow("yes from True") << "yesno" << QVariant(u"True"_s) << QVariant(qint64(-1)) << ok;
+        QTest::newRow("no from No") << "yesno" << QVariant(u"No"_s) << QVariant(qint64(0)) << ok;
+        QTest::newRow("yes from word") << "yesno" << QVariant(u"maybe"_s) << QVariant() << mismatch;
+        QTest::newRow("text fits") << "text(3)" << QVariant(u"abc"_s) << QVariant(u"abc"_s) << ok;
+        QTest::newRow("text too long") << "text(3)" << QVariant(u"abcd"_s) << QVariant() << int(ErrorKind::TooLong);
+        QTest::newRow("text counts characters") << "text(2)" << QVariant(u"🍣🍣"_s) << QVariant(u"🍣🍣"_s) << ok;
+        QTest::newRow("text keeps empty") << "text(3)" << QVariant(u""_s) << QVariant(u""_s) << ok;
+        QTest::newRow("text from number") << "text(9)" << QVariant(42) << QVariant(u"42"_s) << ok;
         QTest::newRow("memo no limit") << "longtext" << QVariant(QString(100000, QLatin1Char('x')))
                                        << QVariant(QString(100000, QLatin1Char('x'))) << ok;
         QTest::newRow("binary") << "LONGBINARY" << QVariant(QByteArray("\x01\x02", 2))
                                 << QVariant(QByteArray("\x01\x02", 2)) << ok;
-        QTest::newRow("binary from text") << "LONGBINARY" << QVariant("x") << QVariant() << mismatch;
+        QTest::newRow("binary from text") << "LONGBINARY" << QVariant(u"x"_s) << QVariant() << mismatch;
     }
     void toStorage()
     {
@@ -138,10 +139,10 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QString>("text");
         QTest::newRow("null") << "DateTime" << QVariant() << QVariant() << "";
-        QTest::newRow("date") << "DateTime" << QVariant("2026-12-06") << QVariant(QDate(2026, 12, 6)) << "2026/12/06";
-        QTest::newRow("date time") << "DateTime" << QVariant("2026-12-06 09:05:00")
+        QTest::newRow("date") << "DateTime" << QVariant(u"2026-12-06"_s) << QVariant(QDate(2026, 12, 6)) << "2026/12/06";
+        QTest::newRow("date time") << "DateTime" << QVariant(u"2026-12-06 09:05:00"_s)
                                    << QVariant(QDateTime(QDate(2026, 12, 6), QTime(9, 5))) << "2026/12/06 09:05:00";
-        QTest::newRow("unreadable date") << "DateTime" << QVariant("soon") << QVariant("soon") << "soon";
+        QTest::newRow("unreadable date") << "DateTime" << QVariant(u"soon"_s) << QVariant(u"soon"_s) << "soon";
         QTest::newRow("yes") << "yesno" << QVariant(qint64(-1)) << QVariant(true) << "-1";
         QTest::newRow("real") << "double" << QVariant(0.1) << QVariant(0.1) << "0.1";
     }

@@ -31,6 +31,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 using records::CommandWindow;
 using shell::Msg::No;
 using shell::Msg::Yes;
@@ -387,9 +388,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("used");
         QTest::addColumn<QStringList>("kept");
-        QTest::newRow("repeats") << QStringList{"a", "b", "a", "b"} << QStringList{"a", "b"};
-        QTest::newRow("exact comparison") << QStringList{"abc", "ABC", "ａｂｃ", "abc "} << QStringList{"abc", "ABC", "ａｂｃ", "abc "};
-        QTest::newRow("empty terms") << QStringList{"", "x", ""} << QStringList{"x"};
+        QTest::newRow("repeats") << QStringList{u"a"_s, u"b"_s, u"a"_s, u"b"_s} << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("exact comparison") << QStringList{u"abc"_s, u"ABC"_s, u"ａｂｃ"_s, u"abc "_s} << QStringList{u"abc"_s, u"ABC"_s, u"ａｂｃ"_s, u"abc "_s};
+        QTest::newRow("empty terms") << QStringList{u""_s, u"x"_s, u""_s} << QStringList{u"x"_s};
         QStringList many;
         for (int i = 1; i <= text::kSearchHistoryCap + 10; ++i)
             many << QString::number(i);
