@@ -544,7 +544,7 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
     const auto tables = byTable(columns_);
     qint64 done = 0;
     for (const auto& [table, next] : left) {
-        const auto t = std::find_if(tables.begin(), tables.end(), [&](const auto& t) { return t.first == table; });
+        const auto t = std::find_if(tables.begin(), tables.end(), [&](const auto& entry) { return entry.first == table; });
         if (t == tables.end())
             throw StoreError(ErrorKind::Other, QStringLiteral("search index: unknown table %1").arg(table));
         QStringList numbers;
@@ -682,9 +682,9 @@ bool SearchIndex::applyChanges(const IndexProgress& progress)
     for (const auto* t : refill) {
         for (const Column* c : t->second)
             exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('delete-all')").arg(name(c->index)));
-        fill(t->first, t->second, std::numeric_limits<qint64>::min(), done, [&](qint64 done) {
-            if (done % kCatchUpStep == 0 && progress)
-                progress(done, total);
+        fill(t->first, t->second, std::numeric_limits<qint64>::min(), done, [&](qint64 filled) {
+            if (filled % kCatchUpStep == 0 && progress)
+                progress(filled, total);
             return true;
         });
     }

@@ -203,7 +203,7 @@ private slots:
 
         // "title" is the sort field at load: its first click sorts descending.
         env.clickHeader(QStringLiteral("title"));
-        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{"う", "い", "あ"}));
+        QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"う"_s, u"い"_s, u"あ"_s}));
         QCOMPARE(w.gridSortOrder(), QStringLiteral("desc"));
         env.clickHeader(QStringLiteral("title"));
         QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"あ"_s, u"い"_s, u"う"_s}));

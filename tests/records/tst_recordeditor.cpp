@@ -69,9 +69,9 @@ struct Env : test::TestApp {
     // What a save writes of the editor's note into `rs`.
     QList<records::FieldFailure> write(store::Recordset& rs, bool newCreation = false)
     {
-        const shell::Clock& clock = state->clock();
-        return records::writeFields(rs, editor->snapshot(), clock.today().toString(QStringLiteral("yyyy/MM/dd")),
-                                    clock.timeStamp(), newCreation);
+        const shell::Clock& now = state->clock();
+        return records::writeFields(rs, editor->snapshot(), now.today().toString(QStringLiteral("yyyy/MM/dd")),
+                                    now.timeStamp(), newCreation);
     }
 };
 

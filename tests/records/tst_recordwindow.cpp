@@ -76,7 +76,7 @@ struct Env : test::TestApp {
             handedBack << QStringLiteral("closed on ") + (r.note ? QString::number(*r.note) : QStringLiteral("none"));
         });
         QObject::connect(w, &RecordWindow::noteSaved, w,
-                         [this](qint64 id) { handedBack << QStringLiteral("saved ") + QString::number(id); });
+                         [this](qint64 saved) { handedBack << QStringLiteral("saved ") + QString::number(saved); });
         windows << w;
         return *w;
     }

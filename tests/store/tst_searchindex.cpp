@@ -68,7 +68,7 @@ void compareWithScanning(Database& db, Random& r)
             QCOMPARE(found(db, where), found(db, where, true));
         }
         const Conditions names{like(QStringLiteral("bunrui"), p)};
-        QCOMPARE(found(db, names, false, "T_bunrui"), found(db, names, true, "T_bunrui"));
+        QCOMPARE(found(db, names, false, u"T_bunrui"_s), found(db, names, true, u"T_bunrui"_s));
     }
 }
 
@@ -121,13 +121,13 @@ private slots:
             QVERIFY(db.searchIndexInStep());
             for (int i = 0; i < 40; ++i) {
                 const QString p = r.pattern(), q = r.pattern();
-                const Conditions searches[] = {{like("title", p)},
-                                               {like("naiyo", p), like("bunrui", q)},
-                                               {{"jyuyoCK = -1", {}, {}}, like("naiyo", p)}};
+                const Conditions searches[] = {{like(u"title"_s, p)},
+                                               {like(u"naiyo"_s, p), like(u"bunrui"_s, q)},
+                                               {{u"jyuyoCK = -1"_s, {}, {}}, like(u"naiyo"_s, p)}};
                 for (const Conditions& where : searches)
                     QCOMPARE(found(db, where), found(db, where, true));
                 const Conditions names{like(QStringLiteral("bunrui"), p)};
-                QCOMPARE(found(db, names, false, "T_bunrui"), found(db, names, true, "T_bunrui"));
+                QCOMPARE(found(db, names, false, u"T_bunrui"_s), found(db, names, true, u"T_bunrui"_s));
             }
             // The other connection writes as the windows do.
             Database& other = round % 2 ? *b : *a;
@@ -378,7 +378,7 @@ private slots:
         QCOMPARE(fileBytes(), damaged);
         db->rebuildSearchIndex();
         QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
-        for (const QString& word : QStringList{"会", "会議", "記録 1", "A"}) {
+        for (const QString& word : QStringList{u"会"_s, u"会議"_s, u"記録 1"_s, u"A"_s}) {
             const Conditions where{detail::contains(QStringLiteral("naiyo"), word)};
             QCOMPARE(found(*db, where), found(*db, where, true));
         }
