@@ -141,8 +141,7 @@ Sample openCategory(const Dataset& d)
 {
     auto db = store::Database::open(d.path);
     std::unique_ptr<store::Recordset> rs;
-    const QString sql = QStringLiteral("select * from T_idea where bunid=%1 order by title ")
-                            .arg(d.info.bigCategoryId);
+    const QString sql = QStringLiteral("select * from T_idea where bunid=%1 order by title ").arg(d.info.bigCategoryId);
     return measure([&] {
         rs = db->openRecordset(sql);
         return qint64(rs->recordCount());
@@ -212,8 +211,8 @@ Sample search(const Dataset& d, const QString& column, const QString& word, bool
 {
     store::detail::Query query;
     if (categories) {
-        query = store::detail::query(store::CategoryView{{}, word, store::CategoryView::Order::ByName,
-                                                         {QStringLiteral("bunrui"), QStringLiteral("bunid")}});
+        query = store::detail::query(store::CategoryView{
+            {}, word, store::CategoryView::Order::ByName, {QStringLiteral("bunrui"), QStringLiteral("bunid")}});
     } else {
         query.table = QStringLiteral("T_idea");
         query.fields = QStringLiteral("title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,"
@@ -297,8 +296,9 @@ Sample csvSqliteShell(const Dataset& d)
     QProcess shell;
     shell.setStandardOutputFile(dir.filePath(QStringLiteral("all.csv")));
     Sample s = measure([&] {
-        shell.start(QStringLiteral("sqlite3"), {QStringLiteral("-csv"), QStringLiteral("-header"), QStringLiteral("-readonly"),
-                                                d.path, QStringLiteral("select %1 from T_idea order by id").arg(kExportColumns)});
+        shell.start(QStringLiteral("sqlite3"),
+                    {QStringLiteral("-csv"), QStringLiteral("-header"), QStringLiteral("-readonly"), d.path,
+                     QStringLiteral("select %1 from T_idea order by id").arg(kExportColumns)});
         if (!shell.waitForFinished(600000) || shell.exitCode() != 0)
             throw std::runtime_error("sqlite3 failed: " + shell.readAllStandardError().toStdString());
         return qint64(-1);
@@ -322,15 +322,14 @@ Sample xlsxExport(const Dataset& d)
 
 // --- the main window ------------------------------------------------------------
 
-
 // Prompts that must not appear while measuring.
 class NoPrompts : public shell::Prompts {
 public:
     int message(QWidget*, const QString& text, int, const QString&) override { fail(text); }
     std::optional<QString> input(QWidget*, const QString& p, const QString&, const QString&) override { fail(p); }
     std::optional<int> choose(QWidget*, const QString& p, const QStringList&, const QString&) override { fail(p); }
-    std::optional<QList<bool>> chooseEach(QWidget*, const QString& p, const QStringList&, const QString&, const QString&,
-                                          const QString&) override
+    std::optional<QList<bool>> chooseEach(QWidget*, const QString& p, const QStringList&, const QString&,
+                                          const QString&, const QString&) override
     {
         fail(p);
     }
@@ -450,12 +449,11 @@ Sample saveNote(const Dataset& d)
     w.window.reset();
     // Rolled back: a change committed by another program would have the
     // next open rebuild the search index.
-    return besideEngine(ours, onEngine(d,
-                                       QStringLiteral("BEGIN;UPDATE T_idea SET kousinTime = kousinTime WHERE id = %1;")
-                                               .arg(id)
-                                               .toUtf8()
-                                           + rawCategoryList(d) + ";ROLLBACK",
-                                       true));
+    return besideEngine(
+        ours, onEngine(d,
+                       QStringLiteral("BEGIN;UPDATE T_idea SET kousinTime = kousinTime WHERE id = %1;").arg(id).toUtf8()
+                           + rawCategoryList(d) + ";ROLLBACK",
+                       true));
 }
 
 qint64 treeCount(const Window& w)
@@ -596,8 +594,8 @@ Sample gridScroll(const Dataset& d)
         for (int i = 1; i <= kPages; ++i) {
             bar->setValue(int(qint64(bar->maximum()) * i / kPages));
             g.paint();
-            shown += g.window->grid()->rowAt(g.window->grid()->viewport()->height() - 1)
-                     - g.window->grid()->rowAt(0) + 1;
+            shown += g.window->grid()->rowAt(g.window->grid()->viewport()->height() - 1) - g.window->grid()->rowAt(0)
+                     + 1;
         }
         return shown;
     });
@@ -640,10 +638,7 @@ struct PrintBench {
         static const QString text = bench::generateLongNote(1024 * 1024);
         return text;
     }
-    static QStringList lines(qsizetype characters)
-    {
-        return note().left(characters).split(QLatin1Char('\n'));
-    }
+    static QStringList lines(qsizetype characters) { return note().left(characters).split(QLatin1Char('\n')); }
     QFontMetricsF metrics() const { return QFontMetricsF(print::printFont(options), &printer); }
     qreal width() const
     {
@@ -687,7 +682,8 @@ Sample printPdf(const Dataset&)
     const print::NoteContent note{QStringLiteral("会議"), QStringLiteral("2026/12/01"), QStringLiteral("09:15:00"),
                                   QStringLiteral("長いメモ"), PrintBench::note()};
     Sample s = measure([&] {
-        return qint64(print::writePdf(b.printer.outputFileName(), b.printer, b.options, note) == print::PdfResult::Written);
+        return qint64(print::writePdf(b.printer.outputFileName(), b.printer, b.options, note)
+                      == print::PdfResult::Written);
     });
     s.rows = QFileInfo(b.printer.outputFileName()).size() / 1024;
     return s;
@@ -770,9 +766,10 @@ Sample openChanged(const Dataset& d, int notes)
     };
     const Sample unchanged = openOnce();
     onEngine(d,
-             QStringLiteral("WITH RECURSIVE k(id) AS (SELECT %1 UNION ALL SELECT id + %1 FROM k LIMIT %2) "
-                            "UPDATE T_idea SET naiyo = CASE WHEN naiyo LIKE '%+' THEN substr(naiyo, 1, length(naiyo) - 1) "
-                            "ELSE naiyo || '+' END WHERE id IN k")
+             QStringLiteral(
+                 "WITH RECURSIVE k(id) AS (SELECT %1 UNION ALL SELECT id + %1 FROM k LIMIT %2) "
+                 "UPDATE T_idea SET naiyo = CASE WHEN naiyo LIKE '%+' THEN substr(naiyo, 1, length(naiyo) - 1) "
+                 "ELSE naiyo || '+' END WHERE id IN k")
                  .arg(d.info.notes / notes)
                  .arg(notes)
                  .toUtf8(),
@@ -894,12 +891,15 @@ const std::vector<Measurement>& measurements()
         {"like_body", "search form: naiyo like '*会議*', recordCount", likeBody},
         {"scroll_all", "value(\"title\") of every row of open_all, in order", scrollAll},
         {"startup", "main window: load settings, open, tree, root list, show", startup},
-        {"refresh_category", "main window: list the largest category (RefreshRecordList), list painted", refreshCategory},
-        {"save_note", "main window: save a note of the largest category (write, requery, refill), list painted", saveNote},
+        {"refresh_category", "main window: list the largest category (RefreshRecordList), list painted",
+         refreshCategory},
+        {"save_note", "main window: save a note of the largest category (write, requery, refill), list painted",
+         saveNote},
         {"tree_1k", "main window: LoadCategoryTree, 1,000 categories", treeLoad1k},
         {"tree_10k", "main window: LoadCategoryTree, 10,000 categories", treeLoad10k},
-        {"resident", "main window listing the largest category and grid of every note (rows: resident kB of the program)",
-         resident, false, 1},
+        {"resident",
+         "main window listing the largest category and grid of every note (rows: resident kB of the program)", resident,
+         false, 1},
         {"grid_open", "grid window: create, load and show the search view of every note", gridOpen},
         {"grid_search_all", "grid window: search tab over every note, first rows painted", gridSearchAll},
         {"grid_jyuyo", "grid window: 重要 tab, first rows painted (raw: the search tab of every note)",
@@ -909,7 +909,8 @@ const std::vector<Measurement>& measurements()
         {"grid_sort_title", "grid window: title header click over every note, first rows painted", gridSortTitle},
         {"grid_scroll", "grid window: 500 page positions through every note, each painted (rows shown)", gridScroll},
         {"grid_search_body", "grid window: body search for 会議, first rows painted", gridSearchBody},
-        {"launch", "the program started on the file until its main window shows (raw: a bare Qt window)", launch, false},
+        {"launch", "the program started on the file until its main window shows (raw: a bare Qt window)", launch,
+         false},
         {"open_first", "open and close a file the run has not opened before", openFirst},
         {"save_at_once", "open a file first time in the run + save at once (waits for the page check)", saveAtOnce},
         {"first_save", "first save once the pages passed their check, no backup (raw: the next save)",
@@ -921,15 +922,18 @@ const std::vector<Measurement>& measurements()
         {"open_changed_100", "open after another program changed 100 notes' bodies (raw: the unchanged open)",
          [](auto& d) { return openChanged(d, 100); }},
         {"backup_done", "open + page check + background backup copied, checked and stored (rows: its MB)", backupDone},
-        {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE", [](auto& d) { return search(d, u"title"_s, u"予"_s); }},
+        {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE",
+         [](auto& d) { return search(d, u"title"_s, u"予"_s); }},
         {"search_title_2", "title like '*予定*'", [](auto& d) { return search(d, u"title"_s, u"予定"_s); }},
         {"search_title_5", "title like '*打ち合わせ*'", [](auto& d) { return search(d, u"title"_s, u"打ち合わせ"_s); }},
         {"search_body_1", "naiyo like '*会*'", [](auto& d) { return search(d, u"naiyo"_s, u"会"_s); }},
         {"search_body_2", "naiyo like '*会議*'", [](auto& d) { return search(d, u"naiyo"_s, u"会議"_s); }},
         {"search_body_5", "naiyo like '*打ち合わせ*'", [](auto& d) { return search(d, u"naiyo"_s, u"打ち合わせ"_s); }},
-        {"search_cat_1", "note's category name: bunrui like '*会*'", [](auto& d) { return search(d, u"bunrui"_s, u"会"_s); }},
+        {"search_cat_1", "note's category name: bunrui like '*会*'",
+         [](auto& d) { return search(d, u"bunrui"_s, u"会"_s); }},
         {"search_cat_2", "bunrui like '*会議*'", [](auto& d) { return search(d, u"bunrui"_s, u"会議"_s); }},
-        {"search_cat_6", "bunrui like '*買い物リスト*'", [](auto& d) { return search(d, u"bunrui"_s, u"買い物リスト"_s); }},
+        {"search_cat_6", "bunrui like '*買い物リスト*'",
+         [](auto& d) { return search(d, u"bunrui"_s, u"買い物リスト"_s); }},
         {"search_names_2", "category search window: T_bunrui, bunrui like '*会議*' order by bunrui",
          [](auto& d) { return search(d, u"bunrui"_s, u"会議"_s, true); }},
         {"index_rebuild", "search index built afresh (once)", indexRebuild, false, 1},
@@ -965,9 +969,11 @@ struct Options {
 
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr, "zumilo_bench: %s\n"
-                         "usage: zumilo_bench [--notes N] [--categories C] [--db PATH] "
-                         "[--only NAME[,NAME...]] [--runs R] [--list]\n", why);
+    std::fprintf(stderr,
+                 "zumilo_bench: %s\n"
+                 "usage: zumilo_bench [--notes N] [--categories C] [--db PATH] "
+                 "[--only NAME[,NAME...]] [--runs R] [--list]\n",
+                 why);
     std::exit(2);
 }
 
@@ -1055,7 +1061,8 @@ double indexMb(const QString& path)
     sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* st = nullptr;
     double mb = 0;
-    if (sqlite3_prepare_v2(db, "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'zumilo%'", -1, &st, nullptr) == SQLITE_OK
+    if (sqlite3_prepare_v2(db, "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'zumilo%'", -1, &st, nullptr)
+            == SQLITE_OK
         && sqlite3_step(st) == SQLITE_ROW)
         mb = sqlite3_column_double(st, 0) / (1024.0 * 1024.0);
     sqlite3_finalize(st);
@@ -1079,8 +1086,8 @@ int runAll(const Options& o)
     }
     const Dataset d = prepare(o);
     std::printf("notes %d  categories %d  largest category %d (%d notes)  file %s (%.1f MB, search index %.1f MB)\n",
-                d.info.notes, d.info.categories, d.info.bigCategoryId, d.info.bigCategoryNotes,
-                qPrintable(d.path), double(QFileInfo(d.path).size()) / (1024.0 * 1024.0), indexMb(d.path));
+                d.info.notes, d.info.categories, d.info.bigCategoryId, d.info.bigCategoryNotes, qPrintable(d.path),
+                double(QFileInfo(d.path).size()) / (1024.0 * 1024.0), indexMb(d.path));
     std::printf("median of %d runs; raw: the same search by the engine's LIKE on a plain connection\n\n", o.runs);
     std::printf("%-16s %10s %10s %10s %10s %10s %10s %8s %10s\n", "name", "median_ms", "min_ms", "max_ms", "peak_MB",
                 "rows", "raw_ms", "raw/ours", "raw_rows");

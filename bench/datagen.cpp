@@ -27,21 +27,21 @@ using Pool = std::vector<std::string_view>;
 // contains 会議: that word is added on purpose to a known share of notes so
 // that searches for it return a realistic, stable fraction.
 const Pool kKanji = {
-    "予定", "資料", "確認", "連絡", "報告", "企画", "予算", "見積", "請求書", "納品",
-    "打ち合わせ", "出張", "旅行", "買い物", "料理", "献立", "健康", "運動", "散歩", "読書",
-    "映画", "音楽", "家族", "子供", "学校", "宿題", "病院", "薬", "天気", "庭",
-    "野菜", "電車", "駅", "本屋", "図書館", "銀行", "税金", "保険", "年賀状", "誕生日",
-    "記念日", "趣味", "写真", "手紙", "住所", "電話番号", "自治会", "町内会", "回覧板", "掃除",
-    "洗濯", "車検", "引っ越し", "部屋", "仕事", "作業", "手順", "課題", "問題", "原因",
-    "対策", "結果", "目標", "計画", "準備", "締め切り", "来週", "今月", "明日", "午前",
-    "午後", "先生", "先輩", "部長", "担当者", "取引先", "お客様", "議事録", "懸案", "記録",
+    "予定",       "資料", "確認",     "連絡",   "報告",   "企画",     "予算",   "見積",   "請求書", "納品",
+    "打ち合わせ", "出張", "旅行",     "買い物", "料理",   "献立",     "健康",   "運動",   "散歩",   "読書",
+    "映画",       "音楽", "家族",     "子供",   "学校",   "宿題",     "病院",   "薬",     "天気",   "庭",
+    "野菜",       "電車", "駅",       "本屋",   "図書館", "銀行",     "税金",   "保険",   "年賀状", "誕生日",
+    "記念日",     "趣味", "写真",     "手紙",   "住所",   "電話番号", "自治会", "町内会", "回覧板", "掃除",
+    "洗濯",       "車検", "引っ越し", "部屋",   "仕事",   "作業",     "手順",   "課題",   "問題",   "原因",
+    "対策",       "結果", "目標",     "計画",   "準備",   "締め切り", "来週",   "今月",   "明日",   "午前",
+    "午後",       "先生", "先輩",     "部長",   "担当者", "取引先",   "お客様", "議事録", "懸案",   "記録",
 };
 const Pool kKatakana = {
-    "データ", "メモ", "ファイル", "フォルダ", "パソコン", "プリンタ", "ソフト", "メール",
-    "ホームページ", "プロジェクト", "スケジュール", "ミーティング", "レシピ", "カレンダー",
-    "バックアップ", "パスワード", "アイデア", "リスト", "チェック", "サンプル", "テスト",
-    "バージョン", "インストール", "ネットワーク", "サーバー", "コーヒー", "ケーキ", "スーパー",
-    "ホテル", "チケット",
+    "データ",   "メモ",       "ファイル",     "フォルダ",     "パソコン",     "プリンタ",
+    "ソフト",   "メール",     "ホームページ", "プロジェクト", "スケジュール", "ミーティング",
+    "レシピ",   "カレンダー", "バックアップ", "パスワード",   "アイデア",     "リスト",
+    "チェック", "サンプル",   "テスト",       "バージョン",   "インストール", "ネットワーク",
+    "サーバー", "コーヒー",   "ケーキ",       "スーパー",     "ホテル",       "チケット",
 };
 const Pool kHalfKatakana = {
     "ﾃﾞｰﾀ", "ﾒﾓ", "ｱｲﾃﾞｱ", "ﾌｧｲﾙ", "ﾊﾟｿｺﾝ", "ﾌﾟﾘﾝﾀ", "ｿﾌﾄ", "ﾒｰﾙ", "ﾃｸﾆｯｸ", "ｺﾋﾟｰ", "ｷｬﾝｾﾙ",
@@ -50,29 +50,31 @@ const Pool kFullWidth = {
     "ＶＢ", "Ａｃｃｅｓｓ", "ＰＤＦ", "ＯＫ", "ＮＧ", "ＵＳＢ", "１２３", "２０２４年", "３月", "Ａ４", "ＣＤ",
 };
 const Pool kAscii = {
-    "Excel", "Word", "PDF", "CSV", "Windows", "Linux", "SQL", "v2.1", "10:30", "3F",
-    "A4", "OK", "No.5", "2024", "15%", "ID", "USB", "Wi-Fi",
+    "Excel", "Word", "PDF", "CSV",  "Windows", "Linux", "SQL", "v2.1", "10:30",
+    "3F",    "A4",   "OK",  "No.5", "2024",    "15%",   "ID",  "USB",  "Wi-Fi",
 };
 const Pool kUrls = {
-    "https://www.example.com/docs/index.html", "http://example.jp/news/123",
-    "www.example.org", "someone@example.com", "https://example.net/a?id=42&p=3",
+    "https://www.example.com/docs/index.html", "http://example.jp/news/123", "www.example.org", "someone@example.com",
+    "https://example.net/a?id=42&p=3",
 };
 const Pool kParticles = {"は", "が", "を", "に", "で", "と", "の", "から", "まで", "へ", "も", "より"};
 const Pool kEndings = {
-    "する。", "した。", "です。", "でした。", "ます。", "ました。", "しておく。", "を忘れない。",
-    "について考える。", "が必要。", "を確認すること。", "はまだ。", "は済み。", "をお願いする。",
+    "する。",       "した。",           "です。",   "でした。",         "ます。",   "ました。", "しておく。",
+    "を忘れない。", "について考える。", "が必要。", "を確認すること。", "はまだ。", "は済み。", "をお願いする。",
 };
 const Pool kMeetingSentences = {
-    "会議の資料を準備する。", "定例会議は午後から。", "会議室を予約しておく。",
+    "会議の資料を準備する。",   "定例会議は午後から。",     "会議室を予約しておく。",
     "次の会議で報告すること。", "会議の議事録をまとめた。",
 };
 const Pool kCategoryWords = {
-    "会議メモ", "旅行計画", "家計簿", "読書記録", "料理レシピ", "買い物リスト", "仕事", "プライベート",
-    "健康管理", "子育て", "自治会", "趣味", "映画", "音楽", "写真", "パソコン", "ﾊﾟｿｺﾝﾃｸﾆｯｸ",
-    "得する情報", "アイデア", "目標", "日記", "住所録", "年賀状", "車", "庭仕事", "投資", "保険",
-    "税金", "学校行事", "資格試験", "英語学習", "プログラミング", "ＶＢ", "Access", "Delphi",
-    "顧客対応", "議事録", "企画書", "見積", "請求", "出張報告", "社内連絡", "現在の懸案",
-    "処理済(記録用)", "その他", "2024年度", "2025年度", "春の予定", "夏休み", "年末年始",
+    "会議メモ",     "旅行計画",       "家計簿",     "読書記録",       "料理レシピ", "買い物リスト", "仕事",
+    "プライベート", "健康管理",       "子育て",     "自治会",         "趣味",       "映画",         "音楽",
+    "写真",         "パソコン",       "ﾊﾟｿｺﾝﾃｸﾆｯｸ", "得する情報",     "アイデア",   "目標",         "日記",
+    "住所録",       "年賀状",         "車",         "庭仕事",         "投資",       "保険",         "税金",
+    "学校行事",     "資格試験",       "英語学習",   "プログラミング", "ＶＢ",       "Access",       "Delphi",
+    "顧客対応",     "議事録",         "企画書",     "見積",           "請求",       "出張報告",     "社内連絡",
+    "現在の懸案",   "処理済(記録用)", "その他",     "2024年度",       "2025年度",   "春の予定",     "夏休み",
+    "年末年始",
 };
 
 // Latest date in the data; fixed rather than today so that output never
@@ -95,10 +97,14 @@ public:
     QString noun()
     {
         const int r = uniform(0, 99);
-        if (r < 55) return pick(kKanji);
-        if (r < 78) return pick(kKatakana);
-        if (r < 86) return pick(kHalfKatakana);
-        if (r < 92) return pick(kFullWidth);
+        if (r < 55)
+            return pick(kKanji);
+        if (r < 78)
+            return pick(kKatakana);
+        if (r < 86)
+            return pick(kHalfKatakana);
+        if (r < 92)
+            return pick(kFullWidth);
         return pick(kAscii);
     }
 
@@ -219,7 +225,10 @@ public:
     Statement& operator=(const Statement&) = delete;
 
     void bind(int i, int v) { sqlite3_bind_int(stmt_, i, v); }
-    void bind(int i, const QByteArray& v) { sqlite3_bind_text(stmt_, i, v.constData(), int(v.size()), SQLITE_TRANSIENT); }
+    void bind(int i, const QByteArray& v)
+    {
+        sqlite3_bind_text(stmt_, i, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+    }
     void bind(int i, const QString& v) { bind(i, v.toUtf8()); }
     void bindNull(int i) { sqlite3_bind_null(stmt_, i); }
     void run()
@@ -237,7 +246,10 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-QString iso(const QDate& d) { return d.toString(Qt::ISODate); }
+QString iso(const QDate& d)
+{
+    return d.toString(Qt::ISODate);
+}
 
 void fill(store::Database& db, const DatasetInfo& info, const std::vector<Category>& categories,
           const std::vector<int>& owner, std::mt19937& rng)
@@ -304,9 +316,9 @@ DatasetInfo generateDatabase(const QString& path, int notes, int categories, std
     info.notes = notes;
     info.categories = categories;
     // The big category is a leaf, where a user's busiest notes usually sit.
-    const int firstLeaf = int(std::find_if(tree.begin(), tree.end(), [&](const Category& c) {
-                                  return c.level == tree.back().level;
-                              }) - tree.begin());
+    const int firstLeaf = int(
+        std::find_if(tree.begin(), tree.end(), [&](const Category& c) { return c.level == tree.back().level; })
+        - tree.begin());
     info.bigCategoryId = tree[std::size_t(text.uniform(firstLeaf, categories - 1))].id;
     info.bigCategoryNotes = categories > 1 ? notes / 10 : notes;
 

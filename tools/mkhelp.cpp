@@ -65,7 +65,10 @@ int main(int argc, char** argv)
     static const QRegularExpression noteRe(QStringLiteral(R"(^\[note\s+(\d+)\]((?:\{[^}]*\})*)\s*(.*)$)"));
     static const QRegularExpression flagRe(QStringLiteral(R"(\{([^}]*)\})"));
 
-    struct Category { int id, parent; QString name; };
+    struct Category {
+        int id, parent;
+        QString name;
+    };
     QList<Category> categories;
     QHash<int, QString> categoryNames;
     QList<Note> notes;

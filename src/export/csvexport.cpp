@@ -81,8 +81,9 @@ store::NoteView csvView(const QString& mode, qint64 bunID)
     v.sortFields = QStringList{QStringLiteral("id")};
     v.fields = mode == QLatin1String("Alldata")
                    ? kFiveFields
-                   : QString::fromLatin1("id,title,naiyo,bunID,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,"
-                                         "kanryodate,sinkidate,oyaID")
+                   : QString::fromLatin1(
+                         "id,title,naiyo,bunID,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,"
+                         "kanryodate,sinkidate,oyaID")
                          .split(QLatin1Char(','));
     return v;
 }

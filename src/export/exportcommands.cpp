@@ -20,7 +20,8 @@ void addExportCommands(shell::SharedCommands& commands)
         else if (kindOf(window) == shell::WindowKind::Main)
             CsvExport(window, QStringLiteral("bunOnly"));
     });
-    commands.add(QStringLiteral("mnuExpCsv2"), [](QMainWindow& window) { CsvExport(window, QStringLiteral("Alldata")); });
+    commands.add(QStringLiteral("mnuExpCsv2"),
+                 [](QMainWindow& window) { CsvExport(window, QStringLiteral("Alldata")); });
     commands.add(QStringLiteral("mnuExpCsvALL"),
                  [](QMainWindow& window) { CsvExport(window, QStringLiteral("AlldataAllcol")); });
     commands.add(QStringLiteral("mnuExpExl"), [kindOf](QMainWindow& window) {

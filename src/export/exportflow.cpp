@@ -47,8 +47,8 @@ std::unique_ptr<shell::Progress> exportProgress(QMainWindow& window, records::Co
 
 std::optional<ExportTarget> chooseExportTarget(QMainWindow& window, shell::AppState& st, const QString& extension)
 {
-    const std::optional<QString> chosen =
-        st.prompts().saveFile(&window, shell::userFilesFolder(st.DatabasePath), QStringLiteral("*.") + extension);
+    const std::optional<QString> chosen = st.prompts().saveFile(&window, shell::userFilesFolder(st.DatabasePath),
+                                                                QStringLiteral("*.") + extension);
     if (!chosen || chosen->isEmpty())
         return std::nullopt;
     QString path = *chosen;
@@ -56,7 +56,8 @@ std::optional<ExportTarget> chooseExportTarget(QMainWindow& window, shell::AppSt
     if (!QFileInfo(path).fileName().toUpper().contains(QLatin1Char('.') + extension.toUpper()))
         path += QLatin1Char('.') + extension;
     const QFileInfo info(path);
-    ExportTarget target{info.absoluteFilePath(), info.absolutePath(), info.fileName(), info.exists() || info.isSymLink()};
+    ExportTarget target{info.absoluteFilePath(), info.absolutePath(), info.fileName(),
+                        info.exists() || info.isSymLink()};
     if (target.replaces
         && st.prompts().message(&window, QStringLiteral("このファイル名は既に存在します。上書きしますか？"),
                                 shell::Msg::YesNo + shell::Msg::DefaultButton2, QStringLiteral("確認"))
@@ -70,7 +71,8 @@ std::optional<ExportTarget> chooseExportTarget(QMainWindow& window, shell::AppSt
 QString sideName(const QString& folder)
 {
     for (;;) {
-        const QString name = QStringLiteral(".zumilo-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        const QString name =
+            QStringLiteral(".zumilo-%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
         const QFileInfo side(QDir(folder).filePath(name));
         if (!side.exists() && !side.isSymLink())
             return name;
@@ -80,7 +82,8 @@ QString sideName(const QString& folder)
 bool replaceFile(const QString& from, const QString& to)
 {
     std::error_code error;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()), error);
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()), std::filesystem::path(to.toStdU16String()),
+                            error);
     return !error;
 }
 

@@ -75,8 +75,8 @@ public:
             const bool timed = value.typeId() == QMetaType::QDateTime;
             if (at.date().year() < 1900) // before the spreadsheet's calendar
                 return write(row, column, at.toString(timed ? u"yyyy/MM/dd hh:mm:ss" : u"yyyy/MM/dd"));
-            lxw_datetime d{at.date().year(), at.date().month(), at.date().day(), at.time().hour(), at.time().minute(),
-                           double(at.time().second())};
+            lxw_datetime d{at.date().year(), at.date().month(),  at.date().day(),
+                           at.time().hour(), at.time().minute(), double(at.time().second())};
             error = worksheet_write_datetime(sheet_, row, column, &d, timed ? dateTime_ : date_);
             break;
         }
@@ -186,7 +186,8 @@ void offerWorkbook(QMainWindow& window, CommandWindow& w, const QString& path)
         QFile::remove(side);
         const bool full = QStorageInfo(target->folder).bytesAvailable() < QFileInfo(path).size();
         reportExportFailure(window, w,
-                            failureReason(store::StoreError(full ? store::ErrorKind::DiskFull : store::ErrorKind::Io, side),
+                            failureReason(store::StoreError(full ? store::ErrorKind::DiskFull : store::ErrorKind::Io,
+                                                            side),
                                           target->path));
         return;
     }
@@ -265,8 +266,8 @@ QString sheetFolder()
     return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)).filePath(QStringLiteral("exports"));
 }
 
-void writeNoteSheet(store::Database& db, const QList<SheetColumn>& columns, const QList<qint64>& ids, const QString& path,
-                    const std::function<bool(qint64)>& progress, QList<qint64>* shortened)
+void writeNoteSheet(store::Database& db, const QList<SheetColumn>& columns, const QList<qint64>& ids,
+                    const QString& path, const std::function<bool(qint64)>& progress, QList<qint64>* shortened)
 {
     Workbook book(path);
     if (!ids.isEmpty()) {

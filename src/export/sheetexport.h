@@ -30,8 +30,9 @@ struct SheetColumn {
 // now and then and stops the work by returning false. Throws StoreError:
 // reading failed, writing failed (Io), or stopped (Cancelled); no file is
 // left then.
-void writeNoteSheet(store::Database& db, const QList<SheetColumn>& columns, const QList<qint64>& ids, const QString& path,
-                    const std::function<bool(qint64 notes)>& progress = {}, QList<qint64>* shortened = nullptr);
+void writeNoteSheet(store::Database& db, const QList<SheetColumn>& columns, const QList<qint64>& ids,
+                    const QString& path, const std::function<bool(qint64 notes)>& progress = {},
+                    QList<qint64>* shortened = nullptr);
 
 // The five columns of the spreadsheet export.
 const QList<SheetColumn>& noteSheetColumns();

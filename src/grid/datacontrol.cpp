@@ -114,8 +114,9 @@ void DataControl::setCurrentRow(int row)
     const int count = recordCount();
     current_ = count == 0 ? -1 : std::clamp(row, 0, count - 1);
     if (rs_ && current_ >= 0) {
-        store::tryStep([&] { rs_->setAbsolutePosition(current_); })
-            .ignoreFailure("the pane's read of the row meets it again and tells it");
+        store::tryStep([&] {
+            rs_->setAbsolutePosition(current_);
+        }).ignoreFailure("the pane's read of the row meets it again and tells it");
     }
     model_->setCurrentRow(current_);
     updateCaption();
@@ -206,8 +207,9 @@ void DataControl::rowWritten()
     if (!rs_ || adding_ || current_ < 0)
         return;
     // Moving onto the row reads it afresh instead of from the cache.
-    store::tryStep([&] { rs_->setBookmark(rs_->bookmark()); })
-        .ignoreFailure("only makes the row read afresh; the pane and the cells read it again");
+    store::tryStep([&] {
+        rs_->setBookmark(rs_->bookmark());
+    }).ignoreFailure("only makes the row read afresh; the pane and the cells read it again");
     model_->rowChanged(current_);
 }
 

@@ -21,7 +21,6 @@ class RecordsetModel;
 
 namespace zumilo::grid {
 
-
 // What is about to happen to the current row, as the data control's
 // validation is told (the numbering is that of the file format's tools).
 enum class DataAction {

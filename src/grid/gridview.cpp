@@ -59,8 +59,7 @@ void GridView::setRowHeight(int pixels)
 
 bool GridView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == verticalHeader()->viewport() && event->type() == QEvent::MouseButtonRelease
-        && draggedHeight_ > 0) {
+    if (watched == verticalHeader()->viewport() && event->type() == QEvent::MouseButtonRelease && draggedHeight_ > 0) {
         setRowHeight(draggedHeight_);
         draggedHeight_ = -1;
     }

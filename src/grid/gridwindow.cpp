@@ -64,17 +64,22 @@ struct ViewFields {
 };
 
 const ViewFields kViews[] = {
-    {kFindTab, Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,sinkidate,"
-                           "bunID,oyaID,id"},
-    {kJyuyoTab, Notes::Important, "jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
-                                  "sinkidate,bunID,oyaID,id"},
-    {kKijituTab, Notes::Scheduled, "kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
-                                   "sinkidate,bunID,oyaID,id"},
-    {kSaikinTab, Notes::Recent, "kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
-                                "sinkidate,bunID,oyaID,id"},
+    {kFindTab, Notes::All,
+     "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,sinkidate,"
+     "bunID,oyaID,id"},
+    {kJyuyoTab, Notes::Important,
+     "jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
+     "sinkidate,bunID,oyaID,id"},
+    {kKijituTab, Notes::Scheduled,
+     "kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
+     "sinkidate,bunID,oyaID,id"},
+    {kSaikinTab, Notes::Recent,
+     "kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
+     "sinkidate,bunID,oyaID,id"},
     // "全数": every note, with sinkidate before kanryoCK.
-    {kFindTab, Notes::All, "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
-                           "bunID,oyaID,id"},
+    {kFindTab, Notes::All,
+     "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
+     "bunID,oyaID,id"},
 };
 
 store::NoteView notesView(const ViewFields& view)
@@ -144,7 +149,8 @@ void GridWindow::buildWindow()
     canvas_ = new QWidget(this);
     canvas_->setObjectName(QStringLiteral("canvas"));
     setCentralWidget(canvas_);
-    const shell::CommandSet commands = shell::buildCommands(this, shell::WindowKind::Grid, canvas_, handlers, st_.commands);
+    const shell::CommandSet commands = shell::buildCommands(this, shell::WindowKind::Grid, canvas_, handlers,
+                                                            st_.commands);
     actions_ = commands.actions;
     toolBar_ = commands.toolBar;
     searchBox_ = commands.searchBox;
@@ -298,8 +304,7 @@ bool GridWindow::refreshData()
 
 bool GridWindow::Form_QueryUnload()
 {
-    if (recordChanged() && !settleRow(DataAction::Unload)
-        && !records::closeWithoutSaving(st_.prompts(), this, true))
+    if (recordChanged() && !settleRow(DataAction::Unload) && !records::closeWithoutSaving(st_.prompts(), this, true))
         return false;
     saveLayout();
     return true;
@@ -322,7 +327,8 @@ void GridWindow::releaseDatabase()
 
 void GridWindow::closeEvent(QCloseEvent* event)
 {
-    shell::runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
+    shell::runCloseSteps(
+        event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
 // --- views -------------------------------------------------------------------------
@@ -393,7 +399,8 @@ store::NoteView GridWindow::tabView(const QString& key) const
 {
     if (key == kFindTab)
         return FindTabView;
-    const auto* view = std::find_if(std::begin(kViews), std::end(kViews), [&](const ViewFields& v) { return v.key == key; });
+    const auto* view = std::find_if(std::begin(kViews), std::end(kViews),
+                                    [&](const ViewFields& v) { return v.key == key; });
     return notesView(view != std::end(kViews) ? *view : kViews[3]);
 }
 

@@ -32,7 +32,7 @@ class TabStrip;
 namespace zumilo::store {
 class Database;
 class StoreError;
-}
+} // namespace zumilo::store
 
 #include "records/commandwindow.h"
 #include "records/drafts.h"
@@ -134,9 +134,9 @@ public:
     tree::CategoryPicker* picker() const { return picker_.get(); }
     shell::StatusPanels& statusPanels() const override { return *panels_; }
     shell::TabStrip* tabStrip() const { return tabStrip_; }
-    QLineEdit* searchBox(int index) const;     // Text2(0), Text2(1)
-    QPushButton* findButton(int index) const;  // cmdRCFind(0..2)
-    QMenu* gridPopupMenu();                    // the view menu less the font entries
+    QLineEdit* searchBox(int index) const;    // Text2(0), Text2(1)
+    QPushButton* findButton(int index) const; // cmdRCFind(0..2)
+    QMenu* gridPopupMenu();                   // the view menu less the font entries
     QAction* action(const QString& name) const override { return actions_.value(name); }
     shell::TwipsLayout& layout() { return layout_; }
     store::Database* gridDatabase() const { return GridDatabase.get(); }
@@ -203,12 +203,12 @@ private:
     QString GridSortField;
     QString GridSortOrder;
 
-    QString shownTab_;          // the view the grid shows
-    qint64 paneId_ = 0;         // ID of the row in the record pane
-    qint64 newId_ = 0;          // ID given to the row being added
-    bool savedNewRow_ = false;  // the last write added a row to the grid's end
+    QString shownTab_;                       // the view the grid shows
+    qint64 paneId_ = 0;                      // ID of the row in the record pane
+    qint64 newId_ = 0;                       // ID given to the row being added
+    bool savedNewRow_ = false;               // the last write added a row to the grid's end
     QList<records::FieldFailure> keepTyped_; // refused by the last save, shown as typed
-    bool syncing_ = false;      // the grid follows the data control, not the user
+    bool syncing_ = false;                   // the grid follows the data control, not the user
     bool loaded_ = false;
     bool unloaded_ = false;
 };

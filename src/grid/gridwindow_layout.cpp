@@ -38,23 +38,23 @@ using shell::LayoutKey;
 const QList<LayoutKey>& f3Keys()
 {
     static const QList<LayoutKey> keys = {
-        {"TabStrip1", "Left", 0},         {"TabStrip1", "Top", 400},        {"TabStrip1", "Width", 3250},
-        {"DBGrid1", "Left", 120},         {"DBGrid1", "Top", 1560},         {"DBGrid1", "Width", 3015},
-        {"imgSplitter", "Left", 3250},    {"imgSplitter", "Top", 0},        {"Text2(0)", "Left", 750},
-        {"Text2(0)", "Top", 840},         {"Text2(1)", "Left", 750},        {"Text2(1)", "Top", 1155},
-        {"Text3(0)", "Left", 120},        {"Text3(0)", "Top", 880},         {"Text3(1)", "Left", 160},
-        {"Text3(1)", "Top", 1200},        {"cmdRCFind(0)", "Left", 2200},   {"cmdRCFind(0)", "Top", 800},
-        {"cmdRCFind(1)", "Left", 2200},   {"cmdRCFind(1)", "Top", 1200},    {"cmdRCFind(2)", "Left", 2600},
-        {"cmdRCFind(2)", "Top", 1200},    {"Text1(0)", "Left", 4000},       {"Text1(0)", "Top", 720},
-        {"Text1(1)", "Left", 3300},       {"Text1(1)", "Top", 1500},        {"Text1(2)", "Left", 3300},
-        {"Text1(2)", "Top", 1500},        {"Text1(3)", "Left", 4000},       {"Text1(3)", "Top", 400},
-        {"Text1(4)", "Left", 7740},       {"Text1(4)", "Top", 400},         {"Text1(5)", "Left", 9840},
-        {"Text1(5)", "Top", 400},         {"Text1(6)", "Left", 11235},      {"Text1(6)", "Top", 400},
-        {"Check1(0)", "Left", 6240},      {"Check1(0)", "Top", 420},        {"Check1(1)", "Left", 7080},
-        {"Check1(1)", "Top", 420},        {"Label1(0)", "Left", 3480},      {"Label1(0)", "Top", 510},
-        {"Label1(1)", "Left", 3465},      {"Label1(1)", "Top", 780},        {"Label1(2)", "Left", 3360},
-        {"Label1(2)", "Top", 1260},       {"Label1(4)", "Left", 9480},      {"Label1(4)", "Top", 450},
-        {"Data1", "Left", 3360},          {"Data1", "Top", 6240},           {"cmdBunOpen", "Left", 5580},
+        {"TabStrip1", "Left", 0},         {"TabStrip1", "Top", 400},       {"TabStrip1", "Width", 3250},
+        {"DBGrid1", "Left", 120},         {"DBGrid1", "Top", 1560},        {"DBGrid1", "Width", 3015},
+        {"imgSplitter", "Left", 3250},    {"imgSplitter", "Top", 0},       {"Text2(0)", "Left", 750},
+        {"Text2(0)", "Top", 840},         {"Text2(1)", "Left", 750},       {"Text2(1)", "Top", 1155},
+        {"Text3(0)", "Left", 120},        {"Text3(0)", "Top", 880},        {"Text3(1)", "Left", 160},
+        {"Text3(1)", "Top", 1200},        {"cmdRCFind(0)", "Left", 2200},  {"cmdRCFind(0)", "Top", 800},
+        {"cmdRCFind(1)", "Left", 2200},   {"cmdRCFind(1)", "Top", 1200},   {"cmdRCFind(2)", "Left", 2600},
+        {"cmdRCFind(2)", "Top", 1200},    {"Text1(0)", "Left", 4000},      {"Text1(0)", "Top", 720},
+        {"Text1(1)", "Left", 3300},       {"Text1(1)", "Top", 1500},       {"Text1(2)", "Left", 3300},
+        {"Text1(2)", "Top", 1500},        {"Text1(3)", "Left", 4000},      {"Text1(3)", "Top", 400},
+        {"Text1(4)", "Left", 7740},       {"Text1(4)", "Top", 400},        {"Text1(5)", "Left", 9840},
+        {"Text1(5)", "Top", 400},         {"Text1(6)", "Left", 11235},     {"Text1(6)", "Top", 400},
+        {"Check1(0)", "Left", 6240},      {"Check1(0)", "Top", 420},       {"Check1(1)", "Left", 7080},
+        {"Check1(1)", "Top", 420},        {"Label1(0)", "Left", 3480},     {"Label1(0)", "Top", 510},
+        {"Label1(1)", "Left", 3465},      {"Label1(1)", "Top", 780},       {"Label1(2)", "Left", 3360},
+        {"Label1(2)", "Top", 1260},       {"Label1(4)", "Left", 9480},     {"Label1(4)", "Top", 450},
+        {"Data1", "Left", 3360},          {"Data1", "Top", 6240},          {"cmdBunOpen", "Left", 5580},
         {"cmdBunOpen", "Top", 420},       {"cmdCalOpen(0)", "Left", 8835}, {"cmdCalOpen(0)", "Top", 420},
         {"cmdCalOpen(1)", "Left", 10935}, {"cmdCalOpen(1)", "Top", 420},
     };
@@ -67,10 +67,10 @@ const QString kRowHeight = QStringLiteral("DBGrid1_RowHeight");
 const QStringList& movingPaneControls()
 {
     static const QStringList names = {
-        QStringLiteral("Label1(0)"),     QStringLiteral("Label1(1)"),     QStringLiteral("Label1(2)"),
-        QStringLiteral("Label1(3)"),     QStringLiteral("Label1(4)"),     QStringLiteral("Check1(0)"),
-        QStringLiteral("Check1(1)"),     QStringLiteral("cmdCalOpen(0)"), QStringLiteral("cmdCalOpen(1)"),
-        QStringLiteral("cmdBunOpen"),    QStringLiteral("Data1"),
+        QStringLiteral("Label1(0)"),  QStringLiteral("Label1(1)"),     QStringLiteral("Label1(2)"),
+        QStringLiteral("Label1(3)"),  QStringLiteral("Label1(4)"),     QStringLiteral("Check1(0)"),
+        QStringLiteral("Check1(1)"),  QStringLiteral("cmdCalOpen(0)"), QStringLiteral("cmdCalOpen(1)"),
+        QStringLiteral("cmdBunOpen"), QStringLiteral("Data1"),
     };
     return names;
 }
@@ -151,8 +151,8 @@ void GridWindow::buildLayout()
             label->setFont(font);
         }
         const auto [w, h] = fit(label, 600.0, 240.0);
-        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchLabels_[size_t(i)], {i == 0 ? 120.0 : 160.0,
-                                                                                     i == 0 ? 880.0 : 1200.0, w, h});
+        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchLabels_[size_t(i)],
+                    {i == 0 ? 120.0 : 160.0, i == 0 ? 880.0 : 1200.0, w, h});
     }
     const double buttonHeight = std::max(330.0, searchHeight);
     layout_.add(QStringLiteral("cmdRCFind(0)"), findButtons_[0], {2200, 800, 975, buttonHeight});
@@ -160,12 +160,15 @@ void GridWindow::buildLayout()
     layout_.add(QStringLiteral("cmdRCFind(2)"), findButtons_[2], {2600, 1200, 575, buttonHeight});
 
     static const QList<records::EditorPlace> places = {
-        {"Label1(0)", 3480, 510, 360, 220},   {"Text1(3)", 4000, 400, 1575, 270},   {"cmdBunOpen", 5580, 420, 300, 250},
-        {"Check1(0)", 6240, 420, 660, 220},   {"Check1(1)", 7080, 420, 660, 220},   {"Text1(4)", 7740, 400, 1095, 270},
-        {"cmdCalOpen(0)", 8835, 420, 300, 250}, {"Label1(4)", 9480, 450, 360, 220}, {"Text1(5)", 9840, 400, 1095, 270},
-        {"cmdCalOpen(1)", 10935, 420, 300, 250}, {"Text1(6)", 11235, 400, 855, 270}, {"Text1(7)", 4000, 400, 735, 270},
-        {"Label1(1)", 3465, 780, 360, 220},   {"Text1(0)", 4000, 720, 5000, 700},   {"Label1(2)", 3360, 1260, 360, 220},
-        {"Label1(3)", 3480, 510, 360, 220},   {"Text1(1)", 3300, 1500, 6000, 4000}, {"Text1(2)", 3300, 1500, 6000, 4000},
+        {"Label1(0)", 3480, 510, 360, 220},     {"Text1(3)", 4000, 400, 1575, 270},
+        {"cmdBunOpen", 5580, 420, 300, 250},    {"Check1(0)", 6240, 420, 660, 220},
+        {"Check1(1)", 7080, 420, 660, 220},     {"Text1(4)", 7740, 400, 1095, 270},
+        {"cmdCalOpen(0)", 8835, 420, 300, 250}, {"Label1(4)", 9480, 450, 360, 220},
+        {"Text1(5)", 9840, 400, 1095, 270},     {"cmdCalOpen(1)", 10935, 420, 300, 250},
+        {"Text1(6)", 11235, 400, 855, 270},     {"Text1(7)", 4000, 400, 735, 270},
+        {"Label1(1)", 3465, 780, 360, 220},     {"Text1(0)", 4000, 720, 5000, 700},
+        {"Label1(2)", 3360, 1260, 360, 220},    {"Label1(3)", 3480, 510, 360, 220},
+        {"Text1(1)", 3300, 1500, 6000, 4000},   {"Text1(2)", 3300, 1500, 6000, 4000},
     };
     records::placeEditor(layout_, *editor_, places);
     const auto [dataWidth, dataHeight] = fit(data_, 3600.0, 330.0);
@@ -202,7 +205,8 @@ void GridWindow::restoreLayout()
     layout_[textName(2)].left = layout_[textName(1)].left;
     grid_->setRowHeight(shell::twipsToPixels(settings.readNumber(shell::Settings::F3Position, kRowHeight, 210)));
     // The record pane stays whole, and so do the grid and the data control.
-    shell::fitMinimumSize(this, layout_.rightEdge(records::RecordEditor::fixedControlNames() << QStringLiteral("Data1")),
+    shell::fitMinimumSize(this,
+                          layout_.rightEdge(records::RecordEditor::fixedControlNames() << QStringLiteral("Data1")),
                           layout_[textName(1)].top + 900 + layout_[QStringLiteral("Data1")].height);
     Form_Resize();
 }

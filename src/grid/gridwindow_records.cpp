@@ -180,9 +180,9 @@ bool GridWindow::writePane()
     if (editor_->text(3).isEmpty())
         editor_->setText(7, QStringLiteral("0"));
 
-    const records::SaveOutcome outcome =
-        records::saveNote(*db, editor_->snapshot(), st_.clock(),
-                          adding ? records::SaveMode::New : records::SaveMode::Update, adding ? newId_ : paneId_);
+    const records::SaveOutcome outcome = records::saveNote(*db, editor_->snapshot(), st_.clock(),
+                                                           adding ? records::SaveMode::New : records::SaveMode::Update,
+                                                           adding ? newId_ : paneId_);
     if (outcome.stored) {
         paneId_ = outcome.id;
         stamps = editor_->stamps();

@@ -66,13 +66,20 @@ AboutBox::AboutBox(shell::AppState& state, QWidget* parent) : QDialog(parent), s
 
 QString AboutBox::versionLine()
 {
-    return QStringLiteral("Version %1.%2.%3").arg(ZUMILO_VERSION_MAJOR).arg(ZUMILO_VERSION_MINOR).arg(ZUMILO_VERSION_PATCH);
+    return QStringLiteral("Version %1.%2.%3")
+        .arg(ZUMILO_VERSION_MAJOR)
+        .arg(ZUMILO_VERSION_MINOR)
+        .arg(ZUMILO_VERSION_PATCH);
 }
 
 QStringList AboutBox::systemInformationPrograms()
 {
-    return {QStringLiteral("hardinfo2"),         QStringLiteral("hardinfo"),        QStringLiteral("kinfocenter"),
-            QStringLiteral("gnome-system-monitor"), QStringLiteral("mate-system-monitor"), QStringLiteral("xfce4-taskmanager"),
+    return {QStringLiteral("hardinfo2"),
+            QStringLiteral("hardinfo"),
+            QStringLiteral("kinfocenter"),
+            QStringLiteral("gnome-system-monitor"),
+            QStringLiteral("mate-system-monitor"),
+            QStringLiteral("xfce4-taskmanager"),
             QStringLiteral("lxtask")};
 }
 

@@ -170,8 +170,8 @@ QString MainWindow::firstStartDatabasePath() const
 {
     // Beside the program in its build folder; installed, among its shared files.
     QString beside = st_.AppFolder + st_.DatabaseFileName;
-    const QString installed =
-        QDir::cleanPath(st_.AppFolder + QStringLiteral("../share/zumilo/") + st_.DatabaseFileName);
+    const QString installed = QDir::cleanPath(st_.AppFolder + QStringLiteral("../share/zumilo/")
+                                              + st_.DatabaseFileName);
     if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
         beside = installed;
     if (QFileInfo(QFileInfo(beside).absolutePath()).isWritable() || !QFileInfo::exists(beside))
@@ -210,8 +210,10 @@ void MainWindow::Form_Load()
         attachDatabase(openFile(st_.DatabasePath));
     } catch (const StoreError& e) {
         // Which file and why, rather than only "not the right database".
-        st_.prompts().message(this, cannotOpenMessage(st_.DatabasePath, e)
-                                        + QStringLiteral("\n\n「ﾌｧｲﾙ」メニューの「DBの変更」から、別のデータベースを開いてください。"),
+        st_.prompts().message(this,
+                              cannotOpenMessage(st_.DatabasePath, e)
+                                  + QStringLiteral(
+                                      "\n\n「ﾌｧｲﾙ」メニューの「DBの変更」から、別のデータベースを開いてください。"),
                               Msg::Exclamation);
         return;
     }
@@ -326,7 +328,8 @@ bool MainWindow::Form_QueryUnload()
     if (!settings.sync()) {
         st_.prompts().message(this,
                               QStringLiteral("設定を保存できませんでした。\n") + settings.fileName()
-                                  + QStringLiteral("\n\n画面の配置と開いていたデータベースは、次回の起動では元に戻りません。"),
+                                  + QStringLiteral(
+                                      "\n\n画面の配置と開いていたデータベースは、次回の起動では元に戻りません。"),
                               Msg::Exclamation);
     }
     return true;
@@ -357,7 +360,8 @@ void MainWindow::offerDrafts()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
+    runCloseSteps(
+        event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
 void MainWindow::mnuEnd_Click()
@@ -408,14 +412,14 @@ void MainWindow::onFileChecked(const QString& path, int health)
     if (health == int(Database::Health::IndexDamaged)) {
         // Searches through it would miss notes; reading every row meanwhile
         // would not, but the repair is quick next to that.
-        const store::StepResult rebuilt =
-            tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); });
+        const store::StepResult rebuilt = tryStep([&] { CurrentDatabase->rebuildSearchIndex(indexProgress(path)); });
         if (!rebuilt) {
             shell::showFailure(st_.prompts(), this, QStringLiteral("検索用の索引を作り直せませんでした。"), path,
                                *rebuilt.error());
         }
     } else if (health == int(Database::Health::Damaged)) {
-        st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName), Msg::Exclamation);
+        st_.prompts().message(this, store::japaneseMessage(store::ErrorKind::Damaged, st_.DatabaseFileName),
+                              Msg::Exclamation);
     } else if (health == int(Database::Health::Unchecked)) {
         // A save stopped it; once the user pauses, it runs again.
         QTimer::singleShot(kRecheckAfterMs, this, [this, path] {
@@ -518,8 +522,9 @@ void MainWindow::OpenDatabaseFile()
         st_.DatabasePath = st_.PreviousDatabasePath;
         st_.DatabaseFileName = st_.PreviousDatabaseFileName;
         if (!CurrentDatabase && !st_.DatabasePath.isEmpty())
-            tryStep([&] { attachDatabase(openFile(st_.DatabasePath)); })
-                .ignoreFailure("DBCheckOK below tells whether the file before is open again");
+            tryStep([&] {
+                attachDatabase(openFile(st_.DatabasePath));
+            }).ignoreFailure("DBCheckOK below tells whether the file before is open again");
         if (!DBCheckOK())
             return; // nothing usable was open before either
     } else {
@@ -626,14 +631,16 @@ void MainWindow::mnuRestoreBackup_Click()
     const QString when = taken(backup);
     const int answer = st_.prompts().message(
         this,
-        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。").arg(name, when),
+        QStringLiteral("「%1」を %2 の状態に戻しますか？\n今の内容は、バックアップの保存先に残ります。")
+            .arg(name, when),
         Msg::YesNo + Msg::Exclamation + Msg::DefaultButton2, QStringLiteral("バックアップから復元"));
     if (answer != Msg::Yes)
         return;
     if (recordChanged() && !CheckToSave())
         return;
     if (!releaseFile()) {
-        st_.prompts().message(this, QStringLiteral("開いている画面を閉じてから、もう一度お試しください。"), Msg::Exclamation);
+        st_.prompts().message(this, QStringLiteral("開いている画面を閉じてから、もう一度お試しください。"),
+                              Msg::Exclamation);
         switchTo(st_.DatabasePath);
         return;
     }
@@ -646,7 +653,8 @@ void MainWindow::mnuRestoreBackup_Click()
     switchTo(st_.DatabasePath);
     if (!failure.isEmpty()) {
         st_.prompts().message(this,
-                              QStringLiteral("バックアップから戻せませんでした。「%1」は元のままです。\n\n").arg(name) + failure,
+                              QStringLiteral("バックアップから戻せませんでした。「%1」は元のままです。\n\n").arg(name)
+                                  + failure,
                               Msg::Exclamation);
         return;
     }

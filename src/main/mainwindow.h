@@ -294,5 +294,4 @@ private:
     bool singleWindowReturned_ = false; // a single-record window closed since the last rebuild
 };
 
-
 } // namespace zumilo::app

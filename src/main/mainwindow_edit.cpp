@@ -114,15 +114,18 @@ void MainWindow::mnuBunDel_Click()
         return;
     }
     const qint64 number = tree::numberOfKey(tree::CategoryTree::keyOf(node)).toLongLong();
-    const QString inUse = QStringLiteral("子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません");
+    const QString inUse = QStringLiteral(
+        "子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません");
     try {
         if (store::categoryInUse(*CurrentDatabase, number)) {
             st_.prompts().message(this, inUse);
             return;
         }
-        const int answer = st_.prompts().message(
-            this, QStringLiteral("「") + node->text(0) + QStringLiteral("」 　本当にこの分類を削除していいですか？ "),
-            Msg::YesNo + Msg::Information + Msg::DefaultButton2, QStringLiteral("削除確認"));
+        const int answer = st_.prompts().message(this,
+                                                 QStringLiteral("「") + node->text(0)
+                                                     + QStringLiteral("」 　本当にこの分類を削除していいですか？ "),
+                                                 Msg::YesNo + Msg::Information + Msg::DefaultButton2,
+                                                 QStringLiteral("削除確認"));
         if (answer != Msg::Yes)
             return;
         // Checked again with the delete: another window may have filed a note here meanwhile.
@@ -255,7 +258,8 @@ void MainWindow::mnuUpdateAs_Click()
         st_.prompts().message(this, records::noRowToSaveMessage());
         return;
     }
-    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Copy, 0);
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(),
+                                                           records::SaveMode::Copy, 0);
     if (outcome.stored)
         showSaved(outcome);
     records::reportSave(st_.prompts(), this, *panels_, outcome);

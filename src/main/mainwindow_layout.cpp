@@ -38,21 +38,21 @@ namespace {
 const QList<LayoutKey>& f1Keys()
 {
     static const QList<LayoutKey> keys = {
-        {"TabStrip1", "Left", 0},        {"TabStrip1", "Top", 400},       {"TabStrip1", "Width", 3250},
-        {"TreeView1", "Left", 60},       {"TreeView1", "Top", 795},       {"TreeView1", "Width", 3100},
-        {"imgSplitter", "Left", 3250},   {"imgSplitter", "Top", 0},       {"imgSplitter2", "Left", 3360},
-        {"imgSplitter2", "Top", 2600},   {"cmdBunOpen", "Left", 5580},    {"cmdBunOpen", "Top", 2720},
-        {"cmdCalOpen(0)", "Left", 8715}, {"cmdCalOpen(0)", "Top", 2720},  {"cmdCalOpen(1)", "Left", 10815},
-        {"cmdCalOpen(1)", "Top", 2720},  {"ListView1", "Left", 3300},     {"ListView1", "Top", 400},
-        {"ListView1", "Height", 2205},   {"Text1(0)", "Left", 4000},      {"Text1(0)", "Top", 3000},
-        {"Text1(1)", "Left", 3300},      {"Text1(1)", "Top", 3800},       {"Text1(2)", "Left", 7080},
-        {"Text1(2)", "Top", 3800},       {"Text1(3)", "Left", 4000},      {"Text1(3)", "Top", 2700},
-        {"Text1(4)", "Left", 7620},      {"Text1(4)", "Top", 2700},       {"Text1(5)", "Left", 9720},
-        {"Text1(5)", "Top", 2700},       {"Text1(6)", "Left", 11115},     {"Text1(6)", "Top", 2700},
-        {"Check1(0)", "Left", 6120},     {"Check1(0)", "Top", 2730},      {"Check1(1)", "Left", 6960},
-        {"Check1(1)", "Top", 2730},      {"Label1(0)", "Left", 3480},     {"Label1(0)", "Top", 2760},
-        {"Label1(1)", "Left", 3465},     {"Label1(1)", "Top", 3060},      {"Label1(2)", "Left", 3360},
-        {"Label1(2)", "Top", 3480},      {"Label1(4)", "Left", 9360},     {"Label1(4)", "Top", 2750},
+        {"TabStrip1", "Left", 0},        {"TabStrip1", "Top", 400},      {"TabStrip1", "Width", 3250},
+        {"TreeView1", "Left", 60},       {"TreeView1", "Top", 795},      {"TreeView1", "Width", 3100},
+        {"imgSplitter", "Left", 3250},   {"imgSplitter", "Top", 0},      {"imgSplitter2", "Left", 3360},
+        {"imgSplitter2", "Top", 2600},   {"cmdBunOpen", "Left", 5580},   {"cmdBunOpen", "Top", 2720},
+        {"cmdCalOpen(0)", "Left", 8715}, {"cmdCalOpen(0)", "Top", 2720}, {"cmdCalOpen(1)", "Left", 10815},
+        {"cmdCalOpen(1)", "Top", 2720},  {"ListView1", "Left", 3300},    {"ListView1", "Top", 400},
+        {"ListView1", "Height", 2205},   {"Text1(0)", "Left", 4000},     {"Text1(0)", "Top", 3000},
+        {"Text1(1)", "Left", 3300},      {"Text1(1)", "Top", 3800},      {"Text1(2)", "Left", 7080},
+        {"Text1(2)", "Top", 3800},       {"Text1(3)", "Left", 4000},     {"Text1(3)", "Top", 2700},
+        {"Text1(4)", "Left", 7620},      {"Text1(4)", "Top", 2700},      {"Text1(5)", "Left", 9720},
+        {"Text1(5)", "Top", 2700},       {"Text1(6)", "Left", 11115},    {"Text1(6)", "Top", 2700},
+        {"Check1(0)", "Left", 6120},     {"Check1(0)", "Top", 2730},     {"Check1(1)", "Left", 6960},
+        {"Check1(1)", "Top", 2730},      {"Label1(0)", "Left", 3480},    {"Label1(0)", "Top", 2760},
+        {"Label1(1)", "Left", 3465},     {"Label1(1)", "Top", 3060},     {"Label1(2)", "Left", 3360},
+        {"Label1(2)", "Top", 3480},      {"Label1(4)", "Left", 9360},    {"Label1(4)", "Top", 2750},
     };
     return keys;
 }
@@ -134,12 +134,15 @@ void MainWindow::buildLayout()
     layout_.add(QStringLiteral("picSplitter2"), splitterBar2_, {3360, 2600, 6000, 90});
     layout_.add(QStringLiteral("ListView1"), list_, {3300, 400, 6000, 2205});
     static const QList<records::EditorPlace> places = {
-        {"Label1(0)", 3480, 2760, 360, 220},  {"Text1(3)", 4000, 2700, 1575, 270},  {"cmdBunOpen", 5580, 2720, 300, 250},
-        {"Check1(0)", 6120, 2730, 660, 220},  {"Check1(1)", 6960, 2730, 660, 220},  {"Text1(4)", 7620, 2700, 1095, 270},
-        {"cmdCalOpen(0)", 8715, 2720, 300, 250}, {"Label1(4)", 9360, 2750, 360, 220}, {"Text1(5)", 9720, 2700, 1095, 270},
-        {"cmdCalOpen(1)", 10815, 2720, 300, 250}, {"Text1(6)", 11115, 2700, 855, 270}, {"Text1(7)", 4000, 2700, 735, 270},
-        {"Label1(1)", 3465, 3060, 360, 220},  {"Text1(0)", 4000, 3000, 5000, 750},  {"Label1(2)", 3360, 3480, 360, 220},
-        {"Label1(3)", 3480, 2760, 360, 220},  {"Text1(1)", 3300, 3800, 6000, 2000}, {"Text1(2)", 3300, 3800, 6000, 2000},
+        {"Label1(0)", 3480, 2760, 360, 220},     {"Text1(3)", 4000, 2700, 1575, 270},
+        {"cmdBunOpen", 5580, 2720, 300, 250},    {"Check1(0)", 6120, 2730, 660, 220},
+        {"Check1(1)", 6960, 2730, 660, 220},     {"Text1(4)", 7620, 2700, 1095, 270},
+        {"cmdCalOpen(0)", 8715, 2720, 300, 250}, {"Label1(4)", 9360, 2750, 360, 220},
+        {"Text1(5)", 9720, 2700, 1095, 270},     {"cmdCalOpen(1)", 10815, 2720, 300, 250},
+        {"Text1(6)", 11115, 2700, 855, 270},     {"Text1(7)", 4000, 2700, 735, 270},
+        {"Label1(1)", 3465, 3060, 360, 220},     {"Text1(0)", 4000, 3000, 5000, 750},
+        {"Label1(2)", 3360, 3480, 360, 220},     {"Label1(3)", 3480, 2760, 360, 220},
+        {"Text1(1)", 3300, 3800, 6000, 2000},    {"Text1(2)", 3300, 3800, 6000, 2000},
     };
     records::placeEditor(layout_, *editor_, places);
 

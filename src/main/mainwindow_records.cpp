@@ -350,7 +350,8 @@ bool MainWindow::UpdateRecordSet()
         st_.prompts().message(this, records::noRowToSaveMessage());
         return false;
     }
-    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(), records::SaveMode::Update, id);
+    const records::SaveOutcome outcome = records::saveNote(*CurrentDatabase, editor_->snapshot(), st_.clock(),
+                                                           records::SaveMode::Update, id);
     if (outcome.stored) {
         SavedRecordID = outcome.id;
         showSaved(outcome);

@@ -7,8 +7,6 @@
 
 namespace zumilo::app {
 
-
-
 Splash::Splash() : QSplashScreen(picture())
 {
     setObjectName(QStringLiteral("frmFirst"));

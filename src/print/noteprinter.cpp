@@ -23,8 +23,7 @@ constexpr double kTwipsPerPoint = 20;
 class Page {
 public:
     Page(const QPrinter& printer, const PrintArea& area, const QFont& font)
-        : area_(area), metrics_(font, &printer), breaker_(metrics_, area.width * area.scale),
-          y_(area.top)
+        : area_(area), metrics_(font, &printer), breaker_(metrics_, area.width * area.scale), y_(area.top)
     {
     }
 
@@ -109,7 +108,8 @@ QString PrintSetup(QPrinter& printer, const PrintOptions& options)
 
     const PrintArea area(printer, options);
     if (area.width <= 0 || area.height < area.lineHeight)
-        return QStringLiteral("余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。");
+        return QStringLiteral(
+            "余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。");
     return {};
 }
 

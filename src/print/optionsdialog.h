@@ -72,8 +72,8 @@ private:
     QGroupBox* frame3_ = nullptr;
     QStackedWidget* paperStack_ = nullptr; // Frame1(0) on the print tab, nothing on the other
     QStackedWidget* sideStack_ = nullptr;  // Frame1(3), Frame1(2) or Frame2, Frame3
-    QComboBox* paper_ = nullptr;     // Combo1
-    QComboBox* openTab_ = nullptr;   // Combo2
+    QComboBox* paper_ = nullptr;           // Combo1
+    QComboBox* openTab_ = nullptr;         // Combo2
     std::array<QLineEdit*, 7> text2_{};
     QButtonGroup* orientation_ = nullptr; // Option1: id 0 横, 1 たて
     QButtonGroup* dateTime_ = nullptr;    // Option2(0)..(2)

@@ -194,9 +194,9 @@ PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& o
                     return PdfResult::FontUnavailable;
                 cairo_set_font_face(cr.get(), face->second.get());
                 cairo_set_font_size(cr.get(), piece.font.pixelSize() / pdf.perPoint());
-                cairo_show_text_glyphs(cr.get(), piece.text.constData(), int(piece.text.size()), piece.glyphs.constData(),
-                                       int(piece.glyphs.size()), piece.clusters.constData(), int(piece.clusters.size()),
-                                       cairo_text_cluster_flags_t(0));
+                cairo_show_text_glyphs(cr.get(), piece.text.constData(), int(piece.text.size()),
+                                       piece.glyphs.constData(), int(piece.glyphs.size()), piece.clusters.constData(),
+                                       int(piece.clusters.size()), cairo_text_cluster_flags_t(0));
             }
         }
         cairo_show_page(cr.get());

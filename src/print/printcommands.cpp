@@ -58,7 +58,8 @@ std::optional<QString> choosePdfFile(shell::AppState& st, QWidget* parent)
                         YesNo | shell::Msg::Question)
         != Yes)
         return std::nullopt;
-    std::optional<QString> path = prompts.saveFile(parent, shell::userFilesFolder(st.DatabasePath), QStringLiteral("*.pdf"));
+    std::optional<QString> path = prompts.saveFile(parent, shell::userFilesFolder(st.DatabasePath),
+                                                   QStringLiteral("*.pdf"));
     if (!path || path->isEmpty())
         return std::nullopt;
     if (QFileInfo(*path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0)

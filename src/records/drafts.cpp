@@ -93,7 +93,7 @@ const QString kTitle = QStringLiteral("保存されていない編集");
 // Where a draft goes back to, and what the user is told about it.
 struct Plan {
     shell::Draft draft;
-    QString databasePath;     // the file the window opens
+    QString databasePath;                 // the file the window opens
     std::optional<store::NoteState> note; // the note to edit; none: a new note
     QString notice;
 };
@@ -108,8 +108,8 @@ QString describe(const Plan& plan)
 {
     const shell::Draft& d = plan.draft;
     QStringList lines;
-    lines << QStringLiteral("ファイル: ") + QFileInfo(d.databasePath).fileName() + QStringLiteral("（")
-                 + d.databasePath + QStringLiteral("）");
+    lines << QStringLiteral("ファイル: ") + QFileInfo(d.databasePath).fileName() + QStringLiteral("（") + d.databasePath
+                 + QStringLiteral("）");
     lines << (d.noteId != 0 ? QStringLiteral("番号: %1").arg(d.noteId) : QStringLiteral("番号: （新しいデータ）"))
                  + QStringLiteral("　タイトル: ") + preview(d.texts[0], 40);
     lines << QStringLiteral("時刻: ") + d.savedAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
@@ -137,12 +137,13 @@ QList<Plan> plan(shell::AppState& state, const QList<shell::Draft>& drafts)
         }
         if (failures.count(d.databasePath)) {
             p.databasePath = state.DatabasePath;
-            p.notice = QStringLiteral("このファイルを開けません（%1）。今開いているデータベースに新しいデータとして戻します。")
+            p.notice = QStringLiteral(
+                           "このファイルを開けません（%1）。今開いているデータベースに新しいデータとして戻します。")
                            .arg(failures[d.databasePath]);
         } else if (d.noteId != 0) {
             std::optional<store::NoteState> now;
-            const store::StepResult read =
-                store::tryStep([&] { now = store::noteState(*files[d.databasePath], d.noteId); });
+            const store::StepResult read = store::tryStep(
+                [&] { now = store::noteState(*files[d.databasePath], d.noteId); });
             if (!read)
                 p.notice = QStringLiteral("このデータを読み込めませんでした（%1）。新しいデータとして戻します。")
                                .arg(store::failureCause(*read.error(), d.databasePath));
@@ -162,10 +163,10 @@ RecordWindow* reopen(shell::AppState& state, const Plan& p)
 {
     // The window reads where and what to open from the shared values; they
     // are the main window's again once it is open.
-    const auto restore = qScopeGuard([&state, saved = std::make_tuple(state.DatabasePath, state.CurrentBunID,
-                                                                      state.CurrentBunName)] {
-        std::tie(state.DatabasePath, state.CurrentBunID, state.CurrentBunName) = saved;
-    });
+    const auto restore = qScopeGuard(
+        [&state, saved = std::make_tuple(state.DatabasePath, state.CurrentBunID, state.CurrentBunName)] {
+            std::tie(state.DatabasePath, state.CurrentBunID, state.CurrentBunName) = saved;
+        });
     const shell::Draft& d = p.draft;
     state.DatabasePath = p.databasePath;
     shell::OpenRequest request;
@@ -201,11 +202,11 @@ QList<RecordWindow*> restoreDrafts(shell::AppState& state, QWidget* parent)
     const shell::DraftJournal::LeftBehind left = journal->leftBehind();
     const auto release = qScopeGuard([journal] { journal->release(); });
     if (!left.damaged.isEmpty()) {
-        state.prompts().message(parent,
-                                QStringLiteral("保存されていない編集の控えのうち、次のファイルは壊れているため読み込めませんでした。\n\n")
-                                    + left.damaged.join(QLatin1Char('\n'))
-                                    + QStringLiteral("\n\nこの控えは使わずに続けます。"),
-                                shell::Msg::Exclamation, kTitle);
+        state.prompts().message(
+            parent,
+            QStringLiteral("保存されていない編集の控えのうち、次のファイルは壊れているため読み込めませんでした。\n\n")
+                + left.damaged.join(QLatin1Char('\n')) + QStringLiteral("\n\nこの控えは使わずに続けます。"),
+            shell::Msg::Exclamation, kTitle);
     }
     if (left.drafts.isEmpty())
         return {};

@@ -39,8 +39,8 @@ struct NoteFields {
 // The editor's boxes and panels show it; a save writes a copy of it.
 struct EditedNote {
     NoteStamps stamps;
-    NoteFields stored; // as read; a cut title or body is saved from here
-    NoteFields fields; // as the user left them
+    NoteFields stored;     // as read; a cut title or body is saved from here
+    NoteFields fields;     // as the user left them
     bool titleCut = false; // the title box shows the beginning of a longer title
     bool bodyCut = false;  // the body boxes show the beginning of the body
     bool changed = false;

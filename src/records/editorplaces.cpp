@@ -39,8 +39,8 @@ double placeEditor(shell::TwipsLayout& layout, RecordEditor& editor, const QList
             firstRowTop = p.top;
     }
     const double lineHeight = std::max(270.0, hint(editor.lineBox(4)->sizeHint().height()));
-    const double checkHeight =
-        std::max({220.0, hint(editor.check(0)->sizeHint().height()), hint(editor.check(1)->sizeHint().height())});
+    const double checkHeight = std::max(
+        {220.0, hint(editor.check(0)->sizeHint().height()), hint(editor.check(1)->sizeHint().height())});
     const double shift = std::max(0.0, std::max(lineHeight, checkHeight) - 270.0);
     const double buttonSize = std::max(250.0, lineHeight - 20);
 

@@ -87,7 +87,8 @@ bool reportSave(shell::Prompts& prompts, QWidget* parent, shell::StatusPanels& p
 
 bool askToSave(shell::Prompts& prompts, QWidget* parent)
 {
-    return prompts.message(parent, QStringLiteral("このデータは変更されています。保存しますか？"), YesNo, kSaveTitle) == Yes;
+    return prompts.message(parent, QStringLiteral("このデータは変更されています。保存しますか？"), YesNo, kSaveTitle)
+           == Yes;
 }
 
 bool closeWithoutSaving(shell::Prompts& prompts, QWidget* parent, bool endsProgram)

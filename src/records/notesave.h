@@ -29,12 +29,12 @@ enum class SaveMode {
 
 // What a save achieved.
 struct SaveOutcome {
-    bool stored = false;                              // the row was written
-    QList<FieldFailure> failures;                     // fields that kept their stored value
-    QString error;                                    // why nothing was stored (Japanese)
+    bool stored = false;          // the row was written
+    QList<FieldFailure> failures; // fields that kept their stored value
+    QString error;                // why nothing was stored (Japanese)
     store::ErrorKind errorKind = store::ErrorKind::Other;
-    qint64 id = 0;                                    // the note's number
-    bool newRow = false;                              // a new note or a copy
+    qint64 id = 0;       // the note's number
+    bool newRow = false; // a new note or a copy
 
     // Everything the user typed is stored.
     bool complete() const { return stored && failures.isEmpty(); }

@@ -266,7 +266,8 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
 
     // What a screen reader says for each box: its caption, also where the
     // box has none of its own beside it.
-    static const char* const boxNames[8] = {"タイトル", "内容", "内容", "分類", "完了日", "期日", "期日の時刻", "分類番号"};
+    static const char* const boxNames[8] = {"タイトル", "内容", "内容",       "分類",
+                                            "完了日",   "期日", "期日の時刻", "分類番号"};
     for (int i = 0; i < 8; ++i)
         boxes_[i]->setAccessibleName(QString::fromUtf8(boxNames[i]));
 
@@ -450,10 +451,10 @@ void RecordEditor::setCategory(const QString& bunID, const QString& name)
 
 QStringList RecordEditor::fixedControlNames()
 {
-    return {QStringLiteral("Label1(0)"),     QStringLiteral("Label1(1)"),     QStringLiteral("Label1(2)"),
-            QStringLiteral("Label1(4)"),     QStringLiteral("Text1(3)"),      QStringLiteral("Text1(4)"),
-            QStringLiteral("Text1(5)"),      QStringLiteral("Text1(6)"),      QStringLiteral("Check1(0)"),
-            QStringLiteral("Check1(1)"),     QStringLiteral("cmdBunOpen"),    QStringLiteral("cmdCalOpen(0)"),
+    return {QStringLiteral("Label1(0)"),    QStringLiteral("Label1(1)"),  QStringLiteral("Label1(2)"),
+            QStringLiteral("Label1(4)"),    QStringLiteral("Text1(3)"),   QStringLiteral("Text1(4)"),
+            QStringLiteral("Text1(5)"),     QStringLiteral("Text1(6)"),   QStringLiteral("Check1(0)"),
+            QStringLiteral("Check1(1)"),    QStringLiteral("cmdBunOpen"), QStringLiteral("cmdCalOpen(0)"),
             QStringLiteral("cmdCalOpen(1)")};
 }
 
@@ -708,13 +709,13 @@ void RecordEditor::markCuts()
 {
     titleBox()->setReadOnly(note_.titleCut);
     titleBox()->setToolTip(note_.titleCut ? QStringLiteral("タイトルが長すぎるため、先頭だけを表示しています。"
-                                                      "保存しても、元のタイトルはそのまま残ります。")
-                                     : QString());
+                                                           "保存しても、元のタイトルはそのまま残ります。")
+                                          : QString());
     for (QPlainTextEdit* box : {bodyBox(), wrappedBodyBox()}) {
         box->setReadOnly(note_.bodyCut);
         box->setToolTip(note_.bodyCut ? QStringLiteral("内容の行が長すぎるため、先頭だけを表示しています。"
-                                                  "保存しても、元の内容はそのまま残ります。")
-                                 : QString());
+                                                       "保存しても、元の内容はそのまま残ります。")
+                                      : QString());
     }
 }
 

@@ -61,17 +61,17 @@ public:
     EditorKind kind() const { return kind_; }
 
     // --- controls -----------------------------------------------------
-    QPlainTextEdit* titleBox() const;          // Text1(0)
-    QPlainTextEdit* bodyBox() const;           // Text1(1), no wrapping
-    QPlainTextEdit* wrappedBodyBox() const;    // Text1(2), wraps
+    QPlainTextEdit* titleBox() const;       // Text1(0)
+    QPlainTextEdit* bodyBox() const;        // Text1(1), no wrapping
+    QPlainTextEdit* wrappedBodyBox() const; // Text1(2), wraps
     QPlainTextEdit* visibleBodyBox() const;
-    QLineEdit* lineBox(int index) const;       // Text1(3)..Text1(7)
-    QWidget* textBox(int index) const;         // Text1(0)..Text1(7)
-    QCheckBox* check(int index) const;         // Check1(0) 重要, Check1(1) 完了
-    QLabel* label(int index) const;            // Label1(0)..Label1(4); nullptr where absent
+    QLineEdit* lineBox(int index) const; // Text1(3)..Text1(7)
+    QWidget* textBox(int index) const;   // Text1(0)..Text1(7)
+    QCheckBox* check(int index) const;   // Check1(0) 重要, Check1(1) 完了
+    QLabel* label(int index) const;      // Label1(0)..Label1(4); nullptr where absent
     QToolButton* calendarButton(int index) const;
-    QToolButton* categoryButton() const;       // cmdBunOpen
-    QCalendarWidget* calendar() const;         // MonthView1
+    QToolButton* categoryButton() const; // cmdBunOpen
+    QCalendarWidget* calendar() const;   // MonthView1
     // --- the category picker's target ----------------------------------
     QAbstractButton* pickerButton() const override;
     int categoryNameWidth() const override;

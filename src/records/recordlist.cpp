@@ -141,7 +141,9 @@ QString RecordListModel::textAt(int i, int column) const
     if (i < 0 || size_t(i) >= rows_.size() || column < 0 || column > 4)
         return {};
     const qint64 bookmark = bookmarks_[size_t(rows_[size_t(i)])];
-    auto field = [&](int k) { return fields_[size_t(k)] < 0 ? QString() : source_->textOf(bookmark, fields_[size_t(k)]); };
+    auto field = [&](int k) {
+        return fields_[size_t(k)] < 0 ? QString() : source_->textOf(bookmark, fields_[size_t(k)]);
+    };
     try {
         switch (column) {
         case 0:

@@ -51,9 +51,9 @@ private:
     // rows since, and its positions move with them.
     std::shared_ptr<store::Recordset> source_;
     std::vector<qint64> bookmarks_;
-    std::vector<int> rows_;    // indexes into bookmarks_, in the list's order
-    std::vector<bool> gone_;   // by index: removed from the list
-    std::vector<qint64> ids_;  // by index, when the number is not the rowid
+    std::vector<int> rows_;       // indexes into bookmarks_, in the list's order
+    std::vector<bool> gone_;      // by index: removed from the list
+    std::vector<qint64> ids_;     // by index, when the number is not the rowid
     std::array<int, 6> fields_{}; // id, title, kijitudate, kousindate, kousintime, sinkidate
 };
 
@@ -74,10 +74,10 @@ public:
     int FillRecordList(const std::shared_ptr<store::Recordset>& rs);
 
     int count() const;
-    int selectedPosition() const;          // 0 when nothing is selected
+    int selectedPosition() const; // 0 when nothing is selected
     QString selectedKey() const;
     QString keyAt(int position) const;
-    bool selectKey(const QString& key);   // false when no row has it
+    bool selectKey(const QString& key); // false when no row has it
     void selectPosition(int position);
     // Removes a row; returns its position (0 when absent).
     int removeKey(const QString& key);
@@ -90,8 +90,8 @@ public:
     RecordListModel* listModel() const { return model_; }
 
 signals:
-    void itemChosen();                 // clicked, or moved to with the keyboard
-    void itemOpened();                 // double click or Enter
+    void itemChosen(); // clicked, or moved to with the keyboard
+    void itemOpened(); // double click or Enter
     void deletePressed();
     void popupRequested(const QPoint& globalPos);
     void sortChanged(int column, int order);

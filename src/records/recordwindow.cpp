@@ -51,7 +51,6 @@ QString textName(int i)
     return QStringLiteral("Text1(%1)").arg(i);
 }
 
-
 } // namespace
 
 store::NoteView categoryNotes(qint64 category, int sortColumn, int sortOrder)
@@ -99,8 +98,8 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     canvas_ = new QWidget(this);
     canvas_->setObjectName(QStringLiteral("canvas"));
     setCentralWidget(canvas_);
-    const shell::CommandSet commands =
-        shell::buildCommands(this, shell::WindowKind::Single, canvas_, handlers, st_.commands);
+    const shell::CommandSet commands = shell::buildCommands(this, shell::WindowKind::Single, canvas_, handlers,
+                                                            st_.commands);
     actions_ = commands.actions;
     toolBar_ = commands.toolBar;
     searchBox_ = commands.searchBox;
@@ -147,12 +146,12 @@ RecordWindow::~RecordWindow()
 void RecordWindow::buildLayout()
 {
     static const QList<EditorPlace> places = {
-        {"Label1(0)", 120, 425, 615, 220},    {"Text1(3)", 720, 400, 1575, 270},    {"cmdBunOpen", 2280, 420, 300, 250},
-        {"Check1(0)", 2880, 430, 660, 220},   {"Check1(1)", 3720, 430, 660, 220},   {"Text1(4)", 4380, 400, 1100, 270},
+        {"Label1(0)", 120, 425, 615, 220},      {"Text1(3)", 720, 400, 1575, 270},  {"cmdBunOpen", 2280, 420, 300, 250},
+        {"Check1(0)", 2880, 430, 660, 220},     {"Check1(1)", 3720, 430, 660, 220}, {"Text1(4)", 4380, 400, 1100, 270},
         {"cmdCalOpen(0)", 5475, 420, 300, 250}, {"Label1(4)", 6120, 450, 360, 225}, {"Text1(5)", 6480, 400, 1100, 270},
         {"cmdCalOpen(1)", 7575, 420, 300, 250}, {"Text1(6)", 7875, 400, 855, 270},  {"Text1(7)", 1560, 720, 735, 270},
-        {"Label1(1)", 100, 700, 615, 255},    {"Text1(0)", 720, 700, 8535, 780},    {"Label1(2)", 100, 1250, 615, 255},
-        {"Text1(1)", 0, 1500, 4455, 4095},    {"Text1(2)", 0, 1500, 4695, 4095},
+        {"Label1(1)", 100, 700, 615, 255},      {"Text1(0)", 720, 700, 8535, 780},  {"Label1(2)", 100, 1250, 615, 255},
+        {"Text1(1)", 0, 1500, 4455, 4095},      {"Text1(2)", 0, 1500, 4695, 4095},
     };
     layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 5850, shell::kToolBarHeight});
     bodyTop_ = 1500 + placeEditor(layout_, *editor_, places);
@@ -312,7 +311,8 @@ void RecordWindow::Form_Unload()
 
 void RecordWindow::closeEvent(QCloseEvent* event)
 {
-    shell::runCloseSteps(event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
+    shell::runCloseSteps(
+        event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
 void RecordWindow::mnuEnd_Click()
@@ -389,7 +389,8 @@ void RecordWindow::tellReadFailure(const StepResult& read)
 void RecordWindow::showCount()
 {
     if (WindowRecordset)
-        panels_->setText(1, shell::statusCountText(WindowRecordset->absolutePosition() + 1, WindowRecordset->recordCount()));
+        panels_->setText(1, shell::statusCountText(WindowRecordset->absolutePosition() + 1,
+                                                   WindowRecordset->recordCount()));
 }
 
 void RecordWindow::markGone()
@@ -403,8 +404,9 @@ void RecordWindow::DataAdd()
     NewRecordMode = true;
     noteGone_ = false;
     if (WindowRecordset) {
-        tryStep([&] { WindowRecordset->addNew(); })
-            .ignoreFailure("a new note is written by the one save, not through this row");
+        tryStep([&] {
+            WindowRecordset->addNew();
+        }).ignoreFailure("a new note is written by the one save, not through this row");
     }
     FieldsClear();
     fillCategory();

@@ -40,10 +40,10 @@ struct AppState {
     // Where the program lies; given by main(), a temporary folder in tests.
     QString ProgramFolder;
 
-    QString AppFolder;                 // ends in "/"
+    QString AppFolder; // ends in "/"
     QString DatabasePath;
     QString DatabaseFileName;
-    QString DatabaseFolder;            // ends in its separator
+    QString DatabaseFolder; // ends in its separator
     QString PreviousDatabasePath;
     QString PreviousDatabaseFileName;
     QString CurrentTab = QStringLiteral("BunTab");

@@ -129,19 +129,21 @@ const QList<MenuEntry>& mainWindowMenus()
 
 const QList<MenuEntry>& recordWindowMenus()
 {
-    static const QList<MenuEntry> entries = QList<MenuEntry>{
-        {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
-        {"mnuAddNew", "新規データの追加(&N)", 1},
-        {"mnuFile_2", "", 1},
-        {"mnuUpdate", "上書き保存(&S)", 1},
-        {"mnuUpdateAs", "コピーして保存(&C)", 1},
-        {"mnuFile_1", "", 1},
-        {"mnuPrint1", "印刷(&P)", 1},
-        {"mnuPrintOp", "印刷設定(&U)", 1},
-        {"mnuFile_3", "", 1},
-        {"mnuEnd", "終了(&X)", 1},
-        kEditMenu,
-    } + kEditCommands + kWrapAndStamp + QList<MenuEntry>{kViewMenu} + kMovesAndFont + kToolAndHelp;
+    static const QList<MenuEntry> entries =
+        QList<MenuEntry>{
+            {"mnuFile", "ﾌｧｲﾙ(&F)", 0},
+            {"mnuAddNew", "新規データの追加(&N)", 1},
+            {"mnuFile_2", "", 1},
+            {"mnuUpdate", "上書き保存(&S)", 1},
+            {"mnuUpdateAs", "コピーして保存(&C)", 1},
+            {"mnuFile_1", "", 1},
+            {"mnuPrint1", "印刷(&P)", 1},
+            {"mnuPrintOp", "印刷設定(&U)", 1},
+            {"mnuFile_3", "", 1},
+            {"mnuEnd", "終了(&X)", 1},
+            kEditMenu,
+        }
+        + kEditCommands + kWrapAndStamp + QList<MenuEntry>{kViewMenu} + kMovesAndFont + kToolAndHelp;
     return entries;
 }
 
@@ -217,26 +219,35 @@ const QList<ToolKey> kFindAll = {
 
 const QList<ToolKey>& toolKeys(WindowKind kind)
 {
-    static const QList<ToolKey> main = QList<ToolKey>{
-        {"開く", "他のＤＢを開く", "Open1", "mnuOpenDB"},
-        {"", "", "", ""},
-        {"新規作成", "新規データ追加", "New", "mnuDataAdd"},
-        kSaveKey,
-    } + kMovesAndText + QList<ToolKey>{{"Paste", "貼り付け", "Paste1", "mnuPaste"}, {"", "", "", ""}, kSearchBox, kFindPage}
+    static const QList<ToolKey> main =
+        QList<ToolKey>{
+            {"開く", "他のＤＢを開く", "Open1", "mnuOpenDB"},
+            {"", "", "", ""},
+            {"新規作成", "新規データ追加", "New", "mnuDataAdd"},
+            kSaveKey,
+        }
+        + kMovesAndText
+        + QList<ToolKey>{{"Paste", "貼り付け", "Paste1", "mnuPaste"}, {"", "", "", ""}, kSearchBox, kFindPage}
         + kFindAll;
-    static const QList<ToolKey> single = QList<ToolKey>{
-        {"開く", "他のＤＢを開く", "Open1", ""},
-        {"", "", "", ""},
-        {"新規作成", "新規データ追加", "New", "mnuAddNew"},
-        kSaveKey,
-    } + kMovesAndText + QList<ToolKey>{{"Paste", "貼り付け", "Paste1", "mnuPaste"}, {"", "", "", ""}, kSearchBox, kFindPage};
-    static const QList<ToolKey> grid = QList<ToolKey>{
-        {"開く", "他のＤＢを開く", "Open1", ""},
-        {"同期", "同期　分類ﾂﾘｰにジャンプする", "douki", "mnuDouki"},
-        {"", "", "", ""},
-        {"新規作成", "新規データ追加", "New", "mnuFileDataAdd"},
-        kSaveKey,
-    } + kMovesAndText + QList<ToolKey>{{"貼り付け", "貼り付け", "Paste1", "mnuPaste"}, {"", "", "", ""}, kSearchBox, kFindPage}
+    static const QList<ToolKey> single =
+        QList<ToolKey>{
+            {"開く", "他のＤＢを開く", "Open1", ""},
+            {"", "", "", ""},
+            {"新規作成", "新規データ追加", "New", "mnuAddNew"},
+            kSaveKey,
+        }
+        + kMovesAndText
+        + QList<ToolKey>{{"Paste", "貼り付け", "Paste1", "mnuPaste"}, {"", "", "", ""}, kSearchBox, kFindPage};
+    static const QList<ToolKey> grid =
+        QList<ToolKey>{
+            {"開く", "他のＤＢを開く", "Open1", ""},
+            {"同期", "同期　分類ﾂﾘｰにジャンプする", "douki", "mnuDouki"},
+            {"", "", "", ""},
+            {"新規作成", "新規データ追加", "New", "mnuFileDataAdd"},
+            kSaveKey,
+        }
+        + kMovesAndText
+        + QList<ToolKey>{{"貼り付け", "貼り付け", "Paste1", "mnuPaste"}, {"", "", "", ""}, kSearchBox, kFindPage}
         + kFindAll;
     switch (kind) {
     case WindowKind::Main:

@@ -164,7 +164,8 @@ DraftJournal::LeftBehind DraftJournal::leftBehind()
         auto lock = std::make_unique<QLockFile>(QDir(run.absoluteFilePath()).filePath(kLockName));
         if (!lock->tryLock(0))
             continue;
-        const QFileInfoList files = QDir(run.absoluteFilePath()).entryInfoList({QLatin1Char('*') + kSuffix}, QDir::Files);
+        const QFileInfoList files =
+            QDir(run.absoluteFilePath()).entryInfoList({QLatin1Char('*') + kSuffix}, QDir::Files);
         for (const QFileInfo& f : files) {
             QFile in(f.absoluteFilePath());
             std::optional<Draft> d;

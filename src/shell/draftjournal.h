@@ -15,14 +15,14 @@ namespace zumilo::shell {
 
 // One note's edit that the user has not saved, as the journal keeps it.
 struct Draft {
-    QString slot;                  // the editor it came from: "main", "grid", "single-2"
+    QString slot; // the editor it came from: "main", "grid", "single-2"
     QString databasePath;
-    qint64 noteId = 0;             // 0: a note not stored yet
-    QString stampDate, stampTime;  // the note's update stamp when the edit was made
+    qint64 noteId = 0;            // 0: a note not stored yet
+    QString stampDate, stampTime; // the note's update stamp when the edit was made
     QDateTime savedAt;
-    std::array<QString, 8> texts;  // the editor's boxes Text1(0)..Text1(7); the body in 1
-    std::array<bool, 2> checks{};  // 重要, 完了
-    QString file;                  // where it was read from
+    std::array<QString, 8> texts; // the editor's boxes Text1(0)..Text1(7); the body in 1
+    std::array<bool, 2> checks{}; // 重要, 完了
+    QString file;                 // where it was read from
 };
 
 // The drafts of unsaved edits, kept beside the settings (never in the
@@ -53,8 +53,8 @@ public:
     void finish();
 
     struct LeftBehind {
-        QList<Draft> drafts;   // oldest first
-        QStringList damaged;   // unreadable drafts, moved aside (their new paths)
+        QList<Draft> drafts; // oldest first
+        QStringList damaged; // unreadable drafts, moved aside (their new paths)
     };
     // The drafts of runs that ended without their shut-down; their folders
     // are claimed until release().

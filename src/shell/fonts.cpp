@@ -23,9 +23,9 @@ QString firstInstalled(const QStringList& candidates)
 QString japaneseSansFamily()
 {
     return firstInstalled({QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
-                           QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                           QStringLiteral("VL PGothic"), QStringLiteral("Takao PGothic"),
-                           QStringLiteral("MS PGothic"), QStringLiteral("Hiragino Sans")});
+                           QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"), QStringLiteral("VL PGothic"),
+                           QStringLiteral("Takao PGothic"), QStringLiteral("MS PGothic"),
+                           QStringLiteral("Hiragino Sans")});
 }
 
 QString japaneseSerifFamily()

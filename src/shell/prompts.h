@@ -51,11 +51,9 @@ public:
 
     // Returns Msg::Ok, Cancel, Yes or No. Closing the box counts as the
     // cancel/no answer.
-    virtual int message(QWidget* parent, const QString& text, int style = Msg::OkOnly,
-                        const QString& title = {}) = 0;
+    virtual int message(QWidget* parent, const QString& text, int style = Msg::OkOnly, const QString& title = {}) = 0;
     // nullopt when cancelled.
-    virtual std::optional<QString> input(QWidget* parent, const QString& prompt,
-                                         const QString& title = {},
+    virtual std::optional<QString> input(QWidget* parent, const QString& prompt, const QString& title = {},
                                          const QString& defaultText = {}) = 0;
     // One of `items` chosen from a list (its index); nullopt when cancelled.
     virtual std::optional<int> choose(QWidget* parent, const QString& prompt, const QStringList& items,
@@ -68,10 +66,8 @@ public:
                                                   const QString& title = {}) = 0;
     // Full path of the chosen file; nullopt when cancelled. `fileName` is
     // the pre-filled name ("*.zmd" lists only such files at first).
-    virtual std::optional<QString> openFile(QWidget* parent, const QString& folder,
-                                            const QString& fileName) = 0;
-    virtual std::optional<QString> saveFile(QWidget* parent, const QString& folder,
-                                            const QString& fileName) = 0;
+    virtual std::optional<QString> openFile(QWidget* parent, const QString& folder, const QString& fileName) = 0;
+    virtual std::optional<QString> saveFile(QWidget* parent, const QString& folder, const QString& fileName) = 0;
     virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
     // The system's printer set-up; false when cancelled.
     virtual bool printerSetup(QWidget* parent, QPrinter* printer) = 0;
@@ -84,8 +80,7 @@ public:
     // A progress box for work of `total` steps: the user does nothing else
     // meanwhile and, when `stoppable`, can stop it with its cancel button
     // (advance() then answers false).
-    virtual std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total,
-                                               bool stoppable) = 0;
+    virtual std::unique_ptr<Progress> progress(QWidget* parent, const QString& label, qint64 total, bool stoppable) = 0;
 };
 
 // Shows real Qt dialogs.
@@ -117,7 +112,7 @@ void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const Q
 // search index's catch-up or rebuild): its box comes up only once the work
 // has run for most of a second, and goes with the last copy of the function.
 std::function<void(qint64 done, qint64 total)> progressOfSlowWork(Prompts& prompts, QWidget* parent,
-                                                                   const QString& label);
+                                                                  const QString& label);
 
 // While one of our own modal prompts is up, window activation changes are
 // ours, not the user's; windows ask this to tell the two apart.

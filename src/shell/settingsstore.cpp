@@ -126,8 +126,7 @@ void SettingsStore::writeNumber(const QString& section, const QString& key, doub
     // Shortest text that reads back as the same float: "600", "10.5",
     // never "600.0" or "6e+02" for the window sizes kept here.
     char buf[64];
-    const auto fmt = std::isfinite(f) && std::fabs(f) < 1e15f ? std::chars_format::fixed
-                                                              : std::chars_format::general;
+    const auto fmt = std::isfinite(f) && std::fabs(f) < 1e15f ? std::chars_format::fixed : std::chars_format::general;
     const auto res = std::to_chars(buf, buf + sizeof buf, f, fmt);
     write(section, key, QString::fromLatin1(buf, res.ptr - buf));
 }

@@ -108,10 +108,10 @@ void TwipsLayout::save(SettingsStore& settings, const QString& section, const QL
     for (const LayoutKey& k : keys) {
         const TwipsGeometry& g = (*this)[QString::fromUtf8(k.control)];
         const QString p = QString::fromUtf8(k.property);
-        const double v = p == QLatin1String("Left") ? g.left
-                       : p == QLatin1String("Top")  ? g.top
-                       : p == QLatin1String("Width") ? g.width
-                                                     : g.height;
+        const double v = p == QLatin1String("Left")    ? g.left
+                         : p == QLatin1String("Top")   ? g.top
+                         : p == QLatin1String("Width") ? g.width
+                                                       : g.height;
         settings.writeNumber(section, keyName(k), v);
     }
 }

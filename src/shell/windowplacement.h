@@ -12,7 +12,6 @@ namespace zumilo::shell {
 
 class SettingsStore;
 
-
 // A window's place and size in twips is stored under "Top", "Left",
 // "Width" and "Height" of a settings section.
 

@@ -90,7 +90,8 @@ QString folderFor(const QString& folder, const QString& databasePath)
 {
     const QString canonical = canonicalOf(databasePath);
     const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
-    return QDir(folder).filePath(QFileInfo(canonical).completeBaseName() + QLatin1Char('-') + QString::fromLatin1(hash));
+    return QDir(folder).filePath(QFileInfo(canonical).completeBaseName() + QLatin1Char('-')
+                                 + QString::fromLatin1(hash));
 }
 
 // A backup's name ends in the time it was taken.
@@ -185,8 +186,9 @@ bool copyNotes(Job& job, const QString& target)
     // built once, in order.
     std::vector<std::pair<QString, QString>> tables, others;
     {
-        detail::Statement schema(to.db, QStringLiteral("SELECT type, name, sql FROM src.sqlite_master WHERE sql IS NOT NULL "
-                                                       "AND name NOT LIKE 'zumilo%' AND name NOT LIKE 'sqlite%' ORDER BY rowid"));
+        detail::Statement schema(to.db, QStringLiteral(
+                                            "SELECT type, name, sql FROM src.sqlite_master WHERE sql IS NOT NULL "
+                                            "AND name NOT LIKE 'zumilo%' AND name NOT LIKE 'sqlite%' ORDER BY rowid"));
         while (schema.step())
             (schema.column(0).toString() == QLatin1String("table") ? tables : others)
                 .emplace_back(schema.column(1).toString(), schema.column(2).toString());
@@ -201,9 +203,11 @@ bool copyNotes(Job& job, const QString& target)
     for (const auto& [name, sql] : others)
         run(to.db, sql.toUtf8().constData());
     {
-        detail::Statement sequence(to.db, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE name = 'sqlite_sequence'"));
+        detail::Statement sequence(to.db,
+                                   QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE name = 'sqlite_sequence'"));
         if (sequence.step())
-            run(to.db, "DELETE FROM main.sqlite_sequence; INSERT INTO main.sqlite_sequence SELECT * FROM src.sqlite_sequence");
+            run(to.db,
+                "DELETE FROM main.sqlite_sequence; INSERT INTO main.sqlite_sequence SELECT * FROM src.sqlite_sequence");
     }
     run(to.db, QStringLiteral("PRAGMA main.application_id = %1").arg(pragma("application_id")).toUtf8().constData());
     run(to.db, QStringLiteral("PRAGMA main.user_version = %1").arg(pragma("user_version")).toUtf8().constData());
@@ -418,7 +422,8 @@ void restoreBackup(const Backup& backup, const QString& databasePath)
         throw;
     }
     std::error_code error;
-    std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(databasePath).toStdString(), error);
+    std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(databasePath).toStdString(),
+                            error);
     if (error) {
         QFile::rename(aside + QStringLiteral("-journal"), journal);
         QFile::remove(temp);

@@ -119,11 +119,10 @@ ColumnType ColumnType::fromDeclared(const QString& declared)
     if (isOneOf(name, {"integer", "int", "long", "counter", "autoincrement", "short", "byte", "smallint", "tinyint",
                        "bigint", "integer1", "integer2", "integer4", "int2", "int4", "int8"})) {
         type.kind = ColumnKind::Integer;
-    } else if (isOneOf(name, {"real", "double", "single", "float", "currency", "money", "numeric", "decimal",
-                              "float4", "float8", "double precision"})) {
+    } else if (isOneOf(name, {"real", "double", "single", "float", "currency", "money", "numeric", "decimal", "float4",
+                              "float8", "double precision"})) {
         type.kind = ColumnKind::Real;
-    } else if (isOneOf(name, {"text", "varchar", "char", "nvarchar", "nchar", "character", "string",
-                              "alphanumeric"})) {
+    } else if (isOneOf(name, {"text", "varchar", "char", "nvarchar", "nchar", "character", "string", "alphanumeric"})) {
         type.kind = ColumnKind::Text;
         type.maxLength = length > 0 ? length : 0;
     } else if (isOneOf(name, {"longtext", "memo", "clob", "note", "longchar", "ntext", "mediumtext"})) {

@@ -75,8 +75,7 @@ QByteArray fileName(const QString& path)
 
 bool hasWriteBits(const QFileInfo& info)
 {
-    return info.permissions()
-           & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+    return info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
 }
 
 QString firstWord(const QString& sql)
@@ -583,7 +582,8 @@ Database::Health Database::checkThoroughly(const QString& path)
         return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Unchecked;
     }
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | OneThread, detail::writingVfs());
+    const int rc = sqlite3_open_v2(fileName(path).constData(), &db, SQLITE_OPEN_READWRITE | OneThread,
+                                   detail::writingVfs());
     const std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close_v2);
     if (rc != SQLITE_OK || sqlite3_db_readonly(db, "main") != 0)
         return Health::Sound;

@@ -27,10 +27,10 @@ void setStatementTrace(std::function<void(const QString& sql)> trace);
 } // namespace detail
 
 enum class RecordsetType {
-    Default = 0,   // table for a table name, dynaset for a SELECT
+    Default = 0, // table for a table name, dynaset for a SELECT
     Table = 1,
-    Dynaset = 2,   // updatable, rows read on demand
-    Snapshot = 4,  // read-only
+    Dynaset = 2,  // updatable, rows read on demand
+    Snapshot = 4, // read-only
 };
 
 // Option of execute(): a failing statement changes nothing and throws.

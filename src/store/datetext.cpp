@@ -120,7 +120,7 @@ QString toStorageText(const DateValue& value)
     if (value.time) {
         const QTime& t = *value.time;
         s += QLatin1Char(' ') + pad(t.hour(), 2) + QLatin1Char(':') + pad(t.minute(), 2) + QLatin1Char(':')
-            + pad(t.second(), 2);
+             + pad(t.second(), 2);
     }
     return s;
 }
@@ -152,7 +152,7 @@ QString toDisplayText(const DateValue& value)
     if (value.time) {
         const QTime& t = *value.time;
         s += QLatin1Char(' ') + pad(t.hour(), 2) + QLatin1Char(':') + pad(t.minute(), 2) + QLatin1Char(':')
-            + pad(t.second(), 2);
+             + pad(t.second(), 2);
     }
     return s;
 }

@@ -77,7 +77,8 @@ QString japaneseMessage(ErrorKind kind, const QString& subject)
                + QStringLiteral("まだ開かれています。このファイルを開いている画面をすべて閉じてから、"
                                 "もう一度お試しください。");
     case ErrorKind::UnusableBackup:
-        return QStringLiteral("選んだバックアップは壊れているか中身がないため、使えません。別のバックアップを選んでください。");
+        return QStringLiteral(
+            "選んだバックアップは壊れているか中身がないため、使えません。別のバックアップを選んでください。");
     case ErrorKind::MissingColumn:
         return columnSubject(subject) + QStringLiteral("がないため、このファイルは使えません。");
     case ErrorKind::ColumnType:
@@ -93,7 +94,8 @@ QString japaneseMessage(ErrorKind kind, const QString& subject)
     case ErrorKind::FileExists:
         return QStringLiteral("同じ名前のファイルがすでにあります。");
     case ErrorKind::Busy:
-        return QStringLiteral("他のプログラムがファイルを使用中のため、処理できませんでした。しばらくしてからもう一度お試しください。");
+        return QStringLiteral(
+            "他のプログラムがファイルを使用中のため、処理できませんでした。しばらくしてからもう一度お試しください。");
     case ErrorKind::ReadOnly:
         return QStringLiteral("ファイルが読み取り専用のため、保存できません。");
     case ErrorKind::DiskFull:

@@ -10,32 +10,32 @@ namespace zumilo::store {
 
 // What went wrong, coarse enough for the windows to pick a message.
 enum class ErrorKind {
-    FileNotFound,      // the file does not exist
-    NotADatabase,      // empty file, random bytes, a text file...
-    CannotOpen,        // permissions, a folder, an unusable path
-    FileExists,        // creating over an existing file
-    Busy,              // another program holds a lock for too long
-    ReadOnly,          // the file or folder cannot be written
+    FileNotFound, // the file does not exist
+    NotADatabase, // empty file, random bytes, a text file...
+    CannotOpen,   // permissions, a folder, an unusable path
+    FileExists,   // creating over an existing file
+    Busy,         // another program holds a lock for too long
+    ReadOnly,     // the file or folder cannot be written
     DiskFull,
-    NoCurrentRecord,   // field access or edit without a current row
-    RowDeleted,        // the row was deleted meanwhile (another window)
-    TypeMismatch,      // a value that does not convert to the column's type
-    InvalidDate,       // text that cannot be read as a date
-    TooLong,           // text longer than the column's text(n)
-    NotUpdatable,      // snapshot, aggregate or joined recordsets
+    NoCurrentRecord, // field access or edit without a current row
+    RowDeleted,      // the row was deleted meanwhile (another window)
+    TypeMismatch,    // a value that does not convert to the column's type
+    InvalidDate,     // text that cannot be read as a date
+    TooLong,         // text longer than the column's text(n)
+    NotUpdatable,    // snapshot, aggregate or joined recordsets
     UnknownField,
-    Constraint,        // duplicate key and the like
-    Syntax,            // a statement the engine cannot parse
-    Io,                // other file-system failures (export targets)
-    Damaged,           // a database whose pages no longer fit together
-    FileDeleted,       // deleted or moved away while open
-    FileReplaced,      // another file put in its place while open
-    MissingColumn,     // a table of the file lacks a column the program reads
-    ColumnType,        // a column declared with a type the program cannot use
-    ColumnValue,       // a number column holding text or fractions
-    InUse,             // a file the program still has open
-    UnusableBackup,    // a backup that is damaged, empty or no notes file
-    Cancelled,         // stopped by the user (a long export)
+    Constraint,     // duplicate key and the like
+    Syntax,         // a statement the engine cannot parse
+    Io,             // other file-system failures (export targets)
+    Damaged,        // a database whose pages no longer fit together
+    FileDeleted,    // deleted or moved away while open
+    FileReplaced,   // another file put in its place while open
+    MissingColumn,  // a table of the file lacks a column the program reads
+    ColumnType,     // a column declared with a type the program cannot use
+    ColumnValue,    // a number column holding text or fractions
+    InUse,          // a file the program still has open
+    UnusableBackup, // a backup that is damaged, empty or no notes file
+    Cancelled,      // stopped by the user (a long export)
     Other,
 };
 

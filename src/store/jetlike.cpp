@@ -84,8 +84,8 @@ const FoldTable& foldTable()
 
 bool fastSupplementary(char32_t c)
 {
-    return (c >= 0x1F300 && c <= 0x1FAFF)     // pictographs and emoji
-           || (c >= 0x20000 && c <= 0x2F7FF)  // ideographs, extension B on
+    return (c >= 0x1F300 && c <= 0x1FAFF)    // pictographs and emoji
+           || (c >= 0x20000 && c <= 0x2F7FF) // ideographs, extension B on
            || (c >= 0x30000 && c <= 0x3134F);
 }
 
@@ -141,7 +141,8 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
         s += len;
         if (c == 0xFF9E || c == 0xFF9F) {
             // ｶﾞ is one character, ガ, to NFKC.
-            const char16_t m = previous >= 0xFF61 && previous < 0xFF9E ? table.voiced[previous - 0xFF61][c - 0xFF9E] : Slow;
+            const char16_t m = previous >= 0xFF61 && previous < 0xFF9E ? table.voiced[previous - 0xFF61][c - 0xFF9E]
+                                                                       : Slow;
             if (m == Slow) {
                 slow = true;
                 break;
@@ -168,8 +169,8 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
     if (!slow)
         return size_t(o - out.data());
 
-    const QString normal = QString::fromUtf8(reinterpret_cast<const char*>(p), qsizetype(n))
-                               .normalized(QString::NormalizationForm_KC);
+    const QString normal =
+        QString::fromUtf8(reinterpret_cast<const char*>(p), qsizetype(n)).normalized(QString::NormalizationForm_KC);
     if (out.size() < size_t(normal.size()) + 1)
         out.resize(size_t(normal.size()) + 1);
     o = out.data();
@@ -198,8 +199,8 @@ std::vector<char32_t> foldText(const QString& text)
 
 struct Element {
     enum Kind { Literal, Any, Digit, Class } kind;
-    char32_t ch = 0;       // Literal
-    int charClass = -1;    // Class
+    char32_t ch = 0;    // Literal
+    int charClass = -1; // Class
 };
 
 struct CharClass {
@@ -281,10 +282,14 @@ struct Pattern {
     bool elementMatches(const Element& e, char32_t c) const
     {
         switch (e.kind) {
-        case Element::Literal: return c == e.ch;
-        case Element::Any: return true;
-        case Element::Digit: return c >= '0' && c <= '9';
-        case Element::Class: return classes[size_t(e.charClass)].contains(c);
+        case Element::Literal:
+            return c == e.ch;
+        case Element::Any:
+            return true;
+        case Element::Digit:
+            return c >= '0' && c <= '9';
+        case Element::Class:
+            return classes[size_t(e.charClass)].contains(c);
         }
         return false;
     }

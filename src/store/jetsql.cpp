@@ -67,9 +67,10 @@ std::vector<Token> tokenize(const QString& sql, qsizetype from, qsizetype to)
             i = close < 0 || close >= n ? n : close + 1;
         } else if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < n && sql.at(i + 1).isDigit())) {
             type = TokenType::Number;
-            while (i < n && (sql.at(i).isLetterOrNumber() || sql.at(i) == QLatin1Char('.')
-                             || ((sql.at(i) == QLatin1Char('+') || sql.at(i) == QLatin1Char('-'))
-                                 && (sql.at(i - 1) == QLatin1Char('e') || sql.at(i - 1) == QLatin1Char('E')))))
+            while (i < n
+                   && (sql.at(i).isLetterOrNumber() || sql.at(i) == QLatin1Char('.')
+                       || ((sql.at(i) == QLatin1Char('+') || sql.at(i) == QLatin1Char('-'))
+                           && (sql.at(i - 1) == QLatin1Char('e') || sql.at(i - 1) == QLatin1Char('E')))))
                 ++i;
         } else if (isWordStart(c)) {
             type = TokenType::Word;
@@ -135,8 +136,8 @@ struct SelectLayout {
 
 bool isAggregateName(QStringView name)
 {
-    static const char* const names[] = {"count", "sum", "avg", "min", "max", "total", "group_concat",
-                                        "string_agg", "first", "last", "stdev", "stdevp", "var", "varp"};
+    static const char* const names[] = {"count",      "sum",   "avg",  "min",   "max",    "total", "group_concat",
+                                        "string_agg", "first", "last", "stdev", "stdevp", "var",   "varp"};
     for (const char* n : names)
         if (name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0)
             return true;
@@ -245,13 +246,27 @@ std::optional<SelectLayout> layoutSelect(const QString& s)
     auto finish = [&](qsizetype end) {
         const QString text = s.mid(clauseBegin, end - clauseBegin).trimmed();
         switch (current) {
-        case List: parts.selectList = text; break;
-        case Into: parts.into = text; break;
-        case From: parts.from = text; break;
-        case Where: parts.where = text; break;
-        case GroupBy: parts.groupBy = text; break;
-        case Having: parts.having = text; break;
-        case OrderBy: parts.orderBy = text; break;
+        case List:
+            parts.selectList = text;
+            break;
+        case Into:
+            parts.into = text;
+            break;
+        case From:
+            parts.from = text;
+            break;
+        case Where:
+            parts.where = text;
+            break;
+        case GroupBy:
+            parts.groupBy = text;
+            break;
+        case Having:
+            parts.having = text;
+            break;
+        case OrderBy:
+            parts.orderBy = text;
+            break;
         }
     };
 
@@ -377,8 +392,8 @@ QString singleTableName(const QString& fromClause)
     if (i < tokens.size() && isWord(fromClause, tokens[i], QLatin1String("as")))
         ++i;
     if (i < tokens.size()) {
-        static const char* const joins[] = {"join", "left", "right", "inner", "outer", "cross", "natural",
-                                            "full", "on", "using", "indexed", "not"};
+        static const char* const joins[] = {"join",    "left", "right", "inner", "outer",   "cross",
+                                            "natural", "full", "on",    "using", "indexed", "not"};
         const Token& alias = tokens[i];
         if (alias.type == TokenType::Word) {
             for (const char* j : joins)
@@ -496,8 +511,8 @@ QString rewriteJetDdl(const QString& sql)
     size_t i = 0;
     if (isWord(sql, tokens[0], QLatin1String("create"))) {
         i = 1;
-        while (i < tokens.size() && (isWord(sql, tokens[i], QLatin1String("temp"))
-                                     || isWord(sql, tokens[i], QLatin1String("temporary"))))
+        while (i < tokens.size()
+               && (isWord(sql, tokens[i], QLatin1String("temp")) || isWord(sql, tokens[i], QLatin1String("temporary"))))
             ++i;
         if (i >= tokens.size() || !isWord(sql, tokens[i], QLatin1String("table")))
             return sql;

@@ -18,15 +18,15 @@ QString escapeLikeWildcards(const QString& text);
 // its keyword; empty when absent. Quotes, brackets and parentheses are
 // respected when looking for keywords.
 struct SelectParts {
-    QString selectList;     // after SELECT (and DISTINCT)
+    QString selectList; // after SELECT (and DISTINCT)
     bool distinct = false;
-    QString into;           // after INTO, up to FROM
+    QString into; // after INTO, up to FROM
     QString from;
     QString where;
     QString groupBy;
     QString having;
     QString orderBy;
-    bool compound = false;  // UNION, INTERSECT, EXCEPT
+    bool compound = false;     // UNION, INTERSECT, EXCEPT
     bool hasAggregate = false; // count(, max(, ... at top level of the list
 };
 std::optional<SelectParts> parseSelect(const QString& sql);

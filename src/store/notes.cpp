@@ -57,9 +57,10 @@ void renameCategory(Database& db, qint64 bunID, const QString& name)
 
 bool categoryInUse(Database& db, qint64 bunID)
 {
-    return db.scalar(QStringLiteral("SELECT EXISTS(SELECT 1 FROM T_bunrui WHERE oyabunID=?) "
-                                    "OR EXISTS(SELECT 1 FROM T_idea WHERE bunID=?)"),
-                     {bunID, bunID})
+    return db
+        .scalar(QStringLiteral("SELECT EXISTS(SELECT 1 FROM T_bunrui WHERE oyabunID=?) "
+                               "OR EXISTS(SELECT 1 FROM T_idea WHERE bunID=?)"),
+                {bunID, bunID})
         .toBool();
 }
 
@@ -91,7 +92,8 @@ void readNotes(Database& db, const QStringList& columns, const QList<qint64>& id
     // Some hundred notes a statement, in the order asked for: one read lock
     // each, not one a note.
     constexpr qsizetype chunk = 500;
-    const QString select = QStringLiteral("SELECT wanted.k, %1 FROM wanted JOIN T_idea ON T_idea.id = wanted.k ORDER BY wanted.n")
+    const QString select = QStringLiteral(
+                               "SELECT wanted.k, %1 FROM wanted JOIN T_idea ON T_idea.id = wanted.k ORDER BY wanted.n")
                                .arg(columns.join(QLatin1Char(',')));
     QVariantList values;
     for (qsizetype from = 0; from < ids.size(); from += chunk) {
@@ -99,7 +101,9 @@ void readNotes(Database& db, const QStringList& columns, const QList<qint64>& id
         QStringList rows;
         for (qsizetype i = 0; i < part.size(); ++i)
             rows << QStringLiteral("(%1,?)").arg(i);
-        detail::Statement st(db.handle(), QStringLiteral("WITH wanted(n, k) AS (VALUES %1) ").arg(rows.join(QLatin1Char(','))) + select);
+        detail::Statement st(db.handle(),
+                             QStringLiteral("WITH wanted(n, k) AS (VALUES %1) ").arg(rows.join(QLatin1Char(',')))
+                                 + select);
         std::vector<ColumnType> types;
         for (int i = 1; i < st.columnCount(); ++i)
             types.push_back(ColumnType::fromDeclared(QString::fromUtf8(sqlite3_column_decltype(st.get(), i))));

@@ -11,14 +11,14 @@ namespace zumilo::store::detail {
 // its conditions as they are, never from the statement's text.
 struct Query {
     struct Condition {
-        QString sql;         // with ? marks for `params`
+        QString sql; // with ? marks for `params`
         QVariantList params;
-        QString likeColumn;  // "likeColumn like ?": a Jet pattern, params[0]
+        QString likeColumn; // "likeColumn like ?": a Jet pattern, params[0]
     };
     QString table;
-    QStringList fields;      // empty: all
+    QStringList fields;                // empty: all
     std::vector<Condition> conditions; // all must hold
-    QString orderBy;         // as written; empty: none
+    QString orderBy;                   // as written; empty: none
 
     QString fieldList() const;
     QString from() const;

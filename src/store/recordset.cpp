@@ -7,7 +7,6 @@
 #include "sqltokens.h"
 #include "statement.h"
 
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -212,7 +211,7 @@ void detail::setKeyReadHook(std::function<void(KeyReadStep)> hook)
 struct Recordset::Impl {
     Database* db = nullptr;
     bool closed = false;
-    bool keyset = false;  // rowids with rows fetched on demand; else all rows read
+    bool keyset = false; // rowids with rows fetched on demand; else all rows read
     bool readOnly = false;
 
     QString table; // the base table, for writing
@@ -220,12 +219,12 @@ struct Recordset::Impl {
     QString where;
     QString orderBy;
     QString selectList;
-    QString readAllSql; // a materialized set's statement
+    QString readAllSql;  // a materialized set's statement
     QVariantList params; // bound to the marks of the WHERE clause
     // The WHERE clause as the conditions of a view, which the search index
     // may answer; empty for a statement given as text.
     std::vector<detail::Query::Condition> conditions;
-    QString keysetHead;  // the keyset statement up to FROM
+    QString keysetHead; // the keyset statement up to FROM
     int keyColumn = 0;
     bool byRowid = false; // ordered by the row number alone
     // Ordered by the sort key of one text column, then the row number: the
@@ -241,7 +240,7 @@ struct Recordset::Impl {
     bool pending = false;
     int total = 0;
     std::unique_ptr<KeyReader> reader;
-    bool gap = false;         // just deleted: between keys[pos - 1] and keys[pos]
+    bool gap = false; // just deleted: between keys[pos - 1] and keys[pos]
 
     QStringList names;
     QHash<QString, int> byName; // case-folded names
@@ -370,8 +369,7 @@ struct Recordset::Impl {
             const char* origin = sqlite3_column_origin_name(s, i);
             const char* originTable = sqlite3_column_table_name(s, i);
             QString base;
-            if (origin && originTable
-                && QString::fromUtf8(originTable).compare(table, Qt::CaseInsensitive) == 0)
+            if (origin && originTable && QString::fromUtf8(originTable).compare(table, Qt::CaseInsensitive) == 0)
                 base = QString::fromUtf8(origin);
             addField(QString::fromUtf8(sqlite3_column_name(s, i)), sqlite3_column_decltype(s, i), base);
         }
@@ -484,7 +482,8 @@ struct Recordset::Impl {
             counting.step();
             counted = counting.columnInt(0);
         }
-        sqlite3* other = *counted > db->manyRows_ && *counted < std::numeric_limits<int>::max() ? db->openReader() : nullptr;
+        sqlite3* other = *counted > db->manyRows_ && *counted < std::numeric_limits<int>::max() ? db->openReader()
+                                                                                                : nullptr;
         if (!other && !byRowid) {
             // Few enough to read here: on from where the first rows end.
             while (first.step()) {
@@ -515,7 +514,8 @@ struct Recordset::Impl {
         if (!counted || *counted <= db->manyRows_ * SplitSearchFactor)
             return readKeys(sql, binds);
         // Each in a query of its own: the engine then looks up the ends.
-        Statement span(handle(), QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
+        Statement span(handle(),
+                       QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
         span.step();
         const qint64 middle = span.columnInt(0) + (span.columnInt(1) - span.columnInt(0)) / 2;
         span.finalize();
@@ -740,9 +740,9 @@ struct Recordset::Impl {
             for (int i = 1; i < BlockSize; ++i)
                 marks += QStringLiteral(",?");
             try {
-                blockFetch = Statement(handle(), QStringLiteral("SELECT rowid, ") + selectList + QStringLiteral(" FROM ")
-                                                     + from + QStringLiteral(" WHERE rowid IN (") + marks
-                                                     + QLatin1Char(')'));
+                blockFetch = Statement(handle(), QStringLiteral("SELECT rowid, ") + selectList
+                                                     + QStringLiteral(" FROM ") + from
+                                                     + QStringLiteral(" WHERE rowid IN (") + marks + QLatin1Char(')'));
             } catch (const StoreError& e) {
                 if (e.kind() == ErrorKind::Busy)
                     throw;
@@ -1363,7 +1363,8 @@ void Recordset::update()
             values << d.editKey;
             qint64 newKey = d.editKey;
             // The key may change with the field behind the rowid (id of T_idea).
-            const int n = d.db->run(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
+            const int n = d.db->run(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ")
+                                        + sets.join(QStringLiteral(", "))
                                         + QStringLiteral(" WHERE rowid = ? RETURNING rowid"),
                                     values, &newKey);
             if (n == 0) {
@@ -1384,7 +1385,8 @@ void Recordset::update()
             QStringList quoted;
             for (const QString& c : columns)
                 quoted << detail::quoteIdentifier(c);
-            sql = QStringLiteral("INSERT INTO ") + table + QLatin1Char('(') + quoted.join(QLatin1Char(',')) + QStringLiteral(") VALUES(")
+            sql = QStringLiteral("INSERT INTO ") + table + QLatin1Char('(') + quoted.join(QLatin1Char(','))
+                  + QStringLiteral(") VALUES(")
                   + QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')) + QLatin1Char(')');
         }
         qint64 rowid = 0;

@@ -43,8 +43,8 @@ public:
     void moveLast();
     void moveNext();
     void movePrevious();
-    int recordCount() const;        // exact
-    int absolutePosition() const;   // 0-based, -1 without a current row
+    int recordCount() const;      // exact
+    int absolutePosition() const; // 0-based, -1 without a current row
     void setAbsolutePosition(int position);
 
     // Makes the first row (in recordset order) matching `criterion` current,
@@ -53,9 +53,9 @@ public:
     bool findFirst(const QString& criterion);
     bool noMatch() const { return noMatch_; }
 
-    Bookmark bookmark() const;            // current row; throws without one
-    void setBookmark(Bookmark bookmark);  // throws RowDeleted when gone
-    Bookmark lastModified() const;        // row last added or updated here
+    Bookmark bookmark() const;           // current row; throws without one
+    void setBookmark(Bookmark bookmark); // throws RowDeleted when gone
+    Bookmark lastModified() const;       // row last added or updated here
 
     // --- fields -----------------------------------------------------------
     int fieldCount() const;

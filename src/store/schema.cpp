@@ -16,42 +16,31 @@ namespace zumilo::store {
 QString createIdeaTableSql()
 {
     return QStringLiteral("CREATE TABLE T_idea(")
-        + QStringLiteral("id           counter       constraint pkey primary key,")
-        + QStringLiteral("title        text(250),")
-        + QStringLiteral("naiyo        longtext,")
-        + QStringLiteral("bunID        long,")
-        + QStringLiteral("bunrui       text(250),")
-        + QStringLiteral("sinkiDate    DateTime,")
-        + QStringLiteral("kousinDate   DateTime,")
-        + QStringLiteral("kousinTime   text(50),")
-        + QStringLiteral("kanryoCK     yesno,")
-        + QStringLiteral("kanryoDate   DateTime,")
-        + QStringLiteral("jyuyoCK      yesno,")
-        + QStringLiteral("oyaID        long,")
-        + QStringLiteral("kijituDate   DateTime,")
-        + QStringLiteral("kijituTime   text(50),")
-        + QStringLiteral("yusen        text(50),")
-        + QStringLiteral("naiyoOLE     LONGBINARY,")
-        + QStringLiteral("fileMEI      text(250)")
-        + QStringLiteral(");");
+           + QStringLiteral("id           counter       constraint pkey primary key,")
+           + QStringLiteral("title        text(250),") + QStringLiteral("naiyo        longtext,")
+           + QStringLiteral("bunID        long,") + QStringLiteral("bunrui       text(250),")
+           + QStringLiteral("sinkiDate    DateTime,") + QStringLiteral("kousinDate   DateTime,")
+           + QStringLiteral("kousinTime   text(50),") + QStringLiteral("kanryoCK     yesno,")
+           + QStringLiteral("kanryoDate   DateTime,") + QStringLiteral("jyuyoCK      yesno,")
+           + QStringLiteral("oyaID        long,") + QStringLiteral("kijituDate   DateTime,")
+           + QStringLiteral("kijituTime   text(50),") + QStringLiteral("yusen        text(50),")
+           + QStringLiteral("naiyoOLE     LONGBINARY,") + QStringLiteral("fileMEI      text(250)")
+           + QStringLiteral(");");
 }
 
 QString createCategoryTableSql()
 {
     return QStringLiteral("CREATE TABLE T_bunrui(")
-        + QStringLiteral("bunID        long       constraint pkey primary key,")
-        + QStringLiteral("bunrui       text(250),")
-        + QStringLiteral("oyabunID     long")
-        + QStringLiteral(");");
+           + QStringLiteral("bunID        long       constraint pkey primary key,")
+           + QStringLiteral("bunrui       text(250),") + QStringLiteral("oyabunID     long") + QStringLiteral(");");
 }
 
 QString createOptionTableSql()
 {
     return QStringLiteral("CREATE TABLE T_option(")
-        + QStringLiteral("ID           text(50)       constraint pkey primary key,")
-        + QStringLiteral("naiyo        text(250),")
-        + QStringLiteral("[memo]       text(250)")
-        + QStringLiteral(");");
+           + QStringLiteral("ID           text(50)       constraint pkey primary key,")
+           + QStringLiteral("naiyo        text(250),") + QStringLiteral("[memo]       text(250)")
+           + QStringLiteral(");");
 }
 
 QString seedIdeaSql()
@@ -86,7 +75,8 @@ void addViewIndexes(Database& db)
     // Partial: the notes of each view alone, covered and by number, the
     // order the views show them in. Plain SQL, which every tool keeps.
     db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_jyuyo ON T_idea(jyuyoCK) WHERE jyuyoCK = -1"));
-    db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_kijitu ON T_idea(kanryoCK, id, kijituDate) WHERE kijituDate >= 1"));
+    db.execute(QStringLiteral(
+        "CREATE INDEX IF NOT EXISTS ix_idea_kijitu ON T_idea(kanryoCK, id, kijituDate) WHERE kijituDate >= 1"));
     // The 最近 view's order, its time part sorted within each day.
     db.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS ix_idea_kousin ON T_idea(kousinDate, kousinTime)"));
 }
@@ -102,9 +92,9 @@ void createZumiloDatabase(const QString& path, bool withStarterCategories)
             if (withStarterCategories) {
                 for (const auto& c : starterCategories()) {
                     db->execute(QStringLiteral("INSERT INTO T_bunrui(bunid,bunrui,oyabunID)  VALUES(")
-                                    + QString::number(c.bunID) + QLatin1Char(',')
-                                    + QStringLiteral("'") + QString::fromUtf8(c.name) + QStringLiteral("'")
-                                    + QLatin1Char(',') + QString::number(c.parent) + QLatin1Char(')'),
+                                    + QString::number(c.bunID) + QLatin1Char(',') + QStringLiteral("'")
+                                    + QString::fromUtf8(c.name) + QStringLiteral("'") + QLatin1Char(',')
+                                    + QString::number(c.parent) + QLatin1Char(')'),
                                 FailOnError);
                 }
             }
@@ -162,12 +152,12 @@ struct Need {
 // The columns some window reads or writes; the three unused ones of T_idea
 // (yusen, naiyoOLE, fileMEI) may be missing.
 const Need needs[] = {
-    {"T_idea", "id", Number},          {"T_idea", "title", Words},       {"T_idea", "naiyo", Words},
-    {"T_idea", "bunID", Number},       {"T_idea", "bunrui", Words},      {"T_idea", "sinkiDate", Day},
-    {"T_idea", "kousinDate", Day},     {"T_idea", "kousinTime", Words},  {"T_idea", "kanryoCK", Flag},
-    {"T_idea", "kanryoDate", Day},     {"T_idea", "jyuyoCK", Flag},      {"T_idea", "oyaID", Number},
-    {"T_idea", "kijituDate", Day},     {"T_idea", "kijituTime", Words},  {"T_bunrui", "bunID", Number},
-    {"T_bunrui", "bunrui", Words},     {"T_bunrui", "oyabunID", Number},
+    {"T_idea", "id", Number},      {"T_idea", "title", Words},       {"T_idea", "naiyo", Words},
+    {"T_idea", "bunID", Number},   {"T_idea", "bunrui", Words},      {"T_idea", "sinkiDate", Day},
+    {"T_idea", "kousinDate", Day}, {"T_idea", "kousinTime", Words},  {"T_idea", "kanryoCK", Flag},
+    {"T_idea", "kanryoDate", Day}, {"T_idea", "jyuyoCK", Flag},      {"T_idea", "oyaID", Number},
+    {"T_idea", "kijituDate", Day}, {"T_idea", "kijituTime", Words},  {"T_bunrui", "bunID", Number},
+    {"T_bunrui", "bunrui", Words}, {"T_bunrui", "oyabunID", Number},
 };
 
 struct Column {
@@ -228,8 +218,9 @@ void checkZumiloValues(const Database& db)
     auto refuse = [&](const char* table, const char* column, const char* allowed) {
         if (!tables.contains(QLatin1String(table)))
             return;
-        detail::Statement st(db.handle(), QStringLiteral("SELECT quote(%2) FROM %1 WHERE typeof(%2) NOT IN (%3) LIMIT 1")
-                                              .arg(QLatin1String(table), QLatin1String(column), QLatin1String(allowed)));
+        detail::Statement st(db.handle(),
+                             QStringLiteral("SELECT quote(%2) FROM %1 WHERE typeof(%2) NOT IN (%3) LIMIT 1")
+                                 .arg(QLatin1String(table), QLatin1String(column), QLatin1String(allowed)));
         if (st.step()) {
             const QVariant bad = st.column(0);
             const QString name = QStringLiteral("%1.%2").arg(QLatin1String(table), QLatin1String(column));
@@ -240,7 +231,8 @@ void checkZumiloValues(const Database& db)
     refuse("T_bunrui", "oyabunID", "'integer','null'");
     // A rowid is a whole number anyway; reading the table to learn so would
     // cost a pass over every note's body.
-    if (tables.contains(QLatin1String("T_idea")) && !columnsOf(db, QStringLiteral("T_idea")).value(QStringLiteral("id")).rowid)
+    if (tables.contains(QLatin1String("T_idea"))
+        && !columnsOf(db, QStringLiteral("T_idea")).value(QStringLiteral("id")).rowid)
         refuse("T_idea", "id", "'integer'");
 }
 

@@ -82,8 +82,8 @@ constexpr int kCatchUpStep = 200;
 struct Tokenizer {
     std::vector<char32_t> chars;
     std::vector<char> utf8;
-    std::vector<int> offsets;       // of each character in utf8, and its end
-    std::vector<quint32> seenIn;    // the text a BMP character last occurred in
+    std::vector<int> offsets;    // of each character in utf8, and its end
+    std::vector<quint32> seenIn; // the text a BMP character last occurred in
     quint32 text = 0;
 
     void encode(size_t n)
@@ -316,8 +316,8 @@ std::vector<std::pair<QString, QString>> changeLog(sqlite3* db, const QString& t
                     + record(c, QStringLiteral("new.rowid"), QStringLiteral("new.rowid, 0, NULL")));
     }
     trigger(QStringLiteral("_replace"), QStringLiteral("BEFORE INSERT ON %1").arg(table), replaced);
-    trigger(QStringLiteral("_renumber"), QStringLiteral("BEFORE UPDATE ON %1 WHEN new.rowid IS NOT old.rowid").arg(table),
-            replaced);
+    trigger(QStringLiteral("_renumber"),
+            QStringLiteral("BEFORE UPDATE ON %1 WHEN new.rowid IS NOT old.rowid").arg(table), replaced);
     trigger(QStringLiteral("_insert"), QStringLiteral("AFTER INSERT ON %1").arg(table), inserted);
     trigger(QStringLiteral("_delete"), QStringLiteral("AFTER DELETE ON %1").arg(table), deleted);
     return triggers;
@@ -343,8 +343,8 @@ SearchIndex::SearchIndex(sqlite3* db) : db_(db)
     static fts5_tokenizer tokenizer = {createTokenizer, deleteTokenizer, tokenize};
     fts5_api* api = fts5Api(db);
     available_ = api && api->xCreateTokenizer(api, kTokenizer, nullptr, &tokenizer, nullptr) == SQLITE_OK
-                 && sqlite3_create_function_v2(db, kLiveFunction, 0, SQLITE_UTF8, this, liveFunction, nullptr,
-                                               nullptr, nullptr)
+                 && sqlite3_create_function_v2(db, kLiveFunction, 0, SQLITE_UTF8, this, liveFunction, nullptr, nullptr,
+                                               nullptr)
                         == SQLITE_OK;
 }
 
@@ -369,7 +369,8 @@ std::optional<quint32> SearchIndex::fileChangeCounter() const
 std::optional<qint64> SearchIndex::stampedCounter() const
 {
     sqlite3_stmt* st = nullptr;
-    const QByteArray sql = QStringLiteral("SELECT counter FROM main.%1 WHERE version = ?").arg(name(kStateTable)).toUtf8();
+    const QByteArray sql =
+        QStringLiteral("SELECT counter FROM main.%1 WHERE version = ?").arg(name(kStateTable)).toUtf8();
     if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK) {
         sqlite3_finalize(st);
         return std::nullopt;
@@ -418,7 +419,8 @@ void SearchIndex::endWrite()
     // what it was at the start.
     // What the log holds was indexed as it was written.
     if (stamp) {
-        exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)), {qint64(counterAtBegin_) + 1});
+        exec(db_, QStringLiteral("UPDATE main.%1 SET counter = ?").arg(name(kStateTable)),
+             {qint64(counterAtBegin_) + 1});
         exec(db_, QStringLiteral("DELETE FROM main.%1").arg(name(kChangeTable)));
     }
 }
@@ -433,7 +435,8 @@ bool SearchIndex::intact(const std::function<bool()>& stop) const
         if (!exists.step())
             continue; // not built yet: the next open builds it
         exists.reset();
-        const QByteArray sql = QStringLiteral("INSERT INTO main.%1(%1) VALUES('integrity-check')").arg(name(c->index)).toUtf8();
+        const QByteArray sql =
+            QStringLiteral("INSERT INTO main.%1(%1) VALUES('integrity-check')").arg(name(c->index)).toUtf8();
         const int rc = sqlite3_exec(db_, sql.constData(), nullptr, nullptr, nullptr);
         if (rc == SQLITE_CORRUPT_VTAB)
             return false;
@@ -478,7 +481,9 @@ void SearchIndex::startBuild()
         throw StoreError(ErrorKind::Other, QStringLiteral("nothing to index"));
     // A setting of an index, kept in the file with it.
     auto config = [&](const Column* c, const char* key, int value) {
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('%2', %3)").arg(name(c->index), name(key)).arg(value));
+        exec(
+            db_,
+            QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('%2', %3)").arg(name(c->index), name(key)).arg(value));
     };
     for (const Column& c : kColumns)
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
@@ -486,12 +491,14 @@ void SearchIndex::startBuild()
         exec(db_, QStringLiteral("DROP TRIGGER main.%1").arg(trigger));
     for (const char* table : {kStateTable, kChangeTable, kFillTable})
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(table)));
-    exec(db_, QStringLiteral("CREATE TABLE main.%1(version TEXT NOT NULL, counter INTEGER NOT NULL)").arg(name(kStateTable)));
+    exec(db_, QStringLiteral("CREATE TABLE main.%1(version TEXT NOT NULL, counter INTEGER NOT NULL)")
+                  .arg(name(kStateTable)));
     exec(db_, QStringLiteral("INSERT INTO main.%1 VALUES(?, -1)").arg(name(kStateTable)), {formatVersion()});
     exec(db_, QStringLiteral("CREATE TABLE main.%1(col_no INTEGER, row_id INTEGER, held INTEGER, old_value, "
                              "PRIMARY KEY(col_no, row_id)) WITHOUT ROWID")
                   .arg(name(kChangeTable)));
-    exec(db_, QStringLiteral("CREATE TABLE main.%1(tbl TEXT PRIMARY KEY, next INTEGER NOT NULL)").arg(name(kFillTable)));
+    exec(db_,
+         QStringLiteral("CREATE TABLE main.%1(tbl TEXT PRIMARY KEY, next INTEGER NOT NULL)").arg(name(kFillTable)));
     for (const auto& [table, columns] : byTable(columns_)) {
         const auto triggers = changeLog(db_, table, columns);
         for (const auto& [trigger, sql] : triggers)
@@ -544,7 +551,8 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
     const auto tables = byTable(columns_);
     qint64 done = 0;
     for (const auto& [table, next] : left) {
-        const auto t = std::find_if(tables.begin(), tables.end(), [&](const auto& entry) { return entry.first == table; });
+        const auto t = std::find_if(tables.begin(), tables.end(),
+                                    [&](const auto& entry) { return entry.first == table; });
         if (t == tables.end())
             throw StoreError(ErrorKind::Other, QStringLiteral("search index: unknown table %1").arg(table));
         QStringList numbers;
@@ -557,7 +565,8 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
                                    .arg(name(kChangeTable), numbers.join(QLatin1Char(',')));
         if (!f.end) {
             exec(db_, forget.arg(QStringLiteral(" AND row_id <= ?")), {next, f.last});
-            exec(db_, QStringLiteral("UPDATE main.%1 SET next = ? WHERE tbl = ?").arg(name(kFillTable)), {f.last + 1, table});
+            exec(db_, QStringLiteral("UPDATE main.%1 SET next = ? WHERE tbl = ?").arg(name(kFillTable)),
+                 {f.last + 1, table});
             return false;
         }
         exec(db_, forget.arg(QString()), {next});
@@ -567,8 +576,12 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
     applyChanges({});
     for (const Column* c : columns_) {
         exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('optimize')").arg(name(c->index)));
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('automerge', %2)").arg(name(c->index)).arg(kDefaultAutomerge));
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('crisismerge', %2)").arg(name(c->index)).arg(kDefaultCrisisMerge));
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('automerge', %2)")
+                      .arg(name(c->index))
+                      .arg(kDefaultAutomerge));
+        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('crisismerge', %2)")
+                      .arg(name(c->index))
+                      .arg(kDefaultCrisisMerge));
     }
     return true;
 }
@@ -581,8 +594,8 @@ SearchIndex::Filled SearchIndex::fill(const QString& table, const std::vector<co
     std::vector<Statement> inserts;
     for (const Column* c : columns) {
         list << name(c->column);
-        inserts.emplace_back(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) VALUES(?, ?)")
-                                      .arg(name(c->index), name(c->column)));
+        inserts.emplace_back(
+            db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) VALUES(?, ?)").arg(name(c->index), name(c->column)));
     }
     Statement rows(db_, QStringLiteral("SELECT rowid, %1 FROM main.%2 WHERE rowid >= ? ORDER BY rowid")
                             .arg(list.join(QLatin1Char(',')), table));
@@ -651,7 +664,8 @@ bool SearchIndex::applyChanges(const IndexProgress& progress)
         known << QString::number(n);
         removes[n] = Statement(db_, QStringLiteral("INSERT INTO main.%1(%1, rowid, %2) VALUES('delete', ?, ?)")
                                         .arg(name(c->index), name(c->column)));
-        adds[n] = Statement(db_, QStringLiteral("INSERT INTO main.%1(rowid, %2) SELECT rowid, %2 FROM main.%3 WHERE rowid = ?")
+        adds[n] = Statement(db_, QStringLiteral(
+                                     "INSERT INTO main.%1(rowid, %2) SELECT rowid, %2 FROM main.%3 WHERE rowid = ?")
                                      .arg(name(c->index), name(c->column), name(c->table)));
     }
     {
@@ -662,7 +676,8 @@ bool SearchIndex::applyChanges(const IndexProgress& progress)
         if (found)
             return false;
     }
-    Statement changes(db_, QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1").arg(name(kChangeTable)));
+    Statement changes(db_,
+                      QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1").arg(name(kChangeTable)));
     while (changes.step()) {
         const auto n = size_t(changes.columnInt(0));
         sqlite3_stmt* row = changes.get();
@@ -710,7 +725,8 @@ void SearchIndex::attach(bool writable)
     auto trigger = [&](const QString& sql) { exec(db_, QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS ") + sql); };
     const QString when = QStringLiteral(" WHEN %1()").arg(name(kLiveFunction));
     auto insertNew = [](const Column* c) {
-        return QStringLiteral("INSERT INTO %1(rowid, %2) VALUES(new.rowid, new.%2);").arg(name(c->index), name(c->column));
+        return QStringLiteral("INSERT INTO %1(rowid, %2) VALUES(new.rowid, new.%2);")
+            .arg(name(c->index), name(c->column));
     };
     auto deleteOld = [](const Column* c) {
         return QStringLiteral("INSERT INTO %1(%1, rowid, %2) VALUES('delete', old.rowid, old.%2);")
@@ -723,22 +739,26 @@ void SearchIndex::attach(bool writable)
                 continue;
             inserts += insertNew(c);
             deletes += deleteOld(c);
-            trigger(QStringLiteral("%1_update AFTER UPDATE ON main.%2%3 AND (old.rowid IS NOT new.rowid OR old.%4 IS NOT "
-                                   "new.%4) BEGIN %5 %6 END")
-                        .arg(name(c->index), name(table), when, name(c->column), deleteOld(c), insertNew(c)));
+            trigger(
+                QStringLiteral("%1_update AFTER UPDATE ON main.%2%3 AND (old.rowid IS NOT new.rowid OR old.%4 IS NOT "
+                               "new.%4) BEGIN %5 %6 END")
+                    .arg(name(c->index), name(table), when, name(c->column), deleteOld(c), insertNew(c)));
         }
         if (inserts.isEmpty())
             continue;
         const QString prefix = QStringLiteral("zumilo_%1").arg(name(table).toLower());
-        trigger(QStringLiteral("%1_insert AFTER INSERT ON main.%2%3 BEGIN %4 END").arg(prefix, name(table), when, inserts));
-        trigger(QStringLiteral("%1_delete AFTER DELETE ON main.%2%3 BEGIN %4 END").arg(prefix, name(table), when, deletes));
+        trigger(
+            QStringLiteral("%1_insert AFTER INSERT ON main.%2%3 BEGIN %4 END").arg(prefix, name(table), when, inserts));
+        trigger(
+            QStringLiteral("%1_delete AFTER DELETE ON main.%2%3 BEGIN %4 END").arg(prefix, name(table), when, deletes));
     }
 }
 
 std::optional<qint64> SearchIndex::rowCount(const QString& table) const
 {
-    const auto c = std::find_if(columns_.begin(), columns_.end(),
-                                [&](const Column* column) { return table.compare(name(column->table), Qt::CaseInsensitive) == 0; });
+    const auto c = std::find_if(columns_.begin(), columns_.end(), [&](const Column* column) {
+        return table.compare(name(column->table), Qt::CaseInsensitive) == 0;
+    });
     if (!attached_ || c == columns_.end())
         return std::nullopt;
     // The full-text engine keeps it first in its averages record (id 1), as
@@ -764,7 +784,8 @@ std::optional<qint64> SearchIndex::rowCount(const QString& table) const
     return std::nullopt;
 }
 
-std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const std::vector<Query::Condition>& conditions) const
+std::optional<IndexedWhere> SearchIndex::narrow(const QString& table,
+                                                const std::vector<Query::Condition>& conditions) const
 {
     if (!attached_ || conditions.empty())
         return std::nullopt;
@@ -802,7 +823,8 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table, const std:
         }
         const QString lookup = QStringLiteral("SELECT rowid FROM main.%1 WHERE %1 MATCH ?").arg(name(indexed->index));
         const QString match = phrases.join(QStringLiteral(" AND "));
-        where << QStringLiteral("rowid IN (%1)").arg(lookup) + (exact ? QString() : QStringLiteral(" AND ") + condition.sql);
+        where << QStringLiteral("rowid IN (%1)").arg(lookup)
+                     + (exact ? QString() : QStringLiteral(" AND ") + condition.sql);
         out.params << match;
         if (!exact)
             out.params += condition.params;

@@ -19,9 +19,9 @@ namespace detail {
 
 // A WHERE clause that finds its rows through the search index.
 struct IndexedWhere {
-    QString where; // for statements over the table
+    QString where;       // for statements over the table
     QVariantList params; // bound to its marks
-    QString keys;  // rowids alone, in rowid order, when the index answers the whole clause
+    QString keys;        // rowids alone, in rowid order, when the index answers the whole clause
     QVariantList keyParams;
     bool oneLookup = false; // keys read through one lookup, which a range of rowids narrows
 };
@@ -104,7 +104,7 @@ public:
 
 private:
     struct Filled {
-        qint64 last = 0; // number of the last row filled
+        qint64 last = 0;  // number of the last row filled
         bool end = false; // no row after it
     };
     std::optional<quint32> fileChangeCounter() const;
@@ -116,7 +116,7 @@ private:
 
     sqlite3* db_;
     std::vector<const Column*> columns_; // those the file has
-    bool available_ = false; // the engine has full-text search
+    bool available_ = false;             // the engine has full-text search
     bool attached_ = false;
     bool writing_ = false;
     bool live_ = false;

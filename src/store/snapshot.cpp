@@ -201,9 +201,13 @@ sqlite3_io_methods methods(bool reader)
     } else {
         m.xLock = [](sqlite3_file* f, int l) { return real(f)->pMethods->xLock(real(f), l); };
         m.xUnlock = [](sqlite3_file* f, int l) { return real(f)->pMethods->xUnlock(real(f), l); };
-        m.xCheckReservedLock = [](sqlite3_file* f, int* out) { return real(f)->pMethods->xCheckReservedLock(real(f), out); };
+        m.xCheckReservedLock = [](sqlite3_file* f, int* out) {
+            return real(f)->pMethods->xCheckReservedLock(real(f), out);
+        };
     }
-    m.xFileControl = [](sqlite3_file* f, int op, void* arg) { return real(f)->pMethods->xFileControl(real(f), op, arg); };
+    m.xFileControl = [](sqlite3_file* f, int op, void* arg) {
+        return real(f)->pMethods->xFileControl(real(f), op, arg);
+    };
     m.xSectorSize = [](sqlite3_file* f) { return real(f)->pMethods->xSectorSize(real(f)); };
     m.xDeviceCharacteristics = [](sqlite3_file* f) { return real(f)->pMethods->xDeviceCharacteristics(real(f)); };
     m.xShmMap = [](sqlite3_file* f, int region, int size, int extend, void volatile** p) {
@@ -323,7 +327,8 @@ std::shared_ptr<Snapshot> takeSnapshot(const QString& canonicalPath)
         // A write-ahead log keeps writes beside the file, where the layer
         // does not look.
         if (h.size() < 100 || b[18] != 1 || b[19] != 1)
-            throw StoreError(ErrorKind::Other, QStringLiteral("no snapshot of a file with a write-ahead log"), canonicalPath);
+            throw StoreError(ErrorKind::Other, QStringLiteral("no snapshot of a file with a write-ahead log"),
+                             canonicalPath);
         const int pageSize = b[16] << 8 | b[17];
         snapshot->pageSize = pageSize == 1 ? 65536 : pageSize;
         snapshot->counter = counterIn(b + 24);
@@ -341,8 +346,8 @@ std::shared_ptr<Snapshot> takeSnapshot(const QString& canonicalPath)
 
 QString snapshotUri(const Snapshot& snapshot)
 {
-    return QUrl::fromLocalFile(snapshot.path).toString(QUrl::FullyEncoded) + QStringLiteral("?vfs=%1&immutable=1")
-                                                                               .arg(QLatin1String(ReaderName));
+    return QUrl::fromLocalFile(snapshot.path).toString(QUrl::FullyEncoded)
+           + QStringLiteral("?vfs=%1&immutable=1").arg(QLatin1String(ReaderName));
 }
 
 bool snapshotWritten(const Snapshot& snapshot)
@@ -357,7 +362,8 @@ bool snapshotIntact(const Snapshot& snapshot)
     try {
         underReadLock(snapshot.path, [&](const QByteArray& h) {
             std::lock_guard lock(snapshot.mutex);
-            intact = !snapshot.broken && h.size() >= 28 && counterIn(reinterpret_cast<const unsigned char*>(h.constData()) + 24) == snapshot.counter;
+            intact = !snapshot.broken && h.size() >= 28
+                     && counterIn(reinterpret_cast<const unsigned char*>(h.constData()) + 24) == snapshot.counter;
         });
     } catch (const StoreError&) {
     }

@@ -25,12 +25,12 @@ public:
 
     // Kept by the layer, under the mutex.
     mutable std::mutex mutex;
-    std::string key;      // the file's real path
+    std::string key; // the file's real path
     qint64 pageSize = 0;
-    qint64 size = 0;      // bytes at the moment
+    qint64 size = 0;                                // bytes at the moment
     std::unordered_map<qint64, std::string> before; // page number: its bytes at the moment
-    qint64 held = 0;      // bytes kept
-    quint32 counter = 0;  // the change counter this program last left in the file
+    qint64 held = 0;                                // bytes kept
+    quint32 counter = 0;                            // the change counter this program last left in the file
     bool written = false;
     bool broken = false;
 };

@@ -8,19 +8,19 @@ namespace zumilo::store::detail {
 // Just enough lexing of the dialect to find clauses and names; the engine
 // does the real parsing.
 enum class TokenType {
-    Word,       // keyword or bare name
+    Word, // keyword or bare name
     Number,
-    String,     // '...' with '' inside
-    Quoted,     // "..." identifier
-    Bracketed,  // [...] identifier, ]] inside
-    Punct,      // any other single character
+    String,    // '...' with '' inside
+    Quoted,    // "..." identifier
+    Bracketed, // [...] identifier, ]] inside
+    Punct,     // any other single character
 };
 
 struct Token {
     TokenType type;
     qsizetype begin; // offsets into the statement
     qsizetype end;
-    int depth;       // parentheses around the token ('(' and ')' count as outside)
+    int depth; // parentheses around the token ('(' and ')' count as outside)
 };
 
 std::vector<Token> tokenize(const QString& sql, qsizetype from = 0, qsizetype to = -1);

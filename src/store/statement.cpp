@@ -40,8 +40,7 @@ Statement::~Statement()
     finalize();
 }
 
-Statement::Statement(Statement&& other) noexcept
-    : db_(other.db_), stmt_(other.stmt_), trailing_(other.trailing_)
+Statement::Statement(Statement&& other) noexcept : db_(other.db_), stmt_(other.stmt_), trailing_(other.trailing_)
 {
     other.stmt_ = nullptr;
 }
@@ -79,13 +78,16 @@ ListOrder listOrder(sqlite3* db, const QString& table, const QString& orderBy)
         const ColumnKind kind = ColumnType::fromDeclared(QString::fromUtf8(declared)).kind;
         return kind == ColumnKind::Text || kind == ColumnKind::Memo;
     };
-    ListOrder out{orderByText(orderBy, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid"), {}, false};
+    ListOrder out{orderByText(orderBy, isText, QString::fromLatin1(sortKeyFunction)) + QStringLiteral(", rowid"),
+                  {},
+                  false};
     const std::vector<Token> terms = tokenize(orderBy);
     const bool named = !terms.empty()
                        && (terms[0].type == TokenType::Word || terms[0].type == TokenType::Bracketed
                            || terms[0].type == TokenType::Quoted);
     const bool directed = terms.size() == 2
-                          && (isWord(orderBy, terms[1], QLatin1String("asc")) || isWord(orderBy, terms[1], QLatin1String("desc")));
+                          && (isWord(orderBy, terms[1], QLatin1String("asc"))
+                              || isWord(orderBy, terms[1], QLatin1String("desc")));
     if (named && (terms.size() == 1 || directed) && isText(identifierName(orderBy, terms[0]))) {
         out.textKey = tokenText(orderBy, terms[0]).toString();
         out.descending = directed && isWord(orderBy, terms[1], QLatin1String("desc"));

@@ -110,7 +110,6 @@ void appendField(QByteArray& out, sqlite3_stmt* s, int column, const ColumnType&
     }
 }
 
-
 bool isPlainFileName(const QString& name)
 {
     return name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(QLatin1Char('/'))
@@ -165,7 +164,8 @@ void writeTextFile(Statement& st, const QString& folder, const QString& fileName
     auto writeFailed = [&](qint64 wanted) {
         const bool full = save.error() == QFileDevice::ResourceError
                           || QStorageInfo(folder).bytesAvailable() < std::max<qint64>(wanted, 4096);
-        return StoreError(full ? ErrorKind::DiskFull : ErrorKind::Io, QStringLiteral("%1: %2").arg(file, save.errorString()));
+        return StoreError(full ? ErrorKind::DiskFull : ErrorKind::Io,
+                          QStringLiteral("%1: %2").arg(file, save.errorString()));
     };
     auto flush = [&] {
         if (save.write(out) != out.size())

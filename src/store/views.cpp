@@ -49,7 +49,8 @@ Query::Condition contains(const QString& column, const QString& word)
     // Escaped as the engine will read it: a lone surrogate becomes '?' in
     // UTF-8, and must stay that character rather than turn into a wildcard.
     return {quoteIdentifier(column) + QStringLiteral(" like ?"),
-            {QLatin1Char('*') + escapeLikeWildcards(QString::fromUtf8(word.toUtf8())) + QLatin1Char('*')}, column};
+            {QLatin1Char('*') + escapeLikeWildcards(QString::fromUtf8(word.toUtf8())) + QLatin1Char('*')},
+            column};
 }
 
 namespace {

@@ -227,7 +227,8 @@ QString dateStamp(const QDateTime& now, int format)
 void mnuEditDate(CommandWindow& window)
 {
     shell::AppState& st = window.state();
-    const int format = st.settings().read(shell::Settings::Position, QStringLiteral("DateTime"), QStringLiteral("1")).toInt();
+    const int format =
+        st.settings().read(shell::Settings::Position, QStringLiteral("DateTime"), QStringLiteral("1")).toInt();
     const QString stamp = dateStamp(st.clock().now(), format);
     // An unknown format stamps nothing, rather than deleting the selection.
     if (stamp.isEmpty())

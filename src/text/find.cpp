@@ -157,8 +157,9 @@ void mnuFindpage(CommandWindow& window)
             memo->setTextCursor(hit);
             return;
         }
-        const int answer = window.state().prompts().message(
-            widgetOf(window), findRestartQuestion(), shell::Msg::YesNo + shell::Msg::Exclamation + shell::Msg::DefaultButton2);
+        const int answer = window.state().prompts().message(widgetOf(window), findRestartQuestion(),
+                                                            shell::Msg::YesNo + shell::Msg::Exclamation
+                                                                + shell::Msg::DefaultButton2);
         if (answer != shell::Msg::Yes)
             return;
         start = 0;

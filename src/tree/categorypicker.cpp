@@ -151,10 +151,10 @@ void CategoryPicker::cmdBunOpen_Click()
     CategoryTree* tree = ui_->tree;
     store::Database* db = database_ ? database_() : nullptr;
     const bool loaded = db && db->isOpen() && store::tryStep([&] {
-        // Only the top level now; deeper levels are read when their parent
-        // is first clicked.
-        tree->addNodes(tree->resetToRoot(rootText_ ? rootText_() : QString()), childRows(*db, 0));
-    });
+                            // Only the top level now; deeper levels are read when their parent
+                            // is first clicked.
+                            tree->addNodes(tree->resetToRoot(rootText_ ? rootText_() : QString()), childRows(*db, 0));
+                        });
     if (!loaded) {
         tree->clearTree();
         frame->hide();

@@ -20,13 +20,12 @@ namespace zumilo::store {
 class Database;
 class Recordset;
 class StoreError;
-}
+} // namespace zumilo::store
 
 namespace zumilo::shell {
 class RecordsetModel;
 }
 namespace zumilo::tree {
-
 
 // The category search window (Form4, "分類検索"): the categories whose names
 // contain the text of Text1, listed by name in DBGrid1 as bunrui and bunid;

@@ -141,7 +141,8 @@ void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText
     const int parentCol = rs->fieldIndex(QStringLiteral("oyabunid"));
     for (int row = 0, n = rs->recordCount(); row < n; ++row) {
         const QString parent = rs->textAt(row, parentCol);
-        children[parent.isEmpty() ? QStringLiteral("0") : parent].append({rs->textAt(row, idCol), rs->textAt(row, nameCol)});
+        children[parent.isEmpty() ? QStringLiteral("0") : parent].append(
+            {rs->textAt(row, idCol), rs->textAt(row, nameCol)});
     }
 
     // Breadth first from the root: only what hangs from it is reached, and
@@ -314,7 +315,7 @@ namespace {
 bool isOurs(const QMimeData* mime)
 {
     return mime->hasFormat(QString::fromLatin1(kCategoryMimeType))
-        || mime->hasFormat(QString::fromLatin1(kRecordMimeType));
+           || mime->hasFormat(QString::fromLatin1(kRecordMimeType));
 }
 } // namespace
 

@@ -87,11 +87,12 @@ struct Env : test::MainWindowApp {
     Env()
     {
         db->execute(QStringLiteral("insert into T_bunrui values (1,'仕事',0),(2,'会議',1),(3,'趣味',0),(5,'空',0)"));
-        db->execute(QStringLiteral("insert into T_idea(id,title,naiyo,bunID,bunrui,jyuyoCK,kanryoCK,kijituDate,kousinDate,"
-                                   "kousinTime,sinkiDate) values (1,'準備',null,1,'仕事',0,0,null,null,null,null),"
-                                   "(2,'旅行',null,3,'趣味',0,0,null,null,null,null),"
-                                   "(3,'議事録',?,1,'仕事',-1,0,'2027-01-05','2026-12-01','09:00:00','2026-11-30'),"
-                                   "(4,'予定',null,2,'会議',0,0,null,null,null,null)"),
+        db->execute(QStringLiteral(
+                        "insert into T_idea(id,title,naiyo,bunID,bunrui,jyuyoCK,kanryoCK,kijituDate,kousinDate,"
+                        "kousinTime,sinkiDate) values (1,'準備',null,1,'仕事',0,0,null,null,null,null),"
+                        "(2,'旅行',null,3,'趣味',0,0,null,null,null,null),"
+                        "(3,'議事録',?,1,'仕事',-1,0,'2027-01-05','2026-12-01','09:00:00','2026-11-30'),"
+                        "(4,'予定',null,2,'会議',0,0,null,null,null,null)"),
                     {kBody});
         QDir(exporting::sheetFolder()).removeRecursively();
         load();
@@ -138,19 +139,31 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<Rows>("rows");
         const QStringList five{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s}; // as the table names them
-        const QStringList note1{u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s}, note3{u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s};
+        const QStringList note1{u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s},
+            note3{u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s};
         // Only the category's own notes, not its subcategory's.
-        QTest::newRow("bunOnly") << QByteArray("mnuExpCsv") << "書き出し" << "書き出し.csv" << Rows{five, note1, note3};
-        QTest::newRow("Alldata") << QByteArray("mnuExpCsv2") << "all.CSV" << "all.CSV"
-                                 << Rows{five, note1, {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s}, note3, {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s}};
-        QTest::newRow("AlldataAllcol")
-            << QByteArray("mnuExpCsvALL") << "x.csv.txt" << "x.csv.txt"
-            << Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s, u"jyuyoCK"_s, u"kijituDate"_s, u"kousinDate"_s, u"kousinTime"_s,
-                     u"kanryoCK"_s, u"kanryoDate"_s, u"sinkiDate"_s, u"oyaID"_s},
-                    {u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s, u"0"_s, u""_s, u""_s, u""_s, u"0"_s, u""_s, u""_s, u""_s},
-                    {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s, u"0"_s, u""_s, u""_s, u""_s, u"0"_s, u""_s, u""_s, u""_s},
-                    {u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s, u"-1"_s, u"2027/01/05"_s, u"2026/12/01"_s, u"09:00:00"_s, u"0"_s, u""_s, u"2026/11/30"_s, u""_s},
-                    {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s, u"0"_s, u""_s, u""_s, u""_s, u"0"_s, u""_s, u""_s, u""_s}};
+        QTest::newRow("bunOnly") << QByteArray("mnuExpCsv") << "書き出し"
+                                 << "書き出し.csv" << Rows{five, note1, note3};
+        QTest::newRow("Alldata") << QByteArray("mnuExpCsv2") << "all.CSV"
+                                 << "all.CSV"
+                                 << Rows{five,
+                                         note1,
+                                         {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s},
+                                         note3,
+                                         {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s}};
+        QTest::newRow("AlldataAllcol") << QByteArray("mnuExpCsvALL") << "x.csv.txt"
+                                       << "x.csv.txt"
+                                       << Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s, u"jyuyoCK"_s,
+                                                u"kijituDate"_s, u"kousinDate"_s, u"kousinTime"_s, u"kanryoCK"_s,
+                                                u"kanryoDate"_s, u"sinkiDate"_s, u"oyaID"_s},
+                                               {u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s, u"0"_s, u""_s, u""_s,
+                                                u""_s, u"0"_s, u""_s, u""_s, u""_s},
+                                               {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s, u"0"_s, u""_s, u""_s,
+                                                u""_s, u"0"_s, u""_s, u""_s, u""_s},
+                                               {u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s, u"-1"_s, u"2027/01/05"_s,
+                                                u"2026/12/01"_s, u"09:00:00"_s, u"0"_s, u""_s, u"2026/11/30"_s, u""_s},
+                                               {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s, u"0"_s, u""_s, u""_s,
+                                                u""_s, u"0"_s, u""_s, u""_s, u""_s}};
     }
     void csvOfTheMainWindow()
     {
@@ -189,30 +202,42 @@ private slots:
                                             "データ数が多い場合は、「CSV形式でｴｸｽﾎﾟｰﾄ」をしましょう！");
         const QByteArray csv("mnuExpCsv"), sheet("mnuExpExl"), bom("\xEF\xBB\xBFid,");
         const QStringList overwrite{kOverwrite, kDone + u"old.csv"_s};
-        QTest::newRow("csv, empty category") << csv << "5_id" << "" << 0
-                                             << QStringList{u"この分類には、データが無いので処理を取り消します"_s} << QByteArray() << 0 << -1;
-        QTest::newRow("csv, dialog cancelled") << csv << "1_id" << "-" << 0 << QStringList() << QByteArray() << 0 << -1;
-        QTest::newRow("csv, overwrite declined") << csv << "1_id" << "old.csv" << int(Msg::No)
-                                                 << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
-        QTest::newRow("csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << -1;
+        QTest::newRow("csv, empty category")
+            << csv << "5_id"
+            << "" << 0 << QStringList{u"この分類には、データが無いので処理を取り消します"_s} << QByteArray() << 0 << -1;
+        QTest::newRow("csv, dialog cancelled") << csv << "1_id"
+                                               << "-" << 0 << QStringList() << QByteArray() << 0 << -1;
+        QTest::newRow("csv, overwrite declined")
+            << csv << "1_id"
+            << "old.csv" << int(Msg::No) << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
+        QTest::newRow("csv, overwrite") << csv << "1_id"
+                                        << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << -1;
         const QString noFolder = kNotWritten.arg(u"x.csv"_s) + u"フォルダー「OUTplain.txt」が見つかりません。"_s;
-        QTest::newRow("csv, folder is a file") << csv << "1_id" << "plain.txt/x.csv" << 0 << QStringList{noFolder}
-                                               << QByteArray() << 0 << -1;
-        QTest::newRow("grid csv, folder is a file") << csv << "" << "plain.txt/x.csv" << 0 << QStringList{noFolder}
-                                                    << QByteArray() << 0 << -1;
-        QTest::newRow("long csv, overwrite") << csv << "1_id" << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << 0;
-        QTest::newRow("long csv, stopped") << csv << "1_id" << "old.csv" << int(Msg::Yes)
-                                           << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
-        QTest::newRow("workbook, empty list") << sheet << "5_id" << "" << 0
-                                              << QStringList{u"データ数が０件です。処理を中止します。"_s} << QByteArray() << 0 << -1;
-        QTest::newRow("long workbook") << sheet << "1_id" << "" << 0 << QStringList() << QByteArray() << 1 << 0;
-        QTest::newRow("long workbook, stopped") << sheet << "1_id" << "" << 0 << QStringList{kCancelled} << QByteArray()
-                                                << 0 << 256;
-        QTest::newRow("grid workbook, declined") << sheet << "" << "" << int(Msg::No) << QStringList{slow, kCancelled}
-                                                 << QByteArray() << 0 << -1;
+        QTest::newRow("csv, folder is a file")
+            << csv << "1_id"
+            << "plain.txt/x.csv" << 0 << QStringList{noFolder} << QByteArray() << 0 << -1;
+        QTest::newRow("grid csv, folder is a file")
+            << csv << ""
+            << "plain.txt/x.csv" << 0 << QStringList{noFolder} << QByteArray() << 0 << -1;
+        QTest::newRow("long csv, overwrite") << csv << "1_id"
+                                             << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << 0;
+        QTest::newRow("long csv, stopped")
+            << csv << "1_id"
+            << "old.csv" << int(Msg::Yes) << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
+        QTest::newRow("workbook, empty list")
+            << sheet << "5_id"
+            << "" << 0 << QStringList{u"データ数が０件です。処理を中止します。"_s} << QByteArray() << 0 << -1;
+        QTest::newRow("long workbook") << sheet << "1_id"
+                                       << "" << 0 << QStringList() << QByteArray() << 1 << 0;
+        QTest::newRow("long workbook, stopped") << sheet << "1_id"
+                                                << "" << 0 << QStringList{kCancelled} << QByteArray() << 0 << 256;
+        QTest::newRow("grid workbook, declined")
+            << sheet << ""
+            << "" << int(Msg::No) << QStringList{slow, kCancelled} << QByteArray() << 0 << -1;
         // An empty view opens an empty sheet, without a message.
-        QTest::newRow("grid workbook, empty view") << sheet << "nothing" << "" << int(Msg::Yes) << QStringList{slow}
-                                                   << QByteArray() << 1 << -1;
+        QTest::newRow("grid workbook, empty view")
+            << sheet << "nothing"
+            << "" << int(Msg::Yes) << QStringList{slow} << QByteArray() << 1 << -1;
     }
     void outcomes()
     {
@@ -226,8 +251,9 @@ private slots:
         QFETCH(int, stopAt);
         Env env;
         if (stopAt >= 0)
-            env.db->execute(QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 3599) "
-                                           "insert into T_idea(id,title,bunID,jyuyoCK,kanryoCK) select i, 'メモ', 1, 0, 0 from n"));
+            env.db->execute(
+                QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 3599) "
+                               "insert into T_idea(id,title,bunID,jyuyoCK,kanryoCK) select i, 'メモ', 1, 0, 0 from n"));
         messages.replaceInStrings(QStringLiteral("OUT"), env.out);
         env.writeFile(QStringLiteral("out/plain.txt"), "text");
         const QString target = env.out + chosen;
@@ -239,7 +265,8 @@ private slots:
             env.prompts.expectSaveFile(chosen == u"-" ? std::nullopt : std::optional(target));
         for (qsizetype i = 0; i <= messages.size(); ++i) { // the progress before the last message
             if (stopAt >= 0 && i == std::max<qsizetype>(messages.size() - 1, 0))
-                env.prompts.expectProgress(QStringLiteral("エクスポート中です・・・"), stopAt ? std::optional<qint64>(stopAt) : std::nullopt);
+                env.prompts.expectProgress(QStringLiteral("エクスポート中です・・・"),
+                                           stopAt ? std::optional<qint64>(stopAt) : std::nullopt);
             if (i < messages.size())
                 env.prompts.expectMessage(messages.at(i), answer);
         }
@@ -252,7 +279,8 @@ private slots:
         QVERIFY(contents(target).startsWith(after));
         if (stopAt == 0 && command == "mnuExpCsv")
             QCOMPARE(readBack(target).size(), 1 + 3502); // the category's notes
-        QCOMPARE(filesUnder(env.out), (after.isEmpty() ? QStringList{u"plain.txt"_s} : QStringList{chosen, u"plain.txt"_s}));
+        QCOMPARE(filesUnder(env.out),
+                 (after.isEmpty() ? QStringList{u"plain.txt"_s} : QStringList{chosen, u"plain.txt"_s}));
         QCOMPARE(env.desktop.opened.size(), opened);
         const bool kept = opened;
         if (kept) { // the notes the window shows, in its order
@@ -269,7 +297,7 @@ private slots:
     // written, the user is told where, and may save it elsewhere.
     void aWorkbookNothingOpensCanBeSaved_data()
     {
-        QTest::addColumn<bool>("started"); // the desktop took it, then found no program
+        QTest::addColumn<bool>("started");   // the desktop took it, then found no program
         QTest::addColumn<QString>("chosen"); // where it is saved; empty: it is not
         QTest::newRow("no opener, not saved") << false << "";
         QTest::newRow("no program, saved") << true << "ブック";
@@ -300,7 +328,7 @@ private slots:
         const QString sheet = env.desktop.opened.value(0);
         QVERIFY(QFileInfo::exists(sheet));
         QCOMPARE(env.prompts.messages().value(0), QStringLiteral("表計算ソフトでブックを開けませんでした。\r"
-                                                                "ブックは次の場所に書き出してあります。\r")
+                                                                 "ブックは次の場所に書き出してあります。\r")
                                                       + sheet + QStringLiteral("\r\r別の場所に保存しますか？"));
         if (!chosen.isEmpty()) {
             QCOMPARE(env.prompts.lastDialogFolder(), QFileInfo(env.dbPath).absolutePath() + QLatin1Char('/'));
@@ -326,12 +354,16 @@ private slots:
         Env env;
         const QString full = env.path(QStringLiteral("full/"));
         QDir().mkpath(full);
-        if (geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s, full}) != 0)
+        if (geteuid() != 0
+            || QProcess::execute(QStringLiteral("mount"),
+                                 {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s, full})
+                   != 0)
             QSKIP("Needs to mount a small file system (root).");
         const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {full}); });
-        env.db->execute(QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 400) "
-                                       "insert into T_idea(id,title,naiyo,bunID,jyuyoCK,kanryoCK) "
-                                       "select i, 'メモ', hex(randomblob(1000)), 1, 0, 0 from n"));
+        env.db->execute(
+            QStringLiteral("with recursive n(i) as (select 100 union all select i + 1 from n where i < 400) "
+                           "insert into T_idea(id,title,naiyo,bunID,jyuyoCK,kanryoCK) "
+                           "select i, 'メモ', hex(randomblob(1000)), 1, 0, 0 from n"));
         const QByteArray cache = qgetenv("XDG_CACHE_HOME");
         qputenv("XDG_CACHE_HOME", full.toUtf8());
         const auto restore = qScopeGuard([&] { qputenv("XDG_CACHE_HOME", cache); });
@@ -343,7 +375,8 @@ private slots:
         env.prompts.expectMessage(QString(), Msg::Ok, Msg::Exclamation);
         Env::run(*env.window, command.constData());
         if (!csv)
-            file = QStringLiteral("ｴｸｽﾎﾟｰﾄ ") + env.clock.now().toString(u"yyyy-MM-dd hhmmss") + QStringLiteral(".xlsx");
+            file = QStringLiteral("ｴｸｽﾎﾟｰﾄ ") + env.clock.now().toString(u"yyyy-MM-dd hhmmss")
+                   + QStringLiteral(".xlsx");
         QCOMPARE(env.prompts.messages().value(0),
                  kNotWritten.arg(file) + QStringLiteral("ディスクの空き容量が不足しているため、保存できません。"));
         QCOMPARE(filesUnder(full), QStringList());
@@ -357,9 +390,10 @@ private slots:
         env.note(6, QStringLiteral("長文"), 1, {{QStringLiteral("naiyo"), QString(40000, u'あ')}});
         env.choose(QStringLiteral("1_id"));
         env.list().selectPosition(2);
-        env.prompts.expectMessage(QStringLiteral("内容が長すぎて表計算のセルに入りきらないデータがあります（id: 6）。\r"
-                                                 "先頭から32767文字までを書き出しました。全文は「CSV形式でｴｸｽﾎﾟｰﾄ」で書き出せます。"),
-                                  Msg::Ok, Msg::Exclamation);
+        env.prompts.expectMessage(
+            QStringLiteral("内容が長すぎて表計算のセルに入りきらないデータがあります（id: 6）。\r"
+                           "先頭から32767文字までを書き出しました。全文は「CSV形式でｴｸｽﾎﾟｰﾄ」で書き出せます。"),
+            Msg::Ok, Msg::Exclamation);
         Env::run(*env.window, "mnuExpExl");
 
         QCOMPARE(env.window->shownNotes(), (QList<qint64>{1, 3, 6}));
@@ -395,18 +429,23 @@ private slots:
                           QPoint(header->sectionViewportPosition(title) + 5, header->height() / 2));
         QCOMPARE(g.shownNotes(), (QList<qint64>{9, 8, 7}));
 
-        env.prompts.expectSaveFile(env.out + QStringLiteral("grid.csv")).expectMessage(kDone + QStringLiteral("grid.csv"));
+        env.prompts.expectSaveFile(env.out + QStringLiteral("grid.csv"))
+            .expectMessage(kDone + QStringLiteral("grid.csv"));
         Env::run(g, "mnuExpCsv");
         QCOMPARE(readBack(env.out + QStringLiteral("grid.csv")),
-                 (Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s}, {u"9"_s, u"plan c"_s, u""_s, u"3"_s, u""_s},
-                       {u"8"_s, u"plan B"_s, u""_s, u"3"_s, u""_s}, {u"7"_s, u"plan a"_s, u""_s, u"3"_s, u""_s}}));
+                 (Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s},
+                       {u"9"_s, u"plan c"_s, u""_s, u"3"_s, u""_s},
+                       {u"8"_s, u"plan B"_s, u""_s, u"3"_s, u""_s},
+                       {u"7"_s, u"plan a"_s, u""_s, u"3"_s, u""_s}}));
 
         Env::run(g, "mnuMoveNext");
         env.prompts.expectMessage(QString(), Msg::Yes, Msg::YesNo + Msg::DefaultButton2); // the question
         Env::run(g, "mnuExpExl");
         QCOMPARE(readBack(env.desktop.opened.value(0)),
-                 (Rows{{u"s:id"_s, u"s:タイトル"_s, u"s:内容"_s, u"s:分類id"_s, u"s:分類名"_s}, {u"n:9"_s, u"s:plan c"_s, u""_s, u"n:3"_s, u""_s},
-                       {u"n:8"_s, u"s:plan B"_s, u""_s, u"n:3"_s, u""_s}, {u"n:7"_s, u"s:plan a"_s, u""_s, u"n:3"_s, u""_s}}));
+                 (Rows{{u"s:id"_s, u"s:タイトル"_s, u"s:内容"_s, u"s:分類id"_s, u"s:分類名"_s},
+                       {u"n:9"_s, u"s:plan c"_s, u""_s, u"n:3"_s, u""_s},
+                       {u"n:8"_s, u"s:plan B"_s, u""_s, u"n:3"_s, u""_s},
+                       {u"n:7"_s, u"s:plan a"_s, u""_s, u"n:3"_s, u""_s}}));
         QCOMPARE(g.data()->currentRow(), 0);
         env.verifyRestored(g, true);
     }

@@ -26,7 +26,8 @@ Database& notesFile()
         opened->execute(QStringLiteral("insert into T_idea(title, naiyo, bunID, kijituDate, jyuyoCK) "
                                        "values('カレー', 'x', 1, '2026-12-06', -1)"));
         // A statement that runs away is stopped, as is one that builds a huge value.
-        sqlite3_progress_handler(opened->handle(), 100000, [](void*) { return 1; }, nullptr);
+        sqlite3_progress_handler(
+            opened->handle(), 100000, [](void*) { return 1; }, nullptr);
         sqlite3_limit(opened->handle(), SQLITE_LIMIT_LENGTH, 1 << 20);
         return opened;
     }();
@@ -48,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (const auto parts = parseSelect(sql)) {
         singleTableName(parts->from);
         parseTextTarget(parts->into);
-        orderByText(parts->orderBy, [](const QString&) { return true; }, QStringLiteral("k"));
+        orderByText(
+            parts->orderBy, [](const QString&) { return true; }, QStringLiteral("k"));
         if (parts->into.isEmpty()) {
             try {
                 auto rs = notesFile().openRecordset(sql, RecordsetType::Snapshot);

@@ -70,7 +70,8 @@ struct Env : test::TestApp {
             }
         }
         into.execute(QStringLiteral("INSERT INTO T_idea(%1) VALUES(%2)")
-                         .arg(columns.join(QLatin1Char(',')), QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(','))),
+                         .arg(columns.join(QLatin1Char(',')),
+                              QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(','))),
                      values);
     }
     void note(qint64 id, const QString& title, const Fields& more = {})
@@ -85,8 +86,8 @@ struct Env : test::TestApp {
     {
         state->CurrentTab = tab;
         if (!window) {
-            grid::GridLinks links{[this](const QRect& r) { mainShown << r; }, [this](const shell::JumpRequest& r) { jumps << r; },
-                                  [this] { ++endCalls; }};
+            grid::GridLinks links{[this](const QRect& r) { mainShown << r; },
+                                  [this](const shell::JumpRequest& r) { jumps << r; }, [this] { ++endCalls; }};
             window = std::make_unique<grid::GridWindow>(*state, links);
             modelTester = std::make_unique<QAbstractItemModelTester>(window->data()->model());
         }
@@ -122,7 +123,8 @@ struct Env : test::TestApp {
         QVERIFY2(c >= 0, qPrintable(field));
         g->scrollTo(model().index(0, c));
         QHeaderView* h = g->horizontalHeader();
-        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
     }
     void clickRow(int row)
     {
@@ -156,10 +158,14 @@ private slots:
         QTest::addColumn<QString>("tab");
         QTest::addColumn<QString>("firstField");
         QTest::addColumn<QList<qint64>>("ids");
-        QTest::newRow("search") << "FindTab" << "title" << QList<qint64>{1, 2, 3, 4};
-        QTest::newRow("important") << "JyuyoTab" << "jyuyoCK" << QList<qint64>{2};
-        QTest::newRow("scheduled") << "KijituTab" << "kijituDate" << QList<qint64>{3};
-        QTest::newRow("recent, newest first") << "SaikinTab" << "kousinDate" << QList<qint64>{4, 3, 1, 2};
+        QTest::newRow("search") << "FindTab"
+                                << "title" << QList<qint64>{1, 2, 3, 4};
+        QTest::newRow("important") << "JyuyoTab"
+                                   << "jyuyoCK" << QList<qint64>{2};
+        QTest::newRow("scheduled") << "KijituTab"
+                                   << "kijituDate" << QList<qint64>{3};
+        QTest::newRow("recent, newest first") << "SaikinTab"
+                                              << "kousinDate" << QList<qint64>{4, 3, 1, 2};
     }
     void viewsShowTheirNotesWithTheStatementsColumns()
     {
@@ -170,10 +176,14 @@ private slots:
         const QString date = QStringLiteral("kousinDate"), time = QStringLiteral("kousinTime");
         env.note(1, QStringLiteral("a"), {{date, QStringLiteral("2026-11-01")}, {time, QStringLiteral("09:00:00")}});
         env.note(2, QStringLiteral("b"), {{QStringLiteral("jyuyoCK"), -1}, {date, QStringLiteral("2026-10-01")}});
-        env.note(3, QStringLiteral("c"), {{QStringLiteral("kijituDate"), QStringLiteral("2027-01-05")},
-                                          {date, QStringLiteral("2026-11-01")}, {time, QStringLiteral("10:00:00")}});
-        env.note(4, QStringLiteral("d"), {{QStringLiteral("kijituDate"), QStringLiteral("2027-01-06")},
-                                          {QStringLiteral("kanryoCK"), -1}, {date, QStringLiteral("2026-12-01")}});
+        env.note(3, QStringLiteral("c"),
+                 {{QStringLiteral("kijituDate"), QStringLiteral("2027-01-05")},
+                  {date, QStringLiteral("2026-11-01")},
+                  {time, QStringLiteral("10:00:00")}});
+        env.note(4, QStringLiteral("d"),
+                 {{QStringLiteral("kijituDate"), QStringLiteral("2027-01-06")},
+                  {QStringLiteral("kanryoCK"), -1},
+                  {date, QStringLiteral("2026-12-01")}});
         auto& w = env.show(tab);
 
         QCOMPARE(env.state->CurrentTab, tab);
@@ -236,7 +246,8 @@ private slots:
         g->setColumnWidth(1, 20);
         g->setColumnWidth(c, h->viewport()->width() * 2);
         QVERIFY(h->sectionViewportPosition(c) + h->sectionSize(c) > h->viewport()->width());
-        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
         QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"あ"_s, u"い"_s}));
         QCOMPARE(w.gridSortField(), QStringLiteral("bunrui"));
     }
@@ -262,8 +273,12 @@ private slots:
         QTest::addColumn<QString>("tab");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("message");
-        QTest::newRow("body") << "FindTab" << "naiyo" << "sorry  この項目は並べ替え対象外です（ソートできません）";
-        QTest::newRow("recent tab") << "SaikinTab" << "title" << "「最近」タブではソートできません";
+        QTest::newRow("body") << "FindTab"
+                              << "naiyo"
+                              << "sorry  この項目は並べ替え対象外です（ソートできません）";
+        QTest::newRow("recent tab") << "SaikinTab"
+                                    << "title"
+                                    << "「最近」タブではソートできません";
     }
     void sortingRefusals()
     {
@@ -271,12 +286,15 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, message);
         Env env;
-        env.note(1, QStringLiteral("c"), {{QStringLiteral("naiyo"), QStringLiteral("x")},
-                                          {QStringLiteral("kousinDate"), QStringLiteral("2026-12-03")}});
-        env.note(2, QStringLiteral("a"), {{QStringLiteral("naiyo"), QStringLiteral("z")},
-                                          {QStringLiteral("kousinDate"), QStringLiteral("2026-12-05")}});
-        env.note(3, QStringLiteral("b"), {{QStringLiteral("naiyo"), QStringLiteral("y")},
-                                          {QStringLiteral("kousinDate"), QStringLiteral("2026-12-04")}});
+        env.note(1, QStringLiteral("c"),
+                 {{QStringLiteral("naiyo"), QStringLiteral("x")},
+                  {QStringLiteral("kousinDate"), QStringLiteral("2026-12-03")}});
+        env.note(2, QStringLiteral("a"),
+                 {{QStringLiteral("naiyo"), QStringLiteral("z")},
+                  {QStringLiteral("kousinDate"), QStringLiteral("2026-12-05")}});
+        env.note(3, QStringLiteral("b"),
+                 {{QStringLiteral("naiyo"), QStringLiteral("y")},
+                  {QStringLiteral("kousinDate"), QStringLiteral("2026-12-04")}});
         auto& w = env.show(tab);
         const QList<qint64> before = env.ids();
         const store::NoteView view = w.view();
@@ -316,7 +334,8 @@ private slots:
         // Never saved here before: no update date, no category, no oyaID.
         // All important, so that the important view shows them too.
         const Fields common{{QStringLiteral("jyuyoCK"), -1}, {QStringLiteral("bunID"), 4}};
-        env.note(1, QStringLiteral("a 元"), common + Fields{{QStringLiteral("sinkiDate"), QStringLiteral("2020-01-01")}});
+        env.note(1, QStringLiteral("a 元"),
+                 common + Fields{{QStringLiteral("sinkiDate"), QStringLiteral("2020-01-01")}});
         env.note(2, QStringLiteral("b"), common);
         env.note(3, QStringLiteral("c"), common);
         auto& w = env.show(QStringLiteral("FindTab"));
@@ -379,7 +398,8 @@ private slots:
         w.mnuMoveNext_Click();
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.prompts.messages().constLast(),
-                 records::notSavedMessage(QStringLiteral("ファイル「notes.zmd」: このデータは他の画面で削除されています。")));
+                 records::notSavedMessage(
+                     QStringLiteral("ファイル「notes.zmd」: このデータは他の画面で削除されています。")));
         QCOMPARE(env.current(), 0);
         QCOMPARE(w.grid()->currentIndex().row(), 0);
         QVERIFY(w.recordChanged());
@@ -389,7 +409,8 @@ private slots:
         // Closing asks again, and may stay.
         env.prompts.expectMessage(kChangeQuestion, Ok);
         env.prompts.expectMessage({});
-        env.prompts.expectMessage(QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"), shell::Msg::No);
+        env.prompts.expectMessage(QStringLiteral("変更した内容を保存できませんでした。保存せずに終了しますか？"),
+                                  shell::Msg::No);
         QVERIFY(!w.close());
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.endCalls, 0);
@@ -549,16 +570,26 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QList<qint64>>("found");
-        QTest::newRow("both empty: all") << "" << "" << QList<qint64>{1, 2, 3, 4, 5};
-        QTest::newRow("title") << "会議" << "" << QList<qint64>{1, 2};
-        QTest::newRow("title with a quote") << "O'Brien" << "" << QList<qint64>{1};
-        QTest::newRow("title with a wildcard") << "?" << "" << QList<qint64>{5};
-        QTest::newRow("body with a quote") << "" << "it's" << QList<qint64>{4};
-        QTest::newRow("body with a star") << "" << "*" << QList<qint64>{1, 4};
-        QTest::newRow("body with brackets") << "" << "[1]" << QList<qint64>{2};
-        QTest::newRow("body only finds untitled notes") << "" << "会議" << QList<qint64>{3};
-        QTest::newRow("title and body") << "会議" << "議事" << QList<qint64>{1};
-        QTest::newRow("nothing") << "'; drop table T_idea --" << "" << QList<qint64>{};
+        QTest::newRow("both empty: all") << ""
+                                         << "" << QList<qint64>{1, 2, 3, 4, 5};
+        QTest::newRow("title") << "会議"
+                               << "" << QList<qint64>{1, 2};
+        QTest::newRow("title with a quote") << "O'Brien"
+                                            << "" << QList<qint64>{1};
+        QTest::newRow("title with a wildcard") << "?"
+                                               << "" << QList<qint64>{5};
+        QTest::newRow("body with a quote") << ""
+                                           << "it's" << QList<qint64>{4};
+        QTest::newRow("body with a star") << ""
+                                          << "*" << QList<qint64>{1, 4};
+        QTest::newRow("body with brackets") << ""
+                                            << "[1]" << QList<qint64>{2};
+        QTest::newRow("body only finds untitled notes") << ""
+                                                        << "会議" << QList<qint64>{3};
+        QTest::newRow("title and body") << "会議"
+                                        << "議事" << QList<qint64>{1};
+        QTest::newRow("nothing") << "'; drop table T_idea --"
+                                 << "" << QList<qint64>{};
     }
     void searching()
     {
@@ -631,7 +662,8 @@ private slots:
         auto otherDb = store::Database::open(other);
         otherDb->execute(QStringLiteral("DELETE FROM T_idea"));
         Env::insert(*otherDb, 5, {{QStringLiteral("title"), QStringLiteral("B のメモ")}});
-        Env::insert(*otherDb, 6, {{QStringLiteral("title"), QStringLiteral("B の二")}, {QStringLiteral("jyuyoCK"), -1}});
+        Env::insert(*otherDb, 6,
+                    {{QStringLiteral("title"), QStringLiteral("B の二")}, {QStringLiteral("jyuyoCK"), -1}});
         env.state->DatabasePath = other;
 
         env.show(QStringLiteral("FindTab"));
@@ -650,8 +682,10 @@ private slots:
     void theJumpToTheTree()
     {
         Env env;
-        env.note(56, QStringLiteral("a"), {{QStringLiteral("bunID"), 3}, {QStringLiteral("bunrui"), QStringLiteral("家")}});
-        env.note(57, QStringLiteral("b"), {{QStringLiteral("bunID"), 7}, {QStringLiteral("bunrui"), QStringLiteral("仕事")}});
+        env.note(56, QStringLiteral("a"),
+                 {{QStringLiteral("bunID"), 3}, {QStringLiteral("bunrui"), QStringLiteral("家")}});
+        env.note(57, QStringLiteral("b"),
+                 {{QStringLiteral("bunID"), 7}, {QStringLiteral("bunrui"), QStringLiteral("仕事")}});
         auto& w = env.show(QStringLiteral("FindTab"));
         env.clickRow(1);
         env.editor().setText(0, QStringLiteral("b 変更"));
@@ -726,7 +760,8 @@ private slots:
         QCOMPARE(w.layout()[QStringLiteral("Text1(0)")].left, 3250.0);
         // Far to the right it stops where the record pane still shows whole.
         w.SizeControls(1e6);
-        QVERIFY(w.layout()[QStringLiteral("imgSplitter")].left <= shell::pixelsToTwips(w.frameGeometry().width()) - 900);
+        QVERIFY(w.layout()[QStringLiteral("imgSplitter")].left
+                <= shell::pixelsToTwips(w.frameGeometry().width()) - 900);
         QVERIFY(w.editor()->calendarButton(1)->geometry().right() < w.centralWidget()->width());
         w.SizeControls(5000);
         // The data control stays just above the status bar.
@@ -745,7 +780,8 @@ private slots:
         QCOMPARE(env.endCalls, 1);
         auto saved = env.reopenSettings();
         QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("imgSplitter_Left"), 0), 5000.0);
-        QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("DBGrid1_RowHeight"), 0), shell::pixelsToTwips(30));
+        QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("DBGrid1_RowHeight"), 0),
+                 shell::pixelsToTwips(30));
         QCOMPARE(saved->readNumber(shell::Settings::F3Position, QStringLiteral("Data1_Left"), 0), 3360.0 + 1000);
     }
 };

@@ -127,7 +127,8 @@ mnuRecentFile(4) -
 mnuRecentFile(5) -
 mnuFile_4
 mnuEnd 終了(&X)
-)") + split(kEditHead) + split(kFindAll) + split(kEditTail) + split("mnuHyoji 表示(&V)") + split(kMovesAndFonts)
+)") + split(kEditHead)
+           + split(kFindAll) + split(kEditTail) + split("mnuHyoji 表示(&V)") + split(kMovesAndFonts)
            + split(R"(mnuTree ﾂﾘｰ操作(&R)
 mnuDataAdd この分類に「新規ﾃﾞｰﾀ追加」(&N)
 mnuBunTuika この下に分類追加(&B)
@@ -162,7 +163,8 @@ mnuPrint1 印刷(&P)
 mnuPrintOp 印刷設定(&U)
 mnuFile_3
 mnuEnd 終了(&X)
-)") + split(kEditHead) + split(kEditTail) + split("mnuHyoji 表示(&V)") + split(kMovesAndFonts) + split(kToolAndHelp);
+)") + split(kEditHead)
+           + split(kEditTail) + split("mnuHyoji 表示(&V)") + split(kMovesAndFonts) + split(kToolAndHelp);
 }
 
 QStringList gridMenus()
@@ -181,10 +183,12 @@ mnuPrint1 印刷(&P)
 mnuPrintOp 印刷設定(&U)
 mnuFile_3
 mnuEnd 終了(&X)
-)") + split(kEditHead) + split(kFindAll) + split(kEditTail) + split(R"(mnuHyoji 表示(&V)
+)") + split(kEditHead)
+           + split(kFindAll) + split(kEditTail) + split(R"(mnuHyoji 表示(&V)
 mnuDouki 同期  分類ﾂﾘｰにｼﾞｬﾝﾌﾟ(&S)
 mnuHyoji_2
-)") + split(kMovesAndFonts) + split(kToolAndHelp);
+)") + split(kMovesAndFonts)
+           + split(kToolAndHelp);
 }
 
 // The tool keys, with what each runs in the window ("-": nothing).
@@ -221,10 +225,12 @@ private slots:
         QTest::addColumn<QStringList>("menus");
         QTest::addColumn<QStringList>("dropDown");
         QTest::newRow("main") << 0 << mainMenus()
-                              << QStringList{u"このページの検索"_s, u"タイトルの検索 (全ﾃﾞｰﾀ対象)"_s, u"内容の検索   (全ﾃﾞｰﾀ対象)"_s};
+                              << QStringList{u"このページの検索"_s, u"タイトルの検索 (全ﾃﾞｰﾀ対象)"_s,
+                                             u"内容の検索   (全ﾃﾞｰﾀ対象)"_s};
         QTest::newRow("single-record") << 1 << singleMenus() << QStringList{};
         QTest::newRow("grid") << 2 << gridMenus()
-                              << QStringList{u"このページの検索"_s, u"タイトルの検索 (全ﾃﾞｰﾀ対象)"_s, u"内容の検索  (全ﾃﾞｰﾀ対象)"_s};
+                              << QStringList{u"このページの検索"_s, u"タイトルの検索 (全ﾃﾞｰﾀ対象)"_s,
+                                             u"内容の検索  (全ﾃﾞｰﾀ対象)"_s};
     }
     void windowsFollowTheMap()
     {

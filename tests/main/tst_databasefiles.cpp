@@ -48,10 +48,7 @@ struct Env : test::TestApp {
         settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QFileInfo(path).fileName());
         return load();
     }
-    QString setting(const QString& section, const QString& key) const
-    {
-        return reopenSettings()->read(section, key);
-    }
+    QString setting(const QString& section, const QString& key) const { return reopenSettings()->read(section, key); }
 };
 
 QByteArray fileBytes(const QString& path)
@@ -196,7 +193,8 @@ private slots:
 
         env.prompts.expectOpenFile(file);
         if (!accepted)
-            env.prompts.expectMessage(QStringLiteral("そのファイルを開くことは出来ません"), shell::Msg::Ok, Exclamation);
+            env.prompts.expectMessage(QStringLiteral("そのファイルを開くことは出来ません"), shell::Msg::Ok,
+                                      Exclamation);
         w.action(QStringLiteral("mnuOpenDB"))->trigger();
         QCOMPARE(env.state->DatabasePath, accepted ? file : env.helpDatabasePath());
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -292,9 +290,12 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("created");
-        QTest::newRow("extension added") << "mynotes" << "mynotes.zmd";
-        QTest::newRow("extension kept") << "MyNotes.ZMD" << "MyNotes.ZMD";
-        QTest::newRow("blanks and Japanese") << "新しい メモ" << "新しい メモ.zmd";
+        QTest::newRow("extension added") << "mynotes"
+                                         << "mynotes.zmd";
+        QTest::newRow("extension kept") << "MyNotes.ZMD"
+                                        << "MyNotes.ZMD";
+        QTest::newRow("blanks and Japanese") << "新しい メモ"
+                                             << "新しい メモ.zmd";
     }
     void createEmptyDatabase()
     {
@@ -360,7 +361,11 @@ private slots:
 
         // An existing name.
         const QString existing = env.makeDatabase(QStringLiteral("x/taken.zmd"));
-        const QByteArray before = [&] { QFile f(existing); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray before = [&] {
+            QFile f(existing);
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
         env.prompts.expectSaveFile(existing);
         env.prompts.expectMessage(QStringLiteral("このファイル名は既に存在します。他のファイル名をつけてください。"));
         w.mnuDBnew_Click();
@@ -451,7 +456,9 @@ private slots:
         w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().endsWith(QStringLiteral("の状態に戻しました。")));
-        QCOMPARE(rowCount(*store::Database::open(path), QStringLiteral("select count(*) from T_idea where title='元の題'")), 1);
+        QCOMPARE(rowCount(*store::Database::open(path),
+                          QStringLiteral("select count(*) from T_idea where title='元の題'")),
+                 1);
         QVERIFY(w.DBCheckOK());
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + path);
         store::setBackupFolder({});
@@ -478,7 +485,9 @@ private slots:
         Env env;
         const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
         auto title = [&](const QString& file) {
-            return store::Database::open(file)->scalar(QStringLiteral("select title from T_idea where id=1")).toString();
+            return store::Database::open(file)
+                ->scalar(QStringLiteral("select title from T_idea where id=1"))
+                .toString();
         };
         auto setTitle = [&](const QString& t) {
             store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET title=? WHERE id=1"), {t});
@@ -528,7 +537,8 @@ private slots:
         if (restored.isEmpty()) {
             QCOMPARE(fileBytes(path), before);
             QVERIFY2(last.startsWith(QStringLiteral("バックアップから戻せませんでした。「notes.zmd」は元のままです。"))
-                         && last.contains(QStringLiteral("別のバックアップを選んでください")) && !last.contains(QStringLiteral("バックアップから復元")),
+                         && last.contains(QStringLiteral("別のバックアップを選んでください"))
+                         && !last.contains(QStringLiteral("バックアップから復元")),
                      qPrintable(last));
         } else {
             QCOMPARE(last, QStringLiteral("「notes.zmd」を 2026/12/01 10:10:10 の状態に戻しました。"));
@@ -544,16 +554,18 @@ private slots:
     {
         Env env;
         const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
-        store::Database::open(path)->execute(QStringLiteral(
-            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-            "INSERT INTO T_idea(naiyo) SELECT '会議の記録 ' || i FROM n"));
+        store::Database::open(path)->execute(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                           "INSERT INTO T_idea(naiyo) SELECT '会議の記録 ' || i FROM n"));
         QVERIFY(store::test::damageSearchIndex(path));
         QCOMPARE(store::Database::checkThoroughly(path), store::Database::Health::IndexDamaged);
         auto& w = env.loadWith(path);
         w.show();
         QTRY_COMPARE(store::Database::checkThoroughly(path), store::Database::Health::Sound);
         QVERIFY(w.currentDatabase()->searchIndexInStep());
-        QCOMPARE(rowCount(*w.currentDatabase(), QStringLiteral("select count(*) from T_idea where naiyo like '*会議*'")), 400);
+        QCOMPARE(rowCount(*w.currentDatabase(),
+                          QStringLiteral("select count(*) from T_idea where naiyo like '*会議*'")),
+                 400);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
@@ -569,7 +581,9 @@ private slots:
             auto db = store::Database::open(made);
             db->execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
                                        "INSERT INTO T_idea(naiyo) SELECT hex(randomblob(1500)) FROM n"));
-            page = db->scalar(QStringLiteral("SELECT max(pageno) FROM dbstat WHERE name = 'T_idea' AND pagetype = 'leaf'")).toLongLong();
+            page = db->scalar(
+                         QStringLiteral("SELECT max(pageno) FROM dbstat WHERE name = 'T_idea' AND pagetype = 'leaf'"))
+                       .toLongLong();
             pageSize = db->scalar(QStringLiteral("PRAGMA page_size")).toLongLong();
         }
         QByteArray bytes = fileBytes(made);
@@ -616,7 +630,8 @@ private slots:
         w.action(QStringLiteral("mnuUpdate"))->trigger();
         QVERIFY(!w.recordChanged());
         auto count = [&](const char* where) {
-            return rowCount(*w.currentDatabase(), QStringLiteral("select count(*) from T_idea where ") + QString::fromUtf8(where));
+            return rowCount(*w.currentDatabase(),
+                            QStringLiteral("select count(*) from T_idea where ") + QString::fromUtf8(where));
         };
         QCOMPARE(count("title like '*ＭＥＭＯ７*'"), 1);
         QVERIFY(notice->isVisible());
@@ -642,7 +657,8 @@ private slots:
         Env env;
         const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
         const QString huge(5'000'000, character);
-        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0, title = ?, naiyo = ? WHERE id = 1"),
+        store::Database::open(path)->execute(QStringLiteral(
+                                                 "UPDATE T_idea SET bunID = 0, title = ?, naiyo = ? WHERE id = 1"),
                                              {huge, huge});
         auto& w = env.loadWith(path);
         w.show();
@@ -679,7 +695,9 @@ private slots:
         auto& w = env.loadWith(path);
         w.switchTo(backup);
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + backup);
-        QCOMPARE(w.currentDatabase()->scalar(QStringLiteral("select count(*) from T_idea where title like '*元*'")).toInt(), 1);
+        QCOMPARE(
+            w.currentDatabase()->scalar(QStringLiteral("select count(*) from T_idea where title like '*元*'")).toInt(),
+            1);
         QVERIFY(!store::tryStep([&] { w.currentDatabase()->execute(QStringLiteral("UPDATE T_idea SET title='x'")); }));
         w.close();
         QCoreApplication::processEvents();

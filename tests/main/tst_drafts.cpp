@@ -61,7 +61,8 @@ struct Env : test::MainWindowApp {
         category(1, QStringLiteral("仕事"), 0);
         for (qint64 id : {10, 11})
             note(id, id == 10 ? QStringLiteral("議事録") : QStringLiteral("準備"), 1,
-                 {{QStringLiteral("naiyo"), QStringLiteral("本文")}, {QStringLiteral("bunrui"), QStringLiteral("仕事")},
+                 {{QStringLiteral("naiyo"), QStringLiteral("本文")},
+                  {QStringLiteral("bunrui"), QStringLiteral("仕事")},
                   {QStringLiteral("kousinDate"), QStringLiteral("2026-12-01")},
                   {QStringLiteral("kousinTime"), QStringLiteral("09:00:00")}});
     }
@@ -157,7 +158,8 @@ private slots:
             if (window == Window::Grid)
                 env.prompts.expectMessage(kGridQuestion, Ok);
             records::commandWindow(*w)->action(QStringLiteral("mnuUpdate"))->trigger();
-            QVERIFY(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt() == 1);
+            QVERIFY(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt()
+                    == 1);
         } else if (window == Window::Grid) {
             env.prompts.expectMessage(kGridQuestion, Cancel);
             records::commandWindow(*w)->action(QStringLiteral("mnuMoveNext"))->trigger();
@@ -167,7 +169,8 @@ private slots:
                 QTest::keyClick(env.window->recordList(), Qt::Key_Down);
             else
                 w->close();
-            QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt(), 0);
+            QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt(),
+                     0);
         }
         QCOMPARE(env.draftCount(), 0);
         QCOMPARE(env.draft(slot), QByteArray());
@@ -256,8 +259,10 @@ private slots:
             byTitle.insert(w->editor()->text(0), w);
         }
         QCOMPARE(byTitle.size(), 4);
-        QVERIFY(byTitle.value(QStringLiteral("議事録に追記")) && !byTitle[QStringLiteral("議事録に追記")]->newRecordMode());
-        for (const QString& t : {QStringLiteral("新しいメモ"), QStringLiteral("準備を変更"), QStringLiteral("消えたメモ")})
+        QVERIFY(byTitle.value(QStringLiteral("議事録に追記"))
+                && !byTitle[QStringLiteral("議事録に追記")]->newRecordMode());
+        for (const QString& t :
+             {QStringLiteral("新しいメモ"), QStringLiteral("準備を変更"), QStringLiteral("消えたメモ")})
             QVERIFY2(byTitle.value(t) && byTitle[t]->newRecordMode(), qPrintable(t));
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 2);
         // The old run's drafts are answered for; this run keeps the restored ones.
@@ -269,8 +274,10 @@ private slots:
         records::RecordWindow* first = byTitle[QStringLiteral("議事録に追記")];
         const QString slot = first->draftKeeper()->slot();
         first->action(QStringLiteral("mnuUpdate"))->trigger();
-        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(), QStringLiteral("議事録に追記"));
-        QCOMPARE(env.scalar(QStringLiteral("select kousinDate from T_idea where id=10")).toString(), QStringLiteral("2026-12-06"));
+        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
+                 QStringLiteral("議事録に追記"));
+        QCOMPARE(env.scalar(QStringLiteral("select kousinDate from T_idea where id=10")).toString(),
+                 QStringLiteral("2026-12-06"));
         QCOMPARE(env.draft(slot), QByteArray());
         QCOMPARE(env.draftCount(), 3);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);

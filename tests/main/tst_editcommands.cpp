@@ -29,7 +29,8 @@ struct Env : test::MainWindowApp {
     void note(qint64 id, const QString& title, qint64 bunID, const QString& bunrui = {})
     {
         MainWindowApp::note(id, title, bunID,
-                            {{QStringLiteral("bunrui"), bunrui}, {QStringLiteral("sinkiDate"), QStringLiteral("2025-05-05")}});
+                            {{QStringLiteral("bunrui"), bunrui},
+                             {QStringLiteral("sinkiDate"), QStringLiteral("2025-05-05")}});
     }
     QString editorTitle() const { return window->editor()->text(0); }
 };
@@ -82,11 +83,15 @@ private slots:
         node->setText(0, QStringLiteral("新しい 'name'")); // as the in-place editor commits it
         QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_bunrui where bunID=3")).toString(),
                  QStringLiteral("新しい 'name'"));
-        QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where bunrui=?"), {QStringLiteral("新しい 'name'")}).toInt(), 2);
+        QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where bunrui=?"),
+                            {QStringLiteral("新しい 'name'")})
+                     .toInt(),
+                 2);
         QCOMPARE(env.state->CurrentBunName, QStringLiteral("新しい 'name'"));
 
         // When the notes cannot follow, neither table changes and the name comes back.
-        env.db->execute(QStringLiteral("CREATE TRIGGER stop BEFORE UPDATE ON T_idea BEGIN SELECT RAISE(ABORT,'no'); END"));
+        env.db->execute(
+            QStringLiteral("CREATE TRIGGER stop BEFORE UPDATE ON T_idea BEGIN SELECT RAISE(ABORT,'no'); END"));
         env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
         node->setText(0, QStringLiteral("失敗する名前"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -112,8 +117,10 @@ private slots:
         // Renamed behind the window's back, by another program.
         env.db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui='最新' WHERE bunID=3"));
         w.action(QStringLiteral("mnuUpdate"))->trigger();
-        QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=10")).toString(), QStringLiteral("最新"));
-        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(), QStringLiteral("編集中"));
+        QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=10")).toString(),
+                 QStringLiteral("最新"));
+        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
+                 QStringLiteral("編集中"));
         QCOMPARE(env.window->editor()->text(3), QStringLiteral("最新"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -126,8 +133,8 @@ private slots:
         env.category(3, QStringLiteral("メモあり"), 0);
         env.note(5, QStringLiteral("x"), 3);
         auto& w = env.load();
-        const QString refused =
-            QStringLiteral("子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません");
+        const QString refused = QStringLiteral(
+            "子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません");
 
         env.prompts.expectMessage(QStringLiteral("ルート （一番上の親分類） は、削除できません"));
         w.mnuBunDel_Click();
@@ -209,7 +216,8 @@ private slots:
 
         env.window->TreeView1_DropRecord(QStringLiteral("8_id"), env.tree().rootNode());
         QCOMPARE(env.scalar(QStringLiteral("select bunID from T_idea where id=8")).toInt(), 0);
-        QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=8")).toString(), QStringLiteral("notes.zmd"));
+        QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=8")).toString(),
+                 QStringLiteral("notes.zmd"));
         QCOMPARE(env.list().count(), 0);
     }
 
@@ -256,7 +264,8 @@ private slots:
 
         w.action(QStringLiteral("mnuUpdateAs"))->trigger();
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=42")).toString(), QStringLiteral("写し"));
-        QCOMPARE(env.scalar(QStringLiteral("select sinkiDate from T_idea where id=42")).toString(), QStringLiteral("2026-12-06"));
+        QCOMPARE(env.scalar(QStringLiteral("select sinkiDate from T_idea where id=42")).toString(),
+                 QStringLiteral("2026-12-06"));
         QCOMPARE(env.scalar(QStringLiteral("select bunID from T_idea where id=42")).toInt(), 1);
         QCOMPARE(env.scalar(QStringLiteral("select oyaID from T_idea where id=42")).toInt(), 7);
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=3")).toString(), QStringLiteral("元"));
@@ -269,7 +278,8 @@ private slots:
         env.category(9, QStringLiteral("空"), 0);
         w.LoadCategoryTree();
         env.choose(QStringLiteral("9_id"));
-        env.prompts.expectMessage(QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください"));
+        env.prompts.expectMessage(
+            QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください"));
         w.mnuUpdateAs_Click();
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 3);

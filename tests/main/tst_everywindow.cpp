@@ -47,7 +47,8 @@ struct Env : test::MainWindowApp {
             return &main;
         case Window::Calendar:
         case Window::Picker: {
-            const auto name = which == Window::Calendar ? QStringLiteral("cmdCalOpen(0)") : QStringLiteral("cmdBunOpen");
+            const auto name = which == Window::Calendar ? QStringLiteral("cmdCalOpen(0)")
+                                                        : QStringLiteral("cmdBunOpen");
             QTest::mouseClick(main.findChild<QToolButton*>(name), Qt::LeftButton);
             return &main;
         }
@@ -71,7 +72,8 @@ struct Env : test::MainWindowApp {
         return dialog.get();
     }
 
-    template <class T> static T* topLevel()
+    template <class T>
+    static T* topLevel()
     {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
@@ -146,7 +148,12 @@ QStringList outsideControls(QWidget* window)
         const QRect at(w->mapTo(window, QPoint(0, 0)), w->size());
         // What a scroll area shows through its viewport may be larger.
         if (!room.contains(at) && !qobject_cast<QAbstractScrollArea*>(w->parentWidget()->parentWidget()))
-            outside << QStringLiteral("%1 at %2,%3 %4x%5").arg(describe(w)).arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height());
+            outside << QStringLiteral("%1 at %2,%3 %4x%5")
+                           .arg(describe(w))
+                           .arg(at.x())
+                           .arg(at.y())
+                           .arg(at.width())
+                           .arg(at.height());
     }
     return outside;
 }
@@ -195,12 +202,24 @@ private slots:
         });
         const QString text = QStringLiteral("分類名は？");
         switch (prompt) {
-        case 0: prompts.message(nullptr, text, shell::Msg::YesNoCancel); break;
-        case 1: prompts.input(nullptr, text); break;
-        case 2: prompts.choose(nullptr, text, {QStringLiteral("仕事"), QStringLiteral("趣味")}); break;
-        case 3: prompts.openFile(nullptr, QDir::tempPath(), QStringLiteral("*.zmd")); break;
-        case 4: prompts.font(nullptr, QApplication::font()); break;
-        case 5: prompts.printPreview(nullptr, &printer, [](QPrinter*) {}); break;
+        case 0:
+            prompts.message(nullptr, text, shell::Msg::YesNoCancel);
+            break;
+        case 1:
+            prompts.input(nullptr, text);
+            break;
+        case 2:
+            prompts.choose(nullptr, text, {QStringLiteral("仕事"), QStringLiteral("趣味")});
+            break;
+        case 3:
+            prompts.openFile(nullptr, QDir::tempPath(), QStringLiteral("*.zmd"));
+            break;
+        case 4:
+            prompts.font(nullptr, QApplication::font());
+            break;
+        case 5:
+            prompts.printPreview(nullptr, &printer, [](QPrinter*) {});
+            break;
         }
         QVERIFY(unnamed);
         QVERIFY2(unnamed->isEmpty(), qPrintable(unnamed->join(QStringLiteral(", "))));
@@ -223,8 +242,9 @@ private slots:
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowExposed(window));
         const QStringList outside = outsideControls(window);
-        QVERIFY2(outside.isEmpty(), qPrintable(QStringLiteral("window %1x%2: ").arg(window->width()).arg(window->height())
-                                               + outside.join(QStringLiteral(", "))));
+        QVERIFY2(outside.isEmpty(),
+                 qPrintable(QStringLiteral("window %1x%2: ").arg(window->width()).arg(window->height())
+                            + outside.join(QStringLiteral(", "))));
     }
 };
 

@@ -117,7 +117,8 @@ private slots:
         for (const char* window : {"main", "grid", "single"}) {
             for (const char* gesture : {"search", "read", "save"}) {
                 if (qstrcmp(window, "single") != 0 || qstrcmp(gesture, "search") != 0)
-                    QTest::addRow("%s %s", window, gesture) << QString::fromLatin1(window) << QString::fromLatin1(gesture);
+                    QTest::addRow("%s %s", window, gesture)
+                        << QString::fromLatin1(window) << QString::fromLatin1(gesture);
             }
         }
     }
@@ -155,7 +156,8 @@ private slots:
             else if (gesture == QLatin1String("save"))
                 Env::typeAndSave(*w, *editor);
             else if (grid)
-                QTest::mouseClick(grid->tabStrip()->bar(), Qt::LeftButton, {}, grid->tabStrip()->bar()->tabRect(2).center());
+                QTest::mouseClick(grid->tabStrip()->bar(), Qt::LeftButton, {},
+                                  grid->tabStrip()->bar()->tabRect(2).center());
             else if (single)
                 Env::trigger(*single, "mnuMoveNext");
             else

@@ -92,8 +92,8 @@ private slots:
         env.category(7, QStringLiteral("さくら"), 5);
         env.category(8, QStringLiteral("アサガオ"), 5);
         env.category(9, QStringLiteral("いちょう"), 5);
-        env.category(10, QStringLiteral("迷子"), 99);   // parent missing
-        env.category(11, QStringLiteral("輪A"), 12);    // a cycle apart from the root
+        env.category(10, QStringLiteral("迷子"), 99); // parent missing
+        env.category(11, QStringLiteral("輪A"), 12);  // a cycle apart from the root
         env.category(12, QStringLiteral("輪B"), 11);
         env.category(13, QStringLiteral("O'Brien の棚"), 3);
         for (int i = 0; i < 150; ++i)
@@ -265,7 +265,8 @@ private slots:
         auto locker = store::Database::open(env.dbPath);
         QCOMPARE(sqlite3_exec(locker->handle(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
         env.prompts.expectMessage(QStringLiteral("一覧を読み込めませんでした。\n\nファイル「%1」: %2")
-                                      .arg(QFileInfo(env.dbPath).fileName(), store::japaneseMessage(store::ErrorKind::Busy)),
+                                      .arg(QFileInfo(env.dbPath).fileName(),
+                                           store::japaneseMessage(store::ErrorKind::Busy)),
                                   shell::Msg::Ok, shell::Msg::Exclamation);
         env.click(QStringLiteral("1_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);

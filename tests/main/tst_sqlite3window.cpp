@@ -45,7 +45,8 @@ private slots:
         QCOMPARE(db.scalar(QStringLiteral("select count(*) from T_idea where naiyo = 'council news'")).toInt(), 1);
         store::test::searchesMatchTheRows(db);
 
-        store::test::tool(path, "DELETE FROM T_idea WHERE id % 3 = 0; UPDATE T_idea SET title = '議' || char(0) WHERE id = 5;");
+        store::test::tool(
+            path, "DELETE FROM T_idea WHERE id % 3 = 0; UPDATE T_idea SET title = '議' || char(0) WHERE id = 5;");
         store::test::searchesMatchTheRows(db);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }

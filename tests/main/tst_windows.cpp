@@ -71,8 +71,7 @@ private slots:
         QCOMPARE(env.recordWindows().size(), 1);
         QCOMPARE(env.window->currentIdeaId() + QStringLiteral("_id"), key);
         QCOMPARE(env.state->SingleWindowCount, 1);
-        QCOMPARE(env.recordWindows().first()->editor()->text(0),
-                 env.window->recordList()->listModel()->textAt(1, 0));
+        QCOMPARE(env.recordWindows().first()->editor()->text(0), env.window->recordList()->listModel()->textAt(1, 0));
 
         // A new note in the current category, saved, then the window closes.
         w->action(QStringLiteral("mnuDataAdd"))->trigger();
@@ -159,8 +158,10 @@ private slots:
 
         env.window->editor()->setText(1, QStringLiteral("本文だけ直す"));
         env.window->action(QStringLiteral("mnuUpdate"))->trigger();
-        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(), QStringLiteral("議事録（改）"));
-        QCOMPARE(env.scalar(QStringLiteral("select naiyo from T_idea where id=10")).toString(), QStringLiteral("本文だけ直す"));
+        QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
+                 QStringLiteral("議事録（改）"));
+        QCOMPARE(env.scalar(QStringLiteral("select naiyo from T_idea where id=10")).toString(),
+                 QStringLiteral("本文だけ直す"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
@@ -169,7 +170,7 @@ private slots:
     void oneOrderForTitlesAndNames()
     {
         Env env;
-        const QStringList titles = {QStringLiteral("ﾃｽﾄ"), QStringLiteral("漢字"), QStringLiteral("あさ"),
+        const QStringList titles = {QStringLiteral("ﾃｽﾄ"),  QStringLiteral("漢字"),    QStringLiteral("あさ"),
                                     QStringLiteral("Ｂ案"), QStringLiteral("テスト2"), QStringLiteral("a案")};
         for (int i = 0; i < titles.size(); ++i)
             env.note(30 + i, titles[i], 3);
@@ -241,7 +242,8 @@ private slots:
         other->editor()->titleBox()->setFocus();
         QTRY_VERIFY(other->editor()->titleBox()->hasFocus());
 
-        env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(20,'別の窓から',2,0,0)"));
+        env.db->execute(
+            QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(20,'別の窓から',2,0,0)"));
         env.window->activateWindow();
         QTRY_VERIFY(env.window->isActiveWindow());
         QTRY_COMPARE(env.window->recordList()->count(), 3);
@@ -250,7 +252,8 @@ private slots:
         QCOMPARE(env.window->editor()->titleBox()->toPlainText(), chosenTitle);
 
         // Coming back from another program (no window of ours between) does not rebuild.
-        env.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(21,'外で追加',2,0,0)"));
+        env.db->execute(
+            QStringLiteral("INSERT INTO T_idea(id,title,bunID,jyuyoCK,kanryoCK) VALUES(21,'外で追加',2,0,0)"));
         QApplication::setActiveWindow(nullptr);
         QApplication::setActiveWindow(env.window.get());
         QTRY_VERIFY(env.window->isActiveWindow());
@@ -280,7 +283,8 @@ private slots:
         QVERIFY(!grid->isVisible());
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
         QCOMPARE(env.window->recordList()->selectedKey(), id + QStringLiteral("_id"));
-        QCOMPARE(env.window->editor()->text(0), env.scalar(QStringLiteral("select title from T_idea where id=?"), {id}).toString());
+        QCOMPARE(env.window->editor()->text(0),
+                 env.scalar(QStringLiteral("select title from T_idea where id=?"), {id}).toString());
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
@@ -440,7 +444,8 @@ private slots:
         env.choose(QStringLiteral("3_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.window->recordList()->count(), 1);
-        QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea where bunID=3 and bunrui='趣味'")).toInt(), 1);
+        QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea where bunID=3 and bunrui='趣味'")).toInt(),
+                 1);
     }
 };
 

@@ -32,13 +32,14 @@ public:
     {
         const QString cupsd = QStringLiteral("/usr/sbin/cupsd");
         const QString driver = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
-        if (!QFile::exists(cupsd) || !QFile::exists(driver) || QStandardPaths::findExecutable(QStringLiteral("lpadmin")).isEmpty())
+        if (!QFile::exists(cupsd) || !QFile::exists(driver)
+            || QStandardPaths::findExecutable(QStringLiteral("lpadmin")).isEmpty())
             return QStringLiteral("cupsd, lpadmin or the cups-pdf driver is not installed");
         // The print system's filters run as another user: they must reach
         // the spool folder.
         QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadOther | QFileDevice::ExeOther
-                                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+                                               | QFileDevice::ReadOther | QFileDevice::ExeOther | QFileDevice::ReadGroup
+                                               | QFileDevice::ExeGroup);
         for (const char* sub : {"spool", "cache", "state", "log", "out"})
             QDir(dir_.path()).mkdir(QLatin1String(sub));
         socket_ = dir_.filePath(QStringLiteral("cups.sock"));
@@ -56,7 +57,8 @@ public:
         if (!ppd.open(QIODevice::ReadOnly))
             return QStringLiteral("the cups-pdf driver cannot be read");
         QByteArray text = ppd.readAll();
-        text.replace("*PPD-Adobe: \"4.3\"\n", "*PPD-Adobe: \"4.3\"\n*cupsFilter2: \"application/vnd.cups-pdf application/pdf 0 -\"\n");
+        text.replace("*PPD-Adobe: \"4.3\"\n",
+                     "*PPD-Adobe: \"4.3\"\n*cupsFilter2: \"application/vnd.cups-pdf application/pdf 0 -\"\n");
         write(QStringLiteral("queue.ppd"), QString::fromLatin1(text));
 
         daemon_.setProcessChannelMode(QProcess::MergedChannels);
@@ -68,12 +70,14 @@ public:
         QElapsedTimer waited;
         waited.start();
         while (!lpadmin({QStringLiteral("-p"), QStringLiteral("zumilo"), QStringLiteral("-E"), QStringLiteral("-v"),
-                         QUrl::fromLocalFile(output()).toString(), QStringLiteral("-P"), dir_.filePath(QStringLiteral("queue.ppd"))})) {
+                         QUrl::fromLocalFile(output()).toString(), QStringLiteral("-P"),
+                         dir_.filePath(QStringLiteral("queue.ppd"))})) {
             if (daemon_.state() != QProcess::Running || waited.elapsed() > 10000)
                 return QStringLiteral("cupsd does not run here: ") + QString::fromLocal8Bit(daemon_.readAll());
             QTest::qWait(50);
         }
-        return lpadmin({QStringLiteral("-d"), QStringLiteral("zumilo")}) ? QString() : QStringLiteral("no default queue");
+        return lpadmin({QStringLiteral("-d"), QStringLiteral("zumilo")}) ? QString()
+                                                                         : QStringLiteral("no default queue");
     }
     ~PrintQueue()
     {
@@ -87,7 +91,8 @@ public:
     QString lastJob() const
     {
         const QDir spool(dir_.filePath(QStringLiteral("spool")));
-        return spool.filePath(spool.entryList({QStringLiteral("d*-001")}, QDir::Files, QDir::Name).value(-1 + spool.entryList({QStringLiteral("d*-001")}).size()));
+        return spool.filePath(spool.entryList({QStringLiteral("d*-001")}, QDir::Files, QDir::Name)
+                                  .value(-1 + spool.entryList({QStringLiteral("d*-001")}).size()));
     }
     // No job waits or runs.
     bool idle() const { return tool(QStringLiteral("lpstat"), {QStringLiteral("-o")}).trimmed().isEmpty(); }
@@ -136,9 +141,12 @@ private slots:
         QTest::addColumn<QString>("orientation");
         QTest::addColumn<QSizeF>("job"); // points
         QTest::addColumn<QSizeF>("sheet");
-        QTest::newRow("B5 landscape") << "13" << "2" << QSizeF(728.5, 515.9) << QSizeF(518, 727);
-        QTest::newRow("A3 portrait") << "8" << "1" << QSizeF(841.9, 1190.6) << QSizeF(842, 1191);
-        QTest::newRow("B4 landscape") << "12" << "2" << QSizeF(1000.6, 708.7) << QSizeF(708, 1000);
+        QTest::newRow("B5 landscape") << "13"
+                                      << "2" << QSizeF(728.5, 515.9) << QSizeF(518, 727);
+        QTest::newRow("A3 portrait") << "8"
+                                     << "1" << QSizeF(841.9, 1190.6) << QSizeF(842, 1191);
+        QTest::newRow("B4 landscape") << "12"
+                                      << "2" << QSizeF(1000.6, 708.7) << QSizeF(708, 1000);
     }
 
     void jobKeepsTheSettings()
@@ -149,10 +157,13 @@ private slots:
         QFETCH(QSizeF, sheet);
         test::MainWindowApp app;
         app.category(1, QStringLiteral("会議"), 0);
-        const QString body = QStringLiteral("〒１００-０００１ 東京都千代田区 ℡０３-１２３４-５６７８\n日 用 長 行 文 白 角 𠮷野家");
-        app.note(10, QStringLiteral("議事録"), 1, {{QStringLiteral("bunrui"), QStringLiteral("会議")}, {QStringLiteral("naiyo"), body}});
-        for (const auto& [key, value] : {std::pair{"PaperSize", paper}, std::pair{"Orientation", orientation},
-                                         std::pair{"Leftyohaku", QStringLiteral("30")}, std::pair{"FontName", QStringLiteral("ＭＳ Ｐ明朝")}})
+        const QString body = QStringLiteral(
+            "〒１００-０００１ 東京都千代田区 ℡０３-１２３４-５６７８\n日 用 長 行 文 白 角 𠮷野家");
+        app.note(10, QStringLiteral("議事録"), 1,
+                 {{QStringLiteral("bunrui"), QStringLiteral("会議")}, {QStringLiteral("naiyo"), body}});
+        for (const auto& [key, value] :
+             {std::pair{"PaperSize", paper}, std::pair{"Orientation", orientation},
+              std::pair{"Leftyohaku", QStringLiteral("30")}, std::pair{"FontName", QStringLiteral("ＭＳ Ｐ明朝")}})
             app.settings->write(QStringLiteral("PrintOption"), QLatin1String(key), value);
         app.load();
         app.choose(QStringLiteral("1_id"));
@@ -164,7 +175,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(queue_.idle() && QFileInfo(queue_.output()).size() > 0, 20000);
 
         auto sizeOf = [](const QString& pdf) {
-            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Page size: +([0-9.]+) x ([0-9.]+) pts"))
+            const QRegularExpressionMatch m = QRegularExpression(
+                                                  QStringLiteral("Page size: +([0-9.]+) x ([0-9.]+) pts"))
                                                   .match(tool(QStringLiteral("pdfinfo"), {pdf}));
             return QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble());
         };
@@ -177,7 +189,8 @@ private slots:
             for (const QString& line : body.split(u'\n'))
                 QVERIFY2(text.contains(line), qPrintable(text.join(u'\n')));
             const QString fonts = tool(QStringLiteral("pdffonts"), {pdf});
-            QVERIFY2(fonts.contains(QRegularExpression(QStringLiteral("\\+NotoSerifCJKjp-Regular +CID Type 0C +Identity-H +yes +yes +yes"))),
+            QVERIFY2(fonts.contains(QRegularExpression(
+                         QStringLiteral("\\+NotoSerifCJKjp-Regular +CID Type 0C +Identity-H +yes +yes +yes"))),
                      qPrintable(fonts));
         }
         // The left margin of 30 mm: the text starts 85 points in.

@@ -62,7 +62,8 @@ void checkFonts(const QString& pdf, const QString& family)
 {
     const QStringList fonts = tool(QStringLiteral("pdffonts"), {pdf}).split(u'\n', Qt::SkipEmptyParts).mid(2);
     QVERIFY(!fonts.isEmpty());
-    QVERIFY2(fonts.first().contains(QRegularExpression(QStringLiteral("^([A-Z]{6}\\+)?%1").arg(family))), qPrintable(fonts.first()));
+    QVERIFY2(fonts.first().contains(QRegularExpression(QStringLiteral("^([A-Z]{6}\\+)?%1").arg(family))),
+             qPrintable(fonts.first()));
     for (const QString& font : fonts)
         QVERIFY2(font.contains(QRegularExpression(QStringLiteral(" Identity-H +yes +yes +yes "))), qPrintable(font));
 }
@@ -147,7 +148,8 @@ void type(QDialog& dialog, const QString& box, const QString& text)
 
 QString fontFrame(QDialog& dialog)
 {
-    return dialog.findChild<QLineEdit*>(QStringLiteral("Text2(0)"))->text() + u'|' + dialog.findChild<QLineEdit*>(QStringLiteral("Text2(1)"))->text();
+    return dialog.findChild<QLineEdit*>(QStringLiteral("Text2(0)"))->text() + u'|'
+           + dialog.findChild<QLineEdit*>(QStringLiteral("Text2(1)"))->text();
 }
 
 void chooseTab(QDialog& dialog, int index)
@@ -167,9 +169,11 @@ struct Env : test::MainWindowApp {
     explicit Env(const QString& body = QStringLiteral("本文"))
     {
         category(1, QStringLiteral("会議"), 0);
-        for (const auto& [id, title] : {std::pair{10, QStringLiteral("議事録")}, std::pair{11, QStringLiteral("連絡")}}) {
+        for (const auto& [id, title] :
+             {std::pair{10, QStringLiteral("議事録")}, std::pair{11, QStringLiteral("連絡")}}) {
             note(id, title, 1,
-                 {{QStringLiteral("bunrui"), QStringLiteral("会議")}, {QStringLiteral("naiyo"), body},
+                 {{QStringLiteral("bunrui"), QStringLiteral("会議")},
+                  {QStringLiteral("naiyo"), body},
                   {QStringLiteral("kousinDate"), QStringLiteral("2026-12-01")},
                   {QStringLiteral("kousinTime"), QStringLiteral("09:15:00")}});
         }
@@ -199,7 +203,10 @@ struct Env : test::MainWindowApp {
                                   const QString& name = QStringLiteral("note.pdf"),
                                   const QString& family = QStringLiteral("NotoSerifCJK"))
     {
-        prompts.expectMessage(kNoPrinter, Yes).expectSaveFile(pdf(name)).expectPrintPreview(true).expectMessage(kSaved + pdf(name));
+        prompts.expectMessage(kNoPrinter, Yes)
+            .expectSaveFile(pdf(name))
+            .expectPrintPreview(true)
+            .expectMessage(kSaved + pdf(name));
         print(from);
         ZUMILO_VERIFY_PROMPTS_DONE(prompts);
         checkFonts(pdf(name), family);
@@ -230,11 +237,20 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("widthOf"); // the width is this text's
         QTest::addColumn<QString>("firstPiece");
-        QTest::newRow("mixed full and half width") << kMixed << "日本語とEnglishが混ざった" << "";
-        QTest::newRow("a run exactly as wide is broken") << "あいうえおかきくけこ" << "あいうえお" << "あいうえ";
-        QTest::newRow("surrogate pairs stay whole") << "𠮷野家の𠮷と𩸽𩸽𩸽𩸽" << "𠮷野" << "𠮷";
-        QTest::newRow("marks stay with their letter") << "か\u3099き\u3099く\u3099け\u3099" << "か\u3099き" << "か\u3099";
-        QTest::newRow("wider than the width: one each") << "亜宇" << "" << "亜";
+        QTest::newRow("mixed full and half width") << kMixed << "日本語とEnglishが混ざった"
+                                                   << "";
+        QTest::newRow("a run exactly as wide is broken") << "あいうえおかきくけこ"
+                                                         << "あいうえお"
+                                                         << "あいうえ";
+        QTest::newRow("surrogate pairs stay whole") << "𠮷野家の𠮷と𩸽𩸽𩸽𩸽"
+                                                    << "𠮷野"
+                                                    << "𠮷";
+        QTest::newRow("marks stay with their letter") << "か\u3099き\u3099く\u3099け\u3099"
+                                                      << "か\u3099き"
+                                                      << "か\u3099";
+        QTest::newRow("wider than the width: one each") << "亜宇"
+                                                        << ""
+                                                        << "亜";
     }
 
     void lineBreaking()
@@ -291,7 +307,8 @@ private slots:
         const QStringList filling = body.mid(3, places - 5); // header, blank, title, blank, blank
         env.editor().setText(1, filling.join(QLatin1Char('\n')));
         QCOMPARE(env.printToPdf(*env.window, nullptr, QStringLiteral("full.pdf")).last().text, filling.last());
-        QVERIFY(tool(QStringLiteral("pdfinfo"), {env.pdf(QStringLiteral("full.pdf"))}).contains(QStringLiteral("Pages:           1\n")));
+        QVERIFY(tool(QStringLiteral("pdfinfo"), {env.pdf(QStringLiteral("full.pdf"))})
+                    .contains(QStringLiteral("Pages:           1\n")));
     }
 
     // The text of a saved PDF is the note's, character for character:
@@ -305,7 +322,8 @@ private slots:
                                             "メモ：გამარჯობა と Բարեւ");
         Env env(body);
         env.printToPdf(*env.window);
-        const QString text = tool(QStringLiteral("pdftotext"), {env.pdf(), QStringLiteral("-")}).normalized(QString::NormalizationForm_C);
+        const QString text = tool(QStringLiteral("pdftotext"), {env.pdf(), QStringLiteral("-")})
+                                 .normalized(QString::NormalizationForm_C);
         for (const QString& line : body.normalized(QString::NormalizationForm_C).split(u'\n'))
             QVERIFY2(text.split(u'\n').contains(line), qPrintable(text));
     }
@@ -335,7 +353,8 @@ private slots:
             QVERIFY2(QFontInfo(QFont(spelling)).family() == family, qPrintable(spelling));
         Env env;
         env.store({{u"PrintOption/FontName"_s, name}});
-        env.printToPdf(*env.window, nullptr, QStringLiteral("note.pdf"), QString(family).remove(QStringLiteral(" JP")).remove(u' '));
+        env.printToPdf(*env.window, nullptr, QStringLiteral("note.pdf"),
+                       QString(family).remove(QStringLiteral(" JP")).remove(u' '));
     }
 
     void everyWindowPrintsItsNote_data()
@@ -363,7 +382,8 @@ private slots:
         }
         QVERIFY(from);
         const QString title = records::commandWindow(*from)->editor()->text(0);
-        QCOMPARE(textsOf(env.printToPdf(*from)), (QStringList{kHeader, title, QStringLiteral("一行目"), QStringLiteral("二行目")}));
+        QCOMPARE(textsOf(env.printToPdf(*from)),
+                 (QStringList{kHeader, title, QStringLiteral("一行目"), QStringLiteral("二行目")}));
         if (window == u"Form2")
             from->close();
     }
@@ -378,24 +398,50 @@ private slots:
         QTest::addColumn<QStringList>("answers");
         QTest::addColumn<QString>("written"); // empty: nothing written
         auto unusable = [](const char* label, const char* value) {
-            return QStringList{QStringLiteral("印刷設定の「%1」に使えない値「%2」が入っています。\n「印刷設定」で直してください。")
-                                   .arg(QString::fromUtf8(label), QString::fromUtf8(value))};
+            return QStringList{
+                QStringLiteral("印刷設定の「%1」に使えない値「%2」が入っています。\n「印刷設定」で直してください。")
+                    .arg(QString::fromUtf8(label), QString::fromUtf8(value))};
         };
-        const QStringList noRoom{u"余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。"_s};
-        QTest::newRow("no paper chosen") << Values{{u"PrintOption/PaperSize"_s, u"0"_s}}
-            << QStringList{u"印刷設定で用紙が選ばれていません（コード 0）。\n「印刷設定」で用紙を選んでください。"_s} << "";
-        QTest::newRow("margin that is no number") << Values{{u"PrintOption/Ueyohaku"_s, u"広め"_s}} << unusable("上余白", "広め") << "";
-        QTest::newRow("negative margin") << Values{{u"PrintOption/Rightyohaku"_s, u"-5"_s}} << unusable("右余白", "-5") << "";
-        QTest::newRow("size beyond 16 bits") << Values{{u"PrintOption/Point"_s, u"40000"_s}} << unusable("フォントの大きさ", "40000") << "";
-        QTest::newRow("unknown orientation") << Values{{u"PrintOption/Orientation"_s, u"3"_s}} << unusable("印刷の向き", "3") << "";
-        QTest::newRow("no width left") << Values{{u"PrintOption/Leftyohaku"_s, u"150"_s}, {u"PrintOption/Rightyohaku"_s, u"60"_s}} << noRoom << "";
-        QTest::newRow("not one line high") << Values{{u"PrintOption/Orientation"_s, u"2"_s}, {u"PrintOption/Ueyohaku"_s, u"100"_s}, {u"PrintOption/Sitayohaku"_s, u"105"_s}} << noRoom << "";
+        const QStringList noRoom{
+            u"余白が大きすぎて、用紙に印刷する場所がありません。\n「印刷設定」で余白を小さくしてください。"_s};
+        QTest::newRow("no paper chosen")
+            << Values{{u"PrintOption/PaperSize"_s, u"0"_s}}
+            << QStringList{u"印刷設定で用紙が選ばれていません（コード 0）。\n「印刷設定」で用紙を選んでください。"_s}
+            << "";
+        QTest::newRow("margin that is no number")
+            << Values{{u"PrintOption/Ueyohaku"_s, u"広め"_s}} << unusable("上余白", "広め") << "";
+        QTest::newRow("negative margin") << Values{{u"PrintOption/Rightyohaku"_s, u"-5"_s}} << unusable("右余白", "-5")
+                                         << "";
+        QTest::newRow("size beyond 16 bits")
+            << Values{{u"PrintOption/Point"_s, u"40000"_s}} << unusable("フォントの大きさ", "40000") << "";
+        QTest::newRow("unknown orientation")
+            << Values{{u"PrintOption/Orientation"_s, u"3"_s}} << unusable("印刷の向き", "3") << "";
+        QTest::newRow("no width left") << Values{{u"PrintOption/Leftyohaku"_s, u"150"_s},
+                                                 {u"PrintOption/Rightyohaku"_s, u"60"_s}}
+                                       << noRoom << "";
+        QTest::newRow("not one line high") << Values{{u"PrintOption/Orientation"_s, u"2"_s},
+                                                     {u"PrintOption/Ueyohaku"_s, u"100"_s},
+                                                     {u"PrintOption/Sitayohaku"_s, u"105"_s}}
+                                           << noRoom << "";
         QTest::newRow("PDF declined") << Values{} << QStringList{u"no:"_s + kNoPrinter} << "";
         QTest::newRow("file dialog cancelled") << Values{} << QStringList{kNoPrinter, u"file:"_s} << "";
-        QTest::newRow("the suffix is added") << Values{} << QStringList{kNoPrinter, u"file:out/メモ"_s, u"preview"_s, kSaved + u"out/メモ.pdf"_s} << "out/メモ.pdf";
-        QTest::newRow("existing file kept") << Values{} << QStringList{kNoPrinter, u"file:out/old.pdf"_s, u"no:out/old.pdf は既にあります。\n上書きしますか？"_s} << "";
-        QTest::newRow("existing file replaced") << Values{} << QStringList{kNoPrinter, u"file:out/old.pdf"_s, u"out/old.pdf は既にあります。\n上書きしますか？"_s, u"preview"_s, kSaved + u"out/old.pdf"_s} << "out/old.pdf";
-        QTest::newRow("folder that is not there") << Values{} << QStringList{kNoPrinter, u"file:no/x.pdf"_s, u"preview"_s, u"PDF ファイルを書き込めませんでした。\nno/x.pdf\n\n保存先のフォルダーに書き込めるか確かめてください。"_s} << "";
+        QTest::newRow("the suffix is added")
+            << Values{} << QStringList{kNoPrinter, u"file:out/メモ"_s, u"preview"_s, kSaved + u"out/メモ.pdf"_s}
+            << "out/メモ.pdf";
+        QTest::newRow("existing file kept")
+            << Values{}
+            << QStringList{kNoPrinter, u"file:out/old.pdf"_s, u"no:out/old.pdf は既にあります。\n上書きしますか？"_s}
+            << "";
+        QTest::newRow("existing file replaced")
+            << Values{}
+            << QStringList{kNoPrinter, u"file:out/old.pdf"_s, u"out/old.pdf は既にあります。\n上書きしますか？"_s,
+                           u"preview"_s, kSaved + u"out/old.pdf"_s}
+            << "out/old.pdf";
+        QTest::newRow("folder that is not there")
+            << Values{}
+            << QStringList{kNoPrinter, u"file:no/x.pdf"_s, u"preview"_s,
+                           u"PDF ファイルを書き込めませんでした。\nno/x.pdf\n\n保存先のフォルダーに書き込めるか確かめてください。"_s}
+            << "";
     }
 
     void promptsAndFiles()
@@ -408,7 +454,8 @@ private slots:
         env.store(stored);
         const QString folder = env.dir.path() + QLatin1Char('/');
         for (QString a : answers) {
-            a.replace(QRegularExpression(QStringLiteral("(^|\n|:)(out|no)/")), QStringLiteral("\\1") + folder + QStringLiteral("\\2/"));
+            a.replace(QRegularExpression(QStringLiteral("(^|\n|:)(out|no)/")),
+                      QStringLiteral("\\1") + folder + QStringLiteral("\\2/"));
             if (a == u"preview")
                 env.prompts.expectPrintPreview(true);
             else if (a.startsWith(u"file:"))
@@ -430,13 +477,18 @@ private slots:
     void storedOptionsAreUsed()
     {
         Env env;
-        env.store({{u"PrintOption/PaperSize"_s, u"13"_s}, {u"PrintOption/Orientation"_s, u"2"_s}, {u"PrintOption/Ueyohaku"_s, u"25"_s},
-                   {u"PrintOption/Leftyohaku"_s, u"15"_s}, {u"PrintOption/Point"_s, u"14"_s}});
+        env.store({{u"PrintOption/PaperSize"_s, u"13"_s},
+                   {u"PrintOption/Orientation"_s, u"2"_s},
+                   {u"PrintOption/Ueyohaku"_s, u"25"_s},
+                   {u"PrintOption/Leftyohaku"_s, u"15"_s},
+                   {u"PrintOption/Point"_s, u"14"_s}});
         QSizeF page;
         const QList<PrintedLine> lines = env.printToPdf(*env.window, &page);
-        QCOMPARE(QSize(qRound(page.width() / 72 * 25.4), qRound(page.height() / 72 * 25.4)), QSize(257, 182)); // JIS B5, landscape
+        QCOMPARE(QSize(qRound(page.width() / 72 * 25.4), qRound(page.height() / 72 * 25.4)),
+                 QSize(257, 182));                            // JIS B5, landscape
         QCOMPARE(qRound(lines.first().box.left() * 20), 850); // 15 mm
-        QVERIFY(qAbs(lines.first().box.top() * 20 - 1418) < 10 && lines.first().box.height() > 14 * 1.3); // 25 mm, 14 pt
+        QVERIFY(qAbs(lines.first().box.top() * 20 - 1418) < 10
+                && lines.first().box.height() > 14 * 1.3); // 25 mm, 14 pt
     }
 
     void whatOkAndCancelStore_data()
@@ -445,11 +497,18 @@ private slots:
         QTest::addColumn<Gesture>("gesture");
         QTest::addColumn<Values>("after");
         auto ok = [](QDialog& d, test::ScriptedPrompts&) { click(d, QStringLiteral("cmdOK")); };
-        const Values defaults = {
-            {u"PrintOption/Ueyohaku"_s, u"8"_s}, {u"PrintOption/Leftyohaku"_s, u"16"_s}, {u"PrintOption/Rightyohaku"_s, u"10"_s},
-            {u"PrintOption/Sitayohaku"_s, u"8"_s}, {u"PrintOption/PaperSize"_s, u"9"_s}, {u"PrintOption/Orientation"_s, u"1"_s},
-            {u"PrintOption/FontName"_s, u"ＭＳ 明朝"_s}, {u"PrintOption/Point"_s, u"10"_s}, {u"Position/FontName"_s, u"ＭＳ Ｐゴシック"_s},
-            {u"Position/FontSize"_s, u"10.5"_s}, {u"Position/DateTime"_s, u"1"_s}, {u"Position/OpenTab"_s, u"BunTab"_s}};
+        const Values defaults = {{u"PrintOption/Ueyohaku"_s, u"8"_s},
+                                 {u"PrintOption/Leftyohaku"_s, u"16"_s},
+                                 {u"PrintOption/Rightyohaku"_s, u"10"_s},
+                                 {u"PrintOption/Sitayohaku"_s, u"8"_s},
+                                 {u"PrintOption/PaperSize"_s, u"9"_s},
+                                 {u"PrintOption/Orientation"_s, u"1"_s},
+                                 {u"PrintOption/FontName"_s, u"ＭＳ 明朝"_s},
+                                 {u"PrintOption/Point"_s, u"10"_s},
+                                 {u"Position/FontName"_s, u"ＭＳ Ｐゴシック"_s},
+                                 {u"Position/FontSize"_s, u"10.5"_s},
+                                 {u"Position/DateTime"_s, u"1"_s},
+                                 {u"Position/OpenTab"_s, u"BunTab"_s}};
         Values none = defaults;
         std::for_each(none.begin(), none.end(), [](auto& v) { v.second = QStringLiteral("(none)"); });
 
@@ -468,10 +527,14 @@ private slots:
                    chooseEntry(d, QStringLiteral("Combo2"), QStringLiteral("予定"));
                    ok(d, p);
                })
-            << Values{{u"PrintOption/Orientation"_s, u"2"_s}, {u"PrintOption/PaperSize"_s, u"13"_s}, {u"Position/DateTime"_s, u"3"_s},
+            << Values{{u"PrintOption/Orientation"_s, u"2"_s},
+                      {u"PrintOption/PaperSize"_s, u"13"_s},
+                      {u"Position/DateTime"_s, u"3"_s},
                       {u"Position/OpenTab"_s, u"KijituTab"_s}};
         QTest::newRow("stored values as read: no such paper, whole numbers, other text as it is")
-            << Values{{u"PrintOption/PaperSize"_s, u"7"_s}, {u"PrintOption/Point"_s, u"10.5"_s}, {u"PrintOption/Ueyohaku"_s, u"abc"_s},
+            << Values{{u"PrintOption/PaperSize"_s, u"7"_s},
+                      {u"PrintOption/Point"_s, u"10.5"_s},
+                      {u"PrintOption/Ueyohaku"_s, u"abc"_s},
                       {u"Position/DateTime"_s, u"7"_s}}
             << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
                    QCOMPARE(d.findChild<QComboBox*>(QStringLiteral("Combo1"))->currentText(), QString());
@@ -480,8 +543,11 @@ private slots:
                    type(d, QStringLiteral("Text2(3)"), QStringLiteral("１５ミリ"));
                    ok(d, p);
                })
-            << Values{{u"PrintOption/PaperSize"_s, u"0"_s}, {u"PrintOption/Point"_s, u"10"_s}, {u"PrintOption/Ueyohaku"_s, u"abc"_s},
-                      {u"PrintOption/Leftyohaku"_s, u"１５ミリ"_s}, {u"Position/DateTime"_s, u"0"_s}};
+            << Values{{u"PrintOption/PaperSize"_s, u"0"_s},
+                      {u"PrintOption/Point"_s, u"10"_s},
+                      {u"PrintOption/Ueyohaku"_s, u"abc"_s},
+                      {u"PrintOption/Leftyohaku"_s, u"１５ミリ"_s},
+                      {u"Position/DateTime"_s, u"0"_s}};
         QTest::newRow("up-down buttons: limits at 8 and 0, halves, full width, no number")
             << Values{} << Gesture([=](QDialog& d, test::ScriptedPrompts& p) {
                    auto press = [&](int box, const char* arrow, const QString& typed, int times) {
@@ -499,8 +565,9 @@ private slots:
                    press(1, "Up", QStringLiteral("10.5"), 1);
                    ok(d, p);
                })
-            << Values{{u"PrintOption/Point"_s, u"8"_s}, {u"PrintOption/Ueyohaku"_s, u"0"_s}, {u"PrintOption/Leftyohaku"_s, u"13"_s},
-                      {u"PrintOption/Rightyohaku"_s, u"広め"_s}, {u"PrintOption/Sitayohaku"_s, u"1001"_s}, {u"Position/FontSize"_s, u"11.5"_s}};
+            << Values{{u"PrintOption/Point"_s, u"8"_s},         {u"PrintOption/Ueyohaku"_s, u"0"_s},
+                      {u"PrintOption/Leftyohaku"_s, u"13"_s},   {u"PrintOption/Rightyohaku"_s, u"広め"_s},
+                      {u"PrintOption/Sitayohaku"_s, u"1001"_s}, {u"Position/FontSize"_s, u"11.5"_s}};
         QTest::newRow("printer set-up without a printer says so")
             << Values{} << Gesture([](QDialog& d, test::ScriptedPrompts& p) {
                    p.expectMessage(QStringLiteral("プリンターが見つかりません。\n"
@@ -532,22 +599,26 @@ private slots:
         Env env;
         env.store({{u"PrintOption/FontName"_s, u"ＭＳ 明朝"_s}, {u"Position/FontSize"_s, u"12"_s}});
         env.withOptions(QStringLiteral("mnuPrintOp"), [&](QDialog& d) {
-            QVERIFY(d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible() && !d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
+            QVERIFY(d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible()
+                    && !d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
             env.prompts.expectFont(QFont(QStringLiteral("Noto Serif CJK JP"), 14));
             click(d, QStringLiteral("cmdShowFont"));
             QCOMPARE(fontFrame(d), QStringLiteral("Noto Serif CJK JP|14"));
             QCOMPARE(d.findChild<QWidget*>(QStringLiteral("Text2(6)"))->font().pointSizeF(), 14.0);
 
             chooseTab(d, 1);
-            QVERIFY(!d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible() && d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
+            QVERIFY(!d.findChild<QWidget*>(QStringLiteral("Frame1(2)"))->isVisible()
+                    && d.findChild<QWidget*>(QStringLiteral("Frame3"))->isVisible());
             QCOMPARE(fontFrame(d), QStringLiteral("ＭＳ Ｐゴシック|12"));
             type(d, QStringLiteral("Text2(1)"), QStringLiteral("16"));
             chooseTab(d, 0);
             QCOMPARE(fontFrame(d), QStringLiteral("Noto Serif CJK JP|14"));
             click(d, QStringLiteral("cmdOK"));
         });
-        QCOMPARE(env.stored(u"PrintOption/FontName"_s) + env.stored(u"PrintOption/Point"_s), QStringLiteral("Noto Serif CJK JP14"));
-        QCOMPARE(env.stored(u"Position/FontName"_s) + env.stored(u"Position/FontSize"_s), QStringLiteral("ＭＳ Ｐゴシック16"));
+        QCOMPARE(env.stored(u"PrintOption/FontName"_s) + env.stored(u"PrintOption/Point"_s),
+                 QStringLiteral("Noto Serif CJK JP14"));
+        QCOMPARE(env.stored(u"Position/FontName"_s) + env.stored(u"Position/FontSize"_s),
+                 QStringLiteral("ＭＳ Ｐゴシック16"));
         // The window the dialog came from shows the new screen font at once.
         QCOMPARE(env.editor().titleBox()->font().pointSizeF(), 16.0);
     }

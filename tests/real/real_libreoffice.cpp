@@ -22,8 +22,9 @@ namespace {
 
 using Rows = QList<QStringList>;
 
-const QStringList kColumns = {u"id"_s,         u"title"_s,      u"naiyo"_s,    u"bunID"_s,    u"bunrui"_s, u"jyuyoCK"_s, u"kijituDate"_s,
-                              u"kousinDate"_s, u"kousinTime"_s, u"kanryoCK"_s, u"kanryoDate"_s, u"sinkiDate"_s, u"oyaID"_s};
+const QStringList kColumns = {u"id"_s,         u"title"_s,      u"naiyo"_s,      u"bunID"_s,      u"bunrui"_s,
+                              u"jyuyoCK"_s,    u"kijituDate"_s, u"kousinDate"_s, u"kousinTime"_s, u"kanryoCK"_s,
+                              u"kanryoDate"_s, u"sinkiDate"_s,  u"oyaID"_s};
 
 // The text of a <text:p>, its spaces and breaks as written.
 QString paragraph(QXmlStreamReader& xml)
@@ -64,10 +65,11 @@ Rows readSheet(const QString& path)
             const QXmlStreamAttributes a = xml.attributes();
             const QString type = a.value(QLatin1String("office:value-type")).toString();
             repeat = qMax(1, a.value(QLatin1String("table:number-columns-repeated")).toInt());
-            cell = type.isEmpty()                    ? QString()
-                   : type == u"date"                 ? QStringLiteral("date:") + a.value(QLatin1String("office:date-value")).left(10).toString()
-                   : type == u"string"               ? QStringLiteral("string:")
-                                                     : type + u':' + a.value(QLatin1String("office:value")).toString();
+            cell = type.isEmpty() ? QString()
+                   : type == u"date"
+                       ? QStringLiteral("date:") + a.value(QLatin1String("office:date-value")).left(10).toString()
+                   : type == u"string" ? QStringLiteral("string:")
+                                       : type + u':' + a.value(QLatin1String("office:value")).toString();
         } else if (xml.isStartElement() && xml.name() == u"p" && cell.startsWith(u"string:")) {
             cell += (cell.size() > 7 ? QStringLiteral("\n") : QString()) + paragraph(xml);
         } else if (xml.isEndElement() && (xml.name() == u"table-cell" || xml.name() == u"covered-table-cell")) {
@@ -92,9 +94,13 @@ bool convert(const QStringList& files, const QString& out, const QString& profil
     const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
     if (soffice.isEmpty())
         return false;
-    QStringList arguments{QStringLiteral("--headless"), QStringLiteral("--norestore"),
+    QStringList arguments{QStringLiteral("--headless"),
+                          QStringLiteral("--norestore"),
                           QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString(),
-                          QStringLiteral("--convert-to"), QStringLiteral("fods"), QStringLiteral("--outdir"), out};
+                          QStringLiteral("--convert-to"),
+                          QStringLiteral("fods"),
+                          QStringLiteral("--outdir"),
+                          out};
     if (!filter.isEmpty())
         arguments << QStringLiteral("--infilter=") + filter;
     QProcess process;
@@ -122,19 +128,28 @@ private slots:
         // at the start, digits that must stay text, dates, a time, numbers.
         const QString body = QStringLiteral("1行目 \"引用\", カンマ\r\n  字下げ\r\n\r\n最後");
         env.note(1, QStringLiteral("会議「第1回」"), 1,
-                 {{u"naiyo"_s, body}, {u"bunrui"_s, QStringLiteral("仕事")}, {u"kijituDate"_s, u"2027-01-05"_s},
-                  {u"kousinDate"_s, u"2026-12-01"_s}, {u"kousinTime"_s, u"09:30:00"_s}, {u"sinkiDate"_s, u"2026-11-30"_s}});
-        env.note(2, QStringLiteral("0123"), 1, {{u"naiyo"_s, QStringLiteral(" 先頭に空白")}, {u"bunrui"_s, QStringLiteral("仕事")},
-                                                 {u"kanryoDate"_s, u"2026-12-06"_s}, {u"oyaID"_s, 7}});
+                 {{u"naiyo"_s, body},
+                  {u"bunrui"_s, QStringLiteral("仕事")},
+                  {u"kijituDate"_s, u"2027-01-05"_s},
+                  {u"kousinDate"_s, u"2026-12-01"_s},
+                  {u"kousinTime"_s, u"09:30:00"_s},
+                  {u"sinkiDate"_s, u"2026-11-30"_s}});
+        env.note(2, QStringLiteral("0123"), 1,
+                 {{u"naiyo"_s, QStringLiteral(" 先頭に空白")},
+                  {u"bunrui"_s, QStringLiteral("仕事")},
+                  {u"kanryoDate"_s, u"2026-12-06"_s},
+                  {u"oyaID"_s, 7}});
         env.db->execute(QStringLiteral("update T_idea set jyuyoCK = -1 where id = 1"));
         env.db->execute(QStringLiteral("update T_idea set kanryoCK = -1 where id = 2"));
         env.note(30000, QStringLiteral("ﾊﾝｶｸ ＡＢＣ ｱｲｳ"), 1, {{u"bunrui"_s, QStringLiteral("仕事")}});
         const Rows notes = {
-            {u"float:1"_s, u"string:会議「第1回」"_s, u"string:1行目 \"引用\", カンマ\n  字下げ\n\n最後"_s, u"float:1"_s, u"string:仕事"_s,
-             u"float:-1"_s, u"date:2027-01-05"_s, u"date:2026-12-01"_s, u"string:09:30:00"_s, u"float:0"_s, u""_s, u"date:2026-11-30"_s},
-            {u"float:2"_s, u"string:0123"_s, u"string: 先頭に空白"_s, u"float:1"_s, u"string:仕事"_s, u"float:0"_s, u""_s, u""_s, u""_s, u"float:-1"_s,
-             u"date:2026-12-06"_s, u""_s, u"float:7"_s},
-            {u"float:30000"_s, u"string:ﾊﾝｶｸ ＡＢＣ ｱｲｳ"_s, u""_s, u"float:1"_s, u"string:仕事"_s, u"float:0"_s, u""_s, u""_s, u""_s, u"float:0"_s},
+            {u"float:1"_s, u"string:会議「第1回」"_s, u"string:1行目 \"引用\", カンマ\n  字下げ\n\n最後"_s,
+             u"float:1"_s, u"string:仕事"_s, u"float:-1"_s, u"date:2027-01-05"_s, u"date:2026-12-01"_s,
+             u"string:09:30:00"_s, u"float:0"_s, u""_s, u"date:2026-11-30"_s},
+            {u"float:2"_s, u"string:0123"_s, u"string: 先頭に空白"_s, u"float:1"_s, u"string:仕事"_s, u"float:0"_s,
+             u""_s, u""_s, u""_s, u"float:-1"_s, u"date:2026-12-06"_s, u""_s, u"float:7"_s},
+            {u"float:30000"_s, u"string:ﾊﾝｶｸ ＡＢＣ ｱｲｳ"_s, u""_s, u"float:1"_s, u"string:仕事"_s, u"float:0"_s, u""_s,
+             u""_s, u""_s, u"float:0"_s},
         };
         QTemporaryDir work;
         const QString csv = work.filePath(QStringLiteral("notes.csv"));

@@ -96,15 +96,15 @@ private slots:
         QTest::addColumn<bool>("important");
         QTest::addColumn<bool>("done");
         QTest::addColumn<QStringList>("stamps");
-        QTest::newRow("complete") << 2
-                                  << QStringList{u"買い物"_s, u"牛乳\n卵"_s, u"牛乳\n卵"_s, u"家事"_s, u"2026/12/02"_s, u"2026/12/24"_s,
-                                                 u"18:00"_s, u"5"_s}
+        QTest::newRow("complete") << 2 << QStringList{u"買い物"_s,     u"牛乳\n卵"_s,   u"牛乳\n卵"_s, u"家事"_s,
+                                                      u"2026/12/02"_s, u"2026/12/24"_s, u"18:00"_s,    u"5"_s}
                                   << true << true
                                   << QStringList{u"2"_s, u"1"_s, u"2026/12/01"_s, u"09:15:00"_s, u"2026/11/01"_s};
         QTest::newRow("all null") << 3 << QStringList(8, QString()) << false << false
                                   << QStringList{u"3"_s, u""_s, u""_s, u""_s, u""_s};
-        QTest::newRow("done without date") << 4 << QStringList{u"済み"_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s} << false << true
-                                           << QStringList{u"4"_s, u""_s, u""_s, u""_s, u"2026/10/10"_s};
+        QTest::newRow("done without date")
+            << 4 << QStringList{u"済み"_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s, u""_s} << false << true
+            << QStringList{u"4"_s, u""_s, u""_s, u""_s, u"2026/10/10"_s};
     }
     void showsRow()
     {
@@ -302,7 +302,8 @@ private slots:
         QTest::newRow("category number") << QList<int>{7} << QStringList{u"abc"_s} << QStringList{u"分類番号"_s}
                                          << QStringList{u"bunid"_s};
         QTest::newRow("time and date") << QList<int>{6, 4} << QStringList{QString(51, QChar(u'9')), u"2026/13/40"_s}
-                                       << QStringList{u"完了日"_s, u"期日の時刻"_s} << QStringList{u"kanryodate"_s, u"kijitutime"_s};
+                                       << QStringList{u"完了日"_s, u"期日の時刻"_s}
+                                       << QStringList{u"kanryodate"_s, u"kijitutime"_s};
     }
     void refusedFieldsKeepTheirValues()
     {
@@ -452,7 +453,6 @@ private slots:
         QCOMPARE(words.size(), 1);
         QCOMPARE(words.at(0).at(0).toString(), QStringLiteral("beta"));
     }
-
 };
 
 QTEST_MAIN(TestRecordEditor)

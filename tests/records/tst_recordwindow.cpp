@@ -62,16 +62,17 @@ struct Env : test::TestApp {
     }
     void note(qint64 id, const QString& title, qint64 bunID = 1, const QVariant& due = {}, const QString& updated = {})
     {
-        db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,kijituDate,kousinDate,kousinTime,jyuyoCK,kanryoCK)"
-                                   " VALUES(?,?,?,?,?,?,0,0)"),
+        db->execute(QStringLiteral(
+                        "INSERT INTO T_idea(id,title,bunID,kijituDate,kousinDate,kousinTime,jyuyoCK,kanryoCK)"
+                        " VALUES(?,?,?,?,?,?,0,0)"),
                     {id, title, bunID, due, updated.isEmpty() ? QVariant() : updated.left(10),
                      updated.isEmpty() ? QVariant() : updated.mid(11)});
     }
     // On the note `id`, or on a new note when `id` is empty.
     RecordWindow& open(const QString& id = {})
     {
-        RecordWindow* w = RecordWindow::open(
-            *state, id.isEmpty() ? shell::OpenRequest{} : shell::OpenRequest{id.toLongLong()});
+        RecordWindow* w = RecordWindow::open(*state,
+                                             id.isEmpty() ? shell::OpenRequest{} : shell::OpenRequest{id.toLongLong()});
         QObject::connect(w, &RecordWindow::returned, w, [this](const shell::ReturnRequest& r) {
             handedBack << QStringLiteral("closed on ") + (r.note ? QString::number(*r.note) : QStringLiteral("none"));
         });

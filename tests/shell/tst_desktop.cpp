@@ -40,21 +40,33 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("url");
-        QTest::newRow("absolute path") << "/home/u/メモ 1.txt" << "file:///home/u/メモ 1.txt";
-        QTest::newRow("drive path") << "C:\\文書\\a.txt" << "file:///C:/文書/a.txt";
-        QTest::newRow("unc path") << "\\\\server\\share\\a.txt" << "file://server/share/a.txt";
-        QTest::newRow("relative path") << "notes/a.txt" << QUrl::fromLocalFile(QDir::current().filePath(u"notes/a.txt"_s)).toString();
-        QTest::newRow("file url") << "file:///tmp/x.zmd" << "file:///tmp/x.zmd";
-        QTest::newRow("www") << "www.example.jp/a" << "http://www.example.jp/a";
-        QTest::newRow("https") << " https://example.jp/a?b=1 " << "https://example.jp/a?b=1";
-        QTest::newRow("mail") << "mailto:a@example.jp" << "mailto:a@example.jp";
-        QTest::newRow("full-width www") << "ｗｗｗ．example．jp/メモ" << "http://www.example.jp/メモ";
+        QTest::newRow("absolute path") << "/home/u/メモ 1.txt"
+                                       << "file:///home/u/メモ 1.txt";
+        QTest::newRow("drive path") << "C:\\文書\\a.txt"
+                                    << "file:///C:/文書/a.txt";
+        QTest::newRow("unc path") << "\\\\server\\share\\a.txt"
+                                  << "file://server/share/a.txt";
+        QTest::newRow("relative path") << "notes/a.txt"
+                                       << QUrl::fromLocalFile(QDir::current().filePath(u"notes/a.txt"_s)).toString();
+        QTest::newRow("file url") << "file:///tmp/x.zmd"
+                                  << "file:///tmp/x.zmd";
+        QTest::newRow("www") << "www.example.jp/a"
+                             << "http://www.example.jp/a";
+        QTest::newRow("https") << " https://example.jp/a?b=1 "
+                               << "https://example.jp/a?b=1";
+        QTest::newRow("mail") << "mailto:a@example.jp"
+                              << "mailto:a@example.jp";
+        QTest::newRow("full-width www") << "ｗｗｗ．example．jp/メモ"
+                                        << "http://www.example.jp/メモ";
         // What a shell would read as commands stays inside one URL.
         QTest::newRow("hostile path") << "/tmp/a;touch b|c$(touch d)'e'.txt"
                                       << "file:///tmp/a;touch%20b%7Cc$(touch%20d)'e'.txt";
-        QTest::newRow("hostile drive path") << "C:\\a;b|c$(id)'.txt" << "file:///C:/a;b%7Cc$(id)'.txt";
-        QTest::newRow("hostile url") << "http://x.jp/;rm -rf ~|sh`id`" << "http://x.jp/;rm%20-rf%20~%7Csh%60id%60";
-        QTest::newRow("blanks: nothing") << "  " << "";
+        QTest::newRow("hostile drive path") << "C:\\a;b|c$(id)'.txt"
+                                            << "file:///C:/a;b%7Cc$(id)'.txt";
+        QTest::newRow("hostile url") << "http://x.jp/;rm -rf ~|sh`id`"
+                                     << "http://x.jp/;rm%20-rf%20~%7Csh%60id%60";
+        QTest::newRow("blanks: nothing") << "  "
+                                         << "";
     }
     void targets()
     {
@@ -118,9 +130,12 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("scheme");
-        QTest::newRow("path") << "%1/a;touch %1/hit1|touch %1/hit2$(touch %1/hit3)'`touch %1/hit4`.txt" << "file:";
-        QTest::newRow("url") << "http://x.jp/;touch${IFS}%1/hit1|touch %1/hit2\"$(touch %1/hit3)\"" << "http:";
-        QTest::newRow("mail") << "mailto:a@b;touch %1/hit1 & touch %1/hit2" << "mailto:";
+        QTest::newRow("path") << "%1/a;touch %1/hit1|touch %1/hit2$(touch %1/hit3)'`touch %1/hit4`.txt"
+                              << "file:";
+        QTest::newRow("url") << "http://x.jp/;touch${IFS}%1/hit1|touch %1/hit2\"$(touch %1/hit3)\""
+                             << "http:";
+        QTest::newRow("mail") << "mailto:a@b;touch %1/hit1 & touch %1/hit2"
+                              << "mailto:";
     }
     void hostileTargetsRunNothing()
     {
@@ -156,7 +171,8 @@ private slots:
         // One argument: the URL, as Qt encoded it.
         const QStringList lines = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().startsWith(scheme) && !lines.first().contains(QLatin1Char(' ')), qPrintable(lines.first()));
+        QVERIFY2(lines.first().startsWith(scheme) && !lines.first().contains(QLatin1Char(' ')),
+                 qPrintable(lines.first()));
         for (int i = 1; i <= 4; ++i)
             QVERIFY(!QFile::exists(launcherDir_.filePath(QStringLiteral("hit%1").arg(i))));
     }

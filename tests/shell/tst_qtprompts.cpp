@@ -46,14 +46,13 @@ private slots:
         QTest::newRow("3 yes no cancel") << 3 << (B::Yes | B::No | B::Cancel) << B::NoIcon << B::Yes << B::No
                                          << Msg::No;
         QTest::newRow("4 yes no") << 4 << (B::Yes | B::No) << B::NoIcon << B::Yes << B::Yes << Msg::Yes;
-        QTest::newRow("324 info, default no") << 324 << (B::Yes | B::No) << B::Information << B::No << B::No
-                                              << Msg::No;
-        QTest::newRow("308 exclamation, default no") << 308 << (B::Yes | B::No) << B::Warning << B::No << B::Yes
-                                                     << Msg::Yes;
-        QTest::newRow("547 question, cancel default") << 547 << (B::Yes | B::No | B::Cancel) << B::Question
-                                                      << B::Cancel << B::Cancel << Msg::Cancel;
-        QTest::newRow("529 critical, default past last") << 529 << (B::Ok | B::Cancel) << B::Critical << B::Ok
-                                                         << B::Ok << Msg::Ok;
+        QTest::newRow("324 info, default no") << 324 << (B::Yes | B::No) << B::Information << B::No << B::No << Msg::No;
+        QTest::newRow("308 exclamation, default no")
+            << 308 << (B::Yes | B::No) << B::Warning << B::No << B::Yes << Msg::Yes;
+        QTest::newRow("547 question, cancel default")
+            << 547 << (B::Yes | B::No | B::Cancel) << B::Question << B::Cancel << B::Cancel << Msg::Cancel;
+        QTest::newRow("529 critical, default past last")
+            << 529 << (B::Ok | B::Cancel) << B::Critical << B::Ok << B::Ok << Msg::Ok;
     }
     void messageStyle()
     {
@@ -88,9 +87,9 @@ private slots:
         QCOMPARE(shownIcon, icon);
         QCOMPARE(shownDefault, defaultButton);
         const QMap<QMessageBox::StandardButton, QString> japanese{{QMessageBox::Ok, u"OK"_s},
-                                                                   {QMessageBox::Cancel, u"キャンセル"_s},
-                                                                   {QMessageBox::Yes, u"はい(&Y)"_s},
-                                                                   {QMessageBox::No, u"いいえ(&N)"_s}};
+                                                                  {QMessageBox::Cancel, u"キャンセル"_s},
+                                                                  {QMessageBox::Yes, u"はい(&Y)"_s},
+                                                                  {QMessageBox::No, u"いいえ(&N)"_s}};
         for (auto it = texts.cbegin(); it != texts.cend(); ++it)
             QCOMPARE(it.value(), japanese.value(it.key()));
     }
@@ -130,9 +129,18 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("shownText");
         QTest::addColumn<QString>("shownTitle");
-        QTest::newRow("crlf") << "一行目\r\n二行目" << "確認" << "一行目\n二行目" << "確認";
-        QTest::newRow("lone cr") << "a\rb\r\rc" << "" << "a\nb\n\nc" << "Zumilo";
-        QTest::newRow("markup stays text") << "<b>x</b> & y" << "" << "<b>x</b> & y" << "Zumilo";
+        QTest::newRow("crlf") << "一行目\r\n二行目"
+                              << "確認"
+                              << "一行目\n二行目"
+                              << "確認";
+        QTest::newRow("lone cr") << "a\rb\r\rc"
+                                 << ""
+                                 << "a\nb\n\nc"
+                                 << "Zumilo";
+        QTest::newRow("markup stays text") << "<b>x</b> & y"
+                                           << ""
+                                           << "<b>x</b> & y"
+                                           << "Zumilo";
     }
     void messageTextAndTitle()
     {
@@ -161,9 +169,12 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("accept");
         QTest::addColumn<std::optional<QString>>("expected");
-        QTest::newRow("typed") << "メモ" << "新しい名前" << true << std::optional<QString>(u"新しい名前"_s);
-        QTest::newRow("accepted empty") << "x" << "" << true << std::optional<QString>(u""_s);
-        QTest::newRow("cancelled") << "x" << "y" << false << std::optional<QString>();
+        QTest::newRow("typed") << "メモ"
+                               << "新しい名前" << true << std::optional<QString>(u"新しい名前"_s);
+        QTest::newRow("accepted empty") << "x"
+                                        << "" << true << std::optional<QString>(u""_s);
+        QTest::newRow("cancelled") << "x"
+                                   << "y" << false << std::optional<QString>();
     }
     void input()
     {

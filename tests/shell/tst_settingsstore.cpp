@@ -22,16 +22,36 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("blank in section") << "Recent Files" << "RecentFile1" << "/home/u/メモ 帳.zmd";
-        QTest::newRow("parentheses") << "Position" << "Text1(0)_Left" << "600";
-        QTest::newRow("full-width value") << "F1Position" << "FontName" << "ＭＳ Ｐゴシック";
-        QTest::newRow("japanese key") << "設定 (一般)" << "表示 フォント" << "游ゴシック";
-        QTest::newRow("empty value") << "DB_name" << "DB_name" << "";
-        QTest::newRow("comma") << "PrintOption" << "Header" << "a, b,c";
-        QTest::newRow("ini syntax") << "PrintOption" << "Footer" << "x=1; #y [z]";
-        QTest::newRow("padding") << "PrintOption" << "Pad" << "  both  ";
-        QTest::newRow("at sign") << "PrintOption" << "At" << "@Variant(x)";
-        QTest::newRow("general section") << "General" << "Key" << "v";
+        QTest::newRow("blank in section") << "Recent Files"
+                                          << "RecentFile1"
+                                          << "/home/u/メモ 帳.zmd";
+        QTest::newRow("parentheses") << "Position"
+                                     << "Text1(0)_Left"
+                                     << "600";
+        QTest::newRow("full-width value") << "F1Position"
+                                          << "FontName"
+                                          << "ＭＳ Ｐゴシック";
+        QTest::newRow("japanese key") << "設定 (一般)"
+                                      << "表示 フォント"
+                                      << "游ゴシック";
+        QTest::newRow("empty value") << "DB_name"
+                                     << "DB_name"
+                                     << "";
+        QTest::newRow("comma") << "PrintOption"
+                               << "Header"
+                               << "a, b,c";
+        QTest::newRow("ini syntax") << "PrintOption"
+                                    << "Footer"
+                                    << "x=1; #y [z]";
+        QTest::newRow("padding") << "PrintOption"
+                                 << "Pad"
+                                 << "  both  ";
+        QTest::newRow("at sign") << "PrintOption"
+                                 << "At"
+                                 << "@Variant(x)";
+        QTest::newRow("general section") << "General"
+                                         << "Key"
+                                         << "v";
     }
     void roundTrip()
     {
@@ -98,8 +118,8 @@ private slots:
             QCOMPARE(value, QStringLiteral("f") + key.mid(10));
             keys.append(key);
         }
-        QCOMPARE(keys, (QStringList{u"RecentFile1"_s, u"RecentFile2"_s, u"RecentFile3"_s, u"RecentFile4"_s, u"RecentFile5"_s,
-                                    u"RecentFile10"_s, u"RecentFile11"_s}));
+        QCOMPARE(keys, (QStringList{u"RecentFile1"_s, u"RecentFile2"_s, u"RecentFile3"_s, u"RecentFile4"_s,
+                                    u"RecentFile5"_s, u"RecentFile10"_s, u"RecentFile11"_s}));
     }
 
     void userStoreIsNamedAfterTheProgram()
@@ -111,8 +131,7 @@ private slots:
             QCOMPARE(store.fileName(), expected);
             store.write(QStringLiteral("DB_name"), QStringLiteral("DB_name"), QStringLiteral("a.zmd"));
         }
-        QCOMPARE(SettingsStore::atFile(expected)->read(QStringLiteral("DB_name"), QStringLiteral("DB_name")),
-                 u"a.zmd");
+        QCOMPARE(SettingsStore::atFile(expected)->read(QStringLiteral("DB_name"), QStringLiteral("DB_name")), u"a.zmd");
     }
 };
 

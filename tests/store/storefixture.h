@@ -17,15 +17,18 @@ namespace zumilo::store::test {
 
 // The three tables of a notes file, as the program creates them, or as
 // `edit` changes their statements.
-inline void createNoteTables(Database& db, const std::function<QString(QString)>& edit = [](QString s) { return s; })
+inline void createNoteTables(
+    Database& db, const std::function<QString(QString)>& edit = [](QString s) { return s; })
 {
     db.execute(edit(QStringLiteral(
         "CREATE TABLE T_idea(id counter constraint pkey primary key,title text(250),naiyo longtext,bunID long,"
         "bunrui text(250),sinkiDate DateTime,kousinDate DateTime,kousinTime text(50),kanryoCK yesno,"
         "kanryoDate DateTime,jyuyoCK yesno,oyaID long,kijituDate DateTime,kijituTime text(50),yusen text(50),"
         "naiyoOLE LONGBINARY,fileMEI text(250));")));
-    db.execute(edit(QStringLiteral("CREATE TABLE T_bunrui(bunID long constraint pkey primary key,bunrui text(250),oyabunID long);")));
-    db.execute(edit(QStringLiteral("CREATE TABLE T_option(ID text(50) constraint pkey primary key,naiyo text(250),[memo] text(250));")));
+    db.execute(edit(QStringLiteral(
+        "CREATE TABLE T_bunrui(bunID long constraint pkey primary key,bunrui text(250),oyabunID long);")));
+    db.execute(edit(QStringLiteral(
+        "CREATE TABLE T_option(ID text(50) constraint pkey primary key,naiyo text(250),[memo] text(250));")));
 }
 
 // A notes file in a temporary folder; notes numbered 1..n titled "note 001"...
@@ -100,7 +103,8 @@ inline QVariantList found(Database& db, const Conditions& where, bool scan = fal
     QVariantList ids;
     for (; !rs->isEOF(); rs->moveNext())
         ids << rs->bookmark();
-    std::sort(ids.begin(), ids.end(), [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
+    std::sort(ids.begin(), ids.end(),
+              [](const QVariant& a, const QVariant& b) { return a.toLongLong() < b.toLongLong(); });
     return ids;
 }
 
@@ -140,7 +144,8 @@ inline void searchesMatchTheRows(Database& db)
             QCOMPARE(found(db, where), found(db, where, true));
         }
         const Conditions where{detail::contains(QStringLiteral("bunrui"), QString::fromUtf8(word))};
-        QCOMPARE(found(db, where, false, QStringLiteral("T_bunrui")), found(db, where, true, QStringLiteral("T_bunrui")));
+        QCOMPARE(found(db, where, false, QStringLiteral("T_bunrui")),
+                 found(db, where, true, QStringLiteral("T_bunrui")));
     }
 }
 
@@ -151,10 +156,12 @@ inline bool damageSearchIndex(const QString& path)
 {
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(path).constData(), &db);
-    bool done = sqlite3_exec(db, "UPDATE zumilo_idea_naiyo_data SET block = CAST(zeroblob(length(block) / 2) || "
-                                 "substr(block, length(block) / 2 + 1) AS BLOB) WHERE id = (SELECT max(id) FROM "
-                                 "zumilo_idea_naiyo_data)",
-                                 nullptr, nullptr, nullptr) == SQLITE_OK;
+    bool done = sqlite3_exec(db,
+                             "UPDATE zumilo_idea_naiyo_data SET block = CAST(zeroblob(length(block) / 2) || "
+                             "substr(block, length(block) / 2 + 1) AS BLOB) WHERE id = (SELECT max(id) FROM "
+                             "zumilo_idea_naiyo_data)",
+                             nullptr, nullptr, nullptr)
+                == SQLITE_OK;
     // Each commit adds one to the file's change counter.
     const auto counter = [&] {
         QFile f(path);
@@ -170,13 +177,13 @@ inline bool damageSearchIndex(const QString& path)
 } // namespace zumilo::store::test
 
 // QVERIFY_THROWS_EXCEPTION does not look at the kind.
-#define STORE_THROWS(expression, expectedKind)                                                       \
-    do {                                                                                             \
-        try {                                                                                        \
-            expression;                                                                              \
-            QFAIL("no StoreError from " #expression);                                                \
-        } catch (const zumilo::store::StoreError& e_) {                                              \
-            if (e_.kind() != (expectedKind))                                                         \
-                QFAIL(qPrintable(QStringLiteral("wrong kind %1: %2").arg(int(e_.kind())).arg(e_.detail()))); \
-        }                                                                                            \
+#define STORE_THROWS(expression, expectedKind)                                                                         \
+    do {                                                                                                               \
+        try {                                                                                                          \
+            expression;                                                                                                \
+            QFAIL("no StoreError from " #expression);                                                                  \
+        } catch (const zumilo::store::StoreError& e_) {                                                                \
+            if (e_.kind() != (expectedKind))                                                                           \
+                QFAIL(qPrintable(QStringLiteral("wrong kind %1: %2").arg(int(e_.kind())).arg(e_.detail())));           \
+        }                                                                                                              \
     } while (false)

@@ -67,7 +67,8 @@ private slots:
         const QByteArray notes = notesFileBytes();
         QTest::newRow("truncated") << "half.zmd" << notes.left(notes.size() / 2) << int(ErrorKind::Damaged);
         QTest::newRow("truncated header") << "head.zmd" << notes.left(60) << int(ErrorKind::Damaged);
-        QTest::newRow("first 16 bytes wiped") << "wiped.zmd" << QByteArray(16, '\0') + notes.mid(16) << int(ErrorKind::Damaged);
+        QTest::newRow("first 16 bytes wiped")
+            << "wiped.zmd" << QByteArray(16, '\0') + notes.mid(16) << int(ErrorKind::Damaged);
         QByteArray overwritten = notes;
         for (qsizetype i = 60 * 4096; i < 90 * 4096; ++i)
             overwritten[i] = char((i * 2654435761u) >> 13);
@@ -109,24 +110,39 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("column");
         const QString none;
-        QTest::newRow("no naiyo") << "naiyo longtext," << "" << none << int(ErrorKind::MissingColumn) << "T_idea.naiyo";
-        QTest::newRow("category number as text") << "bunID long constraint" << "bunID text(9) constraint" << none
-                                                 << int(ErrorKind::ColumnType) << "T_bunrui.bunID";
-        QTest::newRow("date as text") << "kijituDate DateTime" << "kijituDate text(20)" << none
-                                      << int(ErrorKind::ColumnType) << "T_idea.kijituDate";
-        QTest::newRow("statement in a category number") << "" << "" << "insert into T_bunrui values('0 or 1=1','x',0)"
-                                                        << int(ErrorKind::ColumnValue) << "T_bunrui.bunID";
-        QTest::newRow("2x") << "" << "" << "insert into T_bunrui values('2x','x',0)" << int(ErrorKind::ColumnValue)
+        QTest::newRow("no naiyo") << "naiyo longtext,"
+                                  << "" << none << int(ErrorKind::MissingColumn) << "T_idea.naiyo";
+        QTest::newRow("category number as text")
+            << "bunID long constraint"
+            << "bunID text(9) constraint" << none << int(ErrorKind::ColumnType) << "T_bunrui.bunID";
+        QTest::newRow("date as text") << "kijituDate DateTime"
+                                      << "kijituDate text(20)" << none << int(ErrorKind::ColumnType)
+                                      << "T_idea.kijituDate";
+        QTest::newRow("statement in a category number")
+            << ""
+            << ""
+            << "insert into T_bunrui values('0 or 1=1','x',0)" << int(ErrorKind::ColumnValue) << "T_bunrui.bunID";
+        QTest::newRow("2x") << ""
+                            << ""
+                            << "insert into T_bunrui values('2x','x',0)" << int(ErrorKind::ColumnValue)
                             << "T_bunrui.bunID";
-        QTest::newRow("fraction parent") << "" << "" << "insert into T_bunrui values(3,'x',1.5)"
-                                         << int(ErrorKind::ColumnValue) << "T_bunrui.oyabunID";
-        QTest::newRow("note without number") << "id counter constraint pkey primary key" << "id long" << "insert into T_idea(title) values('x')"
-                                             << int(ErrorKind::ColumnValue) << "T_idea.id";
-        QTest::newRow("note number as text") << "id counter constraint pkey primary key" << "id long" << "insert into T_idea(id) values('a')"
-                                             << int(ErrorKind::ColumnValue) << "T_idea.id";
-        QTest::newRow("digits as text are numbers") << "" << "" << "insert into T_bunrui values('5','x','0')" << -1 << "";
-        QTest::newRow("unused columns missing") << ",yusen text(50),naiyoOLE LONGBINARY,fileMEI text(250)" << "" << none
-                                                << -1 << "";
+        QTest::newRow("fraction parent") << ""
+                                         << ""
+                                         << "insert into T_bunrui values(3,'x',1.5)" << int(ErrorKind::ColumnValue)
+                                         << "T_bunrui.oyabunID";
+        QTest::newRow("note without number")
+            << "id counter constraint pkey primary key"
+            << "id long"
+            << "insert into T_idea(title) values('x')" << int(ErrorKind::ColumnValue) << "T_idea.id";
+        QTest::newRow("note number as text")
+            << "id counter constraint pkey primary key"
+            << "id long"
+            << "insert into T_idea(id) values('a')" << int(ErrorKind::ColumnValue) << "T_idea.id";
+        QTest::newRow("digits as text are numbers") << ""
+                                                    << ""
+                                                    << "insert into T_bunrui values('5','x','0')" << -1 << "";
+        QTest::newRow("unused columns missing") << ",yusen text(50),naiyoOLE LONGBINARY,fileMEI text(250)"
+                                                << "" << none << -1 << "";
     }
     void unusableTables()
     {
@@ -139,7 +155,8 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("foreign.zmd"));
         {
             auto db = Database::create(path);
-            zumilo::store::test::createNoteTables(*db, [&](QString s) { return from.isEmpty() ? s : s.replace(from, to); });
+            zumilo::store::test::createNoteTables(*db,
+                                                  [&](QString s) { return from.isEmpty() ? s : s.replace(from, to); });
             if (!insert.isEmpty())
                 db->execute(insert);
         }
@@ -247,7 +264,8 @@ private slots:
         QFETCH(int, count);
         NotesFile f;
         f.db->execute(QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('memo 1','2026-12-06',-1)"));
-        f.db->execute(QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('Memo 2','2027-01-01 09:05:00',0)"));
+        f.db->execute(
+            QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('Memo 2','2027-01-01 09:05:00',0)"));
         f.db->execute(QStringLiteral("insert into T_idea(title,kijituDate,jyuyoCK) values('other',null,0)"));
         QCOMPARE(f.db->scalar(QStringLiteral("select count(*) as n from [T_idea] where ") + where).toInt(), count);
     }
@@ -255,12 +273,15 @@ private slots:
     void parameters()
     {
         NotesFile f;
-        f.db->execute(QStringLiteral("insert into T_idea(id,title,bunID,kijituDate,jyuyoCK,naiyoOLE,naiyo) values(?,?,?,?,?,?,?)"),
-                      {7, QStringLiteral("it's"), qint64(1) << 40, QDate(2026, 12, 6), true,
-                       QByteArray("\0\1", 2), QVariant()});
-        QCOMPARE(f.db->scalar(QStringLiteral("select title from T_idea where id=?"), {7}).toString(), QStringLiteral("it's"));
+        f.db->execute(QStringLiteral(
+                          "insert into T_idea(id,title,bunID,kijituDate,jyuyoCK,naiyoOLE,naiyo) values(?,?,?,?,?,?,?)"),
+                      {7, QStringLiteral("it's"), qint64(1) << 40, QDate(2026, 12, 6), true, QByteArray("\0\1", 2),
+                       QVariant()});
+        QCOMPARE(f.db->scalar(QStringLiteral("select title from T_idea where id=?"), {7}).toString(),
+                 QStringLiteral("it's"));
         QCOMPARE(f.db->scalar(QStringLiteral("select bunID from T_idea")).toLongLong(), qint64(1) << 40);
-        QCOMPARE(f.db->scalar(QStringLiteral("select kijituDate from T_idea")).toString(), QStringLiteral("2026-12-06"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select kijituDate from T_idea")).toString(),
+                 QStringLiteral("2026-12-06"));
         QCOMPARE(f.db->scalar(QStringLiteral("select jyuyoCK from T_idea")).toInt(), -1);
         QCOMPARE(f.db->scalar(QStringLiteral("select naiyoOLE from T_idea")).toByteArray(), QByteArray("\0\1", 2));
         QVERIFY(f.db->scalar(QStringLiteral("select naiyo from T_idea")).isNull());
@@ -271,8 +292,8 @@ private slots:
     {
         QTest::addColumn<QString>("sql");
         QTest::addColumn<int>("kind");
-        QTest::newRow("duplicate half way") << "insert into T_bunrui(bunID,bunrui) select bunID+1, 'x' from T_bunrui"
-                                            << int(ErrorKind::Constraint);
+        QTest::newRow("duplicate half way")
+            << "insert into T_bunrui(bunID,bunrui) select bunID+1, 'x' from T_bunrui" << int(ErrorKind::Constraint);
         QTest::newRow("syntax") << "updat T_bunrui set bunrui='x'" << int(ErrorKind::Syntax);
         QTest::newRow("two statements") << "delete from T_bunrui; delete from T_idea" << int(ErrorKind::Syntax);
         QTest::newRow("no such table") << "delete from T_nothing" << int(ErrorKind::Other);
@@ -333,7 +354,8 @@ private slots:
     {
         NotesFile f(1);
         f.db->close();
-        QVERIFY(QFile::setPermissions(f.path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QVERIFY(
+            QFile::setPermissions(f.path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
         auto db = Database::open(f.path);
         QVERIFY(db->isReadOnly());
         QCOMPARE(db->scalar(QStringLiteral("select title from T_idea")).toString(), QStringLiteral("note 001"));
@@ -352,26 +374,33 @@ private slots:
         QVERIFY(!f.db->isOpen());
         STORE_THROWS(f.db->scalar(QStringLiteral("select 1")), ErrorKind::Other);
         QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("notes.zmd")});
-        QCOMPARE(Database::open(f.path)->scalar(QStringLiteral("select naiyo from T_option")).toString(), QStringLiteral("v"));
+        QCOMPARE(Database::open(f.path)->scalar(QStringLiteral("select naiyo from T_option")).toString(),
+                 QStringLiteral("v"));
     }
 
     void textExport()
     {
         NotesFile f;
-        f.db->execute(QStringLiteral("insert into T_idea(id,title,kijituDate,jyuyoCK,bunID) values(1,'say \"hi\", ok','2026-12-06',-1,5)"));
-        f.db->execute(QStringLiteral("insert into T_idea(id,title,kijituDate,jyuyoCK,bunID) values(2,?,'2026-12-07 09:05:00',0,null)"),
-                      {QStringLiteral("一行目\r\n二行目")});
+        f.db->execute(QStringLiteral(
+            "insert into T_idea(id,title,kijituDate,jyuyoCK,bunID) values(1,'say \"hi\", ok','2026-12-06',-1,5)"));
+        f.db->execute(
+            QStringLiteral(
+                "insert into T_idea(id,title,kijituDate,jyuyoCK,bunID) values(2,?,'2026-12-07 09:05:00',0,null)"),
+            {QStringLiteral("一行目\r\n二行目")});
         f.db->execute(QStringLiteral("insert into T_idea(id,title,jyuyoCK) values(3,null,0)"));
         QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("x y")));
         const QString folder = f.dir.filePath(QStringLiteral("x y"));
-        const QString sql = QStringLiteral("SELECT id, title, kijituDate, jyuyoCK, bunID INTO [Text;database=%1].out file.csv "
-                                           "FROM T_idea ORDER BY id")
+        const QString sql = QStringLiteral(
+                                "SELECT id, title, kijituDate, jyuyoCK, bunID INTO [Text;database=%1].out file.csv "
+                                "FROM T_idea ORDER BY id")
                                 .arg(folder);
         f.db->execute(sql, FailOnError);
         const QByteArray expected = "\xEF\xBB\xBFid,title,kijituDate,jyuyoCK,bunID\r\n"
                                     "1,\"say \"\"hi\"\", ok\",2026/12/06,-1,5\r\n"
-                                    "2,\"" + QStringLiteral("一行目\r\n二行目").toUtf8() + "\",2026/12/07 09:05:00,0,\r\n"
-                                    "3,,,0,\r\n";
+                                    "2,\""
+                                    + QStringLiteral("一行目\r\n二行目").toUtf8()
+                                    + "\",2026/12/07 09:05:00,0,\r\n"
+                                      "3,,,0,\r\n";
         QCOMPARE(readAll(folder + QStringLiteral("/out file.csv")), expected);
 
         // An existing file is never replaced.
@@ -388,13 +417,20 @@ private slots:
     {
         QTest::addColumn<QString>("folder"); // "" a relative one
         QTest::addColumn<QString>("file");
-        QTest::newRow("; beside a folder named before it") << "a;b" << "out.csv";
-        QTest::newRow("; and database= in the folder") << "a;database=b" << "out.csv";
-        QTest::newRow("brackets") << "[x]]y]" << "[z].csv";
-        QTest::newRow("quote and blanks around") << " it's " << " it's; a].csv";
-        QTest::newRow("from in the name") << "a from b" << "c from d.csv";
-        QTest::newRow("refused: a path for a name") << "a" << "../out.csv";
-        QTest::newRow("refused: a relative folder") << "" << "out.csv";
+        QTest::newRow("; beside a folder named before it") << "a;b"
+                                                           << "out.csv";
+        QTest::newRow("; and database= in the folder") << "a;database=b"
+                                                       << "out.csv";
+        QTest::newRow("brackets") << "[x]]y]"
+                                  << "[z].csv";
+        QTest::newRow("quote and blanks around") << " it's "
+                                                 << " it's; a].csv";
+        QTest::newRow("from in the name") << "a from b"
+                                          << "c from d.csv";
+        QTest::newRow("refused: a path for a name") << "a"
+                                                    << "../out.csv";
+        QTest::newRow("refused: a relative folder") << ""
+                                                    << "out.csv";
     }
     void textTargetsTakeAnyFolderAndName()
     {
@@ -406,10 +442,12 @@ private slots:
         for (const QString& name : {QStringLiteral("a"), QStringLiteral("a;b"), QStringLiteral("a;database=b"), folder})
             QVERIFY(QDir(root.path()).mkpath(name.isEmpty() ? QStringLiteral("a") : name));
         const QString into = folder.isEmpty() ? QStringLiteral("rel") : root.filePath(folder);
-        const QString sql = QStringLiteral("select id, title into %1 from T_idea order by id").arg(textTarget(into, file));
+        const QString sql =
+            QStringLiteral("select id, title into %1 from T_idea order by id").arg(textTarget(into, file));
         if (written) {
             f.db->execute(sql);
-            QCOMPARE(readAll(QDir(into).filePath(file)), QByteArray("\xEF\xBB\xBFid,title\r\n1,\"note 001\"\r\n2,\"note 002\"\r\n"));
+            QCOMPARE(readAll(QDir(into).filePath(file)),
+                     QByteArray("\xEF\xBB\xBFid,title\r\n1,\"note 001\"\r\n2,\"note 002\"\r\n"));
         } else {
             STORE_THROWS(f.db->execute(sql), ErrorKind::Io);
         }

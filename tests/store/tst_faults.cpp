@@ -134,8 +134,10 @@ void registerFaultyVfs()
 // Everything a file holds that a user would miss.
 QString contents(Database& db)
 {
-    return db.scalar(QStringLiteral("select (select group_concat(id||title||ifnull(naiyo,'')||bunID||bunrui, ';') from T_idea)"
-                                    "||'#'||(select group_concat(bunID||bunrui||oyabunID, ';') from T_bunrui)"))
+    return db
+        .scalar(
+            QStringLiteral("select (select group_concat(id||title||ifnull(naiyo,'')||bunID||bunrui, ';') from T_idea)"
+                           "||'#'||(select group_concat(bunID||bunrui||oyabunID, ';') from T_bunrui)"))
         .toString();
 }
 
@@ -174,9 +176,12 @@ void write(Database& db, const QString& folder, const QStringList& statements)
 ErrorKind kindFor(int code)
 {
     switch (code & 0xff) {
-    case SQLITE_FULL: return ErrorKind::DiskFull;
-    case SQLITE_CANTOPEN: return ErrorKind::CannotOpen;
-    default: return ErrorKind::Io;
+    case SQLITE_FULL:
+        return ErrorKind::DiskFull;
+    case SQLITE_CANTOPEN:
+        return ErrorKind::CannotOpen;
+    default:
+        return ErrorKind::Io;
     }
 }
 
@@ -221,7 +226,8 @@ private slots:
         QTest::addColumn<QStringList>("statements");
         for (const char* name : {"save new note", "edit note", "delete note", "create file"})
             QTest::newRow(name) << QStringList();
-        QTest::newRow("add category") << QStringList{u"INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(4,'新分類',0)"_s};
+        QTest::newRow("add category") << QStringList{
+            u"INSERT INTO T_bunrui(bunid,bunrui,oyabunid) VALUES(4,'新分類',0)"_s};
         QTest::newRow("rename category") << QStringList{u"UPDATE T_bunrui SET bunrui='改名' WHERE bunID=1"_s,
                                                         u"UPDATE T_idea SET bunrui='改名' WHERE bunID=1"_s};
         QTest::newRow("move category") << QStringList{u"UPDATE T_bunrui SET oyabunid=2 WHERE bunID=1"_s};
@@ -234,7 +240,8 @@ private slots:
         QFETCH(QStringList, statements);
         NotesFile base(12);
         for (int i = 1; i <= 3; ++i)
-            base.db->execute(QStringLiteral("insert into T_bunrui values(?, ?, 0)"), {i, QStringLiteral("分類%1").arg(i)});
+            base.db->execute(QStringLiteral("insert into T_bunrui values(?, ?, 0)"),
+                             {i, QStringLiteral("分類%1").arg(i)});
         base.db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(3000)), bunrui = 'b'"));
         const QString before = contents(*base.db);
         base.db->close();
@@ -246,9 +253,9 @@ private slots:
         write(*copy(clean), clean.path(), statements);
         const QString after = contents(*Database::open(clean.filePath(QStringLiteral("notes.zmd"))));
 
-        const std::pair<Call, int> kinds[] = {{Call::Write, SQLITE_FULL}, {Call::Write, SQLITE_IOERR_WRITE},
-                                              {Call::Sync, SQLITE_IOERR_FSYNC}, {Call::Read, SQLITE_IOERR_READ},
-                                              {Call::Delete, SQLITE_IOERR_DELETE}, {Call::OpenJournal, SQLITE_CANTOPEN}};
+        const std::pair<Call, int> kinds[] = {
+            {Call::Write, SQLITE_FULL},      {Call::Write, SQLITE_IOERR_WRITE},   {Call::Sync, SQLITE_IOERR_FSYNC},
+            {Call::Read, SQLITE_IOERR_READ}, {Call::Delete, SQLITE_IOERR_DELETE}, {Call::OpenJournal, SQLITE_CANTOPEN}};
         for (const auto& [call, code] : kinds) {
             for (int nth = 1;; ++nth) {
                 QTemporaryDir dir;
@@ -272,7 +279,8 @@ private slots:
                 db = Database::open(dir.filePath(QStringLiteral("notes.zmd")));
                 QCOMPARE(db->scalar(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
                 QCOMPARE(contents(*db), failed ? before : after);
-                QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), failed ? 1 : QDir(clean.path()).entryList(QDir::Files).size());
+                QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(),
+                         failed ? 1 : QDir(clean.path()).entryList(QDir::Files).size());
             }
         }
     }
@@ -337,8 +345,9 @@ private slots:
         auto db = Database::open(path);
         if (!writeFirst)
             QCOMPARE(Database::checkThoroughly(path), Database::Health::Damaged);
-        for (const char* sql : {"insert into T_idea(title, bunID) values('新', 0)", "update T_idea set title = '改' where id = 5",
-                                "delete from T_idea where id = 6", "insert into T_bunrui values(9, '分類', 0)"})
+        for (const char* sql :
+             {"insert into T_idea(title, bunID) values('新', 0)", "update T_idea set title = '改' where id = 5",
+              "delete from T_idea where id = 6", "insert into T_bunrui values(9, '分類', 0)"})
             STORE_THROWS(db->execute(QString::fromUtf8(sql)), ErrorKind::Damaged);
         readDelayUs = 0;
         Database::setWaitNotice({});

@@ -22,52 +22,95 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("matches");
-        QTest::newRow("contains") << "*bc*" << "abcd" << true;
-        QTest::newRow("contains not") << "*bd*" << "abcd" << false;
-        QTest::newRow("whole") << "abc" << "abc" << true;
-        QTest::newRow("whole is not part") << "abc" << "abcd" << false;
-        QTest::newRow("prefix") << "ab*" << "abcd" << true;
-        QTest::newRow("suffix") << "*cd" << "abcd" << true;
-        QTest::newRow("suffix not") << "*cd" << "abcde" << false;
-        QTest::newRow("star alone") << "*" << "" << true;
-        QTest::newRow("empty pattern") << "" << "a" << false;
-        QTest::newRow("stars around one") << "a*b*c" << "aXbYbZc" << true;
-        QTest::newRow("overlapping ends") << "ab*ba" << "aba" << false;
-        QTest::newRow("question") << "a?c" << "abc" << true;
-        QTest::newRow("question needs one") << "a?c" << "ac" << false;
-        QTest::newRow("question is one kanji") << "?字" << "漢字" << true;
-        QTest::newRow("hash") << "No.##" << "No.42" << true;
-        QTest::newRow("hash not letter") << "No.##" << "No.4x" << false;
-        QTest::newRow("hash full-width digit") << "#" << "７" << true;
-        QTest::newRow("class") << "[abc]x" << "bx" << true;
-        QTest::newRow("class not") << "[abc]x" << "dx" << false;
-        QTest::newRow("range") << "[a-f]1" << "E1" << true;
-        QTest::newRow("negated") << "[!abc]x" << "dx" << true;
-        QTest::newRow("negated not") << "[!abc]x" << "ax" << false;
-        QTest::newRow("literal star") << "a[*]b" << "a*b" << true;
-        QTest::newRow("literal star is no wildcard") << "a[*]b" << "axb" << false;
-        QTest::newRow("literal question") << "[?]" << "?" << true;
-        QTest::newRow("literal hash") << "[#]1" << "#1" << true;
-        QTest::newRow("literal bracket") << "[[]x]" << "[x]" << true;
+        QTest::newRow("contains") << "*bc*"
+                                  << "abcd" << true;
+        QTest::newRow("contains not") << "*bd*"
+                                      << "abcd" << false;
+        QTest::newRow("whole") << "abc"
+                               << "abc" << true;
+        QTest::newRow("whole is not part") << "abc"
+                                           << "abcd" << false;
+        QTest::newRow("prefix") << "ab*"
+                                << "abcd" << true;
+        QTest::newRow("suffix") << "*cd"
+                                << "abcd" << true;
+        QTest::newRow("suffix not") << "*cd"
+                                    << "abcde" << false;
+        QTest::newRow("star alone") << "*"
+                                    << "" << true;
+        QTest::newRow("empty pattern") << ""
+                                       << "a" << false;
+        QTest::newRow("stars around one") << "a*b*c"
+                                          << "aXbYbZc" << true;
+        QTest::newRow("overlapping ends") << "ab*ba"
+                                          << "aba" << false;
+        QTest::newRow("question") << "a?c"
+                                  << "abc" << true;
+        QTest::newRow("question needs one") << "a?c"
+                                            << "ac" << false;
+        QTest::newRow("question is one kanji") << "?字"
+                                               << "漢字" << true;
+        QTest::newRow("hash") << "No.##"
+                              << "No.42" << true;
+        QTest::newRow("hash not letter") << "No.##"
+                                         << "No.4x" << false;
+        QTest::newRow("hash full-width digit") << "#"
+                                               << "７" << true;
+        QTest::newRow("class") << "[abc]x"
+                               << "bx" << true;
+        QTest::newRow("class not") << "[abc]x"
+                                   << "dx" << false;
+        QTest::newRow("range") << "[a-f]1"
+                               << "E1" << true;
+        QTest::newRow("negated") << "[!abc]x"
+                                 << "dx" << true;
+        QTest::newRow("negated not") << "[!abc]x"
+                                     << "ax" << false;
+        QTest::newRow("literal star") << "a[*]b"
+                                      << "a*b" << true;
+        QTest::newRow("literal star is no wildcard") << "a[*]b"
+                                                     << "axb" << false;
+        QTest::newRow("literal question") << "[?]"
+                                          << "?" << true;
+        QTest::newRow("literal hash") << "[#]1"
+                                      << "#1" << true;
+        QTest::newRow("literal bracket") << "[[]x]"
+                                         << "[x]" << true;
         QTest::newRow("escaped search word") << u"*"_s + escapeLikeWildcards(u"5*[2]"_s) + u"*"_s << "=5*[2]=" << true;
         QTest::newRow("escaped star is literal") << u"*"_s + escapeLikeWildcards(u"a*c"_s) + u"*"_s << "abc" << false;
-        QTest::newRow("case") << "*ABC*" << "xabcx" << true;
-        QTest::newRow("full-width letters") << "ＡＢＣ" << "abc" << true;
-        QTest::newRow("full-width in text") << "abc" << "ａｂｃ" << true;
-        QTest::newRow("katakana hiragana") << "カタカナ" << "かたかな" << true;
-        QTest::newRow("hiragana katakana") << "*かな*" << "カタカナ" << true;
-        QTest::newRow("half-width voiced") << "ｶﾞｷﾞ" << "がぎ" << true;
-        QTest::newRow("half-width in text") << "*ガギ*" << "xｶﾞｷﾞx" << true;
-        QTest::newRow("voiced differs") << "が" << "か" << false;
+        QTest::newRow("case") << "*ABC*"
+                              << "xabcx" << true;
+        QTest::newRow("full-width letters") << "ＡＢＣ"
+                                            << "abc" << true;
+        QTest::newRow("full-width in text") << "abc"
+                                            << "ａｂｃ" << true;
+        QTest::newRow("katakana hiragana") << "カタカナ"
+                                           << "かたかな" << true;
+        QTest::newRow("hiragana katakana") << "*かな*"
+                                           << "カタカナ" << true;
+        QTest::newRow("half-width voiced") << "ｶﾞｷﾞ"
+                                           << "がぎ" << true;
+        QTest::newRow("half-width in text") << "*ガギ*"
+                                            << "xｶﾞｷﾞx" << true;
+        QTest::newRow("voiced differs") << "が"
+                                        << "か" << false;
         QTest::newRow("combining voiced mark") << "が" << QString::fromUtf8("\xe3\x81\x8b\xe3\x82\x99") << true;
-        QTest::newRow("ideographic space") << "a b" << "a\u3000b" << true;
-        QTest::newRow("circled digit") << "#" << "①" << true;
-        QTest::newRow("accent kept") << "cafe" << "café" << false;
-        QTest::newRow("emoji") << "*🍣*" << "今日は🍣" << true;
-        QTest::newRow("emoji is one character") << "?" << "🍣" << true;
-        QTest::newRow("kanji") << "*会議*" << "明日の会議資料" << true;
-        QTest::newRow("periodic word") << u"*"_s + u"ab"_s.repeated(50) + u"c*"_s << u"ab"_s.repeated(200) + u"c"_s << true;
-        QTest::newRow("word longer than any run") << u"*"_s + u"a"_s.repeated(300) + u"b*"_s << u"a"_s.repeated(1000) << false;
+        QTest::newRow("ideographic space") << "a b"
+                                           << "a\u3000b" << true;
+        QTest::newRow("circled digit") << "#"
+                                       << "①" << true;
+        QTest::newRow("accent kept") << "cafe"
+                                     << "café" << false;
+        QTest::newRow("emoji") << "*🍣*"
+                               << "今日は🍣" << true;
+        QTest::newRow("emoji is one character") << "?"
+                                                << "🍣" << true;
+        QTest::newRow("kanji") << "*会議*"
+                               << "明日の会議資料" << true;
+        QTest::newRow("periodic word") << u"*"_s + u"ab"_s.repeated(50) + u"c*"_s << u"ab"_s.repeated(200) + u"c"_s
+                                       << true;
+        QTest::newRow("word longer than any run")
+            << u"*"_s + u"a"_s.repeated(300) + u"b*"_s << u"a"_s.repeated(1000) << false;
     }
     void match()
     {
@@ -87,8 +130,9 @@ private slots:
         auto reference = [](const QString& pattern, const QString& text) {
             QString rx;
             for (QChar c : pattern)
-                rx += c == u'*' ? QStringLiteral(".*")
-                                : c == u'?' ? QStringLiteral(".") : QRegularExpression::escape(foldForCompare(c));
+                rx += c == u'*'   ? QStringLiteral(".*")
+                      : c == u'?' ? QStringLiteral(".")
+                                  : QRegularExpression::escape(foldForCompare(c));
             const QRegularExpression re(QStringLiteral("\\A(?:") + rx + QStringLiteral(")\\z"),
                                         QRegularExpression::DotMatchesEverythingOption);
             return re.match(foldForCompare(text)).hasMatch();
@@ -114,12 +158,18 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("folded");
-        QTest::newRow("ascii") << "AbC" << "abc";
-        QTest::newRow("full-width") << "ＡＢＣ１２３！" << "abc123!";
-        QTest::newRow("katakana") << "ヴァイオリン" << "ゔぁいおりん";
-        QTest::newRow("half-width") << "ﾊﾟｿｺﾝ" << "ぱそこん";
-        QTest::newRow("long vowel kept") << "ケーキ" << "けーき";
-        QTest::newRow("squared") << "㍿" << "株式会社";
+        QTest::newRow("ascii") << "AbC"
+                               << "abc";
+        QTest::newRow("full-width") << "ＡＢＣ１２３！"
+                                    << "abc123!";
+        QTest::newRow("katakana") << "ヴァイオリン"
+                                  << "ゔぁいおりん";
+        QTest::newRow("half-width") << "ﾊﾟｿｺﾝ"
+                                    << "ぱそこん";
+        QTest::newRow("long vowel kept") << "ケーキ"
+                                         << "けーき";
+        QTest::newRow("squared") << "㍿"
+                                 << "株式会社";
     }
     void fold()
     {
@@ -162,14 +212,20 @@ private slots:
         QTemporaryDir dir;
         auto db = Database::create(dir.filePath(QStringLiteral("t.zmd")));
         db->execute(QStringLiteral("create table t (id counter constraint pkey primary key, body longtext, n long)"));
-        const QStringList bodies = {QStringLiteral("カレーの作り方"), QStringLiteral("かれーライス"),
-                                    QStringLiteral("It's 5* good"), QStringLiteral("ｶﾚｰ"), QString(),
+        const QStringList bodies = {QStringLiteral("カレーの作り方"),
+                                    QStringLiteral("かれーライス"),
+                                    QStringLiteral("It's 5* good"),
+                                    QStringLiteral("ｶﾚｰ"),
+                                    QString(),
                                     QStringLiteral("nul") + QChar(0) + QStringLiteral("here")};
         for (const QString& b : bodies)
-            db->execute(QStringLiteral("insert into t(body, n) values(?, 12)"), {b.isNull() ? QVariant() : QVariant(b)});
+            db->execute(QStringLiteral("insert into t(body, n) values(?, 12)"),
+                        {b.isNull() ? QVariant() : QVariant(b)});
         auto count = [&](const QString& where, const QString& word = {}) {
             const QVariantList pattern{QLatin1Char('*') + escapeLikeWildcards(word) + QLatin1Char('*')};
-            return db->scalar(QStringLiteral("select count(*) from t where ") + where, word.isNull() ? QVariantList() : pattern)
+            return db
+                ->scalar(QStringLiteral("select count(*) from t where ") + where,
+                         word.isNull() ? QVariantList() : pattern)
                 .toInt();
         };
         QCOMPARE(count(QStringLiteral("body like '*カレー*'")), 3);

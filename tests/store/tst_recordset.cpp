@@ -66,11 +66,21 @@ private slots:
         QCOMPARE(rs->recordCount(), rows);
         for (QChar m : moves) {
             switch (m.toLatin1()) {
-            case 'f': rs->moveFirst(); break;
-            case 'l': rs->moveLast(); break;
-            case 'n': rs->moveNext(); break;
-            case 'p': rs->movePrevious(); break;
-            default: rs->setAbsolutePosition(m.digitValue()); break;
+            case 'f':
+                rs->moveFirst();
+                break;
+            case 'l':
+                rs->moveLast();
+                break;
+            case 'n':
+                rs->moveNext();
+                break;
+            case 'p':
+                rs->movePrevious();
+                break;
+            default:
+                rs->setAbsolutePosition(m.digitValue());
+                break;
             }
         }
         QCOMPARE(rs->absolutePosition(), position);
@@ -97,19 +107,23 @@ private slots:
         const int dflt = int(RecordsetType::Default);
         QTest::newRow("table") << "T_idea" << dflt << 6 << "1" << true;
         QTest::newRow("bracketed table") << "[T_idea]" << int(RecordsetType::Table) << 6 << "1" << true;
-        QTest::newRow("order desc") << "select title, id from T_idea order by title desc" << dflt << 6 << note(6) << true;
+        QTest::newRow("order desc") << "select title, id from T_idea order by title desc" << dflt << 6 << note(6)
+                                    << true;
         QTest::newRow("where") << "SELECT * FROM [T_idea] WHERE bunid=2 ORDER BY title ;" << dflt << 2 << "2" << true;
-        QTest::newRow("keywords in a string") << "select * from T_idea where title <> 'x from y order by z' order by title"
-                                              << dflt << 6 << "1" << true;
-        QTest::newRow("alias in order") << "select title as t from T_idea order by t desc" << dflt << 6 << note(6) << true;
-        QTest::newRow("order by number") << "select bunID, title from T_idea order by 2 desc" << dflt << 6 << "0" << true;
+        QTest::newRow("keywords in a string")
+            << "select * from T_idea where title <> 'x from y order by z' order by title" << dflt << 6 << "1" << true;
+        QTest::newRow("alias in order") << "select title as t from T_idea order by t desc" << dflt << 6 << note(6)
+                                        << true;
+        QTest::newRow("order by number") << "select bunID, title from T_idea order by 2 desc" << dflt << 6 << "0"
+                                         << true;
         QTest::newRow("table alias") << "select i.title from T_idea i where i.id > 4" << dflt << 2 << note(5) << true;
         QTest::newRow("snapshot") << "select * from T_idea" << int(RecordsetType::Snapshot) << 6 << "1" << false;
         QTest::newRow("aggregate") << "Select max(ID) as MaxID from T_idea" << dflt << 1 << "6" << false;
         QTest::newRow("count") << "select count(*) as n from T_idea where bunID = 1" << dflt << 1 << "2" << false;
         QTest::newRow("distinct") << "select distinct bunID from T_idea order by bunID" << dflt << 3 << "0" << false;
         QTest::newRow("join") << "select b.bunrui, i.title from T_idea i inner join T_bunrui b on b.bunID = i.bunID "
-                                 "order by i.id" << dflt << 2 << "one" << false;
+                                 "order by i.id"
+                              << dflt << 2 << "one" << false;
         QTest::newRow("view") << "v_titles" << dflt << 6 << note(1) << false;
         QTest::newRow("with") << "with x as (select title from T_idea where id < 3) select * from x" << dflt << 2
                               << note(1) << false;
@@ -137,7 +151,8 @@ private slots:
     {
         NotesFile f(1);
         f.db->execute(QStringLiteral("update T_idea set kijituDate='2026-12-24', jyuyoCK=-1 where id=1"));
-        auto rs = f.db->openRecordset(QStringLiteral("select id, Title, kijituDate, jyuyoCK, length(naiyo) as n from T_idea"));
+        auto rs = f.db->openRecordset(
+            QStringLiteral("select id, Title, kijituDate, jyuyoCK, length(naiyo) as n from T_idea"));
         QCOMPARE(rs->fieldCount(), 5);
         QCOMPARE(rs->fieldName(1), QStringLiteral("title")); // as the table spells it
         QCOMPARE(rs->fieldIndex(QStringLiteral("TITLE")), 1);
@@ -243,7 +258,8 @@ private slots:
     void boundParameters()
     {
         NotesFile f(9);
-        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ? order by id"), {QStringLiteral("1")});
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea where bunID = ? order by id"),
+                                      {QStringLiteral("1")});
         QCOMPARE(rs->recordCount(), 3);
         QCOMPARE(rs->columnTexts({QStringLiteral("id")}), (std::vector<QString>{u"1"_s, u"4"_s, u"7"_s}));
         f.db->execute(QStringLiteral("update T_idea set bunID = 1"));
@@ -267,7 +283,8 @@ private slots:
         rs->setText(QStringLiteral("bunID"), QString()); // "" stores Null
         rs->update();
         QCOMPARE(rs->lastModified(), Bookmark(2));
-        QCOMPARE(f.openAgain()->scalar(QStringLiteral("select title from T_idea where id=2")).toString(), QStringLiteral("saved"));
+        QCOMPARE(f.openAgain()->scalar(QStringLiteral("select title from T_idea where id=2")).toString(),
+                 QStringLiteral("saved"));
         QVERIFY(f.db->scalar(QStringLiteral("select bunID from T_idea where id=2")).isNull());
         // A move gives up a pending edit.
         rs->edit();
@@ -311,7 +328,8 @@ private slots:
         rs->update();
         QCOMPARE(f.db->scalar(QStringLiteral("select naiyo from T_idea")).toString(), QStringLiteral("kept"));
         QCOMPARE(f.db->scalar(QStringLiteral("select length(title) from T_idea")).toInt(), 250);
-        QCOMPARE(f.db->scalar(QStringLiteral("select kijituDate from T_idea")).toString(), QStringLiteral("2026-12-01"));
+        QCOMPARE(f.db->scalar(QStringLiteral("select kijituDate from T_idea")).toString(),
+                 QStringLiteral("2026-12-01"));
     }
 
     void deletePosition()
@@ -359,8 +377,8 @@ private slots:
             categories->setValue(QStringLiteral("bunID"), id);
             categories->update();
         }
-        STORE_THROWS(categories->addNew(); categories->setValue(QStringLiteral("bunID"), 3); categories->update(),
-                     ErrorKind::Constraint);
+        STORE_THROWS(categories->addNew(); categories->setValue(QStringLiteral("bunID"), 3);
+                     categories->update(), ErrorKind::Constraint);
         QCOMPARE(categories->editMode(), EditMode::AddNew);
         categories->cancelUpdate();
         categories->requery();
@@ -415,17 +433,17 @@ private slots:
     void titlesSortAsTheListsDo()
     {
         NotesFile f;
-        const QStringList titles = {QStringLiteral("ｶﾞｲﾄﾞ"), QStringLiteral("漢字"), QStringLiteral("あいう"),
+        const QStringList titles = {QStringLiteral("ｶﾞｲﾄﾞ"), QStringLiteral("漢字"),   QStringLiteral("あいう"),
                                     QStringLiteral("Zebra"), QStringLiteral("ガイド"), QStringLiteral("ＡＢＣ"),
-                                    QStringLiteral("abd"), QStringLiteral("アイウ"), QString(), QStringLiteral("b")};
+                                    QStringLiteral("abd"),   QStringLiteral("アイウ"), QString(),
+                                    QStringLiteral("b")};
         for (int i = 0; i < titles.size(); ++i)
             f.db->execute(QStringLiteral("INSERT INTO T_idea(id,title,bunID,oyaID) VALUES(?,?,1,?)"),
                           {i + 1, titles[i].isNull() ? QVariant() : QVariant(titles[i]), 100 - i});
         QList<int> expected(titles.size());
         std::iota(expected.begin(), expected.end(), 1);
-        std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
-            return foldForCompare(titles[a - 1]) < foldForCompare(titles[b - 1]);
-        });
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](int a, int b) { return foldForCompare(titles[a - 1]) < foldForCompare(titles[b - 1]); });
         auto ids = [&](const QString& sql) {
             auto rs = f.db->openRecordset(sql);
             QList<int> got;
@@ -435,19 +453,20 @@ private slots:
         };
         QCOMPARE(ids(QStringLiteral("select * from T_idea where bunid=1 order by title ")), expected);
         QList<int> descending = expected;
-        std::stable_sort(descending.begin(), descending.end(), [&](int a, int b) {
-            return foldForCompare(titles[a - 1]) > foldForCompare(titles[b - 1]);
-        });
+        std::stable_sort(descending.begin(), descending.end(),
+                         [&](int a, int b) { return foldForCompare(titles[a - 1]) > foldForCompare(titles[b - 1]); });
         QCOMPARE(ids(QStringLiteral("select  title,id from [T_idea] order by [title] desc ")), descending);
         // Numbers keep their own order.
         QCOMPARE(ids(QStringLiteral("select * from T_idea order by oyaID")).first(), 10);
 
         // The lists sort their keys themselves; the engine, given the same
         // key function, must agree on random titles, both ways.
-        const QStringList pieces = {QStringLiteral("a"), QStringLiteral("A"), QStringLiteral("ａ"), QStringLiteral("Ａ"),
-                                    QStringLiteral("あ"), QStringLiteral("ア"), QStringLiteral("ｱ"), QStringLiteral("ｶﾞ"),
-                                    QStringLiteral("ガ"), QStringLiteral("漢"), QStringLiteral("😀"), QStringLiteral("～"),
-                                    QStringLiteral("\uFF5E"), QStringLiteral(" "), QStringLiteral("1"), QString(1, QChar(0))};
+        const QStringList pieces = {QStringLiteral("a"),      QStringLiteral("A"),  QStringLiteral("ａ"),
+                                    QStringLiteral("Ａ"),     QStringLiteral("あ"), QStringLiteral("ア"),
+                                    QStringLiteral("ｱ"),      QStringLiteral("ｶﾞ"), QStringLiteral("ガ"),
+                                    QStringLiteral("漢"),     QStringLiteral("😀"),  QStringLiteral("～"),
+                                    QStringLiteral("\uFF5E"), QStringLiteral(" "),  QStringLiteral("1"),
+                                    QString(1, QChar(0))};
         QRandomGenerator random(zumilo::store::test::randomSeed());
         for (int i = 0; i < 3000; ++i) {
             QString t;
@@ -550,8 +569,9 @@ private slots:
         QCOMPARE(rs->bookmarkAt(kNotes - 2), Bookmark(kNotes - 1));
         {
             std::lock_guard lock(mutex);
-            QVERIFY(steps == (readFirst ? std::vector{KeyReadStep::Read, KeyReadStep::Wait}
-                                        : std::vector{KeyReadStep::Wait, KeyReadStep::Read}));
+            QVERIFY(steps
+                    == (readFirst ? std::vector{KeyReadStep::Read, KeyReadStep::Wait}
+                                  : std::vector{KeyReadStep::Wait, KeyReadStep::Read}));
         }
         QCOMPARE(rs->bookmarkAt(kNotes - 1), Bookmark(kNotes));
         QVERIFY(rs->isRowDeleted(kNotes - 1));
@@ -603,14 +623,17 @@ private slots:
 
         // In the order of an index, rows of one day sorted among themselves
         // by their times' sort keys, as the engine sorts the whole table.
-        db->execute(QStringLiteral("UPDATE T_idea SET kousinDate = printf('2026-11-%02d', id % 29 + 1), kousinTime = "
-                                   "CASE id % 4 WHEN 0 THEN NULL WHEN 1 THEN 'ａ' || (id % 3) ELSE 'A' || (id % 5) END"));
+        db->execute(
+            QStringLiteral("UPDATE T_idea SET kousinDate = printf('2026-11-%02d', id % 29 + 1), kousinTime = "
+                           "CASE id % 4 WHEN 0 THEN NULL WHEN 1 THEN 'ａ' || (id % 3) ELSE 'A' || (id % 5) END"));
         db->execute(QStringLiteral("CREATE INDEX ix_recent ON T_idea(kousinDate, kousinTime)"));
-        const QString recent = QStringLiteral("select title, id from [T_idea] ORDER BY kousinDate DESC , kousinTime DESC ");
+        const QString recent = QStringLiteral(
+            "select title, id from [T_idea] ORDER BY kousinDate DESC , kousinTime DESC ");
         QList<qint64> byTime;
         {
-            auto sortedAll = db->openRecordset(QStringLiteral("select id, kousinDate, kousinTime from [T_idea] "
-                                                              "where id > 0 ORDER BY kousinDate DESC , kousinTime DESC "));
+            auto sortedAll = db->openRecordset(
+                QStringLiteral("select id, kousinDate, kousinTime from [T_idea] "
+                               "where id > 0 ORDER BY kousinDate DESC , kousinTime DESC "));
             for (int row = 0; row < sortedAll->recordCount(); ++row)
                 byTime << sortedAll->bookmarkAt(row);
         }
@@ -647,7 +670,8 @@ private slots:
         sqlite3* other = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
         sqlite3_busy_timeout(other, 10000);
-        QCOMPARE(sqlite3_exec(other, "DELETE FROM T_idea WHERE id IN (10, 20, 30)", nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "DELETE FROM T_idea WHERE id IN (10, 20, 30)", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
         sqlite3_close(other);
         QCOMPARE(seen->recordCount(), kNotes - 3);
         QList<qint64> left;

@@ -56,8 +56,8 @@ int saveNotes(const QString& path, qint64 first, qint64 count, const QString& ba
 
 QStringList childArguments(const QString& path, qint64 first, qint64 count, const QString& backups, int generations = 5)
 {
-    return {QStringLiteral("--save-notes"), path, QString::number(first), QString::number(count), backups,
-            QString::number(generations)};
+    return {QStringLiteral("--save-notes"), path,    QString::number(first),
+            QString::number(count),         backups, QString::number(generations)};
 }
 
 // One run of the program that saves `count` notes and ends.
@@ -173,7 +173,8 @@ private slots:
         STORE_THROWS(restoreBackup(backup, path), ErrorKind::InUse);
         db->close();
         QFile damaged(dir.filePath(QStringLiteral("damaged.zmd")));
-        QVERIFY(QFile::copy(backup.path, damaged.fileName()) && damaged.open(QIODevice::ReadWrite) && damaged.seek(4096 + 8));
+        QVERIFY(QFile::copy(backup.path, damaged.fileName()) && damaged.open(QIODevice::ReadWrite)
+                && damaged.seek(4096 + 8));
         damaged.write(QByteArray(200, '\x7f'));
         damaged.close();
         STORE_THROWS(restoreBackup({damaged.fileName(), {}, {}, 0}, path), ErrorKind::UnusableBackup);
@@ -198,7 +199,8 @@ int main(int argc, char** argv)
 {
     if (argc == 7 && qstrcmp(argv[1], "--save-notes") == 0)
         return saveNotes(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong(),
-                         QByteArray(argv[4]).toLongLong(), QString::fromLocal8Bit(argv[5]), QByteArray(argv[6]).toInt());
+                         QByteArray(argv[4]).toLongLong(), QString::fromLocal8Bit(argv[5]),
+                         QByteArray(argv[6]).toInt());
     QCoreApplication app(argc, argv);
     TestRuns test;
     return QTest::qExec(&test, argc, argv);

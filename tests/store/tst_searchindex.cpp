@@ -24,8 +24,9 @@ namespace {
 // Pieces that fold alike in pairs and threes: kana of both kinds, half-width
 // kana with voiced marks, full-width and ASCII letters in both cases, and
 // the characters that are wildcards or quotes elsewhere.
-const QStringList kPieces = {u"あ"_s, u"ア"_s, u"ｱ"_s, u"が"_s, u"ガ"_s, u"ｶﾞ"_s, u"か"_s, u"ぱ"_s, u"ﾊﾟ"_s, u"ー"_s, u"ｰ"_s, u"A"_s, u"a"_s, u"Ａ"_s, u"ａ"_s,
-                             u"1"_s, u"１"_s, u"会"_s, u"議"_s, u" "_s, u"　"_s, u"'"_s, u"*"_s, u"?"_s, u"#"_s, u"["_s, u"]"_s, u"!"_s, u"🍣"_s};
+const QStringList kPieces = {u"あ"_s, u"ア"_s, u"ｱ"_s, u"が"_s, u"ガ"_s, u"ｶﾞ"_s, u"か"_s, u"ぱ"_s, u"ﾊﾟ"_s, u"ー"_s,
+                             u"ｰ"_s,  u"A"_s,  u"a"_s, u"Ａ"_s, u"ａ"_s, u"1"_s,  u"１"_s, u"会"_s, u"議"_s, u" "_s,
+                             u"　"_s, u"'"_s,  u"*"_s, u"?"_s,  u"#"_s,  u"["_s,  u"]"_s,  u"!"_s,  u"🍣"_s};
 
 class Random {
 public:
@@ -41,10 +42,14 @@ public:
     QString pattern()
     {
         switch (rng_() % 5) {
-        case 0: return QLatin1Char('*') + pieces(2) + QStringLiteral("?") + pieces(1) + QLatin1Char('*');
-        case 1: return pieces(2) + QLatin1Char('*');
-        case 2: return QStringLiteral("*[あか]") + pieces(1) + QLatin1Char('*');
-        default: return QLatin1Char('*') + escapeLikeWildcards(pieces(3).left(1 + int(rng_() % 4))) + QLatin1Char('*');
+        case 0:
+            return QLatin1Char('*') + pieces(2) + QStringLiteral("?") + pieces(1) + QLatin1Char('*');
+        case 1:
+            return pieces(2) + QLatin1Char('*');
+        case 2:
+            return QStringLiteral("*[あか]") + pieces(1) + QLatin1Char('*');
+        default:
+            return QLatin1Char('*') + escapeLikeWildcards(pieces(3).left(1 + int(rng_() % 4))) + QLatin1Char('*');
         }
     }
     int below(int n) { return int(rng_() % unsigned(n)); }
@@ -160,8 +165,9 @@ private slots:
 
         sqlite3* other = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
-        for (const char* sql : {"INSERT INTO T_idea(title, naiyo) VALUES('x', 'ガ')", "UPDATE T_idea SET naiyo = 'が' WHERE id = 1",
-                                "DELETE FROM T_idea WHERE id = 2", "VACUUM"})
+        for (const char* sql :
+             {"INSERT INTO T_idea(title, naiyo) VALUES('x', 'ガ')", "UPDATE T_idea SET naiyo = 'が' WHERE id = 1",
+              "DELETE FROM T_idea WHERE id = 2", "VACUUM"})
             QVERIFY2(sqlite3_exec(other, sql, nullptr, nullptr, nullptr) == SQLITE_OK, sqlite3_errmsg(other));
         sqlite3_close(other);
 
@@ -203,8 +209,8 @@ private slots:
         QTest::newRow("category renamed")
             << "UPDATE T_bunrui SET bunrui = 'ｶﾞ会' WHERE bunID = 3; UPDATE T_idea SET bunrui = 'ｶﾞ会' WHERE id % 3 = 0;"
             << false;
-        QTest::newRow("vacuumed") << "DELETE FROM T_bunrui WHERE bunID % 2 = 0; DELETE FROM T_idea WHERE id < 50; VACUUM;"
-                                  << false;
+        QTest::newRow("vacuumed")
+            << "DELETE FROM T_bunrui WHERE bunID % 2 = 0; DELETE FROM T_idea WHERE id < 50; VACUUM;" << false;
         QTest::newRow("log trigger dropped")
             << "DROP TRIGGER zumilo_log_t_idea_delete; DELETE FROM T_idea WHERE id < 20;" << true;
         QTest::newRow("log trigger changed")
@@ -264,8 +270,10 @@ private slots:
         f.db->transaction([&] {
             for (int id = 1; id <= 300; ++id) {
                 const bool isImportant = r.below(4) == 0, done = r.below(3) == 0;
-                const QVariant date = r.below(3) ? QVariant() : QVariant(QStringLiteral("2026-12-%1").arg(1 + r.below(28)));
-                f.db->execute(QStringLiteral("INSERT INTO T_idea(id, jyuyoCK, kanryoCK, kijituDate) VALUES(?, ?, ?, ?)"),
+                const QVariant date = r.below(3) ? QVariant()
+                                                 : QVariant(QStringLiteral("2026-12-%1").arg(1 + r.below(28)));
+                f.db->execute(QStringLiteral(
+                                  "INSERT INTO T_idea(id, jyuyoCK, kanryoCK, kijituDate) VALUES(?, ?, ?, ?)"),
                               {id, isImportant ? -1 : 0, done ? -1 : 0, date});
                 if (isImportant)
                     important << id;
@@ -277,7 +285,7 @@ private slots:
         sqlite3* plain = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &plain), SQLITE_OK);
         const std::pair<NoteView::Notes, QVariantList> views[] = {{NoteView::Notes::Important, important},
-                                                                   {NoteView::Notes::Scheduled, due}};
+                                                                  {NoteView::Notes::Scheduled, due}};
         for (const auto& [notes, expected] : views) {
             NoteView view;
             view.notes = notes;
@@ -319,18 +327,22 @@ private slots:
                 f.db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"), {r.text(), r.text()});
         });
         f.db = f.openAgain(); // indexed
-        const QString nul = QStringLiteral("会") + QChar(0) + QStringLiteral("議") + QChar(0) + QChar(0) + QStringLiteral("ｶﾞa");
+        const QString nul = QStringLiteral("会") + QChar(0) + QStringLiteral("議") + QChar(0) + QChar(0)
+                            + QStringLiteral("ｶﾞa");
         if (byAnotherProgram) {
             sqlite3* other = nullptr;
             QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
-            QVERIFY(sqlite3_exec(other, "UPDATE T_idea SET naiyo = CAST(X'E4BC9A00E8ADB0' AS TEXT) || naiyo WHERE id % 5 = 0",
-                                 nullptr, nullptr, nullptr) == SQLITE_OK);
+            QVERIFY(sqlite3_exec(other,
+                                 "UPDATE T_idea SET naiyo = CAST(X'E4BC9A00E8ADB0' AS TEXT) || naiyo WHERE id % 5 = 0",
+                                 nullptr, nullptr, nullptr)
+                    == SQLITE_OK);
             sqlite3_close(other);
             f.db = f.openAgain();
         } else {
             f.db->transaction([&] {
                 for (int id = 5; id <= 300; id += 5)
-                    f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ? || naiyo, title = ? WHERE id = ?"), {nul, nul, id});
+                    f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ? || naiyo, title = ? WHERE id = ?"),
+                                  {nul, nul, id});
             });
         }
         QVERIFY(f.db->searchIndexInStep());
@@ -341,7 +353,8 @@ private slots:
             rs->setValue(QStringLiteral("naiyo"), r.pieces(6) + (i % 2 ? nul : QString()));
             rs->update();
         }
-        QCOMPARE(f.db->scalar(QStringLiteral("INSERT INTO zumilo_idea_naiyo(zumilo_idea_naiyo) VALUES('integrity-check')")),
+        QCOMPARE(f.db->scalar(
+                     QStringLiteral("INSERT INTO zumilo_idea_naiyo(zumilo_idea_naiyo) VALUES('integrity-check')")),
                  QVariant());
         for (const QString& word : QStringList{u"会"_s, u"議"_s, u"会議"_s, u"ｶﾞ"_s, u"a"_s})
             for (const char* column : {"title", "naiyo"}) {
@@ -389,7 +402,8 @@ private slots:
         qsizetype root = 0, pageSize = 0;
         {
             sqlite3* raw = nullptr;
-            QCOMPARE(sqlite3_open_v2(QFile::encodeName(f.path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+            QCOMPARE(sqlite3_open_v2(QFile::encodeName(f.path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr),
+                     SQLITE_OK);
             sqlite3_stmt* st = nullptr;
             sqlite3_prepare_v2(raw,
                                "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_master "
@@ -433,13 +447,15 @@ private slots:
         {
             auto db = f.openAgain();
             before = everything(*db);
-            db->execute(QStringLiteral("UPDATE T_idea SET title = 'あと' WHERE rowid = (SELECT min(rowid) FROM T_idea)"));
+            db->execute(
+                QStringLiteral("UPDATE T_idea SET title = 'あと' WHERE rowid = (SELECT min(rowid) FROM T_idea)"));
         }
         finishBackups();
         const auto list = listBackups(f.path);
         QCOMPARE(int(list.size()), 1);
         QVERIFY(list[0].size < QFileInfo(f.path).size());
-        QCOMPARE(Database::open(list[0].path)->scalar(QStringLiteral("select count(*) from sqlite_master where name like 'zumilo%'")),
+        QCOMPARE(Database::open(list[0].path)
+                     ->scalar(QStringLiteral("select count(*) from sqlite_master where name like 'zumilo%'")),
                  QVariant(0));
 
         restoreBackup(list[0], f.path);
@@ -479,7 +495,8 @@ private slots:
                 QVERIFY2(sqlite3_exec(h, sql, nullptr, nullptr, nullptr) == SQLITE_OK, sqlite3_errmsg(h));
         }
         auto layout = [&](Database& db) {
-            return db.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'zumilo_idea_naiyo'")).toString();
+            return db.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'zumilo_idea_naiyo'"))
+                .toString();
         };
         auto db = f.openAgain();
         QVERIFY(layout(*db).contains(QLatin1String("detail=full")));
@@ -511,7 +528,8 @@ private slots:
         // Notes already indexed, not yet indexed, new and deleted.
         db->transaction([&] {
             for (int id : {1, 2, 5, kBuildNotes / 2, kBuildNotes - 1, kBuildNotes})
-                db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ?, title = ? WHERE id = ?"), {r.text(), r.text(), id});
+                db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ?, title = ? WHERE id = ?"),
+                            {r.text(), r.text(), id});
             db->execute(QStringLiteral("DELETE FROM T_idea WHERE id IN (3, ?)"), QVariantList{kBuildNotes - 2});
             db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"), {r.text(), r.text()});
             db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui = ? WHERE bunID = 4"), {r.text()});

@@ -3,7 +3,6 @@
 
 #include "storefixture.h"
 
-
 using namespace zumilo::store;
 using zumilo::store::test::NotesFile;
 using zumilo::store::test::kToolChanges;
@@ -51,7 +50,8 @@ private slots:
         searchesMatchTheRows(*f.db);
         tool(f.path, kToolChanges);
         searchesMatchTheRows(*f.db);
-        f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ? WHERE id = 2"), {QStringLiteral("会") + QChar(0) + QStringLiteral("議")});
+        f.db->execute(QStringLiteral("UPDATE T_idea SET naiyo = ? WHERE id = 2"),
+                      {QStringLiteral("会") + QChar(0) + QStringLiteral("議")});
         searchesMatchTheRows(*f.db);
         auto again = f.openAgain();
         QVERIFY(again->searchIndexInStep());

@@ -21,39 +21,72 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("stored"); // empty: rejected
-        QTest::newRow("slashes") << "2026/12/6" << "2026-12-06";
-        QTest::newRow("short") << "2026/1/5" << "2026-01-05";
-        QTest::newRow("hyphens") << "2026-12-06" << "2026-12-06";
-        QTest::newRow("dots") << "2026.12.6" << "2026-12-06";
-        QTest::newRow("two-digit year") << "26/1/5" << "2026-01-05";
-        QTest::newRow("two-digit last century") << "99/1/5" << "1999-01-05";
-        QTest::newRow("kanji") << "2026年12月6日" << "2026-12-06";
-        QTest::newRow("no year") << "12/6" << "2026-12-06";
-        QTest::newRow("no year kanji") << "3月1日" << "2026-03-01";
-        QTest::newRow("full-width") << "１２／６" << "2026-12-06";
-        QTest::newRow("full-width year") << "２０２６／１２／０６" << "2026-12-06";
-        QTest::newRow("reiwa") << "令和8年12月6日" << "2026-12-06";
-        QTest::newRow("reiwa letter") << "R8.12.6" << "2026-12-06";
-        QTest::newRow("reiwa first year") << "令和元年5月1日" << "2019-05-01";
-        QTest::newRow("heisei last day") << "平成31年4月30日" << "2019-04-30";
-        QTest::newRow("heisei letter") << "H31/4/30" << "2019-04-30";
-        QTest::newRow("showa last day") << "昭和64年1月7日" << "1989-01-07";
-        QTest::newRow("taisho") << "T15/12/24" << "1926-12-24";
-        QTest::newRow("time") << "2026-12-06 09:05" << "2026-12-06 09:05:00";
-        QTest::newRow("time seconds") << "2026/12/06 09:05:30" << "2026-12-06 09:05:30";
-        QTest::newRow("blanks around") << "  2026/12/6  " << "2026-12-06";
-        QTest::newRow("no such day") << "2026/2/30" << "";
-        QTest::newRow("leap day") << "2028/2/29" << "2028-02-29";
-        QTest::newRow("not leap") << "2026/2/29" << "";
-        QTest::newRow("month 13") << "2026/13/1" << "";
-        QTest::newRow("before reiwa") << "令和元年4月30日" << "";
-        QTest::newRow("after showa") << "昭和64年1月8日" << "";
-        QTest::newRow("bad time") << "2026/12/6 25:00" << "";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("blank") << "   " << "";
-        QTest::newRow("words") << "あした" << "";
-        QTest::newRow("number") << "20261206" << "";
-        QTest::newRow("trailing junk") << "2026/12/6x" << "";
+        QTest::newRow("slashes") << "2026/12/6"
+                                 << "2026-12-06";
+        QTest::newRow("short") << "2026/1/5"
+                               << "2026-01-05";
+        QTest::newRow("hyphens") << "2026-12-06"
+                                 << "2026-12-06";
+        QTest::newRow("dots") << "2026.12.6"
+                              << "2026-12-06";
+        QTest::newRow("two-digit year") << "26/1/5"
+                                        << "2026-01-05";
+        QTest::newRow("two-digit last century") << "99/1/5"
+                                                << "1999-01-05";
+        QTest::newRow("kanji") << "2026年12月6日"
+                               << "2026-12-06";
+        QTest::newRow("no year") << "12/6"
+                                 << "2026-12-06";
+        QTest::newRow("no year kanji") << "3月1日"
+                                       << "2026-03-01";
+        QTest::newRow("full-width") << "１２／６"
+                                    << "2026-12-06";
+        QTest::newRow("full-width year") << "２０２６／１２／０６"
+                                         << "2026-12-06";
+        QTest::newRow("reiwa") << "令和8年12月6日"
+                               << "2026-12-06";
+        QTest::newRow("reiwa letter") << "R8.12.6"
+                                      << "2026-12-06";
+        QTest::newRow("reiwa first year") << "令和元年5月1日"
+                                          << "2019-05-01";
+        QTest::newRow("heisei last day") << "平成31年4月30日"
+                                         << "2019-04-30";
+        QTest::newRow("heisei letter") << "H31/4/30"
+                                       << "2019-04-30";
+        QTest::newRow("showa last day") << "昭和64年1月7日"
+                                        << "1989-01-07";
+        QTest::newRow("taisho") << "T15/12/24"
+                                << "1926-12-24";
+        QTest::newRow("time") << "2026-12-06 09:05"
+                              << "2026-12-06 09:05:00";
+        QTest::newRow("time seconds") << "2026/12/06 09:05:30"
+                                      << "2026-12-06 09:05:30";
+        QTest::newRow("blanks around") << "  2026/12/6  "
+                                       << "2026-12-06";
+        QTest::newRow("no such day") << "2026/2/30"
+                                     << "";
+        QTest::newRow("leap day") << "2028/2/29"
+                                  << "2028-02-29";
+        QTest::newRow("not leap") << "2026/2/29"
+                                  << "";
+        QTest::newRow("month 13") << "2026/13/1"
+                                  << "";
+        QTest::newRow("before reiwa") << "令和元年4月30日"
+                                      << "";
+        QTest::newRow("after showa") << "昭和64年1月8日"
+                                     << "";
+        QTest::newRow("bad time") << "2026/12/6 25:00"
+                                  << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("blank") << "   "
+                               << "";
+        QTest::newRow("words") << "あした"
+                               << "";
+        QTest::newRow("number") << "20261206"
+                                << "";
+        QTest::newRow("trailing junk") << "2026/12/6x"
+                                       << "";
     }
     void parseDates()
     {
@@ -122,7 +155,8 @@ private slots:
         QFETCH(QVariant, stored);
         QFETCH(int, error);
         try {
-            const QVariant v = zumilo::store::toStorage(ColumnType::fromDeclared(declared), value, QStringLiteral("f"), Today);
+            const QVariant v = zumilo::store::toStorage(ColumnType::fromDeclared(declared), value, QStringLiteral("f"),
+                                                        Today);
             QCOMPARE(error, -1);
             QCOMPARE(v, stored);
         } catch (const StoreError& e) {
@@ -139,7 +173,8 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QString>("text");
         QTest::newRow("null") << "DateTime" << QVariant() << QVariant() << "";
-        QTest::newRow("date") << "DateTime" << QVariant(u"2026-12-06"_s) << QVariant(QDate(2026, 12, 6)) << "2026/12/06";
+        QTest::newRow("date") << "DateTime" << QVariant(u"2026-12-06"_s) << QVariant(QDate(2026, 12, 6))
+                              << "2026/12/06";
         QTest::newRow("date time") << "DateTime" << QVariant(u"2026-12-06 09:05:00"_s)
                                    << QVariant(QDateTime(QDate(2026, 12, 6), QTime(9, 5))) << "2026/12/06 09:05:00";
         QTest::newRow("unreadable date") << "DateTime" << QVariant(u"soon"_s) << QVariant(u"soon"_s) << "soon";

@@ -30,8 +30,8 @@ void MainWindowApp::category(qint64 id, const QString& name, qint64 parent)
 
 void MainWindowApp::note(qint64 id, const QString& title, qint64 bunID, const QVariantMap& columns)
 {
-    QStringList names{QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("bunID"),
-                      QStringLiteral("jyuyoCK"), QStringLiteral("kanryoCK")};
+    QStringList names{QStringLiteral("id"), QStringLiteral("title"), QStringLiteral("bunID"), QStringLiteral("jyuyoCK"),
+                      QStringLiteral("kanryoCK")};
     QVariantList values{id, title.isNull() ? QVariant() : QVariant(title), bunID, 0, 0};
     for (auto it = columns.cbegin(); it != columns.cend(); ++it) {
         names << it.key();
@@ -40,7 +40,8 @@ void MainWindowApp::note(qint64 id, const QString& title, qint64 bunID, const QV
     QStringList marks;
     for (qsizetype i = 0; i < names.size(); ++i)
         marks << QStringLiteral("?");
-    db->execute(QStringLiteral("INSERT INTO T_idea(%1) VALUES(%2)").arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+    db->execute(QStringLiteral("INSERT INTO T_idea(%1) VALUES(%2)")
+                    .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
                 values);
 }
 

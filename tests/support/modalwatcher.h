@@ -23,7 +23,12 @@ public:
                 // Queued, so that a dialog opened by `act` is seen too: a
                 // timer does not fire again while its own slot runs.
                 QMetaObject::invokeMethod(
-                    &timer_, [this, w = QPointer<QWidget>(modal)] { if (w) act_(w); }, Qt::QueuedConnection);
+                    &timer_,
+                    [this, w = QPointer<QWidget>(modal)] {
+                        if (w)
+                            act_(w);
+                    },
+                    Qt::QueuedConnection);
             }
         });
         timer_.start(0);

@@ -11,9 +11,9 @@ namespace {
 
 QString kindName(ScriptedPrompts::Kind kind)
 {
-    static const char* const names[] = {"message",     "input",          "choice",        "open-file dialog",
+    static const char* const names[] = {"message",          "input",       "choice",         "open-file dialog",
                                         "save-file dialog", "font dialog", "printer set-up", "print preview",
-                                        "dialog",      "progress box"};
+                                        "dialog",           "progress box"};
     return QString::fromLatin1(names[int(kind)]);
 }
 
@@ -63,9 +63,8 @@ void ScriptedPrompts::verifyDone(const char* file, int line)
     for (const Expectation& e : std::as_const(queue_))
         left.append(describe(e.kind, e.text));
     queue_.clear();
-    const QByteArray message = QStringLiteral("Prompts expected but never shown: %1")
-                                   .arg(left.join(QStringLiteral(", ")))
-                                   .toUtf8();
+    const QByteArray message =
+        QStringLiteral("Prompts expected but never shown: %1").arg(left.join(QStringLiteral(", "))).toUtf8();
     QTest::qFail(message.constData(), file, line);
 }
 
@@ -89,10 +88,7 @@ std::optional<ScriptedPrompts::Expectation> ScriptedPrompts::take(Kind kind, con
         return std::nullopt;
     }
     if (e.style && *e.style != style) {
-        fail(QStringLiteral("Unexpected style %1 of %2; the script expects %3")
-                 .arg(style)
-                 .arg(shown)
-                 .arg(*e.style));
+        fail(QStringLiteral("Unexpected style %1 of %2; the script expects %3").arg(style).arg(shown).arg(*e.style));
         return std::nullopt;
     }
     return e;
@@ -105,8 +101,7 @@ int ScriptedPrompts::message(QWidget*, const QString& text, int style, const QSt
     return e ? e->answer : dismissAnswer(style);
 }
 
-std::optional<QString> ScriptedPrompts::input(QWidget*, const QString& prompt, const QString& title,
-                                              const QString&)
+std::optional<QString> ScriptedPrompts::input(QWidget*, const QString& prompt, const QString& title, const QString&)
 {
     shown_.append({Kind::Input, prompt, title, 0});
     const auto e = take(Kind::Input, prompt, 0);
@@ -133,8 +128,9 @@ std::optional<QList<bool>> ScriptedPrompts::chooseEach(QWidget*, const QString& 
     if (!e || !e->eachAnswer)
         return std::nullopt;
     if (e->eachAnswer->size() != items.size()) {
-        QTest::qFail(qPrintable(QStringLiteral("%1 answers scripted for %2 items").arg(e->eachAnswer->size()).arg(items.size())),
-                     __FILE__, __LINE__);
+        QTest::qFail(
+            qPrintable(QStringLiteral("%1 answers scripted for %2 items").arg(e->eachAnswer->size()).arg(items.size())),
+            __FILE__, __LINE__);
         return std::nullopt;
     }
     return e->eachAnswer;

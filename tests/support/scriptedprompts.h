@@ -19,11 +19,23 @@ namespace zumilo::test {
 // with cancel/no. verifyDone() fails the test when answers are left unused.
 class ScriptedPrompts : public shell::Prompts {
 public:
-    enum class Kind { Message, Input, Choice, EachChoice, OpenFile, SaveFile, Font, PrinterSetup, PrintPreview, Dialog, Progress };
+    enum class Kind {
+        Message,
+        Input,
+        Choice,
+        EachChoice,
+        OpenFile,
+        SaveFile,
+        Font,
+        PrinterSetup,
+        PrintPreview,
+        Dialog,
+        Progress
+    };
 
     struct Shown {
         Kind kind;
-        QString text;   // message text, input prompt, or dialog's folder+name
+        QString text; // message text, input prompt, or dialog's folder+name
         QString title;
         int style = 0;
     };
@@ -58,10 +70,19 @@ public:
     {
         return push({Kind::SaveFile, {}, {}, 0, std::move(path), {}, {}, {}});
     }
-    ScriptedPrompts& expectFont(std::optional<QFont> font) { return push({Kind::Font, {}, {}, 0, {}, std::move(font), {}, {}}); }
-    ScriptedPrompts& expectPrinterSetup(bool accept) { return push({Kind::PrinterSetup, {}, {}, accept, {}, {}, {}, {}}); }
+    ScriptedPrompts& expectFont(std::optional<QFont> font)
+    {
+        return push({Kind::Font, {}, {}, 0, {}, std::move(font), {}, {}});
+    }
+    ScriptedPrompts& expectPrinterSetup(bool accept)
+    {
+        return push({Kind::PrinterSetup, {}, {}, accept, {}, {}, {}, {}});
+    }
     // The print preview, painted once; `print` presses its print button.
-    ScriptedPrompts& expectPrintPreview(bool print) { return push({Kind::PrintPreview, {}, {}, print, {}, {}, {}, {}}); }
+    ScriptedPrompts& expectPrintPreview(bool print)
+    {
+        return push({Kind::PrintPreview, {}, {}, print, {}, {}, {}, {}});
+    }
     // One of the program's dialogs, by objectName ("frmOption"): `act` does
     // what the user would (fills in, clicks a button); the dialog's result
     // is the answer.
@@ -103,7 +124,7 @@ public:
     bool printPreview(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& paint) override;
     int dialog(QDialog& dialog) override;
     std::unique_ptr<shell::Progress> progress(QWidget* parent, const QString& label, qint64 total,
-                                             bool stoppable) override;
+                                              bool stoppable) override;
 
 private:
     struct Expectation {

@@ -53,10 +53,7 @@ struct Env : test::MainWindowApp {
         if (!title.isNull())
             note(20, title, 1, {{QStringLiteral("naiyo"), body}, {QStringLiteral("bunrui"), QStringLiteral("仕事")}});
     }
-    ~Env()
-    {
-        delete single.data();
-    }
+    ~Env() { delete single.data(); }
     // The window of `kind`, shown and active, on note 20.
     QMainWindow& open(WindowKind kind)
     {
@@ -149,16 +146,25 @@ private slots:
         QTest::addColumn<int>("hitLength");
 
         // The comparison is exact: case, width and kana all count.
-        QTest::newRow("case counts") << "ABC abc" << "abc" << 0 << 0 << QList<int>{} << 4 << 3;
-        QTest::newRow("width counts") << "ａｂｃ abc" << "abc" << 0 << 0 << QList<int>{} << 4 << 3;
-        QTest::newRow("kana counts") << "アイ あい" << "あい" << 0 << 0 << QList<int>{} << 3 << 2;
-        QTest::newRow("from the start, not the caret") << "abc xabc" << "abc" << 6 << 0 << QList<int>{} << 0 << 3;
-        QTest::newRow("after the selection") << "abc xabc" << "abc" << 0 << 3 << QList<int>{} << 5 << 3;
-        QTest::newRow("across lines") << "一行目\nabc" << "abc" << 0 << 0 << QList<int>{} << 4 << 3;
+        QTest::newRow("case counts") << "ABC abc"
+                                     << "abc" << 0 << 0 << QList<int>{} << 4 << 3;
+        QTest::newRow("width counts") << "ａｂｃ abc"
+                                      << "abc" << 0 << 0 << QList<int>{} << 4 << 3;
+        QTest::newRow("kana counts") << "アイ あい"
+                                     << "あい" << 0 << 0 << QList<int>{} << 3 << 2;
+        QTest::newRow("from the start, not the caret") << "abc xabc"
+                                                       << "abc" << 6 << 0 << QList<int>{} << 0 << 3;
+        QTest::newRow("after the selection") << "abc xabc"
+                                             << "abc" << 0 << 3 << QList<int>{} << 5 << 3;
+        QTest::newRow("across lines") << "一行目\nabc"
+                                      << "abc" << 0 << 0 << QList<int>{} << 4 << 3;
         // At the end: the question (style 308); Yes wraps, No leaves the selection.
-        QTest::newRow("end, Yes wraps") << "abc xabc" << "abc" << 5 << 3 << QList<int>{Yes} << 0 << 3;
-        QTest::newRow("end, No stops") << "abc xabc" << "abc" << 5 << 3 << QList<int>{No} << 5 << 3;
-        QTest::newRow("nowhere: asked until No") << "xyz" << "abc" << 1 << 0 << QList<int>{Yes, Yes, No} << 1 << 0;
+        QTest::newRow("end, Yes wraps") << "abc xabc"
+                                        << "abc" << 5 << 3 << QList<int>{Yes} << 0 << 3;
+        QTest::newRow("end, No stops") << "abc xabc"
+                                       << "abc" << 5 << 3 << QList<int>{No} << 5 << 3;
+        QTest::newRow("nowhere: asked until No") << "xyz"
+                                                 << "abc" << 1 << 0 << QList<int>{Yes, Yes, No} << 1 << 0;
     }
     void findInsideTheNote()
     {
@@ -389,7 +395,8 @@ private slots:
         QTest::addColumn<QStringList>("used");
         QTest::addColumn<QStringList>("kept");
         QTest::newRow("repeats") << QStringList{u"a"_s, u"b"_s, u"a"_s, u"b"_s} << QStringList{u"a"_s, u"b"_s};
-        QTest::newRow("exact comparison") << QStringList{u"abc"_s, u"ABC"_s, u"ａｂｃ"_s, u"abc "_s} << QStringList{u"abc"_s, u"ABC"_s, u"ａｂｃ"_s, u"abc "_s};
+        QTest::newRow("exact comparison") << QStringList{u"abc"_s, u"ABC"_s, u"ａｂｃ"_s, u"abc "_s}
+                                          << QStringList{u"abc"_s, u"ABC"_s, u"ａｂｃ"_s, u"abc "_s};
         QTest::newRow("empty terms") << QStringList{u""_s, u"x"_s, u""_s} << QStringList{u"x"_s};
         QStringList many;
         for (int i = 1; i <= text::kSearchHistoryCap + 10; ++i)
@@ -431,7 +438,8 @@ private slots:
         Env::typeTerm(single, QStringLiteral("ABC"));
         Env::trigger(single, "mnuFindpage");
         Env::activate(main);
-        QCOMPARE(entries(Env::combo(main)), (QStringList{QStringLiteral("abc"), QStringLiteral("会議"), QStringLiteral("ABC")}));
+        QCOMPARE(entries(Env::combo(main)),
+                 (QStringList{QStringLiteral("abc"), QStringLiteral("会議"), QStringLiteral("ABC")}));
         QCOMPARE(Env::combo(main).currentText(), QStringLiteral("会議"));
         Env::activate(single);
         QCOMPARE(Env::combo(single).currentText(), QStringLiteral("ABC"));
@@ -464,21 +472,63 @@ private slots:
         QTest::addColumn<QString>("textAfter");
         QTest::addColumn<QString>("clipboardAfter");
 
-        QTest::newRow("copy, title") << "title" << "mnuCopy" << 2 << 2 << "old" << "会議 abc" << " a";
-        QTest::newRow("copy, no selection") << "title" << "mnuCopy" << 2 << 0 << "old" << "会議 abc" << "";
-        QTest::newRow("cut, title") << "title" << "mnuCut" << 0 << 3 << "old" << "abc" << "会議 ";
-        QTest::newRow("cut, no selection") << "title" << "mnuCut" << 2 << 0 << "old" << "会議 abc" << "";
-        QTest::newRow("paste, over the selection") << "title" << "mnuPaste" << 3 << 3 << "録" << "会議 録" << "録";
-        QTest::newRow("paste, at the caret") << "title" << "mnuPaste" << 0 << 0 << "新" << "新会議 abc" << "新";
-        QTest::newRow("delete, selection") << "title" << "mnuDelete" << 2 << 4 << "old" << "会議" << "old";
-        QTest::newRow("delete, no selection") << "title" << "mnuDelete" << 0 << 0 << "old" << "会議 abc" << "old";
-        QTest::newRow("cut, date box") << "date" << "mnuCut" << 0 << 4 << "old" << "/12/24" << "2026";
-        QTest::newRow("copy, combo: all of it") << "combo" << "mnuCopy" << 0 << 1 << "old" << "検索語" << "検索語";
-        QTest::newRow("paste, combo: all of it") << "combo" << "mnuPaste" << 0 << 1 << "新語" << "新語" << "新語";
-        QTest::newRow("delete, combo") << "combo" << "mnuDelete" << 0 << 1 << "old" << "" << "old";
+        QTest::newRow("copy, title") << "title"
+                                     << "mnuCopy" << 2 << 2 << "old"
+                                     << "会議 abc"
+                                     << " a";
+        QTest::newRow("copy, no selection") << "title"
+                                            << "mnuCopy" << 2 << 0 << "old"
+                                            << "会議 abc"
+                                            << "";
+        QTest::newRow("cut, title") << "title"
+                                    << "mnuCut" << 0 << 3 << "old"
+                                    << "abc"
+                                    << "会議 ";
+        QTest::newRow("cut, no selection") << "title"
+                                           << "mnuCut" << 2 << 0 << "old"
+                                           << "会議 abc"
+                                           << "";
+        QTest::newRow("paste, over the selection") << "title"
+                                                   << "mnuPaste" << 3 << 3 << "録"
+                                                   << "会議 録"
+                                                   << "録";
+        QTest::newRow("paste, at the caret") << "title"
+                                             << "mnuPaste" << 0 << 0 << "新"
+                                             << "新会議 abc"
+                                             << "新";
+        QTest::newRow("delete, selection") << "title"
+                                           << "mnuDelete" << 2 << 4 << "old"
+                                           << "会議"
+                                           << "old";
+        QTest::newRow("delete, no selection") << "title"
+                                              << "mnuDelete" << 0 << 0 << "old"
+                                              << "会議 abc"
+                                              << "old";
+        QTest::newRow("cut, date box") << "date"
+                                       << "mnuCut" << 0 << 4 << "old"
+                                       << "/12/24"
+                                       << "2026";
+        QTest::newRow("copy, combo: all of it") << "combo"
+                                                << "mnuCopy" << 0 << 1 << "old"
+                                                << "検索語"
+                                                << "検索語";
+        QTest::newRow("paste, combo: all of it") << "combo"
+                                                 << "mnuPaste" << 0 << 1 << "新語"
+                                                 << "新語"
+                                                 << "新語";
+        QTest::newRow("delete, combo") << "combo"
+                                       << "mnuDelete" << 0 << 1 << "old"
+                                       << ""
+                                       << "old";
         // The record list is none of the kinds: copy empties the clipboard only.
-        QTest::newRow("copy, record list") << "list" << "mnuCopy" << 0 << 0 << "old" << "" << "";
-        QTest::newRow("paste, record list") << "list" << "mnuPaste" << 0 << 0 << "old" << "" << "old";
+        QTest::newRow("copy, record list") << "list"
+                                           << "mnuCopy" << 0 << 0 << "old"
+                                           << ""
+                                           << "";
+        QTest::newRow("paste, record list") << "list"
+                                            << "mnuPaste" << 0 << 0 << "old"
+                                            << ""
+                                            << "old";
     }
     void clipboardByTheFocusedControl()
     {
@@ -605,7 +655,8 @@ private slots:
         QTest::newRow("not below 1 point, from 1.5") << 1.5 << "mnuFontSub" << 1.5 << "";
         QTest::newRow("up to the largest") << records::kLargestFontSize - 1 << "mnuFontAdd" << records::kLargestFontSize
                                            << QString::number(records::kLargestFontSize);
-        QTest::newRow("not above the largest") << records::kLargestFontSize << "mnuFontAdd" << records::kLargestFontSize << "";
+        QTest::newRow("not above the largest")
+            << records::kLargestFontSize << "mnuFontAdd" << records::kLargestFontSize << "";
     }
     void fontSizeStaysWithinBounds()
     {
@@ -630,7 +681,7 @@ private slots:
     {
         QTest::addColumn<QString>("setting"); // "Position"/"DateTime"; null: not stored
         QTest::addColumn<QTime>("time");
-        QTest::addColumn<QString>("title");   // after the stamp replaced "XY" in "abXYcd"
+        QTest::addColumn<QString>("title"); // after the stamp replaced "XY" in "abXYcd"
         const QTime morning(9, 5, 59);
         QTest::newRow("not stored: 1") << QString() << morning << "ab2001/05/07cd";
         QTest::newRow("1: date") << "1" << morning << "ab2001/05/07cd";
@@ -660,9 +711,10 @@ private slots:
         // In the search box the stamp is the whole text.
         Env::typeTerm(w, QStringLiteral("語"));
         Env::trigger(w, "mnuEditDate");
-        QCOMPARE(Env::combo(w).currentText(), setting == QLatin1String("9") || setting == QLatin1String("x")
-                                                  ? QStringLiteral("語")
-                                                  : text::dateStamp(env.clock.now(), setting.isNull() ? 1 : setting.toInt()));
+        QCOMPARE(Env::combo(w).currentText(),
+                 setting == QLatin1String("9") || setting == QLatin1String("x")
+                     ? QStringLiteral("語")
+                     : text::dateStamp(env.clock.now(), setting.isNull() ? 1 : setting.toInt()));
         env.forget(w);
     }
 
@@ -673,31 +725,54 @@ private slots:
         QTest::addColumn<QString>("word");
         QTest::addColumn<QString>("opened"); // empty: nothing
 
-        QTest::newRow("http") << "http://example.jp/a?b=1" << "http://example.jp/a?b=1";
-        QTest::newRow("https") << "https://example.jp/" << "https://example.jp/";
-        QTest::newRow("www") << "www.example.jp" << "www.example.jp";
-        QTest::newRow("full-width www., unconverted") << "ｗｗｗ．example．jp" << "ｗｗｗ．example．jp";
-        QTest::newRow("full-width http:, unconverted") << "ｈｔｔｐ：//example.jp" << "ｈｔｔｐ：//example.jp";
-        QTest::newRow("case counts: WWW.") << "WWW.example.jp" << "";
-        QTest::newRow("drive path") << "C:\\文書\\a.txt" << "C:\\文書\\a.txt";
-        QTest::newRow("drive path, full-width, narrowed") << "Ｃ：￥文書￥メモ．txt" << "C:\\文書\\メモ.txt";
-        QTest::newRow("path with blanks") << "D:\\My Documents\\議事 録.txt" << "D:\\My Documents\\議事 録.txt";
-        QTest::newRow("file url") << "file:///home/u/a b.txt" << "file:///home/u/a b.txt";
-        QTest::newRow("mail") << "taro@example.jp" << "mailto:taro@example.jp";
-        QTest::newRow("mail, full-width") << "ｔａｒｏ＠ｅｘａｍｐｌｅ．ｊｐ" << "mailto:taro@example.jp";
-        QTest::newRow("mailto already") << "mailto:taro@example.jp" << "mailto:taro@example.jp";
-        QTest::newRow("leading @") << "@taro" << "";
-        QTest::newRow("leading full-width @") << "＠taro" << "";
-        QTest::newRow("a word") << "会議" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("http") << "http://example.jp/a?b=1"
+                              << "http://example.jp/a?b=1";
+        QTest::newRow("https") << "https://example.jp/"
+                               << "https://example.jp/";
+        QTest::newRow("www") << "www.example.jp"
+                             << "www.example.jp";
+        QTest::newRow("full-width www., unconverted") << "ｗｗｗ．example．jp"
+                                                      << "ｗｗｗ．example．jp";
+        QTest::newRow("full-width http:, unconverted") << "ｈｔｔｐ：//example.jp"
+                                                       << "ｈｔｔｐ：//example.jp";
+        QTest::newRow("case counts: WWW.") << "WWW.example.jp"
+                                           << "";
+        QTest::newRow("drive path") << "C:\\文書\\a.txt"
+                                    << "C:\\文書\\a.txt";
+        QTest::newRow("drive path, full-width, narrowed") << "Ｃ：￥文書￥メモ．txt"
+                                                          << "C:\\文書\\メモ.txt";
+        QTest::newRow("path with blanks") << "D:\\My Documents\\議事 録.txt"
+                                          << "D:\\My Documents\\議事 録.txt";
+        QTest::newRow("file url") << "file:///home/u/a b.txt"
+                                  << "file:///home/u/a b.txt";
+        QTest::newRow("mail") << "taro@example.jp"
+                              << "mailto:taro@example.jp";
+        QTest::newRow("mail, full-width") << "ｔａｒｏ＠ｅｘａｍｐｌｅ．ｊｐ"
+                                          << "mailto:taro@example.jp";
+        QTest::newRow("mailto already") << "mailto:taro@example.jp"
+                                        << "mailto:taro@example.jp";
+        QTest::newRow("leading @") << "@taro"
+                                   << "";
+        QTest::newRow("leading full-width @") << "＠taro"
+                                              << "";
+        QTest::newRow("a word") << "会議"
+                                << "";
+        QTest::newRow("empty") << ""
+                               << "";
         // Hostile targets reach the desktop as they are, never a shell
         // (tests/shell/tst_desktop.cpp shows nothing in them runs).
-        QTest::newRow("hostile url") << "http://x.jp/;rm${IFS}-rf${IFS}~|sh" << "http://x.jp/;rm${IFS}-rf${IFS}~|sh";
-        QTest::newRow("hostile path") << "C:\\a;b|c$(touch x)'.txt" << "C:\\a;b|c$(touch x)'.txt";
-        QTest::newRow("hostile mail") << "a@b;$(reboot)|'" << "mailto:a@b;$(reboot)|'";
-        QTest::newRow("command substitution") << "$(touch /tmp/x)" << "";
-        QTest::newRow("backquotes") << "`touch /tmp/x`" << "";
-        QTest::newRow("semicolon") << ";xdg-open /etc/passwd" << "";
+        QTest::newRow("hostile url") << "http://x.jp/;rm${IFS}-rf${IFS}~|sh"
+                                     << "http://x.jp/;rm${IFS}-rf${IFS}~|sh";
+        QTest::newRow("hostile path") << "C:\\a;b|c$(touch x)'.txt"
+                                      << "C:\\a;b|c$(touch x)'.txt";
+        QTest::newRow("hostile mail") << "a@b;$(reboot)|'"
+                                      << "mailto:a@b;$(reboot)|'";
+        QTest::newRow("command substitution") << "$(touch /tmp/x)"
+                                              << "";
+        QTest::newRow("backquotes") << "`touch /tmp/x`"
+                                    << "";
+        QTest::newRow("semicolon") << ";xdg-open /etc/passwd"
+                                   << "";
     }
     void openLinkRules()
     {
@@ -718,20 +793,29 @@ private slots:
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("clicked"); // the word double-clicked
         QTest::addColumn<QString>("opened");
-        QTest::newRow("web, main") << WindowKind::Main << "詳しくは www.example.jp/a を見る" << "example"
+        QTest::newRow("web, main") << WindowKind::Main << "詳しくは www.example.jp/a を見る"
+                                   << "example"
                                    << "www.example.jp/a";
-        QTest::newRow("mail in brackets, single") << WindowKind::Single << "宛先「taro@example.jp」まで" << "example"
+        QTest::newRow("mail in brackets, single") << WindowKind::Single << "宛先「taro@example.jp」まで"
+                                                  << "example"
                                                   << "mailto:taro@example.jp";
-        QTest::newRow("path, grid") << WindowKind::Grid << "C:\\文書\\a.txt" << "a" << "C:\\文書\\a.txt";
-        QTest::newRow("web in a sentence without blanks") << WindowKind::Main << "（http://example.jp/a）を参照" << "jp"
+        QTest::newRow("path, grid") << WindowKind::Grid << "C:\\文書\\a.txt"
+                                    << "a"
+                                    << "C:\\文書\\a.txt";
+        QTest::newRow("web in a sentence without blanks") << WindowKind::Main << "（http://example.jp/a）を参照"
+                                                          << "jp"
                                                           << "http://example.jp/a";
-        QTest::newRow("leading @") << WindowKind::Main << "連絡 @taro まで" << "taro" << "";
-        QTest::newRow("a word") << WindowKind::Main << "ただの 会議 です" << "会議" << "";
+        QTest::newRow("leading @") << WindowKind::Main << "連絡 @taro まで"
+                                   << "taro"
+                                   << "";
+        QTest::newRow("a word") << WindowKind::Main << "ただの 会議 です"
+                                << "会議"
+                                << "";
         // Japanese punctuation around an address, the address clicked at
         // its start and at its end.
         const QString url = QStringLiteral("https://example.com/colon");
         const QList<std::pair<const char*, const char*>> around = {
-            {"参照：", "。"}, {"例、", "、次"}, {"前文。", "。"}, {"「", "」"},
+            {"参照：", "。"}, {"例、", "、次"}, {"前文。", "。"},   {"「", "」"},
             {"（", "）"},     {"【", "】"},     {"参照　", "　次"},
         };
         for (const auto& [before, after] : around) {
@@ -739,10 +823,12 @@ private slots:
             for (const char* clicked : {"https", "colon"})
                 QTest::addRow("%s…%s, %s", before, after, clicked) << WindowKind::Single << body << clicked << url;
         }
-        QTest::newRow("mail after a colon") << WindowKind::Main << "宛先：taro@example.jp" << "taro"
+        QTest::newRow("mail after a colon") << WindowKind::Main << "宛先：taro@example.jp"
+                                            << "taro"
                                             << "mailto:taro@example.jp";
         QTest::newRow("full-width drive path keeps its colon") << WindowKind::Main << "場所　Ｃ：￥文書￥メモ．txt"
-                                                               << "文書" << "C:\\文書\\メモ.txt";
+                                                               << "文書"
+                                                               << "C:\\文書\\メモ.txt";
     }
     void doubleClickOpensTheLink()
     {

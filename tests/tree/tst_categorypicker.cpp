@@ -168,8 +168,8 @@ private slots:
         QTest::addColumn<QString>("number");
         QTest::newRow("root") << QStringList{QStringLiteral("1_id"), QStringLiteral("0_id")} << QStringLiteral(".")
                               << QStringLiteral("0");
-        QTest::newRow("quote in the name") << QStringList{QStringLiteral("4_id")} << QStringLiteral("O'Brien の棚")
-                                           << QStringLiteral("4");
+        QTest::newRow("quote in the name")
+            << QStringList{QStringLiteral("4_id")} << QStringLiteral("O'Brien の棚") << QStringLiteral("4");
         QTest::newRow("deep") << QStringList{QStringLiteral("1_id"), QStringLiteral("3_id")} << QStringLiteral("会議")
                               << QStringLiteral("3");
     }

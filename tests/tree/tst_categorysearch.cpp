@@ -19,9 +19,9 @@ using namespace zumilo;
 namespace {
 
 // In bunID order, which is not name order.
-const QStringList kNames{QStringLiteral("data 会議"), QStringLiteral("Apple"),  QStringLiteral("かなa"),
+const QStringList kNames{QStringLiteral("data 会議"), QStringLiteral("Apple"),        QStringLiteral("かなa"),
                          QStringLiteral("漢字"),      QStringLiteral("o'brien の棚"), QStringLiteral("5*3"),
-                         QStringLiteral("53"),        QStringLiteral("java 入門"), QStringLiteral("あさひ")};
+                         QStringLiteral("53"),        QStringLiteral("java 入門"),    QStringLiteral("あさひ")};
 
 struct Env : test::TestApp {
     QString dbPath = makeDatabase(QStringLiteral("data/notes.zmd"));
@@ -96,13 +96,12 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("empty: all by name")
             << QString()
-            << QStringList{QStringLiteral("5*3"),       QStringLiteral("53"),           QStringLiteral("Apple"),
-                           QStringLiteral("data 会議"), QStringLiteral("java 入門"),    QStringLiteral("o'brien の棚"),
-                           QStringLiteral("あさひ"),    QStringLiteral("かなa"),        QStringLiteral("漢字")};
-        QTest::newRow("a letter, either case")
-            << QStringLiteral("a")
-            << QStringList{QStringLiteral("Apple"), QStringLiteral("data 会議"), QStringLiteral("java 入門"),
-                           QStringLiteral("かなa")};
+            << QStringList{QStringLiteral("5*3"),       QStringLiteral("53"),        QStringLiteral("Apple"),
+                           QStringLiteral("data 会議"), QStringLiteral("java 入門"), QStringLiteral("o'brien の棚"),
+                           QStringLiteral("あさひ"),    QStringLiteral("かなa"),     QStringLiteral("漢字")};
+        QTest::newRow("a letter, either case") << QStringLiteral("a")
+                                               << QStringList{QStringLiteral("Apple"), QStringLiteral("data 会議"),
+                                                              QStringLiteral("java 入門"), QStringLiteral("かなa")};
         QTest::newRow("quote") << QStringLiteral("o'") << QStringList{QStringLiteral("o'brien の棚")};
         QTest::newRow("star alone") << QStringLiteral("*") << QStringList{QStringLiteral("5*3")};
         QTest::newRow("star between") << QStringLiteral("5*3") << QStringList{QStringLiteral("5*3")};
@@ -189,7 +188,7 @@ private slots:
     void aCategoryGoneFromTheTreeRefreshesTheList_data()
     {
         QTest::addColumn<bool>("deleted");
-        QTest::newRow("deleted since the search") << true;   // so gone from the tree too
+        QTest::newRow("deleted since the search") << true;       // so gone from the tree too
         QTest::newRow("in the table, not in the tree") << false; // its parent is missing
     }
     void aCategoryGoneFromTheTreeRefreshesTheList()
@@ -235,7 +234,8 @@ private slots:
             QCOMPARE(env.names(), QStringList{QStringLiteral("a 三")});
         } else {
             activate(*env.window);
-            QCOMPARE(env.names(), (QStringList{QStringLiteral("c 一"), QStringLiteral("b 二"), QStringLiteral("a 三")}));
+            QCOMPARE(env.names(),
+                     (QStringList{QStringLiteral("c 一"), QStringLiteral("b 二"), QStringLiteral("a 三")}));
         }
         env.type(QStringLiteral("j")); // not the first file's "java 入門"
         QCOMPARE(env.names(), QStringList{});
