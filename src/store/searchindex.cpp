@@ -54,7 +54,7 @@ constexpr char kLiveFunction[] = "zumilo_index_live";
 // file indexed by a build with other tables is indexed again.
 QString formatVersion()
 {
-    return QStringLiteral("4 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+    return QStringLiteral("5 unicode %1").arg(int(QChar::currentUnicodeVersion()));
 }
 
 // Longer runs are looked up by their start and confirmed by like(); so is
