@@ -207,7 +207,7 @@ void Database::configure()
     const int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) {
         const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
-        if (!detail::hasDatabaseHeader(path_))
+        if (!detail::hasDatabaseHeader(db_))
             throw StoreError(ErrorKind::NotADatabase, message);
         detail::noteDamaged(path_);
         throw StoreError(ErrorKind::Damaged, message, path_);

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -83,12 +84,9 @@ FileIdentity identify(const QString& path)
     return id;
 }
 
-bool hasDatabaseHeader(const QString& path)
+namespace {
+bool isDatabaseHeader(const QByteArray& h)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray h = f.read(100);
     if (h.startsWith(QByteArray("SQLite format 3\0", 16)))
         return true;
     if (h.size() < 100)
@@ -100,6 +98,35 @@ bool hasDatabaseHeader(const QString& path)
     const bool powerOfTwo = pageSize == 1 || (pageSize >= 512 && (pageSize & (pageSize - 1)) == 0);
     return powerOfTwo && (byte(18) == 1 || byte(18) == 2) && (byte(19) == 1 || byte(19) == 2) && byte(21) == 64
            && byte(22) == 32 && byte(23) == 32;
+}
+} // namespace
+
+bool hasDatabaseHeader(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    return isDatabaseHeader(f.read(100));
+}
+
+QByteArray fileStart(sqlite3* db, int size)
+{
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return {};
+    QByteArray bytes(size, '\0');
+    sqlite3_int64 length = 0;
+    if (file->pMethods->xFileSize(file, &length) != SQLITE_OK)
+        return {};
+    bytes.truncate(int(std::min<sqlite3_int64>(length, size)));
+    if (bytes.isEmpty() || file->pMethods->xRead(file, bytes.data(), int(bytes.size()), 0) != SQLITE_OK)
+        return {};
+    return bytes;
+}
+
+bool hasDatabaseHeader(sqlite3* db)
+{
+    return isDatabaseHeader(fileStart(db, 100));
 }
 
 void noteDamaged(const QString& path)

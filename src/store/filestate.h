@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
+
+struct sqlite3;
 
 struct sqlite3;
 
@@ -24,6 +27,12 @@ FileIdentity identify(const QString& path);
 // be gone when the rest of the header is there): such a file that cannot
 // be read is damaged rather than something else.
 bool hasDatabaseHeader(const QString& path);
+// The same for the file a connection has open, read through that
+// connection: a file of our own opened and closed beside it would drop the
+// locks every connection of the process holds on it.
+bool hasDatabaseHeader(sqlite3* db);
+// The first `size` bytes of the connection's main file, read the same way.
+QByteArray fileStart(sqlite3* db, int size);
 
 // Files found damaged: neither opened nor written again in this run,
 // unless something else changes them.

@@ -2,6 +2,7 @@
 
 #include "database.h"
 #include "error.h"
+#include "filestate.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -300,11 +301,9 @@ void underReadLock(const QString& path, F&& work)
     }
     if (rc != SQLITE_OK)
         throwSqliteError(db, rc, path);
-    QFile file(path);
-    QByteArray header;
-    if (file.open(QIODevice::ReadOnly))
-        header = file.read(100);
-    work(header);
+    // Through the connection: opening and closing the file beside it would
+    // drop the locks every connection of the process holds on it.
+    work(fileStart(db, 100));
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
 }
 

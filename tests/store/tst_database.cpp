@@ -2,10 +2,12 @@
 
 #include "store/jetsql.h"
 #include "store/recordset.h"
+#include "store/snapshot.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <sqlite3.h>
 
 using namespace zumilo::store;
 using namespace Qt::StringLiterals;
@@ -43,6 +45,29 @@ class TestDatabase : public QObject {
     Q_OBJECT
 
 private slots:
+    // Taking the snapshot a backup copies, while a save holds the file,
+    // leaves the save's lock in place: another program still waits.
+    void snapshotKeepsTheLocksOfSaves()
+    {
+        SKIP_IF_CHILDREN_CANNOT_RUN();
+        NotesFile f(10);
+        auto writer = f.openAgain();
+        QCOMPARE(sqlite3_exec(writer->handle(), "BEGIN IMMEDIATE; UPDATE T_idea SET title = 'x' WHERE id = 1", nullptr,
+                              nullptr, nullptr),
+                 SQLITE_OK);
+        const auto snapshot = detail::takeSnapshot(QFileInfo(f.path).canonicalFilePath());
+        QProcess tool;
+        tool.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), f.path});
+        QVERIFY2(tool.waitForStarted(), "the sqlite3 tool is not installed");
+        tool.write("BEGIN IMMEDIATE;\n");
+        tool.closeWriteChannel();
+        QVERIFY(tool.waitForFinished(30000));
+        QVERIFY(tool.exitCode() != 0);
+        QVERIFY(tool.readAllStandardError().contains("locked"));
+        sqlite3_exec(writer->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        detail::dropSnapshot(snapshot);
+    }
+
     void openFailures_data()
     {
         QTest::addColumn<QString>("name");
