@@ -55,7 +55,9 @@ QList<FieldFailure> writeFields(store::Recordset& rs, const EditedNote& note, co
     };
     const NoteFields& f = note.fields;
 
-    if (!note.titleCut)
+    // A title shown in part stays as stored; a copy, which the whole title
+    // would not fit, takes the part shown rather than none.
+    if (!note.titleCut || newCreationDate)
         textStep("タイトル", 0, "Title", toStored(f.title));
     textStep("内容", 1, "naiyo", note.bodyCut ? note.stored.body : toStored(f.body));
     textStep("分類", 3, "bunrui", f.categoryName);

@@ -679,6 +679,13 @@ private slots:
         auto rs = db->openRecordset(QStringLiteral("select title, naiyo from T_idea where id = 1"));
         QCOMPARE(rs->text(QStringLiteral("title")), huge);
         QCOMPARE(rs->text(QStringLiteral("naiyo")), huge);
+        // A copy takes the title's part shown (the whole one does not fit)
+        // and the whole body.
+        w.action(QStringLiteral("mnuUpdateAs"))->trigger();
+        auto copy = db->openRecordset(QStringLiteral("select title, naiyo from T_idea where id <> 1"));
+        QCOMPARE(copy->recordCount(), 1);
+        QCOMPARE(copy->text(QStringLiteral("title")), huge.left(250));
+        QCOMPARE(copy->text(QStringLiteral("naiyo")), huge);
     }
 
     // Looking at a backup leaves it as it was taken.
