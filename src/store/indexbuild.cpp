@@ -80,6 +80,7 @@ void run(Build& b)
                         writingVfs())
         != SQLITE_OK) {
         sqlite3_close_v2(db);
+        b.running = false;
         return;
     }
     {

@@ -551,8 +551,9 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
     const auto tables = byTable(columns_);
     qint64 done = 0;
     for (const auto& [table, next] : left) {
+        const QString& wanted = table; // a binding a lambda can capture
         const auto t = std::find_if(tables.begin(), tables.end(),
-                                    [&](const auto& entry) { return entry.first == table; });
+                                    [&](const auto& entry) { return entry.first == wanted; });
         if (t == tables.end())
             throw StoreError(ErrorKind::Other, QStringLiteral("search index: unknown table %1").arg(table));
         QStringList numbers;
