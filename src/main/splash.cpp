@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 namespace zumilo::app {
 
 Splash::Splash() : QSplashScreen(picture())
@@ -39,7 +41,14 @@ QPixmap Splash::picture()
     auto line = [&p](const QRect& room, const QString& text, int points, bool bold) {
         QFont font = QApplication::font();
         font.setBold(bold);
-        for (font.setPointSize(points); font.pointSize() > 6; font.setPointSize(font.pointSize() - 1)) {
+        font.setPointSize(points);
+        // Text grows about in proportion to its size: one measurement finds
+        // where to start, so only hinting costs a step (each size is a font
+        // lookup of its own, slow at start-up).
+        const QFontMetricsF full(font);
+        const double scale = std::min(room.width() / full.horizontalAdvance(text), room.height() / full.height());
+        const int start = std::clamp(int(points * scale) + 1, 7, points);
+        for (font.setPointSize(start); font.pointSize() > 6; font.setPointSize(font.pointSize() - 1)) {
             const QFontMetrics metrics(font);
             if (metrics.horizontalAdvance(text) <= room.width() && metrics.height() <= room.height())
                 break;
