@@ -46,7 +46,8 @@ QPixmap Splash::picture()
         // where to start, so only hinting costs a step (each size is a font
         // lookup of its own, slow at start-up).
         const QFontMetricsF full(font);
-        const double scale = std::min(room.width() / full.horizontalAdvance(text), room.height() / full.height());
+        const double advance = full.horizontalAdvance(text);
+        const double scale = advance > 0 ? std::min(room.width() / advance, room.height() / full.height()) : 1.0;
         const int start = std::clamp(int(points * scale) + 1, 7, points);
         for (font.setPointSize(start); font.pointSize() > 6; font.setPointSize(font.pointSize() - 1)) {
             const QFontMetrics metrics(font);
