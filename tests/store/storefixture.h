@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
 #include "store/jetsql.h"
@@ -14,6 +15,12 @@
 #include <QTest>
 
 namespace zumilo::store::test {
+
+// As the program does before it ends: the checks of files' pages and the
+// backups the tests' opens started end, their threads joined.
+inline const struct StopBackgroundWorkAtExit {
+    ~StopBackgroundWorkAtExit() { stopBackups(); }
+} stopBackgroundWorkAtExit;
 
 // The three tables of a notes file, as the program creates them, or as
 // `edit` changes their statements.
