@@ -1,11 +1,14 @@
 #include "fixtures.h"
 
 #include "main/startup.h"
+#include "records/recordeditor.h"
+#include "store/database.h"
 #include "store/schema.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 namespace zumilo::test {
 
@@ -50,6 +53,30 @@ std::unique_ptr<shell::SettingsStore> TestApp::reopenSettings() const
 {
     settings->sync();
     return shell::SettingsStore::atFile(settings->fileName());
+}
+
+EditorApp::EditorApp(records::EditorKind kind)
+{
+    canvas.resize(800, 600);
+    editor = std::make_unique<records::RecordEditor>(kind, &canvas, &panels, *state);
+    db = store::Database::open(makeDatabase(QStringLiteral("data/notes.zmd")));
+    canvas.show();
+}
+
+EditorApp::~EditorApp() = default;
+
+QString runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess p;
+    p.start(program, arguments);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace zumilo::test

@@ -7,9 +7,20 @@
 #include "shell/clock.h"
 #include "shell/desktop.h"
 #include "shell/settingsstore.h"
+#include "shell/statuspanels.h"
 
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <memory>
+
+namespace zumilo::store {
+class Database;
+}
+namespace zumilo::records {
+class RecordEditor;
+enum class EditorKind;
+} // namespace zumilo::records
 
 namespace zumilo::test {
 
@@ -37,5 +48,24 @@ public:
     std::unique_ptr<shell::SettingsStore> settings;
     std::unique_ptr<shell::AppState> state;
 };
+
+// A TestApp with a note editor of `kind` on a shown canvas of its own, with
+// its status bar, and a fresh database file (data/notes.zmd) to fill.
+class EditorApp : public TestApp {
+public:
+    explicit EditorApp(records::EditorKind kind);
+    ~EditorApp();
+
+    QWidget canvas;
+    QStatusBar bar;
+    shell::StatusPanels panels{&bar};
+    std::unique_ptr<records::RecordEditor> editor;
+    std::shared_ptr<store::Database> db;
+};
+
+// What `program` writes to its standard output, run to its end.
+QString runTool(const QString& program, const QStringList& arguments);
+// A file's bytes; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
 
 } // namespace zumilo::test

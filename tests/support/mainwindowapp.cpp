@@ -1,16 +1,26 @@
 #include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
+#include "records/commandwindow.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
 #include <QApplication>
 #include <QtTest>
 
 namespace zumilo::test {
+
+void trigger(QMainWindow& window, QAnyStringView command)
+{
+    records::CommandWindow* commands = records::commandWindow(window);
+    QAction* action = commands ? commands->action(command.toString()) : nullptr;
+    QVERIFY2(action && action->isEnabled(), qPrintable(command.toString()));
+    action->trigger();
+}
 
 MainWindowApp::MainWindowApp()
 {
@@ -37,9 +47,7 @@ void MainWindowApp::note(qint64 id, const QString& title, qint64 bunID, const QV
         names << it.key();
         values << it.value();
     }
-    QStringList marks;
-    for (qsizetype i = 0; i < names.size(); ++i)
-        marks << QStringLiteral("?");
+    const QStringList marks(names.size(), QStringLiteral("?"));
     db->execute(QStringLiteral("INSERT INTO T_idea(%1) VALUES(%2)")
                     .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
                 values);

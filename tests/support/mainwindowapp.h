@@ -2,10 +2,12 @@
 
 #include "fixtures.h"
 
+#include <QAnyStringView>
 #include <QVariantMap>
 #include <memory>
 
 class QAbstractItemModelTester;
+class QMainWindow;
 
 namespace zumilo::store {
 class Database;
@@ -23,6 +25,10 @@ class RecordWindow;
 } // namespace zumilo::records
 
 namespace zumilo::test {
+
+// Runs one of the window's commands ("mnuPrint1"), as its menu item does;
+// fails the test when the window has no such command or it is disabled.
+void trigger(QMainWindow& window, QAnyStringView command);
 
 // A TestApp whose settings name a fresh database (data/notes.zmd, without
 // the seed note), with a second connection to fill it and check it, and the

@@ -43,6 +43,12 @@ int dismissAnswer(int style)
     }
 }
 
+struct ScriptedProgress : shell::Progress {
+    explicit ScriptedProgress(qint64 at) : stopAt(at) {}
+    bool advance(qint64 done) override { return stopAt <= 0 || done < stopAt; }
+    qint64 stopAt;
+};
+
 } // namespace
 
 QStringList ScriptedPrompts::messages() const
@@ -181,10 +187,6 @@ bool ScriptedPrompts::printPreview(QWidget*, QPrinter* printer, const std::funct
     return e && e->answer != 0;
 }
 
-} // namespace zumilo::test
-
-namespace zumilo::test {
-
 int ScriptedPrompts::dialog(QDialog& dialog)
 {
     shown_.append({Kind::Dialog, dialog.objectName(), dialog.windowTitle(), 0});
@@ -198,20 +200,6 @@ int ScriptedPrompts::dialog(QDialog& dialog)
     dialog.hide();
     return dialog.result();
 }
-
-} // namespace zumilo::test
-
-namespace zumilo::test {
-
-namespace {
-
-struct ScriptedProgress : shell::Progress {
-    explicit ScriptedProgress(qint64 at) : stopAt(at) {}
-    bool advance(qint64 done) override { return stopAt <= 0 || done < stopAt; }
-    qint64 stopAt;
-};
-
-} // namespace
 
 std::unique_ptr<shell::Progress> ScriptedPrompts::progress(QWidget*, const QString& label, qint64, bool)
 {
