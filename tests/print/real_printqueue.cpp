@@ -13,16 +13,9 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-QString tool(const QString& program, const QStringList& arguments)
-{
-    QProcess p;
-    p.start(program, arguments);
-    p.waitForFinished(30000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
 
 // cupsd in a folder of its own, listening on a socket there.
 class PrintQueue {
@@ -95,7 +88,7 @@ public:
                                   .value(-1 + spool.entryList({QStringLiteral("d*-001")}).size()));
     }
     // No job waits or runs.
-    bool idle() const { return tool(QStringLiteral("lpstat"), {QStringLiteral("-o")}).trimmed().isEmpty(); }
+    bool idle() const { return test::runTool(QStringLiteral("lpstat"), {QStringLiteral("-o")}).trimmed().isEmpty(); }
 
 private:
     void write(const QString& name, const QString& text)
@@ -141,12 +134,9 @@ private slots:
         QTest::addColumn<QString>("orientation");
         QTest::addColumn<QSizeF>("job"); // points
         QTest::addColumn<QSizeF>("sheet");
-        QTest::newRow("B5 landscape") << "13"
-                                      << "2" << QSizeF(728.5, 515.9) << QSizeF(518, 727);
-        QTest::newRow("A3 portrait") << "8"
-                                     << "1" << QSizeF(841.9, 1190.6) << QSizeF(842, 1191);
-        QTest::newRow("B4 landscape") << "12"
-                                      << "2" << QSizeF(1000.6, 708.7) << QSizeF(708, 1000);
+        QTest::newRow("B5 landscape") << u"13"_s << u"2"_s << QSizeF(728.5, 515.9) << QSizeF(518, 727);
+        QTest::newRow("A3 portrait") << u"8"_s << u"1"_s << QSizeF(841.9, 1190.6) << QSizeF(842, 1191);
+        QTest::newRow("B4 landscape") << u"12"_s << u"2"_s << QSizeF(1000.6, 708.7) << QSizeF(708, 1000);
     }
 
     void jobKeepsTheSettings()
@@ -170,14 +160,14 @@ private slots:
         QFile::remove(queue_.output());
 
         app.prompts.expectPrintPreview(true);
-        app.window->findChild<QAction*>(QStringLiteral("mnuPrint1"))->trigger();
+        test::trigger(*app.window, "mnuPrint1");
         ZUMILO_VERIFY_PROMPTS_DONE(app.prompts);
         QTRY_VERIFY_WITH_TIMEOUT(queue_.idle() && QFileInfo(queue_.output()).size() > 0, 20000);
 
         auto sizeOf = [](const QString& pdf) {
             const QRegularExpressionMatch m = QRegularExpression(
                                                   QStringLiteral("Page size: +([0-9.]+) x ([0-9.]+) pts"))
-                                                  .match(tool(QStringLiteral("pdfinfo"), {pdf}));
+                                                  .match(test::runTool(QStringLiteral("pdfinfo"), {pdf}));
             return QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble());
         };
         const QString sent = queue_.lastJob();
@@ -185,16 +175,18 @@ private slots:
             const QSizeF got = sizeOf(pdf);
             QVERIFY2(qAbs(got.width() - size.width()) < 1 && qAbs(got.height() - size.height()) < 1,
                      qPrintable(QStringLiteral("%1 x %2").arg(got.width()).arg(got.height())));
-            const QStringList text = tool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).split(u'\n');
+            const QStringList text =
+                test::runTool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).split(u'\n');
             for (const QString& line : body.split(u'\n'))
                 QVERIFY2(text.contains(line), qPrintable(text.join(u'\n')));
-            const QString fonts = tool(QStringLiteral("pdffonts"), {pdf});
+            const QString fonts = test::runTool(QStringLiteral("pdffonts"), {pdf});
             QVERIFY2(fonts.contains(QRegularExpression(
                          QStringLiteral("\\+NotoSerifCJKjp-Regular +CID Type 0C +Identity-H +yes +yes +yes"))),
                      qPrintable(fonts));
         }
         // The left margin of 30 mm: the text starts 85 points in.
-        const QString words = tool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), sent, QStringLiteral("-")});
+        const QString words = test::runTool(QStringLiteral("pdftotext"),
+                                            {QStringLiteral("-bbox"), sent, QStringLiteral("-")});
         const QRegularExpressionMatch first = QRegularExpression(QStringLiteral("xMin=\"([0-9.]+)\"")).match(words);
         QVERIFY2(qAbs(first.captured(1).toDouble() - 85) < 1, qPrintable(words));
     }
