@@ -75,12 +75,6 @@ QStringList filesUnder(const QString& folder)
     return files;
 }
 
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 struct Env : test::MainWindowApp {
     QString out = path(QStringLiteral("out/"));
 
@@ -105,12 +99,6 @@ struct Env : test::MainWindowApp {
         QTest::keyClicks(g.searchBox(0), search);
         QTest::mouseClick(g.findButton(0), Qt::LeftButton);
         return g;
-    }
-    static void run(QMainWindow& w, const char* command)
-    {
-        QAction* action = w.findChild<QAction*>(QString::fromLatin1(command));
-        QVERIFY2(action && action->isEnabled(), command);
-        action->trigger();
     }
     // However an export ended.
     void verifyRestored(QMainWindow& w, bool ran)
@@ -142,17 +130,15 @@ private slots:
         const QStringList note1{u"1"_s, u"準備"_s, u""_s, u"1"_s, u"仕事"_s},
             note3{u"3"_s, u"議事録"_s, kBody, u"1"_s, u"仕事"_s};
         // Only the category's own notes, not its subcategory's.
-        QTest::newRow("bunOnly") << QByteArray("mnuExpCsv") << "書き出し"
-                                 << "書き出し.csv" << Rows{five, note1, note3};
-        QTest::newRow("Alldata") << QByteArray("mnuExpCsv2") << "all.CSV"
-                                 << "all.CSV"
+        QTest::newRow("bunOnly") << QByteArray("mnuExpCsv") << u"書き出し"_s << u"書き出し.csv"_s
+                                 << Rows{five, note1, note3};
+        QTest::newRow("Alldata") << QByteArray("mnuExpCsv2") << u"all.CSV"_s << u"all.CSV"_s
                                  << Rows{five,
                                          note1,
                                          {u"2"_s, u"旅行"_s, u""_s, u"3"_s, u"趣味"_s},
                                          note3,
                                          {u"4"_s, u"予定"_s, u""_s, u"2"_s, u"会議"_s}};
-        QTest::newRow("AlldataAllcol") << QByteArray("mnuExpCsvALL") << "x.csv.txt"
-                                       << "x.csv.txt"
+        QTest::newRow("AlldataAllcol") << QByteArray("mnuExpCsvALL") << u"x.csv.txt"_s << u"x.csv.txt"_s
                                        << Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s, u"jyuyoCK"_s,
                                                 u"kijituDate"_s, u"kousinDate"_s, u"kousinTime"_s, u"kanryoCK"_s,
                                                 u"kanryoDate"_s, u"sinkiDate"_s, u"oyaID"_s},
@@ -174,13 +160,13 @@ private slots:
         Env env;
         env.choose(QStringLiteral("1_id"));
         env.prompts.expectSaveFile(env.out + chosen).expectMessage(kDone + file, Msg::Ok, Msg::Information);
-        Env::run(*env.window, command.constData());
+        test::trigger(*env.window, command);
 
         // In the open file's folder, not the program's.
         QCOMPARE(env.prompts.lastDialogFolder() + env.prompts.lastDialogFileName(),
                  QFileInfo(env.dbPath).absolutePath() + QStringLiteral("/*.csv"));
         QCOMPARE(readBack(env.out + file), rows);
-        const QByteArray bytes = contents(env.out + file);
+        const QByteArray bytes = test::fileBytes(env.out + file);
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
         env.verifyRestored(*env.window, true);
@@ -203,41 +189,34 @@ private slots:
         const QByteArray csv("mnuExpCsv"), sheet("mnuExpExl"), bom("\xEF\xBB\xBFid,");
         const QStringList overwrite{kOverwrite, kDone + u"old.csv"_s};
         QTest::newRow("csv, empty category")
-            << csv << "5_id"
-            << "" << 0 << QStringList{u"この分類には、データが無いので処理を取り消します"_s} << QByteArray() << 0 << -1;
-        QTest::newRow("csv, dialog cancelled") << csv << "1_id"
-                                               << "-" << 0 << QStringList() << QByteArray() << 0 << -1;
-        QTest::newRow("csv, overwrite declined")
-            << csv << "1_id"
-            << "old.csv" << int(Msg::No) << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
-        QTest::newRow("csv, overwrite") << csv << "1_id"
-                                        << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << -1;
+            << csv << u"5_id"_s << u""_s << 0 << QStringList{u"この分類には、データが無いので処理を取り消します"_s}
+            << QByteArray() << 0 << -1;
+        QTest::newRow("csv, dialog cancelled")
+            << csv << u"1_id"_s << u"-"_s << 0 << QStringList() << QByteArray() << 0 << -1;
+        QTest::newRow("csv, overwrite declined") << csv << u"1_id"_s << u"old.csv"_s << int(Msg::No)
+                                                 << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << -1;
+        QTest::newRow("csv, overwrite") << csv << u"1_id"_s << u"old.csv"_s << int(Msg::Yes) << overwrite << bom << 0
+                                        << -1;
         const QString noFolder = kNotWritten.arg(u"x.csv"_s) + u"フォルダー「OUTplain.txt」が見つかりません。"_s;
         QTest::newRow("csv, folder is a file")
-            << csv << "1_id"
-            << "plain.txt/x.csv" << 0 << QStringList{noFolder} << QByteArray() << 0 << -1;
+            << csv << u"1_id"_s << u"plain.txt/x.csv"_s << 0 << QStringList{noFolder} << QByteArray() << 0 << -1;
         QTest::newRow("grid csv, folder is a file")
-            << csv << ""
-            << "plain.txt/x.csv" << 0 << QStringList{noFolder} << QByteArray() << 0 << -1;
-        QTest::newRow("long csv, overwrite") << csv << "1_id"
-                                             << "old.csv" << int(Msg::Yes) << overwrite << bom << 0 << 0;
-        QTest::newRow("long csv, stopped")
-            << csv << "1_id"
-            << "old.csv" << int(Msg::Yes) << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
+            << csv << u""_s << u"plain.txt/x.csv"_s << 0 << QStringList{noFolder} << QByteArray() << 0 << -1;
+        QTest::newRow("long csv, overwrite")
+            << csv << u"1_id"_s << u"old.csv"_s << int(Msg::Yes) << overwrite << bom << 0 << 0;
+        QTest::newRow("long csv, stopped") << csv << u"1_id"_s << u"old.csv"_s << int(Msg::Yes)
+                                           << QStringList{kOverwrite, kCancelled} << QByteArray("old") << 0 << 512;
         QTest::newRow("workbook, empty list")
-            << sheet << "5_id"
-            << "" << 0 << QStringList{u"データ数が０件です。処理を中止します。"_s} << QByteArray() << 0 << -1;
-        QTest::newRow("long workbook") << sheet << "1_id"
-                                       << "" << 0 << QStringList() << QByteArray() << 1 << 0;
-        QTest::newRow("long workbook, stopped") << sheet << "1_id"
-                                                << "" << 0 << QStringList{kCancelled} << QByteArray() << 0 << 256;
+            << sheet << u"5_id"_s << u""_s << 0 << QStringList{u"データ数が０件です。処理を中止します。"_s}
+            << QByteArray() << 0 << -1;
+        QTest::newRow("long workbook") << sheet << u"1_id"_s << u""_s << 0 << QStringList() << QByteArray() << 1 << 0;
+        QTest::newRow("long workbook, stopped")
+            << sheet << u"1_id"_s << u""_s << 0 << QStringList{kCancelled} << QByteArray() << 0 << 256;
         QTest::newRow("grid workbook, declined")
-            << sheet << ""
-            << "" << int(Msg::No) << QStringList{slow, kCancelled} << QByteArray() << 0 << -1;
+            << sheet << u""_s << u""_s << int(Msg::No) << QStringList{slow, kCancelled} << QByteArray() << 0 << -1;
         // An empty view opens an empty sheet, without a message.
         QTest::newRow("grid workbook, empty view")
-            << sheet << "nothing"
-            << "" << int(Msg::Yes) << QStringList{slow} << QByteArray() << 1 << -1;
+            << sheet << u"nothing"_s << u""_s << int(Msg::Yes) << QStringList{slow} << QByteArray() << 1 << -1;
     }
     void outcomes()
     {
@@ -274,9 +253,9 @@ private slots:
         if (!grid)
             env.choose(node);
         QMainWindow& w = grid ? static_cast<QMainWindow&>(env.grid(node)) : *env.window;
-        Env::run(w, command.constData());
+        test::trigger(w, command);
 
-        QVERIFY(contents(target).startsWith(after));
+        QVERIFY(test::fileBytes(target).startsWith(after));
         if (stopAt == 0 && command == "mnuExpCsv")
             QCOMPARE(readBack(target).size(), 1 + 3502); // the category's notes
         QCOMPARE(filesUnder(env.out),
@@ -299,9 +278,9 @@ private slots:
     {
         QTest::addColumn<bool>("started");   // the desktop took it, then found no program
         QTest::addColumn<QString>("chosen"); // where it is saved; empty: it is not
-        QTest::newRow("no opener, not saved") << false << "";
-        QTest::newRow("no program, saved") << true << "ブック";
-        QTest::newRow("no program, saved over a read-only file") << true << "old.xlsx";
+        QTest::newRow("no opener, not saved") << false << u""_s;
+        QTest::newRow("no program, saved") << true << u"ブック"_s;
+        QTest::newRow("no program, saved over a read-only file") << true << u"old.xlsx"_s;
     }
     void aWorkbookNothingOpensCanBeSaved()
     {
@@ -323,7 +302,7 @@ private slots:
             env.prompts.expectMessage(kDone + file);
         }
         env.choose(QStringLiteral("1_id"));
-        Env::run(*env.window, "mnuExpExl");
+        test::trigger(*env.window, "mnuExpExl");
 
         const QString sheet = env.desktop.opened.value(0);
         QVERIFY(QFileInfo::exists(sheet));
@@ -332,7 +311,7 @@ private slots:
                                                       + sheet + QStringLiteral("\r\r別の場所に保存しますか？"));
         if (!chosen.isEmpty()) {
             QCOMPARE(env.prompts.lastDialogFolder(), QFileInfo(env.dbPath).absolutePath() + QLatin1Char('/'));
-            QCOMPARE(contents(env.out + file), contents(sheet));
+            QCOMPARE(test::fileBytes(env.out + file), test::fileBytes(sheet));
             QVERIFY(QFileInfo(env.out + file).permissions() & QFileDevice::WriteOwner); // the user's to change
         }
         QCOMPARE(filesUnder(env.out), chosen.isEmpty() ? QStringList() : QStringList{file});
@@ -373,7 +352,7 @@ private slots:
         if (csv)
             env.prompts.expectSaveFile(full + file);
         env.prompts.expectMessage(QString(), Msg::Ok, Msg::Exclamation);
-        Env::run(*env.window, command.constData());
+        test::trigger(*env.window, command);
         if (!csv)
             file = QStringLiteral("ｴｸｽﾎﾟｰﾄ ") + env.clock.now().toString(u"yyyy-MM-dd hhmmss")
                    + QStringLiteral(".xlsx");
@@ -394,7 +373,7 @@ private slots:
             QStringLiteral("内容が長すぎて表計算のセルに入りきらないデータがあります（id: 6）。\r"
                            "先頭から32767文字までを書き出しました。全文は「CSV形式でｴｸｽﾎﾟｰﾄ」で書き出せます。"),
             Msg::Ok, Msg::Exclamation);
-        Env::run(*env.window, "mnuExpExl");
+        test::trigger(*env.window, "mnuExpExl");
 
         QCOMPARE(env.window->shownNotes(), (QList<qint64>{1, 3, 6}));
         const QString sheet = env.desktop.opened.value(0);
@@ -431,16 +410,16 @@ private slots:
 
         env.prompts.expectSaveFile(env.out + QStringLiteral("grid.csv"))
             .expectMessage(kDone + QStringLiteral("grid.csv"));
-        Env::run(g, "mnuExpCsv");
+        test::trigger(g, "mnuExpCsv");
         QCOMPARE(readBack(env.out + QStringLiteral("grid.csv")),
                  (Rows{{u"id"_s, u"title"_s, u"naiyo"_s, u"bunID"_s, u"bunrui"_s},
                        {u"9"_s, u"plan c"_s, u""_s, u"3"_s, u""_s},
                        {u"8"_s, u"plan B"_s, u""_s, u"3"_s, u""_s},
                        {u"7"_s, u"plan a"_s, u""_s, u"3"_s, u""_s}}));
 
-        Env::run(g, "mnuMoveNext");
+        test::trigger(g, "mnuMoveNext");
         env.prompts.expectMessage(QString(), Msg::Yes, Msg::YesNo + Msg::DefaultButton2); // the question
-        Env::run(g, "mnuExpExl");
+        test::trigger(g, "mnuExpExl");
         QCOMPARE(readBack(env.desktop.opened.value(0)),
                  (Rows{{u"s:id"_s, u"s:タイトル"_s, u"s:内容"_s, u"s:分類id"_s, u"s:分類名"_s},
                        {u"n:9"_s, u"s:plan c"_s, u""_s, u"n:3"_s, u""_s},
