@@ -27,6 +27,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 using records::RecordWindow;
 using shell::Msg::No;
 using shell::Msg::Ok;
@@ -344,9 +345,9 @@ private slots:
     {
         QTest::addColumn<Failure>("failure");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("read-only file") << Failure::ReadOnly << QStringLiteral("読み取り専用");
-        QTest::newRow("file busy") << Failure::Busy << QStringLiteral("使用中");
-        QTest::newRow("deleted meanwhile") << Failure::Deleted << QStringLiteral("削除されています");
+        QTest::newRow("read-only file") << Failure::ReadOnly << u"読み取り専用"_s;
+        QTest::newRow("file busy") << Failure::Busy << u"使用中"_s;
+        QTest::newRow("deleted meanwhile") << Failure::Deleted << u"削除されています"_s;
     }
     void aFailedSaveKeepsTheEdits()
     {
