@@ -1,5 +1,7 @@
 #include "shell/desktop.h"
 
+#include "fixtures.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -12,6 +14,28 @@
 using namespace Qt::StringLiterals;
 
 using zumilo::shell::QtDesktop;
+using zumilo::test::fileBytes;
+
+namespace {
+
+// A stand-in for xdg-open in `folder`: it writes its arguments, one a line,
+// into the file whose path is returned, and ends with `exitCode`.
+QString writeOpener(const QString& folder, int exitCode = 0)
+{
+    const QString log = QDir(folder).filePath(QStringLiteral("args"));
+    QFile script(QDir(folder).filePath(QStringLiteral("xdg-open")));
+    if (script.open(QIODevice::WriteOnly)) {
+        script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.tmp'\nmv '%1.tmp' '%1'\nexit %2\n")
+                         .arg(log)
+                         .arg(exitCode)
+                         .toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+    }
+    return log;
+}
+
+} // namespace
 
 class TestDesktop : public QObject {
     Q_OBJECT
@@ -40,33 +64,23 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("url");
-        QTest::newRow("absolute path") << "/home/u/メモ 1.txt"
-                                       << "file:///home/u/メモ 1.txt";
-        QTest::newRow("drive path") << "C:\\文書\\a.txt"
-                                    << "file:///C:/文書/a.txt";
-        QTest::newRow("unc path") << "\\\\server\\share\\a.txt"
-                                  << "file://server/share/a.txt";
-        QTest::newRow("relative path") << "notes/a.txt"
+        QTest::newRow("absolute path") << u"/home/u/メモ 1.txt"_s << u"file:///home/u/メモ 1.txt"_s;
+        QTest::newRow("drive path") << u"C:\\文書\\a.txt"_s << u"file:///C:/文書/a.txt"_s;
+        QTest::newRow("unc path") << u"\\\\server\\share\\a.txt"_s << u"file://server/share/a.txt"_s;
+        QTest::newRow("relative path") << u"notes/a.txt"_s
                                        << QUrl::fromLocalFile(QDir::current().filePath(u"notes/a.txt"_s)).toString();
-        QTest::newRow("file url") << "file:///tmp/x.zmd"
-                                  << "file:///tmp/x.zmd";
-        QTest::newRow("www") << "www.example.jp/a"
-                             << "http://www.example.jp/a";
-        QTest::newRow("https") << " https://example.jp/a?b=1 "
-                               << "https://example.jp/a?b=1";
-        QTest::newRow("mail") << "mailto:a@example.jp"
-                              << "mailto:a@example.jp";
-        QTest::newRow("full-width www") << "ｗｗｗ．example．jp/メモ"
-                                        << "http://www.example.jp/メモ";
+        QTest::newRow("file url") << u"file:///tmp/x.zmd"_s << u"file:///tmp/x.zmd"_s;
+        QTest::newRow("www") << u"www.example.jp/a"_s << u"http://www.example.jp/a"_s;
+        QTest::newRow("https") << u" https://example.jp/a?b=1 "_s << u"https://example.jp/a?b=1"_s;
+        QTest::newRow("mail") << u"mailto:a@example.jp"_s << u"mailto:a@example.jp"_s;
+        QTest::newRow("full-width www") << u"ｗｗｗ．example．jp/メモ"_s << u"http://www.example.jp/メモ"_s;
         // What a shell would read as commands stays inside one URL.
-        QTest::newRow("hostile path") << "/tmp/a;touch b|c$(touch d)'e'.txt"
-                                      << "file:///tmp/a;touch%20b%7Cc$(touch%20d)'e'.txt";
-        QTest::newRow("hostile drive path") << "C:\\a;b|c$(id)'.txt"
-                                            << "file:///C:/a;b%7Cc$(id)'.txt";
-        QTest::newRow("hostile url") << "http://x.jp/;rm -rf ~|sh`id`"
-                                     << "http://x.jp/;rm%20-rf%20~%7Csh%60id%60";
-        QTest::newRow("blanks: nothing") << "  "
-                                         << "";
+        QTest::newRow("hostile path") << u"/tmp/a;touch b|c$(touch d)'e'.txt"_s
+                                      << u"file:///tmp/a;touch%20b%7Cc$(touch%20d)'e'.txt"_s;
+        QTest::newRow("hostile drive path") << u"C:\\a;b|c$(id)'.txt"_s << u"file:///C:/a;b%7Cc$(id)'.txt"_s;
+        QTest::newRow("hostile url") << u"http://x.jp/;rm -rf ~|sh`id`"_s
+                                     << u"http://x.jp/;rm%20-rf%20~%7Csh%60id%60"_s;
+        QTest::newRow("blanks: nothing") << u"  "_s << u""_s;
     }
     void targets()
     {
@@ -93,17 +107,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(bool, failed);
         QTemporaryDir bin;
-        const QString log = bin.filePath(QStringLiteral("args"));
-        if (exitCode >= 0) {
-            QFile script(bin.filePath(QStringLiteral("xdg-open")));
-            QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.tmp'\nmv '%1.tmp' '%1'\nexit %2\n")
-                             .arg(log)
-                             .arg(exitCode)
-                             .toUtf8());
-            script.close();
-            script.setPermissions(script.permissions() | QFile::ExeOwner);
-        }
+        const QString log = exitCode >= 0 ? writeOpener(bin.path(), exitCode) : QString();
         const QString document = bin.filePath(QStringLiteral("ｴｸｽﾎﾟｰﾄ 1; $(id).xlsx"));
         QFile(document).open(QIODevice::WriteOnly);
         const QByteArray path = qgetenv("PATH");
@@ -116,9 +120,7 @@ private slots:
             QCOMPARE(opened_, QList<QUrl>{QUrl::fromLocalFile(document)});
         } else {
             QTRY_VERIFY(QFile::exists(log));
-            QFile args(log);
-            QVERIFY(args.open(QIODevice::ReadOnly));
-            QCOMPARE(QString::fromUtf8(args.readAll()), document + QLatin1Char('\n'));
+            QCOMPARE(QString::fromUtf8(fileBytes(log)), document + QLatin1Char('\n'));
         }
         QTRY_VERIFY(qApp->findChildren<QProcess*>().isEmpty());
         QCOMPARE(told, failed);
@@ -130,12 +132,10 @@ private slots:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("scheme");
-        QTest::newRow("path") << "%1/a;touch %1/hit1|touch %1/hit2$(touch %1/hit3)'`touch %1/hit4`.txt"
-                              << "file:";
-        QTest::newRow("url") << "http://x.jp/;touch${IFS}%1/hit1|touch %1/hit2\"$(touch %1/hit3)\""
-                             << "http:";
-        QTest::newRow("mail") << "mailto:a@b;touch %1/hit1 & touch %1/hit2"
-                              << "mailto:";
+        QTest::newRow("path") << u"%1/a;touch %1/hit1|touch %1/hit2$(touch %1/hit3)'`touch %1/hit4`.txt"_s
+                              << u"file:"_s;
+        QTest::newRow("url") << u"http://x.jp/;touch${IFS}%1/hit1|touch %1/hit2\"$(touch %1/hit3)\""_s << u"http:"_s;
+        QTest::newRow("mail") << u"mailto:a@b;touch %1/hit1 & touch %1/hit2"_s << u"mailto:"_s;
     }
     void hostileTargetsRunNothing()
     {
@@ -144,17 +144,7 @@ private slots:
         if (QGuiApplication::platformName() == QLatin1String("offscreen"))
             QSKIP("The offscreen platform has no open action; CTest runs this again in Xvfb (shell_tst_desktop_x11).");
         // Qt finds its launcher once and keeps it: one folder for every row.
-        const QString log = launcherDir_.filePath(QStringLiteral("args"));
-        QFile script(launcherDir_.filePath(QStringLiteral("xdg-open")));
-        if (!script.exists()) {
-            QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1.tmp'\n"
-                                        "mv '%1.tmp' '%1'\n")
-                             .arg(log)
-                             .toUtf8());
-            script.close();
-            script.setPermissions(script.permissions() | QFile::ExeOwner);
-        }
+        const QString log = writeOpener(launcherDir_.path());
         QFile::remove(log);
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(launcherDir_.path()) + ':' + path);
@@ -166,10 +156,8 @@ private slots:
         initTestCase();
         QVERIFY(accepted);
         QTRY_VERIFY(QFile::exists(log));
-        QFile args(log);
-        QVERIFY(args.open(QIODevice::ReadOnly));
         // One argument: the URL, as Qt encoded it.
-        const QStringList lines = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines = QString::fromUtf8(fileBytes(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines.first().startsWith(scheme) && !lines.first().contains(QLatin1Char(' ')),
                  qPrintable(lines.first()));
