@@ -22,36 +22,16 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("blank in section") << "Recent Files"
-                                          << "RecentFile1"
-                                          << "/home/u/メモ 帳.zmd";
-        QTest::newRow("parentheses") << "Position"
-                                     << "Text1(0)_Left"
-                                     << "600";
-        QTest::newRow("full-width value") << "F1Position"
-                                          << "FontName"
-                                          << "ＭＳ Ｐゴシック";
-        QTest::newRow("japanese key") << "設定 (一般)"
-                                      << "表示 フォント"
-                                      << "游ゴシック";
-        QTest::newRow("empty value") << "DB_name"
-                                     << "DB_name"
-                                     << "";
-        QTest::newRow("comma") << "PrintOption"
-                               << "Header"
-                               << "a, b,c";
-        QTest::newRow("ini syntax") << "PrintOption"
-                                    << "Footer"
-                                    << "x=1; #y [z]";
-        QTest::newRow("padding") << "PrintOption"
-                                 << "Pad"
-                                 << "  both  ";
-        QTest::newRow("at sign") << "PrintOption"
-                                 << "At"
-                                 << "@Variant(x)";
-        QTest::newRow("general section") << "General"
-                                         << "Key"
-                                         << "v";
+        QTest::newRow("blank in section") << u"Recent Files"_s << u"RecentFile1"_s << u"/home/u/メモ 帳.zmd"_s;
+        QTest::newRow("parentheses") << u"Position"_s << u"Text1(0)_Left"_s << u"600"_s;
+        QTest::newRow("full-width value") << u"F1Position"_s << u"FontName"_s << u"ＭＳ Ｐゴシック"_s;
+        QTest::newRow("japanese key") << u"設定 (一般)"_s << u"表示 フォント"_s << u"游ゴシック"_s;
+        QTest::newRow("empty value") << u"DB_name"_s << u"DB_name"_s << u""_s;
+        QTest::newRow("comma") << u"PrintOption"_s << u"Header"_s << u"a, b,c"_s;
+        QTest::newRow("ini syntax") << u"PrintOption"_s << u"Footer"_s << u"x=1; #y [z]"_s;
+        QTest::newRow("padding") << u"PrintOption"_s << u"Pad"_s << u"  both  "_s;
+        QTest::newRow("at sign") << u"PrintOption"_s << u"At"_s << u"@Variant(x)"_s;
+        QTest::newRow("general section") << u"General"_s << u"Key"_s << u"v"_s;
     }
     void roundTrip()
     {
@@ -68,12 +48,12 @@ private slots:
     {
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("whole") << 600.0 << "600";
-        QTest::newRow("twips") << 3250.0 << "3250";
-        QTest::newRow("half") << 10.5 << "10.5";
-        QTest::newRow("negative") << -15.0 << "-15";
-        QTest::newRow("single precision") << 0.1 << "0.1";
-        QTest::newRow("rounded to single") << 1234.56789 << "1234.5679";
+        QTest::newRow("whole") << 600.0 << u"600"_s;
+        QTest::newRow("twips") << 3250.0 << u"3250"_s;
+        QTest::newRow("half") << 10.5 << u"10.5"_s;
+        QTest::newRow("negative") << -15.0 << u"-15"_s;
+        QTest::newRow("single precision") << 0.1 << u"0.1"_s;
+        QTest::newRow("rounded to single") << 1234.56789 << u"1234.5679"_s;
     }
     void numbers()
     {
@@ -89,10 +69,10 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("expected");
-        QTest::newRow("decimal") << "10.5" << 10.5;
-        QTest::newRow("blanks around") << " 600 " << 600.0;
-        QTest::newRow("words") << "abc" << 42.0;
-        QTest::newRow("trailing junk") << "12px" << 42.0;
+        QTest::newRow("decimal") << u"10.5"_s << 10.5;
+        QTest::newRow("blanks around") << u" 600 "_s << 600.0;
+        QTest::newRow("words") << u"abc"_s << 42.0;
+        QTest::newRow("trailing junk") << u"12px"_s << 42.0;
     }
     void readNumber()
     {
