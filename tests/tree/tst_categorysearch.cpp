@@ -15,6 +15,7 @@
 #include <QtTest>
 
 using namespace zumilo;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -61,12 +62,12 @@ struct Env : test::TestApp {
         QTest::keyClicks(window->searchBox(), text);
     }
     // As the system sends it: a click, then the double click.
-    void doubleClickAt(QPoint at)
+    void doubleClickRow(int row)
     {
+        const QPoint at = grid().visualRect(grid().model()->index(row, 0)).center();
         QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(grid().viewport(), Qt::LeftButton, {}, at);
     }
-    void doubleClickRow(int row) { doubleClickAt(grid().visualRect(grid().model()->index(row, 0)).center()); }
 };
 
 void activate(QWidget& w)
@@ -85,7 +86,6 @@ private slots:
     {
         Env env;
         QVERIFY(!env.window->isVisible());
-        QCOMPARE(env.grid().model()->headerData(1, Qt::Horizontal).toString().toLower(), QStringLiteral("bunid"));
         QCOMPARE(env.names(), kNames);
         QCOMPARE(env.column(1).value(8), QStringLiteral("9"));
     }
@@ -95,18 +95,15 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("empty: all by name")
-            << QString()
-            << QStringList{QStringLiteral("5*3"),       QStringLiteral("53"),        QStringLiteral("Apple"),
-                           QStringLiteral("data 会議"), QStringLiteral("java 入門"), QStringLiteral("o'brien の棚"),
-                           QStringLiteral("あさひ"),    QStringLiteral("かなa"),     QStringLiteral("漢字")};
-        QTest::newRow("a letter, either case") << QStringLiteral("a")
-                                               << QStringList{QStringLiteral("Apple"), QStringLiteral("data 会議"),
-                                                              QStringLiteral("java 入門"), QStringLiteral("かなa")};
-        QTest::newRow("quote") << QStringLiteral("o'") << QStringList{QStringLiteral("o'brien の棚")};
-        QTest::newRow("star alone") << QStringLiteral("*") << QStringList{QStringLiteral("5*3")};
-        QTest::newRow("star between") << QStringLiteral("5*3") << QStringList{QStringLiteral("5*3")};
-        QTest::newRow("japanese") << QStringLiteral("会議") << QStringList{QStringLiteral("data 会議")};
-        QTest::newRow("nothing") << QStringLiteral("zz") << QStringList{};
+            << QString() << QStringList{u"5*3"_s,          u"53"_s,     u"Apple"_s, u"data 会議"_s, u"java 入門"_s,
+                                        u"o'brien の棚"_s, u"あさひ"_s, u"かなa"_s, u"漢字"_s};
+        QTest::newRow("a letter, either case")
+            << u"a"_s << QStringList{u"Apple"_s, u"data 会議"_s, u"java 入門"_s, u"かなa"_s};
+        QTest::newRow("quote") << u"o'"_s << QStringList{u"o'brien の棚"_s};
+        QTest::newRow("star alone") << u"*"_s << QStringList{u"5*3"_s};
+        QTest::newRow("star between") << u"5*3"_s << QStringList{u"5*3"_s};
+        QTest::newRow("japanese") << u"会議"_s << QStringList{u"data 会議"_s};
+        QTest::newRow("nothing") << u"zz"_s << QStringList{};
     }
     void searchListsNamesContainingTheText()
     {
@@ -141,9 +138,9 @@ private slots:
     {
         QTest::addColumn<QRect>("main");
         QTest::addColumn<QString>("side");
-        QTest::newRow("room on the left") << QRect(320, 40, 460, 520) << "left";
-        QTest::newRow("room only on the right") << QRect(60, 40, 460, 520) << "right";
-        QTest::newRow("room on neither side") << QRect(20, 40, 760, 520) << "screen's right edge";
+        QTest::newRow("room on the left") << QRect(320, 40, 460, 520) << u"left"_s;
+        QTest::newRow("room only on the right") << QRect(60, 40, 460, 520) << u"right"_s;
+        QTest::newRow("room on neither side") << QRect(20, 40, 760, 520) << u"screen's right edge"_s;
     }
     void openingPlacesTheWindowBesideTheMainWindow()
     {
@@ -171,8 +168,8 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("jumps");
-        QTest::newRow("a row") << QStringLiteral("a") << QStringList{QStringLiteral("1")};
-        QTest::newRow("empty result") << QStringLiteral("zz") << QStringList{};
+        QTest::newRow("a row") << u"a"_s << QStringList{u"1"_s};
+        QTest::newRow("empty result") << u"zz"_s << QStringList{};
     }
     void doubleClickJumpsToTheCategory()
     {
@@ -180,9 +177,8 @@ private slots:
         QFETCH(QStringList, jumps);
         Env env;
         env.open(text);
-        env.doubleClickAt(env.grid().visualRect(env.grid().model()->index(1, 0)).center());
-        env.window->DBGrid1_DblClick();
-        QCOMPARE(env.jumps, jumps + jumps); // once by the mouse, once called directly
+        env.doubleClickRow(1);
+        QCOMPARE(env.jumps, jumps);
     }
 
     void aCategoryGoneFromTheTreeRefreshesTheList_data()
