@@ -119,8 +119,10 @@ Q_DECLARE_METATYPE(QList<int>)
 class TestTextCommands : public QObject {
     Q_OBJECT
 
+    // A "kind" column with a row for each window.
     static void addWindowKinds()
     {
+        QTest::addColumn<WindowKind>("kind");
         QTest::newRow("main window") << WindowKind::Main;
         QTest::newRow("single-record window") << WindowKind::Single;
         QTest::newRow("grid window") << WindowKind::Grid;
@@ -178,11 +180,7 @@ private slots:
 
     // The gesture of the Part in each window: a word selected in the title is
     // searched in the body; find next walks on, wraps after the question.
-    void findNextWalksAndWraps_data()
-    {
-        QTest::addColumn<WindowKind>("kind");
-        addWindowKinds();
-    }
+    void findNextWalksAndWraps_data() { addWindowKinds(); }
     void findNextWalksAndWraps()
     {
         QFETCH(WindowKind, kind);
@@ -519,11 +517,7 @@ private slots:
         env.forget(w);
     }
 
-    void undoFollowsTheEditor_data()
-    {
-        QTest::addColumn<WindowKind>("kind");
-        addWindowKinds();
-    }
+    void undoFollowsTheEditor_data() { addWindowKinds(); }
     void undoFollowsTheEditor()
     {
         QFETCH(WindowKind, kind);
@@ -553,11 +547,7 @@ private slots:
 
     // --- Editing: wrapping and font size ---------------------------------------------
 
-    void wrappingTogglesBackWhereItStarted_data()
-    {
-        QTest::addColumn<WindowKind>("kind");
-        addWindowKinds();
-    }
+    void wrappingTogglesBackWhereItStarted_data() { addWindowKinds(); }
     void wrappingTogglesBackWhereItStarted()
     {
         QFETCH(WindowKind, kind);
