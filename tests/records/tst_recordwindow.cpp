@@ -1,7 +1,7 @@
 // Single-record windows on real database files: opening, walking, saving,
 // closing, and several of them on one file at once.
 
-#include "support/fixtures.h"
+#include "support/mainwindowapp.h"
 
 #include "records/recordeditor.h"
 #include "records/recordwindow.h"
@@ -22,7 +22,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
-#include <QLabel>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -43,15 +42,14 @@ constexpr int kExclamation = 48;
 
 enum class Failure { ReadOnly, Busy, Deleted };
 
-struct Env : test::TestApp {
-    QString dbPath = makeDatabase(QStringLiteral("data/notes.zmd"));
-    std::shared_ptr<store::Database> db = store::Database::open(dbPath); // as another window holds it
+// The windows alone, on the file `db` holds as another window would.
+struct Env : test::MainWindowApp {
     QList<QPointer<RecordWindow>> windows;
 
     Env()
     {
-        db->execute(QStringLiteral("DELETE FROM T_idea"));
-        db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID,bunrui,oyabunID) VALUES(1,'仕事',0),(2,'家',0)"));
+        category(1, QStringLiteral("仕事"), 0);
+        category(2, QStringLiteral("家"), 0);
         state->DatabasePath = dbPath;
         state->CurrentBunID = QStringLiteral("1");
         state->CurrentBunName = QStringLiteral("仕事");
@@ -61,13 +59,14 @@ struct Env : test::TestApp {
         for (const auto& w : windows)
             delete w.data();
     }
+    // A note, due and last updated ("yyyy-MM-dd hh:mm:ss") when given.
     void note(qint64 id, const QString& title, qint64 bunID = 1, const QVariant& due = {}, const QString& updated = {})
     {
-        db->execute(QStringLiteral(
-                        "INSERT INTO T_idea(id,title,bunID,kijituDate,kousinDate,kousinTime,jyuyoCK,kanryoCK)"
-                        " VALUES(?,?,?,?,?,?,0,0)"),
-                    {id, title, bunID, due, updated.isEmpty() ? QVariant() : updated.left(10),
-                     updated.isEmpty() ? QVariant() : updated.mid(11)});
+        const auto part = [&](int from, int n) {
+            return updated.isEmpty() ? QVariant() : QVariant(updated.mid(from, n));
+        };
+        MainWindowApp::note(id, title, bunID,
+                            {{u"kijituDate"_s, due}, {u"kousinDate"_s, part(0, 10)}, {u"kousinTime"_s, part(11, -1)}});
     }
     // On the note `id`, or on a new note when `id` is empty.
     RecordWindow& open(const QString& id = {})
