@@ -150,52 +150,42 @@ private slots:
         QCOMPARE(env.picker->pickedBunID(), QStringLiteral("0"));
     }
 
-    void decideWritesTheChoiceIntoTheEditor_data()
+    // "決定" writes the category clicked last into the editor; the button
+    // pressed again or Escape closes the panel and leaves the editor alone.
+    void closingWritesOnlyTheDecidedChoice_data()
     {
         QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("closedBy"); // "decide", "button", "escape"
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("number");
-        QTest::newRow("root") << QStringList{u"1_id"_s, u"0_id"_s} << u"."_s << u"0"_s;
-        QTest::newRow("quote in the name") << QStringList{u"4_id"_s} << u"O'Brien の棚"_s << u"4"_s;
-        QTest::newRow("deep") << QStringList{u"1_id"_s, u"3_id"_s} << u"会議"_s << u"3"_s;
+        QTest::newRow("root") << QStringList{u"1_id"_s, u"0_id"_s} << u"decide"_s << u"."_s << u"0"_s;
+        QTest::newRow("quote in the name") << QStringList{u"4_id"_s} << u"decide"_s << u"O'Brien の棚"_s << u"4"_s;
+        QTest::newRow("deep") << QStringList{u"1_id"_s, u"3_id"_s} << u"decide"_s << u"会議"_s << u"3"_s;
+        QTest::newRow("second press") << QStringList{u"1_id"_s} << u"button"_s << u"元の分類"_s << u"77"_s;
+        QTest::newRow("escape") << QStringList{u"1_id"_s} << u"escape"_s << u"元の分類"_s << u"77"_s;
     }
-    void decideWritesTheChoiceIntoTheEditor()
+    void closingWritesOnlyTheDecidedChoice()
     {
         QFETCH(QStringList, clicks);
+        QFETCH(QString, closedBy);
         QFETCH(QString, name);
         QFETCH(QString, number);
         Env env;
         env.pressCategoryButton();
         for (const QString& key : clicks)
             env.clickNode(key);
-        QTest::mouseClick(env.picker->panel()->findChild<QPushButton*>(QStringLiteral("cmdBunrui(0)")), Qt::LeftButton);
+        if (closedBy == u"decide")
+            QTest::mouseClick(env.picker->panel()->findChild<QPushButton*>(QStringLiteral("cmdBunrui(0)")),
+                              Qt::LeftButton);
+        else if (closedBy == u"escape")
+            QTest::keyClick(&env.tree(), Qt::Key_Escape);
+        else
+            env.pressCategoryButton();
 
         QVERIFY(!env.panelShown());
         QCOMPARE(env.editor->text(3), name);
         QCOMPARE(env.editor->text(7), number);
-        QVERIFY(env.editor->RecordChanged());
-    }
-
-    void closingLeavesTheEditorAlone_data()
-    {
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("second press") << false;
-        QTest::newRow("escape") << true;
-    }
-    void closingLeavesTheEditorAlone()
-    {
-        QFETCH(bool, escape);
-        Env env;
-        env.pressCategoryButton();
-        env.clickNode(QStringLiteral("1_id"));
-        if (escape)
-            QTest::keyClick(&env.tree(), Qt::Key_Escape);
-        else
-            env.pressCategoryButton();
-        QVERIFY(!env.panelShown());
-        QCOMPARE(env.editor->text(3), QStringLiteral("元の分類"));
-        QCOMPARE(env.editor->text(7), QStringLiteral("77"));
-        QVERIFY(!env.editor->RecordChanged());
+        QCOMPARE(env.editor->RecordChanged(), closedBy == u"decide");
     }
 
     void anUnreadableDatabaseClosesThePanel_data()
