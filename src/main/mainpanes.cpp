@@ -83,7 +83,7 @@ double twipsOf(int pixels)
 
 MainPanes::MainPanes(QMainWindow& window, QWidget* canvas, QToolBar* toolBar, StatusPanels* panels, AppState& state,
                      const std::function<store::Database*()>& database)
-    : window_(window), canvas_(canvas), toolBar_(toolBar), st_(state)
+    : window_(window), canvas_(canvas), st_(state)
 {
     tabStrip_ = new TabStrip(canvas_);
     tree_ = new tree::CategoryTree(canvas_);
@@ -96,7 +96,7 @@ MainPanes::MainPanes(QMainWindow& window, QWidget* canvas, QToolBar* toolBar, St
     splitter2_ = new SplitterHandle(Qt::Vertical, QStringLiteral("imgSplitter2"), canvas_);
     splitterBar2_ = new SplitterBar(QStringLiteral("picSplitter2"), canvas_);
 
-    layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 10000, kToolBarHeight});
+    layout_.add(QStringLiteral("Toolbar1"), toolBar, {0, 0, 10000, kToolBarHeight});
     layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 4000});
     layout_.add(QStringLiteral("TreeView1"), tree_, {60, 795, 3100, 3500});
     layout_.add(QStringLiteral("imgSplitter"), splitter_, {3250, 0, 50, 7000});

@@ -62,7 +62,6 @@ private:
 
     QMainWindow& window_;
     QWidget* canvas_;
-    QToolBar* toolBar_;
     shell::AppState& st_;
     shell::TabStrip* tabStrip_ = nullptr;
     tree::CategoryTree* tree_ = nullptr;
