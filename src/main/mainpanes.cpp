@@ -1,8 +1,6 @@
-// The main window's panes: where the controls lie, how they follow the
-// window's size, and the two splitters.
+#include "mainpanes.h"
 
-#include "mainwindow.h"
-
+#include "shell/appstate.h"
 #include "shell/commands.h"
 #include "shell/settingsstore.h"
 #include "shell/splitterhandle.h"
@@ -11,7 +9,6 @@
 #include "shell/twips.h"
 #include "shell/windowplacement.h"
 
-#include "records/drafts.h"
 #include "records/editorplaces.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -22,7 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QMenu>
+#include <QMainWindow>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <QToolBar>
@@ -84,48 +81,22 @@ double twipsOf(int pixels)
 
 } // namespace
 
-void MainWindow::buildLayout()
+MainPanes::MainPanes(QMainWindow& window, QWidget* canvas, QToolBar* toolBar, StatusPanels* panels, AppState& state,
+                     const std::function<store::Database*()>& database)
+    : window_(window), canvas_(canvas), st_(state)
 {
     tabStrip_ = new TabStrip(canvas_);
-    connect(tabStrip_, &TabStrip::tabClicked, this, &MainWindow::TabStrip1_Click);
-
     tree_ = new tree::CategoryTree(canvas_);
-    connect(tree_, &tree::CategoryTree::nodePressed, this, &MainWindow::NodeClick);
-    connect(tree_, &tree::CategoryTree::popupRequested, this, [this](const QPoint& at) {
-        if (treeMenu_)
-            treeMenu_->popup(at);
-    });
-
-    connect(tree_, &tree::CategoryTree::nodeRenamed, this, &MainWindow::TreeView1_AfterLabelEdit);
-    connect(tree_, &tree::CategoryTree::categoryDropped, this, &MainWindow::TreeView1_DropCategory);
-    connect(tree_, &tree::CategoryTree::recordDropped, this, &MainWindow::TreeView1_DropRecord);
-
     list_ = new records::RecordList(canvas_);
-    connect(list_, &records::RecordList::itemChosen, this, &MainWindow::LvDataChange);
-    connect(list_, &records::RecordList::deletePressed, this, &MainWindow::mnuListDel_Click);
-    connect(list_, &records::RecordList::itemOpened, this, &MainWindow::ListView1_DblClick);
-    connect(list_, &records::RecordList::popupRequested, this, [this](const QPoint& at) {
-        if (listMenu_)
-            listMenu_->popup(at);
-    });
-    connect(list_, &records::RecordList::sortChanged, this, [this](int column, int order) {
-        st_.LastSortColumn = column;
-        st_.LastSortOrder = order;
-    });
-
-    editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Main, canvas_, panels_.get(), st_);
-    picker_ = std::make_unique<tree::CategoryPicker>(
-        canvas_, *editor_, [this] { return CurrentDatabase.get(); }, [this] { return st_.DatabaseFileName; });
-    drafts_ = std::make_unique<records::DraftKeeper>(*editor_, st_, this, QStringLiteral("main"), [this] {
-        return records::DraftNote{st_.DatabasePath, editor_->stamps().id.toLongLong()};
-    });
-
+    editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Main, canvas_, panels, st_);
+    picker_ = std::make_unique<tree::CategoryPicker>(canvas_, *editor_, database,
+                                                     [this] { return st_.DatabaseFileName; });
     splitter_ = new SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_);
     splitterBar_ = new SplitterBar(QStringLiteral("picSplitter"), canvas_);
     splitter2_ = new SplitterHandle(Qt::Vertical, QStringLiteral("imgSplitter2"), canvas_);
     splitterBar2_ = new SplitterBar(QStringLiteral("picSplitter2"), canvas_);
 
-    layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 10000, kToolBarHeight});
+    layout_.add(QStringLiteral("Toolbar1"), toolBar, {0, 0, 10000, kToolBarHeight});
     layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 4000});
     layout_.add(QStringLiteral("TreeView1"), tree_, {60, 795, 3100, 3500});
     layout_.add(QStringLiteral("imgSplitter"), splitter_, {3250, 0, 50, 7000});
@@ -145,7 +116,14 @@ void MainWindow::buildLayout()
         {"Text1(1)", 3300, 3800, 6000, 2000},    {"Text1(2)", 3300, 3800, 6000, 2000},
     };
     records::placeEditor(layout_, *editor_, places);
+    followSplitters();
+    layout_.apply();
+}
 
+MainPanes::~MainPanes() = default;
+
+void MainPanes::followSplitters()
+{
     connect(splitter_, &SplitterHandle::pressed, this, [this] {
         const TwipsGeometry h = layout_[QStringLiteral("imgSplitter")];
         layout_[QStringLiteral("picSplitter")] = {h.left, h.top + 350, h.width, h.height};
@@ -158,7 +136,7 @@ void MainWindow::buildLayout()
         if (!SplitterMoving)
             return;
         const double p = layout_[QStringLiteral("imgSplitter")].left + x;
-        const double outer = twipsOf(frameGeometry().width());
+        const double outer = twipsOf(window_.frameGeometry().width());
         layout_[QStringLiteral("picSplitter")].left = p < 1000 ? 1000 : (p <= outer - 1000 ? p : outer - 1000);
         layout_.apply(QStringLiteral("picSplitter"));
     });
@@ -178,7 +156,7 @@ void MainWindow::buildLayout()
         if (!Splitter2Moving)
             return;
         const double p = layout_[QStringLiteral("imgSplitter2")].top + y;
-        const double outer = twipsOf(frameGeometry().height());
+        const double outer = twipsOf(window_.frameGeometry().height());
         layout_[QStringLiteral("picSplitter2")].top = p < 1500 ? 1500 : (p <= outer - 2500 ? p : outer - 2500);
         layout_.apply(QStringLiteral("picSplitter2"));
     });
@@ -187,10 +165,9 @@ void MainWindow::buildLayout()
         splitterBar2_->hide();
         Splitter2Moving = false;
     });
-    layout_.apply();
 }
 
-void MainWindow::restoreLayout()
+void MainPanes::restore()
 {
     SettingsStore& settings = st_.settings();
     layout_.restore(settings, Settings::F1Position, f1Keys());
@@ -198,37 +175,31 @@ void MainWindow::restoreLayout()
     list_->setColumnWidthTwips(0, settings.readNumber(Settings::F1Position, kCol1, 3000));
     list_->setColumnWidthTwips(1, settings.readNumber(Settings::F1Position, kCol2, 1100));
     fitMinimumSize();
-    restoreWindowPlacement(this, settings, Settings::F1Position, {500, 600, 10000, 7500});
+    restoreWindowPlacement(&window_, settings, Settings::F1Position, {500, 600, 10000, 7500});
     Form_Resize();
 }
 
-void MainWindow::fitMinimumSize()
+void MainPanes::fitMinimumSize()
 {
     // The editor's controls stay whole, and a few lines of the body show.
-    shell::fitMinimumSize(this, layout_.rightEdge(records::RecordEditor::fixedControlNames()),
+    shell::fitMinimumSize(&window_, layout_.rightEdge(records::RecordEditor::fixedControlNames()),
                           layout_[textName(1)].top + 900);
 }
 
-void MainWindow::saveLayout()
+void MainPanes::save()
 {
     SettingsStore& settings = st_.settings();
-    saveWindowPlacement(this, settings, Settings::F1Position);
+    saveWindowPlacement(&window_, settings, Settings::F1Position);
     layout_.save(settings, Settings::F1Position, f1Keys());
     settings.writeNumber(Settings::F1Position, kCol1, list_->columnWidthTwips(0));
     settings.writeNumber(Settings::F1Position, kCol2, list_->columnWidthTwips(1));
 }
 
-void MainWindow::resizeEvent(QResizeEvent* event)
+void MainPanes::Form_Resize()
 {
-    QMainWindow::resizeEvent(event);
-    Form_Resize();
-}
-
-void MainWindow::Form_Resize()
-{
-    if (isMinimized() || !canvas_)
+    if (window_.isMinimized() || !canvas_)
         return;
-    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double S = twipsOf(window_.statusBar()->isVisible() ? window_.statusBar()->height() : 0);
     const double W = twipsOf(canvas_->width());
     const double H = twipsOf(canvas_->height()) + S;
     TwipsLayout& L = layout_;
@@ -253,9 +224,9 @@ void MainWindow::Form_Resize()
     L.apply();
 }
 
-void MainWindow::SizeControls(double x)
+void MainPanes::SizeControls(double x)
 {
-    const double outer = twipsOf(frameGeometry().width());
+    const double outer = twipsOf(window_.frameGeometry().width());
     if (x < 1000)
         x = 1000;
     if (x > outer - 1000)
@@ -284,14 +255,14 @@ void MainWindow::SizeControls(double x)
     L.apply();
 }
 
-void MainWindow::SizeControls2(double y)
+void MainPanes::SizeControls2(double y)
 {
-    const double outer = twipsOf(frameGeometry().height());
+    const double outer = twipsOf(window_.frameGeometry().height());
     if (y < 1500)
         y = 1500;
     if (y > outer - 1500)
         y = outer - 1500;
-    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double S = twipsOf(window_.statusBar()->isVisible() ? window_.statusBar()->height() : 0);
     const double H = twipsOf(canvas_->height()) + S;
     TwipsLayout& L = layout_;
     const double d = y - L[QStringLiteral("imgSplitter2")].top;
