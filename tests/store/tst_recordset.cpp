@@ -1,6 +1,7 @@
 #include "storefixture.h"
 
 #include "store/jetlike.h"
+#include "store/keyreader.h"
 #include "store/recordset.h"
 
 #include <algorithm>
