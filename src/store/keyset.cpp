@@ -2,6 +2,7 @@
 
 #include "jetlike.h"
 #include "keyreader.h"
+#include "rowcache.h"
 #include "sqltokens.h"
 #include "statement.h"
 
@@ -161,7 +162,7 @@ bool Keyset::orderFromIndex()
 // there are many, the rest on another thread.
 bool Keyset::readKeysAhead(bool indexInStep)
 {
-    constexpr int kFirstRows = 4 * BlockSize;
+    constexpr int kFirstRows = 4 * RowCache::BlockSize;
     sqlite3* h = handle();
     // Inside a write the other connection would not see the rows.
     if (db->transactionDepth_ > 0 || sqlite3_txn_state(h, nullptr) == SQLITE_TXN_WRITE)

@@ -122,8 +122,4 @@ private:
     std::unique_ptr<KeyReader> reader_;
 };
 
-// Rows read together when rows are asked for by position: each statement
-// takes the file's read lock once, which costs far more than reading a row.
-constexpr int BlockSize = 64;
-
 } // namespace zumilo::store::detail

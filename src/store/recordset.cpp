@@ -15,7 +15,6 @@
 
 namespace zumilo::store {
 
-using detail::BlockSize;
 using detail::Row;
 using detail::Statement;
 
@@ -52,8 +51,6 @@ struct Recordset::Impl {
     std::vector<ColumnType> types;
     std::vector<QString> baseColumns; // empty for computed fields
 
-    Statement fetch;
-    Statement blockFetch; // rowid plus the fields, for BlockSize rowids at once
     detail::RowCache cache;
     std::vector<Row> rows; // materialized
 
@@ -80,19 +77,18 @@ struct Recordset::Impl {
     bool openKeyset()
     {
         try {
-            fetch = Statement(handle(), QStringLiteral("SELECT ") + selectList + QStringLiteral(" FROM ") + set.from
-                                            + QStringLiteral(" WHERE rowid = ?"));
+            cache.open(handle(), selectList, set.from);
         } catch (const StoreError& e) {
             if (e.kind() == ErrorKind::Busy)
                 throw;
             return false; // a view, or a table without rowids
         }
         if (!set.open(selectList)) {
-            fetch.finalize();
+            cache.close();
             return false;
         }
 
-        sqlite3_stmt* s = fetch.get();
+        sqlite3_stmt* s = cache.statement().get();
         for (int i = 0; i < sqlite3_column_count(s); ++i) {
             const char* origin = sqlite3_column_origin_name(s, i);
             const char* originTable = sqlite3_column_table_name(s, i);
@@ -135,87 +131,14 @@ struct Recordset::Impl {
             static const Row gone{true, {}};
             return key >= 0 && size_t(key) < rows.size() ? rows[size_t(key)] : gone;
         }
-        handle();
-        if (const Row* cached = cache.find(key))
-            return *cached;
-        Row r;
-        sqlite3_bind_int64(fetch.get(), 1, key);
-        try {
-            if (fetch.step()) {
-                const int n = fetch.columnCount();
-                r.values.reserve(size_t(n));
-                for (int i = 0; i < n; ++i)
-                    r.values.push_back(fetch.column(i));
-            } else {
-                r.deleted = true; // by another window or connection
-            }
-        } catch (...) {
-            fetch.reset();
-            throw;
-        }
-        fetch.reset();
-        return cache.insert(key, std::move(r));
+        return cache.row(set, key);
     }
 
-    // The row at a position, reading it with the rows after it when it is
-    // not cached, so a pass over many rows stays fast.
     const Row& rowAt(int position)
     {
         if (!keyset)
             return row(set.keys[size_t(position)]);
-        handle();
-        const qint64 key = this->key(position);
-        if (const Row* cached = cache.find(key))
-            return *cached;
-        if (!blockFetch.isValid()) {
-            QString marks = QStringLiteral("?");
-            for (int i = 1; i < BlockSize; ++i)
-                marks += QStringLiteral(",?");
-            try {
-                blockFetch = Statement(handle(), QStringLiteral("SELECT rowid, ") + selectList
-                                                     + QStringLiteral(" FROM ") + set.from
-                                                     + QStringLiteral(" WHERE rowid IN (") + marks + QLatin1Char(')'));
-            } catch (const StoreError& e) {
-                if (e.kind() == ErrorKind::Busy)
-                    throw;
-                return row(key); // a list the block statement cannot carry
-            }
-        }
-        std::unordered_set<qint64> wanted;
-        for (int i = position; i < int(set.keys.size()) && int(wanted.size()) < BlockSize; ++i) {
-            if (!cache.find(set.keys[size_t(i)]) || i == position)
-                wanted.insert(set.keys[size_t(i)]);
-            if (i - position > 4 * BlockSize)
-                break;
-        }
-        int mark = 1;
-        for (qint64 k : wanted)
-            sqlite3_bind_int64(blockFetch.get(), mark++, k);
-        for (; mark <= BlockSize; ++mark)
-            sqlite3_bind_int64(blockFetch.get(), mark, key); // repeats change nothing
-        std::unordered_map<qint64, Row> found;
-        try {
-            while (blockFetch.step()) {
-                const int n = blockFetch.columnCount();
-                Row r;
-                r.values.reserve(size_t(n - 1));
-                for (int i = 1; i < n; ++i)
-                    r.values.push_back(blockFetch.column(i));
-                found.emplace(blockFetch.columnInt(0), std::move(r));
-            }
-        } catch (...) {
-            blockFetch.reset();
-            throw;
-        }
-        blockFetch.reset();
-        for (qint64 k : wanted) {
-            if (k == key)
-                continue;
-            auto it = found.find(k);
-            cache.insert(k, it != found.end() ? std::move(it->second) : Row{true, {}});
-        }
-        auto it = found.find(key);
-        return cache.insert(key, it != found.end() ? std::move(it->second) : Row{true, {}});
+        return cache.rowAt(set, position);
     }
 
     const Row& currentRow()
@@ -398,9 +321,7 @@ void Recordset::databaseClosed()
 {
     d_->set.closed = true;
     d_->set.finishKeys(false);
-    d_->fetch.finalize();
-    d_->blockFetch.finalize();
-    d_->cache.clear();
+    d_->cache.close();
     editMode_ = EditMode::None;
 }
 
