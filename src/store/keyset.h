@@ -16,17 +16,17 @@ namespace zumilo::store::detail {
 class KeyReader;
 
 // How a set's keys are read. A set over one table holds its rows' keys
-// (rowids) in its order and reads each row only when asked for it; the set
-// fills in what it is over, and readKeys() alone chooses how, every time
-// the keys are read (at open and at requery):
-//  - a view the search index answers whole: straight from the index, the
-//    upper half of a large table's keys on another thread meanwhile;
+// (rowids) in its order and reads each row only when asked for it; the
+// recordset fills in what it is over, and readKeys() alone chooses how,
+// every time the keys are read (at open and at requery):
+//  - a view the search index answers whole: straight from the index, with
+//    a large table's upper half read on another thread meanwhile;
 //  - ordered by a title or a name: with their sort keys, sorted here;
-//  - a whole table in rowid order or an index's order: its first rows at
-//    once and, in a large table, the rest on a connection and thread of
-//    their own, awaited when a row past them is wanted (finishKeys());
-//  - anything else: the engine's statement, by rowid sorted here.
-// Rows, fields and edits are the set's; Keyset holds the keys alone.
+//  - a whole table unordered, by rowid or in an index's order: its first
+//    rows at once and, in a large table, the rest on a connection and
+//    thread of their own, awaited when a row past them is wanted;
+//  - anything else: the engine's statement (in rowid order, sorted here).
+// The rows themselves are the row cache's to read, and edits the recordset's.
 class Keyset {
 public:
     Keyset();
