@@ -30,11 +30,14 @@ void sortRowids(std::vector<qint64>& keys)
         return;
     const auto [lo, hi] = std::minmax_element(keys.begin(), keys.end());
     const qint64 low = *lo;
-    const quint64 span = quint64(*hi) - quint64(low) + 1;
-    if (span > quint64(keys.size()) * 16) {
+    // Compared before counting the last number: a span of every rowid
+    // would count as none.
+    const quint64 last = quint64(*hi) - quint64(low);
+    if (last >= quint64(keys.size()) * 16) {
         std::sort(keys.begin(), keys.end());
         return;
     }
+    const quint64 span = last + 1;
     std::vector<bool> present(span);
     for (qint64 k : keys)
         present[size_t(quint64(k) - quint64(low))] = true;
