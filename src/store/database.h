@@ -19,6 +19,7 @@ namespace zumilo::store {
 
 class Recordset;
 namespace detail {
+class Keyset;
 struct Query;
 // Tells `trace` the text of every statement the store's connections run
 // (as prepared: bound values are not in it), from any thread; empty: none.
@@ -163,6 +164,7 @@ public:
 
 private:
     friend class Recordset;
+    friend class detail::Keyset;
     explicit Database(sqlite3* db, QString path);
     void configure();
     void attachFile();

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -148,14 +147,5 @@ private:
     EditMode editMode_ = EditMode::None;
     bool noMatch_ = false;
 };
-
-namespace detail {
-// Steps of reading a set's keys on another thread, for tests that order
-// them: Read on that thread once the keys are read, Wait on the set's
-// thread before it waits for them. No hook unless set, and set only while
-// no set is open.
-enum class KeyReadStep { Read, Wait };
-void setKeyReadHook(std::function<void(KeyReadStep)> hook);
-} // namespace detail
 
 } // namespace zumilo::store

@@ -1,9 +1,11 @@
 #include "storefixture.h"
 
 #include "store/jetlike.h"
+#include "store/keyreader.h"
 #include "store/recordset.h"
 
 #include <algorithm>
+#include <limits>
 #include <future>
 #include <mutex>
 #include <numeric>
@@ -526,6 +528,19 @@ private slots:
             QVERIFY2(std::is_sorted(got.begin(), got.end(), [up](int a, int b) { return up ? a < b : a > b; }),
                      qPrintable(sql));
         }
+    }
+
+    // A file from elsewhere may number its rows anywhere a row number reaches.
+    void rowidsAtEitherEnd()
+    {
+        NotesFile f(2);
+        f.db->execute(QStringLiteral("INSERT INTO T_idea(id, title) VALUES(9223372036854775807, 'z'), "
+                                     "(-9223372036854775807 - 1, 'a')"));
+        auto rs = f.db->openRecordset(QStringLiteral("select * from T_idea where title <> '' order by id"));
+        QList<Bookmark> got;
+        for (int row = 0; row < rs->recordCount(); ++row)
+            got << rs->bookmarkAt(row);
+        QCOMPARE(got, (QList<Bookmark>{std::numeric_limits<qint64>::min(), 1, 2, std::numeric_limits<qint64>::max()}));
     }
 
     // The rest of a whole table's keys, read on another thread, arrive

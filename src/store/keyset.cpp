@@ -1,0 +1,397 @@
+#include "keyset.h"
+
+#include "jetlike.h"
+#include "keyreader.h"
+#include "rowcache.h"
+#include "sqltokens.h"
+#include "statement.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <sqlite3.h>
+#include <unordered_set>
+
+namespace zumilo::store::detail {
+
+namespace {
+
+// A search through the index pays for a second connection when its table
+// has this many times Database::manyRows_ rows.
+constexpr qint64 SplitSearchFactor = 20;
+
+} // namespace
+
+Keyset::Keyset() = default;
+Keyset::~Keyset() = default;
+
+sqlite3* Keyset::handle() const
+{
+    if (closed || !db->isOpen())
+        throw StoreError(ErrorKind::Other, QStringLiteral("the database is closed"));
+    return db->handle();
+}
+
+qint64 Keyset::key(int position)
+{
+    if (pending_ && size_t(position) >= keys.size())
+        finishKeys();
+    return keys[size_t(position)];
+}
+
+std::vector<qint64>& Keyset::allKeys()
+{
+    finishKeys();
+    return keys;
+}
+
+void Keyset::finishKeys(bool read)
+{
+    if (!pending_)
+        return;
+    std::optional<std::vector<qint64>> rest = read && reader_ ? reader_->take() : std::nullopt;
+    reader_.reset();
+    if (read && !rest) {
+        std::vector<qint64> first = std::move(keys);
+        try {
+            if (readKeys(keysSql(), params, byRowid))
+                rest = std::move(keys);
+        } catch (const StoreError&) {
+            keys = std::move(first);
+            throw;
+        }
+        keys = std::move(first);
+    }
+    pending_ = false;
+    // Rows another program added or deleted since the set was opened
+    // move none of the rows shown, nor the set's end: rows it no longer
+    // has read as deleted.
+    if (rest && !(rest->size() >= keys.size() && std::equal(keys.begin(), keys.end(), rest->begin()))) {
+        const std::unordered_set<qint64> shown(keys.begin(), keys.end());
+        for (qint64 k : *rest) {
+            if (!shown.count(k))
+                keys.push_back(k);
+        }
+        rest.reset();
+    }
+    if (rest)
+        keys = std::move(*rest);
+    keys.resize(size_t(total_), std::numeric_limits<qint64>::min());
+}
+
+bool Keyset::open(const QString& selectList)
+{
+    sqlite3* h = handle();
+    head_ = QStringLiteral("SELECT rowid");
+    keyColumn_ = 0;
+    try {
+        Statement probe(h, overRows(head_, where));
+    } catch (const StoreError& e) {
+        if (e.kind() == ErrorKind::Busy)
+            throw;
+        // ORDER BY or WHERE naming a field of the list by its alias.
+        // rowid goes last so that ORDER BY 2 still counts list fields.
+        head_ = QStringLiteral("SELECT ") + selectList + QStringLiteral(", rowid");
+        try {
+            Statement probe(h, overRows(head_, where));
+            keyColumn_ = probe.columnCount() - 1;
+        } catch (const StoreError& e2) {
+            if (e2.kind() == ErrorKind::Busy)
+                throw;
+            return false;
+        }
+    }
+    return readKeys();
+}
+
+QString Keyset::overRows(const QString& head, const QString& condition) const
+{
+    return head + QStringLiteral(" FROM ") + from
+           + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition)
+           + (orderBy.isEmpty() ? QString() : QStringLiteral(" ORDER BY ") + orderBy);
+}
+
+bool Keyset::readKeys()
+{
+    finishKeys(); // whole, should this read fail
+    bool ok = false;
+    withCondition([&](const IndexedWhere& w, bool inStep) {
+        // Straight from the index when it answers the whole condition.
+        const bool direct = !w.keys.isEmpty() && keyColumn_ == 0 && orderBy.isEmpty();
+        if (direct) {
+            ok = w.oneLookup ? readKeysInHalves(w.keys, w.keyParams) : readKeys(w.keys, w.keyParams);
+        } else if (!byTextKey_.isEmpty() && keyColumn_ == 0 && readKeysByText(w.where, w.params)) {
+            ok = true;
+        } else if (w.where.isEmpty() && keyColumn_ == 0 && params.isEmpty()
+                   && (byRowid || orderBy.isEmpty() || orderFromIndex())) {
+            ok = readKeysAhead(inStep);
+        } else {
+            ok = readKeys(keysSql(w.where), w.params, byRowid && keyColumn_ == 0);
+        }
+    });
+    return ok;
+}
+
+// The keys of every row. In row number order the engine walks the whole
+// table, bodies and all; unordered it reads the numbers from a small
+// index, and they are sorted here.
+QString Keyset::keysSql(const QString& condition) const
+{
+    if (!byRowid || keyColumn_ != 0)
+        return overRows(head_, condition);
+    return head_ + QStringLiteral(" FROM ") + from
+           + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition);
+}
+
+// True when an index gives the set's order as it is walked (at most
+// rows of equal leading keys sorted among themselves): the first rows
+// then come without sorting every row.
+bool Keyset::orderFromIndex()
+{
+    Statement plan(handle(), QStringLiteral("EXPLAIN QUERY PLAN ") + keysSql());
+    bool index = false, sortsAll = false;
+    while (plan.step()) {
+        const QString step = plan.column(3).toString();
+        sortsAll = sortsAll || step.startsWith(QLatin1String("USE TEMP B-TREE FOR ORDER BY"));
+        index = index || step.contains(QLatin1String(" INDEX "));
+    }
+    return index && !sortsAll;
+}
+
+// The keys of a set over a whole table: its first rows at once and, when
+// there are many, the rest on another thread.
+bool Keyset::readKeysAhead(bool indexInStep)
+{
+    constexpr int kFirstRows = 4 * RowCache::BlockSize;
+    sqlite3* h = handle();
+    // Inside a write the other connection would not see the rows.
+    if (db->transactionDepth_ > 0 || sqlite3_txn_state(h, nullptr) == SQLITE_TXN_WRITE)
+        return readKeys(keysSql(), params, byRowid);
+    Statement first(h,
+                    byRowid ? head_ + QStringLiteral(" FROM ") + from + QStringLiteral(" ORDER BY rowid") : keysSql());
+    std::vector<qint64> head;
+    while (int(head.size()) <= kFirstRows && first.step()) {
+        if (sqlite3_column_type(first.get(), 0) == SQLITE_NULL)
+            return false; // no real rowids behind this source
+        head.push_back(first.columnInt(0));
+    }
+    if (int(head.size()) <= kFirstRows) {
+        keys = std::move(head);
+        return true;
+    }
+    // Counted while the first rows' statement still holds the read
+    // lock: the same rows.
+    std::optional<qint64> counted = indexInStep ? db->index_->rowCount(table) : std::nullopt;
+    if (!counted) {
+        Statement counting(h, QStringLiteral("SELECT count(*) FROM ") + from);
+        counting.step();
+        counted = counting.columnInt(0);
+    }
+    sqlite3* other = *counted > db->manyRows_ && *counted < std::numeric_limits<int>::max() ? db->openReader()
+                                                                                            : nullptr;
+    if (!other && !byRowid) {
+        // Few enough to read here: on from where the first rows end.
+        while (first.step()) {
+            if (sqlite3_column_type(first.get(), 0) == SQLITE_NULL)
+                return false;
+            head.push_back(first.columnInt(0));
+        }
+        keys = std::move(head);
+        return true;
+    }
+    first.finalize();
+    if (!other) // in number order the first rows' statement walks the table itself
+        return readKeys(keysSql(), params, byRowid);
+    head.pop_back();
+    keys = std::move(head);
+    total_ = int(*counted);
+    pending_ = true;
+    reader_ = std::make_unique<KeyReader>(other, keysSql(), params, byRowid);
+    return true;
+}
+
+// Rowids found through one lookup of the search index, in rowid order:
+// in a large table the upper half of the rowids is read on another
+// thread meanwhile (a common word is found in most notes).
+bool Keyset::readKeysInHalves(const QString& sql, const QVariantList& binds)
+{
+    const std::optional<qint64> counted = db->index_->rowCount(table);
+    if (!counted || *counted <= db->manyRows_ * SplitSearchFactor)
+        return readKeys(sql, binds);
+    // Each in a query of its own: the engine then looks up the ends.
+    Statement span(handle(),
+                   QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
+    span.step();
+    const qint64 middle = span.columnInt(0) + (span.columnInt(1) - span.columnInt(0)) / 2;
+    span.finalize();
+    auto half = [&](const char* comparison) {
+        return QStringLiteral("SELECT rowid FROM (") + sql + QStringLiteral(") WHERE rowid ")
+               + QLatin1String(comparison) + QString::number(middle);
+    };
+    sqlite3* other = db->openReader();
+    if (!other)
+        return readKeys(sql, binds);
+    KeyReader upper(other, half(" > "), binds, false, true);
+    if (!readKeys(half(" <= "), binds))
+        return false;
+    std::optional<std::vector<qint64>> rest = upper.take();
+    std::vector<qint64> lower = std::move(keys);
+    if (!rest && readKeys(half(" > "), binds))
+        rest = std::move(keys);
+    if (!rest)
+        return false;
+    lower.insert(lower.end(), rest->begin(), rest->end());
+    keys = std::move(lower);
+    return true;
+}
+
+// The rows of a list by title come faster sorted here than by the
+// engine's sorter: the same keys, the same order. A set too large to
+// keep the keys of in memory goes back to the engine (false).
+bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
+{
+    constexpr size_t kMostRows = 250000;
+    Statement st(handle(), head_ + QStringLiteral(", ") + byTextKey_ + QStringLiteral(" FROM ") + from
+                               + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition));
+    st.bindAll(binds);
+    sqlite3_stmt* s = st.get();
+    // Each key folded once, as the sort key function's big-endian units,
+    // whose byte order is the units' order: the first eight units, packed
+    // into two numbers, decide most comparisons, memcmp() the rest.
+    constexpr quint32 kNull = std::numeric_limits<quint32>::max();
+    struct Entry {
+        quint64 head[2];
+        qint64 rowid;
+        quint32 begin, size; // in bytes; kNull for no value
+    };
+    std::vector<Entry> entries;
+    entries.reserve(std::min(keys.size(), kMostRows)); // read again: as many as before
+    std::string bytes;
+    bytes.reserve(1 << 18);
+    std::vector<char32_t> folded;
+    while (st.step()) {
+        if (entries.size() == kMostRows)
+            return false;
+        const qint64 rowid = sqlite3_column_int64(s, 0);
+        if (sqlite3_column_type(s, 1) == SQLITE_NULL) {
+            entries.push_back({{0, 0}, rowid, 0, kNull});
+            continue;
+        }
+        const unsigned char* text = sqlite3_column_text(s, 1);
+        const size_t n = text ? foldUtf8(text, size_t(sqlite3_column_bytes(s, 1)), folded) : 0;
+        const size_t begin = bytes.size();
+        if (begin + 4 * n >= kNull)
+            return false;
+        bytes.resize(begin + 4 * n); // two units a character at most
+        auto* o = reinterpret_cast<unsigned char*>(bytes.data() + begin);
+        for (size_t i = 0; i < n; ++i) {
+            const char32_t c = folded[i];
+            if (c >= 0x10000) {
+                const char16_t high = QChar::highSurrogate(c), low = QChar::lowSurrogate(c);
+                *o++ = uchar(high >> 8);
+                *o++ = uchar(high);
+                *o++ = uchar(low >> 8);
+                *o++ = uchar(low);
+            } else {
+                *o++ = uchar(c >> 8);
+                *o++ = uchar(c);
+            }
+        }
+        const auto* key = reinterpret_cast<const unsigned char*>(bytes.data() + begin);
+        const size_t size = size_t(o - key);
+        bytes.resize(begin + size);
+        quint64 head[2] = {0, 0};
+        for (size_t k = 0; k < std::min<size_t>(size, 16); ++k)
+            head[k / 8] |= quint64(key[k]) << (56 - 8 * (k % 8));
+        entries.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(size)});
+    }
+    const char* all = bytes.data();
+    const bool down = byTextKeyDescending_;
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        // The engine puts no value before any value.
+        const bool aNull = a.size == kNull, bNull = b.size == kNull;
+        int c = aNull == bNull ? 0 : (aNull ? -1 : 1);
+        if (c == 0 && !aNull) {
+            if (a.head[0] != b.head[0])
+                c = a.head[0] < b.head[0] ? -1 : 1;
+            else if (a.head[1] != b.head[1])
+                c = a.head[1] < b.head[1] ? -1 : 1;
+            else {
+                const quint32 common = std::min(a.size, b.size);
+                if (common > 16)
+                    c = std::memcmp(all + a.begin + 16, all + b.begin + 16, common - 16);
+                if (c == 0 && a.size != b.size)
+                    c = a.size < b.size ? -1 : 1;
+            }
+        }
+        if (c != 0)
+            return down ? c > 0 : c < 0;
+        return a.rowid < b.rowid;
+    });
+    keys.clear();
+    keys.reserve(entries.size());
+    for (const Entry& e : entries)
+        keys.push_back(e.rowid);
+    return true;
+}
+
+bool Keyset::ordersByRowid()
+{
+    if (orderBy.trimmed().isEmpty())
+        return false;
+    QStringList rowidNames = {QStringLiteral("rowid"), QStringLiteral("oid"), QStringLiteral("_rowid_")};
+    if (const QString alias = rowidColumn(handle(), table); !alias.isEmpty())
+        rowidNames << alias;
+    for (QString term : orderBy.split(QLatin1Char(','))) {
+        term = term.trimmed();
+        if (term.endsWith(QLatin1String(" asc"), Qt::CaseInsensitive))
+            term = term.chopped(4).trimmed();
+        if (term.size() > 2
+            && ((term.startsWith(QLatin1Char('[')) && term.endsWith(QLatin1Char(']')))
+                || (term.startsWith(QLatin1Char('"')) && term.endsWith(QLatin1Char('"')))
+                || (term.startsWith(QLatin1Char('`')) && term.endsWith(QLatin1Char('`')))))
+            term = term.mid(1, term.size() - 2);
+        if (!rowidNames.contains(term.toCaseFolded()))
+            return false;
+    }
+    return true;
+}
+
+bool Keyset::readKeys(const QString& sql, const QVariantList& binds, bool sorted)
+{
+    Statement st(handle(), sql);
+    st.bindAll(binds);
+    std::vector<qint64> fresh;
+    fresh.reserve(keys.size());
+    sqlite3_stmt* s = st.get();
+    while (st.step()) {
+        const qint64 key = sqlite3_column_int64(s, keyColumn_);
+        if (key == 0 && sqlite3_column_type(s, keyColumn_) == SQLITE_NULL)
+            return false; // no real rowids behind this source
+        fresh.push_back(key);
+    }
+    if (sorted)
+        sortRowids(fresh);
+    keys = std::move(fresh);
+    return true;
+}
+
+void Keyset::setOrder(const QString& written)
+{
+    const ListOrder order = listOrder(handle(), table, written);
+    orderBy = order.sql;
+    byTextKey_ = order.textKey;
+    byTextKeyDescending_ = order.descending;
+}
+
+QString Keyset::keyOrder()
+{
+    Statement st(handle(), QStringLiteral("SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk"));
+    st.bind(1, table);
+    QStringList columns;
+    while (st.step())
+        columns << quoteIdentifier(st.column(0).toString());
+    return columns.isEmpty() ? QStringLiteral("rowid") : columns.join(QStringLiteral(", "));
+}
+
+} // namespace zumilo::store::detail
