@@ -222,7 +222,9 @@ bool Keyset::readKeysInHalves(const QString& sql, const QVariantList& binds)
     Statement span(handle(),
                    QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)").arg(from));
     span.step();
-    const qint64 middle = span.columnInt(0) + (span.columnInt(1) - span.columnInt(0)) / 2;
+    // Unsigned: the span of rowids at both ends of the range exceeds qint64.
+    const quint64 low = quint64(span.columnInt(0));
+    const qint64 middle = qint64(low + (quint64(span.columnInt(1)) - low) / 2);
     span.finalize();
     auto half = [&](const char* comparison) {
         return QStringLiteral("SELECT rowid FROM (") + sql + QStringLiteral(") WHERE rowid ")
