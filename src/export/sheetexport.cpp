@@ -6,6 +6,7 @@
 #include "shell/appstate.h"
 #include "shell/clock.h"
 #include "shell/desktop.h"
+#include "shell/lazylibrary.h"
 #include "shell/prompts.h"
 #include "store/error.h"
 #include "store/notes.h"
@@ -28,6 +29,33 @@ namespace Msg = shell::Msg;
 
 namespace {
 
+// libxlsxwriter is loaded the first time a workbook is written.
+#define XLSXWRITER_FUNCTIONS(F)                                                                                        \
+    F(format_set_num_format)                                                                                           \
+    F(lxw_strerror)                                                                                                    \
+    F(lxw_workbook_free)                                                                                               \
+    F(workbook_add_format)                                                                                             \
+    F(workbook_add_worksheet)                                                                                          \
+    F(workbook_close)                                                                                                  \
+    F(workbook_new_opt)                                                                                                \
+    F(worksheet_write_datetime)                                                                                        \
+    F(worksheet_write_number)                                                                                          \
+    F(worksheet_write_string)
+
+struct Xlsx {
+    XLSXWRITER_FUNCTIONS(ZUMILO_LAZY_FUNCTION)
+};
+
+const Xlsx* xlsx()
+{
+    return shell::loadFunctions<Xlsx>(ZUMILO_XLSXWRITER_LIBRARY, [](shell::LazyLibrary& library, Xlsx& api) {
+        XLSXWRITER_FUNCTIONS(ZUMILO_LAZY_RESOLVE)
+    });
+}
+
+const QString kNoSheetLibrary = QStringLiteral("表計算のファイルを書くためのライブラリ（%1）が見つかりません。")
+                                    .arg(QLatin1String(ZUMILO_XLSXWRITER_LIBRARY));
+
 // The most characters a spreadsheet cell holds.
 constexpr qsizetype kCellCharacters = 32767;
 // Workbooks older than this are taken away when the next one is written;
@@ -39,21 +67,21 @@ constexpr qint64 kRoomForWriting = 1 << 20;
 
 class Workbook {
 public:
-    explicit Workbook(const QString& path) : path_(path), name_(QFile::encodeName(path))
+    explicit Workbook(const QString& path) : x_(library()), path_(path), name_(QFile::encodeName(path))
     {
         lxw_workbook_options options{};
         // Rows go to the file as they are written: 100,000 notes stay small.
         options.constant_memory = LXW_TRUE;
-        book_.reset(workbook_new_opt(name_.constData(), &options));
+        book_.reset(x_.workbook_new_opt(name_.constData(), &options));
         if (!book_)
             fail(LXW_ERROR_MEMORY_MALLOC_FAILED);
-        sheet_ = workbook_add_worksheet(book_.get(), nullptr);
+        sheet_ = x_.workbook_add_worksheet(book_.get(), nullptr);
         if (!sheet_)
             fail(LXW_ERROR_CREATING_TMPFILE);
-        date_ = workbook_add_format(book_.get());
-        format_set_num_format(date_, "yyyy/mm/dd");
-        dateTime_ = workbook_add_format(book_.get());
-        format_set_num_format(dateTime_, "yyyy/mm/dd hh:mm:ss");
+        date_ = x_.workbook_add_format(book_.get());
+        x_.format_set_num_format(date_, "yyyy/mm/dd");
+        dateTime_ = x_.workbook_add_format(book_.get());
+        x_.format_set_num_format(dateTime_, "yyyy/mm/dd hh:mm:ss");
     }
     Workbook(const Workbook&) = delete;
     Workbook& operator=(const Workbook&) = delete;
@@ -67,7 +95,7 @@ public:
         case QMetaType::UnknownType:
             return true;
         case QMetaType::Bool:
-            error = worksheet_write_number(sheet_, row, column, value.toBool() ? -1 : 0, nullptr); // as stored
+            error = x_.worksheet_write_number(sheet_, row, column, value.toBool() ? -1 : 0, nullptr); // as stored
             break;
         case QMetaType::QDate:
         case QMetaType::QDateTime: {
@@ -77,7 +105,7 @@ public:
                 return write(row, column, at.toString(timed ? u"yyyy/MM/dd hh:mm:ss" : u"yyyy/MM/dd"));
             lxw_datetime d{at.date().year(), at.date().month(),  at.date().day(),
                            at.time().hour(), at.time().minute(), double(at.time().second())};
-            error = worksheet_write_datetime(sheet_, row, column, &d, timed ? dateTime_ : date_);
+            error = x_.worksheet_write_datetime(sheet_, row, column, &d, timed ? dateTime_ : date_);
             break;
         }
         case QMetaType::QString: {
@@ -90,14 +118,14 @@ public:
                 text.truncate(text.at(kCellCharacters - 1).isHighSurrogate() ? kCellCharacters - 1 : kCellCharacters);
                 whole = false;
             }
-            error = worksheet_write_string(sheet_, row, column, text.toUtf8().constData(), nullptr);
+            error = x_.worksheet_write_string(sheet_, row, column, text.toUtf8().constData(), nullptr);
             break;
         }
         default:
             if (value.canConvert<double>())
-                error = worksheet_write_number(sheet_, row, column, value.toDouble(), nullptr);
+                error = x_.worksheet_write_number(sheet_, row, column, value.toDouble(), nullptr);
             else
-                error = worksheet_write_string(sheet_, row, column, value.toString().toUtf8().constData(), nullptr);
+                error = x_.worksheet_write_string(sheet_, row, column, value.toString().toUtf8().constData(), nullptr);
             break;
         }
         if (error != LXW_NO_ERROR)
@@ -107,7 +135,7 @@ public:
 
     void close()
     {
-        const lxw_error error = workbook_close(book_.release());
+        const lxw_error error = x_.workbook_close(book_.release());
         if (error != LXW_NO_ERROR) {
             QFile::remove(path_);
             fail(error);
@@ -115,19 +143,27 @@ public:
     }
 
 private:
+    static const Xlsx& library()
+    {
+        if (const Xlsx* x = xlsx())
+            return *x;
+        throw store::StoreError(store::ErrorKind::Io, kNoSheetLibrary);
+    }
+
     [[noreturn]] void fail(lxw_error error) const
     {
         // The library does not tell a full disk from other failures; the
         // room left does.
         const bool full = QStorageInfo(QFileInfo(path_).absolutePath()).bytesAvailable() < kRoomForWriting;
         throw store::StoreError(full ? store::ErrorKind::DiskFull : store::ErrorKind::Io,
-                                QStringLiteral("%1: %2").arg(path_, QString::fromUtf8(lxw_strerror(error))));
+                                QStringLiteral("%1: %2").arg(path_, QString::fromUtf8(x_.lxw_strerror(error))));
     }
 
+    const Xlsx& x_;
     QString path_;
     QByteArray name_;
     // Freed unwritten when the work stops on the way.
-    std::unique_ptr<lxw_workbook, decltype(&lxw_workbook_free)> book_{nullptr, &lxw_workbook_free};
+    std::unique_ptr<lxw_workbook, void (*)(lxw_workbook*)> book_{nullptr, x_.lxw_workbook_free};
     lxw_worksheet* sheet_ = nullptr;
     lxw_format* date_ = nullptr;
     lxw_format* dateTime_ = nullptr;
@@ -197,6 +233,10 @@ void offerWorkbook(QMainWindow& window, CommandWindow& w, const QString& path)
 // Writes the workbook of `ids` and hands it to the spreadsheet program.
 void writeAndOpen(QMainWindow& window, CommandWindow& w, const QList<qint64>& ids)
 {
+    if (!xlsx()) {
+        reportExportFailure(window, w, kNoSheetLibrary);
+        return;
+    }
     shell::AppState& st = w.state();
     const QString folder = sheetFolder();
     const QString path = newSheetPath(folder, st.clock().now());

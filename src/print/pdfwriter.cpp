@@ -1,5 +1,7 @@
 #include "pdfwriter.h"
 
+#include "shell/lazylibrary.h"
+
 #include <QPrinter>
 #include <QRawFont>
 #include <QSaveFile>
@@ -7,11 +9,9 @@
 #include <QTextBoundaryFinder>
 #include <QtEndian>
 
-#ifdef ZUMILO_CUPS
-#include <cups/cups.h>
-#endif
 #include <cairo-ft.h>
 #include <cairo-pdf.h>
+#include <cups/cups.h>
 #include <fontconfig/fontconfig.h>
 #include <map>
 #include <memory>
@@ -20,13 +20,64 @@ namespace zumilo::print {
 
 namespace {
 
+// cairo and libcups are loaded the first time a note is written or printed.
+#define CAIRO_FUNCTIONS(F)                                                                                             \
+    F(cairo_create)                                                                                                    \
+    F(cairo_destroy)                                                                                                   \
+    F(cairo_font_face_destroy)                                                                                         \
+    F(cairo_ft_font_face_create_for_pattern)                                                                           \
+    F(cairo_ft_scaled_font_lock_face)                                                                                  \
+    F(cairo_ft_scaled_font_unlock_face)                                                                                \
+    F(cairo_get_scaled_font)                                                                                           \
+    F(cairo_move_to)                                                                                                   \
+    F(cairo_pdf_surface_create_for_stream)                                                                             \
+    F(cairo_pdf_surface_set_metadata)                                                                                  \
+    F(cairo_rel_line_to)                                                                                               \
+    F(cairo_set_font_face)                                                                                             \
+    F(cairo_set_font_size)                                                                                             \
+    F(cairo_set_line_width)                                                                                            \
+    F(cairo_show_page)                                                                                                 \
+    F(cairo_show_text_glyphs)                                                                                          \
+    F(cairo_stroke)                                                                                                    \
+    F(cairo_surface_destroy)                                                                                           \
+    F(cairo_surface_finish)                                                                                            \
+    F(cairo_surface_status)
+#define CUPS_FUNCTIONS(F) F(cupsAddOption) F(cupsFreeOptions) F(cupsPrintFile)
+
+struct Cairo {
+    CAIRO_FUNCTIONS(ZUMILO_LAZY_FUNCTION)
+};
+struct Cups {
+    CUPS_FUNCTIONS(ZUMILO_LAZY_FUNCTION)
+};
+
+const Cairo* cairo()
+{
+    return shell::loadFunctions<Cairo>(ZUMILO_CAIRO_LIBRARY, [](shell::LazyLibrary& library, Cairo& api) {
+        CAIRO_FUNCTIONS(ZUMILO_LAZY_RESOLVE)
+    });
+}
+
+const Cups* cups()
+{
+    return shell::loadFunctions<Cups>(ZUMILO_CUPS_LIBRARY, [](shell::LazyLibrary& library, Cups& api) {
+        CUPS_FUNCTIONS(ZUMILO_LAZY_RESOLVE)
+    });
+}
+
+// Only made once cairo() has loaded.
+struct CairoFree {
+    void operator()(cairo_surface_t* p) const { cairo()->cairo_surface_destroy(p); }
+    void operator()(cairo_t* p) const { cairo()->cairo_destroy(p); }
+    void operator()(cairo_font_face_t* p) const { cairo()->cairo_font_face_destroy(p); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, CairoFree>;
+using Context = std::unique_ptr<cairo_t, CairoFree>;
+using Face = std::unique_ptr<cairo_font_face_t, CairoFree>;
 template <typename T, auto Free>
 struct Deleter {
     void operator()(T* p) const { Free(p); }
 };
-using Surface = std::unique_ptr<cairo_surface_t, Deleter<cairo_surface_t, cairo_surface_destroy>>;
-using Context = std::unique_ptr<cairo_t, Deleter<cairo_t, cairo_destroy>>;
-using Face = std::unique_ptr<cairo_font_face_t, Deleter<cairo_font_face_t, cairo_font_face_destroy>>;
 using Pattern = std::unique_ptr<FcPattern, Deleter<FcPattern, FcPatternDestroy>>;
 
 // The face of the file Qt laid the glyphs out with, as fontconfig finds
@@ -46,7 +97,7 @@ Face faceOf(const QRawFont& font)
     FcChar8* name = nullptr;
     for (int i = 0; match && FcPatternGetString(match.get(), FC_FAMILY, i, &name) == FcResultMatch; ++i) {
         if (QString::fromUtf8(reinterpret_cast<const char*>(name)).compare(font.familyName(), Qt::CaseInsensitive) == 0)
-            return Face(cairo_ft_font_face_create_for_pattern(match.get()));
+            return Face(cairo()->cairo_ft_font_face_create_for_pattern(match.get()));
     }
     return {};
 }
@@ -136,12 +187,13 @@ private:
 // Whether `face` is the file `font` was read from: as many glyphs.
 bool sameFile(cairo_t* cr, cairo_font_face_t* face, const QRawFont& font)
 {
-    cairo_set_font_face(cr, face);
-    cairo_scaled_font_t* scaled = cairo_get_scaled_font(cr);
-    const FT_Face ft = cairo_ft_scaled_font_lock_face(scaled);
+    const Cairo& c = *cairo();
+    c.cairo_set_font_face(cr, face);
+    cairo_scaled_font_t* scaled = c.cairo_get_scaled_font(cr);
+    const FT_Face ft = c.cairo_ft_scaled_font_lock_face(scaled);
     const QByteArray maxp = font.fontTable("maxp");
     const bool same = ft && maxp.size() >= 6 && ft->num_glyphs == qFromBigEndian<quint16>(maxp.constData() + 4);
-    cairo_ft_scaled_font_unlock_face(scaled);
+    c.cairo_ft_scaled_font_unlock_face(scaled);
     return same;
 }
 
@@ -156,6 +208,9 @@ cairo_status_t writeTo(void* file, const unsigned char* data, unsigned int lengt
 
 PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& options, const NoteContent& note)
 {
+    const Cairo* c = cairo();
+    if (!c)
+        return PdfResult::FontUnavailable;
     const PrintArea area(printer, options);
     const QList<Sheet> sheets = layoutNote(printer, options, note);
     PdfPainter pdf(printer, printFont(options));
@@ -164,21 +219,21 @@ PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& o
     if (!file.open(QIODevice::WriteOnly))
         return PdfResult::CannotWrite;
     const QSizeF size = printer.pageLayout().fullRect(QPageLayout::Point).size();
-    Surface surface(cairo_pdf_surface_create_for_stream(writeTo, &file, size.width(), size.height()));
-    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, note.title.toUtf8().constData());
-    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "Zumilo");
-    Context cr(cairo_create(surface.get()));
+    Surface surface(c->cairo_pdf_surface_create_for_stream(writeTo, &file, size.width(), size.height()));
+    c->cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE, note.title.toUtf8().constData());
+    c->cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "Zumilo");
+    Context cr(c->cairo_create(surface.get()));
     // A rule one dot wide at 600 dpi, as a printer's own pen draws it.
-    cairo_set_line_width(cr.get(), 72.0 / 600);
+    c->cairo_set_line_width(cr.get(), 72.0 / 600);
 
     std::map<QString, Face> faces;
     for (const Sheet& sheet : sheets) {
         for (const SheetItem& item : sheet) {
             const QPointF at = item.at * area.scale;
             if (item.rule) {
-                cairo_move_to(cr.get(), at.x() / pdf.perPoint(), at.y() / pdf.perPoint());
-                cairo_rel_line_to(cr.get(), area.width * area.scale / pdf.perPoint(), 0);
-                cairo_stroke(cr.get());
+                c->cairo_move_to(cr.get(), at.x() / pdf.perPoint(), at.y() / pdf.perPoint());
+                c->cairo_rel_line_to(cr.get(), area.width * area.scale / pdf.perPoint(), 0);
+                c->cairo_stroke(cr.get());
                 continue;
             }
             for (const Piece& piece : pdf.pieces(item.text, at)) {
@@ -192,18 +247,19 @@ PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& o
                 }
                 if (!face->second)
                     return PdfResult::FontUnavailable;
-                cairo_set_font_face(cr.get(), face->second.get());
-                cairo_set_font_size(cr.get(), piece.font.pixelSize() / pdf.perPoint());
-                cairo_show_text_glyphs(cr.get(), piece.text.constData(), int(piece.text.size()),
-                                       piece.glyphs.constData(), int(piece.glyphs.size()), piece.clusters.constData(),
-                                       int(piece.clusters.size()), cairo_text_cluster_flags_t(0));
+                c->cairo_set_font_face(cr.get(), face->second.get());
+                c->cairo_set_font_size(cr.get(), piece.font.pixelSize() / pdf.perPoint());
+                c->cairo_show_text_glyphs(cr.get(), piece.text.constData(), int(piece.text.size()),
+                                          piece.glyphs.constData(), int(piece.glyphs.size()),
+                                          piece.clusters.constData(), int(piece.clusters.size()),
+                                          cairo_text_cluster_flags_t(0));
             }
         }
-        cairo_show_page(cr.get());
+        c->cairo_show_page(cr.get());
     }
     cr.reset();
-    cairo_surface_finish(surface.get());
-    const bool drawn = cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS;
+    c->cairo_surface_finish(surface.get());
+    const bool drawn = c->cairo_surface_status(surface.get()) == CAIRO_STATUS_SUCCESS;
     surface.reset();
     if (!drawn)
         return PdfResult::CannotWrite;
@@ -212,7 +268,9 @@ PdfResult writePdf(const QString& path, QPrinter& printer, const PrintOptions& o
 
 PdfResult printPdf(QPrinter& printer, const PrintOptions& options, const NoteContent& note)
 {
-#ifdef ZUMILO_CUPS
+    const Cups* print = cups();
+    if (!print)
+        return PdfResult::FontUnavailable;
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("note.pdf"));
     if (!dir.isValid())
@@ -222,19 +280,15 @@ PdfResult printPdf(QPrinter& printer, const PrintOptions& options, const NoteCon
     // The options Qt's own print engine gives a job: the paper by the
     // queue's name for it, and the orientation.
     cups_option_t* jobOptions = nullptr;
-    int count = cupsAddOption("media", printer.pageLayout().pageSize().key().toUtf8().constData(), 0, &jobOptions);
+    int count = print->cupsAddOption("media", printer.pageLayout().pageSize().key().toUtf8().constData(), 0,
+                                     &jobOptions);
     if (printer.pageLayout().orientation() == QPageLayout::Landscape)
-        count = cupsAddOption("landscape", "", count, &jobOptions);
-    const int job = cupsPrintFile(printer.printerName().toLocal8Bit().constData(), path.toLocal8Bit().constData(),
-                                  note.title.toUtf8().constData(), count, jobOptions);
-    cupsFreeOptions(count, jobOptions);
+        count = print->cupsAddOption("landscape", "", count, &jobOptions);
+    const int job = print->cupsPrintFile(printer.printerName().toLocal8Bit().constData(),
+                                         path.toLocal8Bit().constData(), note.title.toUtf8().constData(), count,
+                                         jobOptions);
+    print->cupsFreeOptions(count, jobOptions);
     return job > 0 ? PdfResult::Written : PdfResult::CannotWrite;
-#else
-    Q_UNUSED(printer);
-    Q_UNUSED(options);
-    Q_UNUSED(note);
-    return PdfResult::FontUnavailable;
-#endif
 }
 
 } // namespace zumilo::print

@@ -338,20 +338,6 @@ RecordEditor::RecordEditor(EditorKind kind, QWidget* canvas, shell::StatusPanels
     categoryButton_->setAccessibleName(categoryButton_->toolTip());
     categoryButton_->setFocusPolicy(Qt::TabFocus);
     categoryButton_->resize(buttonSide, buttonSide);
-
-    calendar_ = new QCalendarWidget(canvas_);
-    calendar_->setObjectName(QStringLiteral("MonthView1"));
-    calendar_->setAccessibleName(QStringLiteral("カレンダー"));
-    // Its days are a table of Qt's own, which the name reaches only so.
-    if (auto* days = calendar_->findChild<QAbstractItemView*>())
-        days->setAccessibleName(calendar_->accessibleName());
-    calendar_->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
-    calendar_->setGridVisible(true);
-    calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
-    calendar_->resize(calendar_->sizeHint());
-    calendar_->hide();
-    calendar_->installEventFilter(new EscapeCloser(calendar_));
-    connect(calendar_, &QCalendarWidget::activated, this, &RecordEditor::MonthView1_DateDblClick);
 }
 
 // The controls belong to the canvas, which may already be gone.
@@ -411,8 +397,24 @@ QToolButton* RecordEditor::categoryButton() const
     return categoryButton_;
 }
 
-QCalendarWidget* RecordEditor::calendar() const
+QCalendarWidget* RecordEditor::calendar()
 {
+    // Made when first opened: building one costs every window's start.
+    if (calendar_)
+        return calendar_;
+    calendar_ = new QCalendarWidget(canvas_);
+    calendar_->setObjectName(QStringLiteral("MonthView1"));
+    calendar_->setAccessibleName(QStringLiteral("カレンダー"));
+    // Its days are a table of Qt's own, which the name reaches only so.
+    if (auto* days = calendar_->findChild<QAbstractItemView*>())
+        days->setAccessibleName(calendar_->accessibleName());
+    calendar_->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    calendar_->setGridVisible(true);
+    calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    calendar_->resize(calendar_->sizeHint());
+    calendar_->hide();
+    calendar_->installEventFilter(new EscapeCloser(calendar_));
+    connect(calendar_, &QCalendarWidget::activated, this, &RecordEditor::MonthView1_DateDblClick);
     return calendar_;
 }
 
@@ -429,7 +431,9 @@ QList<QWidget*> RecordEditor::controls() const
     }
     for (QWidget* w : calButtons_)
         all << w;
-    all << categoryButton_ << calendar_;
+    all << categoryButton_;
+    if (calendar_)
+        all << calendar_;
     return all;
 }
 
@@ -787,13 +791,14 @@ void RecordEditor::cmdCalOpen_Click(int index)
     QToolButton* button = calendarButton(index);
     if (!button)
         return;
-    if (!calendar_->isHidden()) {
-        calendar_->hide();
+    QCalendarWidget* calendar = this->calendar();
+    if (!calendar->isHidden()) {
+        calendar->hide();
         return;
     }
-    QWidget* area = calendar_->parentWidget();
+    QWidget* area = calendar->parentWidget();
     const QPoint buttonTopLeft = area->mapFromGlobal(button->mapToGlobal(QPoint(0, 0)));
-    const QSize size = calendar_->size();
+    const QSize size = calendar->size();
     int left = buttonTopLeft.x() + button->width() - size.width();
     int top = buttonTopLeft.y() + button->height();
     // Stay inside the window: flip above the button when there is no room
@@ -802,10 +807,10 @@ void RecordEditor::cmdCalOpen_Click(int index)
         top = buttonTopLeft.y() - size.height();
     left = std::max(0, std::min(left, area->width() - size.width()));
     top = std::max(0, std::min(top, area->height() - size.height()));
-    calendar_->move(left, top);
-    calendar_->setSelectedDate(state_.clock().today());
-    calendar_->show();
-    calendar_->raise();
+    calendar->move(left, top);
+    calendar->setSelectedDate(state_.clock().today());
+    calendar->show();
+    calendar->raise();
     calendarTarget_ = index;
 }
 

@@ -71,7 +71,7 @@ public:
     QLabel* label(int index) const;      // Label1(0)..Label1(4); nullptr where absent
     QToolButton* calendarButton(int index) const;
     QToolButton* categoryButton() const; // cmdBunOpen
-    QCalendarWidget* calendar() const;   // MonthView1
+    QCalendarWidget* calendar();         // MonthView1
     // --- the category picker's target ----------------------------------
     QAbstractButton* pickerButton() const override;
     int categoryNameWidth() const override;

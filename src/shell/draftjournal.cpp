@@ -94,12 +94,16 @@ DraftJournal::DraftJournal(const QString& folder) : folder_(folder)
                             .arg(QDateTime::currentMSecsSinceEpoch())
                             .arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
     runFolder_ = QDir(folder_).filePath(run);
-    QDir().mkpath(runFolder_);
     lock_ = std::make_unique<QLockFile>(QDir(runFolder_).filePath(kLockName));
-    lock_->tryLock(0);
     // One thread, so that the disk sees the writes and removals in order.
     disk_.setMaxThreadCount(1);
     disk_.setExpiryTimeout(-1);
+    // Taking the lock waits for the disk (QLockFile flushes it): not on the
+    // way to the first window, and still before any draft is written.
+    disk_.start([this] {
+        QDir().mkpath(runFolder_);
+        lock_->tryLock(0);
+    });
 }
 
 DraftJournal::~DraftJournal()
@@ -186,7 +190,9 @@ DraftJournal::LeftBehind DraftJournal::leftBehind()
     }
     std::stable_sort(left.drafts.begin(), left.drafts.end(),
                      [](const Draft& a, const Draft& b) { return a.savedAt < b.savedAt; });
-    syncFolder(folder_);
+    // Our own run's folder and the damaged drafts moved aside, on disk
+    // without holding up the start.
+    disk_.start([folder = folder_] { syncFolder(folder); });
     return left;
 }
 

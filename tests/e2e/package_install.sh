@@ -34,10 +34,14 @@ for page in man/man1/zumilo.1.gz man/ja/man1/zumilo.1.gz; do
   gzip -t "$SHARE/$page" || fail "$page is not a gzip file"
 done
 
-# Every library the program links comes from a package it depends on.
+# Every library the program links, or loads by its name when first used,
+# comes from a package it depends on.
 depends="$(dpkg-deb -f "$DEB" Depends)"
-for lib in $(objdump -p "$ROOT/usr/bin/zumilo" | awk '$1 == "NEEDED" { print $2 }'); do
+on_demand="$(strings -a "$ROOT/usr/bin/zumilo" | grep -E '^lib[[:alnum:]_+-]+[.]so[.][0-9]+$' | sort -u)"
+[ -n "$on_demand" ] || fail "the program names no library it loads when first used"
+for lib in $(objdump -p "$ROOT/usr/bin/zumilo" | awk '$1 == "NEEDED" { print $2 }') $on_demand; do
   path="$(ldd "$ROOT/usr/bin/zumilo" | awk -v l="$lib" '$1 == l { print $3 } $1 ~ ("/" l "$") { print $1 }')"
+  [ -n "$path" ] || path="$(ldconfig -p | awk -v l="$lib" '$1 == l { print $NF; exit }')"
   [ -n "$path" ] || fail "$lib is not found"
   # /lib and /usr/lib are one folder; dpkg knows each file by one of them.
   owner="$(dpkg -S "$path" "/usr$path" "${path#/usr}" 2>/dev/null | head -1 || true)"

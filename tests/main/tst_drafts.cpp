@@ -226,6 +226,7 @@ private slots:
             old.write(env.left(QStringLiteral("single-2"), 99, QStringLiteral("消えたメモ"), 3));
             old.write(env.left(QStringLiteral("single-3"), 0, QStringLiteral("新しいメモ"), 4));
             old.write(env.left(QStringLiteral("grid"), 10, QStringLiteral("捨てる"), 5));
+            old.flush(); // its folder is made on the journal's own thread
             QFile damaged(QDir(old.runFolder()).filePath(QStringLiteral("single-4.draft")));
             QVERIFY(damaged.open(QIODevice::WriteOnly));
             damaged.write("{\"format\":1,\"texts\":[\"切れ");
