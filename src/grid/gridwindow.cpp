@@ -2,6 +2,7 @@
 
 #include "shell/recordsetmodel.h"
 #include "gridview.h"
+#include "recordpane.h"
 
 #include "records/notesave.h"
 #include "records/recordeditor.h"
@@ -160,12 +161,14 @@ void GridWindow::buildWindow()
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<shell::StatusPanels>(statusBar());
     buildLayout();
+    pane_ = std::make_unique<RecordPane>(*editor_, *data_, *grid_, *panels_, st_, this,
+                                         [this] { return GridDatabase.get(); });
 
     data_->setValidator([this](DataAction action) { return Data1_Validate(action); });
     connect(data_, &DataControl::repositioned, this, &GridWindow::Data1_Reposition);
     grid_->setModel(data_->model());
     connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { onGridRowChanged(current.isValid() ? current.row() : -1); });
+            [this](const QModelIndex& current) { pane_->onGridRowChanged(current.isValid() ? current.row() : -1); });
     connect(grid_->horizontalHeader(), &QHeaderView::sectionClicked, this, &GridWindow::DBGrid1_HeadClick);
     connect(grid_, &GridView::popupRequested, this,
             [this](const QPoint& at) { DBGrid1_MouseDown(Qt::RightButton, at); });
@@ -179,7 +182,7 @@ void GridWindow::buildWindow()
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return GridDatabase.get(); }, [this] { return st_.DatabaseFileName; });
     drafts_ = std::make_unique<records::DraftKeeper>(*editor_, st_, this, QStringLiteral("grid"), [this] {
-        return records::DraftNote{st_.DatabasePath, data_->isAdding() ? 0 : paneId_};
+        return records::DraftNote{st_.DatabasePath, pane_->noteId()};
     });
 }
 
@@ -232,7 +235,7 @@ void GridWindow::Form_Activate()
     if (data_->databaseName() != st_.DatabasePath) {
         // Edits of a note belong to the file it came from.
         if (recordChanged())
-            settleRow(DataAction::Close);
+            pane_->settleRow(DataAction::Close);
         openDatabase(index <= 0); // a view replaces the rows below
         repointed = true;
     }
@@ -286,7 +289,7 @@ void GridWindow::openDatabase(bool read)
 bool GridWindow::refreshData()
 {
     bool refreshed = false;
-    const QScopedValueRollback<bool> following(syncing_, true);
+    const auto following = pane_->gridFollows();
     if (!data_->database()) {
         // Told when it could not be opened; the next activation tries again.
         data_->dropRows();
@@ -296,7 +299,7 @@ bool GridWindow::refreshData()
     if (!read) {
         // The rows shown before are not this search's or view's answer.
         data_->dropRows();
-        tellUnread(*read.error());
+        pane_->tellUnread(*read.error());
     }
     showSortIndicator(-1);
     return refreshed;
@@ -304,7 +307,8 @@ bool GridWindow::refreshData()
 
 bool GridWindow::Form_QueryUnload()
 {
-    if (recordChanged() && !settleRow(DataAction::Unload) && !records::closeWithoutSaving(st_.prompts(), this, true))
+    if (recordChanged() && !pane_->settleRow(DataAction::Unload)
+        && !records::closeWithoutSaving(st_.prompts(), this, true))
         return false;
     saveLayout();
     return true;
@@ -338,7 +342,7 @@ void GridWindow::TabStrip1_Click(int index)
     const QString key = shell::TabStrip::keys().value(index);
     if (key.isEmpty())
         return;
-    if (!settleRow(DataAction::Close)) {
+    if (!pane_->settleRow(DataAction::Close)) {
         // The note could not be saved: stay on it, in its view.
         tabStrip_->selectKey(shownTab_);
         return;

@@ -45,6 +45,7 @@ class CategoryPicker;
 namespace zumilo::grid {
 
 class GridView;
+class RecordPane;
 
 // What the grid window asks of the main window.
 struct GridLinks {
@@ -162,18 +163,6 @@ private:
     store::NoteView tabView(const QString& key) const;
     bool refreshData();
     void showSortIndicator(int column);
-    void loadPane();
-    void syncGridToData();
-    void onGridRowChanged(int row);
-    bool writePane();
-    void dropEdits();
-    // Validates the row about to be left; a new row just written becomes
-    // current. False when the row must stay.
-    bool settleRow(DataAction action);
-    qint64 currentId() const;
-    void reportStoreError(const QString& what, const QString& detail);
-    // Rows or a note that could not be read, told once.
-    void tellUnread(const store::StoreError& e);
 
     shell::AppState& st_;
     GridLinks links_;
@@ -187,6 +176,7 @@ private:
     GridView* grid_ = nullptr;
     DataControl* data_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
+    std::unique_ptr<RecordPane> pane_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     std::unique_ptr<records::DraftKeeper> drafts_;
     std::array<QLineEdit*, 2> searchBoxes_{};
@@ -203,12 +193,7 @@ private:
     QString GridSortField;
     QString GridSortOrder;
 
-    QString shownTab_;                       // the view the grid shows
-    qint64 paneId_ = 0;                      // ID of the row in the record pane
-    qint64 newId_ = 0;                       // ID given to the row being added
-    bool savedNewRow_ = false;               // the last write added a row to the grid's end
-    QList<records::FieldFailure> keepTyped_; // refused by the last save, shown as typed
-    bool syncing_ = false;                   // the grid follows the data control, not the user
+    QString shownTab_; // the view the grid shows
     bool loaded_ = false;
     bool unloaded_ = false;
 };
