@@ -1,6 +1,7 @@
 #pragma once
 
 #include "datacontrol.h"
+#include "gridsearch.h"
 
 #include "shell/requests.h"
 #include "shell/twipslayout.h"
@@ -57,14 +58,6 @@ struct GridLinks {
     // Closing the grid window ends the program.
     std::function<void()> endProgram;
 };
-
-// The search view as the window sets it at load.
-store::NoteView findTabView();
-// "全数": every note, with sinkidate before kanryoCK.
-store::NoteView allNotesView();
-// The search view for a title and a body text; either may be empty.
-// Both empty gives findTabView().
-store::NoteView searchView(const QString& title, const QString& body);
 
 // The grid window (Form3): the four views of all notes (search, important,
 // scheduled, recent) as a grid on the view tabs, the record pane that edits
@@ -141,9 +134,9 @@ public:
     QAction* action(const QString& name) const override { return actions_.value(name); }
     shell::TwipsLayout& layout() { return layout_; }
     store::Database* gridDatabase() const { return GridDatabase.get(); }
-    const store::NoteView& searchTabView() const { return FindTabView; }
-    const QString& gridSortField() const { return GridSortField; }
-    const QString& gridSortOrder() const { return GridSortOrder; }
+    const store::NoteView& searchTabView() const;
+    const QString& gridSortField() const;
+    const QString& gridSortOrder() const;
     // Edits in the record pane not yet written, or a new row.
     bool recordChanged() const;
 
@@ -160,9 +153,6 @@ private:
     // `read` false leaves the rows unread, for a view that follows at once.
     // Shows every note by number until a view is chosen.
     void openDatabase(bool read = true);
-    store::NoteView tabView(const QString& key) const;
-    bool refreshData();
-    void showSortIndicator(int column);
 
     shell::AppState& st_;
     GridLinks links_;
@@ -177,11 +167,10 @@ private:
     DataControl* data_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
     std::unique_ptr<RecordPane> pane_;
+    SearchBar searchBar_;
+    std::unique_ptr<GridSearch> search_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     std::unique_ptr<records::DraftKeeper> drafts_;
-    std::array<QLineEdit*, 2> searchBoxes_{};
-    std::array<QLabel*, 2> searchLabels_{};
-    std::array<QPushButton*, 3> findButtons_{};
     shell::SplitterHandle* splitter_ = nullptr;
     shell::SplitterBar* splitterBar_ = nullptr;
     QMenu* gridPopup_ = nullptr;
@@ -189,9 +178,6 @@ private:
     bool SplitterMoving = false;
 
     std::shared_ptr<store::Database> GridDatabase;
-    store::NoteView FindTabView; // the search view, with the words last searched
-    QString GridSortField;
-    QString GridSortOrder;
 
     QString shownTab_; // the view the grid shows
     bool loaded_ = false;

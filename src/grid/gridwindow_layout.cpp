@@ -99,28 +99,7 @@ void GridWindow::buildLayout()
     tabStrip_ = new shell::TabStrip(canvas_);
 
     grid_ = new GridView(canvas_);
-    static const char* const labelCaptions[2] = {"タイトル", "内容"};
-    for (int i = 0; i < 2; ++i) {
-        auto* label = new QLabel(QString::fromUtf8(labelCaptions[i]), canvas_);
-        label->setObjectName(QStringLiteral("Text3(%1)").arg(i));
-        searchLabels_[size_t(i)] = label;
-        auto* box = new QLineEdit(canvas_);
-        box->setObjectName(QStringLiteral("Text2(%1)").arg(i));
-        label->setBuddy(box);
-        searchBoxes_[size_t(i)] = box;
-    }
-    static const char* const findCaptions[3] = {"検索(&A)", "×", "全数"};
-    static const char* const findTips[3] = {"入力した条件で検索を開始します", "条件クリア",
-                                            "登録されている全数を表示します"};
-    for (int i = 0; i < 3; ++i) {
-        auto* button = new QPushButton(QString::fromUtf8(findCaptions[i]), canvas_);
-        button->setObjectName(QStringLiteral("cmdRCFind(%1)").arg(i));
-        button->setToolTip(QString::fromUtf8(findTips[i]));
-        button->setAutoDefault(false);
-        if (i == 1) // "×" says nothing when read aloud
-            button->setAccessibleName(button->toolTip());
-        findButtons_[size_t(i)] = button;
-    }
+    searchBar_ = SearchBar::create(canvas_);
 
     editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Grid, canvas_, panels_.get(), st_);
     data_ = new DataControl(canvas_);
@@ -132,18 +111,18 @@ void GridWindow::buildLayout()
         const QSize hint = w->sizeHint();
         return std::pair{std::max(width, twipsOf(hint.width())), std::max(height, twipsOf(hint.height()))};
     };
-    const double searchHeight = fit(searchBoxes_[0], 0.0, 285.0).second;
+    const double searchHeight = fit(searchBar_.boxes[0], 0.0, 285.0).second;
     layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 10000, shell::kToolBarHeight});
     layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 6000});
     layout_.add(QStringLiteral("DBGrid1"), grid_, {120, kSearchGridTop, 3015, 4500});
     layout_.add(QStringLiteral("imgSplitter"), splitter_, {3250, 0, 50, 7000});
     layout_.add(QStringLiteral("picSplitter"), splitterBar_, {3250, 350, 50, 7000});
-    layout_.add(QStringLiteral("Text2(0)"), searchBoxes_[0], {750, 840, 1400, searchHeight});
-    layout_.add(QStringLiteral("Text2(1)"), searchBoxes_[1], {750, 1155, 1400, searchHeight});
+    layout_.add(QStringLiteral("Text2(0)"), searchBar_.boxes[0], {750, 840, 1400, searchHeight});
+    layout_.add(QStringLiteral("Text2(1)"), searchBar_.boxes[1], {750, 1155, 1400, searchHeight});
     for (int i = 0; i < 2; ++i) {
         // The captions must end before their boxes begin; Japanese faces
         // run wider than the ones these places were made for.
-        QLabel* label = searchLabels_[size_t(i)];
+        QLabel* label = searchBar_.labels[size_t(i)];
         const double room = 750.0 - (i == 0 ? 120.0 : 160.0);
         QFont font = label->font();
         while (twipsOf(label->sizeHint().width()) > room && font.pointSizeF() > 7.0) {
@@ -151,13 +130,13 @@ void GridWindow::buildLayout()
             label->setFont(font);
         }
         const auto [w, h] = fit(label, 600.0, 240.0);
-        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchLabels_[size_t(i)],
+        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchBar_.labels[size_t(i)],
                     {i == 0 ? 120.0 : 160.0, i == 0 ? 880.0 : 1200.0, w, h});
     }
     const double buttonHeight = std::max(330.0, searchHeight);
-    layout_.add(QStringLiteral("cmdRCFind(0)"), findButtons_[0], {2200, 800, 975, buttonHeight});
-    layout_.add(QStringLiteral("cmdRCFind(1)"), findButtons_[1], {2200, 1200, 375, buttonHeight});
-    layout_.add(QStringLiteral("cmdRCFind(2)"), findButtons_[2], {2600, 1200, 575, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(0)"), searchBar_.buttons[0], {2200, 800, 975, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(1)"), searchBar_.buttons[1], {2200, 1200, 375, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(2)"), searchBar_.buttons[2], {2600, 1200, 575, buttonHeight});
 
     static const QList<records::EditorPlace> places = {
         {"Label1(0)", 3480, 510, 360, 220},     {"Text1(3)", 4000, 400, 1575, 270},
@@ -286,12 +265,7 @@ void GridWindow::FindTabYes()
     g.top = kSearchGridTop;
     g.height = H - g.top - S - 100;
     layout_.apply(QStringLiteral("DBGrid1"));
-    for (int i = 0; i < 2; ++i) {
-        searchBoxes_[size_t(i)]->show();
-        searchLabels_[size_t(i)]->show();
-    }
-    for (QPushButton* b : findButtons_)
-        b->show();
+    searchBar_.setVisible(true);
 }
 
 void GridWindow::FindTabNo()
@@ -302,12 +276,7 @@ void GridWindow::FindTabNo()
     g.top = kPlainGridTop;
     g.height = H - g.top - S - 100;
     layout_.apply(QStringLiteral("DBGrid1"));
-    for (int i = 0; i < 2; ++i) {
-        searchBoxes_[size_t(i)]->hide();
-        searchLabels_[size_t(i)]->hide();
-    }
-    for (QPushButton* b : findButtons_)
-        b->hide();
+    searchBar_.setVisible(false);
     grid_->setFocus();
 }
 
