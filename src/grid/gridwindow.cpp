@@ -1,6 +1,7 @@
 #include "gridwindow.h"
 
 #include "shell/recordsetmodel.h"
+#include "gridlayout.h"
 #include "gridview.h"
 #include "recordpane.h"
 
@@ -97,10 +98,16 @@ void GridWindow::buildWindow()
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<shell::StatusPanels>(statusBar());
-    buildLayout();
+    // Created first, so that the grid and the search controls lie on it.
+    tabStrip_ = new shell::TabStrip(canvas_);
+    grid_ = new GridView(canvas_);
+    const SearchBar searchBar = SearchBar::create(canvas_);
+    editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Grid, canvas_, panels_.get(), st_);
+    data_ = new DataControl(canvas_);
+    layout_ = std::make_unique<GridLayout>(*this, toolBar_, tabStrip_, grid_, searchBar, *editor_, data_);
     pane_ = std::make_unique<RecordPane>(*editor_, *data_, *grid_, *panels_, st_, this,
                                          [this] { return GridDatabase.get(); });
-    search_ = std::make_unique<GridSearch>(searchBar_, *data_, *grid_, *pane_, st_, this);
+    search_ = std::make_unique<GridSearch>(searchBar, *data_, *grid_, *pane_, st_, this);
 
     data_->setValidator([this](DataAction action) { return Data1_Validate(action); });
     connect(data_, &DataControl::repositioned, this, &GridWindow::Data1_Reposition);
@@ -113,8 +120,8 @@ void GridWindow::buildWindow()
     connect(grid_, &GridView::deleteRowRequested, this, &GridWindow::mnuDataDel_Click);
     connect(tabStrip_, &shell::TabStrip::tabClicked, this, &GridWindow::TabStrip1_Click);
     for (int i = 0; i < 3; ++i)
-        connect(searchBar_.buttons[size_t(i)], &QPushButton::clicked, this, [this, i] { cmdRCFind_Click(i); });
-    for (QLineEdit* box : searchBar_.boxes)
+        connect(searchBar.buttons[size_t(i)], &QPushButton::clicked, this, [this, i] { cmdRCFind_Click(i); });
+    for (QLineEdit* box : searchBar.boxes)
         connect(box, &QLineEdit::returnPressed, this, [this] { cmdRCFind_Click(0); });
 
     picker_ = std::make_unique<tree::CategoryPicker>(
@@ -126,12 +133,12 @@ void GridWindow::buildWindow()
 
 QLineEdit* GridWindow::searchBox(int index) const
 {
-    return index == 0 || index == 1 ? searchBar_.boxes[size_t(index)] : nullptr;
+    return index == 0 || index == 1 ? search_->bar().boxes[size_t(index)] : nullptr;
 }
 
 QPushButton* GridWindow::findButton(int index) const
 {
-    return index >= 0 && index < 3 ? searchBar_.buttons[size_t(index)] : nullptr;
+    return index >= 0 && index < 3 ? search_->bar().buttons[size_t(index)] : nullptr;
 }
 
 // --- life of the window ---------------------------------------------------------
@@ -157,7 +164,7 @@ void GridWindow::Form_Load()
     // reading every note's number for them would be wasted.
     const QString view = st_.CurrentTab;
     openDatabase(shell::TabStrip::keys().indexOf(view) <= 0 || tabStrip_->selectedKey() == view);
-    restoreLayout();
+    layout_->restore(st_.settings());
     applyTextSettings();
 }
 
@@ -225,7 +232,7 @@ bool GridWindow::Form_QueryUnload()
     if (recordChanged() && !pane_->settleRow(DataAction::Unload)
         && !records::closeWithoutSaving(st_.prompts(), this, true))
         return false;
-    saveLayout();
+    layout_->save(st_.settings());
     return true;
 }
 
@@ -248,6 +255,38 @@ void GridWindow::closeEvent(QCloseEvent* event)
 {
     shell::runCloseSteps(
         event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
+}
+
+void GridWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void GridWindow::Form_Resize()
+{
+    if (layout_)
+        layout_->resize();
+}
+
+void GridWindow::SizeControls(double x)
+{
+    layout_->moveSplitter(x);
+}
+
+void GridWindow::FindTabYes()
+{
+    layout_->showSearchBar(true);
+}
+
+void GridWindow::FindTabNo()
+{
+    layout_->showSearchBar(false);
+}
+
+shell::TwipsLayout& GridWindow::layout()
+{
+    return layout_->twips();
 }
 
 // --- views -------------------------------------------------------------------------
@@ -274,7 +313,7 @@ void GridWindow::TabStrip1_Click(int index)
     shownTab_ = key;
     if (key == kFindTab) {
         FindTabYes();
-        searchBar_.boxes[0]->setFocus();
+        search_->bar().boxes[0]->setFocus();
     } else {
         FindTabNo();
     }

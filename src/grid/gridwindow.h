@@ -45,6 +45,7 @@ class CategoryPicker;
 
 namespace zumilo::grid {
 
+class GridLayout;
 class GridView;
 class RecordPane;
 
@@ -132,7 +133,7 @@ public:
     QPushButton* findButton(int index) const; // cmdRCFind(0..2)
     QMenu* gridPopupMenu();                   // the view menu less the font entries
     QAction* action(const QString& name) const override { return actions_.value(name); }
-    shell::TwipsLayout& layout() { return layout_; }
+    shell::TwipsLayout& layout();
     store::Database* gridDatabase() const { return GridDatabase.get(); }
     const store::NoteView& searchTabView() const;
     const QString& gridSortField() const;
@@ -146,9 +147,6 @@ protected:
 
 private:
     void buildWindow();
-    void buildLayout();
-    void restoreLayout();
-    void saveLayout();
     void applyTextSettings();
     // `read` false leaves the rows unread, for a view that follows at once.
     // Shows every note by number until a view is chosen.
@@ -167,15 +165,11 @@ private:
     DataControl* data_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
     std::unique_ptr<RecordPane> pane_;
-    SearchBar searchBar_;
     std::unique_ptr<GridSearch> search_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     std::unique_ptr<records::DraftKeeper> drafts_;
-    shell::SplitterHandle* splitter_ = nullptr;
-    shell::SplitterBar* splitterBar_ = nullptr;
     QMenu* gridPopup_ = nullptr;
-    shell::TwipsLayout layout_;
-    bool SplitterMoving = false;
+    std::unique_ptr<GridLayout> layout_;
 
     std::shared_ptr<store::Database> GridDatabase;
 
