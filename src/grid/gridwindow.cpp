@@ -1,18 +1,17 @@
 #include "gridwindow.h"
 
-#include "shell/recordsetmodel.h"
 #include "gridlayout.h"
 #include "gridview.h"
 #include "recordpane.h"
 
 #include "records/notesave.h"
 #include "records/recordeditor.h"
-#include "shell/closesteps.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
+#include "shell/closesteps.h"
 #include "shell/commands.h"
 #include "shell/prompts.h"
-#include "shell/settingsstore.h"
+#include "shell/recordsetmodel.h"
 #include "shell/statuspanels.h"
 #include "shell/tabstrip.h"
 #include "store/database.h"
@@ -23,18 +22,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QStatusBar>
-#include <algorithm>
-#include <iterator>
 
-using zumilo::shell::Msg::Exclamation;
-using zumilo::shell::Msg::Information;
 using zumilo::store::StoreError;
 using zumilo::store::tryStep;
 
@@ -384,6 +377,84 @@ const QString& GridWindow::gridSortField() const
 const QString& GridWindow::gridSortOrder() const
 {
     return search_->sortOrder();
+}
+
+// --- the rows -------------------------------------------------------------------------
+
+bool GridWindow::recordChanged() const
+{
+    return pane_->recordChanged();
+}
+
+void GridWindow::Data1_Reposition()
+{
+    pane_->reposition();
+}
+
+bool GridWindow::Data1_Validate(DataAction action)
+{
+    return pane_->validate(action);
+}
+
+void GridWindow::mnuUpdate_Click()
+{
+    pane_->update();
+}
+
+void GridWindow::mnuDataDel_Click()
+{
+    pane_->deleteCurrent();
+}
+
+void GridWindow::mnuFileDataAdd_Click()
+{
+    pane_->add();
+}
+
+void GridWindow::mnuDouki_Click()
+{
+    if (!pane_->settleRow(DataAction::Bookmark))
+        return;
+    store::Recordset* rs = data_->recordset();
+    if (!rs || data_->currentRow() < 0)
+        return;
+    QString bunID;
+    qint64 id = 0;
+    const store::StepResult read = tryStep([&] {
+        const QVariant category = rs->value(QStringLiteral("bunID"));
+        bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
+        id = pane_->currentId();
+    });
+    if (!read) {
+        pane_->tellUnread(*read.error());
+        return;
+    }
+    const shell::JumpRequest request{bunID.toLongLong(), id};
+    if (links_.showMainWindow)
+        links_.showMainWindow(geometry());
+    hide();
+    if (links_.jump)
+        links_.jump(request);
+}
+
+void GridWindow::mnuMoveFirst_Click()
+{
+    data_->moveFirst();
+}
+
+void GridWindow::mnuMoveMae_Click()
+{
+    data_->movePrevious();
+}
+
+void GridWindow::mnuMoveNext_Click()
+{
+    data_->moveNext();
+}
+
+void GridWindow::mnuMoveLast_Click()
+{
+    data_->moveLast();
 }
 
 } // namespace zumilo::grid

@@ -10,30 +10,25 @@
 #include <QMainWindow>
 #include <QRect>
 #include <QString>
-#include <array>
 #include <functional>
 #include <memory>
 
 class QAction;
 class QComboBox;
 class QToolBar;
-class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
 
 namespace zumilo::shell {
 struct AppState;
-class SplitterBar;
-class SplitterHandle;
 class StatusPanels;
 class TabStrip;
 } // namespace zumilo::shell
 
 namespace zumilo::store {
 class Database;
-class StoreError;
-} // namespace zumilo::store
+}
 
 #include "records/commandwindow.h"
 #include "records/drafts.h"
@@ -64,7 +59,9 @@ struct GridLinks {
 // scheduled, recent) as a grid on the view tabs, the record pane that edits
 // the grid's current row, and the data control between them. One instance
 // lives for the run; it takes the main window's place when one of its four
-// tabs is chosen, and gives it back for the category tab.
+// tabs is chosen, and gives it back for the category tab. The window makes
+// the controls and wires them; GridLayout places them, GridSearch chooses
+// and reads the rows, RecordPane edits the current one.
 class GridWindow : public QMainWindow, public records::CommandWindow {
     Q_OBJECT
 public:
@@ -99,9 +96,8 @@ public:
 
     // --- the data control ---------------------------------------------------------
     void Data1_Reposition();
-    // Asked before the current row is left or deleted: confirms, stamps and
-    // writes a changed row, or drops its edits; asks before a delete. False
-    // when the row must stay current (refused delete, failed write).
+    // The data control's question before its current row is left or
+    // deleted (RecordPane::validate).
     bool Data1_Validate(DataAction action);
 
     // --- commands -------------------------------------------------------------------
@@ -164,12 +160,12 @@ private:
     GridView* grid_ = nullptr;
     DataControl* data_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
+    std::unique_ptr<GridLayout> layout_;
     std::unique_ptr<RecordPane> pane_;
     std::unique_ptr<GridSearch> search_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     std::unique_ptr<records::DraftKeeper> drafts_;
     QMenu* gridPopup_ = nullptr;
-    std::unique_ptr<GridLayout> layout_;
 
     std::shared_ptr<store::Database> GridDatabase;
 

@@ -40,7 +40,7 @@ public:
     RecordPane(records::RecordEditor& editor, DataControl& data, GridView& grid, shell::StatusPanels& panels,
                shell::AppState& state, QWidget* window, std::function<store::Database*()> gridDatabase);
 
-    // Edits in the record pane not yet written, or a new row.
+    // The pane holds edits not yet written, or a new row.
     bool recordChanged() const;
     // The note the pane edits, 0 for a new one.
     qint64 noteId() const;
