@@ -1,16 +1,17 @@
 #include "gridwindow.h"
 
-#include "shell/recordsetmodel.h"
+#include "gridlayout.h"
 #include "gridview.h"
+#include "recordpane.h"
 
 #include "records/notesave.h"
 #include "records/recordeditor.h"
-#include "shell/closesteps.h"
 #include "shell/appstate.h"
 #include "shell/clock.h"
+#include "shell/closesteps.h"
 #include "shell/commands.h"
 #include "shell/prompts.h"
-#include "shell/settingsstore.h"
+#include "shell/recordsetmodel.h"
 #include "shell/statuspanels.h"
 #include "shell/tabstrip.h"
 #include "store/database.h"
@@ -21,18 +22,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QStatusBar>
-#include <algorithm>
-#include <iterator>
 
-using zumilo::shell::Msg::Exclamation;
-using zumilo::shell::Msg::Information;
 using zumilo::store::StoreError;
 using zumilo::store::tryStep;
 
@@ -40,10 +35,6 @@ namespace zumilo::grid {
 
 namespace {
 
-const QString kFindTab = QStringLiteral("FindTab");
-const QString kJyuyoTab = QStringLiteral("JyuyoTab");
-const QString kKijituTab = QStringLiteral("KijituTab");
-const QString kSaikinTab = QStringLiteral("SaikinTab");
 const QString kBunTab = QStringLiteral("BunTab");
 
 // The rows before a view is chosen.
@@ -54,66 +45,7 @@ store::NoteView byNumber()
     return v;
 }
 
-using Notes = store::NoteView::Notes;
-
-// A view's notes and its columns, in the order shown.
-struct ViewFields {
-    const QString& key;
-    Notes notes;
-    const char* fields;
-};
-
-const ViewFields kViews[] = {
-    {kFindTab, Notes::All,
-     "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,sinkidate,"
-     "bunID,oyaID,id"},
-    {kJyuyoTab, Notes::Important,
-     "jyuyoCK,title,naiyo,bunrui,kijitudate,kousindate,kousintime,kanryoCK,kanryodate,"
-     "sinkidate,bunID,oyaID,id"},
-    {kKijituTab, Notes::Scheduled,
-     "kijitudate,title,naiyo,kanryoCK,kanryodate,bunrui,jyuyoCK,kousindate,kousintime,"
-     "sinkidate,bunID,oyaID,id"},
-    {kSaikinTab, Notes::Recent,
-     "kousindate,title,naiyo,bunrui,jyuyoCK,kijitudate,kousintime,kanryoCK,kanryodate,"
-     "sinkidate,bunID,oyaID,id"},
-    // "全数": every note, with sinkidate before kanryoCK.
-    {kFindTab, Notes::All,
-     "title,naiyo,bunrui,jyuyoCK,kijitudate,kousindate,kousintime,sinkidate,kanryoCK,kanryodate,"
-     "bunID,oyaID,id"},
-};
-
-store::NoteView notesView(const ViewFields& view)
-{
-    store::NoteView v;
-    v.notes = view.notes;
-    v.fields = QString::fromLatin1(view.fields).split(QLatin1Char(','));
-    return v;
-}
-
-const QString kNaiyoRefusal = QStringLiteral("sorry  この項目は並べ替え対象外です（ソートできません）");
-const QString kRecentRefusal = QStringLiteral("「最近」タブではソートできません");
-
 } // namespace
-
-store::NoteView findTabView()
-{
-    return notesView(kViews[0]);
-}
-
-store::NoteView allNotesView()
-{
-    return notesView(kViews[4]);
-}
-
-store::NoteView searchView(const QString& title, const QString& body)
-{
-    if (title.isEmpty() && body.isEmpty())
-        return findTabView();
-    store::NoteView v = allNotesView();
-    v.titleWord = title;
-    v.bodyWord = body;
-    return v;
-}
 
 GridWindow::GridWindow(shell::AppState& state, GridLinks links, QWidget* parent)
     : QMainWindow(parent), st_(state), links_(std::move(links))
@@ -159,38 +91,47 @@ void GridWindow::buildWindow()
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<shell::StatusPanels>(statusBar());
-    buildLayout();
+    // Created first, so that the grid and the search controls lie on it.
+    tabStrip_ = new shell::TabStrip(canvas_);
+    grid_ = new GridView(canvas_);
+    const SearchBar searchBar = SearchBar::create(canvas_);
+    editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Grid, canvas_, panels_.get(), st_);
+    data_ = new DataControl(canvas_);
+    layout_ = std::make_unique<GridLayout>(*this, toolBar_, tabStrip_, grid_, searchBar, *editor_, data_);
+    pane_ = std::make_unique<RecordPane>(*editor_, *data_, *grid_, *panels_, st_, this,
+                                         [this] { return GridDatabase.get(); });
+    search_ = std::make_unique<GridSearch>(searchBar, *data_, *grid_, *pane_, st_, this);
 
     data_->setValidator([this](DataAction action) { return Data1_Validate(action); });
     connect(data_, &DataControl::repositioned, this, &GridWindow::Data1_Reposition);
     grid_->setModel(data_->model());
     connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { onGridRowChanged(current.isValid() ? current.row() : -1); });
+            [this](const QModelIndex& current) { pane_->onGridRowChanged(current.isValid() ? current.row() : -1); });
     connect(grid_->horizontalHeader(), &QHeaderView::sectionClicked, this, &GridWindow::DBGrid1_HeadClick);
     connect(grid_, &GridView::popupRequested, this,
             [this](const QPoint& at) { DBGrid1_MouseDown(Qt::RightButton, at); });
     connect(grid_, &GridView::deleteRowRequested, this, &GridWindow::mnuDataDel_Click);
     connect(tabStrip_, &shell::TabStrip::tabClicked, this, &GridWindow::TabStrip1_Click);
     for (int i = 0; i < 3; ++i)
-        connect(findButtons_[i], &QPushButton::clicked, this, [this, i] { cmdRCFind_Click(i); });
-    for (QLineEdit* box : searchBoxes_)
+        connect(searchBar.buttons[size_t(i)], &QPushButton::clicked, this, [this, i] { cmdRCFind_Click(i); });
+    for (QLineEdit* box : searchBar.boxes)
         connect(box, &QLineEdit::returnPressed, this, [this] { cmdRCFind_Click(0); });
 
     picker_ = std::make_unique<tree::CategoryPicker>(
         canvas_, *editor_, [this] { return GridDatabase.get(); }, [this] { return st_.DatabaseFileName; });
     drafts_ = std::make_unique<records::DraftKeeper>(*editor_, st_, this, QStringLiteral("grid"), [this] {
-        return records::DraftNote{st_.DatabasePath, data_->isAdding() ? 0 : paneId_};
+        return records::DraftNote{st_.DatabasePath, pane_->noteId()};
     });
 }
 
 QLineEdit* GridWindow::searchBox(int index) const
 {
-    return index == 0 || index == 1 ? searchBoxes_[size_t(index)] : nullptr;
+    return index == 0 || index == 1 ? search_->bar().boxes[size_t(index)] : nullptr;
 }
 
 QPushButton* GridWindow::findButton(int index) const
 {
-    return index >= 0 && index < 3 ? findButtons_[size_t(index)] : nullptr;
+    return index >= 0 && index < 3 ? search_->bar().buttons[size_t(index)] : nullptr;
 }
 
 // --- life of the window ---------------------------------------------------------
@@ -211,16 +152,12 @@ void GridWindow::Form_Load()
     if (loaded_)
         return;
     loaded_ = true;
-    for (QLineEdit* box : searchBoxes_)
-        box->clear();
-    FindTabView = findTabView();
+    search_->reset();
     // A view about to be shown (Form_Activate) replaces these rows at once:
     // reading every note's number for them would be wasted.
     const QString view = st_.CurrentTab;
     openDatabase(shell::TabStrip::keys().indexOf(view) <= 0 || tabStrip_->selectedKey() == view);
-    GridSortField = QStringLiteral("title");
-    GridSortOrder.clear();
-    restoreLayout();
+    layout_->restore(st_.settings());
     applyTextSettings();
 }
 
@@ -232,7 +169,7 @@ void GridWindow::Form_Activate()
     if (data_->databaseName() != st_.DatabasePath) {
         // Edits of a note belong to the file it came from.
         if (recordChanged())
-            settleRow(DataAction::Close);
+            pane_->settleRow(DataAction::Close);
         openDatabase(index <= 0); // a view replaces the rows below
         repointed = true;
     }
@@ -278,35 +215,17 @@ void GridWindow::openDatabase(bool read)
     }
     data_->setConnection(db, path);
     data_->setView(byNumber());
-    if (!db || (read && !refreshData()))
+    if (!db || (read && !search_->refresh()))
         data_->setCurrentRow(-1); // an empty grid and pane rather than the old file's note
     setWindowTitle(shell::mainCaption(path));
 }
 
-bool GridWindow::refreshData()
-{
-    bool refreshed = false;
-    const QScopedValueRollback<bool> following(syncing_, true);
-    if (!data_->database()) {
-        // Told when it could not be opened; the next activation tries again.
-        data_->dropRows();
-        return false;
-    }
-    const store::StepResult read = tryStep([&] { refreshed = data_->refresh(); });
-    if (!read) {
-        // The rows shown before are not this search's or view's answer.
-        data_->dropRows();
-        tellUnread(*read.error());
-    }
-    showSortIndicator(-1);
-    return refreshed;
-}
-
 bool GridWindow::Form_QueryUnload()
 {
-    if (recordChanged() && !settleRow(DataAction::Unload) && !records::closeWithoutSaving(st_.prompts(), this, true))
+    if (recordChanged() && !pane_->settleRow(DataAction::Unload)
+        && !records::closeWithoutSaving(st_.prompts(), this, true))
         return false;
-    saveLayout();
+    layout_->save(st_.settings());
     return true;
 }
 
@@ -331,6 +250,38 @@ void GridWindow::closeEvent(QCloseEvent* event)
         event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
+void GridWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void GridWindow::Form_Resize()
+{
+    if (layout_)
+        layout_->resize();
+}
+
+void GridWindow::SizeControls(double x)
+{
+    layout_->moveSplitter(x);
+}
+
+void GridWindow::FindTabYes()
+{
+    layout_->showSearchBar(true);
+}
+
+void GridWindow::FindTabNo()
+{
+    layout_->showSearchBar(false);
+}
+
+shell::TwipsLayout& GridWindow::layout()
+{
+    return layout_->twips();
+}
+
 // --- views -------------------------------------------------------------------------
 
 void GridWindow::TabStrip1_Click(int index)
@@ -338,7 +289,7 @@ void GridWindow::TabStrip1_Click(int index)
     const QString key = shell::TabStrip::keys().value(index);
     if (key.isEmpty())
         return;
-    if (!settleRow(DataAction::Close)) {
+    if (!pane_->settleRow(DataAction::Close)) {
         // The note could not be saved: stay on it, in its view.
         tabStrip_->selectKey(shownTab_);
         return;
@@ -351,12 +302,11 @@ void GridWindow::TabStrip1_Click(int index)
         hide();
         return;
     }
-    data_->setView(tabView(key));
-    refreshData();
+    search_->showView(key);
     shownTab_ = key;
     if (key == kFindTab) {
         FindTabYes();
-        searchBoxes_[0]->setFocus();
+        search_->bar().boxes[0]->setFocus();
     } else {
         FindTabNo();
     }
@@ -364,52 +314,7 @@ void GridWindow::TabStrip1_Click(int index)
 
 void GridWindow::DBGrid1_HeadClick(int column)
 {
-    store::Recordset* rs = data_->recordset();
-    QString field;
-    if (!rs || !tryStep([&] { field = rs->fieldName(column); }))
-        return;
-    if (field == GridSortField && GridSortOrder.isEmpty())
-        GridSortOrder = QStringLiteral("desc");
-    else
-        GridSortOrder.clear();
-    GridSortField = field;
-    if (field.left(5) == QLatin1String("naiyo")) {
-        st_.prompts().message(this, kNaiyoRefusal, Information);
-        showSortIndicator(-1);
-        return;
-    }
-    bool sorted = true;
-    const QString tab = st_.CurrentTab;
-    if (tab == kFindTab || tab == kJyuyoTab || tab == kKijituTab) {
-        store::NoteView v = tabView(tab);
-        v.sortFields = QStringList{field};
-        v.descending = !GridSortOrder.isEmpty();
-        data_->setView(v);
-    } else if (tab == kSaikinTab) {
-        st_.prompts().message(this, kRecentRefusal, Information);
-        sorted = false;
-    } else {
-        sorted = false;
-    }
-    if (refreshData() && sorted)
-        showSortIndicator(column);
-}
-
-store::NoteView GridWindow::tabView(const QString& key) const
-{
-    if (key == kFindTab)
-        return FindTabView;
-    const auto* view = std::find_if(std::begin(kViews), std::end(kViews),
-                                    [&](const ViewFields& v) { return v.key == key; });
-    return notesView(view != std::end(kViews) ? *view : kViews[3]);
-}
-
-void GridWindow::showSortIndicator(int column)
-{
-    QHeaderView* header = grid_->horizontalHeader();
-    header->setSortIndicatorShown(column >= 0);
-    if (column >= 0)
-        header->setSortIndicator(column, GridSortOrder.isEmpty() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    search_->sortBy(column);
 }
 
 QMenu* GridWindow::gridPopupMenu()
@@ -446,48 +351,110 @@ void GridWindow::findInAllNotes(const QString& term, bool inBodies)
             return; // the note shown could not be left
     }
     FindTabYes();
-    searchBoxes_[0]->setText(inBodies ? QString() : term);
-    searchBoxes_[1]->setText(inBodies ? term : QString());
-    cmdRCFind_Click(0);
+    search_->searchFor(term, inBodies);
 }
 
 QList<qint64> GridWindow::shownNotes() const
 {
-    QList<qint64> ids;
-    store::Recordset* rs = data_->recordset();
-    if (!rs)
-        return ids;
-    const int id = rs->fieldIndex(QStringLiteral("id"));
-    for (int row = 0; row < data_->recordCount(); ++row) {
-        if (rs->isRowDeleted(row))
-            continue;
-        ids << (id >= 0 ? rs->valueAt(row, id).toLongLong() : 0); // a failure is the caller's to tell
-    }
-    return ids;
+    return search_->shownNotes();
 }
 
 void GridWindow::cmdRCFind_Click(int index)
 {
-    switch (index) {
-    case 0:
-        FindTabView = searchView(searchBoxes_[0]->text(), searchBoxes_[1]->text());
-        data_->setView(FindTabView);
-        refreshData();
-        grid_->setFocus();
-        break;
-    case 1:
-        // The grid keeps the last result.
-        searchBoxes_[0]->clear();
-        searchBoxes_[1]->clear();
-        break;
-    case 2:
-        FindTabView = allNotesView();
-        data_->setView(FindTabView);
-        refreshData();
-        break;
-    default:
-        break;
+    search_->find(index);
+}
+
+const store::NoteView& GridWindow::searchTabView() const
+{
+    return search_->searchTabView();
+}
+
+const QString& GridWindow::gridSortField() const
+{
+    return search_->sortField();
+}
+
+const QString& GridWindow::gridSortOrder() const
+{
+    return search_->sortOrder();
+}
+
+// --- the rows -------------------------------------------------------------------------
+
+bool GridWindow::recordChanged() const
+{
+    return pane_->recordChanged();
+}
+
+void GridWindow::Data1_Reposition()
+{
+    pane_->reposition();
+}
+
+bool GridWindow::Data1_Validate(DataAction action)
+{
+    return pane_->validate(action);
+}
+
+void GridWindow::mnuUpdate_Click()
+{
+    pane_->update();
+}
+
+void GridWindow::mnuDataDel_Click()
+{
+    pane_->deleteCurrent();
+}
+
+void GridWindow::mnuFileDataAdd_Click()
+{
+    pane_->add();
+}
+
+void GridWindow::mnuDouki_Click()
+{
+    if (!pane_->settleRow(DataAction::Bookmark))
+        return;
+    store::Recordset* rs = data_->recordset();
+    if (!rs || data_->currentRow() < 0)
+        return;
+    QString bunID;
+    qint64 id = 0;
+    const store::StepResult read = tryStep([&] {
+        const QVariant category = rs->value(QStringLiteral("bunID"));
+        bunID = category.isNull() ? QStringLiteral("0") : QString::number(category.toLongLong());
+        id = pane_->currentId();
+    });
+    if (!read) {
+        pane_->tellUnread(*read.error());
+        return;
     }
+    const shell::JumpRequest request{bunID.toLongLong(), id};
+    if (links_.showMainWindow)
+        links_.showMainWindow(geometry());
+    hide();
+    if (links_.jump)
+        links_.jump(request);
+}
+
+void GridWindow::mnuMoveFirst_Click()
+{
+    data_->moveFirst();
+}
+
+void GridWindow::mnuMoveMae_Click()
+{
+    data_->movePrevious();
+}
+
+void GridWindow::mnuMoveNext_Click()
+{
+    data_->moveNext();
+}
+
+void GridWindow::mnuMoveLast_Click()
+{
+    data_->moveLast();
 }
 
 } // namespace zumilo::grid

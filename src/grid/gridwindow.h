@@ -1,6 +1,7 @@
 #pragma once
 
 #include "datacontrol.h"
+#include "gridsearch.h"
 
 #include "shell/requests.h"
 #include "shell/twipslayout.h"
@@ -9,30 +10,25 @@
 #include <QMainWindow>
 #include <QRect>
 #include <QString>
-#include <array>
 #include <functional>
 #include <memory>
 
 class QAction;
 class QComboBox;
 class QToolBar;
-class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
 
 namespace zumilo::shell {
 struct AppState;
-class SplitterBar;
-class SplitterHandle;
 class StatusPanels;
 class TabStrip;
 } // namespace zumilo::shell
 
 namespace zumilo::store {
 class Database;
-class StoreError;
-} // namespace zumilo::store
+}
 
 #include "records/commandwindow.h"
 #include "records/drafts.h"
@@ -44,7 +40,9 @@ class CategoryPicker;
 
 namespace zumilo::grid {
 
+class GridLayout;
 class GridView;
+class RecordPane;
 
 // What the grid window asks of the main window.
 struct GridLinks {
@@ -57,19 +55,13 @@ struct GridLinks {
     std::function<void()> endProgram;
 };
 
-// The search view as the window sets it at load.
-store::NoteView findTabView();
-// "全数": every note, with sinkidate before kanryoCK.
-store::NoteView allNotesView();
-// The search view for a title and a body text; either may be empty.
-// Both empty gives findTabView().
-store::NoteView searchView(const QString& title, const QString& body);
-
 // The grid window (Form3): the four views of all notes (search, important,
 // scheduled, recent) as a grid on the view tabs, the record pane that edits
 // the grid's current row, and the data control between them. One instance
 // lives for the run; it takes the main window's place when one of its four
-// tabs is chosen, and gives it back for the category tab.
+// tabs is chosen, and gives it back for the category tab. The window makes
+// the controls and wires them; GridLayout places them, GridSearch chooses
+// and reads the rows, RecordPane edits the current one.
 class GridWindow : public QMainWindow, public records::CommandWindow {
     Q_OBJECT
 public:
@@ -104,9 +96,8 @@ public:
 
     // --- the data control ---------------------------------------------------------
     void Data1_Reposition();
-    // Asked before the current row is left or deleted: confirms, stamps and
-    // writes a changed row, or drops its edits; asks before a delete. False
-    // when the row must stay current (refused delete, failed write).
+    // The data control's question before its current row is left or
+    // deleted (RecordPane::validate).
     bool Data1_Validate(DataAction action);
 
     // --- commands -------------------------------------------------------------------
@@ -138,11 +129,11 @@ public:
     QPushButton* findButton(int index) const; // cmdRCFind(0..2)
     QMenu* gridPopupMenu();                   // the view menu less the font entries
     QAction* action(const QString& name) const override { return actions_.value(name); }
-    shell::TwipsLayout& layout() { return layout_; }
+    shell::TwipsLayout& layout();
     store::Database* gridDatabase() const { return GridDatabase.get(); }
-    const store::NoteView& searchTabView() const { return FindTabView; }
-    const QString& gridSortField() const { return GridSortField; }
-    const QString& gridSortOrder() const { return GridSortOrder; }
+    const store::NoteView& searchTabView() const;
+    const QString& gridSortField() const;
+    const QString& gridSortOrder() const;
     // Edits in the record pane not yet written, or a new row.
     bool recordChanged() const;
 
@@ -152,28 +143,10 @@ protected:
 
 private:
     void buildWindow();
-    void buildLayout();
-    void restoreLayout();
-    void saveLayout();
     void applyTextSettings();
     // `read` false leaves the rows unread, for a view that follows at once.
     // Shows every note by number until a view is chosen.
     void openDatabase(bool read = true);
-    store::NoteView tabView(const QString& key) const;
-    bool refreshData();
-    void showSortIndicator(int column);
-    void loadPane();
-    void syncGridToData();
-    void onGridRowChanged(int row);
-    bool writePane();
-    void dropEdits();
-    // Validates the row about to be left; a new row just written becomes
-    // current. False when the row must stay.
-    bool settleRow(DataAction action);
-    qint64 currentId() const;
-    void reportStoreError(const QString& what, const QString& detail);
-    // Rows or a note that could not be read, told once.
-    void tellUnread(const store::StoreError& e);
 
     shell::AppState& st_;
     GridLinks links_;
@@ -187,28 +160,16 @@ private:
     GridView* grid_ = nullptr;
     DataControl* data_ = nullptr;
     std::unique_ptr<records::RecordEditor> editor_;
+    std::unique_ptr<GridLayout> layout_;
+    std::unique_ptr<RecordPane> pane_;
+    std::unique_ptr<GridSearch> search_;
     std::unique_ptr<tree::CategoryPicker> picker_;
     std::unique_ptr<records::DraftKeeper> drafts_;
-    std::array<QLineEdit*, 2> searchBoxes_{};
-    std::array<QLabel*, 2> searchLabels_{};
-    std::array<QPushButton*, 3> findButtons_{};
-    shell::SplitterHandle* splitter_ = nullptr;
-    shell::SplitterBar* splitterBar_ = nullptr;
     QMenu* gridPopup_ = nullptr;
-    shell::TwipsLayout layout_;
-    bool SplitterMoving = false;
 
     std::shared_ptr<store::Database> GridDatabase;
-    store::NoteView FindTabView; // the search view, with the words last searched
-    QString GridSortField;
-    QString GridSortOrder;
 
-    QString shownTab_;                       // the view the grid shows
-    qint64 paneId_ = 0;                      // ID of the row in the record pane
-    qint64 newId_ = 0;                       // ID given to the row being added
-    bool savedNewRow_ = false;               // the last write added a row to the grid's end
-    QList<records::FieldFailure> keepTyped_; // refused by the last save, shown as typed
-    bool syncing_ = false;                   // the grid follows the data control, not the user
+    QString shownTab_; // the view the grid shows
     bool loaded_ = false;
     bool unloaded_ = false;
 };

@@ -1,8 +1,4 @@
-// The grid window's panes: where the controls lie ("F3Position"), how they
-// follow the window's size, the splitter between grid and record pane, and
-// the two arrangements of the view tabs (with and without the search).
-
-#include "gridwindow.h"
+#include "gridlayout.h"
 
 #include "datacontrol.h"
 #include "gridview.h"
@@ -13,19 +9,16 @@
 #include "shell/commands.h"
 #include "shell/settingsstore.h"
 #include "shell/splitterhandle.h"
-#include "shell/statuspanels.h"
 #include "shell/tabstrip.h"
 #include "shell/twips.h"
 #include "shell/windowplacement.h"
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QToolButton>
 
 namespace zumilo::grid {
 
@@ -93,57 +86,30 @@ constexpr double kPlainGridTop = 800;
 
 } // namespace
 
-void GridWindow::buildLayout()
+GridLayout::GridLayout(QMainWindow& window, QToolBar* toolBar, shell::TabStrip* tabStrip, GridView* grid,
+                       const SearchBar& searchBar, records::RecordEditor& editor, DataControl* data)
+    : window_(window), canvas_(window.centralWidget()), grid_(grid), searchBar_(searchBar),
+      splitter_(new shell::SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_)),
+      splitterBar_(new shell::SplitterBar(QStringLiteral("picSplitter"), canvas_))
 {
-    // Created first, so that the grid and the search controls lie on it.
-    tabStrip_ = new shell::TabStrip(canvas_);
-
-    grid_ = new GridView(canvas_);
-    static const char* const labelCaptions[2] = {"タイトル", "内容"};
-    for (int i = 0; i < 2; ++i) {
-        auto* label = new QLabel(QString::fromUtf8(labelCaptions[i]), canvas_);
-        label->setObjectName(QStringLiteral("Text3(%1)").arg(i));
-        searchLabels_[size_t(i)] = label;
-        auto* box = new QLineEdit(canvas_);
-        box->setObjectName(QStringLiteral("Text2(%1)").arg(i));
-        label->setBuddy(box);
-        searchBoxes_[size_t(i)] = box;
-    }
-    static const char* const findCaptions[3] = {"検索(&A)", "×", "全数"};
-    static const char* const findTips[3] = {"入力した条件で検索を開始します", "条件クリア",
-                                            "登録されている全数を表示します"};
-    for (int i = 0; i < 3; ++i) {
-        auto* button = new QPushButton(QString::fromUtf8(findCaptions[i]), canvas_);
-        button->setObjectName(QStringLiteral("cmdRCFind(%1)").arg(i));
-        button->setToolTip(QString::fromUtf8(findTips[i]));
-        button->setAutoDefault(false);
-        if (i == 1) // "×" says nothing when read aloud
-            button->setAccessibleName(button->toolTip());
-        findButtons_[size_t(i)] = button;
-    }
-
-    editor_ = std::make_unique<records::RecordEditor>(records::EditorKind::Grid, canvas_, panels_.get(), st_);
-    data_ = new DataControl(canvas_);
-    splitter_ = new shell::SplitterHandle(Qt::Horizontal, QStringLiteral("imgSplitter"), canvas_);
-    splitterBar_ = new shell::SplitterBar(QStringLiteral("picSplitter"), canvas_);
 
     // Design sizes; heights and caption widths grow to what the font needs.
     auto fit = [](QWidget* w, double width, double height) {
         const QSize hint = w->sizeHint();
         return std::pair{std::max(width, twipsOf(hint.width())), std::max(height, twipsOf(hint.height()))};
     };
-    const double searchHeight = fit(searchBoxes_[0], 0.0, 285.0).second;
-    layout_.add(QStringLiteral("Toolbar1"), toolBar_, {0, 0, 10000, shell::kToolBarHeight});
-    layout_.add(QStringLiteral("TabStrip1"), tabStrip_, {0, 400, 3250, 6000});
+    const double searchHeight = fit(searchBar_.boxes[0], 0.0, 285.0).second;
+    layout_.add(QStringLiteral("Toolbar1"), toolBar, {0, 0, 10000, shell::kToolBarHeight});
+    layout_.add(QStringLiteral("TabStrip1"), tabStrip, {0, 400, 3250, 6000});
     layout_.add(QStringLiteral("DBGrid1"), grid_, {120, kSearchGridTop, 3015, 4500});
     layout_.add(QStringLiteral("imgSplitter"), splitter_, {3250, 0, 50, 7000});
     layout_.add(QStringLiteral("picSplitter"), splitterBar_, {3250, 350, 50, 7000});
-    layout_.add(QStringLiteral("Text2(0)"), searchBoxes_[0], {750, 840, 1400, searchHeight});
-    layout_.add(QStringLiteral("Text2(1)"), searchBoxes_[1], {750, 1155, 1400, searchHeight});
+    layout_.add(QStringLiteral("Text2(0)"), searchBar_.boxes[0], {750, 840, 1400, searchHeight});
+    layout_.add(QStringLiteral("Text2(1)"), searchBar_.boxes[1], {750, 1155, 1400, searchHeight});
     for (int i = 0; i < 2; ++i) {
         // The captions must end before their boxes begin; Japanese faces
         // run wider than the ones these places were made for.
-        QLabel* label = searchLabels_[size_t(i)];
+        QLabel* label = searchBar_.labels[size_t(i)];
         const double room = 750.0 - (i == 0 ? 120.0 : 160.0);
         QFont font = label->font();
         while (twipsOf(label->sizeHint().width()) > room && font.pointSizeF() > 7.0) {
@@ -151,13 +117,13 @@ void GridWindow::buildLayout()
             label->setFont(font);
         }
         const auto [w, h] = fit(label, 600.0, 240.0);
-        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchLabels_[size_t(i)],
+        layout_.add(QStringLiteral("Text3(%1)").arg(i), searchBar_.labels[size_t(i)],
                     {i == 0 ? 120.0 : 160.0, i == 0 ? 880.0 : 1200.0, w, h});
     }
     const double buttonHeight = std::max(330.0, searchHeight);
-    layout_.add(QStringLiteral("cmdRCFind(0)"), findButtons_[0], {2200, 800, 975, buttonHeight});
-    layout_.add(QStringLiteral("cmdRCFind(1)"), findButtons_[1], {2200, 1200, 375, buttonHeight});
-    layout_.add(QStringLiteral("cmdRCFind(2)"), findButtons_[2], {2600, 1200, 575, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(0)"), searchBar_.buttons[0], {2200, 800, 975, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(1)"), searchBar_.buttons[1], {2200, 1200, 375, buttonHeight});
+    layout_.add(QStringLiteral("cmdRCFind(2)"), searchBar_.buttons[2], {2600, 1200, 575, buttonHeight});
 
     static const QList<records::EditorPlace> places = {
         {"Label1(0)", 3480, 510, 360, 220},     {"Text1(3)", 4000, 400, 1575, 270},
@@ -170,11 +136,11 @@ void GridWindow::buildLayout()
         {"Label1(2)", 3360, 1260, 360, 220},    {"Label1(3)", 3480, 510, 360, 220},
         {"Text1(1)", 3300, 1500, 6000, 4000},   {"Text1(2)", 3300, 1500, 6000, 4000},
     };
-    records::placeEditor(layout_, *editor_, places);
-    const auto [dataWidth, dataHeight] = fit(data_, 3600.0, 330.0);
-    layout_.add(QStringLiteral("Data1"), data_, {3360, 6240, dataWidth, dataHeight});
+    records::placeEditor(layout_, editor, places);
+    const auto [dataWidth, dataHeight] = fit(data, 3600.0, 330.0);
+    layout_.add(QStringLiteral("Data1"), data, {3360, 6240, dataWidth, dataHeight});
 
-    connect(splitter_, &shell::SplitterHandle::pressed, this, [this] {
+    QObject::connect(splitter_, &shell::SplitterHandle::pressed, splitter_, [this] {
         const shell::TwipsGeometry h = layout_[QStringLiteral("imgSplitter")];
         layout_[QStringLiteral("picSplitter")] = {h.left, h.top + 350, h.width, h.height};
         layout_.apply(QStringLiteral("picSplitter"));
@@ -182,54 +148,52 @@ void GridWindow::buildLayout()
         splitterBar_->raise();
         SplitterMoving = true;
     });
-    connect(splitter_, &shell::SplitterHandle::moved, this, [this](double x, double) {
+    QObject::connect(splitter_, &shell::SplitterHandle::moved, splitter_, [this](double x, double) {
         if (!SplitterMoving)
             return;
         const double p = layout_[QStringLiteral("imgSplitter")].left + x;
-        const double outer = twipsOf(frameGeometry().width());
+        const double outer = twipsOf(window_.frameGeometry().width());
         layout_[QStringLiteral("picSplitter")].left = std::max(kLeftPaneMinimum, std::min(p, outer - kPaneMargin));
         layout_.apply(QStringLiteral("picSplitter"));
     });
-    connect(splitter_, &shell::SplitterHandle::released, this, [this] {
-        SizeControls(layout_[QStringLiteral("picSplitter")].left);
+    QObject::connect(splitter_, &shell::SplitterHandle::released, splitter_, [this] {
+        moveSplitter(layout_[QStringLiteral("picSplitter")].left);
         splitterBar_->hide();
         SplitterMoving = false;
     });
     layout_.apply();
 }
 
-void GridWindow::restoreLayout()
+void GridLayout::restore(const shell::SettingsStore& settings)
 {
-    const shell::SettingsStore& settings = st_.settings();
     layout_.restore(settings, shell::Settings::F3Position, f3Keys());
     layout_[textName(2)].left = layout_[textName(1)].left;
     grid_->setRowHeight(shell::twipsToPixels(settings.readNumber(shell::Settings::F3Position, kRowHeight, 210)));
     // The record pane stays whole, and so do the grid and the data control.
-    shell::fitMinimumSize(this,
+    shell::fitMinimumSize(&window_,
                           layout_.rightEdge(records::RecordEditor::fixedControlNames() << QStringLiteral("Data1")),
                           layout_[textName(1)].top + 900 + layout_[QStringLiteral("Data1")].height);
-    Form_Resize();
+    resize();
 }
 
-void GridWindow::saveLayout()
+void GridLayout::save(shell::SettingsStore& settings) const
 {
-    shell::SettingsStore& settings = st_.settings();
     layout_.save(settings, shell::Settings::F3Position, f3Keys());
     settings.writeNumber(shell::Settings::F3Position, kRowHeight, twipsOf(grid_->rowHeight()));
     settings.sync();
 }
 
-void GridWindow::resizeEvent(QResizeEvent* event)
+double GridLayout::statusHeight() const
 {
-    QMainWindow::resizeEvent(event);
-    Form_Resize();
+    const QStatusBar* bar = window_.statusBar();
+    return twipsOf(bar->isVisible() ? bar->height() : 0);
 }
 
-void GridWindow::Form_Resize()
+void GridLayout::resize()
 {
-    if (isMinimized() || !canvas_)
+    if (window_.isMinimized())
         return;
-    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double S = statusHeight();
     const double W = twipsOf(canvas_->width());
     const double H = twipsOf(canvas_->height()) + S;
     shell::TwipsLayout& L = layout_;
@@ -250,9 +214,9 @@ void GridWindow::Form_Resize()
     L.apply();
 }
 
-void GridWindow::SizeControls(double x)
+void GridLayout::moveSplitter(double x)
 {
-    const double outer = twipsOf(frameGeometry().width());
+    const double outer = twipsOf(window_.frameGeometry().width());
     if (x < kLeftPaneMinimum)
         x = kLeftPaneMinimum;
     if (x > outer - kPaneMargin)
@@ -278,37 +242,17 @@ void GridWindow::SizeControls(double x)
     L.apply();
 }
 
-void GridWindow::FindTabYes()
+void GridLayout::showSearchBar(bool shown)
 {
-    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
+    const double S = statusHeight();
     const double H = twipsOf(canvas_->height()) + S;
     shell::TwipsGeometry& g = layout_[QStringLiteral("DBGrid1")];
-    g.top = kSearchGridTop;
+    g.top = shown ? kSearchGridTop : kPlainGridTop;
     g.height = H - g.top - S - 100;
     layout_.apply(QStringLiteral("DBGrid1"));
-    for (int i = 0; i < 2; ++i) {
-        searchBoxes_[size_t(i)]->show();
-        searchLabels_[size_t(i)]->show();
-    }
-    for (QPushButton* b : findButtons_)
-        b->show();
-}
-
-void GridWindow::FindTabNo()
-{
-    const double S = twipsOf(statusBar()->isVisible() ? statusBar()->height() : 0);
-    const double H = twipsOf(canvas_->height()) + S;
-    shell::TwipsGeometry& g = layout_[QStringLiteral("DBGrid1")];
-    g.top = kPlainGridTop;
-    g.height = H - g.top - S - 100;
-    layout_.apply(QStringLiteral("DBGrid1"));
-    for (int i = 0; i < 2; ++i) {
-        searchBoxes_[size_t(i)]->hide();
-        searchLabels_[size_t(i)]->hide();
-    }
-    for (QPushButton* b : findButtons_)
-        b->hide();
-    grid_->setFocus();
+    searchBar_.setVisible(shown);
+    if (!shown)
+        grid_->setFocus();
 }
 
 } // namespace zumilo::grid
