@@ -1,7 +1,7 @@
 // Start-up, shut-down, opening, creating and remembering database files,
 // driven through the real main window with scripted prompts.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
 #include "main/recentfiles.h"
@@ -252,7 +252,7 @@ private slots:
 
         for (int i = 0; i < 5; ++i) {
             env.prompts.expectOpenFile(files[i]);
-            w.mnuOpenDB_Click();
+            test::trigger(w, u"mnuOpenDB");
         }
         auto order = [&] {
             QStringList list;
@@ -269,7 +269,7 @@ private slots:
 
         // A sixth file pushes the oldest out.
         env.prompts.expectOpenFile(files[5]);
-        w.mnuOpenDB_Click();
+        test::trigger(w, u"mnuOpenDB");
         QCOMPARE(order(), QStringLiteral("f6 f3 f5 f4 f2"));
         QCOMPARE(env.setting(shell::Settings::RecentFiles, QStringLiteral("RecentFile5")), files[1]);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -368,7 +368,7 @@ private slots:
         }();
         env.prompts.expectSaveFile(existing);
         env.prompts.expectMessage(QStringLiteral("このファイル名は既に存在します。他のファイル名をつけてください。"));
-        w.mnuDBnew_Click();
+        test::trigger(w, u"mnuDBnew");
         QFile f(existing);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), before);
@@ -377,7 +377,7 @@ private slots:
         const QString nowhere = env.path(QStringLiteral("x")) + QStringLiteral("/missing/folder/new.zmd");
         env.prompts.expectSaveFile(nowhere);
         env.prompts.expectMessage({}, shell::Msg::Ok, Exclamation);
-        w.mnuDBnew2_Click();
+        test::trigger(w, u"mnuDBnew2");
         QVERIFY(env.prompts.messages().constLast().startsWith(QStringLiteral("データベースを作成できませんでした。")));
         QVERIFY(!QFileInfo::exists(nowhere));
         QCOMPARE(env.state->DatabasePath, help);
@@ -387,7 +387,7 @@ private slots:
         // A name that is a wildcard.
         env.prompts.expectSaveFile(env.path(QStringLiteral("x/*.zmd")));
         env.prompts.expectMessage({}, shell::Msg::Ok, Exclamation);
-        w.mnuDBnew_Click();
+        test::trigger(w, u"mnuDBnew");
         QCOMPARE(env.state->DatabasePath, help);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }

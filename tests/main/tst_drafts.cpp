@@ -11,7 +11,6 @@
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
 #include "shell/draftjournal.h"
-#include "shell/tabstrip.h"
 #include "store/database.h"
 #include "store/notes.h"
 
@@ -145,7 +144,7 @@ private slots:
             w = env.recordWindows().first();
             slot = QStringLiteral("single-1");
         } else if (window == Window::Grid) {
-            env.window->TabStrip1_Click(int(shell::TabStrip::keys().indexOf(QStringLiteral("FindTab"))));
+            test::clickTab(*env.window, u"FindTab");
             w = env.window->gridWindow();
             slot = QStringLiteral("grid");
         }

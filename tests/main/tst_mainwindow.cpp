@@ -190,7 +190,7 @@ private slots:
 
         // A note without a creation date gets today's on its first save.
         env.clickRow(2);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.stored(QStringLiteral("sinkiDate"), 2).toString(), QStringLiteral("2026-12-06"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -295,7 +295,7 @@ private slots:
         env.editor().setText(0, QStringLiteral("書けない変更"));
 
         env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().contains(QStringLiteral("読み取り専用")));
         QVERIFY(w.recordChanged());
@@ -327,7 +327,7 @@ private slots:
         env.editor().setText(5, QStringLiteral("12/24"));
 
         env.prompts.expectMessage({});
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().contains(QStringLiteral("「完了日」")));
         QCOMPARE(env.stored(QStringLiteral("title"), 1).toString(), QStringLiteral("新しい題"));
@@ -345,7 +345,7 @@ private slots:
         auto& w = env.load();
         env.prompts.expectMessage(
             QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください"));
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.editor().text(0), records::emptyTitleNotice());
         QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 0);
@@ -401,10 +401,10 @@ private slots:
         auto& w = env.load();
         env.click(QStringLiteral("1_id"));
         w.jumpTo({1, 9});
-        w.Form_Activate();
+        env.returnToMainWindow();
         QVERIFY(w.jumpPending());
         env.note(9, QStringLiteral("x"), 1);
-        w.Form_Activate();
+        env.returnToMainWindow();
         QVERIFY(!w.jumpPending());
         QCOMPARE(env.list().selectedKey(), QStringLiteral("9_id"));
     }

@@ -84,7 +84,7 @@ private slots:
         QVERIFY(fresh);
         QCOMPARE(fresh->editor()->text(7), QStringLiteral("2"));
         fresh->editor()->setText(0, QStringLiteral("新しいメモ"));
-        fresh->mnuUpdate_Click();
+        test::trigger(*fresh, u"mnuUpdate");
         const QString id = fresh->statusPanels().text(2);
         QCOMPARE(id, QStringLiteral("12"));
         // The main window's own edit is offered for saving before it rebuilds.
@@ -380,8 +380,9 @@ private slots:
         tree::CategorySearchWindow* search = env.window->categorySearch();
         QVERIFY(search && search->isVisible());
         QCOMPARE(search->model()->rowCount(), 1);
-        search->grid()->setCurrentIndex(search->model()->index(0, 0));
-        search->DBGrid1_DblClick();
+        const QPoint at = search->grid()->visualRect(search->model()->index(0, 0)).center();
+        QTest::mouseClick(search->grid()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(search->grid()->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
         QCOMPARE(env.window->categoryTree()->currentItem(), env.window->categoryTree()->node(QStringLiteral("2_id")));
         QCOMPARE(env.window->recordList()->count(), 2);

@@ -29,6 +29,8 @@ namespace zumilo::test {
 // Runs one of the window's commands ("mnuPrint1"), as its menu item does;
 // fails the test when the window has no such command or it is disabled.
 void trigger(QMainWindow& window, QAnyStringView command);
+// Clicks one of the window's view tabs ("FindTab") with the mouse.
+void clickTab(QWidget& window, QAnyStringView key);
 
 // A TestApp whose settings name a fresh database (data/notes.zmd, without
 // the seed note), with a second connection to fill it and check it, and the
@@ -47,6 +49,9 @@ public:
     app::MainWindow& load();
     // Makes a category current, as a click on its node does.
     void choose(const QString& nodeKey);
+    // Activates another window of the program, then the main window again,
+    // as the user does coming back to it.
+    void returnToMainWindow();
 
     tree::CategoryTree& tree() const;
     records::RecordList& list() const;
