@@ -344,13 +344,13 @@ private slots:
 
         env.prompts.expectMessage(kChangeQuestion, answer, kQuestionStyle);
         if (how == QLatin1String("next"))
-            w.action(QStringLiteral("mnuMoveNext"))->trigger();
+            test::trigger(w, u"mnuMoveNext");
         else if (how == QLatin1String("click"))
             env.clickRow(2);
         else if (how == QLatin1String("last button"))
             QTest::mouseClick(w.data()->findChild<QToolButton*>(QStringLiteral("Data1_Last")), Qt::LeftButton);
         else if (how == QLatin1String("save"))
-            w.action(QStringLiteral("mnuUpdate"))->trigger();
+            test::trigger(w, u"mnuUpdate");
         else
             test::clickTab(w, u"JyuyoTab");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -492,7 +492,7 @@ private slots:
             env.selectRowBySelector(row);
             QTest::keyClick(w.grid(), Qt::Key_Delete);
         } else {
-            w.action(QStringLiteral("mnuDataDel"))->trigger();
+            test::trigger(w, u"mnuDataDel");
         }
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.ids(), left);
@@ -523,7 +523,7 @@ private slots:
             env.note(id, QStringLiteral("既存%1").arg(id));
         auto& w = env.show(QStringLiteral("FindTab"));
 
-        w.action(QStringLiteral("mnuFileDataAdd"))->trigger();
+        test::trigger(w, u"mnuFileDataAdd");
         QVERIFY(w.recordChanged());
         QCOMPARE(w.statusPanels().text(2), QString::number(expected));
         QCOMPARE(w.statusPanels().text(4), QStringLiteral("2026/12/06"));
@@ -644,7 +644,7 @@ private slots:
         env.note(1, QStringLiteral("a"));
         auto& w = env.show(QStringLiteral("KijituTab"));
         const QRect place = w.geometry();
-        QTest::mouseClick(w.tabStrip()->bar(), Qt::LeftButton, {}, w.tabStrip()->bar()->tabRect(0).center());
+        test::clickTab(w, u"BunTab");
         QCOMPARE(env.state->CurrentTab, QStringLiteral("BunTab"));
         QCOMPARE(env.mainShown, (QList<QRect>{place}));
         QVERIFY(w.isHidden());
@@ -692,7 +692,7 @@ private slots:
         const QRect place = w.geometry();
 
         env.prompts.expectMessage(kChangeQuestion, Ok);
-        w.action(QStringLiteral("mnuDouki"))->trigger();
+        test::trigger(w, u"mnuDouki");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.stored(QStringLiteral("title"), 57).toString(), QStringLiteral("b 変更"));
         QCOMPARE(env.jumps.size(), 1);

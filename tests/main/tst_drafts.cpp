@@ -156,12 +156,12 @@ private slots:
         if (save) {
             if (window == Window::Grid)
                 env.prompts.expectMessage(kGridQuestion, Ok);
-            records::commandWindow(*w)->action(QStringLiteral("mnuUpdate"))->trigger();
+            test::trigger(*w, u"mnuUpdate");
             QVERIFY(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt()
                     == 1);
         } else if (window == Window::Grid) {
             env.prompts.expectMessage(kGridQuestion, Cancel);
-            records::commandWindow(*w)->action(QStringLiteral("mnuMoveNext"))->trigger();
+            test::trigger(*w, u"mnuMoveNext");
         } else {
             env.prompts.expectMessage(kSaveQuestion, No);
             if (window == Window::Main)
@@ -191,7 +191,7 @@ private slots:
         const QString other = env.makeDatabase(QStringLiteral("data/other.zmd"));
         commit(env.editor().titleBox(), QStringLiteral("に追記"));
         env.prompts.expectOpenFile(other).expectMessage(kSaveQuestion, answer);
-        env.window->action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(*env.window, u"mnuOpenDB");
         QCOMPARE(env.state->DatabasePath, other);
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt(),
                  answer == shell::Msg::Yes ? 1 : 0);
@@ -272,7 +272,7 @@ private slots:
         // Saved as any edit: the note's stamp is renewed and its draft goes.
         records::RecordWindow* first = byTitle[QStringLiteral("議事録に追記")];
         const QString slot = first->draftKeeper()->slot();
-        first->action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(*first, u"mnuUpdate");
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
                  QStringLiteral("議事録に追記"));
         QCOMPARE(env.scalar(QStringLiteral("select kousinDate from T_idea where id=10")).toString(),

@@ -46,7 +46,7 @@ private slots:
         Env env;
         auto& w = env.load();
         env.prompts.expectInput(QStringLiteral("新しい分類名は？"), QStringLiteral("O'Brien の \"棚\" [*]"));
-        w.action(QStringLiteral("mnuBunTuika"))->trigger();
+        test::trigger(w, u"mnuBunTuika");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_bunrui where bunID=1")).toString(),
                  QStringLiteral("O'Brien の \"棚\" [*]"));
@@ -116,7 +116,7 @@ private slots:
 
         // Renamed behind the window's back, by another program.
         env.db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui='最新' WHERE bunID=3"));
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=10")).toString(),
                  QStringLiteral("最新"));
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
@@ -230,13 +230,13 @@ private slots:
         auto& w = env.load();
         env.choose(QStringLiteral("1_id"));
 
-        w.action(QStringLiteral("mnuMoveMae"))->trigger();
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  1 / 5    最初のデータです"));
-        w.action(QStringLiteral("mnuMoveLast"))->trigger();
+        test::trigger(w, u"mnuMoveLast");
         QCOMPARE(env.editorTitle(), QStringLiteral("メモ5"));
-        w.action(QStringLiteral("mnuMoveNext"))->trigger();
+        test::trigger(w, u"mnuMoveNext");
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  5 / 5    最後のデータです"));
-        w.action(QStringLiteral("mnuMoveMae"))->trigger();
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(env.editorTitle(), QStringLiteral("メモ4"));
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  4 / 5"));
 
@@ -244,7 +244,7 @@ private slots:
         w.editor()->setText(0, QStringLiteral("捨てる変更"));
         env.prompts.expectMessage(kSaveQuestion, No);
         env.prompts.expectMessage(kSaveQuestion, No);
-        w.action(QStringLiteral("mnuMoveFirst"))->trigger();
+        test::trigger(w, u"mnuMoveFirst");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.editorTitle(), QStringLiteral("メモ1"));
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=4")).toString(), QStringLiteral("メモ4"));
@@ -262,7 +262,7 @@ private slots:
         env.choose(QStringLiteral("1_id"));
         w.editor()->setText(0, QStringLiteral("写し"));
 
-        w.action(QStringLiteral("mnuUpdateAs"))->trigger();
+        test::trigger(w, u"mnuUpdateAs");
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=42")).toString(), QStringLiteral("写し"));
         QCOMPARE(env.scalar(QStringLiteral("select sinkiDate from T_idea where id=42")).toString(),
                  QStringLiteral("2026-12-06"));

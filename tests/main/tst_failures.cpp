@@ -12,7 +12,6 @@
 #include "records/recordwindow.h"
 #include "shell/recordsetmodel.h"
 #include "shell/statuspanels.h"
-#include "shell/tabstrip.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
@@ -21,7 +20,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabBar>
 #include <QToolButton>
 #include <QtTest>
 #include <sqlite3.h>
@@ -70,8 +68,7 @@ struct Env : test::MainWindowApp {
     }
     grid::GridWindow& showGrid()
     {
-        QTabBar* tabs = window->findChild<shell::TabStrip*>()->bar();
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        test::clickTab(*window, u"FindTab");
         grid::GridWindow* grid = window->gridWindow();
         grid->data()->database()->setBusyTimeout(1);
         grid->database()->setBusyTimeout(1);
@@ -85,21 +82,15 @@ struct Env : test::MainWindowApp {
         single->windowDatabase()->setBusyTimeout(1);
         return *single;
     }
-    static void trigger(QMainWindow& w, const char* command)
-    {
-        QAction* action = records::commandWindow(w)->action(QString::fromLatin1(command));
-        QVERIFY2(action && action->isEnabled(), command);
-        action->trigger();
-    }
     static void search(QMainWindow& w)
     {
         records::commandWindow(w)->searchBox()->setEditText(QStringLiteral("一"));
-        trigger(w, "mnuFindtitle");
+        test::trigger(w, u"mnuFindtitle");
     }
     static void typeAndSave(QMainWindow& w, records::RecordEditor& editor)
     {
         QTest::keyClicks(editor.titleBox(), QStringLiteral("x"));
-        trigger(w, "mnuUpdate");
+        test::trigger(w, u"mnuUpdate");
     }
 };
 
@@ -156,10 +147,9 @@ private slots:
             else if (gesture == QLatin1String("save"))
                 Env::typeAndSave(*w, *editor);
             else if (grid)
-                QTest::mouseClick(grid->tabStrip()->bar(), Qt::LeftButton, {},
-                                  grid->tabStrip()->bar()->tabRect(2).center());
+                test::clickTab(*grid, u"JyuyoTab");
             else if (single)
-                Env::trigger(*single, "mnuMoveNext");
+                test::trigger(*single, u"mnuMoveNext");
             else
                 env.clickNode(QStringLiteral("2_id"));
             ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);

@@ -174,7 +174,7 @@ private slots:
         QVERIFY(w.recordChanged());
         QCOMPARE(w.statusPanels().text(1), QString());
 
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QVERIFY(!w.recordChanged());
         QCOMPARE(env.stored(QStringLiteral("title"), 1).toString(), QStringLiteral("0 minutes"));
         QCOMPARE(env.stored(QStringLiteral("kousinDate"), 1).toString(), QStringLiteral("2026-12-06"));
@@ -471,7 +471,7 @@ private slots:
             QCOMPARE(box.result(), int(QDialog::Accepted));
         });
         env.prompts.expectMessage(QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"));
-        w.action(QStringLiteral("mnuHelpAbout"))->trigger();
+        test::trigger(w, u"mnuHelpAbout");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 };

@@ -127,7 +127,7 @@ private slots:
 
         const QPoint at = w[1]->pos();
         test::trigger(*w[1], u"mnuMoveNext");
-        w[1]->action(QStringLiteral("mnuEnd"))->trigger();
+        test::trigger(*w[1], u"mnuEnd");
         QCOMPARE(env.state->SingleWindowCount, 1);
         QCOMPARE(env.handedBack.last(), QStringLiteral("closed on 9"));
         QCOMPARE(env.settings->readNumber(shell::Settings::F2Position, QStringLiteral("Left"), 0),
@@ -191,7 +191,7 @@ private slots:
 
         w.editor()->titleBox()->setFocus();
         QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo 1"));
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.stored(expected).toString(), QStringLiteral("memo 1"));
         QCOMPARE(env.stored(expected, QStringLiteral("bunID")).toInt(), 1);
         QCOMPARE(env.stored(expected, QStringLiteral("bunrui")).toString(), QStringLiteral("仕事"));
