@@ -60,12 +60,6 @@ struct Env : test::MainWindowApp {
         }
     }
 
-    void clickNode(const QString& key)
-    {
-        QTreeWidgetItem* node = tree().node(key);
-        tree().scrollToItem(node);
-        QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, tree().visualItemRect(node).center());
-    }
     grid::GridWindow& showGrid()
     {
         test::clickTab(*window, u"FindTab");
@@ -76,7 +70,7 @@ struct Env : test::MainWindowApp {
     }
     records::RecordWindow& openNote()
     {
-        clickNode(QStringLiteral("1_id"));
+        choose(QStringLiteral("1_id"));
         QTest::keyClick(window->recordList(), Qt::Key_Return);
         records::RecordWindow* single = recordWindows().value(0);
         single->windowDatabase()->setBusyTimeout(1);
@@ -131,7 +125,7 @@ private slots:
             w = single;
             editor = single->editor();
         } else {
-            env.clickNode(QStringLiteral("1_id"));
+            env.choose(QStringLiteral("1_id"));
         }
         const QString before = editor->text(0);
         QVERIFY(!before.isEmpty());
@@ -151,7 +145,7 @@ private slots:
             else if (single)
                 test::trigger(*single, u"mnuMoveNext");
             else
-                env.clickNode(QStringLiteral("2_id"));
+                env.choose(QStringLiteral("2_id"));
             ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         }
         QCoreApplication::processEvents();

@@ -45,13 +45,6 @@ struct Env : test::MainWindowApp {
             extra.insert(QString::fromLatin1(columns[i]), more[i]);
         MainWindowApp::note(id, title, bunID, extra);
     }
-    void click(const QString& nodeKey)
-    {
-        QTreeWidgetItem* node = tree().node(nodeKey);
-        QVERIFY2(node, qPrintable(nodeKey));
-        tree().scrollToItem(node);
-        QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, tree().visualItemRect(node).center());
-    }
     void clickRow(int position)
     {
         const QModelIndex index = list().model()->index(position - 1, 0);
@@ -129,7 +122,7 @@ private slots:
         QCOMPARE(env.list().count(), 1); // the root's own note
         QCOMPARE(env.editor().text(0), QStringLiteral("ルートのメモ"));
 
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("1"));
         QCOMPARE(env.state->CurrentBunName, QStringLiteral("会議"));
         QCOMPARE(env.listTitles(), (QStringList{QString(), QStringLiteral("あんず"), QStringLiteral("ぶどう")}));
@@ -149,7 +142,7 @@ private slots:
         // An empty category: empty list, notice texts in the editor.
         env.category(2, QStringLiteral("空"), 0);
         w.LoadCategoryTree();
-        env.click(QStringLiteral("2_id"));
+        env.choose(QStringLiteral("2_id"));
         QCOMPARE(env.list().count(), 0);
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("0  つのｱｲﾃﾞｱ"));
         QCOMPARE(env.editor().text(0), records::emptyTitleNotice());
@@ -163,7 +156,7 @@ private slots:
         env.note(1, QStringLiteral("b 議事録"), 1, {QStringLiteral("本文"), {}, QStringLiteral("2026-01-02")});
         env.note(2, QStringLiteral("a 予定"), 1);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.clickRow(2);
         QCOMPARE(env.editor().text(0), QStringLiteral("b 議事録"));
         QVERIFY(!w.recordChanged());
@@ -214,12 +207,12 @@ private slots:
         env.note(1, QStringLiteral("一"), 1);
         env.note(2, QStringLiteral("二"), 1);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("変更後"));
 
         env.prompts.expectMessage(kSaveQuestion, answer);
         if (byTree)
-            env.click(QStringLiteral("2_id"));
+            env.choose(QStringLiteral("2_id"));
         else
             env.clickRow(2);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -236,14 +229,14 @@ private slots:
         env.category(2, QStringLiteral("B"), 0);
         env.note(1, QStringLiteral("一"), 1);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("大事な変更"));
         env.db->execute(QStringLiteral("DELETE FROM T_idea WHERE id=1")); // another window deleted it
         const QStringList stamps{w.statusPanels().text(4), w.statusPanels().text(5), w.statusPanels().text(6)};
 
         env.prompts.expectMessage(kSaveQuestion, Yes);
         env.prompts.expectMessage({}); // not saved, and why
-        env.click(QStringLiteral("2_id"));
+        env.choose(QStringLiteral("2_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().startsWith(QStringLiteral("このデータを保存できませんでした。")));
         QVERIFY(w.recordChanged());
@@ -268,7 +261,7 @@ private slots:
                                       .arg(QFileInfo(env.dbPath).fileName(),
                                            store::japaneseMessage(store::ErrorKind::Busy)),
                                   shell::Msg::Ok, shell::Msg::Exclamation);
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(w.statusPanels().text(1).startsWith(QStringLiteral("一覧を読み込めませんでした")));
         sqlite3_exec(locker->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -291,7 +284,7 @@ private slots:
         QFile(env.dbPath).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         auto& w = env.load();
         QVERIFY(w.DBCheckOK());
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("書けない変更"));
 
         env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
@@ -321,7 +314,7 @@ private slots:
         env.note(1, QStringLiteral("一"), 1);
         env.db->execute(QStringLiteral("UPDATE T_idea SET kanryoDate='2026-10-01' WHERE id=1"));
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("新しい題"));
         env.editor().setText(4, QStringLiteral("2026/13/45"));
         env.editor().setText(5, QStringLiteral("12/24"));
@@ -359,7 +352,7 @@ private slots:
         env.note(2, QStringLiteral("あ"), 1, {{}, QStringLiteral("2027-01-01")});
         env.note(3, QStringLiteral("う"), 1, {{}, QStringLiteral("2027-02-01")});
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         QCOMPARE(env.listTitles(), (QStringList{QStringLiteral("あ"), QStringLiteral("い"), QStringLiteral("う")}));
 
         auto clickHeader = [&](int column) {
@@ -399,7 +392,7 @@ private slots:
         Env env;
         env.category(1, QStringLiteral("A"), 0);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         w.jumpTo({1, 9});
         env.returnToMainWindow();
         QVERIFY(w.jumpPending());

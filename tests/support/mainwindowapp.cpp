@@ -83,8 +83,8 @@ void MainWindowApp::choose(const QString& nodeKey)
 {
     QTreeWidgetItem* node = tree().node(nodeKey);
     QVERIFY2(node, qPrintable(nodeKey));
-    tree().setCurrentItem(node);
-    window->NodeClick(node);
+    tree().scrollToItem(node);
+    QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, tree().visualItemRect(node).center());
 }
 
 void MainWindowApp::returnToMainWindow()

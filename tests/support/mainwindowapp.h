@@ -47,7 +47,7 @@ public:
 
     // Creates the main window, loads and shows it.
     app::MainWindow& load();
-    // Makes a category current, as a click on its node does.
+    // Clicks a category's node with the mouse.
     void choose(const QString& nodeKey);
     // Activates another window of the program, then the main window again,
     // as the user does coming back to it.
