@@ -3,7 +3,7 @@
 // deleting, adding, the jump to the tree and the hand-over to the main
 // window.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "grid/datacontrol.h"
 #include "shell/recordsetmodel.h"
@@ -225,8 +225,8 @@ private slots:
         QCOMPARE(env.column(QStringLiteral("title")), (QStringList{u"い"_s, u"う"_s, u"あ"_s}));
 
         // Back from another tab, the view has its stored order again.
-        w.TabStrip1_Click(2);
-        w.TabStrip1_Click(1);
+        test::clickTab(w, u"JyuyoTab");
+        test::clickTab(w, u"FindTab");
         QCOMPARE(w.view(), grid::findTabView());
         QCOMPARE(w.gridSortField(), QStringLiteral("kijituDate")); // the field's own name
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -344,15 +344,15 @@ private slots:
 
         env.prompts.expectMessage(kChangeQuestion, answer, kQuestionStyle);
         if (how == QLatin1String("next"))
-            w.action(QStringLiteral("mnuMoveNext"))->trigger();
+            test::trigger(w, u"mnuMoveNext");
         else if (how == QLatin1String("click"))
             env.clickRow(2);
         else if (how == QLatin1String("last button"))
             QTest::mouseClick(w.data()->findChild<QToolButton*>(QStringLiteral("Data1_Last")), Qt::LeftButton);
         else if (how == QLatin1String("save"))
-            w.action(QStringLiteral("mnuUpdate"))->trigger();
+            test::trigger(w, u"mnuUpdate");
         else
-            w.TabStrip1_Click(2);
+            test::clickTab(w, u"JyuyoTab");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
 
         QVERIFY(!w.recordChanged());
@@ -374,7 +374,7 @@ private slots:
         if (how == QLatin1String("tab"))
             return;
         // The grid and the pane show the row as stored.
-        w.mnuMoveFirst_Click();
+        test::trigger(w, u"mnuMoveFirst");
         QCOMPARE(env.model().text(0, env.model().columnOf(QStringLiteral("title"))),
                  answer == Ok ? QStringLiteral("a 新") : QStringLiteral("a 元"));
         QCOMPARE(env.editor().text(0), answer == Ok ? QStringLiteral("a 新") : QStringLiteral("a 元"));
@@ -395,7 +395,7 @@ private slots:
 
         env.prompts.expectMessage(kChangeQuestion, Ok);
         env.prompts.expectMessage({});
-        w.mnuMoveNext_Click();
+        test::trigger(w, u"mnuMoveNext");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.prompts.messages().constLast(),
                  records::notSavedMessage(
@@ -437,15 +437,15 @@ private slots:
         if (command == QLatin1String("delete")) {
             env.prompts.expectMessage(kDeleteQuestion, Ok);
             env.prompts.expectMessage({});
-            w.mnuDataDel_Click();
+            test::trigger(w, u"mnuDataDel");
             report = QStringLiteral("データを削除できませんでした。");
         } else {
             if (command == QLatin1String("add"))
-                w.mnuFileDataAdd_Click();
+                test::trigger(w, u"mnuFileDataAdd");
             env.editor().setText(0, QStringLiteral("書けない"));
             env.prompts.expectMessage(kChangeQuestion, Ok);
             env.prompts.expectMessage({});
-            w.mnuUpdate_Click();
+            test::trigger(w, u"mnuUpdate");
             report = QStringLiteral("このデータを保存できませんでした。");
             QVERIFY(w.recordChanged());
             QCOMPARE(env.editor().text(0), QStringLiteral("書けない"));
@@ -492,7 +492,7 @@ private slots:
             env.selectRowBySelector(row);
             QTest::keyClick(w.grid(), Qt::Key_Delete);
         } else {
-            w.action(QStringLiteral("mnuDataDel"))->trigger();
+            test::trigger(w, u"mnuDataDel");
         }
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.ids(), left);
@@ -523,7 +523,7 @@ private slots:
             env.note(id, QStringLiteral("既存%1").arg(id));
         auto& w = env.show(QStringLiteral("FindTab"));
 
-        w.action(QStringLiteral("mnuFileDataAdd"))->trigger();
+        test::trigger(w, u"mnuFileDataAdd");
         QVERIFY(w.recordChanged());
         QCOMPARE(w.statusPanels().text(2), QString::number(expected));
         QCOMPARE(w.statusPanels().text(4), QStringLiteral("2026/12/06"));
@@ -535,7 +535,7 @@ private slots:
         env.editor().setText(0, QStringLiteral("新しいメモ"));
 
         env.prompts.expectMessage(kChangeQuestion, Ok);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.stored(QStringLiteral("title"), expected).toString(), QStringLiteral("新しいメモ"));
         QCOMPARE(env.stored(QStringLiteral("sinkiDate"), expected).toString(), QStringLiteral("2026-12-06"));
@@ -555,10 +555,10 @@ private slots:
         env.note(7, QStringLiteral("既存"));
         auto& w = env.show(QStringLiteral("JyuyoTab"));
         QCOMPARE(w.data()->recordCount(), 0);
-        w.mnuFileDataAdd_Click();
+        test::trigger(w, u"mnuFileDataAdd");
         env.editor().setText(0, QStringLiteral("やめる"));
         env.prompts.expectMessage(kChangeQuestion, Cancel);
-        w.TabStrip1_Click(1);
+        test::clickTab(w, u"FindTab");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 1);
         QCOMPARE(env.ids(), (QList<qint64>{7}));
@@ -621,7 +621,7 @@ private slots:
         env.note(2, QStringLiteral("買い物"));
         auto& w = env.show(QStringLiteral("FindTab"));
         w.searchBox(0)->setText(QStringLiteral("会議"));
-        w.cmdRCFind_Click(0);
+        QTest::mouseClick(w.findButton(0), Qt::LeftButton);
         QCOMPARE(env.ids(), (QList<qint64>{1}));
 
         QTest::mouseClick(w.findButton(1), Qt::LeftButton);
@@ -629,8 +629,8 @@ private slots:
         QCOMPARE(env.ids(), (QList<qint64>{1})); // the last result stays
 
         // The last search comes back with the tab.
-        w.TabStrip1_Click(3);
-        w.TabStrip1_Click(1);
+        test::clickTab(w, u"KijituTab");
+        test::clickTab(w, u"FindTab");
         QCOMPARE(env.ids(), (QList<qint64>{1}));
 
         QTest::mouseClick(w.findButton(2), Qt::LeftButton);
@@ -644,7 +644,7 @@ private slots:
         env.note(1, QStringLiteral("a"));
         auto& w = env.show(QStringLiteral("KijituTab"));
         const QRect place = w.geometry();
-        QTest::mouseClick(w.tabStrip()->bar(), Qt::LeftButton, {}, w.tabStrip()->bar()->tabRect(0).center());
+        test::clickTab(w, u"BunTab");
         QCOMPARE(env.state->CurrentTab, QStringLiteral("BunTab"));
         QCOMPARE(env.mainShown, (QList<QRect>{place}));
         QVERIFY(w.isHidden());
@@ -656,7 +656,7 @@ private slots:
         Env env;
         env.note(1, QStringLiteral("A のメモ"));
         auto& w = env.show(QStringLiteral("FindTab"));
-        w.mnuDouki_Click(); // leaves the grid on its view tab
+        test::trigger(w, u"mnuDouki"); // leaves the grid on its view tab
 
         const QString other = env.makeDatabase(QStringLiteral("data/other.zmd"));
         auto otherDb = store::Database::open(other);
@@ -675,7 +675,7 @@ private slots:
         QCOMPARE(env.editor().text(0), env.model().text(0, 0));
 
         // And the next view comes from the new file too.
-        w.TabStrip1_Click(2);
+        test::clickTab(w, u"JyuyoTab");
         QCOMPARE(env.ids(), (QList<qint64>{6}));
     }
 
@@ -692,7 +692,7 @@ private slots:
         const QRect place = w.geometry();
 
         env.prompts.expectMessage(kChangeQuestion, Ok);
-        w.action(QStringLiteral("mnuDouki"))->trigger();
+        test::trigger(w, u"mnuDouki");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.stored(QStringLiteral("title"), 57).toString(), QStringLiteral("b 変更"));
         QCOMPARE(env.jumps.size(), 1);
@@ -708,16 +708,16 @@ private slots:
         for (int i = 1; i <= 3; ++i)
             env.note(i, QStringLiteral("m%1").arg(i));
         auto& w = env.show(QStringLiteral("FindTab"));
-        w.mnuMoveMae_Click();
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(env.current(), 0);
-        w.mnuMoveLast_Click();
+        test::trigger(w, u"mnuMoveLast");
         QCOMPARE(env.current(), 2);
-        w.mnuMoveNext_Click();
+        test::trigger(w, u"mnuMoveNext");
         QCOMPARE(env.current(), 2);
         QCOMPARE(w.data()->caption(), QStringLiteral("3 / 3"));
         QCOMPARE(env.editor().text(0), QStringLiteral("m3"));
         QCOMPARE(env.model().headerData(2, Qt::Vertical).toString(), QStringLiteral("▶"));
-        w.mnuMoveMae_Click();
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(w.grid()->currentIndex().row(), 1);
 
         // The arrow keys run on from the end of a row into the next.

@@ -1,7 +1,7 @@
 // Start-up, shut-down, opening, creating and remembering database files,
 // driven through the real main window with scripted prompts.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
 #include "main/recentfiles.h"
@@ -139,7 +139,7 @@ private slots:
         // The user can still open a good file from the File menu.
         const QString good = env.makeDatabase(QStringLiteral("data/good.zmd"));
         env.prompts.expectOpenFile(good);
-        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(w, u"mnuOpenDB");
         QVERIFY(w.DBCheckOK());
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + good);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -153,7 +153,7 @@ private slots:
         const QString other = env.makeDatabase(QStringLiteral("日本語 フォルダ/メモ 帳.zmd"));
 
         env.prompts.expectOpenFile(other);
-        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(w, u"mnuOpenDB");
         QCOMPARE(env.prompts.lastDialogFileName(), QStringLiteral("*.zmd"));
         QCOMPARE(env.prompts.lastDialogFolder(), env.state->AppFolder);
         QCOMPARE(env.state->DatabasePath, other);
@@ -167,7 +167,7 @@ private slots:
 
         // Cancelling changes nothing.
         env.prompts.expectOpenFile(std::nullopt);
-        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(w, u"mnuOpenDB");
         QCOMPARE(env.state->DatabasePath, other);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -195,7 +195,7 @@ private slots:
         if (!accepted)
             env.prompts.expectMessage(QStringLiteral("そのファイルを開くことは出来ません"), shell::Msg::Ok,
                                       Exclamation);
-        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(w, u"mnuOpenDB");
         QCOMPARE(env.state->DatabasePath, accepted ? file : env.helpDatabasePath());
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -224,7 +224,7 @@ private slots:
         }
         env.prompts.expectOpenFile(bad);
         env.prompts.expectMessage(sqliteWithoutTables ? kWrong : QString());
-        w.action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(w, u"mnuOpenDB");
 
         QCOMPARE(env.state->DatabasePath, start);
         QCOMPARE(env.state->DatabaseFileName, QStringLiteral("start.zmd"));
@@ -252,7 +252,7 @@ private slots:
 
         for (int i = 0; i < 5; ++i) {
             env.prompts.expectOpenFile(files[i]);
-            w.mnuOpenDB_Click();
+            test::trigger(w, u"mnuOpenDB");
         }
         auto order = [&] {
             QStringList list;
@@ -269,7 +269,7 @@ private slots:
 
         // A sixth file pushes the oldest out.
         env.prompts.expectOpenFile(files[5]);
-        w.mnuOpenDB_Click();
+        test::trigger(w, u"mnuOpenDB");
         QCOMPARE(order(), QStringLiteral("f6 f3 f5 f4 f2"));
         QCOMPARE(env.setting(shell::Settings::RecentFiles, QStringLiteral("RecentFile5")), files[1]);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -309,7 +309,7 @@ private slots:
 
         env.prompts.expectSaveFile(env.path(QStringLiteral("new/") + typed));
         env.prompts.expectMessage(QStringLiteral("データベースを作成しました"));
-        w.action(QStringLiteral("mnuDBnew"))->trigger();
+        test::trigger(w, u"mnuDBnew");
 
         const QString path = env.path(QStringLiteral("new/") + created);
         QVERIFY(QFileInfo::exists(path));
@@ -334,7 +334,7 @@ private slots:
         auto& w = env.load();
         env.prompts.expectSaveFile(env.path(QStringLiteral("new/starter")));
         env.prompts.expectMessage(QStringLiteral("データベースを作成しました"));
-        w.action(QStringLiteral("mnuDBnew2"))->trigger();
+        test::trigger(w, u"mnuDBnew2");
 
         auto& db = *w.currentDatabase();
         auto children = [&](int parent) {
@@ -368,7 +368,7 @@ private slots:
         }();
         env.prompts.expectSaveFile(existing);
         env.prompts.expectMessage(QStringLiteral("このファイル名は既に存在します。他のファイル名をつけてください。"));
-        w.mnuDBnew_Click();
+        test::trigger(w, u"mnuDBnew");
         QFile f(existing);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), before);
@@ -377,7 +377,7 @@ private slots:
         const QString nowhere = env.path(QStringLiteral("x")) + QStringLiteral("/missing/folder/new.zmd");
         env.prompts.expectSaveFile(nowhere);
         env.prompts.expectMessage({}, shell::Msg::Ok, Exclamation);
-        w.mnuDBnew2_Click();
+        test::trigger(w, u"mnuDBnew2");
         QVERIFY(env.prompts.messages().constLast().startsWith(QStringLiteral("データベースを作成できませんでした。")));
         QVERIFY(!QFileInfo::exists(nowhere));
         QCOMPARE(env.state->DatabasePath, help);
@@ -387,7 +387,7 @@ private slots:
         // A name that is a wildcard.
         env.prompts.expectSaveFile(env.path(QStringLiteral("x/*.zmd")));
         env.prompts.expectMessage({}, shell::Msg::Ok, Exclamation);
-        w.mnuDBnew_Click();
+        test::trigger(w, u"mnuDBnew");
         QCOMPARE(env.state->DatabasePath, help);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -402,7 +402,7 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + db);
         shell::setWindowTwips(&w, {1200, 900, 12000, 9000});
 
-        w.action(QStringLiteral("mnuEnd"))->trigger();
+        test::trigger(w, u"mnuEnd");
         QVERIFY(!w.isVisible());
         QVERIFY(!w.currentDatabase());
         auto stored = env.reopenSettings();
@@ -441,7 +441,7 @@ private slots:
         }
         auto& w = env.loadWith(path);
         env.prompts.expectMessage(QStringLiteral("「notes.zmd」のバックアップはありません。"));
-        w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
+        test::trigger(w, u"mnuRestoreBackup");
 
         store::setBackupFolder(env.path(QStringLiteral("backups")));
         w.switchTo(path); // the first open of the file in this run: backed up
@@ -453,7 +453,7 @@ private slots:
         env.prompts.expectChoice(QStringLiteral("「notes.zmd」をいつの状態に戻しますか？"), 0);
         env.prompts.expectMessage({}, shell::Msg::Yes, shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2);
         env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Information);
-        w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
+        test::trigger(w, u"mnuRestoreBackup");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().endsWith(QStringLiteral("の状態に戻しました。")));
         QCOMPARE(rowCount(*store::Database::open(path),
@@ -526,7 +526,7 @@ private slots:
         env.prompts.expectChoice(QStringLiteral("「notes.zmd」をいつの状態に戻しますか？"), chosen);
         env.prompts.expectMessage({}, shell::Msg::Yes, shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2);
         env.prompts.expectMessage({}, shell::Msg::Ok, restored.isEmpty() ? Exclamation : shell::Msg::Information);
-        w.action(QStringLiteral("mnuRestoreBackup"))->trigger();
+        test::trigger(w, u"mnuRestoreBackup");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         const QStringList items = env.prompts.lastChoices();
         QCOMPARE(items.size(), 8);
@@ -627,7 +627,7 @@ private slots:
         w.editor()->titleBox()->setFocus();
         QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo7"));
         QVERIFY(w.recordChanged());
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QVERIFY(!w.recordChanged());
         auto count = [&](const char* where) {
             return rowCount(*w.currentDatabase(),
@@ -672,7 +672,7 @@ private slots:
         QCOMPARE(w.editor()->visibleBodyBox()->toPlainText(), huge.left(200'000));
         QVERIFY(w.editor()->visibleBodyBox()->isReadOnly());
         w.editor()->check(0)->click();
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QVERIFY(!w.recordChanged());
         auto db = store::Database::open(path);
         QCOMPARE(db->scalar(QStringLiteral("select jyuyoCK from T_idea where id = 1")).toInt(), -1);
@@ -681,7 +681,7 @@ private slots:
         QCOMPARE(rs->text(QStringLiteral("naiyo")), huge);
         // A copy takes the title's part shown (the whole one does not fit)
         // and the whole body.
-        w.action(QStringLiteral("mnuUpdateAs"))->trigger();
+        test::trigger(w, u"mnuUpdateAs");
         auto copy = db->openRecordset(QStringLiteral("select title, naiyo from T_idea where id <> 1"));
         QCOMPARE(copy->recordCount(), 1);
         QCOMPARE(copy->text(QStringLiteral("title")), huge.left(250));

@@ -11,7 +11,6 @@
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
 #include "shell/draftjournal.h"
-#include "shell/tabstrip.h"
 #include "store/database.h"
 #include "store/notes.h"
 
@@ -145,7 +144,7 @@ private slots:
             w = env.recordWindows().first();
             slot = QStringLiteral("single-1");
         } else if (window == Window::Grid) {
-            env.window->TabStrip1_Click(int(shell::TabStrip::keys().indexOf(QStringLiteral("FindTab"))));
+            test::clickTab(*env.window, u"FindTab");
             w = env.window->gridWindow();
             slot = QStringLiteral("grid");
         }
@@ -157,12 +156,12 @@ private slots:
         if (save) {
             if (window == Window::Grid)
                 env.prompts.expectMessage(kGridQuestion, Ok);
-            records::commandWindow(*w)->action(QStringLiteral("mnuUpdate"))->trigger();
+            test::trigger(*w, u"mnuUpdate");
             QVERIFY(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt()
                     == 1);
         } else if (window == Window::Grid) {
             env.prompts.expectMessage(kGridQuestion, Cancel);
-            records::commandWindow(*w)->action(QStringLiteral("mnuMoveNext"))->trigger();
+            test::trigger(*w, u"mnuMoveNext");
         } else {
             env.prompts.expectMessage(kSaveQuestion, No);
             if (window == Window::Main)
@@ -192,7 +191,7 @@ private slots:
         const QString other = env.makeDatabase(QStringLiteral("data/other.zmd"));
         commit(env.editor().titleBox(), QStringLiteral("に追記"));
         env.prompts.expectOpenFile(other).expectMessage(kSaveQuestion, answer);
-        env.window->action(QStringLiteral("mnuOpenDB"))->trigger();
+        test::trigger(*env.window, u"mnuOpenDB");
         QCOMPARE(env.state->DatabasePath, other);
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where instr(title, 'に追記') > 0")).toInt(),
                  answer == shell::Msg::Yes ? 1 : 0);
@@ -274,7 +273,7 @@ private slots:
         // Saved as any edit: the note's stamp is renewed and its draft goes.
         records::RecordWindow* first = byTitle[QStringLiteral("議事録に追記")];
         const QString slot = first->draftKeeper()->slot();
-        first->action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(*first, u"mnuUpdate");
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
                  QStringLiteral("議事録に追記"));
         QCOMPARE(env.scalar(QStringLiteral("select kousinDate from T_idea where id=10")).toString(),

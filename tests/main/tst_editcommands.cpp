@@ -46,7 +46,7 @@ private slots:
         Env env;
         auto& w = env.load();
         env.prompts.expectInput(QStringLiteral("新しい分類名は？"), QStringLiteral("O'Brien の \"棚\" [*]"));
-        w.action(QStringLiteral("mnuBunTuika"))->trigger();
+        test::trigger(w, u"mnuBunTuika");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_bunrui where bunID=1")).toString(),
                  QStringLiteral("O'Brien の \"棚\" [*]"));
@@ -58,15 +58,15 @@ private slots:
         // Below the current category, numbered after the largest, past 32767.
         env.category(40000, QStringLiteral("大きな番号"), 0);
         env.prompts.expectInput({}, QStringLiteral("子"));
-        w.mnuBunTuika_Click();
+        test::trigger(w, u"mnuBunTuika");
         QCOMPARE(env.scalar(QStringLiteral("select oyabunID from T_bunrui where bunID=40001")).toInt(), 1);
         QCOMPARE(env.tree().node(QStringLiteral("40001_id"))->parent(), env.tree().node(QStringLiteral("1_id")));
 
         // Cancel or an empty name adds nothing.
         env.prompts.expectInput({}, std::nullopt);
         env.prompts.expectInput({}, QString());
-        w.mnuBunTuika_Click();
-        w.mnuBunTuika_Click();
+        test::trigger(w, u"mnuBunTuika");
+        test::trigger(w, u"mnuBunTuika");
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_bunrui")).toInt(), 3);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -116,7 +116,7 @@ private slots:
 
         // Renamed behind the window's back, by another program.
         env.db->execute(QStringLiteral("UPDATE T_bunrui SET bunrui='最新' WHERE bunID=3"));
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.scalar(QStringLiteral("select bunrui from T_idea where id=10")).toString(),
                  QStringLiteral("最新"));
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
@@ -137,20 +137,20 @@ private slots:
             "子分類があるか、登録済み情報の中でこの分類を使用していますので、削除できません");
 
         env.prompts.expectMessage(QStringLiteral("ルート （一番上の親分類） は、削除できません"));
-        w.mnuBunDel_Click();
+        test::trigger(w, u"mnuBunDel");
         env.choose(QStringLiteral("1_id"));
         env.prompts.expectMessage(refused);
-        w.mnuBunDel_Click();
+        test::trigger(w, u"mnuBunDel");
         env.choose(QStringLiteral("3_id"));
         env.prompts.expectMessage(refused);
-        w.mnuBunDel_Click();
+        test::trigger(w, u"mnuBunDel");
 
         env.choose(QStringLiteral("2_id"));
         env.prompts.expectMessage(QStringLiteral("「子」 　本当にこの分類を削除していいですか？ "), No, kStyle324);
-        w.mnuBunDel_Click();
+        test::trigger(w, u"mnuBunDel");
         QVERIFY(env.tree().node(QStringLiteral("2_id")));
         env.prompts.expectMessage({}, Yes, kStyle324);
-        w.mnuBunDel_Click();
+        test::trigger(w, u"mnuBunDel");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(!env.tree().node(QStringLiteral("2_id")));
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_bunrui where bunID=2")).toInt(), 0);
@@ -230,13 +230,13 @@ private slots:
         auto& w = env.load();
         env.choose(QStringLiteral("1_id"));
 
-        w.action(QStringLiteral("mnuMoveMae"))->trigger();
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  1 / 5    最初のデータです"));
-        w.action(QStringLiteral("mnuMoveLast"))->trigger();
+        test::trigger(w, u"mnuMoveLast");
         QCOMPARE(env.editorTitle(), QStringLiteral("メモ5"));
-        w.action(QStringLiteral("mnuMoveNext"))->trigger();
+        test::trigger(w, u"mnuMoveNext");
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  5 / 5    最後のデータです"));
-        w.action(QStringLiteral("mnuMoveMae"))->trigger();
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(env.editorTitle(), QStringLiteral("メモ4"));
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("ｱｲﾃﾞｱ数:  4 / 5"));
 
@@ -244,7 +244,7 @@ private slots:
         w.editor()->setText(0, QStringLiteral("捨てる変更"));
         env.prompts.expectMessage(kSaveQuestion, No);
         env.prompts.expectMessage(kSaveQuestion, No);
-        w.action(QStringLiteral("mnuMoveFirst"))->trigger();
+        test::trigger(w, u"mnuMoveFirst");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.editorTitle(), QStringLiteral("メモ1"));
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=4")).toString(), QStringLiteral("メモ4"));
@@ -262,7 +262,7 @@ private slots:
         env.choose(QStringLiteral("1_id"));
         w.editor()->setText(0, QStringLiteral("写し"));
 
-        w.action(QStringLiteral("mnuUpdateAs"))->trigger();
+        test::trigger(w, u"mnuUpdateAs");
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=42")).toString(), QStringLiteral("写し"));
         QCOMPARE(env.scalar(QStringLiteral("select sinkiDate from T_idea where id=42")).toString(),
                  QStringLiteral("2026-12-06"));
@@ -280,7 +280,7 @@ private slots:
         env.choose(QStringLiteral("9_id"));
         env.prompts.expectMessage(
             QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください"));
-        w.mnuUpdateAs_Click();
+        test::trigger(w, u"mnuUpdateAs");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 3);
     }
@@ -312,7 +312,7 @@ private slots:
         QTest::keyClick(&env.list(), Qt::Key_Delete);
         QCOMPARE(env.list().count(), notes);
         env.prompts.expectMessage(kDeleteNote, Yes, kStyle324);
-        w.mnuListDel_Click();
+        test::trigger(w, u"mnuListDel");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.list().count(), notes - 1);
         QCOMPARE(env.scalar(QStringLiteral("select count(*) from T_idea where id=?"), {deleted}).toInt(), 0);

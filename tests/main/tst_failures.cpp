@@ -12,7 +12,6 @@
 #include "records/recordwindow.h"
 #include "shell/recordsetmodel.h"
 #include "shell/statuspanels.h"
-#include "shell/tabstrip.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
@@ -21,7 +20,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTabBar>
 #include <QToolButton>
 #include <QtTest>
 #include <sqlite3.h>
@@ -62,16 +60,9 @@ struct Env : test::MainWindowApp {
         }
     }
 
-    void clickNode(const QString& key)
-    {
-        QTreeWidgetItem* node = tree().node(key);
-        tree().scrollToItem(node);
-        QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, tree().visualItemRect(node).center());
-    }
     grid::GridWindow& showGrid()
     {
-        QTabBar* tabs = window->findChild<shell::TabStrip*>()->bar();
-        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        test::clickTab(*window, u"FindTab");
         grid::GridWindow* grid = window->gridWindow();
         grid->data()->database()->setBusyTimeout(1);
         grid->database()->setBusyTimeout(1);
@@ -79,27 +70,21 @@ struct Env : test::MainWindowApp {
     }
     records::RecordWindow& openNote()
     {
-        clickNode(QStringLiteral("1_id"));
+        choose(QStringLiteral("1_id"));
         QTest::keyClick(window->recordList(), Qt::Key_Return);
         records::RecordWindow* single = recordWindows().value(0);
         single->windowDatabase()->setBusyTimeout(1);
         return *single;
     }
-    static void trigger(QMainWindow& w, const char* command)
-    {
-        QAction* action = records::commandWindow(w)->action(QString::fromLatin1(command));
-        QVERIFY2(action && action->isEnabled(), command);
-        action->trigger();
-    }
     static void search(QMainWindow& w)
     {
         records::commandWindow(w)->searchBox()->setEditText(QStringLiteral("一"));
-        trigger(w, "mnuFindtitle");
+        test::trigger(w, u"mnuFindtitle");
     }
     static void typeAndSave(QMainWindow& w, records::RecordEditor& editor)
     {
         QTest::keyClicks(editor.titleBox(), QStringLiteral("x"));
-        trigger(w, "mnuUpdate");
+        test::trigger(w, u"mnuUpdate");
     }
 };
 
@@ -140,7 +125,7 @@ private slots:
             w = single;
             editor = single->editor();
         } else {
-            env.clickNode(QStringLiteral("1_id"));
+            env.choose(QStringLiteral("1_id"));
         }
         const QString before = editor->text(0);
         QVERIFY(!before.isEmpty());
@@ -156,12 +141,11 @@ private slots:
             else if (gesture == QLatin1String("save"))
                 Env::typeAndSave(*w, *editor);
             else if (grid)
-                QTest::mouseClick(grid->tabStrip()->bar(), Qt::LeftButton, {},
-                                  grid->tabStrip()->bar()->tabRect(2).center());
+                test::clickTab(*grid, u"JyuyoTab");
             else if (single)
-                Env::trigger(*single, "mnuMoveNext");
+                test::trigger(*single, u"mnuMoveNext");
             else
-                env.clickNode(QStringLiteral("2_id"));
+                env.choose(QStringLiteral("2_id"));
             ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         }
         QCoreApplication::processEvents();

@@ -45,13 +45,6 @@ struct Env : test::MainWindowApp {
             extra.insert(QString::fromLatin1(columns[i]), more[i]);
         MainWindowApp::note(id, title, bunID, extra);
     }
-    void click(const QString& nodeKey)
-    {
-        QTreeWidgetItem* node = tree().node(nodeKey);
-        QVERIFY2(node, qPrintable(nodeKey));
-        tree().scrollToItem(node);
-        QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, tree().visualItemRect(node).center());
-    }
     void clickRow(int position)
     {
         const QModelIndex index = list().model()->index(position - 1, 0);
@@ -129,7 +122,7 @@ private slots:
         QCOMPARE(env.list().count(), 1); // the root's own note
         QCOMPARE(env.editor().text(0), QStringLiteral("ルートのメモ"));
 
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("1"));
         QCOMPARE(env.state->CurrentBunName, QStringLiteral("会議"));
         QCOMPARE(env.listTitles(), (QStringList{QString(), QStringLiteral("あんず"), QStringLiteral("ぶどう")}));
@@ -149,7 +142,7 @@ private slots:
         // An empty category: empty list, notice texts in the editor.
         env.category(2, QStringLiteral("空"), 0);
         w.LoadCategoryTree();
-        env.click(QStringLiteral("2_id"));
+        env.choose(QStringLiteral("2_id"));
         QCOMPARE(env.list().count(), 0);
         QCOMPARE(w.statusPanels().text(1), QStringLiteral("0  つのｱｲﾃﾞｱ"));
         QCOMPARE(env.editor().text(0), records::emptyTitleNotice());
@@ -163,7 +156,7 @@ private slots:
         env.note(1, QStringLiteral("b 議事録"), 1, {QStringLiteral("本文"), {}, QStringLiteral("2026-01-02")});
         env.note(2, QStringLiteral("a 予定"), 1);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.clickRow(2);
         QCOMPARE(env.editor().text(0), QStringLiteral("b 議事録"));
         QVERIFY(!w.recordChanged());
@@ -174,7 +167,7 @@ private slots:
         QVERIFY(w.recordChanged());
         QCOMPARE(w.statusPanels().text(1), QString());
 
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QVERIFY(!w.recordChanged());
         QCOMPARE(env.stored(QStringLiteral("title"), 1).toString(), QStringLiteral("0 minutes"));
         QCOMPARE(env.stored(QStringLiteral("kousinDate"), 1).toString(), QStringLiteral("2026-12-06"));
@@ -190,7 +183,7 @@ private slots:
 
         // A note without a creation date gets today's on its first save.
         env.clickRow(2);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.stored(QStringLiteral("sinkiDate"), 2).toString(), QStringLiteral("2026-12-06"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
@@ -214,12 +207,12 @@ private slots:
         env.note(1, QStringLiteral("一"), 1);
         env.note(2, QStringLiteral("二"), 1);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("変更後"));
 
         env.prompts.expectMessage(kSaveQuestion, answer);
         if (byTree)
-            env.click(QStringLiteral("2_id"));
+            env.choose(QStringLiteral("2_id"));
         else
             env.clickRow(2);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -236,14 +229,14 @@ private slots:
         env.category(2, QStringLiteral("B"), 0);
         env.note(1, QStringLiteral("一"), 1);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("大事な変更"));
         env.db->execute(QStringLiteral("DELETE FROM T_idea WHERE id=1")); // another window deleted it
         const QStringList stamps{w.statusPanels().text(4), w.statusPanels().text(5), w.statusPanels().text(6)};
 
         env.prompts.expectMessage(kSaveQuestion, Yes);
         env.prompts.expectMessage({}); // not saved, and why
-        env.click(QStringLiteral("2_id"));
+        env.choose(QStringLiteral("2_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().startsWith(QStringLiteral("このデータを保存できませんでした。")));
         QVERIFY(w.recordChanged());
@@ -268,7 +261,7 @@ private slots:
                                       .arg(QFileInfo(env.dbPath).fileName(),
                                            store::japaneseMessage(store::ErrorKind::Busy)),
                                   shell::Msg::Ok, shell::Msg::Exclamation);
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(w.statusPanels().text(1).startsWith(QStringLiteral("一覧を読み込めませんでした")));
         sqlite3_exec(locker->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -291,11 +284,11 @@ private slots:
         QFile(env.dbPath).setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         auto& w = env.load();
         QVERIFY(w.DBCheckOK());
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("書けない変更"));
 
         env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Exclamation);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().contains(QStringLiteral("読み取り専用")));
         QVERIFY(w.recordChanged());
@@ -321,13 +314,13 @@ private slots:
         env.note(1, QStringLiteral("一"), 1);
         env.db->execute(QStringLiteral("UPDATE T_idea SET kanryoDate='2026-10-01' WHERE id=1"));
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         env.editor().setText(0, QStringLiteral("新しい題"));
         env.editor().setText(4, QStringLiteral("2026/13/45"));
         env.editor().setText(5, QStringLiteral("12/24"));
 
         env.prompts.expectMessage({});
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.prompts.messages().constLast().contains(QStringLiteral("「完了日」")));
         QCOMPARE(env.stored(QStringLiteral("title"), 1).toString(), QStringLiteral("新しい題"));
@@ -345,7 +338,7 @@ private slots:
         auto& w = env.load();
         env.prompts.expectMessage(
             QStringLiteral("新規データの登録は、「新規データ追加」アイコンをクリックしてから行ってください"));
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.editor().text(0), records::emptyTitleNotice());
         QCOMPARE(env.db->scalar(QStringLiteral("select count(*) from T_idea")).toInt(), 0);
@@ -359,7 +352,7 @@ private slots:
         env.note(2, QStringLiteral("あ"), 1, {{}, QStringLiteral("2027-01-01")});
         env.note(3, QStringLiteral("う"), 1, {{}, QStringLiteral("2027-02-01")});
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         QCOMPARE(env.listTitles(), (QStringList{QStringLiteral("あ"), QStringLiteral("い"), QStringLiteral("う")}));
 
         auto clickHeader = [&](int column) {
@@ -399,12 +392,12 @@ private slots:
         Env env;
         env.category(1, QStringLiteral("A"), 0);
         auto& w = env.load();
-        env.click(QStringLiteral("1_id"));
+        env.choose(QStringLiteral("1_id"));
         w.jumpTo({1, 9});
-        w.Form_Activate();
+        env.returnToMainWindow();
         QVERIFY(w.jumpPending());
         env.note(9, QStringLiteral("x"), 1);
-        w.Form_Activate();
+        env.returnToMainWindow();
         QVERIFY(!w.jumpPending());
         QCOMPARE(env.list().selectedKey(), QStringLiteral("9_id"));
     }
@@ -471,7 +464,7 @@ private slots:
             QCOMPARE(box.result(), int(QDialog::Accepted));
         });
         env.prompts.expectMessage(QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"));
-        w.action(QStringLiteral("mnuHelpAbout"))->trigger();
+        test::trigger(w, u"mnuHelpAbout");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 };

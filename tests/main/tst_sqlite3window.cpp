@@ -1,7 +1,7 @@
 // The real sqlite3 tool changes the notes of a file the main window has
 // open; what the window then saves and every search agree with the rows.
 
-#include "fixtures.h"
+#include "mainwindowapp.h"
 
 #include "main/mainwindow.h"
 #include "records/recordeditor.h"
@@ -40,7 +40,7 @@ private slots:
         body->setFocus();
         body->selectAll();
         QTest::keyClicks(body, QStringLiteral("council news"));
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QVERIFY(!w.recordChanged());
         QCOMPARE(db.scalar(QStringLiteral("select count(*) from T_idea where naiyo = 'council news'")).toInt(), 1);
         store::test::searchesMatchTheRows(db);

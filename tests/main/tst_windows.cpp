@@ -4,6 +4,7 @@
 #include "mainwindowapp.h"
 
 #include "grid/datacontrol.h"
+#include "grid/gridview.h"
 #include "grid/gridwindow.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -22,11 +23,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QScreen>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
-#include <QTabBar>
 #include <QToolButton>
 #include <QtTest>
 
@@ -74,7 +75,7 @@ private slots:
         QCOMPARE(env.recordWindows().first()->editor()->text(0), env.window->recordList()->listModel()->textAt(1, 0));
 
         // A new note in the current category, saved, then the window closes.
-        w->action(QStringLiteral("mnuDataAdd"))->trigger();
+        test::trigger(*w, u"mnuDataAdd");
         QCOMPARE(env.recordWindows().size(), 2);
         QCOMPARE(env.state->SingleWindowCount, 2);
         records::RecordWindow* fresh = nullptr;
@@ -84,7 +85,7 @@ private slots:
         QVERIFY(fresh);
         QCOMPARE(fresh->editor()->text(7), QStringLiteral("2"));
         fresh->editor()->setText(0, QStringLiteral("新しいメモ"));
-        fresh->mnuUpdate_Click();
+        test::trigger(*fresh, u"mnuUpdate");
         const QString id = fresh->statusPanels().text(2);
         QCOMPARE(id, QStringLiteral("12"));
         // The main window's own edit is offered for saving before it rebuilds.
@@ -151,13 +152,13 @@ private slots:
         records::RecordWindow* other = env.recordWindows().value(0);
         QVERIFY(other);
         other->editor()->setText(0, QStringLiteral("議事録（改）"));
-        other->action(QStringLiteral("mnuUpdate"))->trigger();
-        other->action(QStringLiteral("mnuEnd"))->trigger();
+        test::trigger(*other, u"mnuUpdate");
+        test::trigger(*other, u"mnuEnd");
         QTRY_COMPARE(env.window->editor()->text(0), QStringLiteral("議事録（改）"));
         QCOMPARE(env.window->recordList()->selectedKey(), QStringLiteral("10_id"));
 
         env.window->editor()->setText(1, QStringLiteral("本文だけ直す"));
-        env.window->action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(*env.window, u"mnuUpdate");
         QCOMPARE(env.scalar(QStringLiteral("select title from T_idea where id=10")).toString(),
                  QStringLiteral("議事録（改）"));
         QCOMPARE(env.scalar(QStringLiteral("select naiyo from T_idea where id=10")).toString(),
@@ -188,7 +189,7 @@ private slots:
         records::RecordWindow* walk = env.recordWindows().value(0);
         QStringList walked{walk->editor()->text(0)};
         for (int i = 1; i < titles.size(); ++i) {
-            walk->action(QStringLiteral("mnuMoveNext"))->trigger();
+            test::trigger(*walk, u"mnuMoveNext");
             walked << walk->editor()->text(0);
         }
         QCOMPARE(walked, listed);
@@ -207,12 +208,13 @@ private slots:
         }
         QCOMPARE(found, listed);
 
-        QTabBar* tabs = env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar();
-        tabs->setCurrentIndex(1); // 検索
+        test::clickTab(*env.window, u"FindTab");
         grid::GridWindow* grid = env.window->gridWindow();
         const int titleColumn = grid->data()->model()->columnOf(QStringLiteral("title"));
-        grid->DBGrid1_HeadClick(titleColumn); // descending first
-        grid->DBGrid1_HeadClick(titleColumn);
+        QHeaderView* head = grid->grid()->horizontalHeader();
+        const QPoint at(head->sectionViewportPosition(titleColumn) + 5, head->height() / 2);
+        QTest::mouseClick(head->viewport(), Qt::LeftButton, {}, at); // descending first
+        QTest::mouseClick(head->viewport(), Qt::LeftButton, {}, at);
         QStringList sorted;
         for (int row = 0; row < grid->data()->recordCount(); ++row) {
             const QString t = grid->data()->model()->text(row, titleColumn);
@@ -266,8 +268,7 @@ private slots:
         Env env;
         env.window->setGeometry(40, 50, 900, 600);
         env.choose(QStringLiteral("2_id"));
-        QTabBar* tabs = env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar();
-        tabs->setCurrentIndex(4); // 最近
+        test::clickTab(*env.window, u"SaikinTab");
         grid::GridWindow* grid = env.window->gridWindow();
         QVERIFY(grid && grid->isVisible());
         QVERIFY(!env.window->isVisible());
@@ -278,7 +279,7 @@ private slots:
         // The jump back: the note's category and the note itself.
         grid->data()->moveLast();
         const QString id = grid->data()->recordset()->text(QStringLiteral("id"));
-        grid->action(QStringLiteral("mnuDouki"))->trigger();
+        test::trigger(*grid, u"mnuDouki");
         QVERIFY(env.window->isVisible());
         QVERIFY(!grid->isVisible());
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
@@ -306,7 +307,7 @@ private slots:
         QWidget* w = env.window.get();
         records::RecordEditor* editor = env.window->editor();
         if (window == QLatin1String("grid")) {
-            env.window->findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"))->bar()->setCurrentIndex(4);
+            test::clickTab(*env.window, u"SaikinTab");
             w = env.window->gridWindow();
             editor = env.window->gridWindow()->editor();
             env.prompts.expectMessage(QStringLiteral("内容が変更されました。更新しますか？"), shell::Msg::Ok);
@@ -366,7 +367,7 @@ private slots:
         Env env;
         env.choose(QStringLiteral("3_id"));
         env.prompts.expectMessage(QStringLiteral("現在、変更できるデータはありません）"));
-        env.window->action(QStringLiteral("mnuListEdit"))->trigger();
+        test::trigger(*env.window, u"mnuListEdit");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QVERIFY(env.recordWindows().isEmpty());
     }
@@ -375,13 +376,14 @@ private slots:
     {
         Env env;
         env.prompts.expectInput(QStringLiteral("検索する分類名は？"), QStringLiteral("会"));
-        env.window->action(QStringLiteral("mnuTreeBunFind"))->trigger();
+        test::trigger(*env.window, u"mnuTreeBunFind");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         tree::CategorySearchWindow* search = env.window->categorySearch();
         QVERIFY(search && search->isVisible());
         QCOMPARE(search->model()->rowCount(), 1);
-        search->grid()->setCurrentIndex(search->model()->index(0, 0));
-        search->DBGrid1_DblClick();
+        const QPoint at = search->grid()->visualRect(search->model()->index(0, 0)).center();
+        QTest::mouseClick(search->grid()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(search->grid()->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(env.state->CurrentBunID, QStringLiteral("2"));
         QCOMPARE(env.window->categoryTree()->currentItem(), env.window->categoryTree()->node(QStringLiteral("2_id")));
         QCOMPARE(env.window->recordList()->count(), 2);

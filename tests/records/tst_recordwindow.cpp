@@ -126,8 +126,8 @@ private slots:
         QCOMPARE(env.state->SingleWindowCount, 2);
 
         const QPoint at = w[1]->pos();
-        w[1]->mnuMoveNext_Click();
-        w[1]->action(QStringLiteral("mnuEnd"))->trigger();
+        test::trigger(*w[1], u"mnuMoveNext");
+        test::trigger(*w[1], u"mnuEnd");
         QCOMPARE(env.state->SingleWindowCount, 1);
         QCOMPARE(env.handedBack.last(), QStringLiteral("closed on 9"));
         QCOMPARE(env.settings->readNumber(shell::Settings::F2Position, QStringLiteral("Left"), 0),
@@ -191,7 +191,7 @@ private slots:
 
         w.editor()->titleBox()->setFocus();
         QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo 1"));
-        w.action(QStringLiteral("mnuUpdate"))->trigger();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.stored(expected).toString(), QStringLiteral("memo 1"));
         QCOMPARE(env.stored(expected, QStringLiteral("bunID")).toInt(), 1);
         QCOMPARE(env.stored(expected, QStringLiteral("bunrui")).toString(), QStringLiteral("仕事"));
@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("memo 1  「仕事」 - Zumilo"));
 
         w.editor()->setText(0, QStringLiteral("直したメモ"));
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.noteCount(), largest ? 2 : 1);
         QCOMPARE(env.stored(expected).toString(), QStringLiteral("直したメモ"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -235,14 +235,14 @@ private slots:
         RecordWindow& w = env.open(QString::number(ids[1]));
         QCOMPARE(panel(w, 1), shell::statusCountText(2, 4));
 
-        w.mnuMoveFirst_Click();
+        test::trigger(w, u"mnuMoveFirst");
         for (int i = 0; i <= 4; ++i) { // one past the last shows the last again
             QCOMPARE(panel(w, 2), QString::number(ids[std::min(i, 3)]));
             QCOMPARE(panel(w, 1), shell::statusCountText(std::min(i, 3) + 1, 4));
-            w.mnuMoveNext_Click();
+            test::trigger(w, u"mnuMoveNext");
         }
-        w.mnuMoveFirst_Click();
-        w.mnuMoveMae_Click();
+        test::trigger(w, u"mnuMoveFirst");
+        test::trigger(w, u"mnuMoveMae");
         QCOMPARE(panel(w, 2), QString::number(ids[0]));
     }
 
@@ -286,10 +286,10 @@ private slots:
         RecordWindow& w = env.open();
         w.editor()->setText(0, QStringLiteral("書きかけ"));
         env.prompts.expectMessage(kSaveQuestion, No);
-        w.mnuMoveLast_Click();
+        test::trigger(w, u"mnuMoveLast");
         QVERIFY(!w.newRecordMode());
         w.editor()->setText(0, QStringLiteral("二の改"));
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         QCOMPARE(env.stored(2).toString(), QStringLiteral("二の改"));
         QCOMPARE(env.noteCount(), 2);
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
@@ -302,13 +302,13 @@ private slots:
         env.state->CurrentBunID = QStringLiteral("2");
         RecordWindow& w = env.open();
         w.editor()->setText(0, QStringLiteral("最初の一件"));
-        w.mnuMoveNext_Click();
-        w.mnuMoveFirst_Click();
+        test::trigger(w, u"mnuMoveNext");
+        test::trigger(w, u"mnuMoveFirst");
         w.UpdateFields();
         QVERIFY(w.newRecordMode() && w.recordChanged());
         QCOMPARE(w.editor()->text(0), QStringLiteral("最初の一件"));
 
-        w.mnuUpdateAs_Click();
+        test::trigger(w, u"mnuUpdateAs");
         QCOMPARE(env.stored(2).toString(), QStringLiteral("最初の一件"));
         QCOMPARE(env.stored(2, QStringLiteral("bunID")).toInt(), 2);
         QCOMPARE(panel(w, 2), QStringLiteral("2"));
@@ -327,13 +327,13 @@ private slots:
 
         w.editor()->setText(0, QStringLiteral("救う"));
         env.prompts.expectMessage({}, Ok, kExclamation);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         QVERIFY(env.prompts.messages().constLast().startsWith(kNotSaved));
         QCOMPARE(env.stored(1).toString(), QStringLiteral("一"));
         QVERIFY(w.recordChanged());
 
         // What was typed can still go into a note of its own.
-        w.mnuUpdateAs_Click();
+        test::trigger(w, u"mnuUpdateAs");
         QCOMPARE(env.stored(2).toString(), QStringLiteral("救う"));
         QCOMPARE(env.stored(2, QStringLiteral("bunID")).toInt(), 1);
         QVERIFY(!w.noteGone() && !w.recordChanged());
@@ -367,7 +367,7 @@ private slots:
             .expectMessage({}, Ok, kExclamation)
             .expectMessage(QStringLiteral("変更した内容を保存できませんでした。保存せずに閉じますか？"), No, 308);
         auto saveThenClose = [&] {
-            w.mnuUpdate_Click();
+            test::trigger(w, u"mnuUpdate");
             w.close();
         };
         if (failure == Failure::Busy) {
@@ -407,7 +407,7 @@ private slots:
         w.editor()->setText(1, QStringLiteral("新しい本文"));
 
         env.prompts.expectMessage({}, Ok, kExclamation);
-        w.mnuUpdate_Click();
+        test::trigger(w, u"mnuUpdate");
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         const QString shown = env.prompts.messages().constLast();
         QVERIFY(shown.contains(QStringLiteral("「完了日」")) && !shown.contains(QStringLiteral("「内容」")));
@@ -434,22 +434,22 @@ private slots:
 
         a.editor()->setText(0, QStringLiteral("Aの題"));
         b.editor()->setText(1, QStringLiteral("Bの本文"));
-        a.mnuUpdate_Click();
+        test::trigger(a, u"mnuUpdate");
         env.db->execute(QStringLiteral("UPDATE T_idea SET title=? WHERE id=2"), QVariantList{QStringLiteral("外から")});
-        b.mnuUpdate_Click();
+        test::trigger(b, u"mnuUpdate");
         // B wrote its whole note last; the other note keeps its change.
         QCOMPARE(env.stored(1).toString(), QStringLiteral("一"));
         QCOMPARE(env.stored(1, QStringLiteral("naiyo")).toString(), QStringLiteral("Bの本文"));
         QCOMPARE(env.stored(2).toString(), QStringLiteral("外から"));
-        a.mnuMoveFirst_Click();
+        test::trigger(a, u"mnuMoveFirst");
         QCOMPARE(a.editor()->text(1), QStringLiteral("Bの本文"));
 
         RecordWindow& c = env.open();
         RecordWindow& d = env.open();
         c.editor()->setText(0, QStringLiteral("C"));
         d.editor()->setText(0, QStringLiteral("D"));
-        d.mnuUpdate_Click();
-        c.mnuUpdate_Click();
+        test::trigger(d, u"mnuUpdate");
+        test::trigger(c, u"mnuUpdate");
         QCOMPARE(env.stored(3).toString(), QStringLiteral("D"));
         QCOMPARE(env.stored(4).toString(), QStringLiteral("C"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts); // no store error on the way

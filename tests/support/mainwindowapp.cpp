@@ -4,12 +4,15 @@
 #include "records/commandwindow.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
+#include "shell/tabstrip.h"
 #include "store/database.h"
 #include "tree/categorytree.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
+#include <QTabBar>
 #include <QtTest>
 
 namespace zumilo::test {
@@ -20,6 +23,14 @@ void trigger(QMainWindow& window, QAnyStringView command)
     QAction* action = commands ? commands->action(command.toString()) : nullptr;
     QVERIFY2(action && action->isEnabled(), qPrintable(command.toString()));
     action->trigger();
+}
+
+void clickTab(QWidget& window, QAnyStringView key)
+{
+    auto* strip = window.findChild<shell::TabStrip*>(QStringLiteral("TabStrip1"));
+    const int index = int(shell::TabStrip::keys().indexOf(key.toString()));
+    QVERIFY2(strip && index >= 0, qPrintable(key.toString()));
+    QTest::mouseClick(strip->bar(), Qt::LeftButton, {}, strip->bar()->tabRect(index).center());
 }
 
 MainWindowApp::MainWindowApp()
@@ -72,8 +83,19 @@ void MainWindowApp::choose(const QString& nodeKey)
 {
     QTreeWidgetItem* node = tree().node(nodeKey);
     QVERIFY2(node, qPrintable(nodeKey));
-    tree().setCurrentItem(node);
-    window->NodeClick(node);
+    tree().scrollToItem(node);
+    QTest::mouseClick(tree().viewport(), Qt::LeftButton, {}, tree().visualItemRect(node).center());
+}
+
+void MainWindowApp::returnToMainWindow()
+{
+    QLineEdit other;
+    other.show();
+    other.activateWindow();
+    other.setFocus();
+    QTRY_VERIFY(other.hasFocus());
+    window->activateWindow();
+    QTRY_VERIFY(window->isActiveWindow());
 }
 
 tree::CategoryTree& MainWindowApp::tree() const

@@ -29,6 +29,8 @@ namespace zumilo::test {
 // Runs one of the window's commands ("mnuPrint1"), as its menu item does;
 // fails the test when the window has no such command or it is disabled.
 void trigger(QMainWindow& window, QAnyStringView command);
+// Clicks one of the window's view tabs ("FindTab") with the mouse.
+void clickTab(QWidget& window, QAnyStringView key);
 
 // A TestApp whose settings name a fresh database (data/notes.zmd, without
 // the seed note), with a second connection to fill it and check it, and the
@@ -45,8 +47,11 @@ public:
 
     // Creates the main window, loads and shows it.
     app::MainWindow& load();
-    // Makes a category current, as a click on its node does.
+    // Clicks a category's node with the mouse.
     void choose(const QString& nodeKey);
+    // Activates another window of the program, then the main window again,
+    // as the user does coming back to it.
+    void returnToMainWindow();
 
     tree::CategoryTree& tree() const;
     records::RecordList& list() const;
