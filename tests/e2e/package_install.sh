@@ -41,7 +41,9 @@ on_demand="$(strings -a "$ROOT/usr/bin/zumilo" | grep -E '^lib[[:alnum:]_+-]+[.]
 [ -n "$on_demand" ] || fail "the program names no library it loads when first used"
 for lib in $(objdump -p "$ROOT/usr/bin/zumilo" | awk '$1 == "NEEDED" { print $2 }') $on_demand; do
   path="$(ldd "$ROOT/usr/bin/zumilo" | awk -v l="$lib" '$1 == l { print $3 } $1 ~ ("/" l "$") { print $1 }')"
-  [ -n "$path" ] || path="$(ldconfig -p | awk -v l="$lib" '$1 == l { print $NF; exit }')"
+  # awk reads to the end: leaving early would break ldconfig's pipe and,
+  # under pipefail, end the script without a word.
+  [ -n "$path" ] || path="$(ldconfig -p | awk -v l="$lib" '$1 == l && !found++ { print $NF }')"
   [ -n "$path" ] || fail "$lib is not found"
   # /lib and /usr/lib are one folder; dpkg knows each file by one of them.
   owner="$(dpkg -S "$path" "/usr$path" "${path#/usr}" 2>/dev/null | head -1 || true)"
