@@ -22,7 +22,8 @@ trap cleanup EXIT
 if [ -z "${ZUMILO_NO_WM:-}" ]; then
   openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
   WM=$!
-  wait_for 20 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start"
+  wait_for 60 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" \
+    || { cat "$WORK/openbox.log" >&2; fail "openbox did not start"; }
 fi
 # The window that has the keyboard; without a window manager none is "active".
 has_keyboard() { [ "$(xdotool getwindowfocus)" = "$1" ]; }
