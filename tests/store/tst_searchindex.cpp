@@ -474,6 +474,12 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         compareWithScanning(*db, r);
+        // Its segments are then merged, a slice at a time, into one per
+        // index, and it stays in step meanwhile.
+        const QString merging = u"select count(*) from sqlite_master where name = 'zumilo_index_merge'"_s;
+        QTRY_COMPARE_WITH_TIMEOUT(db->scalar(merging).toInt(), 0, 60000);
+        for (const char* index : {"zumilo_idea_title", "zumilo_idea_naiyo", "zumilo_idea_bunrui"})
+            QCOMPARE(db->scalar(u"select count(distinct segid) from %1_idx"_s.arg(QLatin1String(index))).toInt(), 1);
         auto other = f.openAgain();
         QVERIFY(!other->searchIndexBuilding());
         compareWithScanning(*other, r);
