@@ -256,6 +256,7 @@ private:
     std::unique_ptr<StatusPanels> panels_;
     QLabel* indexNotice_ = nullptr;
     QTimer* indexWatch_ = nullptr;
+    QTimer* backupWatch_ = nullptr; // at the end, until the backups are finished
 
     QWidget* canvas_ = nullptr;
     QToolBar* toolBar_ = nullptr;
