@@ -115,14 +115,16 @@ void run(Build& b)
                     rows = done;
                     return done < most && !clock.hasExpired(kSliceMs) && !b.stop;
                 });
-                if (finished) {
-                    b.indexing = false;
+                const bool indexed = finished;
+                if (indexed)
                     finished = index.mergeSlice([&] { return !clock.hasExpired(kSliceMs) && !b.stop; });
-                }
                 if (hook)
                     hook(rows);
                 index.endWrite();
                 exec(db, "COMMIT");
+                // Searches go through the index once it is committed.
+                if (indexed)
+                    b.indexing = false;
             } catch (...) {
                 index.abandonWrite();
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
