@@ -239,6 +239,15 @@ QString name(const char* s)
     return QString::fromLatin1(s);
 }
 
+bool hasTable(sqlite3* db, const char* table)
+{
+    Statement st(db, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
+    st.bind(1, name(table));
+    const bool found = st.step();
+    st.reset();
+    return found;
+}
+
 // A query of the index's language for a folded run: the phrase of its
 // pairs where the index keeps positions, else the run when it is one
 // token, or all of its pairs.
@@ -542,11 +551,7 @@ void SearchIndex::startBuild()
 
 bool SearchIndex::building() const
 {
-    Statement st(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
-    st.bind(1, name(kFillTable));
-    const bool found = st.step();
-    st.reset();
-    return found;
+    return hasTable(db_, kFillTable);
 }
 
 bool SearchIndex::canResume()
@@ -605,11 +610,7 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
 
 bool SearchIndex::merging() const
 {
-    Statement st(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
-    st.bind(1, name(kMergeTable));
-    const bool found = st.step();
-    st.reset();
-    return found;
+    return hasTable(db_, kMergeTable);
 }
 
 bool SearchIndex::mergeSlice(const std::function<bool()>& more)
@@ -679,11 +680,7 @@ bool SearchIndex::followsChanges() const
         expected.insert(expected.end(), triggers.begin(), triggers.end());
     }
     std::sort(expected.begin(), expected.end());
-    Statement log(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
-    log.bind(1, name(kChangeTable));
-    const bool hasLog = log.step();
-    log.reset();
-    return hasLog && loggingTriggers(db_) == expected;
+    return hasTable(db_, kChangeTable) && loggingTriggers(db_) == expected;
 }
 
 bool SearchIndex::catchUp(const IndexProgress& progress)

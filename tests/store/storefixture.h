@@ -159,6 +159,33 @@ inline void searchesMatchTheRows(Database& db)
     }
 }
 
+// Where a table's first page lies in the file, and the page size, read
+// by a plain connection.
+struct RootPage {
+    qsizetype page = 0, size = 0;
+    qsizetype offset() const { return (page - 1) * size; }
+};
+inline RootPage rootPage(const QString& path, const char* table)
+{
+    RootPage root;
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(raw,
+                           "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_master "
+                           "WHERE name = ?",
+                           -1, &st, nullptr);
+        sqlite3_bind_text(st, 1, table, -1, SQLITE_STATIC);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            root.page = sqlite3_column_int64(st, 0);
+            root.size = sqlite3_column_int64(st, 1);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(raw);
+    return root;
+}
+
 // Overwrites half of the last block of the bodies' search index, leaving
 // the index stamped as in step, as though its bytes had been overwritten
 // in place. False when the file has no such index.

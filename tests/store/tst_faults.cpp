@@ -401,27 +401,17 @@ private slots:
         // Another file: this run has not checked it yet.
         const QString path = f->dir.filePath(QStringLiteral("logged.zmd"));
         QVERIFY(QFile::copy(f->path, path));
-        qsizetype root = 0, pageSize = 0;
+        const auto root = test::rootPage(path, "T_idea");
         {
             sqlite3* other = nullptr;
             QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
-            sqlite3_stmt* st = nullptr;
-            sqlite3_prepare_v2(other,
-                               "select rootpage, (select page_size from pragma_page_size) from sqlite_master "
-                               "where name = 'T_idea'",
-                               -1, &st, nullptr);
-            if (sqlite3_step(st) == SQLITE_ROW) {
-                root = sqlite3_column_int64(st, 0);
-                pageSize = sqlite3_column_int64(st, 1);
-            }
-            sqlite3_finalize(st);
             QCOMPARE(sqlite3_exec(other, "pragma journal_mode=wal", nullptr, nullptr, nullptr), SQLITE_OK);
             sqlite3_close(other);
         }
         QByteArray bytes = bytesOf(path);
-        QVERIFY(root > 1 && bytes.at(18) == 2);
+        QVERIFY(root.page > 1 && bytes.at(18) == 2);
         if (damaged) {
-            bytes.replace((root - 1) * pageSize, 8, QByteArray(8, '\x0d'));
+            bytes.replace(root.offset(), 8, QByteArray(8, '\x0d'));
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
             file.close();

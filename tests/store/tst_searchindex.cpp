@@ -333,26 +333,10 @@ private slots:
         db->close();
 
         // The pages of the index's data themselves: the first of its table.
-        qsizetype root = 0, pageSize = 0;
-        {
-            sqlite3* raw = nullptr;
-            QCOMPARE(sqlite3_open_v2(QFile::encodeName(f.path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr),
-                     SQLITE_OK);
-            sqlite3_stmt* st = nullptr;
-            sqlite3_prepare_v2(raw,
-                               "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_master "
-                               "WHERE name = 'zumilo_idea_naiyo_data'",
-                               -1, &st, nullptr);
-            if (sqlite3_step(st) == SQLITE_ROW) {
-                root = sqlite3_column_int64(st, 0);
-                pageSize = sqlite3_column_int64(st, 1);
-            }
-            sqlite3_finalize(st);
-            sqlite3_close(raw);
-        }
-        QVERIFY(root > 1 && pageSize > 0);
+        const auto root = zumilo::store::test::rootPage(f.path, "zumilo_idea_naiyo_data");
+        QVERIFY(root.page > 1 && root.size > 0);
         QByteArray bytes = fileBytes();
-        bytes.replace((root - 1) * pageSize, 8, QByteArray(8, '\x0d'));
+        bytes.replace(root.offset(), 8, QByteArray(8, '\x0d'));
         QFile file(f.path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         file.close();
