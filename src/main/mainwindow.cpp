@@ -262,6 +262,25 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     runCloseSteps(
         event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
+    // The copy of a file as the run found it is finished before the program
+    // ends when the run changed the file: on a large file after a save that
+    // takes seconds, which the window shows rather than vanish.
+    if (event->isAccepted() && unloaded_ && store::finishingBackups()) {
+        event->ignore();
+        setEnabled(false);
+        statusBar()->showMessage(QStringLiteral("バックアップを仕上げています…"));
+        if (!backupWatch_) {
+            backupWatch_ = new QTimer(this);
+            backupWatch_->setInterval(100);
+            connect(backupWatch_, &QTimer::timeout, this, [this] {
+                if (store::finishingBackups())
+                    return;
+                backupWatch_->stop();
+                close();
+            });
+        }
+        backupWatch_->start();
+    }
 }
 
 void MainWindow::mnuEnd_Click()

@@ -160,6 +160,8 @@ private:
     AppState& st_;
     QHash<QString, QAction*> actions_;
     std::unique_ptr<StatusPanels> panels_;
+    QTimer* backupWatch_ = nullptr; // at the end, until the backups are finished
+
     QWidget* canvas_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QComboBox* searchBox_ = nullptr;

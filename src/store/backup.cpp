@@ -34,10 +34,12 @@ namespace {
 constexpr char TimeFormat[] = "yyyyMMdd-HHmmsszzz";
 
 struct Job {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool running = true; // from its start to the end of its copy
     std::thread thread;
     std::shared_ptr<detail::Snapshot> snapshot; // the file as the run found it, until copied
-    std::mutex mutex;
-    sqlite3* copying = nullptr; // while it copies, to stop it
+    sqlite3* copying = nullptr;                 // while it copies, to stop it
     std::atomic<bool> cancel{false};
 
     void stop()
@@ -47,6 +49,32 @@ struct Job {
         if (copying)
             sqlite3_interrupt(copying);
     }
+
+    void finish()
+    {
+        {
+            std::lock_guard lock(mutex);
+            running = false;
+        }
+        ended.notify_all();
+    }
+
+    void wait()
+    {
+        std::unique_lock lock(mutex);
+        ended.wait(lock, [this] { return !running; });
+        std::thread done = std::move(thread);
+        lock.unlock();
+        if (done.joinable())
+            done.join();
+    }
+
+    // Whether the copy of a file the run wrote to is still under way.
+    bool owed()
+    {
+        std::lock_guard lock(mutex);
+        return running && snapshot && detail::snapshotWritten(*snapshot);
+    }
 };
 
 struct Jobs {
@@ -55,20 +83,24 @@ struct Jobs {
     int generations = 5;
     std::map<QString, std::shared_ptr<Job>> byPath; // one per file and run
 
+    std::vector<std::shared_ptr<Job>> all()
+    {
+        std::lock_guard lock(mutex);
+        std::vector<std::shared_ptr<Job>> list;
+        for (auto& [path, job] : byPath)
+            list.push_back(job);
+        return list;
+    }
+
     void joinAll()
     {
-        std::vector<std::shared_ptr<Job>> all;
-        {
-            std::lock_guard lock(mutex);
-            for (auto& [path, job] : byPath)
-                all.push_back(job);
-        }
-        for (auto& job : all) {
-            if (job->thread.joinable())
-                job->thread.join();
-        }
+        for (auto& job : all())
+            job->wait();
     }
 };
+
+std::mutex beforeCopyMutex;
+std::function<void()> beforeCopy;
 
 Jobs& jobs()
 {
@@ -366,17 +398,22 @@ void finishBackups()
     jobs().joinAll();
 }
 
+bool finishingBackups()
+{
+    for (auto& job : jobs().all())
+        if (job->owed())
+            return true;
+    return false;
+}
+
 void stopBackups()
 {
     detail::stopPageChecks();
     Jobs& j = jobs();
-    {
-        std::lock_guard lock(j.mutex);
-        // A file the run wrote to keeps the copy of how it found it.
-        for (auto& [path, job] : j.byPath)
-            if (!job->snapshot || !detail::snapshotWritten(*job->snapshot))
-                job->stop();
-    }
+    // A file the run wrote to keeps the copy of how it found it.
+    for (auto& job : j.all())
+        if (!job->owed())
+            job->stop();
     j.joinAll();
 }
 
@@ -387,8 +424,7 @@ void restoreBackup(const Backup& backup, const QString& databasePath)
         throw StoreError(ErrorKind::InUse, QStringLiteral("connections still open"), databasePath);
     if (auto job = jobFor(canonical)) {
         job->stop();
-        if (job->thread.joinable())
-            job->thread.join();
+        job->wait();
     }
     checkBackup(backup.path);
 
@@ -437,30 +473,72 @@ namespace detail {
 void startBackup(const QString& canonicalPath)
 {
     Jobs& j = jobs();
-    std::lock_guard lock(j.mutex);
-    if (j.folder.isEmpty() || j.byPath.count(canonicalPath))
-        return;
     auto job = std::make_shared<Job>();
-    j.byPath[canonicalPath] = job;
-    const QString dir = folderFor(j.folder, canonicalPath);
+    QString dir;
+    int generations = 0;
+    {
+        std::lock_guard lock(j.mutex);
+        if (j.folder.isEmpty() || j.byPath.count(canonicalPath))
+            return;
+        j.byPath[canonicalPath] = job;
+        dir = folderFor(j.folder, canonicalPath);
+        generations = j.generations;
+    }
+    // Taking the snapshot may wait for another program's write: the other
+    // files' backups do not wait with it.
+    std::shared_ptr<detail::Snapshot> snapshot;
     const std::vector<Backup> existing = backupsIn(dir);
-    if (!existing.empty() && existing.front().savedAt == QFileInfo(canonicalPath).lastModified())
-        return; // nothing changed since
-    try {
-        job->snapshot = takeSnapshot(canonicalPath);
-    } catch (const StoreError& e) {
-        qWarning("no backup of %s: %s", qPrintable(canonicalPath), e.what());
+    if (existing.empty() || existing.front().savedAt != QFileInfo(canonicalPath).lastModified()) {
+        try {
+            snapshot = takeSnapshot(canonicalPath);
+        } catch (const StoreError& e) {
+            qWarning("no backup of %s: %s", qPrintable(canonicalPath), e.what());
+        }
+    }
+    std::lock_guard lock(job->mutex);
+    if (!snapshot || job->cancel) {
+        // Nothing changed since the newest backup, or no copy to be had.
+        detail::dropSnapshot(snapshot);
+        job->running = false;
+        job->ended.notify_all();
         return;
     }
-    const int generations = j.generations;
+    job->snapshot = snapshot;
     job->thread = std::thread([job, canonicalPath, dir, generations] {
+        std::unique_lock hookLock(beforeCopyMutex);
+        const auto hook = beforeCopy;
+        hookLock.unlock();
+        if (hook)
+            hook();
         try {
             backUp(*job, canonicalPath, dir, generations);
         } catch (...) {
             // A backup that could not be made leaves the file as it was.
         }
         detail::dropSnapshot(job->snapshot);
+        job->finish();
     });
+}
+
+void waitForBackup(const QString& canonicalPath)
+{
+    if (const auto job = jobFor(canonicalPath))
+        job->wait();
+}
+
+void setBeforeCopy(std::function<void()> hook)
+{
+    std::lock_guard lock(beforeCopyMutex);
+    beforeCopy = std::move(hook);
+}
+
+bool backupCopying(const QString& canonicalPath)
+{
+    const auto job = jobFor(canonicalPath);
+    if (!job)
+        return false;
+    std::lock_guard lock(job->mutex);
+    return job->running;
 }
 
 bool isBackupFile(const QString& path)

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace zumilo::store {
@@ -46,6 +47,9 @@ void restoreBackup(const Backup& backup, const QString& databasePath);
 // Waits for the backups under way to finish (a file is restored only once
 // its backup is done).
 void finishBackups();
+// Whether copies that the program's end waits for (see stopBackups) are
+// still under way.
+bool finishingBackups();
 // Stops the pages' checks, gives up the copies of files the run did not
 // write to and waits for the rest; the program calls it before it ends. A
 // copy given up leaves nothing behind but a part file, which the next
@@ -56,6 +60,13 @@ namespace detail {
 // Takes the snapshot of a file this run has not copied yet and starts its
 // copy; called before the run first writes to it.
 void startBackup(const QString& canonicalPath);
+// Whether the file's backup is being taken or copied: a write of the
+// whole index meanwhile would outgrow what the snapshot keeps.
+bool backupCopying(const QString& canonicalPath);
+void waitForBackup(const QString& canonicalPath);
+// Called on a copy's thread before it copies: for tests, which hold a copy
+// under way. Empty: none.
+void setBeforeCopy(std::function<void()> hook);
 // Whether a file is one of the backups (a file replaced by a restore is
 // not): such a file is only read.
 bool isBackupFile(const QString& path);

@@ -17,12 +17,12 @@
 #include "textfile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <atomic>
 #include <cstring>
-#include <list>
 #include <mutex>
 #include <sqlite3.h>
 
@@ -33,6 +33,9 @@ using detail::Statement;
 namespace {
 
 constexpr int DefaultBusyTimeoutMs = 3000;
+// How long the open merges the segments of an index it has just built
+// before it leaves the rest to the background.
+constexpr qint64 kOpenMergeMs = 150;
 // A connection belongs to the thread of its window: no lock around each
 // call into the engine, which costs a tenth of reading a long keyset.
 constexpr int OneThread = SQLITE_OPEN_NOMUTEX;
@@ -144,8 +147,8 @@ std::shared_ptr<Database> Database::open(const QString& path, const IndexProgres
             throw;
         }
     }
-    if (database->buildIndex_)
-        detail::startIndexBuild(database->file_.path);
+    if (database->buildIndex_ || database->mergeIndex_)
+        detail::startIndexBuild(database->file_.path, database->buildIndex_);
     return database;
 }
 
@@ -214,6 +217,26 @@ void Database::configure()
     }
     if (rc != SQLITE_OK)
         throwSqliteError(db_, rc, path_);
+    // Leaving a write-ahead log writes its pages into the file and changes
+    // the file's header: not before the pages have passed their check
+    // (see checkFile()), and until then this connection's close does not
+    // write them either.
+    const QByteArray header = detail::fileStart(db_, 20);
+    leaveLogAfterCheck_ = header.size() == 20 && header[18] == 2 && header[19] == 2 && !isReadOnly()
+                          && !detail::isChecked(detail::identify(path_));
+    if (leaveLogAfterCheck_)
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    else
+        useRollbackJournal();
+    exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
+    // Without Jet's like every search would find nothing, silently.
+    if (const int likeRc = registerJetLike(db_); likeRc != SQLITE_OK)
+        throwSqliteError(db_, likeRc, path_);
+    index_ = std::make_unique<detail::SearchIndex>(db_);
+}
+
+void Database::useRollbackJournal()
+{
     // One self-contained file whenever no write is in progress, and a write
     // reported done is on the disk.
     try {
@@ -222,11 +245,6 @@ void Database::configure()
         if (!isReadOnly())
             throw;
     }
-    exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
-    // Without Jet's like every search would find nothing, silently.
-    if (const int likeRc = registerJetLike(db_); likeRc != SQLITE_OK)
-        throwSqliteError(db_, likeRc, path_);
-    index_ = std::make_unique<detail::SearchIndex>(db_);
 }
 
 void Database::attachFile()
@@ -244,8 +262,16 @@ void Database::checkFile()
     std::function<void()> backUp;
     if (!isReadOnly() && hasZumiloTables(*this))
         backUp = [path = file_.path] { detail::startBackup(path); };
-    if (!detail::isChecked(file_))
+    if (leaveLogAfterCheck_) {
+        // The backup's snapshot reads no write-ahead log: it follows the
+        // change of mode, which waits for the check.
+        detail::expectPageCheck(file_, path_, {});
+        detail::passPageCheck(file_, waitNotice());
+        useRollbackJournal();
+        leaveLogAfterCheck_ = false;
+    } else if (!detail::isChecked(file_)) {
         return detail::expectPageCheck(file_, path_, std::move(backUp));
+    }
     if (backUp)
         backUp();
 }
@@ -500,6 +526,7 @@ void Database::attachSearchIndex(const IndexProgress& progress)
     exec(db_, QStringLiteral("BEGIN"));
     try {
         inStep = index_->inStep();
+        mergeIndex_ = index_->merging() && !isReadOnly();
         exec(db_, QStringLiteral("COMMIT"));
     } catch (...) {
         rollbackQuietly(db_);
@@ -519,11 +546,16 @@ void Database::attachSearchIndex(const IndexProgress& progress)
                 if (hasZumiloTables(*this))
                     addViewIndexes(*this);
             }
-            // A small file is done at once.
+            // A small file is done at once, its merge too when quick.
             const qint64 most = detail::indexSliceRows(true);
-            index_->buildSlice([&](qint64 done) { return done < most; });
+            if (index_->buildSlice([&](qint64 done) { return done < most; })) {
+                QElapsedTimer clock;
+                clock.start();
+                index_->mergeSlice([&] { return !clock.hasExpired(kOpenMergeMs); });
+            }
         });
         buildIndex_ = index_->building();
+        mergeIndex_ = index_->merging();
     }
     index_->attach(!isReadOnly());
 }
@@ -531,6 +563,9 @@ void Database::attachSearchIndex(const IndexProgress& progress)
 void Database::rebuildSearchIndex(const IndexProgress& progress)
 {
     ensureOpen();
+    // Not while the run's backup is copied: the whole index rewritten
+    // would outgrow the pages its snapshot keeps, and the backup be lost.
+    detail::waitForBackup(file_.path);
     transaction([&] { index_->rebuild(progress); });
     index_->attach(!isReadOnly());
 }
@@ -546,31 +581,6 @@ bool Database::searchIndexInStep()
     withSearchIndex([&](bool s) { inStep = s; });
     return inStep;
 }
-
-namespace {
-
-// The thorough checks running now, by file: a write of this program stops
-// them rather than waiting behind them.
-struct RunningCheck {
-    QString path;
-    sqlite3* db;
-    std::atomic<bool> stopped{false};
-};
-std::mutex runningChecksMutex;
-std::list<RunningCheck*> runningChecks;
-
-void stopChecksOf(const QString& canonicalPath)
-{
-    const std::lock_guard lock(runningChecksMutex);
-    for (RunningCheck* check : runningChecks) {
-        if (check->path == canonicalPath) {
-            check->stopped = true;
-            sqlite3_interrupt(check->db);
-        }
-    }
-}
-
-} // namespace
 
 Database::Health Database::checkThoroughly(const QString& path)
 {
@@ -590,15 +600,12 @@ Database::Health Database::checkThoroughly(const QString& path)
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
     traceStatements(db);
-    RunningCheck check{detail::identify(path).path, db};
-    {
-        const std::lock_guard lock(runningChecksMutex);
-        runningChecks.push_back(&check);
-    }
-    const auto unregister = qScopeGuard([&] {
-        const std::lock_guard lock(runningChecksMutex);
-        runningChecks.remove(&check);
-    });
+    detail::ThoroughCheck check;
+    check.path = detail::identify(path).path;
+    check.db = db;
+    if (!detail::beginThoroughCheck(check))
+        return Health::Unchecked;
+    const auto unregister = qScopeGuard([&] { detail::endThoroughCheck(check); });
     try {
         detail::SearchIndex index(db);
         const bool intact = !index.findColumns() || index.intact([&] { return check.stopped.load(); });
@@ -666,7 +673,7 @@ void Database::beforeWrite()
 {
     if (detail::isKnownDamaged(path_))
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
-    stopChecksOf(file_.path);
+    detail::stopThoroughChecks(file_.path);
     detail::passPageCheck(file_, waitNotice());
     // A set still reading its rows reads them as they were before the write.
     for (Recordset* rs : recordsets_)

@@ -167,6 +167,7 @@ private:
     friend class detail::Keyset;
     explicit Database(sqlite3* db, QString path);
     void configure();
+    void useRollbackJournal();
     void attachFile();
     void checkFile();
     void ensureOpen() const;
@@ -205,7 +206,9 @@ private:
     std::vector<std::pair<const void*, std::function<void()>>> rollbackActions_;
     detail::FileIdentity file_; // empty until the file is attached
     std::unique_ptr<detail::SearchIndex> index_;
-    bool buildIndex_ = false; // open() starts the index's build
+    bool buildIndex_ = false;         // open() starts the index's build
+    bool mergeIndex_ = false;         // or the merge of its segments
+    bool leaveLogAfterCheck_ = false; // a write-ahead log the page check must pass first
 };
 
 // Raises the StoreError that matches an SQLite result code.

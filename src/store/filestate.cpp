@@ -63,6 +63,28 @@ Registry& registry()
     return *r;
 }
 
+// Set by stopPageChecks() until a file is opened again: no check starts
+// meanwhile, so none outlives the program's end.
+std::atomic<bool> ending{false};
+
+struct ThoroughChecks {
+    std::mutex mutex;
+    std::vector<ThoroughCheck*> running;
+};
+
+ThoroughChecks& thoroughChecks()
+{
+    static ThoroughChecks* t = new ThoroughChecks;
+    return *t;
+}
+
+// A check told to stop ends at its next step, even one that had not begun
+// when it was told (which sqlite3_interrupt() would miss).
+int stopWhenTold(void* stopped)
+{
+    return static_cast<std::atomic<bool>*>(stopped)->load() ? 1 : 0;
+}
+
 } // namespace
 
 FileIdentity identify(const QString& path)
@@ -170,6 +192,7 @@ void noteChecked(const FileIdentity& file)
 
 void noteOpened(const QString& canonicalPath)
 {
+    ending = false;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     ++r.open[canonicalPath];
@@ -211,6 +234,7 @@ void runPageCheck(PageCheck& check)
             throwSqliteError(db, rc, check.path);
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, 60000);
+        sqlite3_progress_handler(db, 1000, stopWhenTold, &check.stopped);
         {
             std::lock_guard lock(check.mutex);
             check.db = check.stopped ? nullptr : db;
@@ -241,6 +265,8 @@ void runPageCheck(PageCheck& check)
 void startLocked(const std::shared_ptr<PageCheck>& check)
 {
     if (check->state != PageCheck::State::Pending && check->state != PageCheck::State::Failed)
+        return;
+    if (ending)
         return;
     if (check->thread.joinable())
         check->thread.join(); // a failed run, finished
@@ -285,7 +311,9 @@ void passPageCheck(const FileIdentity& file, const std::function<void(bool)>& wa
         told = true;
         lock.lock();
     }
-    const auto failure = check->failure;
+    auto failure = check->failure;
+    if (!failure && check->state != PageCheck::State::Passed)
+        failure = StoreError(ErrorKind::Cancelled, QStringLiteral("the program is ending"), check->path);
     lock.unlock();
     if (told)
         waiting(false);
@@ -295,6 +323,8 @@ void passPageCheck(const FileIdentity& file, const std::function<void(bool)>& wa
 
 void stopPageChecks()
 {
+    ending = true;
+    stopThoroughChecks({});
     std::vector<std::shared_ptr<PageCheck>> all;
     {
         Registry& r = registry();
@@ -303,14 +333,46 @@ void stopPageChecks()
             all.push_back(check);
     }
     for (auto& check : all) {
+        std::thread running;
         {
             std::lock_guard lock(check->mutex);
             check->stopped = true;
             if (check->db)
                 sqlite3_interrupt(check->db);
+            running = std::move(check->thread);
         }
-        if (check->thread.joinable())
-            check->thread.join();
+        if (running.joinable())
+            running.join();
+    }
+}
+
+bool beginThoroughCheck(ThoroughCheck& check)
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    if (ending)
+        return false;
+    sqlite3_progress_handler(check.db, 1000, stopWhenTold, &check.stopped);
+    t.running.push_back(&check);
+    return true;
+}
+
+void endThoroughCheck(ThoroughCheck& check)
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    std::erase(t.running, &check);
+}
+
+void stopThoroughChecks(const QString& canonicalPath)
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    for (ThoroughCheck* check : t.running) {
+        if (canonicalPath.isEmpty() || check->path == canonicalPath) {
+            check->stopped = true;
+            sqlite3_interrupt(check->db);
+        }
     }
 }
 

@@ -2,9 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
-
-struct sqlite3;
 
 struct sqlite3;
 
@@ -59,8 +58,23 @@ void expectPageCheck(const FileIdentity& file, const QString& path, std::functio
 // found (Damaged) or what stopped it. `waiting` is called now and then
 // while the caller waits (true) and once at the end (false).
 void passPageCheck(const FileIdentity& file, const std::function<void(bool)>& waiting);
-// Stops the checks under way; the program calls it before it ends.
+// Stops the checks under way, the thorough ones too, and starts no other
+// until a file is opened again; the program calls it before it ends.
 void stopPageChecks();
+
+// A thorough check (the search index's integrity check) running on a
+// connection of its own: a write of this program stops it rather than
+// wait behind it, and so does the program's end.
+struct ThoroughCheck {
+    QString path; // canonical
+    sqlite3* db = nullptr;
+    std::atomic<bool> stopped{false};
+};
+// False when the program is ending: the check is not to run.
+bool beginThoroughCheck(ThoroughCheck& check);
+void endThoroughCheck(ThoroughCheck& check);
+// Of one file, or all when the path is empty.
+void stopThoroughChecks(const QString& canonicalPath);
 
 // PRAGMA quick_check. Returns whether it ran to the end (false when
 // interrupted); throws Damaged when it found damage.

@@ -34,6 +34,8 @@ struct Build {
     QString path;
     std::atomic<bool> stop{false};
     std::atomic<bool> running{true};
+    std::atomic<bool> indexing{true}; // not merging yet
+    std::atomic<bool> waiting{false}; // for the file's backup
     std::mutex dbMutex;
     sqlite3* db = nullptr; // while open, for an interrupt
     std::thread thread;
@@ -95,6 +97,14 @@ void run(Build& b)
         const std::function<void(qint64)> hook = inSliceHook;
         const qint64 most = sliceRows;
         for (bool finished = false; !finished && !b.stop;) {
+            // The pages a slice overwrites are kept for a backup copying
+            // the file meanwhile; the whole index would outgrow that room
+            // and lose the run's backup.
+            b.waiting = backupCopying(b.path);
+            if (b.waiting) {
+                std::this_thread::sleep_for(kPause);
+                continue;
+            }
             exec(db, "BEGIN IMMEDIATE");
             try {
                 index.beginWrite();
@@ -105,10 +115,16 @@ void run(Build& b)
                     rows = done;
                     return done < most && !clock.hasExpired(kSliceMs) && !b.stop;
                 });
+                const bool indexed = finished;
+                if (indexed)
+                    finished = index.mergeSlice([&] { return !clock.hasExpired(kSliceMs) && !b.stop; });
                 if (hook)
                     hook(rows);
                 index.endWrite();
                 exec(db, "COMMIT");
+                // Searches go through the index once it is committed.
+                if (indexed)
+                    b.indexing = false;
             } catch (...) {
                 index.abandonWrite();
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -143,7 +159,7 @@ void stop(std::unique_ptr<Build> b)
 
 } // namespace
 
-void startIndexBuild(const QString& canonicalPath)
+void startIndexBuild(const QString& canonicalPath, bool indexing)
 {
     std::unique_ptr<Build> done;
     const std::lock_guard lock(buildsMutex);
@@ -155,6 +171,7 @@ void startIndexBuild(const QString& canonicalPath)
         done->thread.join();
     b = std::make_unique<Build>();
     b->path = canonicalPath;
+    b->indexing = indexing;
     b->thread = std::thread(run, std::ref(*b));
 }
 
@@ -162,7 +179,7 @@ bool indexBuildRunning(const QString& canonicalPath)
 {
     const std::lock_guard lock(buildsMutex);
     const auto b = builds.find(canonicalPath);
-    return b != builds.end() && b->second->running;
+    return b != builds.end() && b->second->running && b->second->indexing;
 }
 
 void stopIndexBuild(const QString& canonicalPath)
@@ -177,6 +194,13 @@ void stopIndexBuild(const QString& canonicalPath)
         builds.erase(found);
     }
     stop(std::move(b));
+}
+
+bool indexBuildWaiting(const QString& canonicalPath)
+{
+    const std::lock_guard lock(buildsMutex);
+    const auto b = builds.find(canonicalPath);
+    return b != builds.end() && b->second->running && b->second->waiting;
 }
 
 qint64 indexSliceRows(bool atOpen)

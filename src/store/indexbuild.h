@@ -17,9 +17,14 @@ namespace detail {
 // (their searches read every row until the index is complete). Each file
 // has at most one build running; stopping it (the file's last connection
 // closing, the program ending) rolls back the slice under way, and the
-// next open goes on from there.
-void startIndexBuild(const QString& canonicalPath);
+// next open goes on from there. The segments of a finished build are
+// merged the same way, a slice at a time; `indexing` is false when only
+// that is left. A slice waits while the file's backup is being copied.
+void startIndexBuild(const QString& canonicalPath, bool indexing);
+// While it indexes (searches meanwhile read every row), not while it merges.
 bool indexBuildRunning(const QString& canonicalPath);
+// While it waits for the file's backup to be copied.
+bool indexBuildWaiting(const QString& canonicalPath);
 void stopIndexBuild(const QString& canonicalPath);
 
 // Rows a slice indexes at most (the first, which the open does, no more

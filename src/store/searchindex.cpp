@@ -46,6 +46,8 @@ constexpr char kChangeTable[] = "zumilo_index_changes";
 // Present while a build is under way: per table with a log, the number of
 // the next row to fill (rows are filled in number order).
 constexpr char kFillTable[] = "zumilo_index_fill";
+// Present while the segments a build left are still being merged.
+constexpr char kMergeTable[] = "zumilo_index_merge";
 constexpr char kChangeTriggerPrefix[] = "zumilo_log_";
 constexpr char kTokenizer[] = "zumilo_fold";
 constexpr char kLiveFunction[] = "zumilo_index_live";
@@ -67,6 +69,9 @@ constexpr int kFillMemory = 16 << 20;
 // The engine's own settings for merging the segments later writes add.
 constexpr int kDefaultAutomerge = 4;
 constexpr int kDefaultCrisisMerge = 16;
+// Pages of the index one merge step writes (about 4 kB each): a few
+// milliseconds of work, so that a slice ends close to its time.
+constexpr int kMergePages = 64;
 
 // Rows between two progress reports of a rebuild, and of a catch-up.
 constexpr int kProgressStep = 2000;
@@ -232,6 +237,15 @@ bool hasColumn(sqlite3* db, const Column& c)
 QString name(const char* s)
 {
     return QString::fromLatin1(s);
+}
+
+bool hasTable(sqlite3* db, const char* table)
+{
+    Statement st(db, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
+    st.bind(1, name(table));
+    const bool found = st.step();
+    st.reset();
+    return found;
 }
 
 // A query of the index's language for a folded run: the phrase of its
@@ -471,6 +485,7 @@ void SearchIndex::rebuild(const IndexProgress& progress)
             progress(done, total);
         return true;
     });
+    mergeSlice([] { return true; });
     if (progress)
         progress(total, total);
 }
@@ -485,11 +500,21 @@ void SearchIndex::startBuild()
             db_,
             QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('%2', %3)").arg(name(c->index), name(key)).arg(value));
     };
+    // The engine may be built to overwrite every page it frees with zeros:
+    // for the old index, half the file, which would all be written at once
+    // (and kept by a backup's snapshot meanwhile). Its tokens are the notes'
+    // own, and the new index takes the pages over.
+    const qint64 secureDelete = [&] {
+        Statement st(db_, QStringLiteral("PRAGMA main.secure_delete"));
+        return st.step() ? st.columnInt(0) : 0;
+    }();
+    exec(db_, QStringLiteral("PRAGMA main.secure_delete = FAST"));
     for (const Column& c : kColumns)
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
+    exec(db_, QStringLiteral("PRAGMA main.secure_delete = %1").arg(secureDelete));
     for (const auto& [trigger, sql] : loggingTriggers(db_))
         exec(db_, QStringLiteral("DROP TRIGGER main.%1").arg(trigger));
-    for (const char* table : {kStateTable, kChangeTable, kFillTable})
+    for (const char* table : {kStateTable, kChangeTable, kFillTable, kMergeTable})
         exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(table)));
     exec(db_, QStringLiteral("CREATE TABLE main.%1(version TEXT NOT NULL, counter INTEGER NOT NULL)")
                   .arg(name(kStateTable)));
@@ -526,11 +551,7 @@ void SearchIndex::startBuild()
 
 bool SearchIndex::building() const
 {
-    Statement st(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
-    st.bind(1, name(kFillTable));
-    const bool found = st.step();
-    st.reset();
-    return found;
+    return hasTable(db_, kFillTable);
 }
 
 bool SearchIndex::canResume()
@@ -576,7 +597,6 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
     exec(db_, QStringLiteral("DROP TABLE main.%1").arg(name(kFillTable)));
     applyChanges({});
     for (const Column* c : columns_) {
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1) VALUES('optimize')").arg(name(c->index)));
         exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('automerge', %2)")
                       .arg(name(c->index))
                       .arg(kDefaultAutomerge));
@@ -584,6 +604,38 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
                       .arg(name(c->index))
                       .arg(kDefaultCrisisMerge));
     }
+    exec(db_, QStringLiteral("CREATE TABLE main.%1(x)").arg(name(kMergeTable)));
+    return true;
+}
+
+bool SearchIndex::merging() const
+{
+    return hasTable(db_, kMergeTable);
+}
+
+bool SearchIndex::mergeSlice(const std::function<bool()>& more)
+{
+    if (!findColumns() || !merging())
+        return true;
+    // Merging changes how the index holds its tokens, not which: an index
+    // in step stays so.
+    if (writing_ && !live_ && inStep())
+        live_ = true;
+    // Each step merges some pages of the segments, as 'optimize' would all
+    // of them at once; a step that changes no more than one row found
+    // nothing left to merge.
+    std::vector<const Column*> left = columns_;
+    while (!left.empty()) {
+        if (!more())
+            return false;
+        const Column* c = left.front();
+        const qint64 before = sqlite3_total_changes64(db_);
+        exec(db_,
+             QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('merge', %2)").arg(name(c->index)).arg(-kMergePages));
+        if (sqlite3_total_changes64(db_) - before < 2)
+            left.erase(left.begin());
+    }
+    exec(db_, QStringLiteral("DROP TABLE main.%1").arg(name(kMergeTable)));
     return true;
 }
 
@@ -628,11 +680,7 @@ bool SearchIndex::followsChanges() const
         expected.insert(expected.end(), triggers.begin(), triggers.end());
     }
     std::sort(expected.begin(), expected.end());
-    Statement log(db_, QStringLiteral("SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?"));
-    log.bind(1, name(kChangeTable));
-    const bool hasLog = log.step();
-    log.reset();
-    return hasLog && loggingTriggers(db_) == expected;
+    return hasTable(db_, kChangeTable) && loggingTriggers(db_) == expected;
 }
 
 bool SearchIndex::catchUp(const IndexProgress& progress)

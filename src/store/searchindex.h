@@ -62,6 +62,12 @@ public:
     bool buildSlice(const std::function<bool(qint64 done)>& more);
     // A build is under way (started, not finished).
     bool building() const;
+    // A finished build leaves its segments to be merged into one, which
+    // halves the pages a lookup reads: mergeSlice() merges while `more`
+    // allows, inside a write transaction, and answers true once nothing is
+    // left. The index is complete and used meanwhile.
+    bool merging() const;
+    bool mergeSlice(const std::function<bool()>& more);
     // A build under way that this build may finish: same layout, log intact.
     bool canResume();
     // Indexes the rows changed since the index was last in step, inside a

@@ -20,6 +20,7 @@ namespace {
 // Pages a snapshot keeps at most; a write that changes more (a rebuild of
 // the whole search index) breaks it rather than fill the memory.
 constexpr qint64 MaxHeldBytes = qint64(256) << 20;
+std::atomic<qint64> maxHeld{MaxHeldBytes};
 constexpr char WriterName[] = "zumilo";
 constexpr char ReaderName[] = "zumilo-snapshot";
 
@@ -93,7 +94,7 @@ void keepPages(Snapshot& s, sqlite3_file* file, qint64 first, qint64 end)
         std::string bytes(size_t(s.pageSize), '\0');
         const int rc = file->pMethods->xRead(file, bytes.data(), int(s.pageSize), page * s.pageSize);
         s.held += s.pageSize;
-        if ((rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) || s.held > MaxHeldBytes) {
+        if ((rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) || s.held > maxHeld) {
             s.broken = true;
             s.before.clear();
             return;
@@ -308,6 +309,11 @@ void underReadLock(const QString& path, F&& work)
 }
 
 } // namespace
+
+void setSnapshotLimit(qint64 bytes)
+{
+    maxHeld = bytes > 0 ? bytes : MaxHeldBytes;
+}
 
 const char* writingVfs()
 {

@@ -50,5 +50,8 @@ bool snapshotWritten(const Snapshot& snapshot);
 bool snapshotIntact(const Snapshot& snapshot);
 // Stops keeping pages for it; readers opened on it must be closed first.
 void dropSnapshot(const std::shared_ptr<Snapshot>& snapshot);
+// Bytes of pages a snapshot keeps before it counts as broken (256 MB; 0
+// sets that again): for tests.
+void setSnapshotLimit(qint64 bytes);
 
 } // namespace zumilo::store::detail

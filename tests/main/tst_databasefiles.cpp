@@ -19,11 +19,15 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QStatusBar>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QtTest>
+#include <atomic>
+#include <future>
 
 using namespace zumilo;
 using shell::Msg::Exclamation;
@@ -686,6 +690,43 @@ private slots:
         QCOMPARE(copy->recordCount(), 1);
         QCOMPARE(copy->text(QStringLiteral("title")), huge.left(250));
         QCOMPARE(copy->text(QStringLiteral("naiyo")), huge);
+    }
+
+    // Quitting soon after a save, while the copy of the file as the run
+    // found it is still under way: the window stays, disabled, says why,
+    // and goes once the copy is done, which is kept.
+    void quittingFinishesTheBackupFirst()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::setBackupFolder(env.path(QStringLiteral("backups")));
+        std::promise<void> release;
+        const std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> copying{false};
+        store::detail::setBeforeCopy([&copying, released] {
+            copying = true;
+            released.wait();
+        });
+        bool let = false;
+        const auto restore = qScopeGuard([&] {
+            if (!let)
+                release.set_value();
+            store::detail::setBeforeCopy({});
+            store::finishBackups();
+            store::setBackupFolder({});
+        });
+        auto& w = env.loadWith(path);
+        w.show();
+        QTRY_VERIFY(copying);
+        w.currentDatabase()->execute(QStringLiteral("UPDATE T_idea SET title='後の題' WHERE id=1"));
+        w.action(QStringLiteral("mnuEnd"))->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.isEnabled());
+        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("バックアップを仕上げています…"));
+        let = true;
+        release.set_value();
+        QTRY_VERIFY(!w.isVisible());
+        QCOMPARE(int(store::listBackups(path).size()), 1);
     }
 
     // Looking at a backup leaves it as it was taken.

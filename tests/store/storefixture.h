@@ -13,8 +13,11 @@
 #include <QTemporaryDir>
 #include <sqlite3.h>
 #include <QTest>
+#include <random>
 
 namespace zumilo::store::test {
+
+using namespace Qt::StringLiterals;
 
 // As the program does before it ends: the checks of files' pages and the
 // backups the tests' opens started end, their threads joined.
@@ -156,6 +159,33 @@ inline void searchesMatchTheRows(Database& db)
     }
 }
 
+// Where a table's first page lies in the file, and the page size, read
+// by a plain connection.
+struct RootPage {
+    qsizetype page = 0, size = 0;
+    qsizetype offset() const { return (page - 1) * size; }
+};
+inline RootPage rootPage(const QString& path, const char* table)
+{
+    RootPage root;
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(raw,
+                           "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_master "
+                           "WHERE name = ?",
+                           -1, &st, nullptr);
+        sqlite3_bind_text(st, 1, table, -1, SQLITE_STATIC);
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            root.page = sqlite3_column_int64(st, 0);
+            root.size = sqlite3_column_int64(st, 1);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(raw);
+    return root;
+}
+
 // Overwrites half of the last block of the bodies' search index, leaving
 // the index stamped as in step, as though its bytes had been overwritten
 // in place. False when the file has no such index.
@@ -179,6 +209,77 @@ inline bool damageSearchIndex(const QString& path)
     done = done && sqlite3_exec(db, stamp.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return done;
+}
+
+// Pieces that fold alike in pairs and threes: kana of both kinds, half-width
+// kana with voiced marks, full-width and ASCII letters in both cases, and
+// the characters that are wildcards or quotes elsewhere.
+inline const QStringList kPieces = {u"あ"_s, u"ア"_s, u"ｱ"_s,  u"が"_s, u"ガ"_s, u"ｶﾞ"_s, u"か"_s, u"ぱ"_s,
+                                    u"ﾊﾟ"_s, u"ー"_s, u"ｰ"_s,  u"A"_s,  u"a"_s,  u"Ａ"_s, u"ａ"_s, u"1"_s,
+                                    u"１"_s, u"会"_s, u"議"_s, u" "_s,  u"　"_s, u"'"_s,  u"*"_s,  u"?"_s,
+                                    u"#"_s,  u"["_s,  u"]"_s,  u"!"_s,  u"🍣"_s};
+
+class Random {
+public:
+    QString pieces(int most)
+    {
+        QString s;
+        for (int n = int(rng_() % unsigned(most + 1)); n > 0; --n)
+            s += kPieces[qsizetype(rng_() % unsigned(kPieces.size()))];
+        return s;
+    }
+    QVariant text() { return rng_() % 8 ? QVariant(pieces(12)) : QVariant(); }
+    // Searches as the windows make them, and Jet patterns with wildcards.
+    QString pattern()
+    {
+        switch (rng_() % 5) {
+        case 0:
+            return QLatin1Char('*') + pieces(2) + QStringLiteral("?") + pieces(1) + QLatin1Char('*');
+        case 1:
+            return pieces(2) + QLatin1Char('*');
+        case 2:
+            return QStringLiteral("*[あか]") + pieces(1) + QLatin1Char('*');
+        default:
+            return QLatin1Char('*') + escapeLikeWildcards(pieces(3).left(1 + int(rng_() % 4))) + QLatin1Char('*');
+        }
+    }
+    int below(int n) { return int(rng_() % unsigned(n)); }
+
+private:
+    std::mt19937 rng_{randomSeed()};
+};
+
+// Every search of every indexed column finds what reading the rows finds,
+// and the index's own structure is sound.
+inline void compareWithScanning(Database& db, Random& r)
+{
+    QVERIFY(db.searchIndexInStep());
+    for (const char* index : {"zumilo_idea_title", "zumilo_idea_naiyo", "zumilo_idea_bunrui", "zumilo_bunrui_bunrui"})
+        QCOMPARE(db.scalar(QStringLiteral("INSERT INTO %1(%1) VALUES('integrity-check')").arg(QLatin1String(index))),
+                 QVariant());
+    for (int i = 0; i < 30; ++i) {
+        const QString p = r.pattern();
+        for (const char* column : {"title", "naiyo", "bunrui"}) {
+            const Conditions where{like(QString::fromLatin1(column), p)};
+            QCOMPARE(found(db, where), found(db, where, true));
+        }
+        const Conditions names{like(QStringLiteral("bunrui"), p)};
+        QCOMPARE(found(db, names, false, u"T_bunrui"_s), found(db, names, true, u"T_bunrui"_s));
+    }
+}
+
+// A closed, indexed file of random notes and categories.
+inline void fillRandomly(NotesFile& f, Random& r, int notes)
+{
+    f.db->transaction([&] {
+        for (int i = 0; i < notes; ++i)
+            f.db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo, bunrui) VALUES(?, ?, ?)"),
+                          {r.text(), r.text(), r.text()});
+        for (int i = 0; i < 40; ++i)
+            f.db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID, bunrui) VALUES(?, ?)"), {i, r.text()});
+    });
+    f.openAgain()->close(); // indexed
+    f.db.reset();
 }
 
 } // namespace zumilo::store::test

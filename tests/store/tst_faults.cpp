@@ -1,10 +1,13 @@
 #include "storefixture.h"
 
 #include "store/backup.h"
+#include "store/indexbuild.h"
 #include "store/recordset.h"
+#include "store/snapshot.h"
 #include "store/schema.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <condition_variable>
 #include <csignal>
 #include <list>
@@ -201,6 +204,10 @@ std::unique_ptr<NotesFile> manyPages()
     return f;
 }
 
+// Less than the index of manyPages() takes, more than the open's first
+// slice of it writes.
+constexpr qint64 kSnapshotLimit = 512 << 10;
+
 struct Tally {
     int injected = 0, reported = 0, reportedAsSuccess = 0;
 } tally;
@@ -356,6 +363,112 @@ private slots:
         db->close();
         QCOMPARE(bytesOf(path), bytes);
         QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
+    }
+
+    // The program's end stops the pages' checks and the thorough one, and
+    // none starts after it: a write meanwhile is refused and the file is
+    // left as it was, until a file is opened again.
+    void nothingStartsAfterTheEnd()
+    {
+        const auto f = manyPages();
+        const QString path = f->dir.filePath(QStringLiteral("copy.zmd")); // not checked in this run
+        QVERIFY(QFile::copy(f->path, path));
+        auto db = Database::open(path);
+        stopBackups();
+        const QByteArray bytes = bytesOf(path);
+        STORE_THROWS(db->execute(QStringLiteral("update T_idea set title = '後' where id = 1")), ErrorKind::Cancelled);
+        QCOMPARE(Database::checkThoroughly(path), Database::Health::Unchecked);
+        QCOMPARE(bytesOf(path), bytes);
+        auto again = Database::open(path);
+        again->execute(QStringLiteral("update T_idea set title = '後' where id = 1"));
+        QCOMPARE(Database::checkThoroughly(path), Database::Health::Sound);
+    }
+
+    // A file another program left with a write-ahead log: leaving the log
+    // writes to the file, so the open waits for the pages' check first. A
+    // damaged file is refused and left exactly as it was; a sound one is
+    // one file again and backed up.
+    void writeAheadLogLeftAfterTheCheck_data()
+    {
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("sound") << false;
+        QTest::newRow("damaged") << true;
+    }
+    void writeAheadLogLeftAfterTheCheck()
+    {
+        QFETCH(bool, damaged);
+        const auto f = manyPages();
+        // Another file: this run has not checked it yet.
+        const QString path = f->dir.filePath(QStringLiteral("logged.zmd"));
+        QVERIFY(QFile::copy(f->path, path));
+        const auto root = test::rootPage(path, "T_idea");
+        {
+            sqlite3* other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(other, "pragma journal_mode=wal", nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(other);
+        }
+        QByteArray bytes = bytesOf(path);
+        QVERIFY(root.page > 1 && bytes.at(18) == 2);
+        if (damaged) {
+            bytes.replace(root.offset(), 8, QByteArray(8, '\x0d'));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            file.close();
+            STORE_THROWS(Database::open(path), ErrorKind::Damaged);
+            QCOMPARE(bytesOf(path), bytes);
+            return;
+        }
+        QTemporaryDir backups;
+        setBackupFolder(backups.path());
+        const auto noBackups = qScopeGuard([] { setBackupFolder({}); });
+        const QString before = contents(*Database::open(path));
+        QCOMPARE(bytesOf(path).at(18), char(1));
+        auto db = Database::open(path);
+        db->execute(QStringLiteral("update T_idea set title = 'あと' where id = 1"));
+        db->close();
+        finishBackups();
+        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+        const auto list = listBackups(path);
+        QCOMPARE(int(list.size()), 1);
+        QCOMPARE(contents(*Database::open(list[0].path)), before);
+    }
+
+    // A build of the whole index waits while the run's backup is copied:
+    // it would overwrite more pages meanwhile than the snapshot keeps (here
+    // a small limit), and the run's backup would be lost.
+    void indexBuildWaitsForTheBackup()
+    {
+        const auto f = manyPages();
+        const QString before = contents(*f->openAgain());
+        {
+            // The next open builds the index afresh.
+            sqlite3* other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(f->path).constData(), &other), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(other, "drop trigger zumilo_log_t_idea_delete", nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+            sqlite3_close(other);
+        }
+        QTemporaryDir backups;
+        setBackupFolder(backups.path());
+        detail::setSnapshotLimit(kSnapshotLimit);
+        detail::setIndexBuildSlice(10);
+        const auto restore = qScopeGuard([] {
+            gate.hold(false);
+            setBackupFolder({});
+            detail::setSnapshotLimit(0);
+            detail::setIndexBuildSlice(0);
+        });
+        gate.hold(true);
+        auto db = f->openAgain();
+        QTRY_VERIFY(detail::indexBuildWaiting(QFileInfo(f->path).canonicalFilePath()));
+        gate.hold(false);
+        finishBackups();
+        const auto list = listBackups(f->path);
+        QCOMPARE(int(list.size()), 1);
+        QCOMPARE(contents(*Database::open(list[0].path)), before);
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+        test::searchesMatchTheRows(*db);
     }
 
     // The text export writes its file itself; a file size limit stands in

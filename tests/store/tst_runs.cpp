@@ -3,6 +3,7 @@
 #include "storefixture.h"
 
 #include "store/backup.h"
+#include "store/indexbuild.h"
 #include "store/recordset.h"
 #include "store/schema.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <cstdio>
+#include <thread>
 
 using namespace zumilo::store;
 
@@ -52,6 +54,90 @@ int saveNotes(const QString& path, qint64 first, qint64 count, const QString& ba
     db.reset();
     stopBackups();
     return 0;
+}
+
+// The child: opens a file whose index is behind, as the program does (its
+// catch-up at the open, a build in the background, `sliceRows` a slice),
+// telling each step of either, and waits for the build to end.
+int openIndex(const QString& path, qint64 sliceRows, const QString& backups)
+{
+    setBackupFolder(backups);
+    detail::setIndexBuildSlice(sliceRows, [](qint64 rows) {
+        std::printf("slice %lld\n", rows);
+        std::fflush(stdout);
+    });
+    auto db = Database::open(path, [](qint64 done, qint64 total) {
+        std::printf("caught %lld %lld\n", done, total);
+        std::fflush(stdout);
+    });
+    while (db->searchIndexBuilding())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    db.reset();
+    stopBackups();
+    return 0;
+}
+
+// Starts the child and kills it once it has told `steps` lines (unless it
+// ended before); adds one to `killed` when it did.
+void killAfter(const QStringList& arguments, int steps, int& killed)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+    QVERIFY(child.waitForStarted());
+    QByteArray out;
+    while (out.count('\n') < steps && child.waitForReadyRead(30000))
+        out += child.readAllStandardOutput();
+    if (child.state() != QProcess::NotRunning) {
+        ++killed;
+        child.kill();
+        QVERIFY(child.waitForFinished(30000));
+    }
+    QVERIFY2(child.exitStatus() == QProcess::CrashExit || child.exitCode() == 0,
+             child.readAllStandardError().constData());
+}
+
+// Changes, additions and deletions of random notes by a plain connection
+// (another program); with `unlogged` a log trigger goes first, so that the
+// next open builds the index afresh.
+void changeElsewhere(const QString& path, test::Random& r, bool unlogged)
+{
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+    const auto close = qScopeGuard([&] { sqlite3_close(other); });
+    auto run = [&](const char* sql, const QVariantList& values = {}) {
+        sqlite3_stmt* st = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(other, sql, -1, &st, nullptr), SQLITE_OK);
+        for (int i = 0; i < values.size(); ++i) {
+            const QByteArray text = values[i].toString().toUtf8();
+            if (values[i].isNull())
+                sqlite3_bind_null(st, i + 1);
+            else if (values[i].typeId() == QMetaType::QString)
+                sqlite3_bind_text(st, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            else
+                sqlite3_bind_int64(st, i + 1, values[i].toLongLong());
+        }
+        const int rc = sqlite3_step(st);
+        sqlite3_finalize(st);
+        QVERIFY2(rc == SQLITE_DONE, sqlite3_errmsg(other));
+    };
+    run("BEGIN");
+    if (unlogged)
+        run("DROP TRIGGER IF EXISTS zumilo_log_t_idea_delete");
+    for (int i = 0; i < 1500; ++i) {
+        const int id = 1 + r.below(3500);
+        switch (r.below(4)) {
+        case 0:
+            run("INSERT INTO T_idea(title, naiyo, bunrui) VALUES(?, ?, ?)", {r.text(), r.text(), r.text()});
+            break;
+        case 1:
+            run("DELETE FROM T_idea WHERE id = ?", {id});
+            break;
+        default:
+            run("UPDATE T_idea SET title = ?, naiyo = ? WHERE id = ?", {r.text(), r.text(), id});
+        }
+    }
+    run("UPDATE T_bunrui SET bunrui = ? WHERE bunID = ?", {r.text(), r.below(40)});
+    run("COMMIT");
 }
 
 QStringList childArguments(const QString& path, qint64 first, qint64 count, const QString& backups, int generations = 5)
@@ -133,6 +219,39 @@ private slots:
         QCOMPARE(corrupted, 0);
     }
 
+    // Killed at random moments of the index's catch-up at the open and of
+    // its build in the background, after another program changed the
+    // notes: the next open gives every search what reading the rows gives.
+    void killedWhileIndexing()
+    {
+        SKIP_IF_CHILDREN_CANNOT_RUN();
+        const int kills = qEnvironmentVariableIntValue("ZUMILO_CRASH_KILLS") > 0
+                              ? qEnvironmentVariableIntValue("ZUMILO_CRASH_KILLS")
+                              : 6;
+        test::NotesFile f;
+        test::Random r;
+        test::fillRandomly(f, r, 3000);
+        const QString backups = f.dir.filePath(QStringLiteral("backups"));
+        int killed = 0;
+        for (int k = 0; k < kills; ++k) {
+            const bool build = k % 2;
+            changeElsewhere(f.path, r, build);
+            if (QTest::currentTestFailed())
+                return;
+            // A catch-up tells of every 200 of its 1500 changes, a build of
+            // every slice of 40 of its 3000 notes.
+            killAfter({QStringLiteral("--open-index"), f.path, QString::number(build ? 40 : 20000), backups},
+                      1 + r.below(build ? 70 : 9), killed);
+            auto db = Database::open(f.path);
+            QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+            QCOMPARE(db->scalar(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
+            test::compareWithScanning(*db, r);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        qInfo("runs %d, killed before the end %d", kills, killed);
+    }
+
     // Each run that writes is backed up first; a run that changes nothing
     // adds no backup; the oldest go.
     void backupBeforeEachRun()
@@ -201,6 +320,9 @@ int main(int argc, char** argv)
         return saveNotes(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong(),
                          QByteArray(argv[4]).toLongLong(), QString::fromLocal8Bit(argv[5]),
                          QByteArray(argv[6]).toInt());
+    if (argc == 5 && qstrcmp(argv[1], "--open-index") == 0)
+        return openIndex(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong(),
+                         QString::fromLocal8Bit(argv[4]));
     QCoreApplication app(argc, argv);
     TestRuns test;
     return QTest::qExec(&test, argc, argv);

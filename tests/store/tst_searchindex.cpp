@@ -21,75 +21,9 @@ using zumilo::store::test::like;
 
 namespace {
 
-// Pieces that fold alike in pairs and threes: kana of both kinds, half-width
-// kana with voiced marks, full-width and ASCII letters in both cases, and
-// the characters that are wildcards or quotes elsewhere.
-const QStringList kPieces = {u"あ"_s, u"ア"_s, u"ｱ"_s, u"が"_s, u"ガ"_s, u"ｶﾞ"_s, u"か"_s, u"ぱ"_s, u"ﾊﾟ"_s, u"ー"_s,
-                             u"ｰ"_s,  u"A"_s,  u"a"_s, u"Ａ"_s, u"ａ"_s, u"1"_s,  u"１"_s, u"会"_s, u"議"_s, u" "_s,
-                             u"　"_s, u"'"_s,  u"*"_s, u"?"_s,  u"#"_s,  u"["_s,  u"]"_s,  u"!"_s,  u"🍣"_s};
-
-class Random {
-public:
-    QString pieces(int most)
-    {
-        QString s;
-        for (int n = int(rng_() % unsigned(most + 1)); n > 0; --n)
-            s += kPieces[qsizetype(rng_() % unsigned(kPieces.size()))];
-        return s;
-    }
-    QVariant text() { return rng_() % 8 ? QVariant(pieces(12)) : QVariant(); }
-    // Searches as the windows make them, and Jet patterns with wildcards.
-    QString pattern()
-    {
-        switch (rng_() % 5) {
-        case 0:
-            return QLatin1Char('*') + pieces(2) + QStringLiteral("?") + pieces(1) + QLatin1Char('*');
-        case 1:
-            return pieces(2) + QLatin1Char('*');
-        case 2:
-            return QStringLiteral("*[あか]") + pieces(1) + QLatin1Char('*');
-        default:
-            return QLatin1Char('*') + escapeLikeWildcards(pieces(3).left(1 + int(rng_() % 4))) + QLatin1Char('*');
-        }
-    }
-    int below(int n) { return int(rng_() % unsigned(n)); }
-
-private:
-    std::mt19937 rng_{zumilo::store::test::randomSeed()};
-};
-
-// Every search of every indexed column finds what reading the rows finds,
-// and the index's own structure is sound.
-void compareWithScanning(Database& db, Random& r)
-{
-    QVERIFY(db.searchIndexInStep());
-    for (const char* index : {"zumilo_idea_title", "zumilo_idea_naiyo", "zumilo_idea_bunrui", "zumilo_bunrui_bunrui"})
-        QCOMPARE(db.scalar(QStringLiteral("INSERT INTO %1(%1) VALUES('integrity-check')").arg(QLatin1String(index))),
-                 QVariant());
-    for (int i = 0; i < 30; ++i) {
-        const QString p = r.pattern();
-        for (const char* column : {"title", "naiyo", "bunrui"}) {
-            const Conditions where{like(QString::fromLatin1(column), p)};
-            QCOMPARE(found(db, where), found(db, where, true));
-        }
-        const Conditions names{like(QStringLiteral("bunrui"), p)};
-        QCOMPARE(found(db, names, false, u"T_bunrui"_s), found(db, names, true, u"T_bunrui"_s));
-    }
-}
-
-// A closed, indexed file of random notes and categories.
-void fillRandomly(NotesFile& f, Random& r, int notes)
-{
-    f.db->transaction([&] {
-        for (int i = 0; i < notes; ++i)
-            f.db->execute(QStringLiteral("INSERT INTO T_idea(title, naiyo, bunrui) VALUES(?, ?, ?)"),
-                          {r.text(), r.text(), r.text()});
-        for (int i = 0; i < 40; ++i)
-            f.db->execute(QStringLiteral("INSERT INTO T_bunrui(bunID, bunrui) VALUES(?, ?)"), {i, r.text()});
-    });
-    f.openAgain()->close(); // indexed
-    f.db.reset();
-}
+using zumilo::store::test::Random;
+using zumilo::store::test::compareWithScanning;
+using zumilo::store::test::fillRandomly;
 
 // A closed file of kBuildNotes random notes whose index must be built
 // afresh: its log is no longer whole.
@@ -399,26 +333,10 @@ private slots:
         db->close();
 
         // The pages of the index's data themselves: the first of its table.
-        qsizetype root = 0, pageSize = 0;
-        {
-            sqlite3* raw = nullptr;
-            QCOMPARE(sqlite3_open_v2(QFile::encodeName(f.path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr),
-                     SQLITE_OK);
-            sqlite3_stmt* st = nullptr;
-            sqlite3_prepare_v2(raw,
-                               "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM sqlite_master "
-                               "WHERE name = 'zumilo_idea_naiyo_data'",
-                               -1, &st, nullptr);
-            if (sqlite3_step(st) == SQLITE_ROW) {
-                root = sqlite3_column_int64(st, 0);
-                pageSize = sqlite3_column_int64(st, 1);
-            }
-            sqlite3_finalize(st);
-            sqlite3_close(raw);
-        }
-        QVERIFY(root > 1 && pageSize > 0);
+        const auto root = zumilo::store::test::rootPage(f.path, "zumilo_idea_naiyo_data");
+        QVERIFY(root.page > 1 && root.size > 0);
         QByteArray bytes = fileBytes();
-        bytes.replace((root - 1) * pageSize, 8, QByteArray(8, '\x0d'));
+        bytes.replace(root.offset(), 8, QByteArray(8, '\x0d'));
         QFile file(f.path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         file.close();
@@ -540,6 +458,12 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         compareWithScanning(*db, r);
+        // Its segments are then merged, a slice at a time, into one per
+        // index, and it stays in step meanwhile.
+        const QString merging = u"select count(*) from sqlite_master where name = 'zumilo_index_merge'"_s;
+        QTRY_COMPARE_WITH_TIMEOUT(db->scalar(merging).toInt(), 0, 60000);
+        for (const char* index : {"zumilo_idea_title", "zumilo_idea_naiyo", "zumilo_idea_bunrui"})
+            QCOMPARE(db->scalar(u"select count(distinct segid) from %1_idx"_s.arg(QLatin1String(index))).toInt(), 1);
         auto other = f.openAgain();
         QVERIFY(!other->searchIndexBuilding());
         compareWithScanning(*other, r);
