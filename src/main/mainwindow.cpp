@@ -15,6 +15,7 @@
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
+#include "store/backup.h"
 #include "tree/categorysearch.h"
 #include "tree/categorytree.h"
 
