@@ -5,15 +5,19 @@
 
 #include <QTest>
 
+#include <iterator>
+
 namespace zumilo::test {
 
 namespace {
 
 QString kindName(ScriptedPrompts::Kind kind)
 {
-    static const char* const names[] = {"message",          "input",       "choice",         "open-file dialog",
-                                        "save-file dialog", "font dialog", "printer set-up", "print preview",
-                                        "dialog",           "progress box"};
+    static const char* const names[] = {
+        "message",     "input",          "choice",        "each choice", "open-file dialog", "save-file dialog",
+        "font dialog", "printer set-up", "print preview", "dialog",      "progress box"};
+    // One name for each kind, in the enumeration's order.
+    static_assert(std::size(names) == int(ScriptedPrompts::Kind::Progress) + 1);
     return QString::fromLatin1(names[int(kind)]);
 }
 
