@@ -261,6 +261,8 @@ void MainWindow::offerDrafts()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Ending from the grid closes the grid after this window's close.
+    const QRect gridPlace = grid_ && grid_->isVisible() ? grid_->geometry() : QRect();
     runCloseSteps(
         event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
     // The copy of a file as the run found it is finished before the program
@@ -268,6 +270,16 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // takes seconds, which the window shows rather than vanish.
     if (event->isAccepted() && unloaded_ && store::finishingBackups()) {
         event->ignore();
+        if (!isVisible()) {
+            // Hidden behind the grid: without a window in view the event
+            // loop would end and the program wait on unseen.
+            if (gridPlace.isValid())
+                setGeometry(gridPlace);
+            show();
+            raise();
+        }
+        if (!backupWait_)
+            backupWait_ = std::make_unique<QEventLoopLocker>();
         setEnabled(false);
         statusBar()->showMessage(QStringLiteral("バックアップを仕上げています…"));
         if (!backupWatch_) {
@@ -277,6 +289,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
                 if (store::finishingBackups())
                     return;
                 backupWatch_->stop();
+                backupWait_.reset();
                 close();
             });
         }

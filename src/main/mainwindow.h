@@ -8,6 +8,7 @@
 #include "shell/appstate.h"
 #include "shell/requests.h"
 
+#include <QEventLoopLocker>
 #include <QHash>
 #include <QMainWindow>
 #include <memory>
@@ -161,6 +162,7 @@ private:
     QHash<QString, QAction*> actions_;
     std::unique_ptr<StatusPanels> panels_;
     QTimer* backupWatch_ = nullptr; // at the end, until the backups are finished
+    std::unique_ptr<QEventLoopLocker> backupWait_;
 
     QWidget* canvas_ = nullptr;
     QToolBar* toolBar_ = nullptr;

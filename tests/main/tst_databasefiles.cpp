@@ -3,6 +3,7 @@
 
 #include "mainwindowapp.h"
 
+#include "grid/gridwindow.h"
 #include "main/mainwindow.h"
 #include "main/recentfiles.h"
 #include "records/recordeditor.h"
@@ -21,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QWindow>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -695,8 +697,16 @@ private slots:
     // Quitting soon after a save, while the copy of the file as the run
     // found it is still under way: the window stays, disabled, says why,
     // and goes once the copy is done, which is kept.
+    void quittingFinishesTheBackupFirst_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::newRow("main window, 終了") << QStringLiteral("main");
+        QTest::newRow("grid, 終了") << QStringLiteral("grid");
+        QTest::newRow("grid, close box") << QStringLiteral("grid close box");
+    }
     void quittingFinishesTheBackupFirst()
     {
+        QFETCH(QString, from);
         Env env;
         const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
         store::setBackupFolder(env.path(QStringLiteral("backups")));
@@ -719,7 +729,21 @@ private slots:
         w.show();
         QTRY_VERIFY(copying);
         w.currentDatabase()->execute(QStringLiteral("UPDATE T_idea SET title='後の題' WHERE id=1"));
-        w.action(QStringLiteral("mnuEnd"))->trigger();
+        if (from == QLatin1String("main")) {
+            w.action(QStringLiteral("mnuEnd"))->trigger();
+        } else {
+            test::clickTab(w, u"FindTab");
+            grid::GridWindow* grid = w.gridWindow();
+            QVERIFY(grid && grid->isVisible() && !w.isVisible());
+            grid->move(grid->pos() + QPoint(40, 30));
+            const QRect place = grid->geometry();
+            if (from == QLatin1String("grid"))
+                test::trigger(*grid, u"mnuEnd");
+            else
+                grid->windowHandle()->close();
+            QVERIFY(!grid->isVisible());
+            QCOMPARE(w.geometry(), place);
+        }
         QVERIFY(w.isVisible());
         QVERIFY(!w.isEnabled());
         QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("バックアップを仕上げています…"));
