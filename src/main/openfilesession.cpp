@@ -10,6 +10,7 @@
 #include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/filestate.h"
 #include "store/schema.h"
 
 #include <QDir>
@@ -186,15 +187,16 @@ void OpenFileSession::checkOpenFile()
     const QString path = st_.DatabasePath;
     auto health = std::make_shared<std::atomic<int>>(int(Database::Health::Sound));
     check_.reset(QThread::create([path, health] { *health = int(Database::checkThoroughly(path)); }));
-    connect(check_.get(), &QThread::finished, this, [this, path, health] { onFileChecked(path, *health); });
+    connect(check_.get(), &QThread::finished, this,
+            [this, path, health, file = fileGeneration_] { onFileChecked(path, file, *health); });
     check_->start(QThread::LowPriority);
 }
 
-void OpenFileSession::onFileChecked(const QString& path, int health)
+void OpenFileSession::onFileChecked(const QString& path, quint64 file, int health)
 {
     if (std::exchange(checkAgain_, false))
         QTimer::singleShot(0, this, [this] { checkOpenFile(); });
-    if (path != st_.DatabasePath || !db_)
+    if (path != st_.DatabasePath || file != fileGeneration_ || !db_)
         return;
     if (health == int(Database::Health::IndexDamaged)) {
         // Searches through it would miss notes; reading every row meanwhile
@@ -448,6 +450,12 @@ bool OpenFileSession::releaseFile()
     if (db_)
         tryStep([&] { db_->close(); }).ignoreFailure("the file is let go of");
     db_.reset();
+    // A check still reading the file would judge the one put in its place.
+    if (check_ && check_->isRunning()) {
+        store::detail::stopThoroughChecks(store::detail::identify(st_.DatabasePath).path);
+        check_->wait();
+    }
+    ++fileGeneration_;
     return true;
 }
 

@@ -90,7 +90,7 @@ private:
     // (see Database::checkThoroughly): a damaged search index is rebuilt,
     // damaged pages are named.
     void checkOpenFile();
-    void onFileChecked(const QString& path, int health);
+    void onFileChecked(const QString& path, quint64 file, int health);
 
     shell::AppState& st_;
     QMainWindow& window_;
@@ -100,7 +100,8 @@ private:
     QTimer* indexWatch_ = nullptr;
     std::shared_ptr<store::Database> db_;
     std::unique_ptr<QThread> check_;
-    bool checkAgain_ = false; // another file was opened while one was looked at
+    bool checkAgain_ = false;    // another file was opened while one was looked at
+    quint64 fileGeneration_ = 0; // a check of a file since let go of is not heard
 };
 
 } // namespace zumilo::app
