@@ -89,21 +89,23 @@ std::optional<Draft> decode(const QByteArray& bytes)
 
 DraftJournal::DraftJournal(const QString& folder) : folder_(folder)
 {
-    // Named by the start time and a random part: a process number comes back after a restart.
-    const QString run = QStringLiteral("%1-%2")
-                            .arg(QDateTime::currentMSecsSinceEpoch())
-                            .arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
-    runFolder_ = QDir(folder_).filePath(run);
-    lock_ = std::make_unique<QLockFile>(QDir(runFolder_).filePath(kLockName));
+    // Taken here, before anything else could look: a run folder without its
+    // lock would pass for one left behind. A lock not taken (a name already
+    // in use, a folder not writable) gets a folder of another name.
+    QDir().mkpath(folder_);
+    for (int attempt = 0; attempt < 3 && !(lock_ && lock_->isLocked()); ++attempt) {
+        // Named by the start time and a random part: a process number comes back after a restart.
+        const QString run = QStringLiteral("%1-%2")
+                                .arg(QDateTime::currentMSecsSinceEpoch())
+                                .arg(QUuid::createUuid().toString(QUuid::Id128).left(8));
+        runFolder_ = QDir(folder_).filePath(run);
+        lock_ = std::make_unique<QLockFile>(QDir(runFolder_).filePath(kLockName));
+        if (QDir().mkdir(runFolder_))
+            lock_->tryLock(0);
+    }
     // One thread, so that the disk sees the writes and removals in order.
     disk_.setMaxThreadCount(1);
     disk_.setExpiryTimeout(-1);
-    // Taking the lock waits for the disk (QLockFile flushes it): not on the
-    // way to the first window, and still before any draft is written.
-    disk_.start([this] {
-        QDir().mkpath(runFolder_);
-        lock_->tryLock(0);
-    });
 }
 
 DraftJournal::~DraftJournal()
@@ -128,7 +130,9 @@ QString DraftJournal::newSlot(const QString& kind)
 
 void DraftJournal::write(const Draft& draft)
 {
-    if (finished_ || draft.slot.isEmpty())
+    // Drafts in a folder without its lock would be offered to the next
+    // start while this run still edits them.
+    if (finished_ || draft.slot.isEmpty() || !lock_->isLocked())
         return;
     disk_.start([path = QDir(runFolder_).filePath(draft.slot + kSuffix), bytes = encode(draft), run = runFolder_] {
         QSaveFile file(path);
@@ -140,7 +144,7 @@ void DraftJournal::write(const Draft& draft)
 
 void DraftJournal::remove(const QString& slot)
 {
-    if (finished_ || slot.isEmpty())
+    if (finished_ || slot.isEmpty() || !lock_->isLocked())
         return;
     disk_.start([path = QDir(runFolder_).filePath(slot + kSuffix), run = runFolder_] {
         if (QFile::remove(path))

@@ -304,6 +304,18 @@ private slots:
         const QList<shell::Draft> next = shell::DraftJournal(env.folder).leftBehind().drafts;
         QCOMPARE(next.size(), 1);
         QCOMPARE(next[0].texts[0], QStringLiteral("あとで"));
+
+        // So does one that has only just started.
+        shell::DraftJournal starting(env.folder);
+        {
+            shell::DraftJournal other(env.folder);
+            other.leftBehind();
+            other.release();
+        }
+        QVERIFY(QFileInfo::exists(starting.runFolder()));
+        starting.write(env.left(QStringLiteral("main"), 12, QStringLiteral("始めたばかり"), 3));
+        starting.flush();
+        QVERIFY(QFileInfo::exists(starting.runFolder() + QStringLiteral("/main.draft")));
     }
 };
 
