@@ -490,7 +490,8 @@ void startBackup(const QString& canonicalPath)
     const std::vector<Backup> existing = backupsIn(dir);
     if (existing.empty() || existing.front().savedAt != QFileInfo(canonicalPath).lastModified()) {
         try {
-            snapshot = takeSnapshot(canonicalPath);
+            snapshot = takeSnapshot(canonicalPath,
+                                    [&job] { return job->cancel.load() || detail::pageChecksStopped(); });
         } catch (const StoreError& e) {
             qWarning("no backup of %s: %s", qPrintable(canonicalPath), e.what());
         }

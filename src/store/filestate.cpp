@@ -43,6 +43,7 @@ struct PageCheck {
     std::thread thread;
     sqlite3* db = nullptr; // while it runs, to stop it
     std::atomic<bool> stopped{false};
+    Patience patience;
     std::optional<StoreError> failure;
 };
 
@@ -85,7 +86,31 @@ int stopWhenTold(void* stopped)
     return static_cast<std::atomic<bool>*>(stopped)->load() ? 1 : 0;
 }
 
+int patient(void* patience, int count)
+{
+    auto& p = *static_cast<Patience*>(patience);
+    if (p.stopped && p.stopped())
+        return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0)
+        p.since = now;
+    else if (p.most.count() > 0 && now - p.since >= p.most)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 1;
+}
+
 } // namespace
+
+void waitPatiently(sqlite3* db, Patience& patience)
+{
+    sqlite3_busy_handler(db, patient, &patience);
+}
+
+bool pageChecksStopped()
+{
+    return ending;
+}
 
 FileIdentity identify(const QString& path)
 {
@@ -233,7 +258,8 @@ void runPageCheck(PageCheck& check)
         if (rc != SQLITE_OK)
             throwSqliteError(db, rc, check.path);
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, 60000);
+        check.patience = {[&check] { return check.stopped.load(); }, std::chrono::seconds(60), {}};
+        waitPatiently(db, check.patience);
         sqlite3_progress_handler(db, 1000, stopWhenTold, &check.stopped);
         {
             std::lock_guard lock(check.mutex);
@@ -252,6 +278,9 @@ void runPageCheck(PageCheck& check)
     } catch (const StoreError& e) {
         outcome = e.kind() == ErrorKind::Damaged ? PageCheck::State::Damaged : PageCheck::State::Failed;
         failure = e;
+        // A wait for another program's lock given up at the end.
+        if (outcome == PageCheck::State::Failed && check.stopped)
+            failure = StoreError(ErrorKind::Cancelled, QStringLiteral("page check stopped"), check.path);
     }
     std::lock_guard lock(check.mutex);
     check.db = nullptr;
@@ -353,6 +382,8 @@ bool beginThoroughCheck(ThoroughCheck& check)
     if (ending)
         return false;
     sqlite3_progress_handler(check.db, 1000, stopWhenTold, &check.stopped);
+    check.patience = {[&check] { return check.stopped.load(); }, std::chrono::milliseconds(3000), {}};
+    waitPatiently(check.db, check.patience);
     t.running.push_back(&check);
     return true;
 }
