@@ -71,6 +71,18 @@ std::atomic<bool> ending{false};
 struct ThoroughChecks {
     std::mutex mutex;
     std::vector<ThoroughCheck*> running;
+    QHash<QString, int> writesComing;
+
+    // Call with the mutex held.
+    void stop(const QString& canonicalPath)
+    {
+        for (ThoroughCheck* check : running) {
+            if (canonicalPath.isEmpty() || check->path == canonicalPath) {
+                check->stopped = true;
+                sqlite3_interrupt(check->db);
+            }
+        }
+    }
 };
 
 ThoroughChecks& thoroughChecks()
@@ -379,7 +391,7 @@ bool beginThoroughCheck(ThoroughCheck& check)
 {
     ThoroughChecks& t = thoroughChecks();
     std::lock_guard lock(t.mutex);
-    if (ending)
+    if (ending || t.writesComing.value(check.path) > 0)
         return false;
     sqlite3_progress_handler(check.db, 1000, stopWhenTold, &check.stopped);
     check.patience = {[&check] { return check.stopped.load(); }, std::chrono::milliseconds(3000), {}};
@@ -399,12 +411,23 @@ void stopThoroughChecks(const QString& canonicalPath)
 {
     ThoroughChecks& t = thoroughChecks();
     std::lock_guard lock(t.mutex);
-    for (ThoroughCheck* check : t.running) {
-        if (canonicalPath.isEmpty() || check->path == canonicalPath) {
-            check->stopped = true;
-            sqlite3_interrupt(check->db);
-        }
-    }
+    t.stop(canonicalPath);
+}
+
+WriteComing::WriteComing(const QString& canonicalPath) : path_(canonicalPath)
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    ++t.writesComing[path_];
+    t.stop(path_);
+}
+
+WriteComing::~WriteComing()
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    if (--t.writesComing[path_] <= 0)
+        t.writesComing.remove(path_);
 }
 
 bool quickCheck(sqlite3* db, const QString& path)

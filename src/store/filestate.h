@@ -88,6 +88,19 @@ bool beginThoroughCheck(ThoroughCheck& check);
 void endThoroughCheck(ThoroughCheck& check);
 // Of one file, or all when the path is empty.
 void stopThoroughChecks(const QString& canonicalPath);
+// A write of this program on its way: the file's thorough checks stop and
+// none begins until the write holds the file's lock (or gave up), so that
+// none takes that lock before it.
+class WriteComing {
+public:
+    explicit WriteComing(const QString& canonicalPath);
+    ~WriteComing();
+    WriteComing(const WriteComing&) = delete;
+    WriteComing& operator=(const WriteComing&) = delete;
+
+private:
+    QString path_;
+};
 
 // Whether stopPageChecks() was called since a file was last opened.
 bool pageChecksStopped();

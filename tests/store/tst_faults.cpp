@@ -14,6 +14,7 @@
 #include <csignal>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <sqlite3.h>
@@ -418,6 +419,34 @@ private slots:
         QCOMPARE(outcome.load(), ErrorKind::Cancelled);
         auto again = Database::open(path);
         again->execute(QStringLiteral("update T_idea set title = '後' where id = 1"));
+    }
+
+    // A thorough check that cannot run now (another program holds the
+    // file's lock, a save is on its way and would wait behind it) is to
+    // be tried again, not taken for sound.
+    void thoroughCheckGivesWay_data()
+    {
+        QTest::addColumn<bool>("otherProgram");
+        QTest::newRow("another program's lock") << true;
+        QTest::newRow("a save on its way") << false;
+    }
+    void thoroughCheckGivesWay()
+    {
+        QFETCH(bool, otherProgram);
+        const auto f = manyPages();
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(f->path).constData(), &other), SQLITE_OK);
+        const auto close = qScopeGuard([&] { sqlite3_close(other); });
+        {
+            std::optional<detail::WriteComing> save;
+            if (!otherProgram)
+                save.emplace(QFileInfo(f->path).canonicalFilePath());
+            else
+                QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+            QCOMPARE(Database::checkThoroughly(f->path), Database::Health::Unchecked);
+            sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        QCOMPARE(Database::checkThoroughly(f->path), Database::Health::Sound);
     }
 
     // A file another program left with a write-ahead log: leaving the log
