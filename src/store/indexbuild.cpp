@@ -157,8 +157,13 @@ void startIndexBuild(const QString& canonicalPath, bool indexing)
     std::unique_ptr<Build> done;
     const std::lock_guard lock(buildsMutex);
     auto& b = builds[canonicalPath];
-    if (b && b->running)
+    if (b && b->running) {
+        // A merge under way goes on to index what changed since: searches
+        // read every row meanwhile.
+        if (indexing)
+            b->indexing = true;
         return;
+    }
     done = std::move(b); // finished: joins at once
     if (done)
         done->thread.join();
