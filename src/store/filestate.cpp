@@ -281,8 +281,15 @@ void runPageCheck(PageCheck& check)
             noteChecked(check.file);
             // Before any writer goes on: the backup must see the file as
             // the run found it.
-            if (check.afterPass)
-                check.afterPass();
+            if (check.afterPass) {
+                try {
+                    check.afterPass();
+                } catch (const std::exception& e) {
+                    qWarning("no backup of %s: %s", qPrintable(check.path), e.what());
+                } catch (...) {
+                    qWarning("no backup of %s", qPrintable(check.path));
+                }
+            }
             outcome = PageCheck::State::Passed;
         } else {
             failure = StoreError(ErrorKind::Cancelled, QStringLiteral("page check stopped"), check.path);
@@ -293,6 +300,9 @@ void runPageCheck(PageCheck& check)
         // A wait for another program's lock given up at the end.
         if (outcome == PageCheck::State::Failed && check.stopped)
             failure = StoreError(ErrorKind::Cancelled, QStringLiteral("page check stopped"), check.path);
+    } catch (const std::exception& e) {
+        // Nothing may leave the thread: the writers waiting hear of it.
+        failure = StoreError(ErrorKind::Other, QString::fromLocal8Bit(e.what()), check.path);
     }
     std::lock_guard lock(check.mutex);
     check.db = nullptr;
