@@ -341,7 +341,9 @@ void expectPageCheck(const FileIdentity& file, const QString& path, std::functio
         check->file = file;
     }
     std::lock_guard checkLock(check->mutex);
-    if (!check->afterPass && check->state == PageCheck::State::Pending)
+    // Not while it runs: its thread reads afterPass without the lock. A
+    // failed check runs again, and takes it then.
+    if (!check->afterPass && (check->state == PageCheck::State::Pending || check->state == PageCheck::State::Failed))
         check->afterPass = std::move(afterPass);
 }
 
