@@ -487,22 +487,24 @@ void startBackup(const QString& canonicalPath)
     // Taking the snapshot may wait for another program's write: the other
     // files' backups do not wait with it.
     std::shared_ptr<detail::Snapshot> snapshot;
+    // Whatever stops it before its thread takes it over, the job ends here:
+    // a job left running would hold up the program's end.
+    auto ended = qScopeGuard([&] {
+        detail::dropSnapshot(snapshot);
+        job->finish();
+    });
     const std::vector<Backup> existing = backupsIn(dir);
     if (existing.empty() || existing.front().savedAt != QFileInfo(canonicalPath).lastModified()) {
         try {
-            snapshot = takeSnapshot(canonicalPath);
+            snapshot = takeSnapshot(canonicalPath,
+                                    [&job] { return job->cancel.load() || detail::pageChecksStopped(); });
         } catch (const StoreError& e) {
             qWarning("no backup of %s: %s", qPrintable(canonicalPath), e.what());
         }
     }
     std::lock_guard lock(job->mutex);
-    if (!snapshot || job->cancel) {
-        // Nothing changed since the newest backup, or no copy to be had.
-        detail::dropSnapshot(snapshot);
-        job->running = false;
-        job->ended.notify_all();
-        return;
-    }
+    if (!snapshot || job->cancel)
+        return; // nothing changed since the newest backup, or no copy to be had
     job->snapshot = snapshot;
     job->thread = std::thread([job, canonicalPath, dir, generations] {
         std::unique_lock hookLock(beforeCopyMutex);
@@ -518,6 +520,7 @@ void startBackup(const QString& canonicalPath)
         detail::dropSnapshot(job->snapshot);
         job->finish();
     });
+    ended.dismiss();
 }
 
 void waitForBackup(const QString& canonicalPath)

@@ -495,8 +495,11 @@ void Database::transaction(const std::function<void()>& work)
 
 void Database::beginWrite()
 {
-    beforeWrite();
-    exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    {
+        const detail::WriteComing coming(file_.path);
+        beforeWrite();
+        exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+    }
     try {
         index_->beginWrite();
     } catch (...) {
@@ -616,8 +619,9 @@ Database::Health Database::checkThoroughly(const QString& path)
         if (check.stopped)
             return Health::Unchecked;
         // Damage below the index, in the pages themselves, is noted as the
-        // file's by the error.
-        return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Sound;
+        // file's by the error; anything else (another program's lock, say)
+        // leaves the index to be checked again.
+        return e.kind() == ErrorKind::Damaged ? Health::Damaged : Health::Unchecked;
     }
 }
 
@@ -673,7 +677,6 @@ void Database::beforeWrite()
 {
     if (detail::isKnownDamaged(path_))
         throw StoreError(ErrorKind::Damaged, QStringLiteral("found damaged before"), path_);
-    detail::stopThoroughChecks(file_.path);
     detail::passPageCheck(file_, waitNotice());
     // A set still reading its rows reads them as they were before the write.
     for (Recordset* rs : recordsets_)

@@ -43,6 +43,7 @@ struct PageCheck {
     std::thread thread;
     sqlite3* db = nullptr; // while it runs, to stop it
     std::atomic<bool> stopped{false};
+    Patience patience;
     std::optional<StoreError> failure;
 };
 
@@ -70,6 +71,18 @@ std::atomic<bool> ending{false};
 struct ThoroughChecks {
     std::mutex mutex;
     std::vector<ThoroughCheck*> running;
+    QHash<QString, int> writesComing;
+
+    // Call with the mutex held.
+    void stop(const QString& canonicalPath)
+    {
+        for (ThoroughCheck* check : running) {
+            if (canonicalPath.isEmpty() || check->path == canonicalPath) {
+                check->stopped = true;
+                sqlite3_interrupt(check->db);
+            }
+        }
+    }
 };
 
 ThoroughChecks& thoroughChecks()
@@ -85,7 +98,31 @@ int stopWhenTold(void* stopped)
     return static_cast<std::atomic<bool>*>(stopped)->load() ? 1 : 0;
 }
 
+int patient(void* patience, int count)
+{
+    auto& p = *static_cast<Patience*>(patience);
+    if (p.stopped && p.stopped())
+        return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0)
+        p.since = now;
+    else if (p.most.count() > 0 && now - p.since >= p.most)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 1;
+}
+
 } // namespace
+
+void waitPatiently(sqlite3* db, Patience& patience)
+{
+    sqlite3_busy_handler(db, patient, &patience);
+}
+
+bool pageChecksStopped()
+{
+    return ending;
+}
 
 FileIdentity identify(const QString& path)
 {
@@ -233,7 +270,8 @@ void runPageCheck(PageCheck& check)
         if (rc != SQLITE_OK)
             throwSqliteError(db, rc, check.path);
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, 60000);
+        check.patience = {[&check] { return check.stopped.load(); }, std::chrono::seconds(60), {}};
+        waitPatiently(db, check.patience);
         sqlite3_progress_handler(db, 1000, stopWhenTold, &check.stopped);
         {
             std::lock_guard lock(check.mutex);
@@ -243,8 +281,15 @@ void runPageCheck(PageCheck& check)
             noteChecked(check.file);
             // Before any writer goes on: the backup must see the file as
             // the run found it.
-            if (check.afterPass)
-                check.afterPass();
+            if (check.afterPass) {
+                try {
+                    check.afterPass();
+                } catch (const std::exception& e) {
+                    qWarning("no backup of %s: %s", qPrintable(check.path), e.what());
+                } catch (...) {
+                    qWarning("no backup of %s", qPrintable(check.path));
+                }
+            }
             outcome = PageCheck::State::Passed;
         } else {
             failure = StoreError(ErrorKind::Cancelled, QStringLiteral("page check stopped"), check.path);
@@ -252,6 +297,12 @@ void runPageCheck(PageCheck& check)
     } catch (const StoreError& e) {
         outcome = e.kind() == ErrorKind::Damaged ? PageCheck::State::Damaged : PageCheck::State::Failed;
         failure = e;
+        // A wait for another program's lock given up at the end.
+        if (outcome == PageCheck::State::Failed && check.stopped)
+            failure = StoreError(ErrorKind::Cancelled, QStringLiteral("page check stopped"), check.path);
+    } catch (const std::exception& e) {
+        // Nothing may leave the thread: the writers waiting hear of it.
+        failure = StoreError(ErrorKind::Other, QString::fromLocal8Bit(e.what()), check.path);
     }
     std::lock_guard lock(check.mutex);
     check.db = nullptr;
@@ -290,7 +341,9 @@ void expectPageCheck(const FileIdentity& file, const QString& path, std::functio
         check->file = file;
     }
     std::lock_guard checkLock(check->mutex);
-    if (!check->afterPass && check->state == PageCheck::State::Pending)
+    // Not while it runs: its thread reads afterPass without the lock. A
+    // failed check runs again, and takes it then.
+    if (!check->afterPass && (check->state == PageCheck::State::Pending || check->state == PageCheck::State::Failed))
         check->afterPass = std::move(afterPass);
 }
 
@@ -350,9 +403,11 @@ bool beginThoroughCheck(ThoroughCheck& check)
 {
     ThoroughChecks& t = thoroughChecks();
     std::lock_guard lock(t.mutex);
-    if (ending)
+    if (ending || t.writesComing.value(check.path) > 0)
         return false;
     sqlite3_progress_handler(check.db, 1000, stopWhenTold, &check.stopped);
+    check.patience = {[&check] { return check.stopped.load(); }, std::chrono::milliseconds(3000), {}};
+    waitPatiently(check.db, check.patience);
     t.running.push_back(&check);
     return true;
 }
@@ -368,12 +423,23 @@ void stopThoroughChecks(const QString& canonicalPath)
 {
     ThoroughChecks& t = thoroughChecks();
     std::lock_guard lock(t.mutex);
-    for (ThoroughCheck* check : t.running) {
-        if (canonicalPath.isEmpty() || check->path == canonicalPath) {
-            check->stopped = true;
-            sqlite3_interrupt(check->db);
-        }
-    }
+    t.stop(canonicalPath);
+}
+
+WriteComing::WriteComing(const QString& canonicalPath) : path_(canonicalPath)
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    ++t.writesComing[path_];
+    t.stop(path_);
+}
+
+WriteComing::~WriteComing()
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    if (--t.writesComing[path_] <= 0)
+        t.writesComing.remove(path_);
 }
 
 bool quickCheck(sqlite3* db, const QString& path)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 struct sqlite3;
@@ -62,6 +63,17 @@ void passPageCheck(const FileIdentity& file, const std::function<void(bool)>& wa
 // until a file is opened again; the program calls it before it ends.
 void stopPageChecks();
 
+// A connection's wait for another connection's lock, a step at a time, up
+// to `most` (as long as it takes when zero), and over at once when
+// `stopped` says so: neither sqlite3_interrupt() nor a progress handler
+// cuts a busy timeout short. Lives as long as the connection.
+struct Patience {
+    std::function<bool()> stopped;
+    std::chrono::milliseconds most{0};
+    std::chrono::steady_clock::time_point since;
+};
+void waitPatiently(sqlite3* db, Patience& patience);
+
 // A thorough check (the search index's integrity check) running on a
 // connection of its own: a write of this program stops it rather than
 // wait behind it, and so does the program's end.
@@ -69,12 +81,29 @@ struct ThoroughCheck {
     QString path; // canonical
     sqlite3* db = nullptr;
     std::atomic<bool> stopped{false};
+    Patience patience;
 };
 // False when the program is ending: the check is not to run.
 bool beginThoroughCheck(ThoroughCheck& check);
 void endThoroughCheck(ThoroughCheck& check);
 // Of one file, or all when the path is empty.
 void stopThoroughChecks(const QString& canonicalPath);
+// A write of this program on its way: the file's thorough checks stop and
+// none begins until the write holds the file's lock (or gave up), so that
+// none takes that lock before it.
+class WriteComing {
+public:
+    explicit WriteComing(const QString& canonicalPath);
+    ~WriteComing();
+    WriteComing(const WriteComing&) = delete;
+    WriteComing& operator=(const WriteComing&) = delete;
+
+private:
+    QString path_;
+};
+
+// Whether stopPageChecks() was called since a file was last opened.
+bool pageChecksStopped();
 
 // PRAGMA quick_check. Returns whether it ran to the end (false when
 // interrupted); throws Damaged when it found damage.

@@ -46,15 +46,6 @@ std::map<QString, std::unique_ptr<Build>> builds;
 std::atomic<qint64> sliceRows{kSliceRows};
 std::function<void(qint64)> inSliceHook;
 
-// Waits for other writers as long as the build is wanted.
-int patience(void* build, int)
-{
-    if (static_cast<Build*>(build)->stop)
-        return 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return 1;
-}
-
 void exec(sqlite3* db, const char* sql)
 {
     if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
@@ -64,6 +55,8 @@ void exec(sqlite3* db, const char* sql)
 void run(Build& b)
 {
     sqlite3* db = nullptr;
+    // Waits for other writers as long as the build is wanted.
+    Patience patience{[&b] { return b.stop.load(); }, {}, {}};
     try {
         // Nothing is written before the file's pages are found sound.
         passPageCheck(identify(b.path), [&b](bool) {
@@ -91,7 +84,7 @@ void run(Build& b)
     }
     try {
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_handler(db, patience, &b);
+        waitPatiently(db, patience);
         exec(db, "PRAGMA synchronous=FULL");
         SearchIndex index(db);
         const std::function<void(qint64)> hook = inSliceHook;
@@ -164,8 +157,13 @@ void startIndexBuild(const QString& canonicalPath, bool indexing)
     std::unique_ptr<Build> done;
     const std::lock_guard lock(buildsMutex);
     auto& b = builds[canonicalPath];
-    if (b && b->running)
+    if (b && b->running) {
+        // A merge under way goes on to index what changed since: searches
+        // read every row meanwhile.
+        if (indexing)
+            b->indexing = true;
         return;
+    }
     done = std::move(b); // finished: joins at once
     if (done)
         done->thread.join();

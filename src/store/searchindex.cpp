@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <limits>
+#include <QScopeGuard>
 #include <sqlite3.h>
 #include <string>
 #include <vector>
@@ -509,9 +510,16 @@ void SearchIndex::startBuild()
         return st.step() ? st.columnInt(0) : 0;
     }();
     exec(db_, QStringLiteral("PRAGMA main.secure_delete = FAST"));
-    for (const Column& c : kColumns)
-        exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
-    exec(db_, QStringLiteral("PRAGMA main.secure_delete = %1").arg(secureDelete));
+    {
+        // By name: the number 2 would set it on, not back to FAST.
+        const auto restore = qScopeGuard([&] {
+            const char* setting[] = {"PRAGMA main.secure_delete = OFF", "PRAGMA main.secure_delete = ON",
+                                     "PRAGMA main.secure_delete = FAST"};
+            sqlite3_exec(db_, setting[std::clamp<qint64>(secureDelete, 0, 2)], nullptr, nullptr, nullptr);
+        });
+        for (const Column& c : kColumns)
+            exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(c.index)));
+    }
     for (const auto& [trigger, sql] : loggingTriggers(db_))
         exec(db_, QStringLiteral("DROP TRIGGER main.%1").arg(trigger));
     for (const char* table : {kStateTable, kChangeTable, kFillTable, kMergeTable})

@@ -290,14 +290,15 @@ void registerLayer()
 
 // Reads the file's first bytes under a read lock of the engine's.
 template <class F>
-void underReadLock(const QString& path, F&& work)
+void underReadLock(const QString& path, std::function<bool()> stopped, F&& work)
 {
+    Patience patience{std::move(stopped), std::chrono::seconds(10), {}};
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, WriterName);
     const std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close_v2);
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, 10000);
+        waitPatiently(db, patience);
         rc = sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     }
     if (rc != SQLITE_OK)
@@ -321,13 +322,13 @@ const char* writingVfs()
     return WriterName;
 }
 
-std::shared_ptr<Snapshot> takeSnapshot(const QString& canonicalPath)
+std::shared_ptr<Snapshot> takeSnapshot(const QString& canonicalPath, std::function<bool()> stopped)
 {
     registerLayer();
     auto snapshot = std::make_shared<Snapshot>();
     snapshot->path = canonicalPath;
     snapshot->key = realPath(QFile::encodeName(canonicalPath).constData());
-    underReadLock(canonicalPath, [&](const QByteArray& h) {
+    underReadLock(canonicalPath, std::move(stopped), [&](const QByteArray& h) {
         const auto* b = reinterpret_cast<const unsigned char*>(h.constData());
         // A write-ahead log keeps writes beside the file, where the layer
         // does not look.
@@ -365,7 +366,7 @@ bool snapshotIntact(const Snapshot& snapshot)
 {
     bool intact = false;
     try {
-        underReadLock(snapshot.path, [&](const QByteArray& h) {
+        underReadLock(snapshot.path, {}, [&](const QByteArray& h) {
             std::lock_guard lock(snapshot.mutex);
             intact = !snapshot.broken && h.size() >= 28
                      && counterIn(reinterpret_cast<const unsigned char*>(h.constData()) + 24) == snapshot.counter;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,8 +40,9 @@ public:
 const char* writingVfs();
 
 // Takes a snapshot of the file now (briefly holding its read lock, so the
-// moment lies between two writes). Throws StoreError.
-std::shared_ptr<Snapshot> takeSnapshot(const QString& canonicalPath);
+// moment lies between two writes; waiting for another program's write no
+// longer than `stopped` allows). Throws StoreError.
+std::shared_ptr<Snapshot> takeSnapshot(const QString& canonicalPath, std::function<bool()> stopped = {});
 // "file:...": opens the snapshot, read-only, through the layer's reader.
 QString snapshotUri(const Snapshot& snapshot);
 // Whether the program wrote to the file since the snapshot was taken.

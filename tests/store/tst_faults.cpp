@@ -1,17 +1,20 @@
 #include "storefixture.h"
 
 #include "store/backup.h"
+#include "store/filestate.h"
 #include "store/indexbuild.h"
 #include "store/recordset.h"
 #include "store/snapshot.h"
 #include "store/schema.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <condition_variable>
 #include <csignal>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <sqlite3.h>
@@ -382,6 +385,68 @@ private slots:
         auto again = Database::open(path);
         again->execute(QStringLiteral("update T_idea set title = '後' where id = 1"));
         QCOMPARE(Database::checkThoroughly(path), Database::Health::Sound);
+    }
+
+    // Another program holding its write lock: the end of the run does not
+    // wait for it to let go of the file whose pages are being checked.
+    void theEndWaitsForNoLock()
+    {
+        const auto f = manyPages();
+        const QString path = f->dir.filePath(QStringLiteral("copy.zmd")); // not checked in this run
+        QVERIFY(QFile::copy(f->path, path));
+        auto db = Database::open(path);
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        std::atomic<bool> waiting{false};
+        std::atomic<ErrorKind> outcome{ErrorKind::Other};
+        std::thread writer([&] {
+            try {
+                detail::passPageCheck(detail::identify(path), [&](bool w) { waiting = waiting || w; });
+            } catch (const StoreError& e) {
+                outcome = e.kind();
+            }
+        });
+        QTRY_VERIFY(waiting.load());
+        QElapsedTimer clock;
+        clock.start();
+        stopBackups();
+        const qint64 took = clock.elapsed();
+        writer.join();
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        QVERIFY2(took < 1000, QByteArray::number(took).constData());
+        QCOMPARE(outcome.load(), ErrorKind::Cancelled);
+        auto again = Database::open(path);
+        again->execute(QStringLiteral("update T_idea set title = '後' where id = 1"));
+    }
+
+    // A thorough check that cannot run now (another program holds the
+    // file's lock, a save is on its way and would wait behind it) is to
+    // be tried again, not taken for sound.
+    void thoroughCheckGivesWay_data()
+    {
+        QTest::addColumn<bool>("otherProgram");
+        QTest::newRow("another program's lock") << true;
+        QTest::newRow("a save on its way") << false;
+    }
+    void thoroughCheckGivesWay()
+    {
+        QFETCH(bool, otherProgram);
+        const auto f = manyPages();
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(f->path).constData(), &other), SQLITE_OK);
+        const auto close = qScopeGuard([&] { sqlite3_close(other); });
+        {
+            std::optional<detail::WriteComing> save;
+            if (!otherProgram)
+                save.emplace(QFileInfo(f->path).canonicalFilePath());
+            else
+                QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+            QCOMPARE(Database::checkThoroughly(f->path), Database::Health::Unchecked);
+            sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        QCOMPARE(Database::checkThoroughly(f->path), Database::Health::Sound);
     }
 
     // A file another program left with a write-ahead log: leaving the log

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <sqlite3.h>
 
@@ -323,7 +325,10 @@ private slots:
         const QByteArray damaged = fileBytes();
         QCOMPARE(Database::checkThoroughly(f.path), Database::Health::IndexDamaged);
         QCOMPARE(fileBytes(), damaged);
+        // The rebuild leaves the connection's way of freeing pages as it was.
+        db->scalar(QStringLiteral("PRAGMA secure_delete = FAST"));
         db->rebuildSearchIndex();
+        QCOMPARE(db->scalar(QStringLiteral("PRAGMA secure_delete")).toInt(), 2);
         QCOMPARE(Database::checkThoroughly(f.path), Database::Health::Sound);
         for (const QString& word : QStringList{u"会"_s, u"会議"_s, u"記録 1"_s, u"A"_s}) {
             const Conditions where{detail::contains(QStringLiteral("naiyo"), word)};
@@ -467,6 +472,39 @@ private slots:
         auto other = f.openAgain();
         QVERIFY(!other->searchIndexBuilding());
         compareWithScanning(*other, r);
+    }
+
+    // A build asked for while only a merge runs: the merge goes on to it,
+    // and searches read every row until it is done.
+    void buildAskedForDuringAMerge()
+    {
+        NotesFile f(3);
+        const QString path = QFileInfo(f.path).canonicalFilePath();
+        std::mutex mutex;
+        std::condition_variable released;
+        bool inSlice = false, go = false;
+        detail::setIndexBuildSlice(0, [&](qint64) {
+            std::unique_lock lock(mutex);
+            inSlice = true;
+            released.wait(lock, [&] { return go; });
+        });
+        const auto restore = qScopeGuard([&] {
+            {
+                std::lock_guard lock(mutex);
+                go = true;
+            }
+            released.notify_all();
+            detail::stopIndexBuild(path);
+            detail::setIndexBuildSlice(0);
+        });
+        detail::startIndexBuild(path, false);
+        QTRY_VERIFY([&] {
+            std::lock_guard lock(mutex);
+            return inSlice;
+        }());
+        QVERIFY(!detail::indexBuildRunning(path));
+        detail::startIndexBuild(path, true);
+        QVERIFY(detail::indexBuildRunning(path));
     }
 
     // A build stopped halfway (the program ended, or killed inside a
