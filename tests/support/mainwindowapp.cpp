@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QTimer>
 #include <QtTest>
 
 namespace zumilo::test {
@@ -31,6 +32,24 @@ void clickTab(QWidget& window, QAnyStringView key)
     const int index = int(shell::TabStrip::keys().indexOf(key.toString()));
     QVERIFY2(strip && index >= 0, qPrintable(key.toString()));
     QTest::mouseClick(strip->bar(), Qt::LeftButton, {}, strip->bar()->tabRect(index).center());
+}
+
+void dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end)
+{
+    // The drag loop runs inside the move that starts it and ends on the
+    // release it sees: queued now, the rest of the gesture runs in that loop.
+    bool released = false;
+    QTimer::singleShot(0, to, [&] {
+        QTest::mouseMove(to, end - QPoint(1, 1));
+        QTest::mouseMove(to, end);
+        QTest::mouseRelease(to, Qt::LeftButton, {}, end);
+        released = true;
+    });
+    QTest::mousePress(from, Qt::LeftButton, {}, start);
+    const QPoint step(QApplication::startDragDistance() + 1, 0);
+    QTest::mouseMove(from, start + step);
+    QTest::mouseMove(from, start + 2 * step);
+    QTRY_VERIFY(released);
 }
 
 MainWindowApp::MainWindowApp()

@@ -31,6 +31,10 @@ namespace zumilo::test {
 void trigger(QMainWindow& window, QAnyStringView command);
 // Clicks one of the window's view tabs ("FindTab") with the mouse.
 void clickTab(QWidget& window, QAnyStringView key);
+// Drags with the left button from `start` in `from` to `end` in `to` and lets
+// go there, through the platform's own drag loop (a platform that drags: xcb).
+// Returns once the drag has ended.
+void dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end);
 
 // A TestApp whose settings name a fresh database (data/notes.zmd, without
 // the seed note), with a second connection to fill it and check it, and the
