@@ -186,7 +186,7 @@ RecordWindow* reopen(shell::AppState& state, const Plan& p)
         fields.text(i) = d.texts[size_t(i)];
     fields.important = d.checks[0];
     fields.done = d.checks[1];
-    window->editor()->restore(fields);
+    window->showRestoredDraft(fields);
     if (window->draftKeeper())
         window->draftKeeper()->writeNow();
     return window;

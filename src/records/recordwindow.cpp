@@ -117,6 +117,10 @@ RecordWindow::RecordWindow(shell::AppState& state, QWidget* parent) : QMainWindo
     // Smaller than this the fields no longer fit; the window stops there.
     shell::fitMinimumSize(this, layout_.rightEdge(RecordEditor::fixedControlNames()), bodyTop_ + 900, {4200, 3500});
     connect(editor_->titleBox(), &QPlainTextEdit::textChanged, this, &RecordWindow::updateCaption);
+    connect(editor_.get(), &RecordEditor::cleared, this, [this] {
+        restoredDraft_ = false;
+        updateCaption();
+    });
     updateCaption();
     if (st_.commands)
         st_.commands->attach(*this);
@@ -264,7 +268,15 @@ void RecordWindow::updateCaption()
     QString title = editor_->text(0);
     title.replace(QLatin1Char('\n'), QLatin1Char(' '));
     title.replace(QLatin1String("[*]"), QLatin1String("[*][*]")); // shown as typed, not as Qt's marker
-    setWindowTitle(title + QStringLiteral("  「") + WindowCategoryName + QStringLiteral("」 - Zumilo"));
+    setWindowTitle((restoredDraft_ ? QStringLiteral("（復元した下書き）") : QString()) + title + QStringLiteral("  「")
+                   + WindowCategoryName + QStringLiteral("」 - Zumilo"));
+}
+
+void RecordWindow::showRestoredDraft(const NoteFields& fields)
+{
+    editor_->restore(fields);
+    restoredDraft_ = true;
+    updateCaption();
 }
 
 void RecordWindow::Form_Resize()

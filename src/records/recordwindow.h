@@ -34,6 +34,7 @@ class CategoryPicker;
 namespace zumilo::records {
 
 class DraftKeeper;
+struct NoteFields;
 class RecordEditor;
 enum class SaveMode;
 
@@ -105,6 +106,9 @@ public:
     void findInAllNotes(const QString&, bool) override {}
     tree::CategoryPicker* picker() const { return picker_.get(); }
     DraftKeeper* draftKeeper() const { return drafts_.get(); }
+    // Shows a draft left by a run that did not end properly, as the user's
+    // unsaved change; the caption says so until it is saved or dropped.
+    void showRestoredDraft(const NoteFields& fields);
     store::Database* windowDatabase() const { return WindowDatabase.get(); }
     store::Recordset* windowRecordset() const { return WindowRecordset.get(); }
     const QString& windowCategoryName() const { return WindowCategoryName; }
@@ -131,6 +135,7 @@ private:
     void buildLayout();
     void applyWrapSetting();
     void updateCaption();
+    bool restoredDraft_ = false;
     void fillCategory();
     // Shows the current row, or says that it is gone or unreadable; then
     // the count. The failure is for the caller to tell, once.

@@ -31,6 +31,7 @@ using shell::Msg::Ok;
 namespace {
 
 const QString kSaveQuestion = QStringLiteral("このデータは変更されています。保存しますか？");
+const QString kRestored = QStringLiteral("（復元した下書き）");
 const QString kGridQuestion = QStringLiteral("内容が変更されました。更新しますか？");
 
 enum class Window { Main, Single, Grid };
@@ -256,6 +257,7 @@ private slots:
             QCOMPARE(w->editor()->text(1), w->editor()->text(0) + QStringLiteral("の本文\n二行目"));
             QVERIFY(w->editor()->isChecked(0));
             QCOMPARE(w->editor()->text(3), QStringLiteral("仕事"));
+            QCOMPARE(w->windowTitle(), kRestored + w->editor()->text(0) + QStringLiteral("  「仕事」 - Zumilo"));
             byTitle.insert(w->editor()->text(0), w);
         }
         QCOMPARE(byTitle.size(), 4);
@@ -280,6 +282,12 @@ private slots:
                  QStringLiteral("2026-12-06"));
         QCOMPARE(env.draft(slot), QByteArray());
         QCOMPARE(env.draftCount(), 3);
+        QVERIFY(!first->windowTitle().startsWith(kRestored));
+        // Typing on keeps the mark.
+        records::RecordWindow* other = byTitle[QStringLiteral("準備を変更")];
+        QTest::keyClick(other->editor()->titleBox(), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(other->editor()->titleBox(), QStringLiteral("x"));
+        QCOMPARE(other->windowTitle().left(kRestored.size() + 6), kRestored + QStringLiteral("準備を変更x"));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
