@@ -6,6 +6,7 @@
 #include "shell/clock.h"
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
+#include "shell/statuspanels.h"
 
 #include "store/backup.h"
 #include "store/database.h"
@@ -62,7 +63,7 @@ OpenFileSession::OpenFileSession(AppState& state, QMainWindow& window, QAction* 
     : st_(state), window_(window), links_(std::move(links))
 {
     recent_ = std::make_unique<RecentFiles>(st_.settings(), recentSeparator, recentItems);
-    indexNotice_ = new QLabel(QStringLiteral("検索用の索引を作り直しています（それまで検索に時間がかかります）"));
+    indexNotice_ = new StatusNotice(QStringLiteral("索引を再作成中（検索が遅くなります）"));
     indexNotice_->setObjectName(QStringLiteral("IndexNotice"));
     indexNotice_->hide();
     window_.statusBar()->addPermanentWidget(indexNotice_);

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPainter>
+#include <QStyle>
 #include <QStatusBar>
 #include <QThread>
 
@@ -33,6 +35,30 @@ StatusPanels::StatusPanels(QStatusBar* bar)
         }
         labels_[i] = label;
     }
+}
+
+StatusNotice::StatusNotice(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+QSize StatusNotice::minimumSizeHint() const
+{
+    const QMargins m = contentsMargins();
+    return {fontMetrics().horizontalAdvance(text().left(3) + QStringLiteral("…")) + m.left() + m.right(),
+            QLabel::minimumSizeHint().height()};
+}
+
+void StatusNotice::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect r = contentsRect();
+    style()->drawItemText(&painter, r, int(alignment()), palette(), isEnabled(),
+                          fontMetrics().elidedText(text(), Qt::ElideRight, r.width()), foregroundRole());
+}
+
+void StatusNotice::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    setToolTip(fontMetrics().horizontalAdvance(text()) > contentsRect().width() ? text() : QString());
 }
 
 const QString kCheckingFile = QStringLiteral("ファイルを点検しています。終わるまでお待ちください…");

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QLabel>
 #include <QString>
 #include <array>
 
-class QLabel;
 class QStatusBar;
 
 namespace zumilo::shell {
@@ -22,6 +22,19 @@ public:
 
 private:
     std::array<QLabel*, 6> labels_{};
+};
+
+// A notice in a status bar, beside its panels: whole wherever the bar has
+// room for it, shortened with "…" only when it has not (the panels keep
+// their widths), its whole text then its tool tip.
+class StatusNotice : public QLabel {
+public:
+    explicit StatusNotice(const QString& text, QWidget* parent = nullptr);
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 };
 
 // While a write waits for the check of its file's pages, the status bar

@@ -628,7 +628,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         const auto* notice = w.findChild<QLabel*>(QStringLiteral("IndexNotice"));
         QVERIFY(notice && notice->isVisible());
-        QVERIFY(notice->text().contains(QStringLiteral("索引を作り直しています")));
+        QVERIFY(notice->text().startsWith(QStringLiteral("索引を再作成中")));
+        // Never past the bar's edge: shortened, its whole text then its tip,
+        // only while the bar lacks room.
+        QVERIFY(w.statusBar()->rect().contains(notice->geometry()));
+        QCOMPARE(notice->toolTip(), notice->width() < notice->sizeHint().width() ? notice->text() : QString());
+        w.resize(w.width() + notice->sizeHint().width(), w.height());
+        QTRY_VERIFY(notice->width() >= notice->sizeHint().width());
+        QVERIFY(notice->toolTip().isEmpty());
 
         w.editor()->titleBox()->setFocus();
         QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo7"));
