@@ -6,6 +6,7 @@
 #include "shell/prompts.h"
 #include "shell/settingsstore.h"
 #include "shell/twips.h"
+#include "shell/windowplacement.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -265,7 +266,8 @@ OptionsDialog::OptionsDialog(shell::AppState& state, QWidget* owner) : QDialog(o
 
     if (owner) {
         const int step = shell::twipsToPixels(800);
-        move(owner->window()->frameGeometry().topLeft() + QPoint(step, step));
+        adjustSize();
+        shell::moveOntoScreen(this, owner->window()->frameGeometry().topLeft() + QPoint(step, step));
     }
 }
 

@@ -406,7 +406,7 @@ private slots:
         env.settings->write(shell::Settings::DBName, QStringLiteral("LastName"), QStringLiteral("会議 メモ.zmd"));
         auto& w = env.load();
         QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + db);
-        shell::setWindowTwips(&w, {1200, 900, 12000, 9000});
+        shell::setWindowTwips(&w, {600, 900, 11600, 9000}); // within the 800 pixels of the screen
 
         test::trigger(w, u"mnuEnd");
         QVERIFY(!w.isVisible());
@@ -415,7 +415,7 @@ private slots:
         QCOMPARE(stored->read(shell::Settings::DBName, QStringLiteral("LastNameFull")), db);
         QCOMPARE(stored->read(shell::Settings::DBName, QStringLiteral("LastName")), QStringLiteral("会議 メモ.zmd"));
         QCOMPARE(stored->read(shell::Settings::DBName, QStringLiteral("LastPath")), env.state->AppFolder);
-        QVERIFY(qAbs(stored->readNumber(shell::Settings::F1Position, QStringLiteral("Width"), 0) - 12000) <= 15);
+        QVERIFY(qAbs(stored->readNumber(shell::Settings::F1Position, QStringLiteral("Width"), 0) - 11600) <= 15);
         QVERIFY(qAbs(stored->readNumber(shell::Settings::F1Position, QStringLiteral("Top"), 0) - 900) <= 15);
         QVERIFY(!QFileInfo::exists(db + QStringLiteral("-journal")));
         QVERIFY(!QFileInfo::exists(db + QStringLiteral("-wal")));

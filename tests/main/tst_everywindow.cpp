@@ -1,7 +1,7 @@
 // Every window and dialog of the program, as a screen reader and a large
 // display see it: each control a user can reach has a name, and no control
-// lies outside its window, also with a large application font. CTest runs
-// this program at a display scale of 2.
+// lies outside its window, also with a large application font, and every
+// window fits its screen. CTest runs this program at a display scale of 2.
 
 #include "mainwindowapp.h"
 #include "modalwatcher.h"
@@ -245,6 +245,22 @@ private slots:
         QVERIFY2(outside.isEmpty(),
                  qPrintable(QStringLiteral("window %1x%2: ").arg(window->width()).arg(window->height())
                             + outside.join(QStringLiteral(", "))));
+    }
+
+    // Each window's frame lies within the screen's free area, so its title
+    // bar, menus and status bar stay within reach. CTest runs this also on
+    // screens of 1366x768 and 1280x720 pixels at twice the scale.
+    void windowsFitTheScreen_data() { addWindows({0}); }
+    void windowsFitTheScreen()
+    {
+        QFETCH(Window, which);
+        Env env;
+        QWidget* window = env.open(which);
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QRect free = window->screen()->availableGeometry();
+        QVERIFY2(free.contains(window->frameGeometry()), qPrintable(QDebug::toString(window->frameGeometry())
+                                                                    + QStringLiteral(" on ") + QDebug::toString(free)));
     }
 };
 
