@@ -2,7 +2,8 @@
 # Types unsaved edits into three windows of the real program (the main
 # window, a single-record window on a note, a window for a new note), kills
 # it with SIGKILL once their drafts are written, starts it again, restores
-# the drafts, saves them and finds every typed character in the file.
+# the drafts (their captions saying so), saves them and finds every typed
+# character in the file.
 # Screenshots go to the artefact folder.
 set -euo pipefail
 
@@ -17,6 +18,7 @@ printf '[DB_name]\nLastName=notes.zmd\nLastNameFull=%s\n' "$DB" >"$XDG_CONFIG_HO
 main_window() { xdotool search --name '^Zumilo  ' | head -1; }
 single_windows() { xdotool search --name ' - Zumilo$'; }
 count_singles() { [ "$(single_windows | wc -l)" -eq "$1" ]; }
+count_marked() { [ "$(xdotool search --name '^（復元した下書き）' | wc -l)" -eq "$1" ]; }
 # Clicks at a point of a window (no window manager: windows lie where they ask).
 click() { xdotool mousemove --window "$1" "$2" "$3" click ${4:+--repeat 2 --delay 80} 1; }
 type_at() {
@@ -84,6 +86,7 @@ xdotool windowfocus --sync "$PROMPT"
 xdotool key Return                           # restore all three (the first choice)
 wait_for 20 count_singles 3 || fail "the drafts did not come back in three windows"
 import -window root "$ART/drafts-restored.png"
+count_marked 3 || fail "the restored windows' captions do not say they hold a draft"
 for w in $(single_windows); do
   xdotool windowfocus --sync "$w"
   xdotool key ctrl+s
@@ -91,6 +94,7 @@ for w in $(single_windows); do
 done
 # Saved drafts leave the journal; then File > 終了.
 wait_for 20 bash -c "[ \$(find '$DRAFTS' -name '*.draft' | wc -l) -eq 0 ]" || fail "drafts stay after saving"
+wait_for 10 count_marked 0 || fail "a saved draft's caption still says it was restored"
 MAIN="$(main_window)"
 xdotool windowfocus --sync "$MAIN"
 quit_through_file_menu "$PID"
