@@ -72,6 +72,13 @@ struct Env : test::MainWindowApp {
         return dialog.get();
     }
 
+    // The window opened, once it shows; nullptr when it does not.
+    QWidget* shown(Window which)
+    {
+        QWidget* w = open(which);
+        return w && QTest::qWaitForWindowExposed(w) ? w : nullptr;
+    }
+
     template <class T>
     static T* topLevel()
     {
@@ -171,9 +178,8 @@ private slots:
     {
         QFETCH(Window, which);
         Env env;
-        QWidget* window = env.open(which);
+        QWidget* window = env.shown(which);
         QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(window);
         QVERIFY(iface);
         const QStringList unnamed = unnamedControls(iface);
@@ -238,9 +244,8 @@ private slots:
             QApplication::setFont(large);
         }
         Env env;
-        QWidget* window = env.open(which);
+        QWidget* window = env.shown(which);
         QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         const QStringList outside = outsideControls(window);
         QVERIFY2(outside.isEmpty(),
                  qPrintable(QStringLiteral("window %1x%2: ").arg(window->width()).arg(window->height())
@@ -255,9 +260,8 @@ private slots:
     {
         QFETCH(Window, which);
         Env env;
-        QWidget* window = env.open(which);
+        QWidget* window = env.shown(which);
         QVERIFY(window);
-        QVERIFY(QTest::qWaitForWindowExposed(window));
         const QRect free = window->screen()->availableGeometry();
         QVERIFY2(free.contains(window->frameGeometry()), qPrintable(QDebug::toString(window->frameGeometry())
                                                                     + QStringLiteral(" on ") + QDebug::toString(free)));
