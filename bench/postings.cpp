@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -47,9 +49,12 @@ struct TextTokens {
     std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs; // token and where it starts, sorted
     std::vector<std::uint64_t> characters;                      // each once, sorted
 
+    size_t length = 0; // of chars used
+
     void read(const unsigned char* text, size_t bytes)
     {
         const size_t n = store::foldUtf8(text, bytes, chars);
+        length = n;
         pairs.clear();
         characters.clear();
         for (size_t i = 0; i < n; ++i) {
@@ -694,6 +699,9 @@ PostingIndex::BuildFigures PostingIndex::build()
             std::vector<std::uint32_t>().swap(list);
         }
         exec(db_, QStringLiteral("INSERT INTO %1 SELECT * FROM %2").arg(index_, filling));
+        exec(db_, QStringLiteral("DROP TABLE IF EXISTS %1").arg(changes()));
+        exec(db_, QStringLiteral("CREATE TABLE %1(row INTEGER PRIMARY KEY, held TEXT, text TEXT, folded BLOB)")
+                      .arg(changes()));
         exec(db_, QStringLiteral("DROP TABLE %1").arg(filling));
         exec(db_, QStringLiteral("COMMIT"));
         figures.rowBytes = tally.rows;
@@ -716,7 +724,69 @@ std::vector<PostingIndex::Block> PostingIndex::blocks(std::uint64_t token) const
     return found;
 }
 
+QString PostingIndex::changes() const
+{
+    return index_ + QStringLiteral("_changes");
+}
+
 std::vector<std::int64_t> PostingIndex::find(const std::u32string& word) const
+{
+    std::vector<std::int64_t> found = findInBlocks(word);
+    // The kept changes overrule the blocks for their rows: a row found
+    // there is dropped, and found again when its text now holds the word.
+    Sql kept(db_, QStringLiteral("SELECT row, folded FROM %1 ORDER BY row").arg(changes()));
+    std::vector<std::int64_t> changed, holding;
+    std::u32string folded;
+    while (kept.step()) {
+        changed.push_back(sqlite3_column_int64(*kept, 0));
+        folded.resize(size_t(sqlite3_column_bytes(*kept, 1)) / sizeof(char32_t));
+        if (!folded.empty())
+            std::memcpy(folded.data(), sqlite3_column_blob(*kept, 1), folded.size() * sizeof(char32_t));
+        if (folded.find(word) != std::u32string::npos)
+            holding.push_back(changed.back());
+    }
+    if (changed.empty())
+        return found;
+    std::vector<std::int64_t> unchanged;
+    std::set_difference(found.begin(), found.end(), changed.begin(), changed.end(), std::back_inserter(unchanged));
+    found.clear();
+    std::merge(unchanged.begin(), unchanged.end(), holding.begin(), holding.end(), std::back_inserter(found));
+    return found;
+}
+
+void PostingIndex::keepChange(std::int64_t row, const std::string& before, const std::string& after)
+{
+    // The first change of a row since the blocks were written tells what
+    // they hold; later ones only the text as it now is.
+    TextTokens now;
+    now.read(after);
+    Sql keep(db_, QStringLiteral("INSERT INTO %1(row, held, text, folded) VALUES(?, ?, ?, ?) "
+                                 "ON CONFLICT(row) DO UPDATE SET text = excluded.text, folded = excluded.folded")
+                      .arg(changes()));
+    sqlite3_bind_int64(*keep, 1, row);
+    sqlite3_bind_text(*keep, 2, before.data(), int(before.size()), SQLITE_STATIC);
+    sqlite3_bind_text(*keep, 3, after.data(), int(after.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(*keep, 4, now.chars.data(), int(now.length * sizeof(char32_t)), SQLITE_STATIC);
+    keep.step();
+}
+
+int PostingIndex::writeKeptChanges()
+{
+    Sql kept(db_, QStringLiteral("SELECT row, held, text FROM %1 ORDER BY row").arg(changes()));
+    auto text = [&](int column) {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(*kept, column));
+        return std::string(t ? t : "", size_t(sqlite3_column_bytes(*kept, column)));
+    };
+    int notes = 0;
+    while (kept.step()) {
+        replace(sqlite3_column_int64(*kept, 0), text(1), text(2));
+        ++notes;
+    }
+    exec(db_, QStringLiteral("DELETE FROM %1").arg(changes()));
+    return notes;
+}
+
+std::vector<std::int64_t> PostingIndex::findInBlocks(const std::u32string& word) const
 {
     std::vector<std::int64_t> found;
     if (word.empty())

@@ -72,15 +72,27 @@ public:
     std::vector<std::int64_t> find(const std::u32string& word) const;
 
     // Replaces the postings of `row` for text `before` by those of `after`
-    // (UTF-8, unfolded), rewriting the blocks that hold the row. Runs
-    // inside the caller's transaction.
+    // (UTF-8, unfolded; empty for no text), rewriting the blocks that hold
+    // the row. Runs inside the caller's transaction.
     void replace(std::int64_t row, const std::string& before, const std::string& after);
+
+    // Keeps the change of `row` from `before` to `after` in a table of
+    // changed notes beside the blocks, one row per note, until
+    // writeKeptChanges(): a save writes a page or two instead of a block
+    // per token of the note. Searches see the change at once.
+    void keepChange(std::int64_t row, const std::string& before, const std::string& after);
+
+    // Writes the kept changes into the blocks and forgets them, in the
+    // caller's transaction. Returns how many notes they were.
+    int writeKeptChanges();
 
     // One stored row: a block's first row and its bits.
     struct Block;
 
 private:
     std::vector<Block> blocks(std::uint64_t token) const;
+    std::vector<std::int64_t> findInBlocks(const std::u32string& word) const;
+    QString changes() const;
 
     sqlite3* db_;
     QString table_;
