@@ -49,12 +49,9 @@ struct TextTokens {
     std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs; // token and where it starts, sorted
     std::vector<std::uint64_t> characters;                      // each once, sorted
 
-    size_t length = 0; // of chars used
-
     void read(const unsigned char* text, size_t bytes)
     {
         const size_t n = store::foldUtf8(text, bytes, chars);
-        length = n;
         pairs.clear();
         characters.clear();
         for (size_t i = 0; i < n; ++i) {
@@ -617,8 +614,8 @@ PostingIndex::PostingIndex(sqlite3* db, QString table, QString column, QString i
 PostingIndex::BuildFigures PostingIndex::build()
 {
     BuildFigures figures;
-    // Every token's notes as row, then (pairs) count and positions: a
-    // quarter of the room of separate vectors per note.
+    // One flat list per token, note after note: its row, then (pairs) its
+    // count and positions; no allocation per note.
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> lists;
     {
         Sql texts(db_,
@@ -731,6 +728,8 @@ QString PostingIndex::changes() const
 
 std::vector<std::int64_t> PostingIndex::find(const std::u32string& word) const
 {
+    if (word.empty())
+        return {};
     std::vector<std::int64_t> found = findInBlocks(word);
     // The kept changes overrule the blocks for their rows: a row found
     // there is dropped, and found again when its text now holds the word.
@@ -758,15 +757,15 @@ void PostingIndex::keepChange(std::int64_t row, const std::string& before, const
 {
     // The first change of a row since the blocks were written tells what
     // they hold; later ones only the text as it now is.
-    TextTokens now;
-    now.read(after);
+    std::vector<char32_t> folded;
+    const size_t length = store::foldUtf8(reinterpret_cast<const unsigned char*>(after.data()), after.size(), folded);
     Sql keep(db_, QStringLiteral("INSERT INTO %1(row, held, text, folded) VALUES(?, ?, ?, ?) "
                                  "ON CONFLICT(row) DO UPDATE SET text = excluded.text, folded = excluded.folded")
                       .arg(changes()));
     sqlite3_bind_int64(*keep, 1, row);
     sqlite3_bind_text(*keep, 2, before.data(), int(before.size()), SQLITE_STATIC);
     sqlite3_bind_text(*keep, 3, after.data(), int(after.size()), SQLITE_STATIC);
-    sqlite3_bind_blob(*keep, 4, now.chars.data(), int(now.length * sizeof(char32_t)), SQLITE_STATIC);
+    sqlite3_bind_blob(*keep, 4, folded.data(), int(length * sizeof(char32_t)), SQLITE_STATIC);
     keep.step();
 }
 

@@ -34,8 +34,13 @@ namespace zumilo::bench {
 //     k for first positions; if any note is listed, k for further gaps
 //     note after note: its first position, then each further gap - 1
 // The first row is the key's: a block is found by (token, row) alone. A
-// search reads the rows and counts of a block at once and decodes the
-// positions of a note only when every pair of the word holds it.
+// search reads the rows and counts of a block when it gets there, and its
+// positions when a note of it holds every pair the word needs.
+//
+// Changed notes can be kept beside the blocks in <indexTable>_changes, one
+// row per note with the text the blocks hold and the folded text it now
+// has; searches match those notes' texts directly and ignore what the
+// blocks say of them, until writeKeptChanges() rewrites the blocks.
 class PostingIndex {
 public:
     // 64 notes add keys, 256 make rows that fill pages worse: both took
