@@ -962,25 +962,26 @@ double msOf(const std::function<void()>& work)
     return double(t.nsecsElapsed()) / 1e6;
 }
 
-// `words` drawn from the column's texts (1 to 6 folded characters each):
-// both indexes must find the same rows for every one.
+// `words` drawn from the texts of notes picked at random (1 to 6 folded
+// characters each): both indexes must find the same rows for every one.
 int compareDrawn(sqlite3* db, const IndexedColumn& c, int words, int& mismatches)
 {
-    const QByteArray sql =
-        QStringLiteral("SELECT %1 FROM T_idea WHERE %1 IS NOT NULL ORDER BY rowid").arg(c.column).toUtf8();
-    std::vector<QByteArray> texts;
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr);
-    while (sqlite3_step(st) == SQLITE_ROW)
-        texts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), sqlite3_column_bytes(st, 0));
+    sqlite3_prepare_v2(db, "SELECT max(rowid) FROM T_idea", -1, &st, nullptr);
+    const qint64 lastRow = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : 0;
     sqlite3_finalize(st);
+    const QByteArray sql = QStringLiteral("SELECT %1 FROM T_idea WHERE rowid = ?").arg(c.column).toUtf8();
+    sqlite3_stmt* text = nullptr;
+    sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &text, nullptr);
     std::mt19937 random(20261207);
     std::vector<char32_t> chars;
     int compared = 0;
-    for (int i = 0; i < words && !texts.empty(); ++i) {
-        const QByteArray& text = texts[random() % texts.size()];
-        const size_t n = store::foldUtf8(reinterpret_cast<const unsigned char*>(text.constData()), size_t(text.size()),
-                                         chars);
+    for (int i = 0; i < words && lastRow > 0; ++i) {
+        sqlite3_bind_int64(text, 1, 1 + qint64(random() % quint64(lastRow)));
+        size_t n = 0;
+        if (sqlite3_step(text) == SQLITE_ROW)
+            n = store::foldUtf8(sqlite3_column_text(text, 0), size_t(sqlite3_column_bytes(text, 0)), chars);
+        sqlite3_reset(text);
         if (n == 0)
             continue;
         const size_t from = random() % n;
@@ -992,11 +993,12 @@ int compareDrawn(sqlite3* db, const IndexedColumn& c, int words, int& mismatches
         if (c.ours->find(word) != ftsRows(db, c.fts, word))
             ++mismatches;
     }
+    sqlite3_finalize(text);
     return compared;
 }
 
-// The same six searches and drawn words on both indexes; returns how many
-// differed.
+// The named words and words drawn from the notes on both indexes; returns
+// how many differed.
 int compareAll(sqlite3* db, std::vector<IndexedColumn>& columns, const std::vector<std::pair<int, QString>>& words)
 {
     int mismatches = 0, compared = 0;
