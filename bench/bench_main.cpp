@@ -4,6 +4,7 @@
 //                [--runs R] [--list]
 
 #include "datagen.h"
+#include "postings.h"
 
 #include "export/sheetexport.h"
 #include "grid/datacontrol.h"
@@ -56,7 +57,9 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -875,6 +878,350 @@ Sample draftWrite(bool toDisk)
     return s;
 }
 
+// --- a positional index of our own, beside the engine's ----------------------------
+
+// Pages of the tables whose names begin with `prefix` (or their bytes
+// counted in `field` of dbstat), in MB.
+double tablesMb(sqlite3* db, const QString& prefix, const char* field = "pgsize")
+{
+    sqlite3_stmt* st = nullptr;
+    double mb = 0;
+    const QByteArray sql = QByteArray("SELECT sum(") + field + ") FROM dbstat WHERE substr(name, 1, length(?1)) = ?1";
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK) {
+        const QByteArray p = prefix.toUtf8();
+        sqlite3_bind_text(st, 1, p.constData(), int(p.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW)
+            mb = sqlite3_column_double(st, 0) / (1024.0 * 1024.0);
+    }
+    sqlite3_finalize(st);
+    return mb;
+}
+
+// Pages of the search index's tables, in MB.
+double indexMb(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const double mb = tablesMb(db, QStringLiteral("zumilo"));
+    sqlite3_close(db);
+    return mb;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+void execRaw(sqlite3* db, const char* sql)
+{
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+std::u32string folded(const QString& word)
+{
+    const QByteArray utf8 = word.toUtf8();
+    std::vector<char32_t> chars;
+    const size_t n = store::foldUtf8(reinterpret_cast<const unsigned char*>(utf8.constData()), size_t(utf8.size()),
+                                     chars);
+    return std::u32string(chars.begin(), chars.begin() + std::ptrdiff_t(n));
+}
+
+struct IndexedColumn {
+    QString column;
+    QString fts; // the store's index of the column
+    std::unique_ptr<bench::PostingIndex> ours;
+};
+
+// The rows the engine's index finds for a folded word, as the store asks
+// it: the phrase of the word's pairs (one token for one or two characters).
+std::vector<std::int64_t> ftsRows(sqlite3* db, const QString& index, const std::u32string& word)
+{
+    QString phrase = QString::fromUcs4(word.data(), qsizetype(word.size()));
+    phrase = QLatin1Char('"') + phrase.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    const QByteArray sql = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(index).toUtf8();
+    const QByteArray q = phrase.toUtf8();
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(db));
+    sqlite3_bind_text(st, 1, q.constData(), int(q.size()), SQLITE_TRANSIENT);
+    std::vector<std::int64_t> rows;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        rows.push_back(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+    return rows;
+}
+
+double msOf(const std::function<void()>& work)
+{
+    QElapsedTimer t;
+    t.start();
+    work();
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// `words` drawn from the texts of notes picked at random (1 to 6 folded
+// characters each): both indexes must find the same rows for every one.
+int compareDrawn(sqlite3* db, const IndexedColumn& c, int words, int& mismatches)
+{
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT max(rowid) FROM T_idea", -1, &st, nullptr);
+    const qint64 lastRow = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : 0;
+    sqlite3_finalize(st);
+    const QByteArray sql = QStringLiteral("SELECT %1 FROM T_idea WHERE rowid = ?").arg(c.column).toUtf8();
+    sqlite3_stmt* text = nullptr;
+    sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &text, nullptr);
+    std::mt19937 random(20261207);
+    std::vector<char32_t> chars;
+    int compared = 0;
+    for (int i = 0; i < words && lastRow > 0; ++i) {
+        sqlite3_bind_int64(text, 1, 1 + qint64(random() % quint64(lastRow)));
+        size_t n = 0;
+        if (sqlite3_step(text) == SQLITE_ROW)
+            n = store::foldUtf8(sqlite3_column_text(text, 0), size_t(sqlite3_column_bytes(text, 0)), chars);
+        sqlite3_reset(text);
+        if (n == 0)
+            continue;
+        const size_t from = random() % n;
+        const size_t length = std::min<size_t>(n - from, 1 + random() % 6);
+        const std::u32string word(chars.begin() + std::ptrdiff_t(from), chars.begin() + std::ptrdiff_t(from + length));
+        if (word.find(U'\0') != std::u32string::npos)
+            continue;
+        ++compared;
+        if (c.ours->find(word) != ftsRows(db, c.fts, word))
+            ++mismatches;
+    }
+    sqlite3_finalize(text);
+    return compared;
+}
+
+// The named words and words drawn from the notes on both indexes; returns
+// how many differed.
+int compareAll(sqlite3* db, std::vector<IndexedColumn>& columns, const std::vector<std::pair<int, QString>>& words)
+{
+    int mismatches = 0, compared = 0;
+    for (const auto& [c, word] : words) {
+        ++compared;
+        if (columns[size_t(c)].ours->find(folded(word)) != ftsRows(db, columns[size_t(c)].fts, folded(word)))
+            ++mismatches;
+    }
+    for (const IndexedColumn& c : columns)
+        compared += compareDrawn(db, c, 150, mismatches);
+    std::printf("  rows compared with the engine's index: %d words, %d differ\n", compared, mismatches);
+    return mismatches;
+}
+
+// Builds the index of our own format for titles, bodies and the notes'
+// category names in a copy of
+// the file and sets it beside the store's: room, searches, the change of
+// one note. Rows: notes indexed; the time is the build's.
+Sample postingIndex(const Dataset& d)
+{
+    FreshCopy copy(d);
+    store::setBackupFolder({});
+    auto db = store::Database::open(copy.path);
+    // The writes below go past the store, which would wait for the check.
+    store::Database::passPageCheck(copy.path);
+    sqlite3* h = db->handle();
+    std::vector<IndexedColumn> columns;
+    for (const char* c : {"title", "naiyo", "bunrui"}) {
+        const QString name = QString::fromLatin1(c);
+        columns.push_back({name, u"zumilo_idea_"_s + name,
+                           std::make_unique<bench::PostingIndex>(h, u"T_idea"_s, name, u"postings_"_s + name)});
+    }
+    std::vector<bench::PostingIndex::BuildFigures> figures(columns.size());
+    const Sample built = measure([&] {
+        for (size_t i = 0; i < columns.size(); ++i)
+            figures[i] = columns[i].ours->build();
+        return qint64(figures[0].notes);
+    });
+
+    std::printf("  built in %.1f s\n", built.ms / 1000);
+    double oursTotal = 0, ftsTotal = 0;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const auto& f = figures[i];
+        const double ours = tablesMb(h, u"postings_"_s + columns[i].column);
+        const double fts = tablesMb(h, columns[i].fts);
+        oursTotal += ours;
+        ftsTotal += fts;
+        std::printf("  %-6s ours %7.1f MB  engine's %7.1f MB  (%lld notes, %lld tokens, %lld blocks, %lld positions)\n",
+                    qPrintable(columns[i].column), ours, fts, static_cast<long long>(f.notes),
+                    static_cast<long long>(f.tokens), static_cast<long long>(f.blocks),
+                    static_cast<long long>(f.positions));
+        const QString table = u"postings_"_s + columns[i].column;
+        std::printf(
+            "         %lld entries; blocks %.1f MB: rows %.1f, counts %.1f, positions %.1f, block headers %.1f; "
+            "unused on pages %.1f MB\n",
+            static_cast<long long>(f.entries), f.dataBytes / 1048576.0, f.rowBytes / 1048576.0,
+            f.countBytes / 1048576.0, f.positionBytes[0] / 1048576.0,
+            (f.dataBytes - f.rowBytes - f.countBytes - f.positionBytes[0]) / 1048576.0, tablesMb(h, table, "unused"));
+        for (int k = 0; k < bench::PostingIndex::kCodings; ++k)
+            std::printf("         positions %7.1f MB  %4.2f bytes each  %s\n", f.positionBytes[size_t(k)] / 1048576.0,
+                        f.positionBytes[size_t(k)] / double(std::max<std::int64_t>(1, f.positions)),
+                        bench::PostingIndex::codingName(bench::PostingIndex::Coding(k)));
+        // The same blocks under one integer key (the token's number above
+        // the first row) in a rowid table, appended in key order.
+        execRaw(h, "CREATE TABLE trial_rowid_key(key INTEGER PRIMARY KEY, data BLOB)");
+        execRaw(h, QStringLiteral("INSERT INTO trial_rowid_key SELECT (dense_rank() OVER (ORDER BY token) << 32) | "
+                                  "first_row, data FROM %1 ORDER BY token, first_row")
+                       .arg(table)
+                       .toUtf8()
+                       .constData());
+        std::printf("         the same blocks keyed by token number and first row in a rowid table: %.1f MB "
+                    "(unused on pages %.1f MB)\n",
+                    tablesMb(h, u"trial_rowid_key"_s), tablesMb(h, u"trial_rowid_key"_s, "unused"));
+        execRaw(h, "DROP TABLE trial_rowid_key");
+    }
+    std::printf("  total  ours %7.1f MB  engine's %7.1f MB (the engine's with the category table's names: %.1f)\n",
+                oursTotal, ftsTotal, tablesMb(h, u"zumilo"_s));
+
+    const std::vector<std::pair<int, QString>> words = {{0, u"予"_s},          {0, u"予定"_s}, {0, u"打ち合わせ"_s},
+                                                        {1, u"会"_s},          {1, u"会議"_s}, {1, u"打ち合わせ"_s},
+                                                        {2, u"買い物リスト"_s}};
+    int mismatches = compareAll(h, columns, words);
+    // Interleaved, so that both see the same load; the ratio is the
+    // median of each pair of runs'.
+    auto searches = [&](int runs) {
+        for (const auto& [c, word] : words) {
+            const IndexedColumn& col = columns[size_t(c)];
+            const std::u32string w = folded(word);
+            std::vector<double> ours, fts, ratios;
+            size_t rows = 0;
+            for (int r = 0; r < runs; ++r) {
+                fts.push_back(msOf([&] { rows = ftsRows(h, col.fts, w).size(); }));
+                ours.push_back(msOf([&] { rows = col.ours->find(w).size(); }));
+                ratios.push_back(fts.back() / std::max(ours.back(), 0.001));
+            }
+            std::printf("  search %-6s %-12s ours %7.2f ms  engine's %7.2f ms  engine/ours %5.1f  (%zu rows, medians "
+                        "of %d)\n",
+                        qPrintable(col.column), qPrintable(word), median(ours), median(fts), median(ratios), rows,
+                        runs);
+        }
+    };
+    searches(15);
+
+    // A note changed: its title and a sentence inserted in the middle of
+    // its body (a category name changes with its category), each index in
+    // a transaction of its own, committed. The notes table itself keeps
+    // the old texts, so each note is changed once.
+    const size_t edited = 2;
+    const QString sentence = u"明日の打ち合わせは会議室で。"_s;
+    std::vector<std::pair<std::string, std::string>> texts; // before, after, per column
+    auto edit = [&](qint64 row) {
+        texts.clear();
+        for (size_t i = 0; i < edited; ++i) {
+            const QByteArray sql =
+                QStringLiteral("SELECT %1 FROM T_idea WHERE rowid = %2").arg(columns[i].column).arg(row).toUtf8();
+            sqlite3_stmt* st = nullptr;
+            sqlite3_prepare_v2(h, sql.constData(), -1, &st, nullptr);
+            QString before;
+            if (sqlite3_step(st) == SQLITE_ROW)
+                before = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            sqlite3_finalize(st);
+            const QString after = before.left(before.size() / 2) + sentence + before.mid(before.size() / 2);
+            texts.emplace_back(before.toStdString(), after.toStdString());
+        }
+    };
+    auto pagesWritten = [&] {
+        int current = 0, highest = 0;
+        sqlite3_db_status(h, SQLITE_DBSTATUS_CACHE_WRITE, &current, &highest, 1);
+        return double(current);
+    };
+    // Times `work` in a transaction of its own: ms and pages written.
+    auto committed = [&](const std::function<void()>& work, std::vector<double>& ms, std::vector<double>& pages) {
+        pagesWritten();
+        ms.push_back(msOf([&] {
+            execRaw(h, "BEGIN");
+            work();
+            execRaw(h, "COMMIT");
+        }));
+        pages.push_back(pagesWritten());
+    };
+    auto ftsChange = [&](qint64 row) {
+        for (size_t i = 0; i < edited; ++i) {
+            const QByteArray sql = QStringLiteral("INSERT INTO %1(%1, rowid, %2) VALUES('delete', ?1, ?2); "
+                                                  "INSERT INTO %1(rowid, %2) VALUES(?1, ?3)")
+                                       .arg(columns[i].fts, columns[i].column)
+                                       .toUtf8();
+            const char* tail = sql.constData();
+            while (tail && *tail) {
+                sqlite3_stmt* st = nullptr;
+                if (sqlite3_prepare_v2(h, tail, -1, &st, &tail) != SQLITE_OK)
+                    throw std::runtime_error(sqlite3_errmsg(h));
+                if (!st)
+                    break;
+                sqlite3_bind_int64(st, 1, row);
+                sqlite3_bind_text(st, 2, texts[i].first.data(), int(texts[i].first.size()), SQLITE_STATIC);
+                sqlite3_bind_text(st, 3, texts[i].second.data(), int(texts[i].second.size()), SQLITE_STATIC);
+                const int rc = sqlite3_step(st);
+                sqlite3_finalize(st);
+                if (rc != SQLITE_DONE)
+                    throw std::runtime_error(sqlite3_errmsg(h));
+            }
+        }
+    };
+    auto report = [](const char* what, const std::vector<double>& ms, const std::vector<double>& pages) {
+        std::printf("  %s %.1f ms, %.0f pages written (medians of %zu)\n", what, median(ms), median(pages), ms.size());
+    };
+
+    const int rewritten = 15;
+    std::vector<double> oursMs, ftsMs, oursPages, ftsPages;
+    for (int r = 0; r < rewritten; ++r) {
+        const qint64 row = qint64(d.info.notes) * (r + 1) / (rewritten + 1);
+        edit(row);
+        committed([&] { ftsChange(row); }, ftsMs, ftsPages);
+        committed(
+            [&] {
+                for (size_t i = 0; i < edited; ++i)
+                    columns[i].ours->replace(row, texts[i].first, texts[i].second);
+            },
+            oursMs, oursPages);
+    }
+    report("change of one note (title, body), its blocks rewritten:", oursMs, oursPages);
+    report("                                     the engine's index:", ftsMs, ftsPages);
+    mismatches += compareAll(h, columns, words);
+
+    // The same kind of change kept beside the blocks, for 100 other notes,
+    // then written into the blocks at once.
+    const int kept = 100;
+    oursMs.clear(), ftsMs.clear(), oursPages.clear(), ftsPages.clear();
+    for (int r = 0; r < kept; ++r) {
+        const qint64 row = qint64(d.info.notes) * (r + 1) / (kept + 1) + 3;
+        edit(row);
+        committed([&] { ftsChange(row); }, ftsMs, ftsPages);
+        committed(
+            [&] {
+                for (size_t i = 0; i < edited; ++i)
+                    columns[i].ours->keepChange(row, texts[i].first, texts[i].second);
+            },
+            oursMs, oursPages);
+    }
+    report("change of one note kept beside the blocks:", oursMs, oursPages);
+    report("                        the engine's index:", ftsMs, ftsPages);
+    std::printf("  with %d notes kept:\n", kept);
+    searches(7);
+    mismatches += compareAll(h, columns, words);
+    oursMs.clear(), oursPages.clear();
+    int written = 0;
+    committed(
+        [&] {
+            for (size_t i = 0; i < edited; ++i)
+                written = std::max(written, columns[i].ours->writeKeptChanges());
+        },
+        oursMs, oursPages);
+    std::printf("  the %d kept notes written into the blocks at once: %.1f ms, %.0f pages written\n", written,
+                oursMs[0], oursPages[0]);
+    mismatches += compareAll(h, columns, words);
+    if (mismatches)
+        throw std::runtime_error("the index of our own found other rows than the engine's");
+    const double rebuildMs = msOf([&] { db->rebuildSearchIndex(); });
+    std::printf("  the store's index built afresh in the same copy (all its columns): %.1f s\n", rebuildMs / 1000);
+    db->close();
+    return built;
+}
+
 struct Measurement {
     const char* name;
     const char* what;
@@ -937,6 +1284,8 @@ const std::vector<Measurement>& measurements()
         {"search_names_2", "category search window: T_bunrui, bunrui like '*会議*' order by bunrui",
          [](auto& d) { return search(d, u"bunrui"_s, u"会議"_s, true); }},
         {"index_rebuild", "search index built afresh (once)", indexRebuild, false, 1},
+        {"postings", "an index of our own format (titles, bodies) beside the store's: room, searches, a change",
+         postingIndex, true, 1},
         {"like_long_word", "a 10,000-character word over a 1 MB body", likeLongWord, false},
         {"csv_export", "CSV of every note, 5 columns by id, through SELECT ... INTO [Text;...]", csvExport},
         {"csv_sqlite3", "the same rows by `sqlite3 -csv` into a file (a process of its own)", csvSqliteShell, false},
@@ -1052,29 +1401,6 @@ Dataset prepare(const Options& o)
         std::printf("generated %s in %.1f s\n", qPrintable(d.path), double(t.elapsed()) / 1000.0);
     }
     return d;
-}
-
-// Pages of the search index's tables, in MB.
-double indexMb(const QString& path)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    double mb = 0;
-    if (sqlite3_prepare_v2(db, "SELECT sum(pgsize) FROM dbstat WHERE name LIKE 'zumilo%'", -1, &st, nullptr)
-            == SQLITE_OK
-        && sqlite3_step(st) == SQLITE_ROW)
-        mb = sqlite3_column_double(st, 0) / (1024.0 * 1024.0);
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return mb;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 int runAll(const Options& o)
