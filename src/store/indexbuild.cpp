@@ -103,10 +103,23 @@ void buildOnce(Build& b)
                 QElapsedTimer clock;
                 clock.start();
                 qint64 rows = 0;
-                finished = index.buildSlice([&](qint64 done) {
+                const auto more = [&](qint64 done) {
                     rows = done;
                     return done < most && !clock.hasExpired(kSliceMs) && !b.stop;
-                });
+                };
+                const bool wasBuilding = index.building();
+                finished = index.buildSlice(more);
+                // Changes by other programs since the index was last in
+                // step, too many for the open to index them.
+                if (!wasBuilding && index.findColumns() && !index.inStep()) {
+                    if (index.canCatchUp()) {
+                        finished = index.catchUp({}, more);
+                    } else {
+                        index.startBuild();
+                        b.indexing = true;
+                        finished = false;
+                    }
+                }
                 const bool indexed = finished;
                 if (indexed)
                     finished = index.mergeSlice([&] { return !clock.hasExpired(kSliceMs) && !b.stop; });
