@@ -199,9 +199,10 @@ void OpenFileSession::onFileChecked(const QString& path, quint64 file, int healt
     if (path != st_.DatabasePath || file != fileGeneration_ || !db_)
         return;
     if (health == int(Database::Health::IndexDamaged)) {
-        // Searches through it would miss notes; reading every row meanwhile
-        // would not, but the repair is quick next to that.
-        const store::StepResult rebuilt = tryStep([&] { db_->rebuildSearchIndex(indexProgress(path)); });
+        // Searches through it would miss notes; they read every row while
+        // it is built again in the background.
+        const store::StepResult rebuilt = tryStep([&] { db_->repairSearchIndex(); });
+        watchIndexBuild();
         if (!rebuilt) {
             shell::showFailure(st_.prompts(), &window_, QStringLiteral("検索用の索引を作り直せませんでした。"), path,
                                *rebuilt.error());

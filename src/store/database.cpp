@@ -582,6 +582,13 @@ void Database::rebuildSearchIndex(const IndexProgress& progress)
     index_->attach(!isReadOnly());
 }
 
+void Database::repairSearchIndex()
+{
+    ensureOpen();
+    transaction([&] { index_->startBuild(); });
+    detail::startIndexBuild(file_.path, true);
+}
+
 bool Database::searchIndexBuilding() const
 {
     return !file_.path.isEmpty() && detail::indexBuildRunning(file_.path);

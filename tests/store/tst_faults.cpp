@@ -585,6 +585,33 @@ private slots:
         test::searchesMatchTheRows(*db);
     }
 
+    // An index found damaged is built again in the background: the repair
+    // returns while the run's backup is still being copied, searches read
+    // every row until the index is whole again.
+    void damagedIndexRepairedInTheBackground()
+    {
+        const auto f = manyPages();
+        QVERIFY(test::damageSearchIndex(f->path));
+        QTemporaryDir backups;
+        setBackupFolder(backups.path());
+        const auto restore = qScopeGuard([] {
+            gate.hold(false);
+            setBackupFolder({});
+        });
+        gate.hold(true);
+        auto db = f->openAgain();
+        QCOMPARE(Database::checkThoroughly(f->path), Database::Health::IndexDamaged);
+        db->repairSearchIndex();
+        QVERIFY(db->searchIndexBuilding());
+        QVERIFY(!db->searchIndexInStep());
+        test::searchesMatchTheRows(*db);
+        gate.hold(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+        QCOMPARE(int(listBackups(f->path).size()), 1);
+        QCOMPARE(Database::checkThoroughly(f->path), Database::Health::Sound);
+        test::searchesMatchTheRows(*db);
+    }
+
     // The text export writes its file itself; a file size limit stands in
     // for a full disk.
     void exportToAFullDisk()
