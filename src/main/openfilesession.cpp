@@ -13,11 +13,13 @@
 #include "store/filestate.h"
 #include "store/schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -66,6 +68,20 @@ OpenFileSession::OpenFileSession(AppState& state, QMainWindow& window, QAction* 
     indexNotice_->setObjectName(QStringLiteral("IndexNotice"));
     indexNotice_->hide();
     window_.statusBar()->addPermanentWidget(indexNotice_);
+    backupNotice_ = new QLabel;
+    backupNotice_->setObjectName(QStringLiteral("BackupNotice"));
+    backupNotice_->hide();
+    window_.statusBar()->addPermanentWidget(backupNotice_);
+    // Heard on the copy's thread, said on the window's.
+    store::setBackupFailureNotice([session = QPointer<OpenFileSession>(this)](const store::BackupFailure& failure) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [session, failure] {
+                if (session)
+                    session->sayBackupFailed(failure);
+            },
+            Qt::QueuedConnection);
+    });
     indexWatch_ = new QTimer(this);
     indexWatch_->setInterval(500);
     connect(indexWatch_, &QTimer::timeout, this, [this] { watchIndexBuild(); });
@@ -228,6 +244,13 @@ void OpenFileSession::attachDatabase(std::shared_ptr<Database> db)
     if (db_)
         db_->setTodayProvider([this] { return st_.clock().today(); });
     watchIndexBuild();
+}
+
+void OpenFileSession::sayBackupFailed(const store::BackupFailure& failure)
+{
+    backupNotice_->setText(QStringLiteral("「%1」のバックアップを作れませんでした（%2）。データは保存されています。")
+                               .arg(QFileInfo(failure.path).fileName(), failure.reason));
+    backupNotice_->show();
 }
 
 void OpenFileSession::watchIndexBuild()

@@ -757,6 +757,39 @@ private slots:
         QCOMPARE(int(store::listBackups(path).size()), 1);
     }
 
+    // A backup that cannot be made (a file stands where its folder should
+    // be) is said in the status bar, with its cause; the notes are as they
+    // were and saves go on.
+    void backupThatCannotBeMadeIsSaid()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0"));
+        const QByteArray before = fileBytes(path);
+        store::setBackupFolder(env.writeFile(QStringLiteral("backups"), "not a folder"));
+        const auto restore = qScopeGuard([] {
+            store::finishBackups();
+            store::setBackupFolder({});
+        });
+        auto& w = env.loadWith(path);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto* notice = w.findChild<QLabel*>(QStringLiteral("BackupNotice"));
+        QVERIFY(notice);
+        QTRY_VERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), QStringLiteral("「notes.zmd」のバックアップを作れませんでした（保存先のフォルダーに"
+                                                "書き込めません）。データは保存されています。"));
+        QCOMPARE(fileBytes(path), before);
+        w.editor()->titleBox()->setFocus();
+        QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo9"));
+        QTest::keyClick(w.editor()->titleBox(), Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(!w.recordChanged());
+        QCOMPARE(rowCount(*w.currentDatabase(),
+                          QStringLiteral("select count(*) from T_idea where title like '*memo9*'")),
+                 1);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
+    }
+
     // Looking at a backup leaves it as it was taken.
     void openingABackupWritesNothing()
     {

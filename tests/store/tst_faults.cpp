@@ -612,6 +612,53 @@ private slots:
         test::searchesMatchTheRows(*db);
     }
 
+    // A backup that cannot be made is told, with its cause, and the file
+    // stays as it was.
+    void backupFailuresAreTold_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a file where the folder should be") << false << u"保存先のフォルダーに書き込めません"_s;
+        QTest::newRow("disk full") << true << u"ディスクがいっぱいです"_s;
+    }
+    void backupFailuresAreTold()
+    {
+        QFETCH(bool, diskFull);
+        QFETCH(QString, reason);
+        NotesFile f(20);
+        const QString before = contents(*f.db);
+        f.db->close();
+        f.openAgain()->close(); // indexed: the open below writes nothing
+        QTemporaryDir dir;
+        QString folder = dir.filePath(u"backups"_s);
+        if (!diskFull) {
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        setBackupFolder(folder);
+        std::mutex mutex;
+        std::vector<BackupFailure> told;
+        setBackupFailureNotice([&](const BackupFailure& failure) {
+            const std::lock_guard lock(mutex);
+            told.push_back(failure);
+        });
+        const auto restore = qScopeGuard([] {
+            fault.countdown = 0;
+            setBackupFailureNotice({});
+            setBackupFolder({});
+        });
+        if (diskFull)
+            fault = {Call::Write, SQLITE_FULL, 1, false};
+        auto db = f.openAgain();
+        finishBackups();
+        QVERIFY(fault.fired == diskFull);
+        QCOMPARE(int(told.size()), 1);
+        QCOMPARE(told[0].path, QFileInfo(f.path).canonicalFilePath());
+        QCOMPARE(told[0].reason, reason);
+        QVERIFY(listBackups(f.path).empty());
+        QCOMPARE(contents(*db), before);
+    }
+
     // The text export writes its file itself; a file size limit stands in
     // for a full disk.
     void exportToAFullDisk()
