@@ -221,6 +221,36 @@ std::unique_ptr<NotesFile> manyPages()
 // slice of it writes.
 constexpr qint64 kSnapshotLimit = 512 << 10;
 
+// The run's backup held at the gate, with a snapshot that keeps less than
+// the search index takes, while opens write to the index in slices of ten
+// notes; release() lets it go and checks that it holds `before`.
+struct HeldBackup {
+    QTemporaryDir folder;
+
+    HeldBackup()
+    {
+        setBackupFolder(folder.path());
+        detail::setSnapshotLimit(kSnapshotLimit);
+        detail::setIndexBuildSlice(10);
+        gate.hold(true);
+    }
+    ~HeldBackup()
+    {
+        gate.hold(false);
+        setBackupFolder({});
+        detail::setSnapshotLimit(0);
+        detail::setIndexBuildSlice(0);
+    }
+    void release(const QString& path, const QString& before)
+    {
+        gate.hold(false);
+        finishBackups();
+        const auto list = listBackups(path);
+        QCOMPARE(int(list.size()), 1);
+        QCOMPARE(contents(*Database::open(list[0].path)), before);
+    }
+};
+
 struct Tally {
     int injected = 0, reported = 0, reportedAsSuccess = 0;
 } tally;
@@ -524,24 +554,10 @@ private slots:
                      SQLITE_OK);
             sqlite3_close(other);
         }
-        QTemporaryDir backups;
-        setBackupFolder(backups.path());
-        detail::setSnapshotLimit(kSnapshotLimit);
-        detail::setIndexBuildSlice(10);
-        const auto restore = qScopeGuard([] {
-            gate.hold(false);
-            setBackupFolder({});
-            detail::setSnapshotLimit(0);
-            detail::setIndexBuildSlice(0);
-        });
-        gate.hold(true);
+        HeldBackup backup;
         auto db = f->openAgain();
         QTRY_VERIFY(detail::indexBuildWaiting(QFileInfo(f->path).canonicalFilePath()));
-        gate.hold(false);
-        finishBackups();
-        const auto list = listBackups(f->path);
-        QCOMPARE(int(list.size()), 1);
-        QCOMPARE(contents(*Database::open(list[0].path)), before);
+        backup.release(f->path, before);
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         test::searchesMatchTheRows(*db);
     }
@@ -560,26 +576,12 @@ private slots:
                               nullptr, nullptr, nullptr),
                  SQLITE_OK);
         const QString before = contents(other);
-        QTemporaryDir backups;
-        setBackupFolder(backups.path());
-        detail::setSnapshotLimit(kSnapshotLimit);
-        detail::setIndexBuildSlice(10);
-        const auto restore = qScopeGuard([] {
-            gate.hold(false);
-            setBackupFolder({});
-            detail::setSnapshotLimit(0);
-            detail::setIndexBuildSlice(0);
-        });
-        gate.hold(true);
+        HeldBackup backup;
         auto db = f->openAgain();
         QVERIFY(db->searchIndexBuilding());
         QCOMPARE(db->scalar(QStringLiteral("select count(*) from zumilo_index_changes")).toInt(), 300);
         test::searchesMatchTheRows(*db);
-        gate.hold(false);
-        finishBackups();
-        const auto list = listBackups(f->path);
-        QCOMPARE(int(list.size()), 1);
-        QCOMPARE(contents(*Database::open(list[0].path)), before);
+        backup.release(f->path, before);
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         QVERIFY(db->searchIndexInStep());
         test::searchesMatchTheRows(*db);
