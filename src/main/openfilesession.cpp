@@ -248,8 +248,13 @@ void OpenFileSession::attachDatabase(std::shared_ptr<Database> db)
 
 void OpenFileSession::sayBackupFailed(const store::BackupFailure& failure)
 {
-    backupNotice_->setText(QStringLiteral("「%1」のバックアップを作れませんでした（%2）。データは保存されています。")
-                               .arg(QFileInfo(failure.path).fileName(), failure.reason));
+    // The whole sentence would not fit beside the panels of a window of
+    // the usual size: the bar shows the fact, pointing at it the rest.
+    const QString told = QStringLiteral("「%1」のバックアップを作れませんでした（%2）。データは保存されています。")
+                             .arg(QFileInfo(failure.path).fileName(), failure.reason);
+    backupNotice_->setText(QStringLiteral("⚠ バックアップを作れませんでした"));
+    backupNotice_->setToolTip(told);
+    backupNotice_->setAccessibleName(told);
     backupNotice_->show();
 }
 

@@ -777,8 +777,9 @@ private slots:
         const auto* notice = w.findChild<QLabel*>(QStringLiteral("BackupNotice"));
         QVERIFY(notice);
         QTRY_VERIFY(notice->isVisible());
-        QCOMPARE(notice->text(), QStringLiteral("「notes.zmd」のバックアップを作れませんでした（保存先のフォルダーに"
-                                                "書き込めません）。データは保存されています。"));
+        QCOMPARE(notice->text(), QStringLiteral("⚠ バックアップを作れませんでした"));
+        QCOMPARE(notice->toolTip(), QStringLiteral("「notes.zmd」のバックアップを作れませんでした（保存先のフォルダーに"
+                                                   "書き込めません）。データは保存されています。"));
         QCOMPARE(fileBytes(path), before);
         w.editor()->titleBox()->setFocus();
         QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo9"));
