@@ -53,7 +53,8 @@ public:
     // A search index out of step with the file catches up
     // with the notes other programs changed, or is rebuilt when the file
     // does not tell which (see rebuildSearchIndex()), telling `progress`
-    // how far it has got.
+    // how far it has got; more changes than the open indexes of a build
+    // are caught up in the background, as the rest of a build is.
     static std::shared_ptr<Database> open(const QString& path, const IndexProgress& progress = {});
     // Creates a new empty database file; fails when the file exists or the
     // folder cannot be written. Marks it with the application id.
