@@ -56,7 +56,7 @@ void RecordPane::reportStoreError(const QString& what, const QString& detail)
 
 void RecordPane::tellUnread(const StoreError& e)
 {
-    shell::showFailure(st_.prompts(), window_, QStringLiteral("データを読み込めませんでした。"), st_.DatabasePath, e);
+    shell::showFailure(st_.prompts(), window_, shell::kNoteUnread, st_.DatabasePath, e);
 }
 
 // --- the current row -------------------------------------------------------------

@@ -28,7 +28,6 @@ namespace zumilo::app {
 namespace {
 
 const QString kListUnread = QStringLiteral("一覧を読み込めませんでした。");
-const QString kNoteUnread = QStringLiteral("データを読み込めませんでした。");
 
 } // namespace
 

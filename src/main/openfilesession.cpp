@@ -14,11 +14,13 @@
 #include "store/filestate.h"
 #include "store/schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -67,6 +69,20 @@ OpenFileSession::OpenFileSession(AppState& state, QMainWindow& window, QAction* 
     indexNotice_->setObjectName(QStringLiteral("IndexNotice"));
     indexNotice_->hide();
     window_.statusBar()->addPermanentWidget(indexNotice_);
+    backupNotice_ = new QLabel;
+    backupNotice_->setObjectName(QStringLiteral("BackupNotice"));
+    backupNotice_->hide();
+    window_.statusBar()->addPermanentWidget(backupNotice_);
+    // Heard on the copy's thread, said on the window's.
+    store::setBackupFailureNotice([session = QPointer<OpenFileSession>(this)](const store::BackupFailure& failure) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [session, failure] {
+                if (session)
+                    session->sayBackupFailed(failure);
+            },
+            Qt::QueuedConnection);
+    });
     indexWatch_ = new QTimer(this);
     indexWatch_->setInterval(500);
     connect(indexWatch_, &QTimer::timeout, this, [this] { watchIndexBuild(); });
@@ -200,9 +216,10 @@ void OpenFileSession::onFileChecked(const QString& path, quint64 file, int healt
     if (path != st_.DatabasePath || file != fileGeneration_ || !db_)
         return;
     if (health == int(Database::Health::IndexDamaged)) {
-        // Searches through it would miss notes; reading every row meanwhile
-        // would not, but the repair is quick next to that.
-        const store::StepResult rebuilt = tryStep([&] { db_->rebuildSearchIndex(indexProgress(path)); });
+        // Searches through it would miss notes; they read every row while
+        // it is built again in the background.
+        const store::StepResult rebuilt = tryStep([&] { db_->repairSearchIndex(); });
+        watchIndexBuild();
         if (!rebuilt) {
             shell::showFailure(st_.prompts(), &window_, QStringLiteral("検索用の索引を作り直せませんでした。"), path,
                                *rebuilt.error());
@@ -228,6 +245,18 @@ void OpenFileSession::attachDatabase(std::shared_ptr<Database> db)
     if (db_)
         db_->setTodayProvider([this] { return st_.clock().today(); });
     watchIndexBuild();
+}
+
+void OpenFileSession::sayBackupFailed(const store::BackupFailure& failure)
+{
+    // The whole sentence would not fit beside the panels of a window of
+    // the usual size: the bar shows the fact, pointing at it the rest.
+    const QString told = QStringLiteral("「%1」のバックアップを作れませんでした（%2）。データは保存されています。")
+                             .arg(QFileInfo(failure.path).fileName(), failure.reason);
+    backupNotice_->setText(QStringLiteral("⚠ バックアップを作れませんでした"));
+    backupNotice_->setToolTip(told);
+    backupNotice_->setAccessibleName(told);
+    backupNotice_->show();
 }
 
 void OpenFileSession::watchIndexBuild()

@@ -18,7 +18,8 @@ class SettingsStore;
 
 namespace zumilo::store {
 class Database;
-}
+struct BackupFailure;
+} // namespace zumilo::store
 
 namespace zumilo::app {
 
@@ -37,8 +38,9 @@ struct SessionLinks {
 };
 
 // The database file the main window works on: opening, switching, creating
-// and restoring it, the recent files, the status bar's notice while its
-// search index is built, and the thorough check each open starts.
+// and restoring it, the recent files, the status bar's notices while its
+// search index is built and when a backup could not be made, and the
+// thorough check each open starts.
 class OpenFileSession : public QObject {
 public:
     OpenFileSession(shell::AppState& state, QMainWindow& window, QAction* recentSeparator,
@@ -82,6 +84,10 @@ private:
     // Says in the status bar while the open file's search index is being
     // built in the background.
     void watchIndexBuild();
+    // Says in the status bar that a file's backup could not be made: the
+    // failure is found on a thread at any moment, while the user types,
+    // and the notes are safe, so no box takes the keyboard.
+    void sayBackupFailed(const store::BackupFailure& failure);
     // Opens a file, showing how far the search index's catch-up has got.
     std::shared_ptr<store::Database> openFile(const QString& path);
     // Shows how far a rebuild of the search index has got.
@@ -97,6 +103,7 @@ private:
     SessionLinks links_;
     std::unique_ptr<RecentFiles> recent_;
     QLabel* indexNotice_ = nullptr;
+    QLabel* backupNotice_ = nullptr;
     QTimer* indexWatch_ = nullptr;
     std::shared_ptr<store::Database> db_;
     std::unique_ptr<QThread> check_;

@@ -44,7 +44,6 @@ namespace zumilo::records {
 namespace {
 
 const QString kGone = QStringLiteral("このデータは削除されています");
-const QString kUnread = QStringLiteral("データを読み込めませんでした");
 
 QString textName(int i)
 {
@@ -189,7 +188,7 @@ void RecordWindow::Form_Load(const shell::OpenRequest& request)
     } catch (const StoreError& e) {
         // The window stays empty; panel 1 and any save say why.
         loadError_ = store::failureCause(e, windowPath_);
-        shell::showFailure(st_.prompts(), this, kUnread + QStringLiteral("。"), windowPath_, e);
+        shell::showFailure(st_.prompts(), this, shell::kNoteUnread, windowPath_, e);
     }
 
     FieldsClear();
@@ -389,13 +388,13 @@ StepResult RecordWindow::showCurrent()
 void RecordWindow::markUnread(const StoreError& e)
 {
     readFailure_ = e;
-    panels_->setText(1, kUnread);
+    panels_->setText(1, shell::kNoteUnread);
 }
 
 void RecordWindow::tellReadFailure(const StepResult& read)
 {
     if (!read)
-        shell::showFailure(st_.prompts(), this, kUnread + QStringLiteral("。"), windowPath_, *read.error());
+        shell::showFailure(st_.prompts(), this, shell::kNoteUnread, windowPath_, *read.error());
 }
 
 void RecordWindow::showCount()

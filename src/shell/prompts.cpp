@@ -546,6 +546,8 @@ void forgetWhenIdle()
 
 } // namespace
 
+const QString kNoteUnread = QStringLiteral("データを読み込めませんでした。");
+
 void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
                  const store::StoreError& e)
 {

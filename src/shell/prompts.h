@@ -107,6 +107,9 @@ public:
 // reads one gesture makes, which meet the same cause one after another.
 void showFailure(Prompts& prompts, QWidget* parent, const QString& what, const QString& path,
                  const store::StoreError& e);
+// What every window says, in a message and in its status bar, of a note
+// it could not read.
+extern const QString kNoteUnread;
 
 // The progress of work that cannot be stopped and is mostly quick (the
 // search index's catch-up or rebuild): its box comes up only once the work

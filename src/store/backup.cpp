@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sqlite3.h>
 #include <thread>
 
@@ -101,6 +102,35 @@ struct Jobs {
 
 std::mutex beforeCopyMutex;
 std::function<void()> beforeCopy;
+
+std::mutex failureNoticeMutex;
+std::function<void(const BackupFailure&)> failureNotice;
+
+const QString kFolderNotWritable = QStringLiteral("保存先のフォルダーに書き込めません");
+const QString kNotWritten = QStringLiteral("写しを書けませんでした");
+
+void tellFailure(const QString& path, const QString& reason)
+{
+    qWarning("no backup of %s: %s", qPrintable(path), qPrintable(reason));
+    const std::lock_guard lock(failureNoticeMutex);
+    if (failureNotice)
+        failureNotice({path, reason});
+}
+
+QString reasonOf(const StoreError& e)
+{
+    switch (e.kind()) {
+    case ErrorKind::DiskFull:
+        return QStringLiteral("ディスクがいっぱいです");
+    case ErrorKind::ReadOnly:
+    case ErrorKind::CannotOpen:
+        return kFolderNotWritable;
+    case ErrorKind::Busy:
+        return QStringLiteral("ほかのプログラムがファイルを使っていました");
+    default:
+        return kNotWritten;
+    }
+}
 
 Jobs& jobs()
 {
@@ -306,10 +336,11 @@ bool soundCopy(const QString& copy, const QString& original)
     }
 }
 
-void backUp(Job& job, const QString& source, const QString& dir, int generations)
+// Why the copy could not be made; nothing when it was, or was given up.
+std::optional<QString> backUp(Job& job, const QString& source, const QString& dir, int generations)
 {
     if (!QDir().mkpath(dir))
-        return;
+        return kFolderNotWritable;
     // Left by a run that ended in the middle of a copy.
     for (const QString& stale : QDir(dir).entryList({QStringLiteral("*.part")}, QDir::Files))
         QFile::remove(QDir(dir).filePath(stale));
@@ -318,20 +349,25 @@ void backUp(Job& job, const QString& source, const QString& dir, int generations
                                               + QStringLiteral(".zmd"));
     const QString part = target + QStringLiteral(".part");
     QFile::remove(part);
-    bool copied = false;
+    std::optional<QString> failure;
     try {
-        copied = copyNotes(job, part);
+        if (!copyNotes(job, part))
+            failure = QString(); // given up
     } catch (const StoreError& e) {
-        if (!job.cancel)
-            qWarning("backup of %s failed: %s", qPrintable(source), e.what());
+        failure = job.cancel ? QString() : reasonOf(e);
     }
     // Another program's write meanwhile makes the moment unreadable.
-    copied = copied && detail::snapshotIntact(*job.snapshot);
+    if (!failure && !detail::snapshotIntact(*job.snapshot))
+        failure = QStringLiteral("写している間にファイルが変更されました");
     const QDateTime modified = job.snapshot->modified;
     detail::dropSnapshot(job.snapshot);
-    if (!copied || !soundCopy(part, source)) {
+    if (!failure && !soundCopy(part, source))
+        failure = QStringLiteral("写しの点検で誤りが見つかりました");
+    if (failure) {
         QFile::remove(part);
-        return;
+        if (failure->isEmpty())
+            return std::nullopt;
+        return failure;
     }
     syncFile(part);
     {
@@ -341,11 +377,12 @@ void backUp(Job& job, const QString& source, const QString& dir, int generations
     }
     if (!QFile::rename(part, target)) {
         QFile::remove(part);
-        return;
+        return kFolderNotWritable;
     }
     const std::vector<Backup> all = backupsIn(dir);
     for (size_t i = size_t(std::max(generations, 1)); i < all.size(); ++i)
         QFile::remove(all[i].path);
+    return std::nullopt;
 }
 
 std::shared_ptr<Job> jobFor(const QString& canonicalPath)
@@ -369,6 +406,12 @@ void keepAside(const QString& from, const QString& to)
 }
 
 } // namespace
+
+void setBackupFailureNotice(std::function<void(const BackupFailure&)> notice)
+{
+    const std::lock_guard lock(failureNoticeMutex);
+    failureNotice = std::move(notice);
+}
 
 void setBackupFolder(const QString& folder, int generations)
 {
@@ -499,7 +542,8 @@ void startBackup(const QString& canonicalPath)
             snapshot = takeSnapshot(canonicalPath,
                                     [&job] { return job->cancel.load() || detail::pageChecksStopped(); });
         } catch (const StoreError& e) {
-            qWarning("no backup of %s: %s", qPrintable(canonicalPath), e.what());
+            if (!job->cancel && !detail::pageChecksStopped())
+                tellFailure(canonicalPath, reasonOf(e));
         }
     }
     std::lock_guard lock(job->mutex);
@@ -512,11 +556,17 @@ void startBackup(const QString& canonicalPath)
         hookLock.unlock();
         if (hook)
             hook();
+        std::optional<QString> failure;
         try {
-            backUp(*job, canonicalPath, dir, generations);
+            failure = backUp(*job, canonicalPath, dir, generations);
+        } catch (const StoreError& e) {
+            failure = reasonOf(e);
         } catch (...) {
-            // A backup that could not be made leaves the file as it was.
+            failure = kNotWritten;
         }
+        // The file stays as it was; the user hears that it has no copy.
+        if (failure && !job->cancel)
+            tellFailure(canonicalPath, *failure);
         detail::dropSnapshot(job->snapshot);
         job->finish();
     });

@@ -56,6 +56,18 @@ bool finishingBackups();
 // backup removes.
 void stopBackups();
 
+// A run's copy of a file that could not be made: the file itself is as
+// it was, but the user is not to believe it backed up.
+struct BackupFailure {
+    QString path;   // the database file
+    QString reason; // in Japanese, short, fit to stand in brackets
+};
+// Called on the copy's thread when a file's copy could not be made (its
+// folder cannot be written, the disk is full, the copy failed its check,
+// the file changed under it), not when the copy was given up at the
+// program's end or for a restore. Empty: none.
+void setBackupFailureNotice(std::function<void(const BackupFailure&)> notice);
+
 namespace detail {
 // Takes the snapshot of a file this run has not copied yet and starts its
 // copy; called before the run first writes to it.

@@ -526,16 +526,26 @@ void Database::attachSearchIndex(const IndexProgress& progress)
     if (!index_->findColumns())
         return;
     bool inStep = false;
+    bool manyChanges = false;
+    // A catch-up costs what the changes do, a millisecond or so each: the
+    // open leaves more than it indexes of a build to the background, lest
+    // it hold the window, and its writes outgrow the pages the backup's
+    // snapshot keeps.
+    const qint64 most = detail::indexSliceRows(true);
     exec(db_, QStringLiteral("BEGIN"));
     try {
         inStep = index_->inStep();
         mergeIndex_ = index_->merging() && !isReadOnly();
+        manyChanges = !inStep && !isReadOnly() && index_->canCatchUp() && index_->loggedChanges(most) > most;
         exec(db_, QStringLiteral("COMMIT"));
     } catch (...) {
         rollbackQuietly(db_);
         throw;
     }
-    if (!inStep) {
+    if (manyChanges) {
+        // Searches read every row until the background has caught up.
+        buildIndex_ = true;
+    } else if (!inStep) {
         if (isReadOnly())
             return;
         // Catching up costs what the changes do; a build costs what all the
@@ -550,7 +560,6 @@ void Database::attachSearchIndex(const IndexProgress& progress)
                     addViewIndexes(*this);
             }
             // A small file is done at once, its merge too when quick.
-            const qint64 most = detail::indexSliceRows(true);
             if (index_->buildSlice([&](qint64 done) { return done < most; })) {
                 QElapsedTimer clock;
                 clock.start();
@@ -571,6 +580,13 @@ void Database::rebuildSearchIndex(const IndexProgress& progress)
     detail::waitForBackup(file_.path);
     transaction([&] { index_->rebuild(progress); });
     index_->attach(!isReadOnly());
+}
+
+void Database::repairSearchIndex()
+{
+    ensureOpen();
+    transaction([&] { index_->startBuild(); });
+    detail::startIndexBuild(file_.path, true);
 }
 
 bool Database::searchIndexBuilding() const

@@ -53,7 +53,8 @@ public:
     // A search index out of step with the file catches up
     // with the notes other programs changed, or is rebuilt when the file
     // does not tell which (see rebuildSearchIndex()), telling `progress`
-    // how far it has got.
+    // how far it has got; more changes than the open indexes of a build
+    // are caught up in the background, as the rest of a build is.
     static std::shared_ptr<Database> open(const QString& path, const IndexProgress& progress = {});
     // Creates a new empty database file; fails when the file exists or the
     // folder cannot be written. Marks it with the application id.
@@ -113,6 +114,10 @@ public:
     // written by another program is searched by reading every row until
     // the index has caught up, which open() does.
     void rebuildSearchIndex(const IndexProgress& progress = {});
+    // The same in the background, as a file whose index must be built
+    // afresh opens: this empties the index in a short write, and searches
+    // read every row until the build is done (see searchIndexBuilding()).
+    void repairSearchIndex();
     // True when searches go through the index.
     bool searchIndexInStep();
     // True while the index is being built in the background: searches read
@@ -135,7 +140,7 @@ public:
     // Waits for the pages' check (Damaged when it found damage), then runs
     // the full-text engine's integrity check of the search index on a
     // connection of its own. IndexDamaged: the notes are sound as far as
-    // the engine can tell, and rebuildSearchIndex() repairs the index.
+    // the engine can tell, and repairSearchIndex() repairs the index.
     // Damaged: the file's pages are damaged, and it is not written again in
     // this run. Files that cannot be written are not looked at. The check
     // holds the file's write lock, so a write by this program stops it at

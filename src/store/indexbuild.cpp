@@ -33,7 +33,8 @@ constexpr qint64 kOpenSliceRows = 2000;
 struct Build {
     QString path;
     std::atomic<bool> stop{false};
-    std::atomic<bool> running{true};
+    std::atomic<bool> running{true};  // set false under buildsMutex
+    bool again = false;               // asked for again while running; under buildsMutex
     std::atomic<bool> indexing{true}; // not merging yet
     std::atomic<bool> waiting{false}; // for the file's backup
     std::mutex dbMutex;
@@ -52,7 +53,7 @@ void exec(sqlite3* db, const char* sql)
         throwSqliteError(db, rc, QStringLiteral("search index"));
 }
 
-void run(Build& b)
+void buildOnce(Build& b)
 {
     sqlite3* db = nullptr;
     // Waits for other writers as long as the build is wanted.
@@ -66,7 +67,6 @@ void run(Build& b)
     } catch (const StoreError& e) {
         if (!b.stop)
             qWarning("search index of %s not built: %s", qPrintable(b.path), e.what());
-        b.running = false;
         return;
     }
     // Through the program's own layer, so a backup copying the file as it
@@ -75,7 +75,6 @@ void run(Build& b)
                         writingVfs())
         != SQLITE_OK) {
         sqlite3_close_v2(db);
-        b.running = false;
         return;
     }
     {
@@ -104,10 +103,23 @@ void run(Build& b)
                 QElapsedTimer clock;
                 clock.start();
                 qint64 rows = 0;
-                finished = index.buildSlice([&](qint64 done) {
+                const auto more = [&](qint64 done) {
                     rows = done;
                     return done < most && !clock.hasExpired(kSliceMs) && !b.stop;
-                });
+                };
+                const bool wasBuilding = index.building();
+                finished = index.buildSlice(more);
+                // Changes by other programs since the index was last in
+                // step, too many for the open to index them.
+                if (!wasBuilding && index.findColumns() && !index.inStep()) {
+                    if (index.canCatchUp()) {
+                        finished = index.catchUp({}, more);
+                    } else {
+                        index.startBuild();
+                        b.indexing = true;
+                        finished = false;
+                    }
+                }
                 const bool indexed = finished;
                 if (indexed)
                     finished = index.mergeSlice([&] { return !clock.hasExpired(kSliceMs) && !b.stop; });
@@ -116,8 +128,11 @@ void run(Build& b)
                 index.endWrite();
                 exec(db, "COMMIT");
                 // Searches go through the index once it is committed.
-                if (indexed)
-                    b.indexing = false;
+                if (indexed) {
+                    const std::lock_guard lock(buildsMutex);
+                    if (!b.again)
+                        b.indexing = false;
+                }
             } catch (...) {
                 index.abandonWrite();
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -136,7 +151,21 @@ void run(Build& b)
         b.db = nullptr;
     }
     sqlite3_close_v2(db);
-    b.running = false;
+}
+
+void run(Build& b)
+{
+    for (;;) {
+        buildOnce(b);
+        // Asked for after its last slice was under way: the file may have
+        // changed since, and the request gets a pass of its own.
+        const std::lock_guard lock(buildsMutex);
+        if (!b.again || b.stop) {
+            b.running = false;
+            return;
+        }
+        b.again = false;
+    }
 }
 
 void stop(std::unique_ptr<Build> b)
@@ -162,6 +191,7 @@ void startIndexBuild(const QString& canonicalPath, bool indexing)
         // read every row meanwhile.
         if (indexing)
             b->indexing = true;
+        b->again = true;
         return;
     }
     done = std::move(b); // finished: joins at once

@@ -19,7 +19,10 @@ namespace detail {
 // closing, the program ending) rolls back the slice under way, and the
 // next open goes on from there. The segments of a finished build are
 // merged the same way, a slice at a time; `indexing` is false when only
-// that is left. A slice waits while the file's backup is being copied.
+// that is left. An index out of step catches up the same way with the
+// notes other programs changed. A slice waits while the file's backup is
+// being copied. Asked for while its thread runs, even in its last slice,
+// the thread makes one more pass.
 void startIndexBuild(const QString& canonicalPath, bool indexing);
 // While it indexes (searches meanwhile read every row), not while it merges.
 bool indexBuildRunning(const QString& canonicalPath);

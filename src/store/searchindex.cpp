@@ -691,14 +691,42 @@ bool SearchIndex::followsChanges() const
     return hasTable(db_, kChangeTable) && loggingTriggers(db_) == expected;
 }
 
-bool SearchIndex::catchUp(const IndexProgress& progress)
+bool SearchIndex::canCatchUp()
 {
-    if (!findColumns() || building() || !stampedCounter() || !followsChanges())
-        return false;
-    return applyChanges(progress);
+    return findColumns() && !building() && stampedCounter() && followsChanges() && logKnown();
 }
 
-bool SearchIndex::applyChanges(const IndexProgress& progress)
+bool SearchIndex::catchUp(const IndexProgress& progress, const std::function<bool(qint64 done)>& more)
+{
+    return canCatchUp() && applyChanges(progress, more);
+}
+
+qint64 SearchIndex::loggedChanges(qint64 atMost) const
+{
+    if (!hasTable(db_, kChangeTable))
+        return 0;
+    Statement count(db_,
+                    QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM main.%1 LIMIT ?)").arg(name(kChangeTable)));
+    count.bindAll({atMost + 1});
+    count.step();
+    const qint64 n = count.columnInt(0);
+    count.reset();
+    return n;
+}
+
+bool SearchIndex::logKnown() const
+{
+    QStringList known;
+    for (const Column* c : columns_)
+        known << QString::number(c - kColumns);
+    Statement unknown(db_, QStringLiteral("SELECT 1 FROM main.%1 WHERE col_no NOT IN (%2) LIMIT 1")
+                               .arg(name(kChangeTable), known.join(QLatin1Char(','))));
+    const bool found = unknown.step();
+    unknown.reset();
+    return !found;
+}
+
+bool SearchIndex::applyChanges(const IndexProgress& progress, const std::function<bool(qint64 done)>& more)
 {
     const auto tables = byTable(columns_);
     // Tables without a log (their rows may have been renumbered) are
@@ -714,41 +742,42 @@ bool SearchIndex::applyChanges(const IndexProgress& progress)
     if (progress)
         progress(done, total);
 
+    if (!logKnown())
+        return false;
     std::vector<Statement> removes(std::size(kColumns)), adds(std::size(kColumns));
-    QStringList known;
     for (const Column* c : columns_) {
         const auto n = c - kColumns;
-        known << QString::number(n);
         removes[n] = Statement(db_, QStringLiteral("INSERT INTO main.%1(%1, rowid, %2) VALUES('delete', ?, ?)")
                                         .arg(name(c->index), name(c->column)));
         adds[n] = Statement(db_, QStringLiteral(
                                      "INSERT INTO main.%1(rowid, %2) SELECT rowid, %2 FROM main.%3 WHERE rowid = ?")
                                      .arg(name(c->index), name(c->column), name(c->table)));
     }
-    {
-        Statement unknown(db_, QStringLiteral("SELECT 1 FROM main.%1 WHERE col_no NOT IN (%2) LIMIT 1")
-                                   .arg(name(kChangeTable), known.join(QLatin1Char(','))));
-        const bool found = unknown.step();
-        unknown.reset();
-        if (found)
-            return false;
-    }
-    Statement changes(db_,
-                      QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1").arg(name(kChangeTable)));
+    Statement changes(db_, QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1 ORDER BY col_no, row_id")
+                               .arg(name(kChangeTable)));
     while (changes.step()) {
         const auto n = size_t(changes.columnInt(0));
         sqlite3_stmt* row = changes.get();
+        const qint64 rowId = sqlite3_column_int64(row, 1);
         if (changes.columnInt(2)) {
-            sqlite3_bind_int64(removes[n].get(), 1, sqlite3_column_int64(row, 1));
+            sqlite3_bind_int64(removes[n].get(), 1, rowId);
             sqlite3_bind_value(removes[n].get(), 2, sqlite3_column_value(row, 3));
             removes[n].step();
             removes[n].reset();
         }
-        sqlite3_bind_int64(adds[n].get(), 1, sqlite3_column_int64(row, 1));
+        sqlite3_bind_int64(adds[n].get(), 1, rowId);
         adds[n].step();
         adds[n].reset();
         if (++done % kCatchUpStep == 0 && progress)
             progress(done, total);
+        if (more && !more(done)) {
+            // The changes done so far leave the log; the index stays out
+            // of step until the last of them is done.
+            changes.reset();
+            exec(db_, QStringLiteral("DELETE FROM main.%1 WHERE (col_no, row_id) <= (?, ?)").arg(name(kChangeTable)),
+                 {qint64(n), rowId});
+            return false;
+        }
     }
     exec(db_, QStringLiteral("DELETE FROM main.%1").arg(name(kChangeTable)));
     for (const auto* t : refill) {

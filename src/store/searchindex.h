@@ -72,8 +72,16 @@ public:
     bool canResume();
     // Indexes the rows changed since the index was last in step, inside a
     // write transaction; false (having changed nothing) when the file does
-    // not tell which rows those are, and only a rebuild will do.
-    bool catchUp(const IndexProgress& progress);
+    // not tell which rows those are, and only a rebuild will do. With
+    // `more` (told the changes done so far) it stops once that says so,
+    // answering false and leaving the rest for the next call: a catch-up a
+    // slice at a time, each in a write transaction of its own.
+    bool catchUp(const IndexProgress& progress, const std::function<bool(qint64 done)>& more = {});
+    // The file tells which rows changed since the index was last in step.
+    bool canCatchUp();
+    // The changes the file has logged for the index, counted up to `atMost`
+    // and one more.
+    qint64 loggedChanges(qint64 atMost) const;
     // Uses the index from now on, and keeps it in step with this
     // connection's writes when it may write.
     void attach(bool writable);
@@ -115,7 +123,9 @@ private:
     };
     std::optional<quint32> fileChangeCounter() const;
     bool followsChanges() const;
-    bool applyChanges(const IndexProgress& progress);
+    // No change in the log names a column this build does not index.
+    bool logKnown() const;
+    bool applyChanges(const IndexProgress& progress, const std::function<bool(qint64 done)>& more = {});
     Filled fill(const QString& table, const std::vector<const Column*>& columns, qint64 from, qint64& done,
                 const std::function<bool(qint64 done)>& more);
     std::optional<qint64> stampedCounter() const;

@@ -555,7 +555,8 @@ private slots:
     }
 
     // A search index damaged in place is found once the window shows, and
-    // rebuilt: searches find every note again.
+    // built afresh in the background, as the status bar says: searches
+    // find every note again.
     void damagedSearchIndexIsRebuilt()
     {
         Env env;
@@ -567,7 +568,10 @@ private slots:
         QCOMPARE(store::Database::checkThoroughly(path), store::Database::Health::IndexDamaged);
         auto& w = env.loadWith(path);
         w.show();
-        QTRY_COMPARE(store::Database::checkThoroughly(path), store::Database::Health::Sound);
+        const auto* notice = w.findChild<QLabel*>(QStringLiteral("IndexNotice"));
+        QTRY_VERIFY(notice->isVisible());
+        QTRY_VERIFY(!notice->isVisible());
+        QCOMPARE(store::Database::checkThoroughly(path), store::Database::Health::Sound);
         QVERIFY(w.currentDatabase()->searchIndexInStep());
         QCOMPARE(rowCount(*w.currentDatabase(),
                           QStringLiteral("select count(*) from T_idea where naiyo like '*会議*'")),
@@ -758,6 +762,40 @@ private slots:
         release.set_value();
         QTRY_VERIFY(!w.isVisible());
         QCOMPARE(int(store::listBackups(path).size()), 1);
+    }
+
+    // A backup that cannot be made (a file stands where its folder should
+    // be) is said in the status bar, with its cause; the notes are as they
+    // were and saves go on.
+    void backupThatCannotBeMadeIsSaid()
+    {
+        Env env;
+        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
+        store::Database::open(path)->execute(QStringLiteral("UPDATE T_idea SET bunID = 0"));
+        const QByteArray before = fileBytes(path);
+        store::setBackupFolder(env.writeFile(QStringLiteral("backups"), "not a folder"));
+        const auto restore = qScopeGuard([] {
+            store::finishBackups();
+            store::setBackupFolder({});
+        });
+        auto& w = env.loadWith(path);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto* notice = w.findChild<QLabel*>(QStringLiteral("BackupNotice"));
+        QVERIFY(notice);
+        QTRY_VERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), QStringLiteral("⚠ バックアップを作れませんでした"));
+        QCOMPARE(notice->toolTip(), QStringLiteral("「notes.zmd」のバックアップを作れませんでした（保存先のフォルダーに"
+                                                   "書き込めません）。データは保存されています。"));
+        QCOMPARE(fileBytes(path), before);
+        w.editor()->titleBox()->setFocus();
+        QTest::keyClicks(w.editor()->titleBox(), QStringLiteral("memo9"));
+        QTest::keyClick(w.editor()->titleBox(), Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(!w.recordChanged());
+        QCOMPARE(rowCount(*w.currentDatabase(),
+                          QStringLiteral("select count(*) from T_idea where title like '*memo9*'")),
+                 1);
+        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
     // Looking at a backup leaves it as it was taken.

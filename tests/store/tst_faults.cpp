@@ -137,14 +137,24 @@ void registerFaultyVfs()
     sqlite3_vfs_register(&faultyVfs, 1);
 }
 
-// Everything a file holds that a user would miss.
+// Everything a file holds that a user would miss, read by any connection.
+QString contents(sqlite3* db)
+{
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "select (select group_concat(id||title||ifnull(naiyo,'')||bunID||bunrui, ';') from T_idea)"
+                       "||'#'||(select group_concat(bunID||bunrui||oyabunID, ';') from T_bunrui)",
+                       -1, &st, nullptr);
+    const QString text = sqlite3_step(st) == SQLITE_ROW
+                             ? QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)))
+                             : QString();
+    sqlite3_finalize(st);
+    return text;
+}
+
 QString contents(Database& db)
 {
-    return db
-        .scalar(
-            QStringLiteral("select (select group_concat(id||title||ifnull(naiyo,'')||bunID||bunrui, ';') from T_idea)"
-                           "||'#'||(select group_concat(bunID||bunrui||oyabunID, ';') from T_bunrui)"))
-        .toString();
+    return contents(db.handle());
 }
 
 // The writes of the windows as they make them: the statements of a row in
@@ -210,6 +220,36 @@ std::unique_ptr<NotesFile> manyPages()
 // Less than the index of manyPages() takes, more than the open's first
 // slice of it writes.
 constexpr qint64 kSnapshotLimit = 512 << 10;
+
+// The run's backup held at the gate, with a snapshot that keeps less than
+// the search index takes, while opens write to the index in slices of ten
+// notes; release() lets it go and checks that it holds `before`.
+struct HeldBackup {
+    QTemporaryDir folder;
+
+    HeldBackup()
+    {
+        setBackupFolder(folder.path());
+        detail::setSnapshotLimit(kSnapshotLimit);
+        detail::setIndexBuildSlice(10);
+        gate.hold(true);
+    }
+    ~HeldBackup()
+    {
+        gate.hold(false);
+        setBackupFolder({});
+        detail::setSnapshotLimit(0);
+        detail::setIndexBuildSlice(0);
+    }
+    void release(const QString& path, const QString& before)
+    {
+        gate.hold(false);
+        finishBackups();
+        const auto list = listBackups(path);
+        QCOMPARE(int(list.size()), 1);
+        QCOMPARE(contents(*Database::open(list[0].path)), before);
+    }
+};
 
 struct Tally {
     int injected = 0, reported = 0, reportedAsSuccess = 0;
@@ -514,26 +554,111 @@ private slots:
                      SQLITE_OK);
             sqlite3_close(other);
         }
+        HeldBackup backup;
+        auto db = f->openAgain();
+        QTRY_VERIFY(detail::indexBuildWaiting(QFileInfo(f->path).canonicalFilePath()));
+        backup.release(f->path, before);
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+        test::searchesMatchTheRows(*db);
+    }
+
+    // Another program changed more notes than an open indexes at once: the
+    // open leaves them to the background, which waits for the run's backup
+    // (whose snapshot keeps less here than the catch-up writes). Searches
+    // read every row until it is done.
+    void manyChangesCaughtUpInTheBackground()
+    {
+        const auto f = manyPages();
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(f->path).constData(), &other), SQLITE_OK);
+        const auto closeOther = qScopeGuard([&] { sqlite3_close(other); });
+        QCOMPARE(sqlite3_exec(other, "update T_idea set naiyo = '会議' || hex(randomblob(1500)) where id % 4 <> 0",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        const QString before = contents(other);
+        HeldBackup backup;
+        auto db = f->openAgain();
+        QVERIFY(db->searchIndexBuilding());
+        QCOMPARE(db->scalar(QStringLiteral("select count(*) from zumilo_index_changes")).toInt(), 300);
+        test::searchesMatchTheRows(*db);
+        backup.release(f->path, before);
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+        QVERIFY(db->searchIndexInStep());
+        test::searchesMatchTheRows(*db);
+    }
+
+    // An index found damaged is built again in the background: the repair
+    // returns while the run's backup is still being copied, searches read
+    // every row until the index is whole again.
+    void damagedIndexRepairedInTheBackground()
+    {
+        const auto f = manyPages();
+        QVERIFY(test::damageSearchIndex(f->path));
         QTemporaryDir backups;
         setBackupFolder(backups.path());
-        detail::setSnapshotLimit(kSnapshotLimit);
-        detail::setIndexBuildSlice(10);
         const auto restore = qScopeGuard([] {
             gate.hold(false);
             setBackupFolder({});
-            detail::setSnapshotLimit(0);
-            detail::setIndexBuildSlice(0);
         });
         gate.hold(true);
         auto db = f->openAgain();
-        QTRY_VERIFY(detail::indexBuildWaiting(QFileInfo(f->path).canonicalFilePath()));
-        gate.hold(false);
-        finishBackups();
-        const auto list = listBackups(f->path);
-        QCOMPARE(int(list.size()), 1);
-        QCOMPARE(contents(*Database::open(list[0].path)), before);
-        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+        QCOMPARE(Database::checkThoroughly(f->path), Database::Health::IndexDamaged);
+        db->repairSearchIndex();
+        QVERIFY(db->searchIndexBuilding());
+        QVERIFY(!db->searchIndexInStep());
         test::searchesMatchTheRows(*db);
+        gate.hold(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
+        QCOMPARE(int(listBackups(f->path).size()), 1);
+        QCOMPARE(Database::checkThoroughly(f->path), Database::Health::Sound);
+        test::searchesMatchTheRows(*db);
+    }
+
+    // A backup that cannot be made is told, with its cause, and the file
+    // stays as it was.
+    void backupFailuresAreTold_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a file where the folder should be") << false << u"保存先のフォルダーに書き込めません"_s;
+        QTest::newRow("disk full") << true << u"ディスクがいっぱいです"_s;
+    }
+    void backupFailuresAreTold()
+    {
+        QFETCH(bool, diskFull);
+        QFETCH(QString, reason);
+        NotesFile f(20);
+        const QString before = contents(*f.db);
+        f.db->close();
+        f.openAgain()->close(); // indexed: the open below writes nothing
+        QTemporaryDir dir;
+        QString folder = dir.filePath(u"backups"_s);
+        if (!diskFull) {
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        setBackupFolder(folder);
+        std::mutex mutex;
+        std::vector<BackupFailure> told;
+        setBackupFailureNotice([&](const BackupFailure& failure) {
+            const std::lock_guard lock(mutex);
+            told.push_back(failure);
+        });
+        const auto restore = qScopeGuard([] {
+            fault.countdown = 0;
+            setBackupFailureNotice({});
+            setBackupFolder({});
+        });
+        if (diskFull)
+            fault = {Call::Write, SQLITE_FULL, 1, false};
+        auto db = f.openAgain();
+        finishBackups();
+        QVERIFY(fault.fired == diskFull);
+        QCOMPARE(int(told.size()), 1);
+        QCOMPARE(told[0].path, QFileInfo(f.path).canonicalFilePath());
+        QCOMPARE(told[0].reason, reason);
+        QVERIFY(listBackups(f.path).empty());
+        QCOMPARE(contents(*db), before);
     }
 
     // The text export writes its file itself; a file size limit stands in

@@ -475,15 +475,20 @@ private slots:
     }
 
     // A build asked for while only a merge runs: the merge goes on to it,
-    // and searches read every row until it is done.
+    // and searches read every row until it is done. Asked for during the
+    // merge's last slice, after which its thread would end, the build gets
+    // a pass of its own.
     void buildAskedForDuringAMerge()
     {
         NotesFile f(3);
+        f.openAgain()->close(); // indexed
         const QString path = QFileInfo(f.path).canonicalFilePath();
         std::mutex mutex;
         std::condition_variable released;
         bool inSlice = false, go = false;
+        std::atomic<int> slices{0};
         detail::setIndexBuildSlice(0, [&](qint64) {
+            ++slices;
             std::unique_lock lock(mutex);
             inSlice = true;
             released.wait(lock, [&] { return go; });
@@ -505,6 +510,13 @@ private slots:
         QVERIFY(!detail::indexBuildRunning(path));
         detail::startIndexBuild(path, true);
         QVERIFY(detail::indexBuildRunning(path));
+        {
+            std::lock_guard lock(mutex);
+            go = true;
+        }
+        released.notify_all();
+        QTRY_COMPARE(slices.load(), 2);
+        QTRY_VERIFY(!detail::indexBuildRunning(path));
     }
 
     // A build stopped halfway (the program ended, or killed inside a
