@@ -1014,6 +1014,22 @@ Options parseOptions(const QStringList& args)
     return o;
 }
 
+// True while the search index's segments wait for their merge.
+bool indexMerging(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_busy_timeout(db, 1000);
+    sqlite3_stmt* st = nullptr;
+    const bool merging = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE name = 'zumilo_index_merge'", -1,
+                                            &st, nullptr)
+                             == SQLITE_OK
+                         && sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return merging;
+}
+
 Dataset prepare(const Options& o)
 {
     Dataset d;
@@ -1038,12 +1054,14 @@ Dataset prepare(const Options& o)
                 shown = tenth;
             }
         });
-        // A build afresh goes on in the background.
-        for (; db->searchIndexBuilding(); built = true)
+        // A build afresh goes on in the background, then the merge of its
+        // segments, whose slices hold the write lock: each open would
+        // start it again, and the timed reads would wait behind it.
+        for (; db->searchIndexBuilding() || indexMerging(d.path); built = true)
             QThread::msleep(100);
         db->close();
         if (built)
-            std::printf("search index built in %.1f s\n", double(t.elapsed()) / 1000.0);
+            std::printf("search index built and merged in %.1f s\n", double(t.elapsed()) / 1000.0);
         d.info = bench::inspectDatabase(d.path);
     } else {
         QElapsedTimer t;
