@@ -43,7 +43,7 @@ struct Keyset::TextKeys {
     bool descending = false;
     std::vector<Entry> sorted;
     std::string bytes;
-    std::vector<std::pair<qint64, quint32>> byRowid; // positions in sorted
+    std::vector<std::pair<qint64, quint32>> read; // rowids as read, their positions in sorted
 
     bool less(const Entry& a, const Entry& b) const
     {
@@ -68,17 +68,50 @@ struct Keyset::TextKeys {
         return a.rowid < b.rowid;
     }
 
-    // The row's entry, if the last read had it; rows mostly come in the
-    // same order each time, so `cursor` usually points at it already.
+    // Sorts small copies of the entries' heads, which decide most
+    // comparisons, and moves each entry once.
+    void sort(std::vector<Entry>& entries) const
+    {
+        struct Slot {
+            quint64 head[2];
+            quint32 at;
+        };
+        std::vector<Slot> heads(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            heads[i] = {{entries[i].head[0], entries[i].head[1]}, quint32(i)};
+        std::sort(heads.begin(), heads.end(), [&](const Slot& a, const Slot& b) {
+            // No value has the head of an empty key: both go to less().
+            if (a.head[0] != b.head[0])
+                return descending ? a.head[0] > b.head[0] : a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return descending ? a.head[1] > b.head[1] : a.head[1] < b.head[1];
+            return less(entries[a.at], entries[b.at]);
+        });
+        std::vector<Entry> ordered;
+        ordered.reserve(entries.size());
+        for (const Slot& slot : heads)
+            ordered.push_back(entries[slot.at]);
+        entries = std::move(ordered);
+    }
+
+    // The row's entry, if the last read had it near where this read has
+    // come to (`cursor`): the rows come in the same order each time, less
+    // those deleted and plus those added or moved, which are folded again.
     const Entry* find(qint64 rowid, size_t& cursor) const
     {
-        if (cursor >= byRowid.size() || byRowid[cursor].first != rowid) {
-            const auto it = std::lower_bound(byRowid.begin(), byRowid.end(), std::make_pair(rowid, quint32(0)));
-            if (it == byRowid.end() || it->first != rowid)
-                return nullptr;
-            cursor = size_t(it - byRowid.begin());
+        constexpr size_t kNear = 8;
+        const size_t from = cursor > kNear ? cursor - kNear : 0;
+        for (size_t i = cursor; i < std::min(read.size(), cursor + kNear); ++i) {
+            if (read[i].first == rowid) {
+                cursor = i + 1;
+                return &sorted[read[i].second];
+            }
         }
-        return &sorted[byRowid[cursor++].second];
+        for (size_t i = from; i < std::min(read.size(), cursor); ++i) {
+            if (read[i].first == rowid)
+                return &sorted[read[i].second];
+        }
+        return nullptr;
     }
 
     std::string_view title(const Entry& e) const
@@ -401,7 +434,7 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
     }
     // The rows kept are in order among themselves already.
     const auto less = [&fresh](const Entry& a, const Entry& b) { return fresh->less(a, b); };
-    std::sort(added.begin(), added.end(), less);
+    fresh->sort(added);
     std::vector<Entry>& sorted = fresh->sorted;
     sorted.reserve(readOrder.size());
     auto next = added.begin();
@@ -421,11 +454,9 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
         keys.push_back(sorted[i].rowid);
         position[sorted[i].serial] = quint32(i);
     }
-    fresh->byRowid.reserve(readOrder.size());
+    fresh->read.reserve(readOrder.size());
     for (size_t i = 0; i < readOrder.size(); ++i)
-        fresh->byRowid.emplace_back(readOrder[i], position[i]);
-    if (!std::is_sorted(fresh->byRowid.begin(), fresh->byRowid.end()))
-        std::sort(fresh->byRowid.begin(), fresh->byRowid.end());
+        fresh->read.emplace_back(readOrder[i], position[i]);
     textKeys_ = std::move(fresh);
     return true;
 }
