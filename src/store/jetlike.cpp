@@ -89,6 +89,36 @@ bool fastSupplementary(char32_t c)
            || (c >= 0x30000 && c <= 0x3134F);
 }
 
+// The character at `s` (not ASCII), moving `s` past it; false for bytes
+// that are no UTF-8.
+bool decodeUtf8(const unsigned char*& s, const unsigned char* end, char32_t& c)
+{
+    const unsigned char b = *s;
+    int len;
+    if ((b & 0xE0) == 0xC0) {
+        c = b & 0x1F;
+        len = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+        c = b & 0x0F;
+        len = 3;
+    } else if ((b & 0xF8) == 0xF0) {
+        c = b & 0x07;
+        len = 4;
+    } else {
+        return false;
+    }
+    if (end - s < len)
+        return false;
+    for (int k = 1; k < len; ++k) {
+        const unsigned char cb = s[k];
+        if ((cb & 0xC0) != 0x80)
+            return false;
+        c = (c << 6) | (cb & 0x3F);
+    }
+    s += len;
+    return true;
+}
+
 } // namespace
 
 size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
@@ -110,35 +140,14 @@ size_t foldUtf8(const unsigned char* p, size_t n, std::vector<char32_t>& out)
             continue;
         }
         char32_t c;
-        int len;
-        if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F;
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F;
-            len = 3;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07;
-            len = 4;
-        } else {
+        // Most of a Japanese text: three bytes a character.
+        if ((b & 0xF0) == 0xE0 && end - s >= 3 && (s[1] & 0xC0) == 0x80 && (s[2] & 0xC0) == 0x80) {
+            c = (char32_t(b & 0x0F) << 12) | (char32_t(s[1] & 0x3F) << 6) | char32_t(s[2] & 0x3F);
+            s += 3;
+        } else if (!decodeUtf8(s, end, c)) {
             slow = true;
             break;
         }
-        if (end - s < len) {
-            slow = true;
-            break;
-        }
-        for (int k = 1; k < len; ++k) {
-            const unsigned char cb = s[k];
-            if ((cb & 0xC0) != 0x80) {
-                slow = true;
-                break;
-            }
-            c = (c << 6) | (cb & 0x3F);
-        }
-        if (slow)
-            break;
-        s += len;
         if (c == 0xFF9E || c == 0xFF9F) {
             // ｶﾞ is one character, ガ, to NFKC.
             const char16_t m = previous >= 0xFF61 && previous < 0xFF9E ? table.voiced[previous - 0xFF61][c - 0xFF9E]

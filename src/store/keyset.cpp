@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sqlite3.h>
+#include <string>
+#include <string_view>
 #include <unordered_set>
 
 namespace zumilo::store::detail {
@@ -21,6 +24,117 @@ namespace {
 constexpr qint64 SplitSearchFactor = 20;
 
 } // namespace
+
+// A set's sort keys by title as last read: each row's folded title,
+// whose big-endian units' byte order is the units' order, with its first
+// sixteen bytes packed into two numbers that decide most comparisons, and
+// the title as stored, so that a read again refolds only the titles that
+// changed and keeps the others' order without sorting them again.
+struct Keyset::TextKeys {
+    static constexpr quint32 Null = std::numeric_limits<quint32>::max();
+    struct Entry {
+        quint64 head[2];
+        qint64 rowid;
+        quint32 begin;     // of the key in bytes, the title following it
+        quint32 size;      // of the key; Null for no value
+        quint32 titleSize; // of the title as stored
+        quint32 serial;    // the row's place in the read
+    };
+    bool descending = false;
+    std::vector<Entry> sorted;
+    std::string bytes;
+    std::vector<std::pair<qint64, quint32>> read; // rowids as read, their positions in sorted
+
+    bool less(const Entry& a, const Entry& b) const
+    {
+        // The engine puts no value before any value.
+        const bool aNull = a.size == Null, bNull = b.size == Null;
+        int c = aNull == bNull ? 0 : (aNull ? -1 : 1);
+        if (c == 0 && !aNull) {
+            if (a.head[0] != b.head[0])
+                c = a.head[0] < b.head[0] ? -1 : 1;
+            else if (a.head[1] != b.head[1])
+                c = a.head[1] < b.head[1] ? -1 : 1;
+            else {
+                const quint32 common = std::min(a.size, b.size);
+                if (common > 16)
+                    c = std::memcmp(bytes.data() + a.begin + 16, bytes.data() + b.begin + 16, common - 16);
+                if (c == 0 && a.size != b.size)
+                    c = a.size < b.size ? -1 : 1;
+            }
+        }
+        if (c != 0)
+            return descending ? c > 0 : c < 0;
+        return a.rowid < b.rowid;
+    }
+
+    // Sorts by the first four units with a radix sort, which takes no
+    // branch it could mispredict, then each run of equal ones by the rest.
+    void sort(std::vector<Entry>& entries) const
+    {
+        struct Slot {
+            quint64 key;
+            quint32 at;
+        };
+        const size_t n = entries.size();
+        std::vector<Slot> order(n), other(n);
+        for (size_t i = 0; i < n; ++i)
+            order[i] = {descending ? ~entries[i].head[0] : entries[i].head[0], quint32(i)};
+        for (int shift = 0; shift < 64; shift += 8) {
+            size_t counts[257] = {};
+            for (const Slot& slot : order)
+                ++counts[((slot.key >> shift) & 0xFF) + 1];
+            if (std::count(std::begin(counts), std::end(counts), n) == 1)
+                continue; // every key has this byte alike
+            for (size_t b = 1; b < 257; ++b)
+                counts[b] += counts[b - 1];
+            for (const Slot& slot : order)
+                other[counts[(slot.key >> shift) & 0xFF]++] = slot;
+            order.swap(other);
+        }
+        // No value has the head of an empty key: both go to less().
+        for (size_t begin = 0; begin < n;) {
+            size_t end = begin + 1;
+            while (end < n && order[end].key == order[begin].key)
+                ++end;
+            if (end - begin > 1) {
+                std::sort(order.begin() + ptrdiff_t(begin), order.begin() + ptrdiff_t(end),
+                          [&](const Slot& x, const Slot& y) { return less(entries[x.at], entries[y.at]); });
+            }
+            begin = end;
+        }
+        std::vector<Entry> ordered;
+        ordered.reserve(n);
+        for (const Slot& slot : order)
+            ordered.push_back(entries[slot.at]);
+        entries = std::move(ordered);
+    }
+
+    // The row's entry, if the last read had it near where this read has
+    // come to (`cursor`): the rows come in the same order each time, less
+    // those deleted and plus those added or moved, which are folded again.
+    const Entry* find(qint64 rowid, size_t& cursor) const
+    {
+        constexpr size_t kNear = 8;
+        const size_t from = cursor > kNear ? cursor - kNear : 0;
+        for (size_t i = cursor; i < std::min(read.size(), cursor + kNear); ++i) {
+            if (read[i].first == rowid) {
+                cursor = i + 1;
+                return &sorted[read[i].second];
+            }
+        }
+        for (size_t i = from; i < std::min(read.size(), cursor); ++i) {
+            if (read[i].first == rowid)
+                return &sorted[read[i].second];
+        }
+        return nullptr;
+    }
+
+    std::string_view title(const Entry& e) const
+    {
+        return e.size == Null ? std::string_view() : std::string_view(bytes).substr(e.begin + e.size, e.titleSize);
+    }
+};
 
 Keyset::Keyset() = default;
 Keyset::~Keyset() = default;
@@ -253,37 +367,63 @@ bool Keyset::readKeysInHalves(const QString& sql, const QVariantList& binds)
 bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
 {
     constexpr size_t kMostRows = 250000;
+    using Entry = TextKeys::Entry;
+    constexpr quint32 kNull = TextKeys::Null;
     Statement st(handle(), head_ + QStringLiteral(", ") + byTextKey_ + QStringLiteral(" FROM ") + from
                                + (condition.isEmpty() ? QString() : QStringLiteral(" WHERE ") + condition));
     st.bindAll(binds);
     sqlite3_stmt* s = st.get();
-    // Each key folded once, as the sort key function's big-endian units,
-    // whose byte order is the units' order: the first eight units, packed
-    // into two numbers, decide most comparisons, memcmp() the rest.
-    constexpr quint32 kNull = std::numeric_limits<quint32>::max();
-    struct Entry {
-        quint64 head[2];
-        qint64 rowid;
-        quint32 begin, size; // in bytes; kNull for no value
-    };
-    std::vector<Entry> entries;
-    entries.reserve(std::min(keys.size(), kMostRows)); // read again: as many as before
-    std::string bytes;
-    bytes.reserve(1 << 18);
+    const TextKeys* last = textKeys_ && textKeys_->descending == byTextKeyDescending_ ? textKeys_.get() : nullptr;
+    auto fresh = std::make_unique<TextKeys>();
+    fresh->descending = byTextKeyDescending_;
+    std::string& bytes = fresh->bytes;
+    bytes.reserve(last ? last->bytes.size() + (1 << 12) : size_t(1) << 18);
+    // Rows the last read had with the same title, by their place in it,
+    // and the others.
+    std::vector<Entry> kept(last ? last->sorted.size() : 0);
+    std::vector<bool> isKept(kept.size());
+    std::vector<Entry> added;
+    added.reserve(last ? 16 : std::min(keys.size(), kMostRows)); // read again: as many as before
+    std::vector<qint64> readOrder;
+    readOrder.reserve(std::min(keys.size(), kMostRows));
+    size_t cursor = 0;
     std::vector<char32_t> folded;
     while (st.step()) {
-        if (entries.size() == kMostRows)
+        if (readOrder.size() == kMostRows) {
+            textKeys_.reset();
             return false;
+        }
         const qint64 rowid = sqlite3_column_int64(s, 0);
+        const quint32 serial = quint32(readOrder.size());
+        readOrder.push_back(rowid);
         if (sqlite3_column_type(s, 1) == SQLITE_NULL) {
-            entries.push_back({{0, 0}, rowid, 0, kNull});
+            added.push_back({{0, 0}, rowid, 0, kNull, 0, serial});
             continue;
         }
         const unsigned char* text = sqlite3_column_text(s, 1);
-        const size_t n = text ? foldUtf8(text, size_t(sqlite3_column_bytes(s, 1)), folded) : 0;
+        const size_t textSize = text ? size_t(sqlite3_column_bytes(s, 1)) : 0;
+        const std::string_view title(reinterpret_cast<const char*>(text), textSize);
+        if (const Entry* was = last ? last->find(rowid, cursor) : nullptr;
+            was && was->size != kNull && last->title(*was) == title) {
+            Entry e = *was;
+            e.begin = quint32(bytes.size());
+            e.serial = serial;
+            if (bytes.size() + e.size + title.size() >= kNull) {
+                textKeys_.reset();
+                return false;
+            }
+            bytes.append(last->bytes, was->begin, was->size + was->titleSize);
+            const size_t at = size_t(was - last->sorted.data());
+            kept[at] = e;
+            isKept[at] = true;
+            continue;
+        }
+        const size_t n = text ? foldUtf8(text, textSize, folded) : 0;
         const size_t begin = bytes.size();
-        if (begin + 4 * n >= kNull)
+        if (begin + 4 * n + title.size() >= kNull) {
+            textKeys_.reset();
             return false;
+        }
         bytes.resize(begin + 4 * n); // two units a character at most
         auto* o = reinterpret_cast<unsigned char*>(bytes.data() + begin);
         for (size_t i = 0; i < n; ++i) {
@@ -301,39 +441,39 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
         }
         const auto* key = reinterpret_cast<const unsigned char*>(bytes.data() + begin);
         const size_t size = size_t(o - key);
-        bytes.resize(begin + size);
         quint64 head[2] = {0, 0};
         for (size_t k = 0; k < std::min<size_t>(size, 16); ++k)
             head[k / 8] |= quint64(key[k]) << (56 - 8 * (k % 8));
-        entries.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(size)});
+        bytes.resize(begin + size);
+        bytes.append(title);
+        added.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(size), quint32(title.size()), serial});
     }
-    const char* all = bytes.data();
-    const bool down = byTextKeyDescending_;
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        // The engine puts no value before any value.
-        const bool aNull = a.size == kNull, bNull = b.size == kNull;
-        int c = aNull == bNull ? 0 : (aNull ? -1 : 1);
-        if (c == 0 && !aNull) {
-            if (a.head[0] != b.head[0])
-                c = a.head[0] < b.head[0] ? -1 : 1;
-            else if (a.head[1] != b.head[1])
-                c = a.head[1] < b.head[1] ? -1 : 1;
-            else {
-                const quint32 common = std::min(a.size, b.size);
-                if (common > 16)
-                    c = std::memcmp(all + a.begin + 16, all + b.begin + 16, common - 16);
-                if (c == 0 && a.size != b.size)
-                    c = a.size < b.size ? -1 : 1;
-            }
-        }
-        if (c != 0)
-            return down ? c > 0 : c < 0;
-        return a.rowid < b.rowid;
-    });
+    // The rows kept are in order among themselves already.
+    const auto less = [&fresh](const Entry& a, const Entry& b) { return fresh->less(a, b); };
+    fresh->sort(added);
+    std::vector<Entry>& sorted = fresh->sorted;
+    sorted.reserve(readOrder.size());
+    auto next = added.begin();
+    for (size_t i = 0; i < kept.size(); ++i) {
+        if (!isKept[i])
+            continue;
+        for (; next != added.end() && less(*next, kept[i]); ++next)
+            sorted.push_back(*next);
+        sorted.push_back(kept[i]);
+    }
+    sorted.insert(sorted.end(), next, added.end());
+
     keys.clear();
-    keys.reserve(entries.size());
-    for (const Entry& e : entries)
-        keys.push_back(e.rowid);
+    keys.reserve(sorted.size());
+    std::vector<quint32> position(sorted.size());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        keys.push_back(sorted[i].rowid);
+        position[sorted[i].serial] = quint32(i);
+    }
+    fresh->read.reserve(readOrder.size());
+    for (size_t i = 0; i < readOrder.size(); ++i)
+        fresh->read.emplace_back(readOrder[i], position[i]);
+    textKeys_ = std::move(fresh);
     return true;
 }
 

@@ -120,6 +120,8 @@ private:
     bool pending_ = false;
     int total_ = 0;
     std::unique_ptr<KeyReader> reader_;
+    struct TextKeys;
+    std::unique_ptr<TextKeys> textKeys_; // the last read's, by title
 };
 
 } // namespace zumilo::store::detail

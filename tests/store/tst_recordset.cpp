@@ -491,6 +491,72 @@ private slots:
         }
     }
 
+    // A set read again after its rows changed, through it, another
+    // recordset or another connection, comes in the order a set opened
+    // afresh has: titles changed, swapped, emptied, rows added, deleted,
+    // renumbered and moved in and out of the category.
+    void requeryFollowsChangedTitles()
+    {
+        NotesFile f;
+        auto other = f.openAgain();
+        const QStringList pieces = {QStringLiteral("a"),  QStringLiteral("Ａ"), QStringLiteral("ｶﾞ"),
+                                    QStringLiteral("ガ"), QStringLiteral("漢"), QStringLiteral("0123456789abcdefgh")};
+        QRandomGenerator random(zumilo::store::test::randomSeed());
+        auto randomTitle = [&]() -> QVariant {
+            if (random.bounded(20) == 0)
+                return {};
+            QString t;
+            for (int k = int(random.bounded(4)); k > 0; --k)
+                t += pieces[int(random.bounded(pieces.size()))];
+            return t;
+        };
+        for (int i = 0; i < 300; ++i)
+            f.db->execute(QStringLiteral("INSERT INTO T_idea(title, bunID) VALUES(?, 1)"), {randomTitle()});
+        auto ids = [](Recordset& rs) {
+            QList<qint64> got;
+            for (int row = 0; row < rs.recordCount(); ++row)
+                got << rs.bookmarkAt(row);
+            return got;
+        };
+        for (const QString& direction : {QString(), QStringLiteral(" desc")}) {
+            const QString sql = QStringLiteral("select * from T_idea where bunid=1 order by title") + direction;
+            auto list = f.db->openRecordset(sql);
+            for (int round = 0; round < 12; ++round) {
+                const qint64 n = f.db->scalar(QStringLiteral("select max(id) from T_idea")).toLongLong();
+                for (int k = int(random.bounded(1, 6)); k > 0; --k) {
+                    const qint64 id = 1 + random.bounded(n);
+                    auto& db = random.bounded(2) ? *f.db : *other;
+                    switch (random.bounded(6)) {
+                    case 0:
+                        db.execute(QStringLiteral("DELETE FROM T_idea WHERE id = ?"), {QVariant(id)});
+                        break;
+                    case 1:
+                        db.execute(QStringLiteral("INSERT INTO T_idea(title, bunID) VALUES(?, 1)"), {randomTitle()});
+                        break;
+                    case 2:
+                        db.execute(QStringLiteral("UPDATE T_idea SET bunID = 1 - bunID WHERE id = ?"), {QVariant(id)});
+                        break;
+                    case 3:
+                        db.execute(QStringLiteral("UPDATE T_idea SET id = ? WHERE id = ?"),
+                                   {QVariant(n + 1000 + 10 * round + k), QVariant(id)});
+                        break;
+                    default:
+                        db.execute(QStringLiteral("UPDATE T_idea SET title = ? WHERE id = ?"),
+                                   {randomTitle(), QVariant(id)});
+                    }
+                }
+                if (list->findFirst(QStringLiteral("id <= %1").arg(n / 2))) {
+                    list->edit();
+                    list->setValue(QStringLiteral("title"), randomTitle());
+                    list->update();
+                }
+                list->requery();
+                auto afresh = f.db->openRecordset(sql);
+                QCOMPARE(ids(*list), ids(*afresh));
+            }
+        }
+    }
+
     void largeKeyset()
     {
         NotesFile f;
