@@ -116,14 +116,14 @@ struct Keyset::TextKeys {
     const Entry* find(qint64 rowid, size_t& cursor) const
     {
         constexpr size_t kNear = 8;
-        const size_t from = cursor > kNear ? cursor - kNear : 0;
+        const size_t behind = cursor > kNear ? cursor - kNear : 0;
         for (size_t i = cursor; i < std::min(read.size(), cursor + kNear); ++i) {
             if (read[i].first == rowid) {
                 cursor = i + 1;
                 return &sorted[read[i].second];
             }
         }
-        for (size_t i = from; i < std::min(read.size(), cursor); ++i) {
+        for (size_t i = behind; i < std::min(read.size(), cursor); ++i) {
             if (read[i].first == rowid)
                 return &sorted[read[i].second];
         }
