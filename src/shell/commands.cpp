@@ -331,8 +331,9 @@ QKeySequence shortcutFor(WindowKind kind, const QString& command)
 namespace {
 
 // The program's pictures, one file per size, each read when first drawn.
-// Qt's own engine reads every size of every picture as it is added, and
-// asks each image plugin whether it reads PNG: a tenth of the start.
+// Qt's own engine reads every size of every picture as it is added, each
+// after asking the image plugins whether they read it: some 3 % of the
+// start's work.
 class PictureEngine : public QIconEngine {
 public:
     PictureEngine(const QString& name, QList<int> sizes) : name_(name), sizes_(std::move(sizes)) {}
