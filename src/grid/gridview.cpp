@@ -1,5 +1,7 @@
 #include "gridview.h"
 
+#include "shell/fonts.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -17,7 +19,7 @@ GridView::GridView(QWidget* parent) : QTableView(parent)
     setTextElideMode(Qt::ElideRight);
     setSortingEnabled(false); // header clicks build statements instead
 
-    const QFont font(QStringLiteral("ＭＳ Ｐゴシック"), 9);
+    const QFont font(shell::installedFamily(QStringLiteral("ＭＳ Ｐゴシック")), 9);
     setFont(font);
     QHeaderView* columns = horizontalHeader();
     columns->setFont(font);

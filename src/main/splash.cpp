@@ -1,6 +1,7 @@
 #include "splash.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -35,31 +36,33 @@ QPixmap Splash::picture()
     for (int l = 0; l < 5; ++l)
         p.drawLine(QPointF(72, 110 + l * 20), QPointF(160, 110 + l * 20));
 
+    // Every line is the application's font, scaled: the main window needs
+    // that font anyway, while each other size or weight would be a font
+    // lookup of its own, several milliseconds of the start each. Scaled,
+    // text grows in proportion, so one measurement fits it to its room.
     p.setPen(Qt::white);
-    // Each line in the largest size up to `points` that fits its room,
-    // whatever faces the machine has.
-    auto line = [&p](const QRect& room, const QString& text, int points, bool bold) {
-        QFont font = QApplication::font();
-        font.setBold(bold);
-        font.setPointSize(points);
-        // Text grows about in proportion to its size: one measurement finds
-        // where to start, so only hinting costs a step (each size is a font
-        // lookup of its own, slow at start-up).
-        const QFontMetricsF full(font);
-        const double advance = full.horizontalAdvance(text);
-        const double scale = advance > 0 ? std::min(room.width() / advance, room.height() / full.height()) : 1.0;
-        const int start = std::clamp(int(points * scale) + 1, 7, points);
-        for (font.setPointSize(start); font.pointSize() > 6; font.setPointSize(font.pointSize() - 1)) {
-            const QFontMetrics metrics(font);
-            if (metrics.horizontalAdvance(text) <= room.width() && metrics.height() <= room.height())
-                break;
-        }
-        p.setFont(font);
-        p.drawText(room, Qt::AlignLeft | Qt::AlignVCenter, text);
+    const QFont font = QApplication::font();
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double basePoints = std::max(QFontInfo(font).pointSizeF(), 1.0);
+    auto line = [&](const QRectF& room, const QString& text, double points, bool bold) {
+        const double advance = metrics.horizontalAdvance(text);
+        double scale = std::min(points / basePoints, room.height() / metrics.height());
+        if (advance > 0)
+            scale = std::min(scale, room.width() / advance);
+        p.save();
+        p.translate(room.left(), room.center().y() + (metrics.ascent() - metrics.descent()) * scale / 2);
+        p.scale(scale, scale);
+        p.drawText(QPointF(0, 0), text);
+        // Bold as the letters drawn again a little to the right: a bold
+        // face would be one more lookup.
+        if (bold)
+            p.drawText(QPointF(metrics.height() / 24, 0), text);
+        p.restore();
     };
-    line(QRect(200, 55, 330, 70), QStringLiteral("Zumilo"), 40, true);
-    line(QRect(202, 130, 330, 40), QStringLiteral("日本語のメモを、分類して、すぐ探す"), 15, false);
-    line(QRect(202, 200, 330, 30), QStringLiteral("起動しています…"), 10, false);
+    line(QRectF(200, 55, 330, 70), QStringLiteral("Zumilo"), 40, true);
+    line(QRectF(202, 130, 330, 40), QStringLiteral("日本語のメモを、分類して、すぐ探す"), 15, false);
+    line(QRectF(202, 200, 330, 30), QStringLiteral("起動しています…"), 10, false);
     return pix;
 }
 

@@ -2,6 +2,7 @@
 
 #include "shell/appstate.h"
 #include "shell/clock.h"
+#include "shell/fonts.h"
 #include "shell/statuspanels.h"
 #include "store/error.h"
 #include "store/columntype.h"
@@ -776,10 +777,11 @@ void RecordEditor::setEditorFont(const QString& family, double pointSize)
     pointSize = std::min(pointSize, kLargestFontSize);
     const bool outer = loading_;
     setLoading(true);
+    const QString face = shell::installedFamily(family);
     for (int i = 0; i < 3; ++i) {
         QFont font = boxes_[i]->font();
-        if (!family.isEmpty())
-            font.setFamily(family);
+        if (!face.isEmpty())
+            font.setFamily(face);
         font.setPointSizeF(pointSize);
         boxes_[i]->setFont(font);
     }

@@ -36,6 +36,14 @@ QString japaneseSerifFamily()
     return serif.isEmpty() ? japaneseSansFamily() : serif;
 }
 
+QString installedFamily(const QString& name)
+{
+    if (name.isEmpty() || QFontDatabase::hasFamily(name))
+        return name;
+    const QString mapped = QFont::substitute(name);
+    return QFontDatabase::hasFamily(mapped) ? mapped : name;
+}
+
 QStringList windowsFontNames(bool mincho)
 {
     // Each as Windows spells it and as users type it: full- or half-width

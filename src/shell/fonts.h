@@ -16,6 +16,12 @@ void installJapaneseFonts();
 // P and UI kinds included.
 QStringList windowsFontNames(bool mincho);
 
+// The family `name` is drawn in: the name itself where the machine has
+// it, else the face it is mapped onto. Qt, asked for a face the machine
+// lacks, searches the fallbacks of every script in the text, a cost the
+// start pays for each box.
+QString installedFamily(const QString& name);
+
 // The installed Japanese sans-serif and serif families (empty if none).
 QString japaneseSansFamily();
 QString japaneseSerifFamily();

@@ -281,6 +281,10 @@ private slots:
             }
             auto* button = bar->findChild<QToolButton*>(key);
             QVERIFY2(button, qPrintable(key));
+            // Its picture at the bar's size, and greyed when disabled.
+            const QImage picture = button->icon().pixmap(bar->iconSize()).toImage();
+            QVERIFY2(!picture.isNull() && picture.size() == bar->iconSize(), qPrintable(key));
+            QVERIFY2(button->icon().pixmap(bar->iconSize(), QIcon::Disabled).toImage() != picture, qPrintable(key));
             if (commands.at(i) == QLatin1String("-")) {
                 QVERIFY2(!button->isEnabled(), qPrintable(key));
             } else {
