@@ -153,6 +153,12 @@ private slots:
             << "DROP TRIGGER zumilo_log_t_idea_naiyo_update; CREATE TRIGGER zumilo_log_t_idea_naiyo_update AFTER "
                "UPDATE ON T_idea BEGIN SELECT 1; END; UPDATE T_idea SET naiyo = 'が' WHERE id = 2;"
             << true;
+        QTest::newRow("log names an unknown column")
+            << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES(9, 1, 0, NULL);"
+            << true;
+        QTest::newRow("log names a column by text")
+            << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES('x', 1, 0, NULL);"
+            << true;
     }
     void changedByTheSqliteTool()
     {
@@ -472,6 +478,48 @@ private slots:
         auto other = f.openAgain();
         QVERIFY(!other->searchIndexBuilding());
         compareWithScanning(*other, r);
+    }
+
+    // Many changes by another program are caught up in the background, a
+    // slice at a time, each slice doing its share however long the log:
+    // the slices grow with the changes, not with their square.
+    void manyChangesCaughtUpInTheBackground()
+    {
+        NotesFile f;
+        Random r;
+        fillRandomly(f, r, 300);
+        constexpr qint64 kNotes = 7000, kPerSlice = 400;
+        qint64 logged = 0;
+        {
+            sqlite3* other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
+            const auto close = qScopeGuard([&] { sqlite3_close(other); });
+            const QByteArray copies = "INSERT INTO T_idea(title, naiyo, bunrui) SELECT a.naiyo, b.title, a.bunrui "
+                                      "FROM T_idea a, T_idea b LIMIT "
+                                      + QByteArray::number(kNotes);
+            QVERIFY2(sqlite3_exec(other, copies.constData(), nullptr, nullptr, nullptr) == SQLITE_OK,
+                     sqlite3_errmsg(other));
+            sqlite3_stmt* count = nullptr;
+            sqlite3_prepare_v2(other, "SELECT count(*) FROM zumilo_index_changes", -1, &count, nullptr);
+            if (sqlite3_step(count) == SQLITE_ROW)
+                logged = sqlite3_column_int64(count, 0);
+            sqlite3_finalize(count);
+        }
+        QVERIFY(logged >= 2 * kNotes);
+        std::atomic<qint64> rows{0};
+        std::atomic<int> slices{0};
+        detail::setIndexBuildSlice(kPerSlice, [&](qint64 n) {
+            rows += n;
+            ++slices;
+        });
+        const auto restore = qScopeGuard([] { detail::setIndexBuildSlice(0); });
+        auto db = f.openAgain();
+        QVERIFY(!db->searchIndexInStep());
+        QTRY_VERIFY_WITH_TIMEOUT(db->searchIndexInStep(), 120000);
+        QTRY_VERIFY(!db->searchIndexBuilding());
+        QCOMPARE(rows.load(), logged); // each change once
+        QVERIFY2(slices <= logged / kPerSlice * 3 / 2 + 2, qPrintable(QString::number(slices)));
+        compareWithScanning(*db, r);
     }
 
     // A build asked for while only a merge runs: the merge goes on to it,
