@@ -728,15 +728,18 @@ bool SearchIndex::logKnown() const
     std::vector<bool> known(std::size(kColumns));
     for (const Column* c : columns_)
         known[size_t(c - kColumns)] = true;
-    Statement next(db_, QStringLiteral("SELECT col_no FROM main.%1 WHERE col_no > ? ORDER BY col_no LIMIT 1")
-                            .arg(name(kChangeTable)));
-    for (qint64 after = std::numeric_limits<qint64>::min(); next.bindAll({after}), next.step();) {
-        if (sqlite3_column_type(next.get(), 0) != SQLITE_INTEGER)
+    const QString step =
+        QStringLiteral("SELECT col_no FROM main.%1 %2 ORDER BY col_no LIMIT 1").arg(name(kChangeTable));
+    Statement first(db_, step.arg(QString())), next(db_, step.arg(QStringLiteral("WHERE col_no > ?")));
+    for (Statement* st = &first; st->step(); st = &next) {
+        // A fraction, text or a blob names no column.
+        if (sqlite3_column_type(st->get(), 0) != SQLITE_INTEGER)
             return false;
-        after = sqlite3_column_int64(next.get(), 0);
-        next.reset();
-        if (after < 0 || after >= qint64(known.size()) || !known[size_t(after)])
+        const qint64 n = sqlite3_column_int64(st->get(), 0);
+        st->reset();
+        if (n < 0 || n >= qint64(known.size()) || !known[size_t(n)])
             return false;
+        next.bindAll({n});
     }
     return true;
 }
@@ -771,10 +774,11 @@ bool SearchIndex::applyChanges(const IndexProgress& progress, const std::functio
     Statement changes(db_, QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1 ORDER BY col_no, row_id")
                                .arg(name(kChangeTable)));
     while (changes.step()) {
-        const auto n = size_t(changes.columnInt(0));
         // Asked once a pass in the background: a change another program
         // put in the log since is not indexed by guess.
-        if (n >= adds.size() || !adds[n].get())
+        const bool number = sqlite3_column_type(changes.get(), 0) == SQLITE_INTEGER;
+        const auto n = size_t(changes.columnInt(0));
+        if (!number || n >= adds.size() || !adds[n].get())
             throw StoreError(ErrorKind::Other, QStringLiteral("search index: unknown column in its log"));
         sqlite3_stmt* row = changes.get();
         const qint64 rowId = sqlite3_column_int64(row, 1);

@@ -157,6 +157,9 @@ private slots:
         QTest::newRow("log names an unknown column")
             << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES(9, 1, 0, NULL);"
             << true;
+        QTest::newRow("log names a column by a fraction")
+            << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES(0.5, 1, 0, NULL);"
+            << true;
         QTest::newRow("log names a column by text")
             << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES('x', 1, 0, NULL);"
             << true;
