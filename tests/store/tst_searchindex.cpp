@@ -485,8 +485,8 @@ private slots:
     }
 
     // Many changes by another program are caught up in the background, a
-    // slice at a time, each slice doing its share however long the log:
-    // the slices grow with the changes, not with their square.
+    // slice at a time: each change once, each slice a full share however
+    // long the log still is, and the index then in step.
     void manyChangesCaughtUpInTheBackground()
     {
         NotesFile f;
