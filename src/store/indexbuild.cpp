@@ -88,6 +88,9 @@ void buildOnce(Build& b)
         SearchIndex index(db);
         const std::function<void(qint64)> hook = inSliceHook;
         const qint64 most = sliceRows;
+        // Whether the log is whole is asked once a pass; its triggers, which
+        // another program may drop between slices, every slice.
+        bool asked = false, catchable = false;
         for (bool finished = false; !finished && !b.stop;) {
             // The pages a slice overwrites are kept for a backup copying
             // the file meanwhile; the whole index would outgrow that room
@@ -112,8 +115,11 @@ void buildOnce(Build& b)
                 // Changes by other programs since the index was last in
                 // step, too many for the open to index them.
                 if (!wasBuilding && index.findColumns() && !index.inStep()) {
-                    if (index.canCatchUp()) {
-                        finished = index.catchUp({}, more);
+                    if (!asked)
+                        catchable = index.canCatchUp();
+                    asked = catchable && index.followsChanges();
+                    if (asked) {
+                        finished = index.catchUpSlice(more);
                     } else {
                         index.startBuild();
                         b.indexing = true;

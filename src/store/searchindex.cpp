@@ -603,7 +603,9 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
         exec(db_, QStringLiteral("DELETE FROM main.%1 WHERE tbl = ?").arg(name(kFillTable)), {table});
     }
     exec(db_, QStringLiteral("DROP TABLE main.%1").arg(name(kFillTable)));
-    applyChanges({});
+    // Otherwise left out of step, for a build afresh.
+    if (logKnown())
+        applyChanges({});
     for (const Column* c : columns_) {
         exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('automerge', %2)")
                       .arg(name(c->index))
@@ -701,6 +703,11 @@ bool SearchIndex::catchUp(const IndexProgress& progress, const std::function<boo
     return canCatchUp() && applyChanges(progress, more);
 }
 
+bool SearchIndex::catchUpSlice(const std::function<bool(qint64 done)>& more)
+{
+    return applyChanges({}, more);
+}
+
 qint64 SearchIndex::loggedChanges(qint64 atMost) const
 {
     if (!hasTable(db_, kChangeTable))
@@ -716,14 +723,25 @@ qint64 SearchIndex::loggedChanges(qint64 atMost) const
 
 bool SearchIndex::logKnown() const
 {
-    QStringList known;
+    // A step through the log's key per column it names, rather than a read
+    // of every change: the log may hold a hundred thousand.
+    std::vector<bool> known(std::size(kColumns));
     for (const Column* c : columns_)
-        known << QString::number(c - kColumns);
-    Statement unknown(db_, QStringLiteral("SELECT 1 FROM main.%1 WHERE col_no NOT IN (%2) LIMIT 1")
-                               .arg(name(kChangeTable), known.join(QLatin1Char(','))));
-    const bool found = unknown.step();
-    unknown.reset();
-    return !found;
+        known[size_t(c - kColumns)] = true;
+    const QString step =
+        QStringLiteral("SELECT col_no FROM main.%1 %2 ORDER BY col_no LIMIT 1").arg(name(kChangeTable));
+    Statement first(db_, step.arg(QString())), next(db_, step.arg(QStringLiteral("WHERE col_no > ?")));
+    for (Statement* st = &first; st->step(); st = &next) {
+        // A fraction, text or a blob names no column.
+        if (sqlite3_column_type(st->get(), 0) != SQLITE_INTEGER)
+            return false;
+        const qint64 n = sqlite3_column_int64(st->get(), 0);
+        st->reset();
+        if (n < 0 || n >= qint64(known.size()) || !known[size_t(n)])
+            return false;
+        next.bindAll({n});
+    }
+    return true;
 }
 
 bool SearchIndex::applyChanges(const IndexProgress& progress, const std::function<bool(qint64 done)>& more)
@@ -735,15 +753,15 @@ bool SearchIndex::applyChanges(const IndexProgress& progress, const std::functio
     for (const auto& t : tables)
         if (changeLog(db_, t.first, t.second).empty())
             refill.push_back(&t);
-    qint64 total = rows(db_, name(kChangeTable));
-    for (const auto* t : refill)
-        total += rows(db_, t->first);
+    // Counting reads the whole log: only for someone told.
+    qint64 total = 0;
+    if (progress) {
+        total = rows(db_, name(kChangeTable));
+        for (const auto* t : refill)
+            total += rows(db_, t->first);
+        progress(0, total);
+    }
     qint64 done = 0;
-    if (progress)
-        progress(done, total);
-
-    if (!logKnown())
-        return false;
     std::vector<Statement> removes(std::size(kColumns)), adds(std::size(kColumns));
     for (const Column* c : columns_) {
         const auto n = c - kColumns;
@@ -756,7 +774,12 @@ bool SearchIndex::applyChanges(const IndexProgress& progress, const std::functio
     Statement changes(db_, QStringLiteral("SELECT col_no, row_id, held, old_value FROM main.%1 ORDER BY col_no, row_id")
                                .arg(name(kChangeTable)));
     while (changes.step()) {
+        // Asked once a pass in the background: a change another program
+        // put in the log since is not indexed by guess.
+        const bool number = sqlite3_column_type(changes.get(), 0) == SQLITE_INTEGER;
         const auto n = size_t(changes.columnInt(0));
+        if (!number || n >= adds.size() || !adds[n].get())
+            throw StoreError(ErrorKind::Other, QStringLiteral("search index: unknown column in its log"));
         sqlite3_stmt* row = changes.get();
         const qint64 rowId = sqlite3_column_int64(row, 1);
         if (changes.columnInt(2)) {

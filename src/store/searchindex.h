@@ -79,6 +79,12 @@ public:
     bool catchUp(const IndexProgress& progress, const std::function<bool(qint64 done)>& more = {});
     // The file tells which rows changed since the index was last in step.
     bool canCatchUp();
+    // catchUp() a slice at a time without asking canCatchUp() again: the
+    // caller asked it earlier in the run of slices, and followsChanges() in
+    // this slice's transaction.
+    bool catchUpSlice(const std::function<bool(qint64 done)>& more);
+    // The file's triggers log every change of the indexed columns.
+    bool followsChanges() const;
     // The changes the file has logged for the index, counted up to `atMost`
     // and one more.
     qint64 loggedChanges(qint64 atMost) const;
@@ -122,7 +128,6 @@ private:
         bool end = false; // no row after it
     };
     std::optional<quint32> fileChangeCounter() const;
-    bool followsChanges() const;
     // No change in the log names a column this build does not index.
     bool logKnown() const;
     bool applyChanges(const IndexProgress& progress, const std::function<bool(qint64 done)>& more = {});

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <random>
 #include <sqlite3.h>
+#include <thread>
 
 using namespace zumilo::store;
 using namespace Qt::StringLiterals;
@@ -152,6 +153,15 @@ private slots:
         QTest::newRow("log trigger changed")
             << "DROP TRIGGER zumilo_log_t_idea_naiyo_update; CREATE TRIGGER zumilo_log_t_idea_naiyo_update AFTER "
                "UPDATE ON T_idea BEGIN SELECT 1; END; UPDATE T_idea SET naiyo = 'が' WHERE id = 2;"
+            << true;
+        QTest::newRow("log names an unknown column")
+            << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES(9, 1, 0, NULL);"
+            << true;
+        QTest::newRow("log names a column by a fraction")
+            << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES(0.5, 1, 0, NULL);"
+            << true;
+        QTest::newRow("log names a column by text")
+            << "UPDATE T_idea SET naiyo = 'が' WHERE id = 2; INSERT INTO zumilo_index_changes VALUES('x', 1, 0, NULL);"
             << true;
     }
     void changedByTheSqliteTool()
@@ -474,49 +484,117 @@ private slots:
         compareWithScanning(*other, r);
     }
 
+    // Many changes by another program are caught up in the background, a
+    // slice at a time: each change once, each slice a full share however
+    // long the log still is, and the index then in step.
+    void manyChangesCaughtUpInTheBackground()
+    {
+        NotesFile f;
+        Random r;
+        fillRandomly(f, r, 300);
+        constexpr qint64 kNotes = 7000, kPerSlice = 400;
+        qint64 logged = 0;
+        {
+            sqlite3* other = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(f.path).constData(), &other), SQLITE_OK);
+            const auto close = qScopeGuard([&] { sqlite3_close(other); });
+            const QByteArray copies = "INSERT INTO T_idea(title, naiyo, bunrui) SELECT a.naiyo, b.title, a.bunrui "
+                                      "FROM T_idea a, T_idea b LIMIT "
+                                      + QByteArray::number(kNotes);
+            QVERIFY2(sqlite3_exec(other, copies.constData(), nullptr, nullptr, nullptr) == SQLITE_OK,
+                     sqlite3_errmsg(other));
+            sqlite3_stmt* count = nullptr;
+            sqlite3_prepare_v2(other, "SELECT count(*) FROM zumilo_index_changes", -1, &count, nullptr);
+            if (sqlite3_step(count) == SQLITE_ROW)
+                logged = sqlite3_column_int64(count, 0);
+            sqlite3_finalize(count);
+        }
+        QVERIFY(logged >= 2 * kNotes);
+        std::atomic<qint64> rows{0};
+        std::atomic<int> slices{0};
+        detail::setIndexBuildSlice(kPerSlice, [&](qint64 n) {
+            rows += n;
+            ++slices;
+        });
+        const auto restore = qScopeGuard([] { detail::setIndexBuildSlice(0); });
+        auto db = f.openAgain();
+        QVERIFY(!db->searchIndexInStep());
+        QTRY_VERIFY_WITH_TIMEOUT(db->searchIndexInStep(), 120000);
+        QTRY_VERIFY(!db->searchIndexBuilding());
+        QCOMPARE(rows.load(), logged); // each change once
+        QVERIFY2(slices <= logged / kPerSlice * 3 / 2 + 2, qPrintable(QString::number(slices)));
+        compareWithScanning(*db, r);
+    }
+
     // A build asked for while only a merge runs: the merge goes on to it,
     // and searches read every row until it is done. Asked for during the
     // merge's last slice, after which its thread would end, the build gets
-    // a pass of its own.
+    // a pass of its own; so does a repair asked for then, which waits for
+    // the slice to let go of the file and leaves an index in step.
     void buildAskedForDuringAMerge()
     {
-        NotesFile f(3);
-        f.openAgain()->close(); // indexed
+        NotesFile f;
+        Random r;
+        fillRandomly(f, r, 60);
+        auto db = f.openAgain();
         const QString path = QFileInfo(f.path).canonicalFilePath();
         std::mutex mutex;
         std::condition_variable released;
         bool inSlice = false, go = false;
         std::atomic<int> slices{0};
         detail::setIndexBuildSlice(0, [&](qint64) {
-            ++slices;
+            if (++slices > 2)
+                return;
             std::unique_lock lock(mutex);
             inSlice = true;
             released.wait(lock, [&] { return go; });
+            inSlice = go = false;
         });
-        const auto restore = qScopeGuard([&] {
+        const auto release = [&] {
             {
                 std::lock_guard lock(mutex);
                 go = true;
             }
             released.notify_all();
+        };
+        const auto held = [&] {
+            std::lock_guard lock(mutex);
+            return inSlice;
+        };
+        std::atomic<bool> repairing{false}, repaired{false};
+        std::thread repair;
+        const auto restore = qScopeGuard([&] {
+            release();
+            if (repair.joinable())
+                repair.join();
             detail::stopIndexBuild(path);
             detail::setIndexBuildSlice(0);
         });
         detail::startIndexBuild(path, false);
-        QTRY_VERIFY([&] {
-            std::lock_guard lock(mutex);
-            return inSlice;
-        }());
+        QTRY_VERIFY(held());
         QVERIFY(!detail::indexBuildRunning(path));
         detail::startIndexBuild(path, true);
         QVERIFY(detail::indexBuildRunning(path));
-        {
-            std::lock_guard lock(mutex);
-            go = true;
-        }
-        released.notify_all();
-        QTRY_COMPARE(slices.load(), 2);
+        release();
+        QTRY_VERIFY(slices == 2 && held()); // the second pass's only slice
+        repair = std::thread([&] {
+            try {
+                auto other = Database::open(path);
+                repairing = true;
+                other->repairSearchIndex();
+                repaired = true;
+            } catch (const std::exception& e) {
+                qWarning("%s", e.what());
+                repairing = true;
+            }
+        });
+        QTRY_VERIFY(repairing);
+        release();
+        repair.join();
+        QVERIFY(repaired);
         QTRY_VERIFY(!detail::indexBuildRunning(path));
+        QVERIFY(slices > 2);
+        compareWithScanning(*db, r);
     }
 
     // A build stopped halfway (the program ended, or killed inside a
