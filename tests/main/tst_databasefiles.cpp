@@ -795,6 +795,25 @@ private slots:
         QCOMPARE(rowCount(*w.currentDatabase(),
                           QStringLiteral("select count(*) from T_idea where title like '*memo9*'")),
                  1);
+
+        // The notice speaks of the file open: another one, backed up, has
+        // none; back on the first, it stands again.
+        store::finishBackups();
+        QVERIFY(QDir().mkpath(env.path(QStringLiteral("good"))));
+        store::setBackupFolder(env.path(QStringLiteral("good")));
+        const QString other = env.makeDatabase(QStringLiteral("data/other.zmd"));
+        env.prompts.expectOpenFile(other);
+        test::trigger(w, u"mnuOpenDB");
+        QCOMPARE(env.state->DatabasePath, other);
+        QVERIFY(!notice->isVisible());
+        store::finishBackups();
+        QCoreApplication::processEvents();
+        QVERIFY(!notice->isVisible());
+        QCOMPARE(int(store::listBackups(other).size()), 1);
+        env.prompts.expectOpenFile(path);
+        test::trigger(w, u"mnuOpenDB");
+        QVERIFY(notice->isVisible());
+        QVERIFY(notice->toolTip().startsWith(QStringLiteral("「notes.zmd」")));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 
