@@ -675,9 +675,12 @@ private slots:
         QVERIFY(notice->text().startsWith(QStringLiteral("索引を再作成中")));
         // Never past the bar's edge: shortened, its whole text then its tip,
         // only while the bar lacks room.
+        const int usual = w.width();
+        w.resize(w.minimumWidth(), w.height());
+        QTRY_VERIFY(notice->width() < notice->sizeHint().width());
+        QCOMPARE(notice->toolTip(), notice->text());
         QVERIFY(w.statusBar()->rect().contains(notice->geometry()));
-        QCOMPARE(notice->toolTip(), notice->width() < notice->sizeHint().width() ? notice->text() : QString());
-        w.resize(w.width() + notice->sizeHint().width(), w.height());
+        w.resize(usual + notice->sizeHint().width(), w.height());
         QTRY_VERIFY(notice->width() >= notice->sizeHint().width());
         QVERIFY(notice->toolTip().isEmpty());
 
