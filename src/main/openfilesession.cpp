@@ -18,7 +18,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStandardPaths>
@@ -53,6 +52,14 @@ QString fileNameOf(const QString& path)
     return path.mid(folderOf(path).size());
 }
 
+// A file by one name however it was reached (the name itself once the
+// file is gone).
+QString canonicalPath(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
 QString cannotOpenMessage(const QString& path, const StoreError& e)
 {
     return QStringLiteral("データベースを開けませんでした。\n") + path + QStringLiteral("\n\n") + e.message();
@@ -69,7 +76,7 @@ OpenFileSession::OpenFileSession(AppState& state, QMainWindow& window, QAction* 
     indexNotice_->setObjectName(QStringLiteral("IndexNotice"));
     indexNotice_->hide();
     window_.statusBar()->addPermanentWidget(indexNotice_);
-    backupNotice_ = new QLabel;
+    backupNotice_ = new StatusNotice(QStringLiteral("⚠ バックアップを作れませんでした"));
     backupNotice_->setObjectName(QStringLiteral("BackupNotice"));
     backupNotice_->hide();
     window_.statusBar()->addPermanentWidget(backupNotice_);
@@ -245,6 +252,7 @@ void OpenFileSession::attachDatabase(std::shared_ptr<Database> db)
     if (db_)
         db_->setTodayProvider([this] { return st_.clock().today(); });
     watchIndexBuild();
+    showBackupNotice();
 }
 
 void OpenFileSession::sayBackupFailed(const store::BackupFailure& failure)
@@ -253,10 +261,16 @@ void OpenFileSession::sayBackupFailed(const store::BackupFailure& failure)
     // the usual size: the bar shows the fact, pointing at it the rest.
     const QString told = QStringLiteral("「%1」のバックアップを作れませんでした（%2）。データは保存されています。")
                              .arg(QFileInfo(failure.path).fileName(), failure.reason);
-    backupNotice_->setText(QStringLiteral("⚠ バックアップを作れませんでした"));
-    backupNotice_->setToolTip(told);
+    backupFailures_.insert(canonicalPath(failure.path), told);
+    showBackupNotice();
+}
+
+void OpenFileSession::showBackupNotice()
+{
+    const QString told = db_ ? backupFailures_.value(canonicalPath(db_->path())) : QString();
+    backupNotice_->setNoticeTip(told);
     backupNotice_->setAccessibleName(told);
-    backupNotice_->show();
+    backupNotice_->setVisible(!told.isEmpty());
 }
 
 void OpenFileSession::watchIndexBuild()

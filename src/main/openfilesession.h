@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QThread>
 #include <array>
@@ -7,13 +8,13 @@
 #include <memory>
 
 class QAction;
-class QLabel;
 class QMainWindow;
 class QTimer;
 
 namespace zumilo::shell {
 struct AppState;
 class SettingsStore;
+class StatusNotice;
 } // namespace zumilo::shell
 
 namespace zumilo::store {
@@ -88,6 +89,8 @@ private:
     // failure is found on a thread at any moment, while the user types,
     // and the notes are safe, so no box takes the keyboard.
     void sayBackupFailed(const store::BackupFailure& failure);
+    // The notice stands while the open file is one whose backup failed.
+    void showBackupNotice();
     // Opens a file, showing how far the search index's catch-up has got.
     std::shared_ptr<store::Database> openFile(const QString& path);
     // Shows how far a rebuild of the search index has got.
@@ -102,8 +105,11 @@ private:
     QMainWindow& window_;
     SessionLinks links_;
     std::unique_ptr<RecentFiles> recent_;
-    QLabel* indexNotice_ = nullptr;
-    QLabel* backupNotice_ = nullptr;
+    shell::StatusNotice* indexNotice_ = nullptr;
+    shell::StatusNotice* backupNotice_ = nullptr;
+    // The files whose backup this run could not make (by canonical path),
+    // with what the notice's tip says of each.
+    QHash<QString, QString> backupFailures_;
     QTimer* indexWatch_ = nullptr;
     std::shared_ptr<store::Database> db_;
     std::unique_ptr<QThread> check_;

@@ -55,10 +55,24 @@ void StatusNotice::paintEvent(QPaintEvent*)
                           fontMetrics().elidedText(text(), Qt::ElideRight, r.width()), foregroundRole());
 }
 
+void StatusNotice::setNoticeTip(const QString& tip)
+{
+    tip_ = tip;
+    updateTip();
+}
+
 void StatusNotice::resizeEvent(QResizeEvent* event)
 {
     QLabel::resizeEvent(event);
-    setToolTip(fontMetrics().horizontalAdvance(text()) > contentsRect().width() ? text() : QString());
+    updateTip();
+}
+
+void StatusNotice::updateTip()
+{
+    if (!tip_.isEmpty())
+        setToolTip(tip_);
+    else
+        setToolTip(fontMetrics().horizontalAdvance(text()) > contentsRect().width() ? text() : QString());
 }
 
 const QString kCheckingFile = QStringLiteral("ファイルを点検しています。終わるまでお待ちください…");

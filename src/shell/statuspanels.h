@@ -31,10 +31,17 @@ class StatusNotice : public QLabel {
 public:
     explicit StatusNotice(const QString& text, QWidget* parent = nullptr);
     QSize minimumSizeHint() const override;
+    // A tip of its own, shown shortened or not, in place of the whole
+    // text; empty: none.
+    void setNoticeTip(const QString& tip);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void updateTip();
+    QString tip_;
 };
 
 // While a write waits for the check of its file's pages, the status bar

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QRegion>
 #include <QScreen>
 #include <QSizeF>
 #include <QStatusBar>
@@ -25,7 +26,7 @@ QSize frameExtra(const QWidget* window)
 {
     if (window->isVisible()) {
         const QSize extra = window->frameGeometry().size() - window->size();
-        if (!extra.isEmpty())
+        if (!extra.isNull())
             return extra;
     }
     const int border = window->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, window);
@@ -64,9 +65,20 @@ QRect within(QRect r, const QRect& avail, const QWidget* window)
     return r;
 }
 
+// Whether the free areas of the screens of `screen`'s desktop together
+// show the whole frame of `r`.
+bool desktopShows(const QRect& r, const QScreen* screen, const QWidget* window)
+{
+    QRegion free;
+    for (const QScreen* s : screen->virtualSiblings())
+        free += s->availableGeometry();
+    return QRegion(QRect(r.topLeft(), r.size() + frameExtra(window))).subtracted(free).isEmpty();
+}
+
 // A place no screen shows moves onto the primary screen. A window larger
 // than the screen's free area (a small screen, a large display scale)
-// shrinks to it, its least size too, and moves wholly onto that screen.
+// shrinks to it, its least size too, and moves wholly onto that screen,
+// unless it lies across screens side by side that show it whole.
 QRect keepOnScreen(QRect r, QWidget* window)
 {
     const QScreen* screen = screenShowing(r);
@@ -77,6 +89,11 @@ QRect keepOnScreen(QRect r, QWidget* window)
         return r;
     const QRect avail = screen->availableGeometry();
     const QSize most = room(window, screen);
+    const QSize wanted = r.size().expandedTo(window->minimumSize());
+    if (!lost && wanted != wanted.boundedTo(most) && desktopShows(QRect(r.topLeft(), wanted), screen, window)) {
+        r.setSize(wanted);
+        return r;
+    }
     window->setMinimumSize(window->minimumSize().boundedTo(most));
     const QSize size = r.size().expandedTo(window->minimumSize()).boundedTo(most);
     if (lost) {

@@ -434,6 +434,46 @@ private slots:
         QVERIFY(qAbs(t.height - 6000) <= 15);
     }
 
+    // A window left across two screens side by side comes back there at
+    // its size; one that neither shows whole shrinks onto the screen that
+    // shows most of it. CTest runs this on two screens of 1280x720 pixels.
+    void placeAcrossTwoScreens_data()
+    {
+        QTest::addColumn<QRect>("stored"); // pixels
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("across both") << QRect(100, 50, 2000, 500) << true;
+        QTest::newRow("past the second") << QRect(1000, 50, 2000, 500) << false;
+        QTest::newRow("on the second alone") << QRect(1400, 100, 800, 500) << true;
+    }
+    void placeAcrossTwoScreens()
+    {
+        if (QGuiApplication::screens().size() != 2)
+            QSKIP("needs two screens side by side");
+        QFETCH(QRect, stored);
+        QFETCH(bool, kept);
+        Env env;
+        env.makeDatabase(QStringLiteral("program/") + shell::Settings::HelpDatabaseName);
+        const auto write = [&](const char* key, int pixels) {
+            env.settings->write(shell::Settings::F1Position, QString::fromLatin1(key), QString::number(pixels * 15));
+        };
+        write("Left", stored.left());
+        write("Top", stored.top());
+        write("Width", stored.width());
+        write("Height", stored.height());
+        auto& w = env.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect place(w.pos(), w.size());
+        if (kept) {
+            QCOMPARE(place, stored);
+        } else {
+            QVERIFY(place.width() <= 1280);
+            QCOMPARE(w.screen(), QGuiApplication::screens().at(1));
+            QVERIFY2(w.screen()->availableGeometry().contains(w.geometry()),
+                     qPrintable(QDebug::toString(w.geometry())));
+        }
+    }
+
     // A backup taken when the file was opened comes back in its place
     // through the File menu, with a question naming its date; the windows
     // show it afterwards.
@@ -635,9 +675,12 @@ private slots:
         QVERIFY(notice->text().startsWith(QStringLiteral("索引を再作成中")));
         // Never past the bar's edge: shortened, its whole text then its tip,
         // only while the bar lacks room.
+        const int usual = w.width();
+        w.resize(w.minimumWidth(), w.height());
+        QTRY_VERIFY(notice->width() < notice->sizeHint().width());
+        QCOMPARE(notice->toolTip(), notice->text());
         QVERIFY(w.statusBar()->rect().contains(notice->geometry()));
-        QCOMPARE(notice->toolTip(), notice->width() < notice->sizeHint().width() ? notice->text() : QString());
-        w.resize(w.width() + notice->sizeHint().width(), w.height());
+        w.resize(usual + notice->sizeHint().width(), w.height());
         QTRY_VERIFY(notice->width() >= notice->sizeHint().width());
         QVERIFY(notice->toolTip().isEmpty());
 
@@ -795,6 +838,25 @@ private slots:
         QCOMPARE(rowCount(*w.currentDatabase(),
                           QStringLiteral("select count(*) from T_idea where title like '*memo9*'")),
                  1);
+
+        // The notice speaks of the file open: another one, backed up, has
+        // none; back on the first, it stands again.
+        store::finishBackups();
+        QVERIFY(QDir().mkpath(env.path(QStringLiteral("good"))));
+        store::setBackupFolder(env.path(QStringLiteral("good")));
+        const QString other = env.makeDatabase(QStringLiteral("data/other.zmd"));
+        env.prompts.expectOpenFile(other);
+        test::trigger(w, u"mnuOpenDB");
+        QCOMPARE(env.state->DatabasePath, other);
+        QVERIFY(!notice->isVisible());
+        store::finishBackups();
+        QCoreApplication::processEvents();
+        QVERIFY(!notice->isVisible());
+        QCOMPARE(int(store::listBackups(other).size()), 1);
+        env.prompts.expectOpenFile(path);
+        test::trigger(w, u"mnuOpenDB");
+        QVERIFY(notice->isVisible());
+        QVERIFY(notice->toolTip().startsWith(QStringLiteral("「notes.zmd」")));
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
     }
 

@@ -215,10 +215,10 @@ private slots:
         if (note) {
             QVERIFY(env.list().selectKey(QStringLiteral("%1_id").arg(note)));
             const QRect row = env.list().visualRect(env.list().currentIndex());
-            test::dragAndDrop(env.list().viewport(), row.center(), env.tree().viewport(), at(onto));
+            QCOMPARE(test::dragAndDrop(env.list().viewport(), row.center(), env.tree().viewport(), at(onto)), 1);
             QCOMPARE(env.list().count(), 1); // the note left the category shown
         } else {
-            test::dragAndDrop(env.tree().viewport(), at(category), env.tree().viewport(), at(onto));
+            QCOMPARE(test::dragAndDrop(env.tree().viewport(), at(category), env.tree().viewport(), at(onto)), 1);
         }
         ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
         QCOMPARE(env.scalar(check), expected);

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTimer>
 #include <QtTest>
@@ -34,8 +35,27 @@ void clickTab(QWidget& window, QAnyStringView key)
     QTest::mouseClick(strip->bar(), Qt::LeftButton, {}, strip->bar()->tabRect(index).center());
 }
 
-void dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end)
+namespace {
+
+class DropCounter : public QObject {
+public:
+    int drops = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        drops += event->type() == QEvent::Drop;
+        return false;
+    }
+};
+
+} // namespace
+
+int dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end)
 {
+    DropCounter counter;
+    to->installEventFilter(&counter);
+    const auto uninstall = qScopeGuard([&] { to->removeEventFilter(&counter); });
     // The drag loop runs inside the move that starts it and ends on the
     // release it sees: queued now, the rest of the gesture runs in that loop.
     bool released = false;
@@ -49,7 +69,8 @@ void dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end)
     const QPoint step(QApplication::startDragDistance() + 1, 0);
     QTest::mouseMove(from, start + step);
     QTest::mouseMove(from, start + 2 * step);
-    QTRY_VERIFY(released);
+    [&] { QTRY_VERIFY(released); }();
+    return counter.drops;
 }
 
 MainWindowApp::MainWindowApp()

@@ -33,8 +33,8 @@ void trigger(QMainWindow& window, QAnyStringView command);
 void clickTab(QWidget& window, QAnyStringView key);
 // Drags with the left button from `start` in `from` to `end` in `to` and lets
 // go there, through the platform's own drag loop (a platform that drags: xcb).
-// Returns once the drag has ended.
-void dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end);
+// Returns once the drag has ended, with how many drops `to` was given.
+int dragAndDrop(QWidget* from, QPoint start, QWidget* to, QPoint end);
 
 // A TestApp whose settings name a fresh database (data/notes.zmd, without
 // the seed note), with a second connection to fill it and check it, and the
