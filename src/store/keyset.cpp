@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
@@ -37,13 +38,19 @@ struct Keyset::TextKeys {
         qint64 rowid;
         quint32 begin;     // of the key in bytes, the title following it
         quint32 size;      // of the key; Null for no value
-        quint32 titleSize; // of the title as stored
+        quint32 titleSize; // of the title as stored; Null when too long to keep
         quint32 serial;    // the row's place in the read
     };
     bool descending = false;
     std::vector<Entry> sorted;
     std::string bytes;
     std::vector<std::pair<qint64, quint32>> read; // rowids as read, their positions in sorted
+
+    // Values longer than this are not kept, nor reused: a list ordered by
+    // the notes' bodies would otherwise hold every body while it is open.
+    static constexpr size_t kKeptValue = 256;
+    // Nor is a set's whole when its keys take more than this.
+    static constexpr size_t kKeptBytes = size_t(16) << 20;
 
     bool less(const Entry& a, const Entry& b) const
     {
@@ -113,7 +120,9 @@ struct Keyset::TextKeys {
     // The row's entry, if the last read had it near where this read has
     // come to (`cursor`): the rows come in the same order each time, less
     // those deleted and plus those added or moved, which are folded again.
-    const Entry* find(qint64 rowid, size_t& cursor) const
+    // Far from the cursor (rows deleted, moved or filtered out in a run),
+    // the row is looked up by its number, and the cursor follows it there.
+    const Entry* find(qint64 rowid, size_t& cursor, std::unordered_map<qint64, size_t>& places) const
     {
         constexpr size_t kNear = 8;
         const size_t behind = cursor > kNear ? cursor - kNear : 0;
@@ -127,12 +136,23 @@ struct Keyset::TextKeys {
             if (read[i].first == rowid)
                 return &sorted[read[i].second];
         }
-        return nullptr;
+        if (places.empty()) {
+            places.reserve(read.size());
+            for (size_t i = 0; i < read.size(); ++i)
+                places.emplace(read[i].first, i);
+        }
+        const auto at = places.find(rowid);
+        if (at == places.end())
+            return nullptr;
+        cursor = at->second + 1;
+        return &sorted[read[at->second].second];
     }
 
-    std::string_view title(const Entry& e) const
+    // Whether the row's key may serve again for a value as stored now.
+    bool sameValue(const Entry& e, std::string_view value) const
     {
-        return e.size == Null ? std::string_view() : std::string_view(bytes).substr(e.begin + e.size, e.titleSize);
+        return e.size != Null && e.titleSize != Null
+               && std::string_view(bytes).substr(e.begin + e.size, e.titleSize) == value;
     }
 };
 
@@ -229,13 +249,14 @@ bool Keyset::readKeys()
 {
     finishKeys(); // whole, should this read fail
     bool ok = false;
+    bool byText = false;
     withCondition([&](const IndexedWhere& w, bool inStep) {
         // Straight from the index when it answers the whole condition.
         const bool direct = !w.keys.isEmpty() && keyColumn_ == 0 && orderBy.isEmpty();
         if (direct) {
             ok = w.oneLookup ? readKeysInHalves(w.keys, w.keyParams) : readKeys(w.keys, w.keyParams);
         } else if (!byTextKey_.isEmpty() && keyColumn_ == 0 && readKeysByText(w.where, w.params)) {
-            ok = true;
+            ok = byText = true;
         } else if (w.where.isEmpty() && keyColumn_ == 0 && params.isEmpty()
                    && (byRowid || orderBy.isEmpty() || orderFromIndex())) {
             ok = readKeysAhead(inStep);
@@ -243,6 +264,8 @@ bool Keyset::readKeys()
             ok = readKeys(keysSql(w.where), w.params, byRowid && keyColumn_ == 0);
         }
     });
+    if (!byText)
+        textKeys_.reset(); // another order's keys serve no later read
     return ok;
 }
 
@@ -387,6 +410,7 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
     std::vector<qint64> readOrder;
     readOrder.reserve(std::min(keys.size(), kMostRows));
     size_t cursor = 0;
+    std::unordered_map<qint64, size_t> places; // of the last read's rows, made at its first use
     std::vector<char32_t> folded;
     while (st.step()) {
         if (readOrder.size() == kMostRows) {
@@ -397,14 +421,16 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
         const quint32 serial = quint32(readOrder.size());
         readOrder.push_back(rowid);
         if (sqlite3_column_type(s, 1) == SQLITE_NULL) {
+            if (last)
+                last->find(rowid, cursor, places); // keeps the cursor in step
             added.push_back({{0, 0}, rowid, 0, kNull, 0, serial});
             continue;
         }
         const unsigned char* text = sqlite3_column_text(s, 1);
         const size_t textSize = text ? size_t(sqlite3_column_bytes(s, 1)) : 0;
         const std::string_view title(reinterpret_cast<const char*>(text), textSize);
-        if (const Entry* was = last ? last->find(rowid, cursor) : nullptr;
-            was && was->size != kNull && last->title(*was) == title) {
+        if (const Entry* was = last ? last->find(rowid, cursor, places) : nullptr;
+            was && last->sameValue(*was, title)) {
             Entry e = *was;
             e.begin = quint32(bytes.size());
             e.serial = serial;
@@ -412,7 +438,7 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
                 textKeys_.reset();
                 return false;
             }
-            bytes.append(last->bytes, was->begin, was->size + was->titleSize);
+            bytes.append(last->bytes, was->begin, size_t(was->size) + was->titleSize);
             const size_t at = size_t(was - last->sorted.data());
             kept[at] = e;
             isKept[at] = true;
@@ -445,8 +471,11 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
         for (size_t k = 0; k < std::min<size_t>(size, 16); ++k)
             head[k / 8] |= quint64(key[k]) << (56 - 8 * (k % 8));
         bytes.resize(begin + size);
-        bytes.append(title);
-        added.push_back({{head[0], head[1]}, rowid, quint32(begin), quint32(size), quint32(title.size()), serial});
+        const bool keep = title.size() <= TextKeys::kKeptValue;
+        if (keep)
+            bytes.append(title);
+        added.push_back(
+            {{head[0], head[1]}, rowid, quint32(begin), quint32(size), keep ? quint32(title.size()) : kNull, serial});
     }
     // The rows kept are in order among themselves already.
     const auto less = [&fresh](const Entry& a, const Entry& b) { return fresh->less(a, b); };
@@ -473,7 +502,10 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
     fresh->read.reserve(readOrder.size());
     for (size_t i = 0; i < readOrder.size(); ++i)
         fresh->read.emplace_back(readOrder[i], position[i]);
-    textKeys_ = std::move(fresh);
+    if (fresh->bytes.size() <= TextKeys::kKeptBytes)
+        textKeys_ = std::move(fresh);
+    else
+        textKeys_.reset();
     return true;
 }
 

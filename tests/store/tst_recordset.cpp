@@ -499,8 +499,10 @@ private slots:
     {
         NotesFile f;
         auto other = f.openAgain();
-        const QStringList pieces = {QStringLiteral("a"),  QStringLiteral("Ａ"), QStringLiteral("ｶﾞ"),
-                                    QStringLiteral("ガ"), QStringLiteral("漢"), QStringLiteral("0123456789abcdefgh")};
+        const QStringList pieces = {QStringLiteral("a"),       QStringLiteral("Ａ"),
+                                    QStringLiteral("ｶﾞ"),      QStringLiteral("ガ"),
+                                    QStringLiteral("漢"),      QStringLiteral("0123456789abcdefgh"),
+                                    QString(90, QChar(0x9577))}; // longer than a kept title
         QRandomGenerator random(zumilo::store::test::randomSeed());
         auto randomTitle = [&]() -> QVariant {
             if (random.bounded(20) == 0)
@@ -526,7 +528,14 @@ private slots:
                 for (int k = int(random.bounded(1, 6)); k > 0; --k) {
                     const qint64 id = 1 + random.bounded(n);
                     auto& db = random.bounded(2) ? *f.db : *other;
-                    switch (random.bounded(6)) {
+                    switch (random.bounded(8)) {
+                    case 6: // a run of rows gone from the read, or without titles
+                    case 7:
+                        db.execute(random.bounded(2)
+                                       ? QStringLiteral("DELETE FROM T_idea WHERE id BETWEEN ? AND ?")
+                                       : QStringLiteral("UPDATE T_idea SET title = NULL WHERE id BETWEEN ? AND ?"),
+                                   {QVariant(id), QVariant(id + 12)});
+                        break;
                     case 0:
                         db.execute(QStringLiteral("DELETE FROM T_idea WHERE id = ?"), {QVariant(id)});
                         break;
