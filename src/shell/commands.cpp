@@ -377,10 +377,10 @@ public:
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
+        // Filling the rectangle, as Qt's own icons do, whatever size of the
+        // picture came nearest.
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        QPixmap picture = pixmap(rect.size() * ratio, mode, state);
-        picture.setDevicePixelRatio(ratio);
-        painter->drawPixmap(rect.topLeft(), picture);
+        painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
     }
 
 private:
