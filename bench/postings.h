@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/postings.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -13,29 +15,8 @@ namespace zumilo::bench {
 // A positional index of one text column, in a format of our own, measured
 // beside the engine's full-text index of the same column.
 //
-// Tokens are those of the store's tokenizer: every pair of folded
-// characters where it starts, and every character once per text. A token's
-// notes are cut into blocks of up to kBlockNotes notes, each block one row
-// (token, first_row, data) of a WITHOUT ROWID table, so that a change of one
-// note rewrites the blocks it lies in and no more. A character's block
-// holds its notes only; a pair's block also holds where in each note the
-// pair starts, so that a longer word is found exactly as the phrase of its
-// pairs, with no note read to confirm it.
-//
-// A block is one bit stream. Its parts are in Rice codes (v >> k in unary,
-// then the k low bits of v), each with the k that makes that part of that
-// block the shortest, so that a common pair (small gaps) and a rare one
-// (large gaps) each pay about what their gaps are worth:
-//   notes - 1 (7 bits)
-//   if notes > 1: k (5 bits), then each next note's row gap - 1
-//   pairs only:
-//     the notes holding the pair more than once, in Elias gamma; if any:
-//       k, each one's place after the last listed; k, each one's count - 2
-//     k for first positions; if any note is listed, k for further gaps
-//     note after note: its first position, then each further gap - 1
-// The first row is the key's: a block is found by (token, row) alone. A
-// search reads the rows and counts of a block when it gets there, and its
-// positions when a note of it holds every pair the word needs.
+// The blocks are the store's (store/postings.h), each one row (token,
+// first_row, data) of a WITHOUT ROWID table.
 //
 // Changed notes can be kept beside the blocks in <indexTable>_changes, one
 // row per note with the text the blocks hold and the folded text it now
@@ -43,10 +24,6 @@ namespace zumilo::bench {
 // blocks say of them, until writeKeptChanges() rewrites the blocks.
 class PostingIndex {
 public:
-    // 64 notes add keys, 256 make rows that fill pages worse: both took
-    // more room.
-    static constexpr int kBlockNotes = 128;
-
     // The position codings counted while building: the index stores Rice
     // codes; the others are what the same positions would take.
     enum Coding { Rice, EliasGamma, Nibbles, Bytes, BlockWidth, kCodings };
@@ -91,11 +68,8 @@ public:
     // caller's transaction. Returns how many notes they were.
     int writeKeptChanges();
 
-    // One stored row: a block's first row and its bits.
-    struct Block;
-
 private:
-    std::vector<Block> blocks(std::uint64_t token) const;
+    std::vector<store::postings::Block> blocks(std::uint64_t token) const;
     std::vector<std::int64_t> findInBlocks(const std::u32string& word) const;
     QString changes() const;
 
