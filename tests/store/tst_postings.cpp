@@ -1,10 +1,13 @@
 #include "store/jetlike.h"
 #include "store/postings.h"
+#include "store/postingsmodule.h"
 
 #include <QTest>
 
+#include <array>
 #include <map>
 #include <random>
+#include <sqlite3.h>
 
 using namespace zumilo::store;
 using namespace zumilo::store::postings;
@@ -69,6 +72,63 @@ struct Notes {
         }
         return out;
     }
+};
+
+// A connection with the module and one index `x` on it.
+struct Db {
+    sqlite3* db = nullptr;
+    explicit Db(bool positions)
+    {
+        sqlite3_open(":memory:", &db);
+        sqlite3_extended_result_codes(db, 1);
+        detail::registerPostingsModule(db);
+        exec(QStringLiteral("CREATE VIRTUAL TABLE x USING zumilo_postings(body, positions=%1)").arg(int(positions)));
+    }
+    ~Db() { sqlite3_close(db); }
+
+    int exec(const QString& sql) { return sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr); }
+
+    // The rows of a statement's first column; its text arguments bound as
+    // bytes (the engine keeps U+0000 in them).
+    std::vector<std::int64_t> rows(const char* sql, const std::vector<std::string>& texts = {},
+                                   const std::vector<std::int64_t>& numbers = {})
+    {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+            qFatal("%s", sqlite3_errmsg(db));
+        int i = 0;
+        for (const std::string& t : texts)
+            sqlite3_bind_text(st, ++i, t.data(), int(t.size()), SQLITE_TRANSIENT);
+        for (std::int64_t n : numbers)
+            sqlite3_bind_int64(st, ++i, n);
+        std::vector<std::int64_t> out;
+        while (sqlite3_step(st) == SQLITE_ROW)
+            out.push_back(sqlite3_column_int64(st, 0));
+        if (sqlite3_finalize(st) != SQLITE_OK)
+            out = {-1, -1, -1};
+        return out;
+    }
+
+    void insert(std::int64_t row, const std::string& text)
+    {
+        rows("INSERT INTO x(rowid, body) VALUES(?2, ?1)", {text}, {row});
+    }
+    void remove(std::int64_t row, const std::string& old)
+    {
+        rows("INSERT INTO x(x, rowid, body) VALUES('delete', ?2, ?1)", {old}, {row});
+    }
+    // Merge steps until one changes nothing; how many did something.
+    int mergeAll(int rank)
+    {
+        for (int steps = 0;; ++steps) {
+            const auto before = sqlite3_total_changes64(db);
+            if (exec(QStringLiteral("INSERT INTO x(x, rank) VALUES('merge', %1)").arg(rank)) != SQLITE_OK)
+                return -1;
+            if (sqlite3_total_changes64(db) - before < 2)
+                return steps;
+        }
+    }
+    std::int64_t one(const char* sql) { return rows(sql).at(0); }
 };
 
 } // namespace
@@ -176,6 +236,149 @@ private slots:
         const Postings back = decodeBlock(-3, good, true);
         QCOMPARE(back.rows, p.rows);
         QCOMPARE(back.positions, p.positions);
+    }
+
+    // Random builds, edits and deletes through SQL, some rolled back, some
+    // in part (to a savepoint, after a search wrote the gathered rows out):
+    // after each, searches of one or two runs, whole or within a range of
+    // rows, find what a scan finds, and the row count is the notes'. Merge
+    // steps then write every kept row into the blocks, a bounded step at a
+    // time, and searches stay the same.
+    void module_data()
+    {
+        QTest::addColumn<quint64>("seed");
+        QTest::addColumn<bool>("positions");
+        for (quint64 seed : {11u, 12u}) {
+            QTest::addRow("seed %llu", seed) << seed << true;
+            QTest::addRow("seed %llu, no positions", seed) << seed << false;
+        }
+    }
+    void module()
+    {
+        QFETCH(quint64, seed);
+        QFETCH(bool, positions);
+        Notes gen(seed);
+        Db db(positions);
+        std::map<std::int64_t, std::string> notes;
+        auto check = [&](const char* when) {
+            const QString what = QStringLiteral("seed %1, %2").arg(seed).arg(QLatin1String(when));
+            QVERIFY2(db.one("SELECT rows FROM x_state") == std::int64_t(notes.size()), qPrintable(what));
+            const auto words = gen.words(notes, 12);
+            for (size_t w = 0; w < words.size(); ++w) {
+                // Runs as the index is asked for them: no U+0000, and text
+                // that has gone through UTF-8.
+                if (std::any_of(words[w].begin(), words[w].end(),
+                                [](char32_t c) { return c == 0 || (c >= 0xD800 && c < 0xE000); }))
+                    continue;
+                std::vector<std::u32string> runs = {words[w]};
+                if (w % 3 == 0)
+                    runs.push_back(U"会");
+                std::string match;
+                for (const auto& r : runs)
+                    match += (match.empty() ? "" : std::string(1, '\0'))
+                             + QString::fromUcs4(r.data(), qsizetype(r.size())).toStdString();
+                const bool exact = positions
+                                   || std::all_of(runs.begin(), runs.end(), [](auto& r) { return r.size() <= 2; });
+                std::vector<std::int64_t> expected;
+                for (const auto& [row, text] : notes) {
+                    const auto f = gen.folded(text);
+                    if (std::all_of(runs.begin(), runs.end(),
+                                    [&](auto& r) { return f.find(r) != std::u32string::npos; }))
+                        expected.push_back(row);
+                }
+                const auto found = db.rows("SELECT rowid FROM x WHERE x MATCH ?", {match});
+                QVERIFY2(exact ? found == expected
+                               : std::includes(found.begin(), found.end(), expected.begin(), expected.end()),
+                         qPrintable(what));
+                if (found.size() > 3) {
+                    const std::vector<std::int64_t> within(found.begin() + 1, found.end() - 2);
+                    QVERIFY2(db.rows("SELECT rowid FROM x WHERE x MATCH ? AND rowid >= ? AND rowid < ?", {match},
+                                     {found[1], found[found.size() - 2]})
+                                 == within,
+                             qPrintable(what));
+                }
+            }
+        };
+        std::int64_t next = 1000;
+        for (int round = 0; round < 12; ++round) {
+            const auto before = notes;
+            std::int64_t half = 0;
+            // Builds, a build taken back to a savepoint, edits, edits taken
+            // back, a build taken back.
+            const int kind = std::array{0, 0, 1, 2, 3, 2, 4, 1, 2, 3, 0, 2}[size_t(round)];
+            QCOMPARE(db.exec(QStringLiteral("BEGIN")), SQLITE_OK);
+            for (int i = 0; i < 60; ++i) {
+                const std::string text = gen.text();
+                if (kind <= 1 || kind == 4) { // a build: rows beyond all others
+                    next += 1 + std::int64_t(gen.random() % 3);
+                    db.insert(next, text);
+                    notes[next] = text;
+                    if (kind == 1 && i == 30) {
+                        // What was gathered is written for the search.
+                        QCOMPARE(db.exec(QStringLiteral("SAVEPOINT half")), SQLITE_OK);
+                        half = next;
+                        db.rows("SELECT rowid FROM x WHERE x MATCH 'a'");
+                    }
+                } else if (!notes.empty() && gen.random() % 3) { // an edit or a delete
+                    const auto it = std::next(notes.begin(), std::ptrdiff_t(gen.random() % notes.size()));
+                    db.remove(it->first, it->second);
+                    if (gen.random() % 4) {
+                        db.insert(it->first, text);
+                        it->second = text;
+                    } else {
+                        notes.erase(it);
+                    }
+                } else { // a new row among the others
+                    const std::int64_t row = std::int64_t(gen.random() % std::uint64_t(next));
+                    if (!notes.count(row)) {
+                        db.insert(row, text);
+                        notes[row] = text;
+                    }
+                }
+            }
+            if (kind == 1) {
+                QCOMPARE(db.exec(QStringLiteral("ROLLBACK TO half")), SQLITE_OK);
+                notes.erase(notes.upper_bound(half), notes.end());
+            }
+            if (kind >= 3) {
+                QCOMPARE(db.exec(QStringLiteral("ROLLBACK")), SQLITE_OK);
+                notes = before;
+                next = notes.empty() ? 1000 : notes.rbegin()->first;
+            } else {
+                QCOMPARE(db.exec(QStringLiteral("COMMIT")), SQLITE_OK);
+            }
+            check("after a round");
+        }
+        // A small step leaves kept rows for the next; a large one writes
+        // many rows' entries into each block.
+        const std::int64_t kept = db.one("SELECT count(*) FROM x_kept");
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x, rank) VALUES('merge', -1)")), SQLITE_OK);
+        QVERIFY(db.one("SELECT count(*) FROM x_kept") < kept);
+        QVERIFY(db.one("SELECT count(*) FROM x_kept") > 0);
+        QVERIFY(db.mergeAll(1000) >= 1);
+        QCOMPARE(db.one("SELECT count(*) FROM x_kept"), 0);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
+        check("merged");
+    }
+
+    // The check finds a damaged block; writes the index cannot take fail
+    // with a message and change nothing.
+    void faults()
+    {
+        Db db(true);
+        Notes gen(5);
+        for (int row = 1; row <= 300; ++row)
+            db.insert(row, "会議 " + gen.text());
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM x WHERE rowid = 1")), SQLITE_ERROR);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('optimise')")), SQLITE_ERROR);
+        QCOMPARE(db.exec(QStringLiteral("SELECT rowid FROM x")), SQLITE_ERROR);
+        QCOMPARE(db.rows("SELECT rowid FROM x WHERE x MATCH '会議'").size(), size_t(300));
+        QCOMPARE(db.exec(QStringLiteral("UPDATE x_blocks SET data = substr(data, 1, length(data) - 1) WHERE (token, "
+                                        "first_row) = (SELECT token, first_row FROM x_blocks ORDER BY length(data) "
+                                        "DESC LIMIT 1)")),
+                 SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_CORRUPT_VTAB);
     }
 };
 
