@@ -138,7 +138,7 @@ public:
     // the file is open and shown.
     enum class Health { Sound, IndexDamaged, Damaged, Unchecked };
     // Waits for the pages' check (Damaged when it found damage), then runs
-    // the full-text engine's integrity check of the search index on a
+    // the integrity check of the search index on a
     // connection of its own. IndexDamaged: the notes are sound as far as
     // the engine can tell, and repairSearchIndex() repairs the index.
     // Damaged: the file's pages are damaged, and it is not written again in
@@ -212,7 +212,7 @@ private:
     detail::FileIdentity file_; // empty until the file is attached
     std::unique_ptr<detail::SearchIndex> index_;
     bool buildIndex_ = false;         // open() starts the index's build
-    bool mergeIndex_ = false;         // or the merge of its segments
+    bool mergeIndex_ = false;         // or the merge of its kept changes
     bool leaveLogAfterCheck_ = false; // a write-ahead log the page check must pass first
 };
 

@@ -164,7 +164,7 @@ void throwSqlite(int rc, const QString& message, const QString& context, sqlite3
     case SQLITE_CORRUPT:
         kind = ErrorKind::Damaged;
         field = databaseFile(db);
-        // The full-text engine's own data: the notes may be sound, and a
+        // The search index's own data: the notes may be sound, and a
         // rebuild of the index repairs it (Database::checkThoroughly).
         if (rc == SQLITE_CORRUPT_VTAB) {
             kind = ErrorKind::Other;

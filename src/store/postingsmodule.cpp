@@ -318,6 +318,15 @@ struct Table : sqlite3_vtab {
         marks.clear();
     }
 
+    void deleteAll()
+    {
+        flush();
+        lastAppended.reset();
+        use("DELETE FROM %b").run();
+        use("DELETE FROM %k").run();
+        use("UPDATE %s SET rows = 0, top = NULL").run();
+    }
+
     // Writes kept rows into the blocks, about `budget` tokens' worth.
     void merge(std::int64_t budget)
     {
@@ -688,6 +697,8 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite_int64*)
         const std::string what = textOf(command);
         if (what == "delete" && hasRow)
             t->remove(sqlite3_value_int64(argv[1]), text);
+        else if (what == "delete-all")
+            t->deleteAll();
         else if (what == "integrity-check")
             t->integrityCheck();
         else if (what == "merge") {

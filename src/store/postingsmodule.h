@@ -10,6 +10,7 @@ namespace zumilo::store::detail {
 //   CREATE VIRTUAL TABLE x USING zumilo_postings(column, positions=1)
 //   INSERT INTO x(rowid, column) VALUES(?, ?)
 //   INSERT INTO x(x, rowid, column) VALUES('delete', ?, old_text)
+//   INSERT INTO x(x) VALUES('delete-all')
 //   INSERT INTO x(x) VALUES('integrity-check')  -- SQLITE_CORRUPT_VTAB when damaged
 //   INSERT INTO x(x, rank) VALUES('merge', n)   -- changes nothing once all is merged
 //   SELECT rowid FROM x WHERE x MATCH ? [AND rowid >= ? AND rowid < ?]

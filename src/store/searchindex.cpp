@@ -4,6 +4,7 @@
 #include "error.h"
 #include "jetlike.h"
 #include "jetsql.h"
+#include "postingsmodule.h"
 #include "statement.h"
 
 #include <QChar>
@@ -47,167 +48,62 @@ constexpr char kChangeTable[] = "zumilo_index_changes";
 // Present while a build is under way: per table with a log, the number of
 // the next row to fill (rows are filled in number order).
 constexpr char kFillTable[] = "zumilo_index_fill";
-// Present while the segments a build left are still being merged.
+// Present while the changes kept during a build are still being merged.
 constexpr char kMergeTable[] = "zumilo_index_merge";
 constexpr char kChangeTriggerPrefix[] = "zumilo_log_";
-constexpr char kTokenizer[] = "zumilo_fold";
+constexpr char kOldTokenizer[] = "zumilo_fold";
 constexpr char kLiveFunction[] = "zumilo_index_live";
 
 // The tokens depend on the folding and so on the Unicode tables it uses: a
 // file indexed by a build with other tables is indexed again.
 QString formatVersion()
 {
-    return QStringLiteral("5 unicode %1").arg(int(QChar::currentUnicodeVersion()));
+    return QStringLiteral("6 unicode %1").arg(int(QChar::currentUnicodeVersion()));
 }
 
 // Longer runs are looked up by their start and confirmed by like(); so is
 // a run of more than one pair in an index without positions.
 constexpr size_t kLongestPhrase = 32;
 
-// Bytes of tokens an index gathers in memory before writing them out.
-constexpr int kFillMemory = 16 << 20;
-
-// The engine's own settings for merging the segments later writes add.
-constexpr int kDefaultAutomerge = 4;
-constexpr int kDefaultCrisisMerge = 16;
-// Pages of the index one merge step writes (about 4 kB each): a few
-// milliseconds of work, so that a slice ends close to its time.
+// Pages of the index one merge step writes, about (see postingsmodule.h):
+// a few milliseconds of work, so that a slice ends close to its time.
 constexpr int kMergePages = 64;
 
 // Rows between two progress reports of a rebuild, and of a catch-up.
 constexpr int kProgressStep = 2000;
 constexpr int kCatchUpStep = 200;
 
-// --- the tokenizer ------------------------------------------------------------
+// --- the old index ---------------------------------------------------------
 
-// Each pair of folded characters at its position, so that a word of two
-// or more characters is the phrase of its pairs, and each character once
-// (where it first occurs) for words of one character: positions are needed
-// for pairs alone, and a character repeated in a body costs nothing more.
-// Query text arrives folded already (see narrow()) and is cut into pairs.
-struct Tokenizer {
-    std::vector<char32_t> chars;
-    std::vector<char> utf8;
-    std::vector<int> offsets;    // of each character in utf8, and its end
-    std::vector<quint32> seenIn; // the text a BMP character last occurred in
-    quint32 text = 0;
-
-    void encode(size_t n)
-    {
-        if (utf8.size() < 4 * n)
-            utf8.resize(4 * n);
-        offsets.resize(n + 1);
-        char* o = utf8.data();
-        for (size_t i = 0; i < n; ++i) {
-            offsets[i] = int(o - utf8.data());
-            const char32_t c = chars[i];
-            if (c == 0) {
-                // The engine keeps a token up to its first zero byte in
-                // places (and so loses or misplaces the rest): U+0000 is
-                // written in the two bytes no other character has.
-                *o++ = char(0xC0);
-                *o++ = char(0x80);
-            } else if (c < 0x80) {
-                *o++ = char(c);
-            } else if (c < 0x800) {
-                *o++ = char(0xC0 | (c >> 6));
-                *o++ = char(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                *o++ = char(0xE0 | (c >> 12));
-                *o++ = char(0x80 | ((c >> 6) & 0x3F));
-                *o++ = char(0x80 | (c & 0x3F));
-            } else {
-                *o++ = char(0xF0 | (c >> 18));
-                *o++ = char(0x80 | ((c >> 12) & 0x3F));
-                *o++ = char(0x80 | ((c >> 6) & 0x3F));
-                *o++ = char(0x80 | (c & 0x3F));
-            }
-        }
-        offsets[n] = int(o - utf8.data());
-    }
-
-    void startText()
-    {
-        if (seenIn.empty() || ++text == 0) {
-            seenIn.assign(0x10000, 0);
-            text = 1;
-        }
-    }
-
-    // True the first time `c` occurs in the text (characters beyond the BMP
-    // are rare enough to be emitted at every occurrence).
-    bool firstOccurrence(char32_t c)
-    {
-        if (c >= 0x10000)
-            return true;
-        if (seenIn[c] == text)
-            return false;
-        seenIn[c] = text;
-        return true;
-    }
-};
-
-int createTokenizer(void*, const char**, int, Fts5Tokenizer** out)
+// Files of earlier layouts hold full-text tables of the engine's with a
+// tokenizer of this name; the engine connects to a table, and so needs its
+// tokenizer, even to drop it. This one takes the name and makes no tokens.
+int createOldTokenizer(void*, const char**, int, Fts5Tokenizer** out)
 {
-    *out = reinterpret_cast<Fts5Tokenizer*>(new (std::nothrow) Tokenizer);
-    return *out ? SQLITE_OK : SQLITE_NOMEM;
+    static char instance;
+    *out = reinterpret_cast<Fts5Tokenizer*>(&instance);
+    return SQLITE_OK;
 }
 
-void deleteTokenizer(Fts5Tokenizer* t)
+void deleteOldTokenizer(Fts5Tokenizer*) {}
+
+int tokenizeNothing(Fts5Tokenizer*, void*, int, const char*, int, int (*)(void*, int, const char*, int, int, int))
 {
-    delete reinterpret_cast<Tokenizer*>(t);
+    return SQLITE_OK;
 }
 
-int tokenize(Fts5Tokenizer* t, void* ctx, int flags, const char* text, int bytes,
-             int (*token)(void*, int, const char*, int, int, int))
-{
-    Tokenizer& k = *reinterpret_cast<Tokenizer*>(t);
-    try {
-        size_t n;
-        if (flags & FTS5_TOKENIZE_QUERY) {
-            const QList<uint> cps = QString::fromUtf8(text, bytes).toUcs4();
-            k.chars.assign(cps.begin(), cps.end());
-            n = k.chars.size();
-        } else {
-            n = foldUtf8(reinterpret_cast<const unsigned char*>(text), size_t(bytes), k.chars);
-        }
-        k.encode(n);
-        const char* s = k.utf8.data();
-        const auto& at = k.offsets;
-        int rc = SQLITE_OK;
-        if (flags & FTS5_TOKENIZE_QUERY) {
-            if (n == 1)
-                return token(ctx, 0, s, at[1], 0, at[1]);
-            for (size_t i = 0; i + 1 < n && rc == SQLITE_OK; ++i)
-                rc = token(ctx, 0, s + at[i], at[i + 2] - at[i], at[i], at[i + 2]);
-            return rc;
-        }
-        k.startText();
-        for (size_t i = 0; i < n && rc == SQLITE_OK; ++i) {
-            int position = 0; // a new one, unless the pair took it
-            if (i + 1 < n) {
-                rc = token(ctx, 0, s + at[i], at[i + 2] - at[i], at[i], at[i + 2]);
-                position = FTS5_TOKEN_COLOCATED;
-            }
-            if (rc == SQLITE_OK && k.firstOccurrence(k.chars[i]))
-                rc = token(ctx, position, s + at[i], at[i + 1] - at[i], at[i], at[i + 1]);
-        }
-        return rc;
-    } catch (const std::bad_alloc&) {
-        return SQLITE_NOMEM;
-    }
-}
-
-fts5_api* fts5Api(sqlite3* db)
+void registerOldTokenizer(sqlite3* db)
 {
     fts5_api* api = nullptr;
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &st, nullptr) != SQLITE_OK)
-        return nullptr;
-    sqlite3_bind_pointer(st, 1, reinterpret_cast<void*>(&api), "fts5_api_ptr", nullptr);
-    sqlite3_step(st);
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_pointer(st, 1, reinterpret_cast<void*>(&api), "fts5_api_ptr", nullptr);
+        sqlite3_step(st);
+    }
     sqlite3_finalize(st);
-    return api;
+    static fts5_tokenizer tokenizer = {createOldTokenizer, deleteOldTokenizer, tokenizeNothing};
+    if (api)
+        api->xCreateTokenizer(api, kOldTokenizer, nullptr, &tokenizer, nullptr);
 }
 
 void liveFunction(sqlite3_context* ctx, int, sqlite3_value**)
@@ -247,24 +143,6 @@ bool hasTable(sqlite3* db, const char* table)
     const bool found = st.step();
     st.reset();
     return found;
-}
-
-// A query of the index's language for a folded run: the phrase of its
-// pairs where the index keeps positions, else the run when it is one
-// token, or all of its pairs.
-QString phrase(const std::u32string& run, bool positions)
-{
-    auto quoted = [](const char32_t* c, qsizetype n) {
-        QString text = QString::fromUcs4(c, n);
-        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-    };
-    if (positions || run.size() <= 2)
-        return quoted(run.data(), qsizetype(run.size()));
-    QStringList pairs;
-    for (size_t i = 0; i + 1 < run.size(); ++i)
-        pairs << quoted(run.data() + i, 2);
-    pairs.removeDuplicates();
-    return pairs.join(QStringLiteral(" AND "));
 }
 
 qint64 rows(sqlite3* db, const QString& table)
@@ -355,9 +233,8 @@ std::vector<std::pair<QString, QString>> loggingTriggers(sqlite3* db)
 
 SearchIndex::SearchIndex(sqlite3* db) : db_(db)
 {
-    static fts5_tokenizer tokenizer = {createTokenizer, deleteTokenizer, tokenize};
-    fts5_api* api = fts5Api(db);
-    available_ = api && api->xCreateTokenizer(api, kTokenizer, nullptr, &tokenizer, nullptr) == SQLITE_OK
+    registerOldTokenizer(db);
+    available_ = registerPostingsModule(db)
                  && sqlite3_create_function_v2(db, kLiveFunction, 0, SQLITE_UTF8, this, liveFunction, nullptr, nullptr,
                                                nullptr)
                         == SQLITE_OK;
@@ -495,12 +372,6 @@ void SearchIndex::startBuild()
 {
     if (!findColumns())
         throw StoreError(ErrorKind::Other, QStringLiteral("nothing to index"));
-    // A setting of an index, kept in the file with it.
-    auto config = [&](const Column* c, const char* key, int value) {
-        exec(
-            db_,
-            QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('%2', %3)").arg(name(c->index), name(key)).arg(value));
-    };
     // The engine may be built to overwrite every page it frees with zeros:
     // for the old index, half the file, which would all be written at once
     // (and kept by a backup's snapshot meanwhile). Its tokens are the notes'
@@ -543,16 +414,9 @@ void SearchIndex::startBuild()
     }
     for (const Column* c : columns_) {
         // Only the tokens are kept: the text stays in the notes alone.
-        exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING fts5(%2, content='', tokenize='%3', "
-                                 "detail=%4, columnsize=0)")
-                      .arg(name(c->index), name(c->column), name(kTokenizer),
-                           c->positions ? QStringLiteral("full") : QStringLiteral("none")));
-        // While filling: fewer, larger segments, left unmerged until the
-        // end, when all are merged into one (lookups then read the fewest
-        // pages: searches at a million notes take half the time).
-        config(c, "hashsize", kFillMemory);
-        config(c, "automerge", 0);
-        config(c, "crisismerge", 64);
+        exec(db_, QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING zumilo_postings(%2, positions=%3)")
+                      .arg(name(c->index), name(c->column))
+                      .arg(int(c->positions)));
     }
     live_ = false;
 }
@@ -606,14 +470,6 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
     // Otherwise left out of step, for a build afresh.
     if (logKnown())
         applyChanges({});
-    for (const Column* c : columns_) {
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('automerge', %2)")
-                      .arg(name(c->index))
-                      .arg(kDefaultAutomerge));
-        exec(db_, QStringLiteral("INSERT INTO main.%1(%1, rank) VALUES('crisismerge', %2)")
-                      .arg(name(c->index))
-                      .arg(kDefaultCrisisMerge));
-    }
     exec(db_, QStringLiteral("CREATE TABLE main.%1(x)").arg(name(kMergeTable)));
     return true;
 }
@@ -631,9 +487,8 @@ bool SearchIndex::mergeSlice(const std::function<bool()>& more)
     // in step stays so.
     if (writing_ && !live_ && inStep())
         live_ = true;
-    // Each step merges some pages of the segments, as 'optimize' would all
-    // of them at once; a step that changes no more than one row found
-    // nothing left to merge.
+    // Each step writes some kept changes into the blocks; a step that
+    // changes no more than one row found nothing left to merge.
     std::vector<const Column*> left = columns_;
     while (!left.empty()) {
         if (!more())
@@ -870,21 +725,12 @@ std::optional<qint64> SearchIndex::rowCount(const QString& table) const
     });
     if (!attached_ || c == columns_.end())
         return std::nullopt;
-    // The full-text engine keeps it first in its averages record (id 1), as
-    // a varint: big-endian groups of 7 bits, a ninth byte of 8.
     try {
-        Statement st(db_, QStringLiteral("SELECT block FROM main.%1_data WHERE id = 1").arg(name((*c)->index)));
-        if (!st.step() || sqlite3_column_type(st.get(), 0) != SQLITE_BLOB)
-            return std::nullopt;
-        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(st.get(), 0));
-        const int size = sqlite3_column_bytes(st.get(), 0);
-        quint64 value = 0;
-        for (int i = 0; i < size && i < 9; ++i) {
-            if (i == 8)
-                return qint64(value << 8 | bytes[i]);
-            value = value << 7 | (bytes[i] & 0x7f);
-            if (!(bytes[i] & 0x80))
-                return qint64(value);
+        Statement st(db_, QStringLiteral("SELECT rows FROM main.%1_state").arg(name((*c)->index)));
+        if (st.step() && sqlite3_column_type(st.get(), 0) == SQLITE_INTEGER) {
+            const qint64 n = st.columnInt(0);
+            st.reset();
+            return n;
         }
     } catch (const StoreError& e) {
         if (e.kind() == ErrorKind::Busy)
@@ -908,7 +754,7 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table,
                 if (table.compare(name(c->table), Qt::CaseInsensitive) == 0
                     && condition.likeColumn.compare(name(c->column), Qt::CaseInsensitive) == 0)
                     indexed = c;
-        QStringList phrases;
+        QStringList runs;
         bool exact = false;
         if (indexed) {
             // The pattern as bound: text goes to the engine as UTF-8, where
@@ -919,19 +765,19 @@ std::optional<IndexedWhere> SearchIndex::narrow(const QString& table,
                 if (run.find(U'\0') != std::u32string::npos)
                     break;
                 exact = exact && run.size() <= (indexed->positions ? kLongestPhrase : 2);
-                phrases << phrase(run.substr(0, kLongestPhrase), indexed->positions);
+                runs << QString::fromUcs4(run.data(), qsizetype(std::min(run.size(), kLongestPhrase)));
             }
-            if (phrases.size() != qsizetype(r.runs.size()))
-                phrases.clear();
+            if (runs.size() != qsizetype(r.runs.size()))
+                runs.clear();
         }
-        if (phrases.isEmpty()) {
+        if (runs.isEmpty()) {
             allExact = false;
             where << condition.sql;
             out.params += condition.params;
             continue;
         }
         const QString lookup = QStringLiteral("SELECT rowid FROM main.%1 WHERE %1 MATCH ?").arg(name(indexed->index));
-        const QString match = phrases.join(QStringLiteral(" AND "));
+        const QString match = runs.join(QChar(0));
         where << QStringLiteral("rowid IN (%1)").arg(lookup)
                      + (exact ? QString() : QStringLiteral(" AND ") + condition.sql);
         out.params << match;

@@ -26,7 +26,7 @@ struct IndexedWhere {
     bool oneLookup = false; // keys read through one lookup, which a range of rowids narrows
 };
 
-// The search index of one connection: full-text tables of our own beside
+// The search index of one connection: index tables of our own beside
 // the notes (zumilo_*), holding the folded characters and character pairs
 // of the searched columns, so that "column like '*word*'" is answered from
 // the index instead of by reading every row.
@@ -48,7 +48,7 @@ public:
     SearchIndex& operator=(const SearchIndex&) = delete;
 
     // Finds the indexed tables and columns the file has; false when it has
-    // none or the engine has no full-text search.
+    // none or the index's module could not be registered.
     bool findColumns();
     // Builds the index afresh; call inside a write transaction.
     void rebuild(const IndexProgress& progress);
@@ -62,8 +62,8 @@ public:
     bool buildSlice(const std::function<bool(qint64 done)>& more);
     // A build is under way (started, not finished).
     bool building() const;
-    // A finished build leaves its segments to be merged into one, which
-    // halves the pages a lookup reads: mergeSlice() merges while `more`
+    // A finished build leaves the changes kept meanwhile to be written into
+    // the index's blocks: mergeSlice() writes them while `more`
     // allows, inside a write transaction, and answers true once nothing is
     // left. The index is complete and used meanwhile.
     bool merging() const;
@@ -137,7 +137,7 @@ private:
 
     sqlite3* db_;
     std::vector<const Column*> columns_; // those the file has
-    bool available_ = false;             // the engine has full-text search
+    bool available_ = false;             // the index's module is registered
     bool attached_ = false;
     bool writing_ = false;
     bool live_ = false;

@@ -194,9 +194,9 @@ inline bool damageSearchIndex(const QString& path)
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(path).constData(), &db);
     bool done = sqlite3_exec(db,
-                             "UPDATE zumilo_idea_naiyo_data SET block = CAST(zeroblob(length(block) / 2) || "
-                             "substr(block, length(block) / 2 + 1) AS BLOB) WHERE id = (SELECT max(id) FROM "
-                             "zumilo_idea_naiyo_data)",
+                             "UPDATE zumilo_idea_naiyo_blocks SET data = CAST(zeroblob(length(data) / 2) || "
+                             "substr(data, length(data) / 2 + 1) AS BLOB) WHERE (token, first_row) = (SELECT "
+                             "token, first_row FROM zumilo_idea_naiyo_blocks ORDER BY length(data) DESC LIMIT 1)",
                              nullptr, nullptr, nullptr)
                 == SQLITE_OK;
     // Each commit adds one to the file's change counter.
