@@ -68,6 +68,8 @@ constexpr size_t kLongestPhrase = 32;
 // Pages of the index one merge step writes, about (see postingsmodule.h):
 // a few milliseconds of work, so that a slice ends close to its time.
 constexpr int kMergePages = 64;
+// Changes kept beside an index's blocks that an open has merged.
+constexpr qint64 kKeptToMerge = 100;
 
 // Rows between two progress reports of a rebuild, and of a catch-up.
 constexpr int kProgressStep = 2000;
@@ -476,7 +478,24 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
 
 bool SearchIndex::merging() const
 {
-    return hasTable(db_, kMergeTable);
+    if (hasTable(db_, kMergeTable))
+        return true;
+    // Saves keep their changes beside the blocks, where every search reads
+    // them: past a few, an open has them written into the blocks.
+    for (const Column* c : columns_) {
+        const QByteArray kept = QByteArray(c->index) + "_kept";
+        if (!hasTable(db_, kept.constData()))
+            continue;
+        Statement st(
+            db_, QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM main.%1 LIMIT ?)").arg(name(kept.constData())));
+        st.bindAll({kKeptToMerge});
+        st.step();
+        const qint64 n = st.columnInt(0);
+        st.reset();
+        if (n >= kKeptToMerge)
+            return true;
+    }
+    return false;
 }
 
 bool SearchIndex::mergeSlice(const std::function<bool()>& more)
@@ -500,7 +519,7 @@ bool SearchIndex::mergeSlice(const std::function<bool()>& more)
         if (sqlite3_total_changes64(db_) - before < 2)
             left.erase(left.begin());
     }
-    exec(db_, QStringLiteral("DROP TABLE main.%1").arg(name(kMergeTable)));
+    exec(db_, QStringLiteral("DROP TABLE IF EXISTS main.%1").arg(name(kMergeTable)));
     return true;
 }
 
