@@ -940,14 +940,12 @@ struct IndexedColumn {
     std::unique_ptr<bench::PostingIndex> ours;
 };
 
-// The rows the engine's index finds for a folded word, as the store asks
-// it: the phrase of the word's pairs (one token for one or two characters).
+// The rows the store's index finds for a folded word, as the store asks
+// it: the word is its one run.
 std::vector<std::int64_t> ftsRows(sqlite3* db, const QString& index, const std::u32string& word)
 {
-    QString phrase = QString::fromUcs4(word.data(), qsizetype(word.size()));
-    phrase = QLatin1Char('"') + phrase.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
     const QByteArray sql = QStringLiteral("SELECT rowid FROM %1 WHERE %1 MATCH ?").arg(index).toUtf8();
-    const QByteArray q = phrase.toUtf8();
+    const QByteArray q = QString::fromUcs4(word.data(), qsizetype(word.size())).toUtf8();
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
         throw std::runtime_error(sqlite3_errmsg(db));
@@ -1014,7 +1012,7 @@ int compareAll(sqlite3* db, std::vector<IndexedColumn>& columns, const std::vect
     }
     for (const IndexedColumn& c : columns)
         compared += compareDrawn(db, c, 150, mismatches);
-    std::printf("  rows compared with the engine's index: %d words, %d differ\n", compared, mismatches);
+    std::printf("  rows compared with the store's index: %d words, %d differ\n", compared, mismatches);
     return mismatches;
 }
 
@@ -1051,7 +1049,7 @@ Sample postingIndex(const Dataset& d)
         const double fts = tablesMb(h, columns[i].fts);
         oursTotal += ours;
         ftsTotal += fts;
-        std::printf("  %-6s ours %7.1f MB  engine's %7.1f MB  (%lld notes, %lld tokens, %lld blocks, %lld positions)\n",
+        std::printf("  %-6s ours %7.1f MB  store's %7.1f MB  (%lld notes, %lld tokens, %lld blocks, %lld positions)\n",
                     qPrintable(columns[i].column), ours, fts, static_cast<long long>(f.notes),
                     static_cast<long long>(f.tokens), static_cast<long long>(f.blocks),
                     static_cast<long long>(f.positions));
@@ -1079,7 +1077,7 @@ Sample postingIndex(const Dataset& d)
                     tablesMb(h, u"trial_rowid_key"_s), tablesMb(h, u"trial_rowid_key"_s, "unused"));
         execRaw(h, "DROP TABLE trial_rowid_key");
     }
-    std::printf("  total  ours %7.1f MB  engine's %7.1f MB (the engine's with the category table's names: %.1f)\n",
+    std::printf("  total  ours %7.1f MB  store's %7.1f MB (the store's with the category table's names: %.1f)\n",
                 oursTotal, ftsTotal, tablesMb(h, u"zumilo"_s));
 
     const std::vector<std::pair<int, QString>> words = {{0, u"予"_s},          {0, u"予定"_s}, {0, u"打ち合わせ"_s},
@@ -1099,7 +1097,7 @@ Sample postingIndex(const Dataset& d)
                 ours.push_back(msOf([&] { rows = col.ours->find(w).size(); }));
                 ratios.push_back(fts.back() / std::max(ours.back(), 0.001));
             }
-            std::printf("  search %-6s %-12s ours %7.2f ms  engine's %7.2f ms  engine/ours %5.1f  (%zu rows, medians "
+            std::printf("  search %-6s %-12s ours %7.2f ms  store's %7.2f ms  store/ours %5.1f  (%zu rows, medians "
                         "of %d)\n",
                         qPrintable(col.column), qPrintable(word), median(ours), median(fts), median(ratios), rows,
                         runs);
@@ -1185,7 +1183,7 @@ Sample postingIndex(const Dataset& d)
             oursMs, oursPages);
     }
     report("change of one note (title, body), its blocks rewritten:", oursMs, oursPages);
-    report("                                     the engine's index:", ftsMs, ftsPages);
+    report("                                     the store's index:", ftsMs, ftsPages);
     mismatches += compareAll(h, columns, words);
 
     // The same kind of change kept beside the blocks, for 100 other notes,
@@ -1204,7 +1202,7 @@ Sample postingIndex(const Dataset& d)
             oursMs, oursPages);
     }
     report("change of one note kept beside the blocks:", oursMs, oursPages);
-    report("                        the engine's index:", ftsMs, ftsPages);
+    report("                        the store's index:", ftsMs, ftsPages);
     std::printf("  with %d notes kept:\n", kept);
     searches(7);
     mismatches += compareAll(h, columns, words);
