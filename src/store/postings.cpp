@@ -504,6 +504,27 @@ bool blockSound(std::int64_t firstRow, const std::string& data, bool withPositio
     return encodeBlock(p, withPositions) == data;
 }
 
+std::uint64_t blockSum(Token t, std::int64_t firstRow, const std::string& data, bool withPositions)
+{
+    // splitmix64's finaliser, over the token, the row and its positions.
+    auto mix = [](std::uint64_t x) {
+        x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+        x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+        return x ^ (x >> 31);
+    };
+    BlockReader r;
+    r.open(firstRow, data, withPositions);
+    std::uint64_t sum = 0;
+    for (int i = 0; i < r.notes(); ++i) {
+        std::uint64_t h = mix(t ^ mix(std::uint64_t(r.row(i))));
+        if (withPositions)
+            for (std::uint32_t p : r.positions(i))
+                h = mix(h ^ p);
+        sum += h;
+    }
+    return sum;
+}
+
 int rowsIn(const std::string& data)
 {
     return data.empty() ? 0 : int(std::uint8_t(data[0]) >> (8 - kNotesBits)) + 1;

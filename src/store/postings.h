@@ -73,6 +73,10 @@ Postings decodeBlock(std::int64_t firstRow, const std::string& data, bool withPo
 // damaged or written otherwise.
 bool blockSound(std::int64_t firstRow, const std::string& data, bool withPositions);
 
+// A sum over the entries of a block, whatever the blocks they are cut
+// into: the sums of all blocks tell whether any entry changed.
+std::uint64_t blockSum(Token t, std::int64_t firstRow, const std::string& data, bool withPositions);
+
 // How many rows a block holds, from its first bits.
 int rowsIn(const std::string& data);
 

@@ -203,8 +203,16 @@ struct Table : sqlite3_vtab {
         return std::nullopt;
     }
 
+    // The sum of the blocks' entries (see blockSum()) changed by the writes
+    // of this operation, added to the state's at its end.
+    std::uint64_t sumChange = 0;
+
     void replaceBlocks(Token t, const std::vector<Block>& old, const std::vector<Block>& now)
     {
+        for (const Block& b : old)
+            sumChange -= blockSum(t, b.firstRow, b.data, pairPositions(t));
+        for (const Block& b : now)
+            sumChange += blockSum(t, b.firstRow, b.data, pairPositions(t));
         for (const Block& b : old)
             use("DELETE FROM %b WHERE token = ? AND first_row = ?").bind(1, std::int64_t(t)).bind(2, b.firstRow).run();
         for (const Block& b : now)
@@ -219,6 +227,17 @@ struct Table : sqlite3_vtab {
 
     void addRows(std::int64_t n, std::optional<std::int64_t> top = std::nullopt)
     {
+        if (sumChange) {
+            // Added here, where it wraps as it should.
+            std::uint64_t sum = 0;
+            {
+                auto read = use("SELECT sum FROM %s");
+                if (read.step())
+                    sum = std::uint64_t(sqlite3_column_int64(*read, 0));
+            }
+            use("UPDATE %s SET sum = ?").bind(1, std::int64_t(sum + sumChange)).run();
+            sumChange = 0;
+        }
         auto st = use("UPDATE %s SET rows = rows + ?1, top = CASE WHEN ?2 IS NULL THEN top ELSE max(coalesce(top, "
                       "?2), ?2) END");
         st.bind(1, n);
@@ -278,6 +297,7 @@ struct Table : sqlite3_vtab {
     {
         if (flushed == appended.size())
             return;
+        sumChange = 0; // what a failed operation left
         std::map<Token, std::vector<Entry>> entries;
         TextTokens t;
         for (size_t i = flushed; i < appended.size(); ++i) {
@@ -324,13 +344,14 @@ struct Table : sqlite3_vtab {
         lastAppended.reset();
         use("DELETE FROM %b").run();
         use("DELETE FROM %k").run();
-        use("UPDATE %s SET rows = 0, top = NULL").run();
+        use("UPDATE %s SET rows = 0, top = NULL, sum = 0").run();
     }
 
     // Writes kept rows into the blocks, about `budget` tokens' worth.
     void merge(std::int64_t budget)
     {
         flush();
+        sumChange = 0;
         std::map<Token, std::vector<Entry>> entries;
         std::optional<std::int64_t> last, top;
         {
@@ -387,6 +408,7 @@ struct Table : sqlite3_vtab {
         auto st = use("SELECT token, first_row, data FROM %b ORDER BY token, first_row");
         std::optional<Token> token;
         std::int64_t lastRow = 0;
+        std::uint64_t sum = 0;
         while (st.step()) {
             const Token t = Token(sqlite3_column_int64(*st, 0));
             const std::int64_t first = sqlite3_column_int64(*st, 1);
@@ -397,7 +419,11 @@ struct Table : sqlite3_vtab {
                 throw Failure{SQLITE_CORRUPT_VTAB, "damaged block in " + name};
             token = t;
             lastRow = decodeBlock(first, data, false).rows.back();
+            sum += blockSum(t, first, data, pairPositions(t));
         }
+        auto state = use("SELECT sum FROM %s");
+        if (!state.step() || std::uint64_t(sqlite3_column_int64(*state, 0)) != sum)
+            throw Failure{SQLITE_CORRUPT_VTAB, "the blocks of " + name + " hold other entries than were written"};
     }
 
     // --- search --------------------------------------------------------------
@@ -511,8 +537,8 @@ int connect(sqlite3* db, int argc, const char* const* argv, sqlite3_vtab** out, 
             + "(token INTEGER NOT NULL, first_row INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(token, "
               "first_row)) WITHOUT ROWID; CREATE TABLE "
             + t->shadow("kept") + "(row INTEGER PRIMARY KEY, held TEXT, now TEXT); CREATE TABLE " + t->shadow("state")
-            + "(layout INTEGER NOT NULL, rows INTEGER NOT NULL, top INTEGER); INSERT INTO " + t->shadow("state")
-            + " VALUES(" + std::to_string(kLayout) + ", 0, NULL);";
+            + "(layout INTEGER NOT NULL, rows INTEGER NOT NULL, top INTEGER, sum INTEGER NOT NULL); INSERT INTO "
+            + t->shadow("state") + " VALUES(" + std::to_string(kLayout) + ", 0, NULL, 0);";
         rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, error);
     }
     if (rc != SQLITE_OK)
