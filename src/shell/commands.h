@@ -50,6 +50,9 @@ QKeySequence shortcutFor(WindowKind kind, const QString& command);
 QIcon toolIcon(const QString& image);
 // The program's own icon.
 QIcon programIcon();
+// A picture the program brings, at the sizes of it there are; a null icon
+// where there are none.
+QIcon bundledIcon(const QString& picture, const QList<int>& sizes);
 
 // A window's own handlers, by command name.
 using MenuHandlers = QHash<QString, std::function<void()>>;
