@@ -9,12 +9,15 @@
 #include "main/mainwindow.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
+#include "shell/commands.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QMainWindow>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QToolBar>
+#include <QStyle>
 #include <QToolButton>
 #include <QtTest>
 
@@ -317,6 +320,31 @@ private slots:
         }
         if (window == 1)
             w->close();
+    }
+
+    // Bars too narrow for their entries show their overflow buttons with
+    // the style's own picture, read only then.
+    void theOverflowButtonsShowTheStylesPicture()
+    {
+        const QString style = QApplication::style()->name();
+        const QImage picture =
+            QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage();
+        shell::readOverflowIconsWhenDrawn();
+        QMainWindow window;
+        auto* tools = window.addToolBar(QStringLiteral("tools"));
+        for (int i = 0; i < 20; ++i) {
+            window.menuBar()->addMenu(QStringLiteral("メニュー%1").arg(i));
+            tools->addAction(QStringLiteral("キー%1").arg(i));
+        }
+        window.resize(120, 200);
+        window.show();
+        for (const char* name : {"qt_menubar_ext_button", "qt_toolbar_ext_button"}) {
+            auto* button = window.findChild<QToolButton*>(QLatin1String(name));
+            QVERIFY2(button, name);
+            QTRY_VERIFY2(button->isVisible(), name);
+            QCOMPARE(button->icon().pixmap(16).toImage(), picture);
+        }
+        QApplication::setStyle(style);
     }
 };
 
