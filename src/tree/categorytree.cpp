@@ -88,7 +88,7 @@ QTreeWidgetItem* CategoryTree::makeNode(const QString& key, const QString& text,
     node->setText(0, text);
     node->setData(0, KeyRole, key);
     node->setData(0, NameRole, text);
-    node->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
+    node->setIcon(0, folderIcon(false));
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
     if (!isRoot)
         flags |= Qt::ItemIsEditable;
@@ -277,9 +277,17 @@ void CategoryTree::collapseAllNodes()
 void CategoryTree::updateIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous)
 {
     if (previous)
-        previous->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
+        previous->setIcon(0, folderIcon(false));
     if (current)
-        current->setIcon(0, style()->standardIcon(QStyle::SP_DirOpenIcon));
+        current->setIcon(0, folderIcon(true));
+}
+
+const QIcon& CategoryTree::folderIcon(bool open)
+{
+    QIcon& icon = folders_[open ? 1 : 0];
+    if (icon.isNull())
+        icon = style()->standardIcon(open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
+    return icon;
 }
 
 void CategoryTree::mousePressEvent(QMouseEvent* event)
