@@ -449,6 +449,8 @@ private:
 
 class OverflowIconStyle : public QProxyStyle {
 public:
+    using QProxyStyle::QProxyStyle;
+
     QIcon standardIcon(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const override
     {
         if (which != SP_ToolBarHorizontalExtensionButton && which != SP_ToolBarVerticalExtensionButton)
@@ -461,7 +463,9 @@ public:
 
 void readOverflowIconsWhenDrawn()
 {
-    QApplication::setStyle(new OverflowIconStyle);
+    // Over the style the application would have had: the desktop's, or
+    // the one the user asked for (-style, QT_STYLE_OVERRIDE).
+    QApplication::setStyle(new OverflowIconStyle(QApplication::style()->name()));
 }
 
 QIcon programIcon()

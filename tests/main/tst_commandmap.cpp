@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QToolBar>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QToolButton>
 #include <QtTest>
@@ -327,9 +328,14 @@ private slots:
     void theOverflowButtonsShowTheStylesPicture()
     {
         const QString style = QApplication::style()->name();
+        // Over the style the user asked for, not the desktop's.
+        QApplication::setStyle(QStringLiteral("windows"));
         const QImage picture =
             QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage();
         shell::readOverflowIconsWhenDrawn();
+        auto* proxy = qobject_cast<QProxyStyle*>(QApplication::style());
+        QVERIFY(proxy);
+        QCOMPARE(proxy->baseStyle()->name(), QStringLiteral("windows"));
         QMainWindow window;
         auto* tools = window.addToolBar(QStringLiteral("tools"));
         for (int i = 0; i < 20; ++i) {
