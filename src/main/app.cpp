@@ -16,10 +16,12 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
+    const auto started = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     // Settings are kept under the executable's base name.
     const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
@@ -29,6 +31,7 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("io.github.zumilo.Zumilo"));
     zumilo::store::setBackupFolder(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                                    + QStringLiteral("/backups"));
+    zumilo::shell::readOverflowIconsWhenDrawn();
     zumilo::shell::installJapaneseFonts();
     zumilo::shell::installJapaneseTranslations();
 
@@ -42,7 +45,7 @@ int main(int argc, char** argv)
     state.ProgramFolder = QApplication::applicationDirPath();
 
     QApplication::setWindowIcon(zumilo::shell::programIcon());
-    auto mainWindow = zumilo::app::Main(state);
+    auto mainWindow = zumilo::app::Main(state, started);
     // For timing the start: ends once the first window has been shown.
     if (qEnvironmentVariableIsSet("ZUMILO_EXIT_AFTER_SHOW"))
         QTimer::singleShot(0, &app, [] {

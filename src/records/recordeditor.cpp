@@ -732,13 +732,11 @@ void RecordEditor::FieldsClear()
     markCuts();
     const bool outer = loading_;
     setLoading(true);
+    // The main window's title and body show a notice: laid out once, and
+    // not at all when they show it already.
+    const bool notices = kind_ == EditorKind::Main;
     for (int i = 0; i < 8; ++i)
-        setText(i, QString());
-    if (kind_ == EditorKind::Main) {
-        setText(0, kTitleNotice);
-        setText(1, kBodyNotice);
-        setText(2, kBodyNotice);
-    }
+        setText(i, !notices || i > 2 ? QString() : i == 0 ? kTitleNotice : kBodyNotice);
     checks_[0]->setChecked(false);
     checks_[1]->setChecked(false);
     if (panels_)

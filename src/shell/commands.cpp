@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QIcon>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleOption>
 #include <QMainWindow>
@@ -426,6 +428,70 @@ private:
 };
 
 } // namespace
+
+namespace {
+
+// One of the style's own icons, asked of it when first drawn.
+class StandardIconEngine : public QIconEngine {
+public:
+    StandardIconEngine(QStyle* style, QStyle::StandardPixmap which) : style_(style), which_(which) {}
+
+    QIconEngine* clone() const override { return new StandardIconEngine(*this); }
+    QString key() const override { return QStringLiteral("zumilo-standard"); }
+    // Every style of Qt's has these; asking would read them.
+    bool isNull() override { return false; }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().availableSizes(mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().pixmap(size, mode, state);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+
+private:
+    const QIcon& icon()
+    {
+        if (!read_ && style_)
+            icon_ = style_->standardIcon(which_);
+        read_ = true;
+        return icon_;
+    }
+
+    QPointer<QStyle> style_;
+    QStyle::StandardPixmap which_;
+    QIcon icon_;
+    bool read_ = false;
+};
+
+class OverflowIconStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QIcon standardIcon(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (which != SP_ToolBarHorizontalExtensionButton && which != SP_ToolBarVerticalExtensionButton)
+            return QProxyStyle::standardIcon(which, option, widget);
+        return QIcon(new StandardIconEngine(baseStyle(), which));
+    }
+};
+
+} // namespace
+
+void readOverflowIconsWhenDrawn()
+{
+    // Over the style the application would have had: the desktop's, or
+    // the one the user asked for (-style, QT_STYLE_OVERRIDE).
+    QApplication::setStyle(new OverflowIconStyle(QApplication::style()->name()));
+}
 
 QIcon bundledIcon(const QString& picture, const QList<int>& sizes)
 {

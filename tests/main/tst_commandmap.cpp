@@ -13,11 +13,13 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMainWindow>
 #include <QMenuBar>
 #include <QProxyStyle>
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QToolBar>
+#include <QStyle>
 #include <QToolButton>
 #include <QtTest>
 
@@ -357,6 +359,36 @@ private slots:
         QVERIFY(missing->icon().availableSizes().isEmpty());
         QCOMPARE(bar->widgetForAction(missing)->sizeHint(), bar->widgetForAction(plain)->sizeHint());
         QCOMPARE(shell::bundledIcon(u"open"_s, {16, 24, 99}).availableSizes(), (QList<QSize>{{16, 16}, {24, 24}}));
+    }
+
+    // Bars too narrow for their entries show their overflow buttons with
+    // the style's own picture, read only then.
+    void theOverflowButtonsShowTheStylesPicture()
+    {
+        const QString style = QApplication::style()->name();
+        // Over the style the user asked for, not the desktop's.
+        QApplication::setStyle(QStringLiteral("windows"));
+        const QImage picture =
+            QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage();
+        shell::readOverflowIconsWhenDrawn();
+        auto* proxy = qobject_cast<QProxyStyle*>(QApplication::style());
+        QVERIFY(proxy);
+        QCOMPARE(proxy->baseStyle()->name(), QStringLiteral("windows"));
+        QMainWindow window;
+        auto* tools = window.addToolBar(QStringLiteral("tools"));
+        for (int i = 0; i < 20; ++i) {
+            window.menuBar()->addMenu(QStringLiteral("メニュー%1").arg(i));
+            tools->addAction(QStringLiteral("キー%1").arg(i));
+        }
+        window.resize(120, 200);
+        window.show();
+        for (const char* name : {"qt_menubar_ext_button", "qt_toolbar_ext_button"}) {
+            auto* button = window.findChild<QToolButton*>(QLatin1String(name));
+            QVERIFY2(button, name);
+            QTRY_VERIFY2(button->isVisible(), name);
+            QCOMPARE(button->icon().pixmap(16).toImage(), picture);
+        }
+        QApplication::setStyle(style);
     }
 };
 
