@@ -16,12 +16,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
-#include <chrono>
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
-    const auto started = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     // Settings are kept under the executable's base name.
     const QString appName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName();
@@ -45,7 +43,7 @@ int main(int argc, char** argv)
     state.ProgramFolder = QApplication::applicationDirPath();
 
     QApplication::setWindowIcon(zumilo::shell::programIcon());
-    auto mainWindow = zumilo::app::Main(state, started);
+    auto mainWindow = zumilo::app::Main(state);
     // For timing the start: ends once the first window has been shown.
     if (qEnvironmentVariableIsSet("ZUMILO_EXIT_AFTER_SHOW"))
         QTimer::singleShot(0, &app, [] {

@@ -40,26 +40,18 @@ const SharedCommands& programCommands()
     return commands;
 }
 
-std::unique_ptr<MainWindow> Main(AppState& state, std::chrono::steady_clock::time_point started)
+std::unique_ptr<MainWindow> Main(AppState& state)
 {
-    std::unique_ptr<Splash> splash;
-    auto showSplashIfSlow = [&] {
-        if (splash || std::chrono::steady_clock::now() - started < kSlowStart)
-            return;
-        splash = std::make_unique<Splash>();
-        splash->show();
-        QApplication::processEvents();
-    };
-    showSplashIfSlow();
     if (!state.commands)
         state.commands = &programCommands();
     sayWhenWritesWait();
+    Splash splash;
+    splash.show();
+    QApplication::processEvents();
 
     auto main = std::make_unique<MainWindow>(state);
-    showSplashIfSlow();
     main->Form_Load();
-    if (splash)
-        splash->close();
+    splash.close();
 
     state.CurrentTab = state.settings().read(Settings::Position, QStringLiteral("OpenTab"), QStringLiteral("BunTab"));
     const QStringList gridViews{QStringLiteral("FindTab"), QStringLiteral("JyuyoTab"), QStringLiteral("KijituTab"),

@@ -362,43 +362,6 @@ private slots:
         main2->close();
     }
 
-    // The splash shows before the main window only on a start that has
-    // taken long already, and is gone once the window shows.
-    void theSplashShowsOnlyOnASlowStart_data()
-    {
-        QTest::addColumn<int>("startedMsAgo");
-        QTest::addColumn<QString>("firstShown");
-        QTest::newRow("fast") << 0 << QStringLiteral("Form1");
-        QTest::newRow("slow") << int(app::kSlowStart.count()) + 1000 << QStringLiteral("frmFirst");
-    }
-
-    void theSplashShowsOnlyOnASlowStart()
-    {
-        QFETCH(int, startedMsAgo);
-        QFETCH(QString, firstShown);
-        test::MainWindowApp env;
-        struct ShownWindows : QObject {
-            QStringList names;
-            bool eventFilter(QObject* o, QEvent* e) override
-            {
-                if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
-                    names << o->objectName();
-                return false;
-            }
-        } shown;
-        qApp->installEventFilter(&shown);
-        // A fast start counts from now on, however slowly the test machine runs.
-        const auto now = std::chrono::steady_clock::now();
-        auto main = app::Main(*env.state, startedMsAgo ? now - std::chrono::milliseconds(startedMsAgo)
-                                                       : now + std::chrono::hours(1));
-        qApp->removeEventFilter(&shown);
-        QCOMPARE(shown.names.value(0), firstShown);
-        QVERIFY(shown.names.contains(u"Form1"));
-        for (QWidget* w : QApplication::topLevelWidgets())
-            QVERIFY(w->objectName() != u"frmFirst" || !w->isVisible());
-        main->close();
-    }
-
     void anEmptyListHasNothingToOpen()
     {
         Env env;
