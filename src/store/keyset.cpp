@@ -129,12 +129,32 @@ struct Keyset::TextKeys {
         }
         static constexpr size_t kSlackBytes = size_t(64) << 10;
     };
-    static Buffers& spare()
+    // The thread's spare buffers; none once the thread is ending, when a
+    // set that outlives them may still be destroyed.
+    static Buffers* spare()
     {
-        thread_local Buffers buffers;
+        struct Owner {
+            Owner() { current() = new Buffers; }
+            ~Owner() { delete std::exchange(current(), nullptr); }
+        };
+        thread_local Owner owner;
+        return current();
+    }
+    static Buffers*& current()
+    {
+        thread_local Buffers* buffers = nullptr; // nothing to destroy: readable to the thread's end
         return buffers;
     }
-    static Buffers takeSpare() { return std::exchange(spare(), Buffers{}); }
+    static Buffers takeSpare()
+    {
+        Buffers* buffers = spare();
+        return buffers ? std::exchange(*buffers, Buffers{}) : Buffers{};
+    }
+    static void giveBack(Buffers&& b)
+    {
+        if (Buffers* buffers = spare())
+            buffers->keep(std::move(b));
+    }
 
     ~TextKeys()
     {
@@ -142,7 +162,7 @@ struct Keyset::TextKeys {
         b.sorted = std::move(sorted);
         b.bytes = std::move(bytes);
         b.read = std::move(read);
-        spare().keep(std::move(b));
+        giveBack(std::move(b));
     }
 
     // Sorts `entries` into `out` by the first four units with a radix
@@ -468,7 +488,7 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
     const TextKeys* last = textKeys_ && textKeys_->descending == byTextKeyDescending_ ? textKeys_.get() : nullptr;
     struct Lent { // this read's buffers, emptied and kept again at its end
         TextKeys::Buffers b = TextKeys::takeSpare();
-        ~Lent() { TextKeys::spare().keep(std::move(b)); }
+        ~Lent() { TextKeys::giveBack(std::move(b)); }
     } lent;
     TextKeys::Buffers& b = lent.b;
     auto fresh = std::make_unique<TextKeys>();
