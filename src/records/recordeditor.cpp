@@ -735,6 +735,16 @@ void RecordEditor::FieldsClear()
     // The main window's title and body show a notice: laid out once, and
     // not at all when they show it already.
     const bool notices = kind_ == EditorKind::Main;
+    // Typing that could still be undone or redone goes with the note, even
+    // where the box shows the notice again.
+    for (int i = 0; i < 3; ++i) {
+        if (auto* plain = qobject_cast<QPlainTextEdit*>(textBox(i));
+            plain && (plain->document()->isUndoAvailable() || plain->document()->isRedoAvailable()))
+            plain->clear();
+        else if (auto* line = qobject_cast<QLineEdit*>(textBox(i));
+                 line && (line->isUndoAvailable() || line->isRedoAvailable()))
+            line->setText(QString());
+    }
     for (int i = 0; i < 8; ++i)
         setText(i, !notices || i > 2 ? QString() : i == 0 ? kTitleNotice : kBodyNotice);
     checks_[0]->setChecked(false);

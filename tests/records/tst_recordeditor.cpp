@@ -150,6 +150,16 @@ private slots:
         for (int p = 1; p <= 6; ++p)
             QVERIFY(env.panels.text(p).isEmpty());
         QVERIFY(!ed.RecordChanged());
+
+        // Typing undone in a cleared box is not there to redo after the
+        // next clear, even where the box shows the same notice again.
+        QTest::keyClicks(ed.titleBox(), QStringLiteral("y"));
+        QTest::keySequence(ed.titleBox(), QKeySequence::Undo);
+        ed.FieldsClear();
+        if (auto* box = qobject_cast<QPlainTextEdit*>(ed.titleBox()))
+            QVERIFY(!box->document()->isRedoAvailable());
+        if (auto* box = qobject_cast<QLineEdit*>(ed.titleBox()))
+            QVERIFY(!box->isRedoAvailable());
     }
 
     void changeTracking_data()
