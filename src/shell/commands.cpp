@@ -450,7 +450,8 @@ public:
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
     {
-        return icon().pixmap(size, mode, state);
+        // Asked in the device's pixels, as engines are.
+        return icon().pixmap(size, 1.0, mode, state);
     }
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
@@ -460,9 +461,14 @@ public:
 private:
     const QIcon& icon()
     {
-        if (!read_ && style_)
-            icon_ = style_->standardIcon(which_);
-        read_ = true;
+        if (!read_) {
+            // The style it was made for is gone when the application's
+            // style was replaced since: the one in its place draws it.
+            QStyle* style = style_ ? style_.data() : QApplication::style();
+            if (style)
+                icon_ = style->standardIcon(which_);
+            read_ = !icon_.isNull();
+        }
         return icon_;
     }
 
