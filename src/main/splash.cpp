@@ -36,6 +36,9 @@ QPixmap Splash::picture(qreal ratio)
     const QSize size(545, 262);
     QPixmap pix(size * ratio);
     pix.setDevicePixelRatio(ratio);
+    // At a ratio such as 1.5 the last pixel row and column lie half outside
+    // the painted rectangle.
+    pix.fill(QColor(0x2e, 0x86, 0x8c));
     QPainter p(&pix);
     p.setRenderHint(QPainter::Antialiasing);
 
