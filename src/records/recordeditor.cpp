@@ -88,6 +88,15 @@ void fitWrapping(QPlainTextEdit* box, const QString& text)
         box->setWordWrapMode(mode);
 }
 
+// The box's own setPlainText lays the text out as it goes in and again to
+// give it the box's format, which it has already: the document is filled
+// directly (its undo cleared, one change told), laid out once.
+void fill(QPlainTextEdit* box, const QString& text)
+{
+    box->document()->setPlainText(text);
+    box->setTextCursor(QTextCursor(box->document()));
+}
+
 // Longer lines are shown in part (see UpdateFields()).
 constexpr qsizetype kLongestBodyLine = 200'000;
 
@@ -543,7 +552,7 @@ void RecordEditor::setText(int index, const QString& text)
         return;
     if (auto* plain = qobject_cast<QPlainTextEdit*>(box)) {
         fitWrapping(plain, shown);
-        plain->setPlainText(shown);
+        fill(plain, shown);
     } else {
         static_cast<QLineEdit*>(box)->setText(shown);
     }
@@ -772,7 +781,7 @@ void RecordEditor::setWrapped(bool wrapped)
     setLoading(true);
     const QString text = plainText(from);
     if (plainText(to) != text)
-        to->setPlainText(text);
+        fill(to, text);
     setLoading(outer);
     to->show();
     from->hide();

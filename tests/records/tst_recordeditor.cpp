@@ -101,9 +101,14 @@ private slots:
         QFETCH(QStringList, stamps);
         Env env;
         env.editor->setText(0, QStringLiteral("edited"));
+        QPlainTextEdit* body = env.editor->visibleBodyBox();
+        QTest::keyClicks(body, QStringLiteral("typed"));
         QSignalSpy changed(env.editor.get(), &records::RecordEditor::changed);
         QSignalSpy undo(env.editor.get(), &records::RecordEditor::undoAvailable);
         auto& ed = env.load(id);
+        // The caret starts the note, and what was typed before cannot be undone into it.
+        QCOMPARE(body->textCursor().position(), 0);
+        QTest::keyClick(body, Qt::Key_Z, Qt::ControlModifier);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(ed.text(i), texts.at(i));
         QTEST(ed.isChecked(0), "important");
