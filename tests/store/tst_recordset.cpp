@@ -512,7 +512,7 @@ private slots:
             QString t;
             for (int k = int(random.bounded(4)); k > 0; --k)
                 t += pieces[int(random.bounded(pieces.size()))];
-            return t;
+            return t.left(250); // a title's most
         };
         for (int i = 0; i < 300; ++i)
             f.db->execute(QStringLiteral("INSERT INTO T_idea(title, bunID) VALUES(?, 1)"), {randomTitle()});
