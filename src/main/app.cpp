@@ -29,6 +29,7 @@ int main(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("io.github.zumilo.Zumilo"));
     zumilo::store::setBackupFolder(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
                                    + QStringLiteral("/backups"));
+    zumilo::shell::readOverflowIconsWhenDrawn();
     zumilo::shell::installJapaneseFonts();
     zumilo::shell::installJapaneseTranslations();
 

@@ -1,30 +1,51 @@
 #include "splash.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFontInfo>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 
 #include <algorithm>
 
 namespace zumilo::app {
 
-Splash::Splash() : QSplashScreen(picture())
+namespace {
+
+// Where the splash shows: the screen under the pointer, as Qt places it.
+QScreen* splashScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+Splash::Splash() : Splash(splashScreen()) {}
+
+Splash::Splash(QScreen* screen) : QSplashScreen(screen, picture(screen ? screen->devicePixelRatio() : 1.0))
 {
     setObjectName(QStringLiteral("frmFirst"));
 }
 
-QPixmap Splash::picture()
+QPixmap Splash::picture(qreal ratio)
 {
-    QPixmap pix(545, 262);
+    // Drawn with every pixel the screen shows it with, not enlarged.
+    const QSize size(545, 262);
+    QPixmap pix(size * ratio);
+    pix.setDevicePixelRatio(ratio);
+    // At a ratio such as 1.5 the last pixel row and column lie half outside
+    // the painted rectangle.
+    pix.fill(QColor(0x2e, 0x86, 0x8c));
     QPainter p(&pix);
     p.setRenderHint(QPainter::Antialiasing);
 
-    QLinearGradient bg(0, 0, 545, 262);
+    QLinearGradient bg(0, 0, size.width(), size.height());
     bg.setColorAt(0, QColor(0x1f, 0x4e, 0x79));
     bg.setColorAt(1, QColor(0x2e, 0x86, 0x8c));
-    p.fillRect(pix.rect(), bg);
+    p.fillRect(QRect(QPoint(0, 0), size), bg);
 
     // A stack of note cards, the program's emblem.
     for (int i = 2; i >= 0; --i) {

@@ -9,7 +9,9 @@ class Splash : public QSplashScreen {
     Q_OBJECT
 public:
     Splash();
-    static QPixmap picture();
+    explicit Splash(QScreen* screen);
+    // Drawn for a screen of that device pixel ratio.
+    static QPixmap picture(qreal ratio = 1.0);
 };
 
 } // namespace zumilo::app

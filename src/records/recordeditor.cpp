@@ -88,6 +88,15 @@ void fitWrapping(QPlainTextEdit* box, const QString& text)
         box->setWordWrapMode(mode);
 }
 
+// The box's own setPlainText lays the text out as it goes in and again to
+// give it the box's format, which it has already: the document is filled
+// directly (its undo cleared, one change told), laid out once.
+void fill(QPlainTextEdit* box, const QString& text)
+{
+    box->document()->setPlainText(text);
+    box->setTextCursor(QTextCursor(box->document()));
+}
+
 // Longer lines are shown in part (see UpdateFields()).
 constexpr qsizetype kLongestBodyLine = 200'000;
 
@@ -543,7 +552,7 @@ void RecordEditor::setText(int index, const QString& text)
         return;
     if (auto* plain = qobject_cast<QPlainTextEdit*>(box)) {
         fitWrapping(plain, shown);
-        plain->setPlainText(shown);
+        fill(plain, shown);
     } else {
         static_cast<QLineEdit*>(box)->setText(shown);
     }
@@ -732,13 +741,21 @@ void RecordEditor::FieldsClear()
     markCuts();
     const bool outer = loading_;
     setLoading(true);
-    for (int i = 0; i < 8; ++i)
-        setText(i, QString());
-    if (kind_ == EditorKind::Main) {
-        setText(0, kTitleNotice);
-        setText(1, kBodyNotice);
-        setText(2, kBodyNotice);
+    // The main window's title and body show a notice: laid out once, and
+    // not at all when they show it already.
+    const bool notices = kind_ == EditorKind::Main;
+    // Typing that could still be undone or redone goes with the note, even
+    // where the box shows the notice again.
+    for (int i = 0; i < 3; ++i) {
+        if (auto* plain = qobject_cast<QPlainTextEdit*>(textBox(i));
+            plain && (plain->document()->isUndoAvailable() || plain->document()->isRedoAvailable()))
+            plain->clear();
+        else if (auto* line = qobject_cast<QLineEdit*>(textBox(i));
+                 line && (line->isUndoAvailable() || line->isRedoAvailable()))
+            line->setText(QString());
     }
+    for (int i = 0; i < 8; ++i)
+        setText(i, !notices || i > 2 ? QString() : i == 0 ? kTitleNotice : kBodyNotice);
     checks_[0]->setChecked(false);
     checks_[1]->setChecked(false);
     if (panels_)
@@ -764,7 +781,7 @@ void RecordEditor::setWrapped(bool wrapped)
     setLoading(true);
     const QString text = plainText(from);
     if (plainText(to) != text)
-        to->setPlainText(text);
+        fill(to, text);
     setLoading(outer);
     to->show();
     from->hide();

@@ -7,11 +7,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QIconEngine>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QIcon>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleOption>
 #include <QMainWindow>
@@ -336,7 +339,15 @@ namespace {
 // start's work.
 class PictureEngine : public QIconEngine {
 public:
-    PictureEngine(const QString& name, QList<int> sizes) : name_(name), sizes_(std::move(sizes)) {}
+    PictureEngine(const QString& name, const QList<int>& sizes) : name_(name)
+    {
+        // Only the sizes the resources hold: a picture without any is no
+        // picture, and its button shows its text.
+        for (int size : sizes) {
+            if (QFile::exists(file(size)))
+                sizes_ << size;
+        }
+    }
 
     QIconEngine* clone() const override { return new PictureEngine(*this); }
     QString key() const override { return QStringLiteral("zumilo-picture"); }
@@ -358,21 +369,33 @@ public:
 
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
     {
+        const bool greyed = mode != QIcon::Normal && qApp;
+        // Greyed forms follow the palette, as those of Qt's own engine do.
+        if (const qint64 palette = greyed ? QApplication::palette().cacheKey() : palette_; palette != palette_) {
+            shown_.clear();
+            palette_ = palette;
+        }
+        // One pixmap a mode and size asked for, kept like Qt's own icons'.
+        const int side = actualSize(size, mode, state).width();
+        QPixmap& shown = shown_[std::pair(greyed ? int(mode) : int(QIcon::Normal), side)];
+        if (!shown.isNull() || sizes_.isEmpty())
+            return shown;
         QPixmap& picture = read_[fitting(size)];
         if (picture.isNull()) {
             // PNG named outright, so no image plugin is asked.
-            QImageReader reader(QStringLiteral(":/icons/%1-%2.png").arg(name_).arg(fitting(size)), "png");
+            QImageReader reader(file(fitting(size)), "png");
             reader.setAutoDetectImageFormat(false);
             picture = QPixmap::fromImage(reader.read());
         }
-        QPixmap shown = picture;
-        if (const QSize side = actualSize(size, mode, state); shown.size() != side && !shown.isNull())
-            shown = shown.scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        if (mode == QIcon::Normal || !qApp)
-            return shown;
-        QStyleOption option;
-        option.palette = QApplication::palette();
-        return QApplication::style()->generatedIconPixmap(mode, shown, &option);
+        shown = picture;
+        if (shown.width() != side && !shown.isNull())
+            shown = shown.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        if (greyed) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            shown = QApplication::style()->generatedIconPixmap(mode, shown, &option);
+        }
+        return shown;
     }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
@@ -384,6 +407,8 @@ public:
     }
 
 private:
+    QString file(int size) const { return QStringLiteral(":/icons/%1-%2.png").arg(name_).arg(size); }
+
     // The smallest size at least as large, else the largest.
     int fitting(const QSize& size) const
     {
@@ -398,15 +423,92 @@ private:
     QString name_;
     QList<int> sizes_;
     QHash<int, QPixmap> read_;
+    QHash<std::pair<int, int>, QPixmap> shown_;
+    qint64 palette_ = 0;
 };
 
 } // namespace
 
-QIcon programIcon()
+namespace {
+
+// One of the style's own icons, asked of it when first drawn.
+class StandardIconEngine : public QIconEngine {
+public:
+    StandardIconEngine(QStyle* style, QStyle::StandardPixmap which) : style_(style), which_(which) {}
+
+    QIconEngine* clone() const override { return new StandardIconEngine(*this); }
+    QString key() const override { return QStringLiteral("zumilo-standard"); }
+    // Every style of Qt's has these; asking would read them.
+    bool isNull() override { return false; }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().availableSizes(mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        // Asked in the device's pixels, as engines are.
+        return icon().pixmap(size, 1.0, mode, state);
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+
+private:
+    const QIcon& icon()
+    {
+        if (!read_) {
+            // The style it was made for is gone when the application's
+            // style was replaced since: the one in its place draws it.
+            QStyle* style = style_ ? style_.data() : QApplication::style();
+            if (style)
+                icon_ = style->standardIcon(which_);
+            read_ = !icon_.isNull();
+        }
+        return icon_;
+    }
+
+    QPointer<QStyle> style_;
+    QStyle::StandardPixmap which_;
+    QIcon icon_;
+    bool read_ = false;
+};
+
+class OverflowIconStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QIcon standardIcon(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (which != SP_ToolBarHorizontalExtensionButton && which != SP_ToolBarVerticalExtensionButton)
+            return QProxyStyle::standardIcon(which, option, widget);
+        return QIcon(new StandardIconEngine(baseStyle(), which));
+    }
+};
+
+} // namespace
+
+void readOverflowIconsWhenDrawn()
+{
+    // Over the style the application would have had: the desktop's, or
+    // the one the user asked for (-style, QT_STYLE_OVERRIDE).
+    QApplication::setStyle(new OverflowIconStyle(QApplication::style()->name()));
+}
+
+QIcon bundledIcon(const QString& picture, const QList<int>& sizes)
 {
     static const bool loaded = (initIcons(), true);
     Q_UNUSED(loaded);
-    return QIcon(new PictureEngine(QStringLiteral("zumilo"), {16, 24, 32, 48, 64, 128}));
+    return QIcon(new PictureEngine(picture, sizes));
+}
+
+QIcon programIcon()
+{
+    return bundledIcon(QStringLiteral("zumilo"), {16, 24, 32, 48, 64, 128});
 }
 
 QIcon toolIcon(const QString& image)
@@ -432,12 +534,10 @@ QIcon toolIcon(const QString& image)
         {QStringLiteral("Findtitl"), {"zumilo-find-title", "find-title"}},
         {QStringLiteral("Findnaiy"), {"zumilo-find-body", "find-body"}},
     };
-    static const bool loaded = (initIcons(), true);
-    Q_UNUSED(loaded);
     const auto it = pictures.constFind(image);
     if (it == pictures.cend())
         return {};
-    return QIcon::fromTheme(QLatin1String(it->first), QIcon(new PictureEngine(QLatin1String(it->second), {16, 24})));
+    return QIcon::fromTheme(QLatin1String(it->first), bundledIcon(QLatin1String(it->second), {16, 24}));
 }
 
 namespace {

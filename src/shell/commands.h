@@ -50,6 +50,14 @@ QKeySequence shortcutFor(WindowKind kind, const QString& command);
 QIcon toolIcon(const QString& image);
 // The program's own icon.
 QIcon programIcon();
+// A picture the program brings, at the sizes of it there are; a null icon
+// where there are none.
+QIcon bundledIcon(const QString& picture, const QList<int>& sizes);
+// Gives the application a style whose menu and tool bars read the picture
+// of their overflow button only when it is drawn (it shows when a bar
+// lacks room). Qt's style reads it as each bar is built, and loads every
+// image plugin to ask which reads it.
+void readOverflowIconsWhenDrawn();
 
 // A window's own handlers, by command name.
 using MenuHandlers = QHash<QString, std::function<void()>>;

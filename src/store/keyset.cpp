@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 
 namespace zumilo::store::detail {
 
@@ -75,16 +76,105 @@ struct Keyset::TextKeys {
         return a.rowid < b.rowid;
     }
 
-    // Sorts by the first four units with a radix sort, which takes no
-    // branch it could mispredict, then each run of equal ones by the rest.
-    void sort(std::vector<Entry>& entries) const
+    struct Slot {
+        quint64 key;
+        quint32 at;
+    };
+
+    // The buffers of a read, kept emptied on its thread for the next one:
+    // ten thousand titles take some 3 MB, and pages fresh from the system
+    // cost the kernel a zeroed page at each first touch, about as long as
+    // the read itself. A buffer larger than this goes back to the system.
+    static constexpr size_t kSpareBytes = size_t(4) << 20;
+    struct Buffers {
+        std::vector<Entry> sorted, added, ordered, kept;
+        std::string bytes;
+        std::vector<std::pair<qint64, quint32>> read;
+        std::vector<qint64> readOrder;
+        std::vector<quint32> position;
+        std::vector<Slot> order, other;
+
+        // Keeps the larger of each pair of buffers, emptied.
+        void keep(Buffers&& b)
+        {
+            keepOne(sorted, b.sorted);
+            keepOne(added, b.added);
+            keepOne(ordered, b.ordered);
+            keepOne(kept, b.kept);
+            keepOne(bytes, b.bytes);
+            keepOne(read, b.read);
+            keepOne(readOrder, b.readOrder);
+            keepOne(position, b.position);
+            keepOne(order, b.order);
+            keepOne(other, b.other);
+        }
+        template <class T>
+        static void keepOne(T& mine, T& theirs)
+        {
+            if (theirs.capacity() > mine.capacity() && theirs.capacity() * sizeof(theirs[0]) <= kSpareBytes) {
+                mine = std::move(theirs);
+                mine.clear();
+            }
+        }
+        // A set keeps buffers near its own size: a small one gives a large
+        // buffer back, for the next large read, and keeps a copy.
+        template <class T>
+        static void fit(T& used, T& spareOne)
+        {
+            if (used.size() > used.capacity() / 4 || (used.capacity() - used.size()) * sizeof(used[0]) <= kSlackBytes)
+                return;
+            T own(used.begin(), used.end());
+            std::swap(used, own);
+            keepOne(spareOne, own);
+        }
+        static constexpr size_t kSlackBytes = size_t(64) << 10;
+    };
+    // The thread's spare buffers; none once the thread is ending, when a
+    // set that outlives them may still be destroyed.
+    static Buffers* spare()
     {
-        struct Slot {
-            quint64 key;
-            quint32 at;
+        struct Owner {
+            Owner() { current() = new Buffers; }
+            ~Owner() { delete std::exchange(current(), nullptr); }
         };
+        thread_local Owner owner;
+        return current();
+    }
+    static Buffers*& current()
+    {
+        thread_local Buffers* buffers = nullptr; // nothing to destroy: readable to the thread's end
+        return buffers;
+    }
+    static Buffers takeSpare()
+    {
+        Buffers* buffers = spare();
+        return buffers ? std::exchange(*buffers, Buffers{}) : Buffers{};
+    }
+    static void giveBack(Buffers&& b)
+    {
+        if (Buffers* buffers = spare())
+            buffers->keep(std::move(b));
+    }
+
+    ~TextKeys()
+    {
+        Buffers b;
+        b.sorted = std::move(sorted);
+        b.bytes = std::move(bytes);
+        b.read = std::move(read);
+        giveBack(std::move(b));
+    }
+
+    // Sorts `entries` into `out` by the first four units with a radix
+    // sort, which takes no branch it could mispredict, then each run of
+    // equal ones by the rest.
+    void sort(const std::vector<Entry>& entries, std::vector<Entry>& out, Buffers& b) const
+    {
         const size_t n = entries.size();
-        std::vector<Slot> order(n), other(n);
+        std::vector<Slot>& order = b.order;
+        std::vector<Slot>& other = b.other;
+        order.resize(n);
+        other.resize(n);
         for (size_t i = 0; i < n; ++i)
             order[i] = {descending ? ~entries[i].head[0] : entries[i].head[0], quint32(i)};
         for (int shift = 0; shift < 64; shift += 8) {
@@ -93,8 +183,8 @@ struct Keyset::TextKeys {
                 ++counts[((slot.key >> shift) & 0xFF) + 1];
             if (std::count(std::begin(counts), std::end(counts), n) == 1)
                 continue; // every key has this byte alike
-            for (size_t b = 1; b < 257; ++b)
-                counts[b] += counts[b - 1];
+            for (size_t k = 1; k < 257; ++k)
+                counts[k] += counts[k - 1];
             for (const Slot& slot : order)
                 other[counts[(slot.key >> shift) & 0xFF]++] = slot;
             order.swap(other);
@@ -110,11 +200,10 @@ struct Keyset::TextKeys {
             }
             begin = end;
         }
-        std::vector<Entry> ordered;
-        ordered.reserve(n);
+        out.clear();
+        out.reserve(n);
         for (const Slot& slot : order)
-            ordered.push_back(entries[slot.at]);
-        entries = std::move(ordered);
+            out.push_back(entries[slot.at]);
     }
 
     // The row's entry, if the last read had it near where this read has
@@ -397,17 +486,26 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
     st.bindAll(binds);
     sqlite3_stmt* s = st.get();
     const TextKeys* last = textKeys_ && textKeys_->descending == byTextKeyDescending_ ? textKeys_.get() : nullptr;
+    struct Lent { // this read's buffers, emptied and kept again at its end
+        TextKeys::Buffers b = TextKeys::takeSpare();
+        ~Lent() { TextKeys::giveBack(std::move(b)); }
+    } lent;
+    TextKeys::Buffers& b = lent.b;
     auto fresh = std::make_unique<TextKeys>();
     fresh->descending = byTextKeyDescending_;
+    fresh->bytes = std::move(b.bytes);
+    fresh->sorted = std::move(b.sorted);
+    fresh->read = std::move(b.read);
     std::string& bytes = fresh->bytes;
     bytes.reserve(last ? last->bytes.size() + (1 << 12) : size_t(1) << 18);
     // Rows the last read had with the same title, by their place in it,
     // and the others.
-    std::vector<Entry> kept(last ? last->sorted.size() : 0);
+    std::vector<Entry>& kept = b.kept;
+    kept.assign(last ? last->sorted.size() : 0, Entry{});
     std::vector<bool> isKept(kept.size());
-    std::vector<Entry> added;
+    std::vector<Entry>& added = b.added;
     added.reserve(last ? 16 : std::min(keys.size(), kMostRows)); // read again: as many as before
-    std::vector<qint64> readOrder;
+    std::vector<qint64>& readOrder = b.readOrder;
     readOrder.reserve(std::min(keys.size(), kMostRows));
     size_t cursor = 0;
     std::unordered_map<qint64, size_t> places; // of the last read's rows, made at its first use
@@ -478,23 +576,27 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
             {{head[0], head[1]}, rowid, quint32(begin), quint32(size), keep ? quint32(title.size()) : kNull, serial});
     }
     // The rows kept are in order among themselves already.
-    const auto less = [&fresh](const Entry& a, const Entry& b) { return fresh->less(a, b); };
-    fresh->sort(added);
     std::vector<Entry>& sorted = fresh->sorted;
-    sorted.reserve(readOrder.size());
-    auto next = added.begin();
-    for (size_t i = 0; i < kept.size(); ++i) {
-        if (!isKept[i])
-            continue;
-        for (; next != added.end() && less(*next, kept[i]); ++next)
-            sorted.push_back(*next);
-        sorted.push_back(kept[i]);
+    if (std::find(isKept.begin(), isKept.end(), true) == isKept.end()) {
+        fresh->sort(added, sorted, b);
+    } else {
+        fresh->sort(added, b.ordered, b);
+        sorted.reserve(readOrder.size());
+        auto next = b.ordered.cbegin();
+        for (size_t i = 0; i < kept.size(); ++i) {
+            if (!isKept[i])
+                continue;
+            for (; next != b.ordered.cend() && fresh->less(*next, kept[i]); ++next)
+                sorted.push_back(*next);
+            sorted.push_back(kept[i]);
+        }
+        sorted.insert(sorted.end(), next, b.ordered.cend());
     }
-    sorted.insert(sorted.end(), next, added.end());
 
     keys.clear();
     keys.reserve(sorted.size());
-    std::vector<quint32> position(sorted.size());
+    std::vector<quint32>& position = b.position;
+    position.assign(sorted.size(), 0);
     for (size_t i = 0; i < sorted.size(); ++i) {
         keys.push_back(sorted[i].rowid);
         position[sorted[i].serial] = quint32(i);
@@ -502,6 +604,9 @@ bool Keyset::readKeysByText(const QString& condition, const QVariantList& binds)
     fresh->read.reserve(readOrder.size());
     for (size_t i = 0; i < readOrder.size(); ++i)
         fresh->read.emplace_back(readOrder[i], position[i]);
+    TextKeys::Buffers::fit(fresh->sorted, b.sorted);
+    TextKeys::Buffers::fit(fresh->bytes, b.bytes);
+    TextKeys::Buffers::fit(fresh->read, b.read);
     if (fresh->bytes.size() <= TextKeys::kKeptBytes)
         textKeys_ = std::move(fresh);
     else

@@ -64,6 +64,7 @@ struct CategoryPicker::Ui {
     QPointer<QFrame> frame;
     CategoryTree* tree = nullptr;
     QPushButton* decide = nullptr;
+    bool built = false;
 };
 
 CategoryPicker::CategoryPicker(QWidget* canvas, CategoryTarget& target, std::function<store::Database*()> database,
@@ -71,7 +72,17 @@ CategoryPicker::CategoryPicker(QWidget* canvas, CategoryTarget& target, std::fun
     : ui_(std::make_unique<Ui>()), canvas_(canvas), target_(target), database_(std::move(database)),
       rootText_(std::move(rootText))
 {
-    auto* frame = new QFrame(canvas_);
+    connect(target_.pickerButton(), &QAbstractButton::clicked, this, &CategoryPicker::cmdBunOpen_Click);
+}
+
+// Built when first opened: most runs never open it, and its tree and
+// button are a share of building the window.
+CategoryPicker::Ui& CategoryPicker::ui()
+{
+    if (ui_->built || !canvas_)
+        return *ui_;
+    ui_->built = true;
+    auto* frame = new QFrame(canvas_.data());
     frame->setObjectName(QStringLiteral("Frame92"));
     frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
     frame->setLineWidth(2);
@@ -105,12 +116,12 @@ CategoryPicker::CategoryPicker(QWidget* canvas, CategoryTarget& target, std::fun
     ui_->tree = tree;
     ui_->decide = decide;
 
-    connect(target_.pickerButton(), &QAbstractButton::clicked, this, &CategoryPicker::cmdBunOpen_Click);
     connect(tree, &CategoryTree::nodePressed, this, [this](QTreeWidgetItem* node) {
         if (node)
             TreeView2_NodeClick(node);
     });
     connect(decide, &QPushButton::clicked, this, [this] { cmdBunrui_Click(0); });
+    return *ui_;
 }
 
 CategoryPicker::~CategoryPicker()
@@ -118,19 +129,19 @@ CategoryPicker::~CategoryPicker()
     delete ui_->frame.data();
 }
 
-QFrame* CategoryPicker::panel() const
+QFrame* CategoryPicker::panel()
 {
-    return ui_->frame;
+    return ui().frame;
 }
 
-CategoryTree* CategoryPicker::tree() const
+CategoryTree* CategoryPicker::tree()
 {
-    return ui_->frame ? ui_->tree : nullptr;
+    return ui().frame ? ui_->tree : nullptr;
 }
 
 void CategoryPicker::cmdBunOpen_Click()
 {
-    QFrame* frame = ui_->frame;
+    QFrame* frame = ui().frame;
     if (!frame)
         return;
     if (!frame->isHidden()) {

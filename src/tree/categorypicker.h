@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -50,15 +51,16 @@ public:
     // "決定" writes the choice; any index hides the panel.
     void cmdBunrui_Click(int index);
 
-    QFrame* panel() const;
-    CategoryTree* tree() const;
+    QFrame* panel();
+    CategoryTree* tree();
     QString pickedBunID() const { return pickedID_; }
     QString pickedBunName() const { return pickedName_; }
 
 private:
     struct Ui;
+    Ui& ui();
     std::unique_ptr<Ui> ui_;
-    QWidget* canvas_;
+    QPointer<QWidget> canvas_;
     CategoryTarget& target_;
     std::function<store::Database*()> database_;
     std::function<QString()> rootText_;

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 
+#include <algorithm>
 #include <optional>
 
 namespace zumilo::tree {
@@ -88,7 +89,7 @@ QTreeWidgetItem* CategoryTree::makeNode(const QString& key, const QString& text,
     node->setText(0, text);
     node->setData(0, KeyRole, key);
     node->setData(0, NameRole, text);
-    node->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
+    node->setIcon(0, folderIcon(false));
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
     if (!isRoot)
         flags |= Qt::ItemIsEditable;
@@ -135,14 +136,10 @@ void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText
     QHash<QString, QList<Row>> children; // parent number -> its categories, in table order
     store::CategoryView all;
     all.fields = QStringList{QStringLiteral("bunid"), QStringLiteral("bunrui"), QStringLiteral("oyabunid")};
-    auto rs = db.openView(all, store::RecordsetType::Snapshot);
-    const int idCol = rs->fieldIndex(QStringLiteral("bunid"));
-    const int nameCol = rs->fieldIndex(QStringLiteral("bunrui"));
-    const int parentCol = rs->fieldIndex(QStringLiteral("oyabunid"));
-    for (int row = 0, n = rs->recordCount(); row < n; ++row) {
-        const QString parent = rs->textAt(row, parentCol);
-        children[parent.isEmpty() ? QStringLiteral("0") : parent].append(
-            {rs->textAt(row, idCol), rs->textAt(row, nameCol)});
+    const std::vector<QString> texts = db.openView(all, store::RecordsetType::Snapshot)->columnTexts(all.fields);
+    for (size_t i = 0; i + 2 < texts.size(); i += 3) {
+        const QString& parent = texts[i + 2];
+        children[parent.isEmpty() ? QStringLiteral("0") : parent].append({texts[i], texts[i + 1]});
     }
 
     // Breadth first from the root: only what hangs from it is reached, and
@@ -162,11 +159,11 @@ void CategoryTree::LoadCategoryTree(store::Database& db, const QString& rootText
             nodes.append(node);
             queue.append({r.id, node});
         }
+        // In order before they are added: a sort of the tree's children
+        // has its view lay out again, as costly for one node as for many.
+        std::stable_sort(nodes.begin(), nodes.end(), [](QTreeWidgetItem* a, QTreeWidgetItem* b) { return *a < *b; });
         parentNode->addChildren(nodes);
     }
-    root->sortChildren(0, Qt::AscendingOrder);
-    for (qsizetype i = 1; i < queue.size(); ++i)
-        queue[i].second->sortChildren(0, Qt::AscendingOrder);
     root->setExpanded(true);
 }
 
@@ -277,9 +274,17 @@ void CategoryTree::collapseAllNodes()
 void CategoryTree::updateIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous)
 {
     if (previous)
-        previous->setIcon(0, style()->standardIcon(QStyle::SP_DirClosedIcon));
+        previous->setIcon(0, folderIcon(false));
     if (current)
-        current->setIcon(0, style()->standardIcon(QStyle::SP_DirOpenIcon));
+        current->setIcon(0, folderIcon(true));
+}
+
+const QIcon& CategoryTree::folderIcon(bool open)
+{
+    QIcon& icon = folders_[open ? 1 : 0];
+    if (icon.isNull())
+        icon = style()->standardIcon(open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
+    return icon;
 }
 
 void CategoryTree::mousePressEvent(QMouseEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QIcon>
 #include <QTreeWidget>
 
 namespace zumilo::store {
@@ -88,12 +89,16 @@ private:
     QTreeWidgetItem* makeNode(const QString& key, const QString& text, bool isRoot);
     void forget(QTreeWidgetItem* node);
     void updateIcons(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    // The style's folder, asked of it once: each new icon of it reads its
+    // pictures again, the larger part of loading a thousand categories.
+    const QIcon& folderIcon(bool open);
     void setDropHighlight(QTreeWidgetItem* node);
     void onItemChanged(QTreeWidgetItem* node);
 
     QHash<QString, QTreeWidgetItem*> byKey_;
     QTreeWidgetItem* dropHighlight_ = nullptr;
     bool settingText_ = false;
+    QIcon folders_[2];
 };
 
 } // namespace zumilo::tree

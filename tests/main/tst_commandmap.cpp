@@ -9,12 +9,17 @@
 #include "main/mainwindow.h"
 #include "records/recordlist.h"
 #include "records/recordwindow.h"
+#include "shell/commands.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QMainWindow>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QToolBar>
+#include <QStyle>
 #include <QToolButton>
 #include <QtTest>
 
@@ -317,6 +322,73 @@ private slots:
         }
         if (window == 1)
             w->close();
+    }
+
+    // A disabled key is greyed once however often the bar is painted; a
+    // picture missing from the resources is none, and its key shows its
+    // text as a key without a picture does.
+    void bundledPictures()
+    {
+        struct CountingStyle : QProxyStyle {
+            using QProxyStyle::QProxyStyle;
+            mutable int greyings = 0;
+            QPixmap generatedIconPixmap(QIcon::Mode mode, const QPixmap& pixmap,
+                                        const QStyleOption* option) const override
+            {
+                ++greyings;
+                return QProxyStyle::generatedIconPixmap(mode, pixmap, option);
+            }
+        };
+        const QString styleName = QApplication::style()->name();
+        auto* style = new CountingStyle(QStyleFactory::create(styleName));
+        QApplication::setStyle(style);
+        const auto restore = qScopeGuard([&] { QApplication::setStyle(styleName); });
+        QMainWindow w;
+        QToolBar* bar = w.addToolBar(u"bar"_s);
+        bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        bar->addAction(shell::bundledIcon(u"open"_s, {16, 24}), u"開く"_s)->setEnabled(false);
+        QAction* missing = bar->addAction(shell::bundledIcon(u"no-such-picture"_s, {16, 24}), u"開く"_s);
+        QAction* plain = bar->addAction(u"開く"_s);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.grab();
+        w.grab();
+        QCOMPARE(style->greyings, 1);
+
+        QVERIFY(missing->icon().isNull());
+        QVERIFY(missing->icon().availableSizes().isEmpty());
+        QCOMPARE(bar->widgetForAction(missing)->sizeHint(), bar->widgetForAction(plain)->sizeHint());
+        QCOMPARE(shell::bundledIcon(u"open"_s, {16, 24, 99}).availableSizes(), (QList<QSize>{{16, 16}, {24, 24}}));
+    }
+
+    // Bars too narrow for their entries show their overflow buttons with
+    // the style's own picture, read only then.
+    void theOverflowButtonsShowTheStylesPicture()
+    {
+        const QString style = QApplication::style()->name();
+        // Over the style the user asked for, not the desktop's.
+        QApplication::setStyle(QStringLiteral("windows"));
+        const QImage picture =
+            QApplication::style()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).toImage();
+        shell::readOverflowIconsWhenDrawn();
+        auto* proxy = qobject_cast<QProxyStyle*>(QApplication::style());
+        QVERIFY(proxy);
+        QCOMPARE(proxy->baseStyle()->name(), QStringLiteral("windows"));
+        QMainWindow window;
+        auto* tools = window.addToolBar(QStringLiteral("tools"));
+        for (int i = 0; i < 20; ++i) {
+            window.menuBar()->addMenu(QStringLiteral("メニュー%1").arg(i));
+            tools->addAction(QStringLiteral("キー%1").arg(i));
+        }
+        window.resize(120, 200);
+        window.show();
+        for (const char* name : {"qt_menubar_ext_button", "qt_toolbar_ext_button"}) {
+            auto* button = window.findChild<QToolButton*>(QLatin1String(name));
+            QVERIFY2(button, name);
+            QTRY_VERIFY2(button->isVisible(), name);
+            QCOMPARE(button->icon().pixmap(16).toImage(), picture);
+        }
+        QApplication::setStyle(style);
     }
 };
 

@@ -474,51 +474,17 @@ private slots:
         }
     }
 
-    // A backup taken when the file was opened comes back in its place
-    // through the File menu, with a question naming its date; the windows
-    // show it afterwards.
-    void restoringABackup()
-    {
-        Env env;
-        const QString path = env.makeDatabase(QStringLiteral("data/notes.zmd"));
-        {
-            auto db = store::Database::open(path);
-            db->execute(QStringLiteral("UPDATE T_idea SET title='元の題' WHERE id=1"));
-        }
-        auto& w = env.loadWith(path);
-        env.prompts.expectMessage(QStringLiteral("「notes.zmd」のバックアップはありません。"));
-        test::trigger(w, u"mnuRestoreBackup");
-
-        store::setBackupFolder(env.path(QStringLiteral("backups")));
-        w.switchTo(path); // the first open of the file in this run: backed up
-        {
-            auto db = store::Database::open(path);
-            db->execute(QStringLiteral("UPDATE T_idea SET title='後の題' WHERE id=1"));
-        }
-        store::finishBackups();
-        env.prompts.expectChoice(QStringLiteral("「notes.zmd」をいつの状態に戻しますか？"), 0);
-        env.prompts.expectMessage({}, shell::Msg::Yes, shell::Msg::YesNo + Exclamation + shell::Msg::DefaultButton2);
-        env.prompts.expectMessage({}, shell::Msg::Ok, shell::Msg::Information);
-        test::trigger(w, u"mnuRestoreBackup");
-        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
-        QVERIFY(env.prompts.messages().constLast().endsWith(QStringLiteral("の状態に戻しました。")));
-        QCOMPARE(rowCount(*store::Database::open(path),
-                          QStringLiteral("select count(*) from T_idea where title='元の題'")),
-                 1);
-        QVERIFY(w.DBCheckOK());
-        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + path);
-        store::setBackupFolder({});
-    }
-
-    // Backups are listed newest first by the time each was taken, to the
-    // second and numbered, whatever their files' own times say; the one
-    // chosen is the one restored. One that is damaged or empty is never
+    // A backup is taken when the file is first opened in a run. Backups are
+    // listed newest first by the time each was taken, to the second and
+    // numbered, whatever their files' own times say; the one chosen through
+    // the File menu is the one restored, and the windows show it. One that is damaged or empty is never
     // put in place: the file stays exactly as it was, and the message says
     // the restore failed and to choose another backup.
     void restoringTheChosenBackup_data()
     {
         QTest::addColumn<int>("chosen");
         QTest::addColumn<QString>("restored"); // empty: nothing restored
+        QTest::newRow("the run's own") << 0 << QStringLiteral("今");
         QTest::newRow("fourth of four taken in one second") << 3 << QStringLiteral("第2版");
         QTest::newRow("damaged") << 5 << QString();
         QTest::newRow("empty") << 6 << QString();
@@ -553,9 +519,14 @@ private slots:
         versions << env.path(QStringLiteral("blank.zmd"));
         setTitle(QStringLiteral("今"));
 
+        auto& w = env.loadWith(path);
+        env.prompts.expectMessage(QStringLiteral("「notes.zmd」のバックアップはありません。"));
+        test::trigger(w, u"mnuRestoreBackup");
         store::setBackupFolder(env.path(QStringLiteral("backups")));
-        auto& w = env.loadWith(path); // backs the file up
+        const auto noBackups = qScopeGuard([] { store::setBackupFolder({}); });
+        w.switchTo(path); // the first open of the file in this run: backed up
         store::finishBackups();
+        setTitle(QStringLiteral("後")); // changed since the run's backup
         const QDir dir = QFileInfo(store::listBackups(path).at(0).path).dir();
         const QDateTime touched(QDate(2027, 1, 1), QTime(9, 0));
         for (int i = 0; i < versions.size(); ++i) {
@@ -587,11 +558,12 @@ private slots:
                          && !last.contains(QStringLiteral("バックアップから復元")),
                      qPrintable(last));
         } else {
-            QCOMPARE(last, QStringLiteral("「notes.zmd」を 2026/12/01 10:10:10 の状態に戻しました。"));
+            QCOMPARE(last,
+                     QStringLiteral("「notes.zmd」を %1 の状態に戻しました。").arg(items[chosen].section(u' ', 1)));
         }
-        QCOMPARE(title(path), restored.isEmpty() ? QStringLiteral("今") : restored);
+        QCOMPARE(title(path), restored.isEmpty() ? QStringLiteral("後") : restored);
         QVERIFY(w.DBCheckOK());
-        store::setBackupFolder({});
+        QCOMPARE(w.windowTitle(), QStringLiteral("Zumilo  ") + path);
     }
 
     // A search index damaged in place is found once the window shows, and

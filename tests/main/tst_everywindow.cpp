@@ -9,6 +9,7 @@
 #include "grid/gridwindow.h"
 #include "main/aboutbox.h"
 #include "main/mainwindow.h"
+#include "main/splash.h"
 #include "print/optionsdialog.h"
 #include "records/recordeditor.h"
 #include "records/recordlist.h"
@@ -265,6 +266,17 @@ private slots:
         const QRect free = window->screen()->availableGeometry();
         QVERIFY2(free.contains(window->frameGeometry()), qPrintable(QDebug::toString(window->frameGeometry())
                                                                     + QStringLiteral(" on ") + QDebug::toString(free)));
+    }
+
+    // The splash is drawn with every pixel its screen shows it with.
+    void splashAtTheScreensScale()
+    {
+        app::Splash splash;
+        splash.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&splash));
+        const qreal ratio = splash.screen()->devicePixelRatio();
+        QCOMPARE(splash.pixmap().devicePixelRatio(), ratio);
+        QCOMPARE(splash.pixmap().size(), splash.size() * ratio);
     }
 };
 

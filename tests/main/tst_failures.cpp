@@ -167,6 +167,9 @@ private slots:
         } else if (gesture == QLatin1String("read")) {
             QVERIFY(editor->text(0) != before); // no note of before as the one read
             if (!grid && !single) {
+                QCOMPARE(told,
+                         QStringLiteral("一覧を読み込めませんでした。\n\nファイル「%1」: %2")
+                             .arg(QFileInfo(env.dbPath).fileName(), store::japaneseMessage(store::ErrorKind::Busy)));
                 QCOMPARE(env.list().count(), 0);
                 QCOMPARE(env.window->statusPanels().text(1), QStringLiteral("一覧を読み込めませんでした。"));
             }

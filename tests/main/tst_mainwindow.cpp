@@ -246,26 +246,11 @@ private slots:
         QCOMPARE((QStringList{w.statusPanels().text(4), w.statusPanels().text(5), w.statusPanels().text(6)}), stamps);
     }
 
-    // What cannot be read or written is said, not passed over in silence:
-    // a list the file will not give, settings that cannot be kept.
-    void failuresAreReported()
+    // Settings that cannot be kept are said, not passed over in silence.
+    void settingsThatCannotBeKeptAreSaid()
     {
         Env env;
-        env.category(1, QStringLiteral("A"), 0);
-        env.note(1, QStringLiteral("一"), 1);
         auto& w = env.load();
-        w.currentDatabase()->setBusyTimeout(1);
-        auto locker = store::Database::open(env.dbPath);
-        QCOMPARE(sqlite3_exec(locker->handle(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-        env.prompts.expectMessage(QStringLiteral("一覧を読み込めませんでした。\n\nファイル「%1」: %2")
-                                      .arg(QFileInfo(env.dbPath).fileName(),
-                                           store::japaneseMessage(store::ErrorKind::Busy)),
-                                  shell::Msg::Ok, shell::Msg::Exclamation);
-        env.choose(QStringLiteral("1_id"));
-        ZUMILO_VERIFY_PROMPTS_DONE(env.prompts);
-        QVERIFY(w.statusPanels().text(1).startsWith(QStringLiteral("一覧を読み込めませんでした")));
-        sqlite3_exec(locker->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-
         env.writeFile(QStringLiteral("blocked"), "a file where a folder should be");
         auto unwritable = shell::SettingsStore::atFile(env.path(QStringLiteral("blocked/zumilo.ini")));
         env.state->services.settings = unwritable.get();

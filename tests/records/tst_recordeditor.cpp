@@ -101,9 +101,14 @@ private slots:
         QFETCH(QStringList, stamps);
         Env env;
         env.editor->setText(0, QStringLiteral("edited"));
+        QPlainTextEdit* body = env.editor->visibleBodyBox();
+        QTest::keyClicks(body, QStringLiteral("typed"));
         QSignalSpy changed(env.editor.get(), &records::RecordEditor::changed);
         QSignalSpy undo(env.editor.get(), &records::RecordEditor::undoAvailable);
         auto& ed = env.load(id);
+        // The caret starts the note, and what was typed before cannot be undone into it.
+        QCOMPARE(body->textCursor().position(), 0);
+        QTest::keyClick(body, Qt::Key_Z, Qt::ControlModifier);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(ed.text(i), texts.at(i));
         QTEST(ed.isChecked(0), "important");
@@ -150,6 +155,16 @@ private slots:
         for (int p = 1; p <= 6; ++p)
             QVERIFY(env.panels.text(p).isEmpty());
         QVERIFY(!ed.RecordChanged());
+
+        // Typing undone in a cleared box is not there to redo after the
+        // next clear, even where the box shows the same notice again.
+        QTest::keyClicks(ed.titleBox(), QStringLiteral("y"));
+        QTest::keySequence(ed.titleBox(), QKeySequence::Undo);
+        ed.FieldsClear();
+        if (auto* box = qobject_cast<QPlainTextEdit*>(ed.titleBox()))
+            QVERIFY(!box->document()->isRedoAvailable());
+        if (auto* box = qobject_cast<QLineEdit*>(ed.titleBox()))
+            QVERIFY(!box->isRedoAvailable());
     }
 
     void changeTracking_data()

@@ -494,7 +494,9 @@ private slots:
     // A set read again after its rows changed, through it, another
     // recordset or another connection, comes in the order a set opened
     // afresh has: titles changed, swapped, emptied, rows added, deleted,
-    // renumbered and moved in and out of the category.
+    // renumbered and moved in and out of the category. A large set read
+    // between them (sets by title lend each other their buffers) keeps
+    // its order too.
     void requeryFollowsChangedTitles()
     {
         NotesFile f;
@@ -510,10 +512,13 @@ private slots:
             QString t;
             for (int k = int(random.bounded(4)); k > 0; --k)
                 t += pieces[int(random.bounded(pieces.size()))];
-            return t;
+            return t.left(250); // a title's most
         };
         for (int i = 0; i < 300; ++i)
             f.db->execute(QStringLiteral("INSERT INTO T_idea(title, bunID) VALUES(?, 1)"), {randomTitle()});
+        f.db->execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4000) "
+                                     "INSERT INTO T_idea(title, bunID) SELECT ? || (i * 7919 % 1000), 3 FROM n"),
+                      {QString(60, QChar(0x9577))});
         auto ids = [](Recordset& rs) {
             QList<qint64> got;
             for (int row = 0; row < rs.recordCount(); ++row)
@@ -523,6 +528,8 @@ private slots:
         for (const QString& direction : {QString(), QStringLiteral(" desc")}) {
             const QString sql = QStringLiteral("select * from T_idea where bunid=1 order by title") + direction;
             auto list = f.db->openRecordset(sql);
+            const QString largeSql = QStringLiteral("select * from T_idea where bunid=3 order by title") + direction;
+            auto large = f.db->openRecordset(largeSql);
             for (int round = 0; round < 12; ++round) {
                 const qint64 n = f.db->scalar(QStringLiteral("select max(id) from T_idea")).toLongLong();
                 for (int k = int(random.bounded(1, 6)); k > 0; --k) {
@@ -562,6 +569,11 @@ private slots:
                 list->requery();
                 auto afresh = f.db->openRecordset(sql);
                 QCOMPARE(ids(*list), ids(*afresh));
+                f.db->execute(QStringLiteral("UPDATE T_idea SET title = ? WHERE id = (SELECT min(id) + ? FROM T_idea "
+                                             "WHERE bunID = 3)"),
+                              {QString::number(round), QVariant(random.bounded(4000))});
+                large->requery();
+                QCOMPARE(ids(*large), ids(*f.db->openRecordset(largeSql)));
             }
         }
     }
