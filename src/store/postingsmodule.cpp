@@ -138,7 +138,7 @@ struct Table : sqlite3_vtab {
     };
     std::vector<Appended> appended;
     size_t flushed = 0;
-    size_t appendedBytes = 0;
+    size_t unflushedBytes = 0;
     std::optional<std::int64_t> lastAppended;
     struct Mark {
         size_t size, flushed;
@@ -203,16 +203,15 @@ struct Table : sqlite3_vtab {
         return std::nullopt;
     }
 
-    // The sum of the blocks' entries (see blockSum()) changed by the writes
-    // of this operation, added to the state's at its end.
-    std::uint64_t sumChange = 0;
-
-    void replaceBlocks(Token t, const std::vector<Block>& old, const std::vector<Block>& now)
+    // Returns how the sum of the blocks' entries (see blockSum()) changes,
+    // for the state's at the operation's end.
+    std::uint64_t replaceBlocks(Token t, const std::vector<Block>& old, const std::vector<Block>& now)
     {
+        std::uint64_t change = 0;
         for (const Block& b : old)
-            sumChange -= blockSum(t, b.firstRow, b.data, pairPositions(t));
+            change -= blockSum(t, b.firstRow, b.data, pairPositions(t));
         for (const Block& b : now)
-            sumChange += blockSum(t, b.firstRow, b.data, pairPositions(t));
+            change += blockSum(t, b.firstRow, b.data, pairPositions(t));
         for (const Block& b : old)
             use("DELETE FROM %b WHERE token = ? AND first_row = ?").bind(1, std::int64_t(t)).bind(2, b.firstRow).run();
         for (const Block& b : now)
@@ -221,11 +220,12 @@ struct Table : sqlite3_vtab {
                 .bind(2, b.firstRow)
                 .bindBlob(3, b.data)
                 .run();
+        return change;
     }
 
     // --- state ---------------------------------------------------------------
 
-    void addRows(std::int64_t n, std::optional<std::int64_t> top = std::nullopt)
+    void addRows(std::int64_t n, std::optional<std::int64_t> top = std::nullopt, std::uint64_t sumChange = 0)
     {
         if (sumChange) {
             // Added here, where it wraps as it should.
@@ -236,7 +236,6 @@ struct Table : sqlite3_vtab {
                     sum = std::uint64_t(sqlite3_column_int64(*read, 0));
             }
             use("UPDATE %s SET sum = ?").bind(1, std::int64_t(sum + sumChange)).run();
-            sumChange = 0;
         }
         auto st = use("UPDATE %s SET rows = rows + ?1, top = CASE WHEN ?2 IS NULL THEN top ELSE max(coalesce(top, "
                       "?2), ?2) END");
@@ -264,10 +263,10 @@ struct Table : sqlite3_vtab {
     void insert(std::int64_t row, std::string text)
     {
         if (beyondAll(row)) {
-            appendedBytes += text.size();
+            unflushedBytes += text.size();
             appended.push_back({row, std::move(text)});
             lastAppended = row;
-            if (appendedBytes > kAppendBytes)
+            if (unflushedBytes > kAppendBytes)
                 flush();
             return;
         }
@@ -293,11 +292,13 @@ struct Table : sqlite3_vtab {
 
     // Writes the rows appended and not yet written into the blocks: the
     // last block of each token is filled up before new ones are started.
+    // Only from a write or the commit, whose failure the engine takes back
+    // whole: a search matches the rows still held here instead.
     void flush()
     {
         if (flushed == appended.size())
             return;
-        sumChange = 0; // what a failed operation left
+        std::uint64_t sumChange = 0;
         std::map<Token, std::vector<Entry>> entries;
         TextTokens t;
         for (size_t i = flushed; i < appended.size(); ++i) {
@@ -311,10 +312,11 @@ struct Table : sqlite3_vtab {
             st.bind(1, std::int64_t(token));
             if (st.step() && rowsIn(blobOf(*st, 1)) < kBlockNotes)
                 last.push_back({sqlite3_column_int64(*st, 0), blobOf(*st, 1)});
-            replaceBlocks(token, last, rewrite(last, list, pairPositions(token)));
+            sumChange += replaceBlocks(token, last, rewrite(last, list, pairPositions(token)));
         }
-        addRows(std::int64_t(appended.size() - flushed), appended.back().row);
+        addRows(std::int64_t(appended.size() - flushed), appended.back().row, sumChange);
         flushed = appended.size();
+        unflushedBytes = 0;
         trim();
     }
 
@@ -325,15 +327,12 @@ struct Table : sqlite3_vtab {
             return;
         appended.erase(appended.begin(), appended.begin() + std::ptrdiff_t(flushed));
         flushed = 0;
-        appendedBytes = 0;
-        for (const Appended& a : appended)
-            appendedBytes += a.text.size();
     }
 
     void endTransaction()
     {
         appended.clear();
-        flushed = appendedBytes = 0;
+        flushed = unflushedBytes = 0;
         lastAppended.reset();
         marks.clear();
     }
@@ -351,7 +350,7 @@ struct Table : sqlite3_vtab {
     void merge(std::int64_t budget)
     {
         flush();
-        sumChange = 0;
+        std::uint64_t sumChange = 0;
         std::map<Token, std::vector<Entry>> entries;
         std::optional<std::int64_t> last, top;
         {
@@ -393,13 +392,15 @@ struct Table : sqlite3_vtab {
                 std::vector<Block> old;
                 if (b)
                     old.push_back(*b);
-                replaceBlocks(token, old, rewrite(old, std::span(list).subspan(from, to - from), pairPositions(token)));
+                sumChange += replaceBlocks(token, old,
+                                           rewrite(old, std::span(list).subspan(from, to - from),
+                                                   pairPositions(token)));
                 from = to;
             }
         }
         use("DELETE FROM %k WHERE row <= ?").bind(1, *last).run();
         // Also what tells the caller that the step did something.
-        addRows(0, top);
+        addRows(0, top, sumChange);
     }
 
     void integrityCheck()
@@ -430,8 +431,8 @@ struct Table : sqlite3_vtab {
 
     std::vector<std::int64_t> search(const std::string& query, std::int64_t low, std::int64_t high)
     {
-        flush();
-        // The kept rows in range overrule the blocks.
+        // The kept rows in range overrule the blocks; the rows held in
+        // memory come after all of them.
         std::vector<std::int64_t> keptRows;
         std::vector<std::optional<std::u32string>> keptTexts;
         {
@@ -441,6 +442,12 @@ struct Table : sqlite3_vtab {
                 keptRows.push_back(sqlite3_column_int64(*kept, 0));
                 const auto now = optionalText(*kept, 1);
                 keptTexts.push_back(now ? std::optional(foldedText(*now)) : std::nullopt);
+            }
+        }
+        for (size_t i = flushed; i < appended.size(); ++i) {
+            if (appended[i].row >= low && appended[i].row <= high) {
+                keptRows.push_back(appended[i].row);
+                keptTexts.push_back(foldedText(appended[i].text));
             }
         }
         std::optional<std::vector<std::int64_t>> rows;
@@ -563,6 +570,12 @@ enum : int { kMatch = 1, kGe = 2, kGt = 4, kLe = 8, kLt = 16, kEq = 32 };
 
 int xBestIndex(sqlite3_vtab*, sqlite3_index_info* info)
 {
+    // A search whose words come from another table waits for them.
+    for (int i = 0; i < info->nConstraint; ++i) {
+        const auto& c = info->aConstraint[i];
+        if (c.op == SQLITE_INDEX_CONSTRAINT_MATCH && c.iColumn >= 0 && !c.usable)
+            return SQLITE_CONSTRAINT;
+    }
     int used = 0, argument = 0;
     const std::pair<int, int> kinds[] = {{kMatch, SQLITE_INDEX_CONSTRAINT_MATCH}, {kGe, SQLITE_INDEX_CONSTRAINT_GE},
                                          {kGt, SQLITE_INDEX_CONSTRAINT_GT},       {kLe, SQLITE_INDEX_CONSTRAINT_LE},
@@ -581,6 +594,9 @@ int xBestIndex(sqlite3_vtab*, sqlite3_index_info* info)
     info->idxNum = used;
     // Without MATCH there is nothing to read the rows from.
     info->estimatedCost = (used & kMatch) ? (used & ~kMatch ? 10.0 : 100.0) : 1e12;
+    info->estimatedRows = (used & kEq) ? 1 : (used & kMatch) ? 1000 : 1000000;
+    if (used & kEq)
+        info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
     if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn < 0 && !info->aOrderBy[0].desc)
         info->orderByConsumed = 1;
     return SQLITE_OK;
@@ -648,7 +664,14 @@ int xFilter(sqlite3_vtab_cursor* vc, int idxNum, const char*, int argc, sqlite3_
             const double d = sqlite3_value_double(v);
             const std::int64_t n = sqlite3_value_int64(v);
             const bool whole = type == SQLITE_INTEGER;
-            if (bit == kGe || bit == kGt || bit == kEq) {
+            const bool lower = bit == kGe || bit == kGt || bit == kEq, upper = bit == kLe || bit == kLt || bit == kEq;
+            // Beyond every row number either way: no row, or no bound.
+            if (!whole && (d >= 0x1p63 || d < -0x1p63)) {
+                if (d >= 0x1p63 ? lower : upper)
+                    return;
+                continue;
+            }
+            if (lower) {
                 std::int64_t from = n;
                 if (!whole && double(n) < d)
                     from = n + 1;
@@ -661,7 +684,7 @@ int xFilter(sqlite3_vtab_cursor* vc, int idxNum, const char*, int argc, sqlite3_
                     return;
                 low = std::max(low, from);
             }
-            if (bit == kLe || bit == kLt || bit == kEq) {
+            if (upper) {
                 std::int64_t to = n;
                 if (!whole && double(n) > d)
                     to = n - 1;
@@ -786,9 +809,9 @@ int xRollbackTo(sqlite3_vtab* v, int level)
         t->flushed = m.flushed;
         t->lastAppended = m.last;
         t->marks.resize(size_t(level) + 1);
-        t->appendedBytes = 0;
-        for (const auto& a : t->appended)
-            t->appendedBytes += a.text.size();
+        t->unflushedBytes = 0;
+        for (size_t i = t->flushed; i < t->appended.size(); ++i)
+            t->unflushedBytes += t->appended[i].text.size();
     }
     return SQLITE_OK;
 }

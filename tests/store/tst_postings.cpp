@@ -375,6 +375,17 @@ private slots:
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('optimise')")), SQLITE_ERROR);
         QCOMPARE(db.exec(QStringLiteral("SELECT rowid FROM x")), SQLITE_ERROR);
         QCOMPARE(db.rows("SELECT rowid FROM x WHERE x MATCH '会議'").size(), size_t(300));
+        // Bounds beyond every row number, as the engine compares them.
+        for (const auto& [bound, count] :
+             std::vector<std::pair<const char*, size_t>>{{"rowid >= 1e19", 0},
+                                                         {"rowid < 1e19", 300},
+                                                         {"rowid >= 9223372036854775807.0", 0},
+                                                         {"rowid > -1e19", 300},
+                                                         {"rowid <= -1e19", 0},
+                                                         {"rowid = 2.5", 0},
+                                                         {"rowid > 2.5 AND rowid <= 4.0", 2}})
+            QCOMPARE(db.rows(("SELECT rowid FROM x WHERE x MATCH '会議' AND " + std::string(bound)).c_str()).size(),
+                     count);
         // A bit changed where the coding still reads: the sum of the
         // entries sees it.
         sqlite3_stmt* st = nullptr;
@@ -412,6 +423,44 @@ private slots:
                                         "DESC LIMIT 1)")),
                  SQLITE_OK);
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_CORRUPT_VTAB);
+    }
+
+    // Block writes that fail half-way (a full disk, say) are taken back
+    // with their statement and leave nothing behind: a search in the
+    // same transaction writes nothing, and later writes keep the check's
+    // sum of entries.
+    void failedBlockWrites()
+    {
+        Db db(true);
+        Notes gen(7);
+        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE full(x); CREATE TRIGGER filling BEFORE INSERT ON x_blocks WHEN "
+                                        "(SELECT count(*) FROM full) BEGIN SELECT RAISE(ABORT, 'full'); END")),
+                 SQLITE_OK);
+        std::string first;
+        for (int row = 1; row <= 200; ++row) {
+            const std::string text = "会議 " + gen.text();
+            db.insert(row, text);
+            if (row == 1)
+                first = text;
+        }
+        db.remove(1, first);
+        const auto search = [&] { return db.rows("SELECT rowid FROM x WHERE x MATCH '会議' AND rowid > 190"); };
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO full VALUES(1)")), SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("BEGIN")), SQLITE_OK);
+        for (int row = 201; row <= 260; ++row)
+            db.insert(row, "会議 " + gen.text());
+        QCOMPARE(search().size(), size_t(70));
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM full")), SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("COMMIT")), SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO full VALUES(1)")), SQLITE_OK);
+        QVERIFY(db.exec(QStringLiteral("INSERT INTO x(x, rank) VALUES('merge', 64)")) != SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM full")), SQLITE_OK);
+        db.insert(1, "会議");
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
+        QCOMPARE(db.rows("SELECT rowid FROM x WHERE x MATCH '会議'").size(), size_t(260));
+        QVERIFY(db.mergeAll(64) >= 1);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
+        QCOMPARE(search().size(), size_t(70));
     }
 };
 
