@@ -802,6 +802,11 @@ int xRelease(sqlite3_vtab* v, int level)
 int xRollbackTo(sqlite3_vtab* v, int level)
 {
     Table* t = table(v);
+    // To the savepoint that began the transaction: all of it taken back.
+    if (level < 0) {
+        t->endTransaction();
+        return SQLITE_OK;
+    }
     if (size_t(level) < t->marks.size()) {
         // The engine takes back what was written since; so do we.
         const Table::Mark m = t->marks[size_t(level)];
