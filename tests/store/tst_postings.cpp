@@ -1,13 +1,17 @@
 #include "store/jetlike.h"
 #include "store/postings.h"
 #include "store/postingsmodule.h"
+#include "storefixture.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
+#include <limits>
 #include <map>
 #include <random>
 #include <sqlite3.h>
+#include <variant>
 
 using namespace zumilo::store;
 using namespace zumilo::store::postings;
@@ -55,6 +59,21 @@ struct Notes {
         return {chars.begin(), chars.begin() + std::ptrdiff_t(n)};
     }
 
+    // Runs as the index is asked for them: no U+0000, and text that has
+    // gone through UTF-8; joined by U+0000.
+    static bool askable(const std::u32string& run)
+    {
+        return std::none_of(run.begin(), run.end(), [](char32_t c) { return !c || (c >= 0xD800 && c < 0xE000); });
+    }
+    static std::string match(const std::vector<std::u32string>& runs)
+    {
+        std::string m;
+        for (const auto& r : runs)
+            m += (m.empty() ? "" : std::string(1, '\0'))
+                 + QString::fromUcs4(r.data(), qsizetype(r.size())).toStdString();
+        return m;
+    }
+
     // A row number: small, or anywhere in the 64 bits.
     std::int64_t row(bool wide) { return wide ? std::int64_t(random()) : std::int64_t(random() % 5000); }
 
@@ -74,15 +93,19 @@ struct Notes {
     }
 };
 
+using Number = std::variant<std::int64_t, double>;
+
 // A connection with the module and one index `x` on it.
 struct Db {
     sqlite3* db = nullptr;
-    explicit Db(bool positions)
+    explicit Db(bool positions, const QString& file = QStringLiteral(":memory:"))
     {
-        sqlite3_open(":memory:", &db);
+        sqlite3_open(file.toUtf8().constData(), &db);
         sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, 10000);
         detail::registerPostingsModule(db);
-        exec(QStringLiteral("CREATE VIRTUAL TABLE x USING zumilo_postings(body, positions=%1)").arg(int(positions)));
+        exec(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS x USING zumilo_postings(body, positions=%1)")
+                 .arg(int(positions)));
     }
     ~Db() { sqlite3_close(db); }
 
@@ -91,7 +114,7 @@ struct Db {
     // The rows of a statement's first column; its text arguments bound as
     // bytes (the engine keeps U+0000 in them).
     std::vector<std::int64_t> rows(const char* sql, const std::vector<std::string>& texts = {},
-                                   const std::vector<std::int64_t>& numbers = {})
+                                   const std::vector<Number>& numbers = {})
     {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
@@ -99,8 +122,12 @@ struct Db {
         int i = 0;
         for (const std::string& t : texts)
             sqlite3_bind_text(st, ++i, t.data(), int(t.size()), SQLITE_TRANSIENT);
-        for (std::int64_t n : numbers)
-            sqlite3_bind_int64(st, ++i, n);
+        for (const Number& n : numbers) {
+            if (const auto* whole = std::get_if<std::int64_t>(&n))
+                sqlite3_bind_int64(st, ++i, *whole);
+            else
+                sqlite3_bind_double(st, ++i, std::get<double>(n));
+        }
         std::vector<std::int64_t> out;
         while (sqlite3_step(st) == SQLITE_ROW)
             out.push_back(sqlite3_column_int64(st, 0));
@@ -109,13 +136,14 @@ struct Db {
         return out;
     }
 
-    void insert(std::int64_t row, const std::string& text)
+    // Whether the write succeeded.
+    bool insert(std::int64_t row, const std::string& text)
     {
-        rows("INSERT INTO x(rowid, body) VALUES(?2, ?1)", {text}, {row});
+        return rows("INSERT INTO x(rowid, body) VALUES(?2, ?1)", {text}, {row}).empty();
     }
-    void remove(std::int64_t row, const std::string& old)
+    bool remove(std::int64_t row, const std::string& old)
     {
-        rows("INSERT INTO x(x, rowid, body) VALUES('delete', ?2, ?1)", {old}, {row});
+        return rows("INSERT INTO x(x, rowid, body) VALUES('delete', ?2, ?1)", {old}, {row}).empty();
     }
     // Merge steps until one changes nothing; how many did something.
     int mergeAll(int rank)
@@ -265,18 +293,12 @@ private slots:
             QVERIFY2(db.one("SELECT rows FROM x_state") == std::int64_t(notes.size()), qPrintable(what));
             const auto words = gen.words(notes, 12);
             for (size_t w = 0; w < words.size(); ++w) {
-                // Runs as the index is asked for them: no U+0000, and text
-                // that has gone through UTF-8.
-                if (std::any_of(words[w].begin(), words[w].end(),
-                                [](char32_t c) { return c == 0 || (c >= 0xD800 && c < 0xE000); }))
+                if (!Notes::askable(words[w]))
                     continue;
                 std::vector<std::u32string> runs = {words[w]};
                 if (w % 3 == 0)
                     runs.push_back(U"会");
-                std::string match;
-                for (const auto& r : runs)
-                    match += (match.empty() ? "" : std::string(1, '\0'))
-                             + QString::fromUcs4(r.data(), qsizetype(r.size())).toStdString();
+                const std::string match = Notes::match(runs);
                 const bool exact = positions
                                    || std::all_of(runs.begin(), runs.end(), [](auto& r) { return r.size() <= 2; });
                 std::vector<std::int64_t> expected;
@@ -359,6 +381,229 @@ private slots:
         QCOMPARE(db.one("SELECT count(*) FROM x_kept"), 0);
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
         check("merged");
+    }
+
+    // Random writes, searches, merge steps and checks through SQL on two
+    // connections to one file: in and out of transactions, savepoints
+    // released or taken back, statements failing half-way (the engine
+    // takes back their first rows). Each search finds what a scan of the
+    // notes that connection sees finds, and the check always passes.
+    void againstAScan_data()
+    {
+        QTest::addColumn<bool>("positions");
+        QTest::addColumn<bool>("wide");
+        QTest::addRow("small rows") << true << false;
+        QTest::addRow("64-bit rows") << true << true;
+        QTest::addRow("no positions") << false << false;
+    }
+    void againstAScan()
+    {
+        QFETCH(bool, positions);
+        QFETCH(bool, wide);
+        static_assert(std::numeric_limits<long double>::digits >= 64, "rows are compared exactly with reals");
+        constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min(),
+                               kMax = std::numeric_limits<std::int64_t>::max();
+        const quint32 seed = test::randomSeed();
+        Notes gen(seed);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("x.db"));
+        std::array<Db, 2> db{Db(positions, file), Db(positions, file)};
+        for (Db& d : db)
+            d.exec(QStringLiteral("PRAGMA synchronous=OFF")); // nothing here has to outlast the test
+        QCOMPARE(db[0].exec(QStringLiteral("CREATE TABLE feed(row INTEGER CHECK(row IS NOT 'stop'), old, body); "
+                                           "CREATE TRIGGER fed AFTER INSERT ON feed BEGIN INSERT INTO x(x, rowid, "
+                                           "body) SELECT 'delete', new.row, new.old WHERE new.old IS NOT NULL; "
+                                           "INSERT INTO x(rowid, body) SELECT new.row, new.body WHERE new.body IS "
+                                           "NOT NULL; END")),
+                 SQLITE_OK);
+        using Texts = std::map<std::int64_t, std::string>;
+        Texts committed, now;                         // as the other connection sees them, and the one in a transaction
+        std::vector<Texts> marks;                     // per savepoint
+        int writer = -1;                              // the connection in a transaction
+        bool begun = false;                           // by BEGIN rather than by a savepoint
+        std::int64_t next = wide ? kMax - 400 : 1000; // rows from here on are appended
+        std::map<std::string, std::u32string> folds;
+        auto folded = [&](const std::string& t) -> const std::u32string& {
+            auto it = folds.find(t);
+            return it != folds.end() ? it->second : folds.emplace(t, gen.folded(t)).first->second;
+        };
+        struct Change {
+            std::int64_t row;
+            std::optional<std::string> was, text;
+        };
+        auto change = [&](Texts& notes) {
+            Change ch{0, {}, gen.text()};
+            const auto kind = gen.random() % 8;
+            if (kind < 3 && !notes.empty()) { // an edit or a delete
+                ch.row = std::next(notes.begin(), std::ptrdiff_t(gen.random() % notes.size()))->first;
+                if (kind == 0)
+                    ch.text.reset();
+            } else if (kind < 5) { // among the others, also near the lowest row
+                const std::uint64_t low = wide ? std::uint64_t(kMin) : 0,
+                                    span = wide && gen.random() % 2 ? 64 : std::uint64_t(next) - low;
+                ch.row = std::int64_t(low + gen.random() % span);
+            } else {
+                ch.row = next;
+                next = next > kMax - 4 ? kMax : next + 1 + std::int64_t(gen.random() % 3);
+            }
+            if (notes.count(ch.row))
+                ch.was = notes[ch.row];
+            if (ch.text)
+                notes[ch.row] = *ch.text;
+            else
+                notes.erase(ch.row);
+            return ch;
+        };
+        // A rollback may let the rows taken back be appended again.
+        auto takenBack = [&] {
+            if (gen.random() % 2 && !now.empty() && now.rbegin()->first < kMax)
+                next = now.rbegin()->first + 1;
+        };
+        auto word = [&](const Texts& notes) -> std::u32string {
+            if (notes.empty() || gen.random() % 6 == 0)
+                return U"会議";
+            const std::u32string& f = folded(
+                std::next(notes.begin(), std::ptrdiff_t(gen.random() % notes.size()))->second);
+            return f.empty() ? U"a" : f.substr(gen.random() % f.size(), 1 + gen.random() % 4);
+        };
+        for (int step = 0; step < 700; ++step) {
+            int c = writer >= 0 ? writer : int(gen.random() % 4 == 0);
+            QString what;
+            auto at = [&] {
+                return QStringLiteral("seed %1 step %2, connection %3: %4: %5")
+                    .arg(seed)
+                    .arg(step)
+                    .arg(c)
+                    .arg(what, QString::fromUtf8(sqlite3_errmsg(db[size_t(c)].db)))
+                    .toUtf8();
+            };
+            auto exec = [&](const QString& sql) {
+                what = sql;
+                return db[size_t(c)].exec(sql) == SQLITE_OK;
+            };
+            const auto r = gen.random() % 100;
+            if (r < 30) { // writes, one statement each or a few through the trigger
+                Texts notes = now;
+                std::vector<Change> changes;
+                for (auto n = 1 + gen.random() % 3; n--;)
+                    changes.push_back(change(notes));
+                bool ok = true;
+                if (gen.random() % 3) {
+                    what = QStringLiteral("writes");
+                    for (const Change& ch : changes)
+                        ok = ok && (!ch.was || db[size_t(c)].remove(ch.row, *ch.was))
+                             && (!ch.text || db[size_t(c)].insert(ch.row, *ch.text));
+                    QVERIFY2(ok, at().constData());
+                } else {
+                    std::string sql = "INSERT INTO feed VALUES ";
+                    std::vector<std::string> texts;
+                    for (const Change& ch : changes) {
+                        texts.push_back(std::to_string(ch.row));
+                        sql += "(?";
+                        for (const auto* t : {&ch.was, &ch.text}) {
+                            sql += *t ? ", ?" : ", NULL";
+                            if (*t)
+                                texts.push_back(**t);
+                        }
+                        sql += "), ";
+                    }
+                    // The last row passes, breaks a constraint, or makes the index fail.
+                    const auto fail = gen.random() % 3;
+                    sql += std::array{"(NULL, NULL, NULL)", "('stop', NULL, NULL)", "(NULL, NULL, 'a')"}[fail];
+                    what = QString::fromStdString(sql);
+                    ok = db[size_t(c)].rows(sql.c_str(), texts).empty();
+                    QVERIFY2(ok == !fail, at().constData());
+                }
+                if (ok)
+                    now = notes;
+            } else if (r < 36) {
+                const bool begin = writer < 0, commit = gen.random() % 3;
+                QVERIFY2(exec(QLatin1String(begin ? "BEGIN" : commit ? "COMMIT" : "ROLLBACK")), at().constData());
+                writer = begin ? c : -1;
+                begun = true;
+                marks.clear();
+                if (!begin && !commit) {
+                    now = committed;
+                    takenBack();
+                }
+            } else if (r < 44) {
+                const size_t depth = marks.size(), k = depth ? gen.random() % depth : 0;
+                if (depth == 0 || (depth < 4 && gen.random() % 3 == 0)) {
+                    QVERIFY2(exec(QStringLiteral("SAVEPOINT s%1").arg(depth)), at().constData());
+                    begun = writer >= 0 && begun;
+                    writer = c;
+                    marks.push_back(now);
+                } else if (gen.random() % 2) {
+                    QVERIFY2(exec(QStringLiteral("RELEASE s%1").arg(k)), at().constData());
+                    marks.resize(k);
+                    if (marks.empty() && !begun)
+                        writer = -1;
+                } else {
+                    QVERIFY2(exec(QStringLiteral("ROLLBACK TO s%1").arg(k)), at().constData());
+                    now = marks[k];
+                    marks.resize(k + 1);
+                    takenBack();
+                }
+            } else if (r < 80) { // a search, with 0 to 2 bounds on the rows
+                c = int(gen.random() % 2);
+                const Texts& seen = writer < 0 || writer == c ? now : committed;
+                std::vector<std::u32string> runs;
+                while (runs.empty() || (runs.size() == 1 && gen.random() % 4 == 0))
+                    if (const std::u32string w = word(seen); Notes::askable(w))
+                        runs.push_back(w);
+                const std::string match = Notes::match(runs);
+                what = QString::fromStdString(match);
+                static const char* const ops[] = {">=", ">", "<=", "<", "="};
+                std::string sql = "SELECT rowid FROM x WHERE x MATCH ?";
+                std::vector<std::pair<size_t, long double>> bounds;
+                std::vector<Number> values;
+                for (auto n = gen.random() % 3; n--;) {
+                    const std::int64_t some =
+                        seen.empty() ? 0 : std::next(seen.begin(), std::ptrdiff_t(gen.random() % seen.size()))->first;
+                    static const Number specials[] = {kMin, kMax, 2.5, -0.5, 1e19, -1e19, 9223372036854775807.0};
+                    const Number near[] = {some, some < kMax ? some + 1 : kMin, double(some) + 0.5, double(some) - 0.5};
+                    values.push_back(gen.random() % 2 ? near[gen.random() % std::size(near)]
+                                                      : specials[gen.random() % std::size(specials)]);
+                    const auto* real = std::get_if<double>(&values.back());
+                    bounds.emplace_back(gen.random() % std::size(ops),
+                                        real ? *real : static_cast<long double>(std::get<std::int64_t>(values.back())));
+                    sql += std::string(" AND rowid ") + ops[bounds.back().first] + " ?";
+                    what += QStringLiteral(", ")
+                            + (real ? QString::number(*real, 'g', 17)
+                                    : QString::number(std::int64_t(bounds.back().second)));
+                }
+                what.prepend(QString::fromStdString(sql) + QStringLiteral(" with "));
+                std::vector<std::int64_t> expected;
+                for (const auto& [row, text] : seen) {
+                    bool in = true;
+                    for (const auto& [op, v] : bounds) {
+                        const long double a = row;
+                        in = in && std::array{a >= v, a > v, a <= v, a < v, a == v}[op];
+                    }
+                    for (const auto& run : runs)
+                        in = in && folded(text).find(run) != std::u32string::npos;
+                    if (in)
+                        expected.push_back(row);
+                }
+                const auto found = db[size_t(c)].rows(sql.c_str(), {match}, values);
+                const bool exact = positions || std::all_of(runs.begin(), runs.end(), [](const auto& run) {
+                                       return run.size() <= 2;
+                                   });
+                QVERIFY2(exact ? found == expected
+                               : std::includes(found.begin(), found.end(), expected.begin(), expected.end()),
+                         at().constData());
+            } else if (r < 90) {
+                QVERIFY2(exec(QStringLiteral("INSERT INTO x(x, rank) VALUES('merge', %1)")
+                                  .arg(std::array{-1, 1, 2, 8, 100}[gen.random() % 5])),
+                         at().constData());
+            } else {
+                QVERIFY2(exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), at().constData());
+                QVERIFY2(writer >= 0 || db[size_t(c)].one("SELECT rows FROM x_state") == std::int64_t(now.size()),
+                         at().constData());
+            }
+            if (writer < 0)
+                committed = now;
+        }
     }
 
     // The check finds a damaged block, also one that still reads as a
