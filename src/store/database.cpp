@@ -36,6 +36,9 @@ constexpr int DefaultBusyTimeoutMs = 3000;
 // How long the open merges the segments of an index it has just built
 // before it leaves the rest to the background.
 constexpr qint64 kOpenMergeMs = 150;
+// Rows written between two counts of the changes saves kept beside the
+// index: a count is a few small reads, and a few dozen rows are a few saves.
+constexpr qint64 kChangesPerKeptCount = 32;
 // A connection belongs to the thread of its window: no lock around each
 // call into the engine, which costs a tenth of reading a long keyset.
 constexpr int OneThread = SQLITE_OPEN_NOMUTEX;
@@ -510,8 +513,32 @@ void Database::beginWrite()
 
 void Database::commitWrite()
 {
+    const bool merge = keptToMerge();
     index_->endWrite();
     exec(db_, QStringLiteral("COMMIT"));
+    // Not to be seen again before the count that follows the next rows.
+    if (merge && detail::startIndexMerge(file_.path))
+        changesAtKeptCount_ = sqlite3_total_changes64(db_);
+}
+
+bool Database::keptToMerge()
+{
+    // Counted under the write lock the save holds: no wait of its own.
+    const qint64 changes = sqlite3_total_changes64(db_);
+    if (!index_->live() || changes - changesAtKeptCount_ < kChangesPerKeptCount || file_.path.isEmpty()
+        || detail::indexBuildBusy(file_.path))
+        return false;
+    try {
+        if (index_->building() || !index_->merging()) {
+            changesAtKeptCount_ = changes;
+            return false;
+        }
+        return true;
+    } catch (const StoreError&) {
+        // The save itself went well; the next open merges them.
+        changesAtKeptCount_ = changes;
+        return false;
+    }
 }
 
 void Database::rollbackWrite()

@@ -197,6 +197,10 @@ private:
     void withSearchIndex(const std::function<void(bool inStep)>& work);
     void beginWrite();
     void commitWrite();
+    // Saves have kept enough changes beside the index for the background
+    // to merge them (see indexbuild.h), as an open would; checked every
+    // few dozen rows written.
+    bool keptToMerge();
     void rollbackWrite();
 
     std::vector<Recordset*> recordsets_; // told when the connection closes
@@ -213,6 +217,7 @@ private:
     std::unique_ptr<detail::SearchIndex> index_;
     bool buildIndex_ = false;         // open() starts the index's build
     bool mergeIndex_ = false;         // or the merge of its kept changes
+    qint64 changesAtKeptCount_ = 0;   // the connection's rows written then
     bool leaveLogAfterCheck_ = false; // a write-ahead log the page check must pass first
 };
 

@@ -187,9 +187,24 @@ void stop(std::unique_ptr<Build> b)
 
 } // namespace
 
+namespace {
+
+// Under buildsMutex, where `b` is not running.
+void startThread(std::unique_ptr<Build>& b, const QString& canonicalPath, bool indexing)
+{
+    const std::unique_ptr<Build> done = std::move(b); // finished: joins at once
+    if (done)
+        done->thread.join();
+    b = std::make_unique<Build>();
+    b->path = canonicalPath;
+    b->indexing = indexing;
+    b->thread = std::thread(run, std::ref(*b));
+}
+
+} // namespace
+
 void startIndexBuild(const QString& canonicalPath, bool indexing)
 {
-    std::unique_ptr<Build> done;
     const std::lock_guard lock(buildsMutex);
     auto& b = builds[canonicalPath];
     if (b && b->running) {
@@ -200,13 +215,17 @@ void startIndexBuild(const QString& canonicalPath, bool indexing)
         b->again = true;
         return;
     }
-    done = std::move(b); // finished: joins at once
-    if (done)
-        done->thread.join();
-    b = std::make_unique<Build>();
-    b->path = canonicalPath;
-    b->indexing = indexing;
-    b->thread = std::thread(run, std::ref(*b));
+    startThread(b, canonicalPath, indexing);
+}
+
+bool startIndexMerge(const QString& canonicalPath)
+{
+    const std::lock_guard lock(buildsMutex);
+    auto& b = builds[canonicalPath];
+    if (b && b->running)
+        return false;
+    startThread(b, canonicalPath, false);
+    return true;
 }
 
 bool indexBuildRunning(const QString& canonicalPath)
@@ -214,6 +233,13 @@ bool indexBuildRunning(const QString& canonicalPath)
     const std::lock_guard lock(buildsMutex);
     const auto b = builds.find(canonicalPath);
     return b != builds.end() && b->second->running && b->second->indexing;
+}
+
+bool indexBuildBusy(const QString& canonicalPath)
+{
+    const std::lock_guard lock(buildsMutex);
+    const auto b = builds.find(canonicalPath);
+    return b != builds.end() && b->second->running;
 }
 
 void stopIndexBuild(const QString& canonicalPath)

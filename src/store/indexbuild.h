@@ -24,6 +24,11 @@ namespace detail {
 // being copied. Asked for while its thread runs, even in its last slice,
 // the thread makes one more pass.
 void startIndexBuild(const QString& canonicalPath, bool indexing);
+// Starts merging the file's kept changes, as an open does, unless its build
+// or merge runs already (which merges them before it ends); false then.
+bool startIndexMerge(const QString& canonicalPath);
+// While its thread runs, indexing or merging.
+bool indexBuildBusy(const QString& canonicalPath);
 // While it indexes (searches meanwhile read every row), not while it merges.
 bool indexBuildRunning(const QString& canonicalPath);
 // While it waits for the file's backup to be copied.
