@@ -1,6 +1,6 @@
 # Sourced by the scripts that drive the real program in a virtual X server,
 # with the program and the artefact folder as $1 and $2: runs the script
-# again inside xvfb-run, gives the program empty settings, data and cache
+# again inside a server of its own (xserver.sh), gives the program empty settings, data and cache
 # folders under WORK, and offers the steps the scripts share. A script that
 # starts more than the program (PID) sets a trap of its own.
 BIN="$1"
@@ -9,7 +9,7 @@ mkdir -p "$ART"
 
 if [ -z "${ZUMILO_X11_INNER:-}" ]; then
   export ZUMILO_X11_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" bash "$0" "$BIN" "$ART"
+  exec bash "$(dirname "${BASH_SOURCE[0]}")/xserver.sh" bash "$0" "$BIN" "$ART"
 fi
 
 WORK="$(mktemp -d)"
