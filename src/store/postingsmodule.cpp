@@ -460,19 +460,30 @@ struct Table : sqlite3_vtab {
             if (cps.isEmpty())
                 continue;
             const std::u32string run(cps.begin(), cps.end());
-            const auto found = find(
+            std::vector<std::int64_t> all = find(
                 run, [&](Token t, std::int64_t l, std::int64_t h) { return blocksFor(t, l, h); }, positions, low, high);
-            std::vector<std::int64_t> unchanged, holding, all;
-            std::set_difference(found.begin(), found.end(), keptRows.begin(), keptRows.end(),
-                                std::back_inserter(unchanged));
-            for (size_t i = 0; i < keptRows.size(); ++i)
-                if (keptTexts[i] && keptTexts[i]->find(run) != std::u32string::npos)
-                    holding.push_back(keptRows[i]);
-            std::merge(unchanged.begin(), unchanged.end(), holding.begin(), holding.end(), std::back_inserter(all));
+            if (!keptRows.empty()) {
+                std::vector<std::int64_t> unchanged, holding;
+                unchanged.reserve(all.size());
+                std::set_difference(all.begin(), all.end(), keptRows.begin(), keptRows.end(),
+                                    std::back_inserter(unchanged));
+                for (size_t i = 0; i < keptRows.size(); ++i)
+                    if (keptTexts[i] && keptTexts[i]->find(run) != std::u32string::npos)
+                        holding.push_back(keptRows[i]);
+                all.clear();
+                std::merge(unchanged.begin(), unchanged.end(), holding.begin(), holding.end(), std::back_inserter(all));
+            }
             if (rows) {
-                std::vector<std::int64_t> both;
-                std::set_intersection(rows->begin(), rows->end(), all.begin(), all.end(), std::back_inserter(both));
-                all = std::move(both);
+                // In place: a row kept is never written past the one read.
+                size_t kept = 0;
+                auto other = rows->begin();
+                for (const std::int64_t row : all) {
+                    while (other != rows->end() && *other < row)
+                        ++other;
+                    if (other != rows->end() && *other == row)
+                        all[kept++] = row;
+                }
+                all.resize(kept);
             }
             rows = std::move(all);
         }
