@@ -32,12 +32,6 @@ constexpr int kTokensPerMergeUnit = 16;
 
 const char* const kShadows[] = {"blocks", "kept", "state"};
 
-// An error for the engine: its code and message.
-struct Failure {
-    int rc;
-    std::string message;
-};
-
 std::string quoted(const std::string& name)
 {
     std::string q = "\"";
