@@ -236,6 +236,7 @@ private slots:
         QTest::newRow("rows into the next block") << 5 << true;
         QTest::newRow("more rows listed than held") << 6 << false;
         QTest::newRow("a listed row beyond the block") << 7 << false;
+        QTest::newRow("random bytes") << 9 << false;
     }
     void damagedBlocks()
     {
@@ -323,8 +324,6 @@ private slots:
             blocks = {single({1, 2, 3, 4, 6, 8, 10}, {1, 1, 1, 1, 1, 1, 1}, {0, 0, 0, 0, 0, 0, 0}),
                       single({5, 20}, {1, 1}, {0, 0})};
         }
-        if (blocks.size() == 1)
-            QVERIFY(!blockSound(blocks[0].firstRow, blocks[0].data, true));
         auto failure = [](auto&& work) {
             try {
                 work();
@@ -334,6 +333,30 @@ private slots:
             return SQLITE_OK;
         };
         const Entry entry{1000, true, {0}};
+        if (kind == 9) {
+            // Any bytes are read as a block, or fail as damage, and no
+            // further than they go.
+            int read = 0;
+            for (int i = 0; i < 3000; ++i) {
+                std::string bytes(gen.random() % 24, '\0');
+                for (char& c : bytes)
+                    c = char(gen.random());
+                const std::vector<Block> one = {{std::int64_t(gen.random() % 100), bytes}};
+                std::vector<Block> out;
+                const int rc = failure([&] { out = rewrite(one, std::span(&entry, 1), true); });
+                QVERIFY(rc == SQLITE_CORRUPT_VTAB || blockSound(out[0].firstRow, out[0].data, true));
+                QVERIFY(rc == SQLITE_OK || !blockSound(one[0].firstRow, bytes, true));
+                read += rc == SQLITE_OK;
+                failure([&] {
+                    find(
+                        U"会議の", [&](Token, std::int64_t, std::int64_t) { return one; }, true);
+                });
+            }
+            QVERIFY(read > 0);
+            return;
+        }
+        if (blocks.size() == 1)
+            QVERIFY(!blockSound(blocks[0].firstRow, blocks[0].data, true));
         QCOMPARE(failure([&] { rewrite(blocks, std::span(&entry, 1), true); }), SQLITE_CORRUPT_VTAB);
         const BlockSource source = [&](Token, std::int64_t, std::int64_t) { return blocks; };
         QCOMPARE(failure([&] { find(U"会議の", source, true); }), SQLITE_CORRUPT_VTAB);
