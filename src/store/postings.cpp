@@ -119,7 +119,7 @@ private:
 };
 
 // Reads past the end as zero bits, so that a damaged block ends in values
-// rather than in a read beyond its bytes, and tells it has.
+// rather than in a read beyond its bytes; overrun() tells that it did.
 class BitReader {
 public:
     BitReader() = default;
