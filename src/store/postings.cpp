@@ -4,6 +4,8 @@
 
 #include <QtEndian>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -117,7 +119,7 @@ private:
 };
 
 // Reads past the end as zero bits, so that a damaged block ends in values
-// rather than in a read beyond its bytes.
+// rather than in a read beyond its bytes; overrun() tells that it did.
 class BitReader {
 public:
     BitReader() = default;
@@ -149,6 +151,9 @@ public:
         available_ -= zeros;
         return take(zeros + 1) - 1;
     }
+
+    // More bits were taken than the data holds.
+    bool overrun() const { return past_ > available_; }
 
     std::uint64_t rice(int k)
     {
@@ -183,7 +188,10 @@ private:
             return;
         }
         while (available_ <= 56) {
-            window_ |= std::uint64_t(p_ < end_ ? *p_++ : 0) << (56 - available_);
+            if (p_ < end_)
+                window_ |= std::uint64_t(*p_++) << (56 - available_);
+            else
+                past_ += 8;
             available_ += 8;
         }
     }
@@ -192,7 +200,13 @@ private:
     const unsigned char* end_ = nullptr;
     std::uint64_t window_ = 0;
     int available_ = 0;
+    std::int64_t past_ = 0; // zero bits fed after the end
 };
+
+[[noreturn]] void throwDamaged()
+{
+    throw Failure{SQLITE_CORRUPT_VTAB, "a block of the search index is damaged"};
+}
 
 // --- blocks -----------------------------------------------------------------------
 
@@ -214,24 +228,31 @@ public:
         damaged_ = false;
         notes_ = int(bits.take(kNotesBits)) + 1;
         rows_[0] = firstRow;
+        bool bad = false;
         if (notes_ > 1) {
             const int k = int(bits.take(5));
             std::uint64_t row = std::uint64_t(firstRow);
             for (int i = 1; i < notes_; ++i) {
                 row += bits.rice(k) + 1;
                 rows_[size_t(i)] = std::int64_t(row);
+                // Past the largest row, the gaps wrap round to smaller ones.
+                bad |= rows_[size_t(i)] <= rows_[size_t(i - 1)];
             }
         }
         if (withCounts) {
             counts_.fill(1);
-            const int listed = int(std::min<std::uint64_t>(bits.gamma(), std::uint64_t(notes_)));
+            const std::uint64_t listedBits = bits.gamma();
+            bad |= listedBits > std::uint64_t(notes_);
+            const int listed = int(std::min(listedBits, std::uint64_t(notes_)));
             if (listed) {
                 int at[kBlockNotes];
                 int k = int(bits.take(5));
-                for (int j = 0, last = -1; j < listed; ++j) {
-                    last = int(
-                        std::min<std::uint64_t>(std::uint64_t(notes_ - 1), std::uint64_t(last + 1) + bits.rice(k)));
-                    at[j] = last;
+                std::uint64_t next = 0;
+                for (int j = 0; j < listed; ++j) {
+                    next += std::min(bits.rice(k), std::uint64_t(notes_));
+                    bad |= next >= std::uint64_t(notes_);
+                    at[j] = int(std::min(next, std::uint64_t(notes_ - 1)));
+                    ++next;
                 }
                 k = int(bits.take(5));
                 for (int j = 0; j < listed; ++j)
@@ -244,18 +265,24 @@ public:
             std::uint64_t total = 0;
             for (int n = 0; n < notes_; ++n)
                 total += counts_[size_t(n)];
-            if (total > 8 * std::uint64_t(data.size())) {
-                damaged_ = true;
-                counts_.fill(0);
-            }
+            bad |= total > 8 * std::uint64_t(data.size());
         }
+        damaged_ = bad || bits.overrun();
+        if (damaged_)
+            counts_.fill(0);
         bits_ = bits;
     }
 
     int notes() const { return notes_; }
-    bool damaged() const { return damaged_; }
     std::int64_t row(int i) const { return rows_[size_t(i)]; }
     std::uint32_t count(int i) const { return counts_[size_t(i)]; }
+
+    // Throws when the block is damaged; call again after positions().
+    void requireSound() const
+    {
+        if (damaged_)
+            throwDamaged();
+    }
 
     std::span<const std::uint32_t> positions(int i)
     {
@@ -266,17 +293,24 @@ public:
                 total += counts_[size_t(n)];
             positions_.resize(total);
             std::uint32_t* out = positions_.data();
+            // Positions ascend within 32 bits: any wider value is damage.
+            std::uint64_t wide = 0;
             for (int n = 0; n < notes_; ++n) {
                 begin_[size_t(n)] = std::uint32_t(out - positions_.data());
                 if (!counts_[size_t(n)])
                     continue;
-                std::uint32_t p = std::uint32_t(bits.rice(kFirst_));
-                *out++ = p;
+                std::uint64_t p = bits.rice(kFirst_);
+                wide |= p;
+                *out++ = std::uint32_t(p);
                 for (std::uint32_t j = 1; j < counts_[size_t(n)]; ++j) {
-                    p += std::uint32_t(bits.rice(kGap_)) + 1;
-                    *out++ = p;
+                    const std::uint64_t gap = bits.rice(kGap_);
+                    wide |= gap;
+                    p += gap + 1;
+                    *out++ = std::uint32_t(p);
                 }
+                wide |= p;
             }
+            damaged_ |= wide > UINT32_MAX || bits.overrun();
             bits_ = bits;
             decoded_ = true;
         }
@@ -329,15 +363,25 @@ public:
             open(block_ + 1);
     }
 
-    std::span<const std::uint32_t> positions() { return reader_.positions(note_); }
+    std::span<const std::uint32_t> positions()
+    {
+        const auto at = reader_.positions(note_);
+        reader_.requireSound();
+        return at;
+    }
 
 private:
     void open(size_t b)
     {
         block_ = b;
         note_ = 0;
-        if (b < blocks_.size())
+        if (b < blocks_.size()) {
             reader_.open(blocks_[b].firstRow, blocks_[b].data, positions_);
+            reader_.requireSound();
+            // Rows that reach into the next block would come out of order.
+            if (b + 1 < blocks_.size() && reader_.row(reader_.notes() - 1) >= blocks_[b + 1].firstRow)
+                throwDamaged();
+        }
     }
 
     const std::vector<Block>& blocks_;
@@ -485,20 +529,17 @@ Postings decodeBlock(std::int64_t firstRow, const std::string& data, bool withPo
     Postings p;
     for (int i = 0; i < r.notes(); ++i)
         append(p, r.row(i), withPositions ? r.positions(i) : std::span<const std::uint32_t>(), withPositions);
+    r.requireSound();
     return p;
 }
 
 bool blockSound(std::int64_t firstRow, const std::string& data, bool withPositions)
 {
-    BlockReader r;
-    r.open(firstRow, data, withPositions);
-    if (r.damaged())
-        return false;
     Postings p;
-    for (int i = 0; i < r.notes(); ++i) {
-        if (i && r.row(i) <= r.row(i - 1))
-            return false;
-        append(p, r.row(i), withPositions ? r.positions(i) : std::span<const std::uint32_t>(), withPositions);
+    try {
+        p = decodeBlock(firstRow, data, withPositions);
+    } catch (const Failure&) {
+        return false;
     }
     // The coding has one form for given rows: any other bits are damage.
     return encodeBlock(p, withPositions) == data;
@@ -570,9 +611,15 @@ std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry>
             append(all, e->row, e->positions, withPositions);
         ++e;
     };
+    // A damaged block is not written again as if it were whole.
     BlockReader r;
     for (const Block& b : blocks) {
+        if (r.notes() && b.firstRow <= r.row(r.notes() - 1))
+            throwDamaged();
         r.open(b.firstRow, b.data, withPositions);
+        if (withPositions && r.notes())
+            r.positions(0);
+        r.requireSound();
         for (int i = 0; i < r.notes(); ++i) {
             while (e != entries.end() && e->row < r.row(i))
                 addEntry();
@@ -619,7 +666,10 @@ std::vector<std::int64_t> find(const std::u32string& word, const BlockSource& so
         const Token token = word.size() == 1 ? characterToken(word[0]) : pairToken(word[0], word[1]);
         BlockReader r;
         for (const Block& b : source(token, low, high)) {
+            if (r.notes() && b.firstRow <= r.row(r.notes() - 1))
+                throwDamaged();
             r.open(b.firstRow, b.data, false);
+            r.requireSound();
             for (int i = 0; i < r.notes(); ++i)
                 if (r.row(i) >= low && r.row(i) <= high)
                     found.push_back(r.row(i));

@@ -34,6 +34,14 @@ namespace zumilo::store::postings {
 // The first row is the key's. Rows are any 64-bit numbers; gaps are taken
 // modulo 2^64, so a block may span negative and positive rows.
 
+// An error for the engine: its result code and message. A block that
+// does not read as one this code writes fails with SQLITE_CORRUPT_VTAB,
+// rather than being searched or written again as it is.
+struct Failure {
+    int rc;
+    std::string message;
+};
+
 // 64 rows add keys, 256 make blocks that fill pages worse: both took
 // more room.
 constexpr int kBlockNotes = 128;
@@ -68,6 +76,7 @@ struct PartBits {
 };
 
 std::string encodeBlock(const Postings& p, bool withPositions, PartBits* bits = nullptr);
+// Throws Failure for a block that does not read (see rewrite()).
 Postings decodeBlock(std::int64_t firstRow, const std::string& data, bool withPositions);
 // The block is what encodeBlock() writes for its rows: false for a block
 // damaged or written otherwise.
@@ -100,7 +109,10 @@ std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const Text
 
 // The blocks that replace `blocks` (consecutive blocks of one token) with
 // `entries` (sorted by row, one per row) applied: the rows cut evenly into
-// blocks of at most kBlockNotes. Empty when no row is left.
+// blocks of at most kBlockNotes. Empty when no row is left. Throws Failure
+// when a block does not read: bits past its end, rows or positions out of
+// order or beyond their range, counts its bits cannot hold, or rows that
+// reach into the next block.
 std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions);
 
 // A token's blocks that may hold rows from `low` to `high`, in order.
@@ -110,6 +122,7 @@ using BlockSource = std::function<std::vector<Block>(Token, std::int64_t low, st
 // in row order: one character by its own token, two by their pair, longer
 // words as the phrase of their pairs. Without positions a longer word
 // finds the rows holding all of its pairs, which the caller confirms.
+// Throws Failure, as rewrite(), for a damaged block it reads.
 std::vector<std::int64_t> find(const std::u32string& word, const BlockSource& blocks, bool withPositions,
                                std::int64_t low = INT64_MIN, std::int64_t high = INT64_MAX);
 

@@ -32,12 +32,6 @@ constexpr int kTokensPerMergeUnit = 16;
 
 const char* const kShadows[] = {"blocks", "kept", "state"};
 
-// An error for the engine: its code and message.
-struct Failure {
-    int rc;
-    std::string message;
-};
-
 std::string quoted(const std::string& name)
 {
     std::string q = "\"";
@@ -405,10 +399,20 @@ struct Table : sqlite3_vtab {
 
     void integrityCheck()
     {
+        auto damage = [&](const std::string& what) { return Failure{SQLITE_CORRUPT_VTAB, what + " in " + name}; };
+        for (const char* suffix : kShadows) {
+            const std::string sql = "SELECT 1 FROM " + quoted(schema)
+                                    + ".sqlite_schema WHERE type = 'table' AND name = ?";
+            auto exists = use(sql.c_str());
+            exists.bindText(1, name + '_' + suffix);
+            if (!exists.step())
+                throw damage(std::string("no table ") + name + '_' + suffix);
+        }
         flush();
         auto st = use("SELECT token, first_row, data FROM %b ORDER BY token, first_row");
         std::optional<Token> token;
         std::int64_t lastRow = 0;
+        std::optional<std::int64_t> highest;
         std::uint64_t sum = 0;
         while (st.step()) {
             const Token t = Token(sqlite3_column_int64(*st, 0));
@@ -417,14 +421,24 @@ struct Table : sqlite3_vtab {
             const bool known = isPair(t) ? t < (Token(1) << 42) : t < (Token(1) << 43);
             if (!known || sqlite3_column_type(*st, 2) != SQLITE_BLOB || !blockSound(first, data, pairPositions(t))
                 || (token == t && first <= lastRow))
-                throw Failure{SQLITE_CORRUPT_VTAB, "damaged block in " + name};
+                throw damage("damaged block");
             token = t;
             lastRow = decodeBlock(first, data, false).rows.back();
+            highest = std::max(highest.value_or(lastRow), lastRow);
             sum += blockSum(t, first, data, pairPositions(t));
         }
-        auto state = use("SELECT sum FROM %s");
-        if (!state.step() || std::uint64_t(sqlite3_column_int64(*state, 0)) != sum)
-            throw Failure{SQLITE_CORRUPT_VTAB, "the blocks of " + name + " hold other entries than were written"};
+        // Every row written into the blocks raised the top to it.
+        auto state = use("SELECT layout, sum, ?1 IS NULL OR coalesce(top >= ?1, 0), (SELECT count(*) FROM %s) FROM %s");
+        if (highest)
+            state.bind(1, *highest);
+        if (!state.step() || sqlite3_column_int64(*state, 3) != 1)
+            throw damage("no single state row");
+        if (sqlite3_column_int64(*state, 0) != kLayout)
+            throw damage("another layout");
+        if (std::uint64_t(sqlite3_column_int64(*state, 1)) != sum)
+            throw damage("other entries in the blocks than were written");
+        if (!sqlite3_column_int64(*state, 2))
+            throw damage("a row in the blocks beyond the top");
     }
 
     // --- search --------------------------------------------------------------
@@ -558,6 +572,22 @@ int connect(sqlite3* db, int argc, const char* const* argv, sqlite3_vtab** out, 
             + "(layout INTEGER NOT NULL, rows INTEGER NOT NULL, top INTEGER, sum INTEGER NOT NULL); INSERT INTO "
             + t->shadow("state") + " VALUES(" + std::to_string(kLayout) + ", 0, NULL, 0);";
         rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, error);
+    } else if (rc == SQLITE_OK) {
+        // Blocks of a later layout would read as damage, or as wrong rows.
+        // A missing table is left to the check, which reports the damage
+        // and still lets the table be dropped and built again.
+        std::int64_t layout = kLayout;
+        try {
+            auto st = t->use("SELECT layout FROM %s");
+            if (st.step())
+                layout = sqlite3_column_int64(*st, 0);
+        } catch (const Failure&) {
+        }
+        if (layout > kLayout) {
+            *error = sqlite3_mprintf("zumilo_postings: %s has a later layout (%lld) than this program reads (%d)",
+                                     t->name.c_str(), static_cast<long long>(layout), kLayout);
+            rc = SQLITE_ERROR;
+        }
     }
     if (rc != SQLITE_OK)
         return rc;
