@@ -306,7 +306,18 @@ struct Table : sqlite3_vtab {
             st.bind(1, std::int64_t(token));
             if (st.step() && rowsIn(blobOf(*st, 1)) < kBlockNotes)
                 last.push_back({sqlite3_column_int64(*st, 0), blobOf(*st, 1)});
-            sumChange += replaceBlocks(token, last, rewrite(last, list, pairPositions(token)));
+            std::vector<Block> now;
+            try {
+                now = rewrite(last, list, pairPositions(token));
+            } catch (const Failure& f) {
+                // A damaged block is left for the check to find and a
+                // rebuild to mend: a note added meanwhile is still saved.
+                if (last.empty() || f.rc != SQLITE_CORRUPT_VTAB)
+                    throw;
+                last.clear();
+                now = rewrite(last, list, pairPositions(token));
+            }
+            sumChange += replaceBlocks(token, last, now);
         }
         addRows(std::int64_t(appended.size() - flushed), appended.back().row, sumChange);
         flushed = appended.size();
