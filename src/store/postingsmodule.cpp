@@ -340,6 +340,18 @@ struct Table : sqlite3_vtab {
         flushed = unflushedBytes = 0;
         lastAppended.reset();
         marks.clear();
+        broken.reset();
+    }
+
+    // A write that failed after writing some blocks, in a statement the
+    // engine does not take back by itself: until the transaction or a
+    // savepoint from before it is rolled back, the blocks are not what this
+    // table holds in memory, and nothing is read or written.
+    std::optional<size_t> broken; // the savepoints open at the failure
+    void refuseWhileBroken() const
+    {
+        if (broken)
+            throw Failure{SQLITE_ABORT, name + ": a write failed half-way; roll the transaction back"};
     }
 
     void deleteAll()
@@ -688,6 +700,7 @@ int xFilter(sqlite3_vtab_cursor* vc, int idxNum, const char*, int argc, sqlite3_
 {
     auto* c = static_cast<Cursor*>(vc);
     return guarded(vc->pVtab, [&] {
+        table(vc->pVtab)->refuseWhileBroken();
         c->rows.clear();
         c->at = 0;
         if (!(idxNum & kMatch))
@@ -781,7 +794,9 @@ int xRowid(sqlite3_vtab_cursor* vc, sqlite_int64* row)
 int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite_int64*)
 {
     Table* t = table(v);
-    return guarded(v, [&] {
+    const sqlite3_int64 changes = sqlite3_total_changes64(t->db);
+    const int rc = guarded(v, [&] {
+        t->refuseWhileBroken();
         if (argc == 1 || sqlite3_value_type(argv[0]) != SQLITE_NULL)
             throw Failure{SQLITE_ERROR, "zumilo_postings holds no text: write 'delete' commands"};
         sqlite3_value* command = argv[3];
@@ -809,6 +824,9 @@ int xUpdate(sqlite3_vtab* v, int argc, sqlite3_value** argv, sqlite_int64*)
         } else
             throw Failure{SQLITE_ERROR, "zumilo_postings: unknown command " + what};
     });
+    if (rc != SQLITE_OK && !t->broken && sqlite3_total_changes64(t->db) != changes)
+        t->broken = t->marks.size();
+    return rc;
 }
 
 int xBegin(sqlite3_vtab* v)
@@ -819,7 +837,10 @@ int xBegin(sqlite3_vtab* v)
 
 int xSync(sqlite3_vtab* v)
 {
-    return guarded(v, [&] { table(v)->flush(); });
+    return guarded(v, [&] {
+        table(v)->refuseWhileBroken();
+        table(v)->flush();
+    });
 }
 
 int xCommit(sqlite3_vtab* v)
@@ -859,6 +880,8 @@ int xRollbackTo(sqlite3_vtab* v, int level)
         t->endTransaction();
         return SQLITE_OK;
     }
+    if (t->broken && size_t(level) < *t->broken)
+        t->broken.reset();
     if (size_t(level) < t->marks.size()) {
         // The engine takes back what was written since; so do we.
         const Table::Mark m = t->marks[size_t(level)];

@@ -847,8 +847,12 @@ private slots:
     {
         Db db(true);
         Notes gen(7);
-        QCOMPARE(db.exec(QStringLiteral("CREATE TABLE full(x); CREATE TRIGGER filling BEFORE INSERT ON x_blocks WHEN "
-                                        "(SELECT count(*) FROM full) BEGIN SELECT RAISE(ABORT, 'full'); END")),
+        // Full once as many blocks were written as `full` says.
+        QCOMPARE(db.exec(QStringLiteral(
+                     "CREATE TABLE full(x); CREATE TABLE written(n); INSERT INTO written VALUES(0); CREATE TRIGGER "
+                     "counting AFTER INSERT ON x_blocks BEGIN UPDATE written SET n = n + 1; END; CREATE TRIGGER "
+                     "filling BEFORE INSERT ON x_blocks WHEN (SELECT n FROM written) >= (SELECT max(x) FROM full) "
+                     "BEGIN SELECT RAISE(ABORT, 'full'); END")),
                  SQLITE_OK);
         std::string first;
         for (int row = 1; row <= 200; ++row) {
@@ -875,6 +879,23 @@ private slots:
         QVERIFY(db.mergeAll(64) >= 1);
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
         QCOMPARE(search().size(), size_t(70));
+
+        // A write that fails half-way in a statement the engine does not
+        // take back: nothing more is read or written until the
+        // transaction is rolled back, and then all is as before it.
+        QCOMPARE(db.exec(QStringLiteral("BEGIN")), SQLITE_OK);
+        for (int row = 300; row < 320; ++row)
+            QVERIFY(db.insert(row, "会議 " + gen.text()));
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO full SELECT n + 5 FROM written")), SQLITE_OK);
+        QVERIFY(!db.remove(1, "会議"));
+        QCOMPARE(db.rows("SELECT rowid FROM x WHERE x MATCH '会議'"), (std::vector<std::int64_t>{-1, -1, -1}));
+        QCOMPARE(sqlite3_extended_errcode(db.db), SQLITE_ABORT);
+        QVERIFY(db.exec(QStringLiteral("COMMIT")) != SQLITE_OK);
+        db.exec(QStringLiteral("ROLLBACK"));
+        QCOMPARE(db.exec(QStringLiteral("DELETE FROM full")), SQLITE_OK);
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO x(x) VALUES('integrity-check')")), SQLITE_OK);
+        QCOMPARE(db.rows("SELECT rowid FROM x WHERE x MATCH '会議'").size(), size_t(260));
+        QCOMPARE(db.one("SELECT rows FROM x_state"), 260);
     }
 };
 
