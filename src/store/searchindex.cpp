@@ -478,21 +478,25 @@ bool SearchIndex::buildSlice(const std::function<bool(qint64 done)>& more)
 
 bool SearchIndex::merging() const
 {
-    if (hasTable(db_, kMergeTable))
-        return true;
     // Saves keep their changes beside the blocks, where every search reads
-    // them: past a few, an open has them written into the blocks.
+    // them: past a few, an open or a commit has them written into the
+    // blocks, all of them once begun.
+    return hasTable(db_, kMergeTable) || keptAtLeast(kKeptToMerge);
+}
+
+bool SearchIndex::keptAtLeast(qint64 n) const
+{
     for (const Column* c : columns_) {
         const QByteArray kept = QByteArray(c->index) + "_kept";
         if (!hasTable(db_, kept.constData()))
             continue;
         Statement st(
             db_, QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM main.%1 LIMIT ?)").arg(name(kept.constData())));
-        st.bindAll({kKeptToMerge});
+        st.bindAll({n});
         st.step();
-        const qint64 n = st.columnInt(0);
+        const qint64 count = st.columnInt(0);
         st.reset();
-        if (n >= kKeptToMerge)
+        if (count >= n)
             return true;
     }
     return false;
@@ -500,7 +504,7 @@ bool SearchIndex::merging() const
 
 bool SearchIndex::mergeSlice(const std::function<bool()>& more)
 {
-    if (!findColumns() || !merging())
+    if (!findColumns() || !(hasTable(db_, kMergeTable) || keptAtLeast(1)))
         return true;
     // Merging changes how the index holds its tokens, not which: an index
     // in step stays so.

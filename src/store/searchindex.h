@@ -128,6 +128,8 @@ private:
         bool end = false; // no row after it
     };
     std::optional<quint32> fileChangeCounter() const;
+    // Whether an index keeps at least n changed rows beside its blocks.
+    bool keptAtLeast(qint64 n) const;
     // No change in the log names a column this build does not index.
     bool logKnown() const;
     bool applyChanges(const IndexProgress& progress, const std::function<bool(qint64 done)>& more = {});
