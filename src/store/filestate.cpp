@@ -426,6 +426,13 @@ void stopThoroughChecks(const QString& canonicalPath)
     t.stop(canonicalPath);
 }
 
+bool writeComing(const QString& canonicalPath)
+{
+    ThoroughChecks& t = thoroughChecks();
+    std::lock_guard lock(t.mutex);
+    return t.writesComing.contains(canonicalPath);
+}
+
 WriteComing::WriteComing(const QString& canonicalPath) : path_(canonicalPath)
 {
     ThoroughChecks& t = thoroughChecks();

@@ -91,6 +91,9 @@ void stopThoroughChecks(const QString& canonicalPath);
 // A write of this program on its way: the file's thorough checks stop and
 // none begins until the write holds the file's lock (or gave up), so that
 // none takes that lock before it.
+// Whether a write of this program waits for the file's lock: work that
+// holds it in slices ends its slice.
+bool writeComing(const QString& canonicalPath);
 class WriteComing {
 public:
     explicit WriteComing(const QString& canonicalPath);

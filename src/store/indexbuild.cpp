@@ -37,6 +37,7 @@ struct Build {
     bool again = false;               // asked for again while running; under buildsMutex
     std::atomic<bool> indexing{true}; // not merging yet
     std::atomic<bool> waiting{false}; // for the file's backup
+    std::atomic<bool> failed{false};  // a commit starts no merge after it
     std::mutex dbMutex;
     sqlite3* db = nullptr; // while open, for an interrupt
     std::thread thread;
@@ -65,8 +66,10 @@ void buildOnce(Build& b)
                 throw StoreError(ErrorKind::Cancelled, QStringLiteral("search index build stopped"), b.path);
         });
     } catch (const StoreError& e) {
-        if (!b.stop)
+        if (!b.stop) {
             qWarning("search index of %s not built: %s", qPrintable(b.path), e.what());
+            b.failed = true;
+        }
         return;
     }
     // Through the program's own layer, so a backup copying the file as it
@@ -108,7 +111,7 @@ void buildOnce(Build& b)
                 qint64 rows = 0;
                 const auto more = [&](qint64 done) {
                     rows = done;
-                    return done < most && !clock.hasExpired(kSliceMs) && !b.stop;
+                    return done < most && !clock.hasExpired(kSliceMs) && !b.stop && !writeComing(b.path);
                 };
                 const bool wasBuilding = index.building();
                 finished = index.buildSlice(more);
@@ -128,7 +131,8 @@ void buildOnce(Build& b)
                 }
                 const bool indexed = finished;
                 if (indexed)
-                    finished = index.mergeSlice([&] { return !clock.hasExpired(kSliceMs) && !b.stop; });
+                    finished = index.mergeSlice(
+                        [&] { return !clock.hasExpired(kSliceMs) && !b.stop && !writeComing(b.path); });
                 if (hook)
                     hook(rows);
                 index.endWrite();
@@ -222,7 +226,9 @@ bool startIndexMerge(const QString& canonicalPath)
 {
     const std::lock_guard lock(buildsMutex);
     auto& b = builds[canonicalPath];
-    if (b && b->running)
+    // A merge that failed (a damaged block, say) waits for the next open
+    // and its check rather than fail again at every few saves.
+    if (b && (b->running || b->failed))
         return false;
     startThread(b, canonicalPath, false);
     return true;
