@@ -213,10 +213,11 @@ std::unique_ptr<NotesFile> manyPages()
     auto f = std::make_unique<NotesFile>(400);
     f->db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(1500))"));
     f->db->close();
-    // Indexed whole: a build cut short by the close goes on at the next
-    // open, over whatever a test did to the index meanwhile.
+    // Indexed and merged whole: a build or merge cut short by the close
+    // goes on at the next open, over whatever a test did meanwhile.
     const auto db = f->openAgain();
-    if (!QTest::qWaitFor([&] { return !db->searchIndexBuilding(); }, 120000))
+    const QString canonical = QFileInfo(f->path).canonicalFilePath();
+    if (!QTest::qWaitFor([&] { return !detail::indexBuildBusy(canonical); }, 120000))
         qFatal("the index of the test's file was not built");
     db->close();
     return f;
