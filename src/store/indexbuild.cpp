@@ -153,8 +153,10 @@ void buildOnce(Build& b)
         }
     } catch (const std::exception& e) {
         // The next open goes on from the last slice committed.
-        if (!b.stop)
+        if (!b.stop) {
             qWarning("search index of %s not built: %s", qPrintable(b.path), e.what());
+            b.failed = true;
+        }
     }
     {
         const std::lock_guard lock(b.dbMutex);

@@ -189,14 +189,18 @@ inline RootPage rootPage(const QString& path, const char* table)
 // Overwrites half of the last block of the bodies' search index, leaving
 // the index stamped as in step, as though its bytes had been overwritten
 // in place. False when the file has no such index.
-inline bool damageSearchIndex(const QString& path)
+inline bool damageSearchIndex(const QString& path, bool everyBlock = false)
 {
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(path).constData(), &db);
+    const std::string which = everyBlock ? ""
+                                         : " WHERE (token, first_row) = (SELECT token, first_row FROM "
+                                           "zumilo_idea_naiyo_blocks ORDER BY length(data) DESC LIMIT 1)";
     bool done = sqlite3_exec(db,
-                             "UPDATE zumilo_idea_naiyo_blocks SET data = CAST(zeroblob(length(data) / 2) || "
-                             "substr(data, length(data) / 2 + 1) AS BLOB) WHERE (token, first_row) = (SELECT "
-                             "token, first_row FROM zumilo_idea_naiyo_blocks ORDER BY length(data) DESC LIMIT 1)",
+                             ("UPDATE zumilo_idea_naiyo_blocks SET data = CAST(zeroblob(length(data) / 2) || "
+                              "substr(data, length(data) / 2 + 1) AS BLOB)"
+                              + which)
+                                 .c_str(),
                              nullptr, nullptr, nullptr)
                 == SQLITE_OK;
     // Each commit adds one to the file's change counter.
