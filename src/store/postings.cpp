@@ -545,24 +545,31 @@ bool blockSound(std::int64_t firstRow, const std::string& data, bool withPositio
     return encodeBlock(p, withPositions) == data;
 }
 
-std::uint64_t blockSum(Token t, std::int64_t firstRow, const std::string& data, bool withPositions)
+namespace {
+
+// splitmix64's finaliser, over the token, the row and its positions.
+std::uint64_t entrySum(Token t, std::int64_t row, std::span<const std::uint32_t> positions)
 {
-    // splitmix64's finaliser, over the token, the row and its positions.
     auto mix = [](std::uint64_t x) {
         x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
         x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
         return x ^ (x >> 31);
     };
+    std::uint64_t h = mix(t ^ mix(std::uint64_t(row)));
+    for (std::uint32_t p : positions)
+        h = mix(h ^ p);
+    return h;
+}
+
+} // namespace
+
+std::uint64_t blockSum(Token t, std::int64_t firstRow, const std::string& data, bool withPositions)
+{
     BlockReader r;
     r.open(firstRow, data, withPositions);
     std::uint64_t sum = 0;
-    for (int i = 0; i < r.notes(); ++i) {
-        std::uint64_t h = mix(t ^ mix(std::uint64_t(r.row(i))));
-        if (withPositions)
-            for (std::uint32_t p : r.positions(i))
-                h = mix(h ^ p);
-        sum += h;
-    }
+    for (int i = 0; i < r.notes(); ++i)
+        sum += entrySum(t, r.row(i), withPositions ? r.positions(i) : std::span<const std::uint32_t>());
     return sum;
 }
 
@@ -602,13 +609,18 @@ std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const Text
     return out;
 }
 
-std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions)
+std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions,
+                           SumChange* sum)
 {
     Postings all;
     auto e = entries.begin();
     auto addEntry = [&] {
-        if (e->present)
+        if (e->present) {
             append(all, e->row, e->positions, withPositions);
+            if (sum)
+                sum->change += entrySum(sum->token, e->row,
+                                        withPositions ? std::span(e->positions) : std::span<const std::uint32_t>());
+        }
         ++e;
     };
     // A damaged block is not written again as if it were whole.
@@ -623,9 +635,13 @@ std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry>
         for (int i = 0; i < r.notes(); ++i) {
             while (e != entries.end() && e->row < r.row(i))
                 addEntry();
-            if (e != entries.end() && e->row == r.row(i))
+            if (e != entries.end() && e->row == r.row(i)) {
+                // The entry replaces the row's: the sum loses the old one.
+                if (sum)
+                    sum->change -= entrySum(sum->token, r.row(i),
+                                            withPositions ? r.positions(i) : std::span<const std::uint32_t>());
                 addEntry();
-            else
+            } else
                 append(all, r.row(i), withPositions ? r.positions(i) : std::span<const std::uint32_t>(), withPositions);
         }
     }

@@ -113,7 +113,14 @@ std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const Text
 // when a block does not read: bits past its end, rows or positions out of
 // order or beyond their range, counts its bits cannot hold, or rows that
 // reach into the next block.
-std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions);
+// When `sum` is given, how the sum of the token's entries (blockSum())
+// changes is added to it.
+struct SumChange {
+    Token token = 0;
+    std::uint64_t change = 0;
+};
+std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions,
+                           SumChange* sum = nullptr);
 
 // A token's blocks that may hold rows from `low` to `high`, in order.
 using BlockSource = std::function<std::vector<Block>(Token, std::int64_t low, std::int64_t high)>;

@@ -197,15 +197,8 @@ struct Table : sqlite3_vtab {
         return std::nullopt;
     }
 
-    // Returns how the sum of the blocks' entries (see blockSum()) changes,
-    // for the state's at the operation's end.
-    std::uint64_t replaceBlocks(Token t, const std::vector<Block>& old, const std::vector<Block>& now)
+    void replaceBlocks(Token t, const std::vector<Block>& old, const std::vector<Block>& now)
     {
-        std::uint64_t change = 0;
-        for (const Block& b : old)
-            change -= blockSum(t, b.firstRow, b.data, pairPositions(t));
-        for (const Block& b : now)
-            change += blockSum(t, b.firstRow, b.data, pairPositions(t));
         for (const Block& b : old)
             use("DELETE FROM %b WHERE token = ? AND first_row = ?").bind(1, std::int64_t(t)).bind(2, b.firstRow).run();
         for (const Block& b : now)
@@ -214,7 +207,6 @@ struct Table : sqlite3_vtab {
                 .bind(2, b.firstRow)
                 .bindBlob(3, b.data)
                 .run();
-        return change;
     }
 
     // --- state ---------------------------------------------------------------
@@ -307,17 +299,20 @@ struct Table : sqlite3_vtab {
             if (st.step() && rowsIn(blobOf(*st, 1)) < kBlockNotes)
                 last.push_back({sqlite3_column_int64(*st, 0), blobOf(*st, 1)});
             std::vector<Block> now;
+            SumChange sum{token};
             try {
-                now = rewrite(last, list, pairPositions(token));
+                now = rewrite(last, list, pairPositions(token), &sum);
             } catch (const Failure& f) {
                 // A damaged block is left for the check to find and a
                 // rebuild to mend: a note added meanwhile is still saved.
                 if (last.empty() || f.rc != SQLITE_CORRUPT_VTAB)
                     throw;
                 last.clear();
-                now = rewrite(last, list, pairPositions(token));
+                sum = {token};
+                now = rewrite(last, list, pairPositions(token), &sum);
             }
-            sumChange += replaceBlocks(token, last, now);
+            replaceBlocks(token, last, now);
+            sumChange += sum.change;
         }
         addRows(std::int64_t(appended.size() - flushed), appended.back().row, sumChange);
         flushed = appended.size();
@@ -409,9 +404,10 @@ struct Table : sqlite3_vtab {
                 std::vector<Block> old;
                 if (b)
                     old.push_back(*b);
-                sumChange += replaceBlocks(token, old,
-                                           rewrite(old, std::span(list).subspan(from, to - from),
-                                                   pairPositions(token)));
+                SumChange sum{token};
+                replaceBlocks(token, old,
+                              rewrite(old, std::span(list).subspan(from, to - from), pairPositions(token), &sum));
+                sumChange += sum.change;
                 from = to;
             }
         }
