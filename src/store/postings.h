@@ -45,6 +45,8 @@ struct Failure {
 // 64 rows add keys, 256 make blocks that fill pages worse: both took
 // more room.
 constexpr int kBlockNotes = 128;
+// A block's bytes that still fit in a page of 4096 bytes beside its key.
+constexpr std::size_t kBlockBytes = 960;
 
 using Token = std::uint64_t;
 Token pairToken(char32_t a, char32_t b);
@@ -109,7 +111,7 @@ std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const Text
 
 // The blocks that replace `blocks` (consecutive blocks of one token) with
 // `entries` (sorted by row, one per row) applied: the rows cut evenly into
-// blocks of at most kBlockNotes. Empty when no row is left. Throws Failure
+// blocks of at most kBlockNotes and, unless of one row, kBlockBytes. Empty when no row is left. Throws Failure
 // when a block does not read: bits past its end, rows or positions out of
 // order or beyond their range, counts its bits cannot hold, or rows that
 // reach into the next block.
