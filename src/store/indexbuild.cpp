@@ -46,6 +46,7 @@ struct Build {
 std::mutex buildsMutex;
 std::map<QString, std::unique_ptr<Build>> builds;
 std::atomic<qint64> sliceRows{kSliceRows};
+std::atomic<qint64> sliceMs{kSliceMs};
 std::function<void(qint64)> inSliceHook;
 
 void exec(sqlite3* db, const char* sql)
@@ -91,6 +92,7 @@ void buildOnce(Build& b)
         SearchIndex index(db);
         const std::function<void(qint64)> hook = inSliceHook;
         const qint64 most = sliceRows;
+        const qint64 longest = sliceMs;
         // Whether the log is whole is asked once a pass; its triggers, which
         // another program may drop between slices, every slice.
         bool asked = false, catchable = false;
@@ -111,7 +113,7 @@ void buildOnce(Build& b)
                 qint64 rows = 0;
                 const auto more = [&](qint64 done) {
                     rows = done;
-                    return done < most && !clock.hasExpired(kSliceMs) && !b.stop && !writeComing(b.path);
+                    return done < most && !clock.hasExpired(longest) && !b.stop && !writeComing(b.path);
                 };
                 const bool wasBuilding = index.building();
                 finished = index.buildSlice(more);
@@ -132,7 +134,7 @@ void buildOnce(Build& b)
                 const bool indexed = finished;
                 if (indexed)
                     finished = index.mergeSlice(
-                        [&] { return !clock.hasExpired(kSliceMs) && !b.stop && !writeComing(b.path); });
+                        [&] { return !clock.hasExpired(longest) && !b.stop && !writeComing(b.path); });
                 if (hook)
                     hook(rows);
                 index.endWrite();
@@ -276,9 +278,10 @@ qint64 indexSliceRows(bool atOpen)
     return atOpen ? std::min(qint64(sliceRows), kOpenSliceRows) : qint64(sliceRows);
 }
 
-void setIndexBuildSlice(qint64 rows, std::function<void(qint64)> inSlice)
+void setIndexBuildSlice(qint64 rows, std::function<void(qint64)> inSlice, qint64 ms)
 {
     sliceRows = rows > 0 ? rows : kSliceRows;
+    sliceMs = ms > 0 ? ms : kSliceMs;
     inSliceHook = std::move(inSlice);
 }
 

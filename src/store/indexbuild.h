@@ -39,10 +39,11 @@ void stopIndexBuild(const QString& canonicalPath);
 // than a second's worth).
 qint64 indexSliceRows(bool atOpen);
 
-// Rows a slice indexes at most, and a call inside each slice's transaction
-// (told the rows of the slice): for tests, which make slices small and
-// stop a build halfway by throwing.
-void setIndexBuildSlice(qint64 rows, std::function<void(qint64 rows)> inSlice = {});
+// Rows a slice indexes at most, a call inside each slice's transaction
+// (told the rows of the slice) and how long a slice may hold the lock: for
+// tests, which make slices small or long and stop a build halfway by
+// throwing. 0 for the usual.
+void setIndexBuildSlice(qint64 rows, std::function<void(qint64 rows)> inSlice = {}, qint64 ms = 0);
 
 } // namespace detail
 } // namespace zumilo::store

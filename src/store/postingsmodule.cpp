@@ -24,8 +24,12 @@ namespace {
 using namespace postings;
 
 constexpr int kLayout = 1;
-// Text gathered for appending before it is written out mid-transaction.
-constexpr size_t kAppendBytes = 16 << 20;
+// Text gathered for appending before it is written out mid-transaction:
+// writing it out takes about 0.1 s, so that a build, which checks the time
+// and a waiting save between rows, never holds the file much longer than
+// its slice. Smaller pieces cost more in all (each rewrites the last block
+// of every token it meets), larger ones gain nothing.
+constexpr size_t kAppendBytes = 512 << 10;
 // Distinct tokens one 'merge' step rewrites per unit of its rank (the
 // engine's steps count pages: about as many blocks).
 constexpr int kTokensPerMergeUnit = 16;
