@@ -206,7 +206,7 @@ void Database::configure()
 {
     traceStatements(db_);
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, DefaultBusyTimeoutMs);
+    setBusyTimeout(DefaultBusyTimeoutMs);
     // Reading the schema is what tells a database from other bytes. Bytes
     // that begin like a database but cannot be read are a damaged one (a
     // truncated file, say).
@@ -771,7 +771,11 @@ QDate Database::today() const
 void Database::setBusyTimeout(int milliseconds)
 {
     ensureOpen();
-    sqlite3_busy_timeout(db_, milliseconds);
+    busy_.most = std::chrono::milliseconds(milliseconds);
+    if (milliseconds > 0)
+        detail::waitPatiently(db_, busy_);
+    else
+        sqlite3_busy_handler(db_, nullptr, nullptr);
 }
 
 void Database::setExportProgress(std::function<bool(qint64 rows)> progress)

@@ -207,6 +207,9 @@ private:
     int changes_ = 0;
 
     sqlite3* db_ = nullptr;
+    // Retried every few milliseconds, not in the engine's growing sleeps: a
+    // save behind a slice of a background build gets the file when it ends.
+    detail::Patience busy_;
     QString path_;
     std::function<QDate()> today_;
     std::function<bool(qint64)> exportProgress_;

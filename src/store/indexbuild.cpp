@@ -27,6 +27,8 @@ namespace {
 // a waiting save take its turn.
 constexpr qint64 kSliceMs = 150;
 constexpr auto kPause = std::chrono::milliseconds(60);
+constexpr auto kYieldStep = std::chrono::milliseconds(2);
+constexpr int kYieldSteps = 1000;
 constexpr qint64 kSliceRows = 20000;
 constexpr qint64 kOpenSliceRows = 2000;
 
@@ -105,6 +107,10 @@ void buildOnce(Build& b)
                 std::this_thread::sleep_for(kPause);
                 continue;
             }
+            // A save waiting for the file goes first: it would otherwise
+            // have to catch the pause between two slices.
+            for (int i = 0; i < kYieldSteps && writeComing(b.path) && !b.stop; ++i)
+                std::this_thread::sleep_for(kYieldStep);
             exec(db, "BEGIN IMMEDIATE");
             try {
                 index.beginWrite();
