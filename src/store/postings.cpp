@@ -581,31 +581,42 @@ int rowsIn(const std::string& data)
 std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const TextTokens* held, const TextTokens* now,
                                                     bool withPositions)
 {
-    // Per token: where it starts in the held text and in the text now.
-    struct Places {
-        bool held = false, now = false;
-        std::vector<std::uint32_t> heldAt, nowAt;
-    };
-    std::unordered_map<Token, Places> tokens;
-    auto gather = [&](const TextTokens* t, bool Places::*in, std::vector<std::uint32_t> Places::*at) {
-        if (!t)
-            return;
-        for (const auto& [token, where] : t->pairs) {
-            Places& p = tokens[token];
-            p.*in = true;
-            if (withPositions)
-                (p.*at).push_back(where);
-        }
-        for (Token c : t->characters)
-            tokens[c].*in = true;
-    };
-    gather(held, &Places::held, &Places::heldAt);
-    gather(now, &Places::now, &Places::nowAt);
+    // Both texts' tokens are sorted, every pair's below every character's:
+    // one pass over both in step gives the changes in token order.
+    static const TextTokens none;
+    const TextTokens& h = held ? *held : none;
+    const TextTokens& n = now ? *now : none;
     std::vector<std::pair<Token, Entry>> out;
-    for (auto& [token, p] : tokens)
-        if (p.held != p.now || p.heldAt != p.nowAt)
-            out.push_back({token, Entry{row, p.now, std::move(p.nowAt)}});
-    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    out.reserve(n.pairs.size() + n.characters.size());
+    std::vector<std::uint32_t> heldAt;
+    for (size_t i = 0, j = 0; i < h.pairs.size() || j < n.pairs.size();) {
+        const Token t = j == n.pairs.size() || (i < h.pairs.size() && h.pairs[i].first < n.pairs[j].first)
+                            ? h.pairs[i].first
+                            : n.pairs[j].first;
+        bool was = false;
+        heldAt.clear();
+        for (; i < h.pairs.size() && h.pairs[i].first == t; ++i) {
+            was = true;
+            if (withPositions)
+                heldAt.push_back(h.pairs[i].second);
+        }
+        Entry e{row, false, {}};
+        for (; j < n.pairs.size() && n.pairs[j].first == t; ++j) {
+            e.present = true;
+            if (withPositions)
+                e.positions.push_back(n.pairs[j].second);
+        }
+        if (was != e.present || heldAt != e.positions)
+            out.emplace_back(t, std::move(e));
+    }
+    for (size_t i = 0, j = 0; i < h.characters.size() || j < n.characters.size();) {
+        if (j == n.characters.size() || (i < h.characters.size() && h.characters[i] < n.characters[j]))
+            out.push_back({h.characters[i++], Entry{row, false, {}}});
+        else if (i == h.characters.size() || n.characters[j] < h.characters[i])
+            out.push_back({n.characters[j++], Entry{row, true, {}}});
+        else
+            ++i, ++j;
+    }
     return out;
 }
 

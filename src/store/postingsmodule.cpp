@@ -289,13 +289,20 @@ struct Table : sqlite3_vtab {
         if (flushed == appended.size())
             return;
         std::uint64_t sumChange = 0;
-        std::map<Token, std::vector<Entry>> entries;
+        // Each token's entries in row order, the tokens then in order.
+        std::unordered_map<Token, size_t> group;
+        std::vector<std::pair<Token, std::vector<Entry>>> entries;
         TextTokens t;
         for (size_t i = flushed; i < appended.size(); ++i) {
             t.read(appended[i].text);
-            for (auto& [token, entry] : changedEntries(appended[i].row, nullptr, &t, positions))
-                entries[token].push_back(std::move(entry));
+            for (auto& [token, entry] : changedEntries(appended[i].row, nullptr, &t, positions)) {
+                const auto [at, added] = group.try_emplace(token, entries.size());
+                if (added)
+                    entries.emplace_back(token, std::vector<Entry>());
+                entries[at->second].second.push_back(std::move(entry));
+            }
         }
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& [token, list] : entries) {
             std::vector<Block> last;
             auto st = use("SELECT first_row, data FROM %b WHERE token = ? ORDER BY first_row DESC LIMIT 1");
