@@ -36,6 +36,8 @@ constexpr int DefaultBusyTimeoutMs = 3000;
 // How long the open merges the segments of an index it has just built
 // before it leaves the rest to the background.
 constexpr qint64 kOpenMergeMs = 150;
+// Text the open indexes of a build at most: about a fifth of a second.
+constexpr qint64 kOpenSliceBytes = 512 << 10;
 // Rows written between two counts of the changes saves kept beside the
 // index: a count is a few small reads, and a few dozen rows are a few saves.
 constexpr qint64 kChangesPerKeptCount = 32;
@@ -586,8 +588,10 @@ void Database::attachSearchIndex(const IndexProgress& progress)
                 if (hasZumiloTables(*this))
                     addViewIndexes(*this);
             }
-            // A small file is done at once, its merge too when quick.
-            if (index_->buildSlice([&](qint64 done) { return done < most; })) {
+            // A small file is done at once, its merge too when quick; of
+            // long notes no more than the window would wait for.
+            if (index_->buildSlice(
+                    [&](qint64 done) { return done < most && index_->textFilled() < kOpenSliceBytes; })) {
                 QElapsedTimer clock;
                 clock.start();
                 index_->mergeSlice([&] { return !clock.hasExpired(kOpenMergeMs); });

@@ -292,6 +292,7 @@ void SearchIndex::beginWrite()
 {
     writing_ = true;
     live_ = false;
+    textFilled_ = 0;
     if (!available_)
         return;
     const auto counter = fileChangeCounter();
@@ -548,6 +549,7 @@ SearchIndex::Filled SearchIndex::fill(const QString& table, const std::vector<co
             sqlite3_stmt* in = inserts[i].get();
             sqlite3_bind_int64(in, 1, f.last);
             sqlite3_bind_value(in, 2, sqlite3_column_value(rows.get(), int(i) + 1));
+            textFilled_ += sqlite3_column_bytes(rows.get(), int(i) + 1);
             inserts[i].step();
             inserts[i].reset();
         }

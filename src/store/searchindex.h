@@ -110,6 +110,8 @@ public:
     void endWrite();
     void abandonWrite() { writing_ = live_ = false; }
     bool writing() const { return writing_; }
+    // Bytes of text this write transaction's build slices gave the index.
+    qint64 textFilled() const { return textFilled_; }
     // Whether this write transaction keeps the index in step.
     bool live() const { return writing_ && live_; }
 
@@ -145,6 +147,7 @@ private:
     bool live_ = false;
     quint32 counterAtBegin_ = 0;
     qint64 changesAtBegin_ = 0;
+    qint64 textFilled_ = 0;
 };
 
 } // namespace detail
