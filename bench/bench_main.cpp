@@ -760,6 +760,72 @@ Sample firstSave(const Dataset& d, bool backup)
     return besideEngine(first, later);
 }
 
+// A copy whose index must be built afresh (its change log no longer
+// whole, as after an older build of the program changed it).
+struct NeedingABuild : FreshCopy {
+    explicit NeedingABuild(const Dataset& d) : FreshCopy(d)
+    {
+        sqlite3* plain = nullptr;
+        sqlite3_open(QFile::encodeName(path).constData(), &plain);
+        const int rc = sqlite3_exec(plain, "DROP TRIGGER zumilo_log_t_idea_delete", nullptr, nullptr, nullptr);
+        sqlite3_close(plain);
+        if (rc != SQLITE_OK)
+            throw std::runtime_error("cannot drop the change log's trigger");
+    }
+};
+
+Sample openOnce(const QString& path)
+{
+    return measure([&] {
+        store::Database::open(path)->close();
+        return qint64(1);
+    });
+}
+
+// The open of a file whose index must be built afresh, which indexes a
+// first part itself (raw: the open of a copy in step).
+Sample openToBuild(const Dataset& d)
+{
+    store::setBackupFolder({});
+    const Sample inStep = openOnce(FreshCopy(d).path);
+    return besideEngine(openOnce(NeedingABuild(d).path), inStep);
+}
+
+// Saves made every tenth of a second during the first ten seconds of a
+// build in the background: the longest wait (rows: the saves, all made);
+// raw: a save of a copy in step.
+Sample saveDuringBuild(const Dataset& d)
+{
+    store::setBackupFolder({});
+    const auto save = [](store::Database& db) {
+        return measure([&] {
+            db.execute(QStringLiteral("update T_idea set title = title where id = 1"));
+            return qint64(db.changes());
+        });
+    };
+    Sample atRest;
+    {
+        FreshCopy copy(d);
+        auto db = store::Database::open(copy.path);
+        store::Database::passPageCheck(copy.path);
+        save(*db);
+        atRest = save(*db);
+    }
+    NeedingABuild copy(d);
+    auto db = store::Database::open(copy.path);
+    store::Database::passPageCheck(copy.path);
+    Sample longest;
+    longest.rows = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && db->searchIndexBuilding()) {
+        longest.ms = std::max(longest.ms, save(*db).ms);
+        ++longest.rows;
+        QThread::msleep(100);
+    }
+    return besideEngine(longest, atRest);
+}
+
 // Opening a file the run has not opened before; its pages are checked
 // later, once the window shows.
 Sample openFirst(const Dataset& d)
@@ -1296,6 +1362,10 @@ const std::vector<Measurement>& measurements()
          [](auto& d) { return openChanged(d, 1); }},
         {"open_changed_100", "open after another program changed 100 notes' bodies (raw: the unchanged open)",
          [](auto& d) { return openChanged(d, 100); }},
+        {"open_to_build", "open of a file whose index must be built afresh (raw: the same file in step)", openToBuild},
+        {"save_during_build",
+         "saves every 0.1 s in the first 10 s of a build in the background: the longest wait (raw: a save at rest)",
+         saveDuringBuild, false, 1},
         {"backup_done", "open + page check + background backup copied, checked and stored (rows: its MB)", backupDone},
         {"search_title_1", "title like '*予*' (grid), beside the engine's LIKE",
          [](auto& d) { return search(d, u"title"_s, u"予"_s); }},
