@@ -204,10 +204,19 @@ void detail::setStatementTrace(std::function<void(const QString&)> trace)
     traceHook = std::move(trace);
 }
 
+int Database::refuseLoneCommit(void* database)
+{
+    // Inside a transaction of ours only its COMMIT commits: the engine ends
+    // a transaction itself on some failed reads, and a statement run after
+    // that would commit on its own, leaving the rest of the save undone.
+    return static_cast<const Database*>(database)->transactionDepth_ > 0;
+}
+
 void Database::configure()
 {
     traceStatements(db_);
     sqlite3_extended_result_codes(db_, 1);
+    sqlite3_commit_hook(db_, refuseLoneCommit, this);
     setBusyTimeout(DefaultBusyTimeoutMs);
     // Reading the schema is what tells a database from other bytes. Bytes
     // that begin like a database but cannot be read are a damaged one (a
@@ -537,6 +546,10 @@ bool Database::keptToMerge()
         }
         return true;
     } catch (const StoreError&) {
+        // A read that failed may have ended the transaction: the save is
+        // lost then, and that is what the user is told.
+        if (sqlite3_get_autocommit(db_))
+            throw;
         // The save itself went well; the next open merges them.
         changesAtKeptCount_ = changes;
         return false;

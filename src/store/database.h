@@ -206,6 +206,8 @@ private:
     std::vector<Recordset*> recordsets_; // told when the connection closes
     int changes_ = 0;
 
+    static int refuseLoneCommit(void* database);
+
     sqlite3* db_ = nullptr;
     // Retried every few milliseconds, not in the engine's growing sleeps: a
     // save behind a slice of a background build gets the file when it ends.

@@ -181,7 +181,9 @@ void throwSqlite(int rc, const QString& message, const QString& context, sqlite3
         kind = ErrorKind::CannotOpen;
         break;
     case SQLITE_CONSTRAINT:
-        kind = ErrorKind::Constraint;
+        // A statement that would have committed alone after the engine
+        // ended the transaction on a failed read (see Database).
+        kind = rc == SQLITE_CONSTRAINT_COMMITHOOK ? ErrorKind::Io : ErrorKind::Constraint;
         break;
     case SQLITE_MISMATCH:
         kind = ErrorKind::TypeMismatch;

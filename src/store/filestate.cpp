@@ -451,26 +451,33 @@ WriteComing::~WriteComing()
 
 bool quickCheck(sqlite3* db, const QString& path)
 {
-    sqlite3_stmt* st = nullptr;
-    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &st, nullptr);
-    QString verdict;
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_step(st);
-        if (rc == SQLITE_ROW)
-            verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-        else
-            rc = sqlite3_errcode(db);
-    }
-    sqlite3_finalize(st);
-    if (rc == SQLITE_INTERRUPT)
-        return false;
-    if (rc != SQLITE_ROW)
-        throwSqliteError(db, rc, path);
-    if (verdict != QLatin1String("ok")) {
+    // A page the check could not read once (the disk failing a moment) is
+    // read again before the file is called damaged.
+    for (int attempt = 0;; ++attempt) {
+        sqlite3_stmt* st = nullptr;
+        int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &st, nullptr);
+        QString verdict;
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW)
+                verdict = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            else
+                rc = sqlite3_errcode(db);
+        }
+        sqlite3_finalize(st);
+        if (rc == SQLITE_INTERRUPT)
+            return false;
+        if (rc != SQLITE_ROW)
+            throwSqliteError(db, rc, path);
+        if (verdict == QLatin1String("ok"))
+            return true;
+        if (attempt == 0
+            && (verdict.contains(QLatin1String("failed to get page"))
+                || verdict.contains(QLatin1String("unable to get the page"))))
+            continue;
         noteDamaged(path);
         throw StoreError(ErrorKind::Damaged, verdict, path);
     }
-    return true;
 }
 
 } // namespace zumilo::store::detail

@@ -207,19 +207,24 @@ QByteArray bytesOf(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Closes the file indexed and merged whole: a build or merge cut short by
+// the close goes on at the next open, over whatever a test did meanwhile.
+void closeSettled(NotesFile& f)
+{
+    f.db->close();
+    const auto db = f.openAgain();
+    const QString canonical = QFileInfo(f.path).canonicalFilePath();
+    if (!QTest::qWaitFor([&] { return !detail::indexBuildBusy(canonical); }, 120000))
+        qFatal("the index of the test's file was not built");
+    db->close();
+}
+
 // A notes file, indexed and closed, whose notes fill a few hundred pages.
 std::unique_ptr<NotesFile> manyPages()
 {
     auto f = std::make_unique<NotesFile>(400);
     f->db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(1500))"));
-    f->db->close();
-    // Indexed and merged whole: a build or merge cut short by the close
-    // goes on at the next open, over whatever a test did meanwhile.
-    const auto db = f->openAgain();
-    const QString canonical = QFileInfo(f->path).canonicalFilePath();
-    if (!QTest::qWaitFor([&] { return !detail::indexBuildBusy(canonical); }, 120000))
-        qFatal("the index of the test's file was not built");
-    db->close();
+    closeSettled(*f);
     return f;
 }
 
@@ -300,7 +305,7 @@ private slots:
                              {i, QStringLiteral("分類%1").arg(i)});
         base.db->execute(QStringLiteral("update T_idea set naiyo = hex(randomblob(3000)), bunrui = 'b'"));
         const QString before = contents(*base.db);
-        base.db->close();
+        closeSettled(base);
         auto copy = [&](const QTemporaryDir& dir) {
             const QString path = dir.filePath(QStringLiteral("notes.zmd"));
             return QFile::copy(base.path, path) ? Database::open(path) : nullptr;
