@@ -91,6 +91,9 @@ void GridWindow::buildWindow()
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     panels_ = std::make_unique<shell::StatusPanels>(statusBar());
+    indexNotice_ = new shell::IndexBuildNotice(statusBar(), [this] {
+        return GridDatabase && GridDatabase->isOpen() && GridDatabase->searchIndexBuilding();
+    });
     // Created first, so that the grid and the search controls lie on it.
     tabStrip_ = new shell::TabStrip(canvas_);
     grid_ = new GridView(canvas_);
@@ -218,6 +221,7 @@ void GridWindow::openDatabase(bool read)
     if (!db || (read && !search_->refresh()))
         data_->setCurrentRow(-1); // an empty grid and pane rather than the old file's note
     setWindowTitle(shell::mainCaption(path));
+    indexNotice_->watch();
 }
 
 bool GridWindow::Form_QueryUnload()

@@ -22,6 +22,7 @@ class QPushButton;
 
 namespace zumilo::shell {
 struct AppState;
+class IndexBuildNotice;
 class StatusPanels;
 class TabStrip;
 } // namespace zumilo::shell
@@ -168,6 +169,7 @@ private:
     QMenu* gridPopup_ = nullptr;
 
     std::shared_ptr<store::Database> GridDatabase;
+    shell::IndexBuildNotice* indexNotice_ = nullptr;
 
     QString shownTab_; // the view the grid shows
     bool loaded_ = false;

@@ -72,10 +72,8 @@ OpenFileSession::OpenFileSession(AppState& state, QMainWindow& window, QAction* 
     : st_(state), window_(window), links_(std::move(links))
 {
     recent_ = std::make_unique<RecentFiles>(st_.settings(), recentSeparator, recentItems);
-    indexNotice_ = new StatusNotice(QStringLiteral("索引を再作成中（検索が遅くなります）"));
-    indexNotice_->setObjectName(QStringLiteral("IndexNotice"));
-    indexNotice_->hide();
-    window_.statusBar()->addPermanentWidget(indexNotice_);
+    indexNotice_ = new shell::IndexBuildNotice(window_.statusBar(),
+                                               [this] { return db_ && db_->isOpen() && db_->searchIndexBuilding(); });
     backupNotice_ = new StatusNotice(QStringLiteral("⚠ バックアップを作れませんでした"));
     backupNotice_->setObjectName(QStringLiteral("BackupNotice"));
     backupNotice_->hide();
@@ -90,9 +88,6 @@ OpenFileSession::OpenFileSession(AppState& state, QMainWindow& window, QAction* 
             },
             Qt::QueuedConnection);
     });
-    indexWatch_ = new QTimer(this);
-    indexWatch_->setInterval(500);
-    connect(indexWatch_, &QTimer::timeout, this, [this] { watchIndexBuild(); });
 }
 
 OpenFileSession::~OpenFileSession()
@@ -192,7 +187,7 @@ std::shared_ptr<Database> OpenFileSession::openFile(const QString& path)
 {
     // A file changed by another program has its search index catch up,
     // which may take a while: the user sees how far. A build afresh goes
-    // on in the background (see watchIndexBuild()).
+    // on in the background (see the index notice).
     return Database::open(path, indexProgress(path));
 }
 
@@ -226,7 +221,7 @@ void OpenFileSession::onFileChecked(const QString& path, quint64 file, int healt
         // Searches through it would miss notes; they read every row while
         // it is built again in the background.
         const store::StepResult rebuilt = tryStep([&] { db_->repairSearchIndex(); });
-        watchIndexBuild();
+        indexNotice_->watch();
         if (!rebuilt) {
             shell::showFailure(st_.prompts(), &window_, QStringLiteral("検索用の索引を作り直せませんでした。"), path,
                                *rebuilt.error());
@@ -251,7 +246,7 @@ void OpenFileSession::attachDatabase(std::shared_ptr<Database> db)
     db_ = std::move(db);
     if (db_)
         db_->setTodayProvider([this] { return st_.clock().today(); });
-    watchIndexBuild();
+    indexNotice_->watch();
     showBackupNotice();
 }
 
@@ -271,16 +266,6 @@ void OpenFileSession::showBackupNotice()
     backupNotice_->setNoticeTip(told);
     backupNotice_->setAccessibleName(told);
     backupNotice_->setVisible(!told.isEmpty());
-}
-
-void OpenFileSession::watchIndexBuild()
-{
-    const bool building = db_ && db_->isOpen() && db_->searchIndexBuilding();
-    indexNotice_->setVisible(building);
-    if (building)
-        indexWatch_->start();
-    else
-        indexWatch_->stop();
 }
 
 void OpenFileSession::mnuOpenDB_Click()

@@ -14,6 +14,7 @@ class QTimer;
 namespace zumilo::shell {
 struct AppState;
 class SettingsStore;
+class IndexBuildNotice;
 class StatusNotice;
 } // namespace zumilo::shell
 
@@ -84,7 +85,6 @@ private:
     void attachDatabase(std::shared_ptr<store::Database> db);
     // Says in the status bar while the open file's search index is being
     // built in the background.
-    void watchIndexBuild();
     // Says in the status bar that a file's backup could not be made: the
     // failure is found on a thread at any moment, while the user types,
     // and the notes are safe, so no box takes the keyboard.
@@ -105,12 +105,11 @@ private:
     QMainWindow& window_;
     SessionLinks links_;
     std::unique_ptr<RecentFiles> recent_;
-    shell::StatusNotice* indexNotice_ = nullptr;
+    shell::IndexBuildNotice* indexNotice_ = nullptr;
     shell::StatusNotice* backupNotice_ = nullptr;
     // The files whose backup this run could not make (by canonical path),
     // with what the notice's tip says of each.
     QHash<QString, QString> backupFailures_;
-    QTimer* indexWatch_ = nullptr;
     std::shared_ptr<store::Database> db_;
     std::unique_ptr<QThread> check_;
     bool checkAgain_ = false;    // another file was opened while one was looked at

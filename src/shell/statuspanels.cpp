@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
 namespace zumilo::shell {
 
@@ -38,6 +39,27 @@ StatusPanels::StatusPanels(QStatusBar* bar)
 }
 
 StatusNotice::StatusNotice(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+IndexBuildNotice::IndexBuildNotice(QStatusBar* bar, std::function<bool()> building)
+    : StatusNotice(QStringLiteral("索引を再作成中（検索が遅くなります）")), building_(std::move(building)),
+      timer_(new QTimer(this))
+{
+    setObjectName(QStringLiteral("IndexNotice"));
+    hide();
+    bar->addPermanentWidget(this);
+    timer_->setInterval(500);
+    connect(timer_, &QTimer::timeout, this, [this] { watch(); });
+}
+
+void IndexBuildNotice::watch()
+{
+    const bool building = building_();
+    setVisible(building);
+    if (building)
+        timer_->start();
+    else
+        timer_->stop();
+}
 
 QSize StatusNotice::minimumSizeHint() const
 {

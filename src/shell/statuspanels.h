@@ -3,8 +3,10 @@
 #include <QLabel>
 #include <QString>
 #include <array>
+#include <functional>
 
 class QStatusBar;
+class QTimer;
 
 namespace zumilo::shell {
 
@@ -42,6 +44,20 @@ protected:
 private:
     void updateTip();
     QString tip_;
+};
+
+// That the search index of the window's file is being built (searches
+// read every note meanwhile), shown in its status bar while it is.
+class IndexBuildNotice : public StatusNotice {
+public:
+    IndexBuildNotice(QStatusBar* bar, std::function<bool()> building);
+    // Shown or hidden now, and looked at again every half second while the
+    // build runs.
+    void watch();
+
+private:
+    std::function<bool()> building_;
+    QTimer* timer_;
 };
 
 // While a write waits for the check of its file's pages, the status bar
