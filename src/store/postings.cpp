@@ -661,34 +661,36 @@ std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry>
 
     // Cut evenly: appended rows fill their blocks, and a block grown by a
     // row splits in halves, leaving room for the next. A block whose bytes
-    // would not fit in its page is cut into more pieces: the rest of a page
-    // it overflows into would stay empty.
+    // would not fit in its page (the rest of a page it overflows into would
+    // stay empty) is halved again, unless it holds one row.
     const size_t n = all.rows.size();
+    std::vector<size_t> at(n + 1, 0); // where each row's positions begin
+    if (withPositions)
+        for (size_t i = 0; i < n; ++i)
+            at[i + 1] = at[i] + all.counts[i];
     std::vector<Block> out;
-    for (size_t pieces = (n + kBlockNotes - 1) / kBlockNotes; pieces;) {
-        out.clear();
-        size_t bytes = 0, largest = 0;
-        Postings part;
-        for (size_t piece = 0, from = 0, at = 0; piece < pieces; ++piece) {
-            const size_t to = n * (piece + 1) / pieces;
-            part.rows.assign(all.rows.begin() + std::ptrdiff_t(from), all.rows.begin() + std::ptrdiff_t(to));
-            if (withPositions) {
-                part.counts.assign(all.counts.begin() + std::ptrdiff_t(from), all.counts.begin() + std::ptrdiff_t(to));
-                size_t count = 0;
-                for (std::uint32_t c : part.counts)
-                    count += c;
-                part.positions.assign(all.positions.begin() + std::ptrdiff_t(at),
-                                      all.positions.begin() + std::ptrdiff_t(at + count));
-                at += count;
-            }
-            out.push_back({part.rows.front(), encodeBlock(part, withPositions)});
-            bytes += out.back().data.size();
-            largest = std::max(largest, out.back().data.size());
-            from = to;
+    Postings part;
+    const auto cut = [&](auto& self, size_t from, size_t to) -> void {
+        part.rows.assign(all.rows.begin() + std::ptrdiff_t(from), all.rows.begin() + std::ptrdiff_t(to));
+        if (withPositions) {
+            part.counts.assign(all.counts.begin() + std::ptrdiff_t(from), all.counts.begin() + std::ptrdiff_t(to));
+            part.positions.assign(all.positions.begin() + std::ptrdiff_t(at[from]),
+                                  all.positions.begin() + std::ptrdiff_t(at[to]));
         }
-        if (largest <= kBlockBytes || pieces == n)
-            break;
-        pieces = std::min(n, std::max(pieces + 1, bytes * 10 / (kBlockBytes * 9) + 1));
+        std::string data = encodeBlock(part, withPositions);
+        if (data.size() > kBlockBytes && to - from > 1) {
+            const size_t middle = from + (to - from) / 2;
+            self(self, from, middle);
+            self(self, middle, to);
+            return;
+        }
+        out.push_back({all.rows[from], std::move(data)});
+    };
+    const size_t pieces = (n + kBlockNotes - 1) / kBlockNotes;
+    for (size_t piece = 0, from = 0; piece < pieces; ++piece) {
+        const size_t to = n * (piece + 1) / pieces;
+        cut(cut, from, to);
+        from = to;
     }
     return out;
 }

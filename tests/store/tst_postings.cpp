@@ -249,6 +249,35 @@ private slots:
         }
     }
 
+    // A row too large for a page of its own stays alone in its block; the
+    // rows around it are still cut into blocks of up to kBlockNotes.
+    void oneHugeRowAmongMany()
+    {
+        std::vector<Entry> entries;
+        for (std::int64_t row = 1; row <= 3000; ++row) {
+            Entry e{row, true, {std::uint32_t(row % 7)}};
+            if (row == 1500)
+                for (std::uint32_t p = 1; p < 3000; ++p)
+                    e.positions.push_back(p * 3);
+            entries.push_back(std::move(e));
+        }
+        const std::vector<Block> blocks = rewrite({}, entries, true);
+        QVERIFY2(blocks.size() <= 3000 / kBlockNotes + 16, qPrintable(QString::number(blocks.size())));
+        std::vector<Entry> read;
+        for (const Block& b : blocks) {
+            QVERIFY(b.data.size() <= kBlockBytes || rowsIn(b.data) == 1);
+            const Postings p = decodeBlock(b.firstRow, b.data, true);
+            for (size_t i = 0, at = 0; i < p.rows.size(); at += p.counts[i++])
+                read.push_back(Entry{p.rows[i],
+                                     true,
+                                     {p.positions.begin() + std::ptrdiff_t(at),
+                                      p.positions.begin() + std::ptrdiff_t(at + p.counts[i])}});
+        }
+        QCOMPARE(read.size(), entries.size());
+        for (size_t i = 0; i < read.size(); ++i)
+            QVERIFY(read[i].row == entries[i].row && read[i].positions == entries[i].positions);
+    }
+
     // A damaged block is neither searched nor written again: both fail
     // as damage, through SQL too, where the other words are still found
     // and the index, emptied and built again, finds every row.
