@@ -254,6 +254,13 @@ void GridWindow::closeEvent(QCloseEvent* event)
         event, unloaded_, [this] { return Form_QueryUnload(); }, [this] { Form_Unload(); });
 }
 
+void GridWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // A build may have begun while the main window stood in its place.
+    indexNotice_->watch();
+}
+
 void GridWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);

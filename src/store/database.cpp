@@ -298,6 +298,10 @@ void Database::close()
     rollbackActions_.clear();
     if (db_) {
         rollbackQuietly(db_);
+        // Not called into an object gone, should the engine keep the
+        // connection for a statement not finalized.
+        sqlite3_busy_handler(db_, nullptr, nullptr);
+        sqlite3_commit_hook(db_, nullptr, nullptr);
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
@@ -524,6 +528,10 @@ void Database::beginWrite()
 
 void Database::commitWrite()
 {
+    // The engine ended the transaction on a failed read that the work did
+    // not hear of: what it wrote is gone, and the save failed.
+    if (sqlite3_get_autocommit(db_))
+        throw StoreError(ErrorKind::Io, QStringLiteral("the transaction ended on a failed read"), file_.path);
     const bool merge = keptToMerge();
     index_->endWrite();
     exec(db_, QStringLiteral("COMMIT"));

@@ -99,6 +99,10 @@ void buildOnce(Build& b)
         // another program may drop between slices, every slice.
         bool asked = false, catchable = false;
         for (bool finished = false; !finished && !b.stop;) {
+            // A save waiting for the file goes first: it would otherwise
+            // have to catch the pause between two slices.
+            for (int i = 0; i < kYieldSteps && writeComing(b.path) && !b.stop; ++i)
+                std::this_thread::sleep_for(kYieldStep);
             // The pages a slice overwrites are kept for a backup copying
             // the file meanwhile; the whole index would outgrow that room
             // and lose the run's backup.
@@ -107,10 +111,6 @@ void buildOnce(Build& b)
                 std::this_thread::sleep_for(kPause);
                 continue;
             }
-            // A save waiting for the file goes first: it would otherwise
-            // have to catch the pause between two slices.
-            for (int i = 0; i < kYieldSteps && writeComing(b.path) && !b.stop; ++i)
-                std::this_thread::sleep_for(kYieldStep);
             exec(db, "BEGIN IMMEDIATE");
             try {
                 index.beginWrite();

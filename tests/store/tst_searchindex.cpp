@@ -609,8 +609,17 @@ private slots:
 
         auto db = f.openAgain();
         QVERIFY(db->searchIndexBuilding());
-        detail::waitForBackup(QFileInfo(f.path).canonicalFilePath());
-        QTest::qWait(150); // into the slice
+        // Into the slice: the build holds the file's write lock.
+        sqlite3* probe = nullptr;
+        sqlite3_open_v2(QFile::encodeName(f.path).constData(), &probe, SQLITE_OPEN_READWRITE, nullptr);
+        const auto closeProbe = qScopeGuard([&] { sqlite3_close_v2(probe); });
+        const auto lockHeld = [&] {
+            const int rc = sqlite3_exec(probe, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                sqlite3_exec(probe, "ROLLBACK", nullptr, nullptr, nullptr);
+            return rc == SQLITE_BUSY;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(), 30000);
         QVERIFY2(db->searchIndexBuilding(), "the build ended before the save: too few notes to test with");
         QElapsedTimer clock;
         clock.start();
