@@ -621,7 +621,7 @@ std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const Text
 }
 
 std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions,
-                           SumChange* sum)
+                           SumChange* sum, bool appended)
 {
     Postings all;
     auto e = entries.begin();
@@ -659,39 +659,66 @@ std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry>
     while (e != entries.end())
         addEntry();
 
-    // Cut evenly: appended rows fill their blocks, and a block grown by a
-    // row splits in halves, leaving room for the next. A block whose bytes
-    // would not fit in its page (the rest of a page it overflows into would
-    // stay empty) is halved again, unless it holds one row.
+    // A block grown by a row splits in halves, leaving room for the next;
+    // appended rows fill their blocks in turn. Blocks whose bytes would not
+    // fit in their pages (the rest of a page a block overflows into stays
+    // empty) are cut into as many more as their bytes need, and one still
+    // too large (a row far larger than the others) is halved until it fits
+    // or holds one row.
     const size_t n = all.rows.size();
     std::vector<size_t> at(n + 1, 0); // where each row's positions begin
     if (withPositions)
         for (size_t i = 0; i < n; ++i)
             at[i + 1] = at[i] + all.counts[i];
-    std::vector<Block> out;
     Postings part;
-    const auto cut = [&](auto& self, size_t from, size_t to) -> void {
+    const auto encode = [&](size_t from, size_t to) {
         part.rows.assign(all.rows.begin() + std::ptrdiff_t(from), all.rows.begin() + std::ptrdiff_t(to));
         if (withPositions) {
             part.counts.assign(all.counts.begin() + std::ptrdiff_t(from), all.counts.begin() + std::ptrdiff_t(to));
             part.positions.assign(all.positions.begin() + std::ptrdiff_t(at[from]),
                                   all.positions.begin() + std::ptrdiff_t(at[to]));
         }
-        std::string data = encodeBlock(part, withPositions);
+        return encodeBlock(part, withPositions);
+    };
+    struct Piece {
+        size_t from, to;
+        std::string data;
+    };
+    // `count` blocks, or in turn blocks of `rows`.
+    const auto cut = [&](size_t count, size_t rows) {
+        std::vector<Piece> pieces;
+        for (size_t piece = 0, from = 0; from < n; ++piece) {
+            const size_t to = appended ? std::min(n, from + rows) : n * (piece + 1) / count;
+            pieces.push_back({from, to, encode(from, to)});
+            from = to;
+        }
+        return pieces;
+    };
+    const size_t count = (n + kBlockNotes - 1) / kBlockNotes;
+    std::vector<Piece> pieces = cut(count, kBlockNotes);
+    size_t bytes = 0;
+    bool over = false;
+    for (const Piece& p : pieces) {
+        bytes += p.data.size();
+        over = over || (p.data.size() > kBlockBytes && p.to - p.from > 1);
+    }
+    if (over) {
+        const size_t wanted = std::min(n, bytes * 10 / (kBlockBytes * 9) + 1);
+        if (wanted > count)
+            pieces = cut(wanted, std::max<size_t>(1, n / wanted));
+    }
+    std::vector<Block> out;
+    const auto place = [&](auto& self, size_t from, size_t to, std::string data) -> void {
         if (data.size() > kBlockBytes && to - from > 1) {
             const size_t middle = from + (to - from) / 2;
-            self(self, from, middle);
-            self(self, middle, to);
+            self(self, from, middle, encode(from, middle));
+            self(self, middle, to, encode(middle, to));
             return;
         }
         out.push_back({all.rows[from], std::move(data)});
     };
-    const size_t pieces = (n + kBlockNotes - 1) / kBlockNotes;
-    for (size_t piece = 0, from = 0; piece < pieces; ++piece) {
-        const size_t to = n * (piece + 1) / pieces;
-        cut(cut, from, to);
-        from = to;
-    }
+    for (Piece& p : pieces)
+        place(place, p.from, p.to, std::move(p.data));
     return out;
 }
 

@@ -111,7 +111,9 @@ std::vector<std::pair<Token, Entry>> changedEntries(std::int64_t row, const Text
 
 // The blocks that replace `blocks` (consecutive blocks of one token) with
 // `entries` (sorted by row, one per row) applied: the rows cut evenly into
-// blocks of at most kBlockNotes and, unless of one row, kBlockBytes. Empty when no row is left. Throws Failure
+// blocks of at most kBlockNotes and, unless of one row, kBlockBytes; rows
+// `appended` beyond the last block fill blocks in turn instead, the last
+// left with room. Empty when no row is left. Throws Failure
 // when a block does not read: bits past its end, rows or positions out of
 // order or beyond their range, counts its bits cannot hold, or rows that
 // reach into the next block.
@@ -122,7 +124,7 @@ struct SumChange {
     std::uint64_t change = 0;
 };
 std::vector<Block> rewrite(std::span<const Block> blocks, std::span<const Entry> entries, bool withPositions,
-                           SumChange* sum = nullptr);
+                           SumChange* sum = nullptr, bool appended = false);
 
 // A token's blocks that may hold rows from `low` to `high`, in order.
 using BlockSource = std::function<std::vector<Block>(Token, std::int64_t low, std::int64_t high)>;

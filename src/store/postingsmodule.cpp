@@ -312,7 +312,7 @@ struct Table : sqlite3_vtab {
             std::vector<Block> now;
             SumChange sum{token};
             try {
-                now = rewrite(last, list, pairPositions(token), &sum);
+                now = rewrite(last, list, pairPositions(token), &sum, true);
             } catch (const Failure& f) {
                 // A damaged block is left for the check to find and a
                 // rebuild to mend: a note added meanwhile is still saved.
@@ -320,7 +320,7 @@ struct Table : sqlite3_vtab {
                     throw;
                 last.clear();
                 sum = {token};
-                now = rewrite(last, list, pairPositions(token), &sum);
+                now = rewrite(last, list, pairPositions(token), &sum, true);
             }
             replaceBlocks(token, last, now);
             sumChange += sum.change;
