@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <random>
@@ -36,6 +37,17 @@ constexpr int kBuildNotes = 3000;
 void needingABuild(NotesFile& f, Random& r)
 {
     fillRandomly(f, r, kBuildNotes);
+    zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
+}
+// The same of `notes` notes with random titles and the bodies `body` gives.
+void needingABuild(NotesFile& f, Random& r, int notes, const std::function<QVariant(int note)>& body)
+{
+    f.db->transaction([&] {
+        for (int i = 0; i < notes; ++i)
+            f.db->execute(u"INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"_s, {r.text(), body(i)});
+    });
+    f.openAgain()->close();
+    f.db.reset();
     zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
 }
 
@@ -574,14 +586,7 @@ private slots:
     {
         NotesFile f;
         Random r;
-        f.db->transaction([&] {
-            for (int i = 0; i < 60; ++i)
-                f.db->execute(u"INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"_s,
-                              {r.text(), QString(r.pieces(12) + u"会議"_s).repeated(1000)});
-        });
-        f.openAgain()->close();
-        f.db.reset();
-        zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
+        needingABuild(f, r, 60, [&](int) { return QString(r.pieces(12) + u"会議"_s).repeated(1000); });
         auto db = f.openAgain();
         QVERIFY(db->searchIndexBuilding());
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
@@ -596,14 +601,7 @@ private slots:
         NotesFile f;
         Random r;
         // Long notes past those the open indexes itself.
-        f.db->transaction([&] {
-            for (int i = 0; i < 3000; ++i)
-                f.db->execute(u"INSERT INTO T_idea(title, naiyo) VALUES(?, ?)"_s,
-                              {r.text(), i < 2000 ? r.text() : QVariant(r.pieces(6000))});
-        });
-        f.openAgain()->close();
-        f.db.reset();
-        zumilo::store::test::tool(f.path, "DROP TRIGGER zumilo_log_t_idea_delete;");
+        needingABuild(f, r, 3000, [&](int i) { return i < 2000 ? r.text() : QVariant(r.pieces(6000)); });
         detail::setIndexBuildSlice(std::numeric_limits<qint64>::max(), {}, 600'000);
         const auto restore = qScopeGuard([] { detail::setIndexBuildSlice(0); });
 
