@@ -528,11 +528,12 @@ void Database::beginWrite()
 
 void Database::commitWrite()
 {
-    // The engine ended the transaction on a failed read that the work did
-    // not hear of: what it wrote is gone, and the save failed.
+    const bool merge = keptToMerge();
+    // The engine ended the transaction on a failed read that the work (or
+    // the count above) did not hear of: what it wrote is gone, and the save
+    // failed. Nothing more may run, lest it commit alone.
     if (sqlite3_get_autocommit(db_))
         throw StoreError(ErrorKind::Io, QStringLiteral("the transaction ended on a failed read"), file_.path);
-    const bool merge = keptToMerge();
     index_->endWrite();
     exec(db_, QStringLiteral("COMMIT"));
     // Not to be seen again before the count that follows the next rows.
@@ -554,11 +555,8 @@ bool Database::keptToMerge()
         }
         return true;
     } catch (const StoreError&) {
-        // A read that failed may have ended the transaction: the save is
-        // lost then, and that is what the user is told.
-        if (sqlite3_get_autocommit(db_))
-            throw;
-        // The save itself went well; the next open merges them.
+        // The save itself went well (commitWrite() asks); the next open
+        // merges them.
         changesAtKeptCount_ = changes;
         return false;
     }
