@@ -24,8 +24,10 @@ namespace detail {
 namespace {
 
 // A slice holds the write lock this long at most; the pause after it lets
-// a waiting save take its turn.
-constexpr qint64 kSliceMs = 150;
+// a waiting save take its turn. A save does not wait for it (a slice ends
+// when one comes), and each commit rewrites the last block of nearly every
+// token: slices of 150 ms wrote the index's pages fifty times over.
+constexpr qint64 kSliceMs = 1000;
 constexpr auto kPause = std::chrono::milliseconds(60);
 constexpr auto kYieldStep = std::chrono::milliseconds(2);
 constexpr int kYieldSteps = 1000;
@@ -91,6 +93,10 @@ void buildOnce(Build& b)
         sqlite3_extended_result_codes(db, 1);
         waitPatiently(db, patience);
         exec(db, "PRAGMA synchronous=FULL");
+        // A slice's pages stay in memory until its commit: spilled, they
+        // were written and synced several times a slice, and the spill's
+        // exclusive lock kept every reader out for the rest of the slice.
+        exec(db, "PRAGMA cache_size=-65536");
         SearchIndex index(db);
         const std::function<void(qint64)> hook = inSliceHook;
         const qint64 most = sliceRows;

@@ -582,15 +582,30 @@ private slots:
     // Of a few long notes whose index must be built afresh, the open
     // indexes only what the window would not wait long for; the rest is
     // built in the background, and searches find what reading the rows finds.
+    // Other connections read the file all through a slice, however much it
+    // has written.
     void longNotesLeftToTheBackground()
     {
         NotesFile f;
         Random r;
-        needingABuild(f, r, 60, [&](int) { return QString(r.pieces(12) + u"会議"_s).repeated(1000); });
+        needingABuild(f, r, 600, [&](int) { return r.pieces(8000) + u"会議"_s; });
+        QList<int> reads; // at the end of each slice, before its commit
+        detail::setIndexBuildSlice(
+            std::numeric_limits<qint64>::max(),
+            [&](qint64) {
+                sqlite3* reader = nullptr;
+                sqlite3_open_v2(QFile::encodeName(f.path).constData(), &reader, SQLITE_OPEN_READONLY, nullptr);
+                reads << sqlite3_exec(reader, "SELECT count(*) FROM T_idea", nullptr, nullptr, nullptr);
+                sqlite3_close_v2(reader);
+            },
+            600'000);
+        const auto restore = qScopeGuard([] { detail::setIndexBuildSlice(0); });
         auto db = f.openAgain();
         QVERIFY(db->searchIndexBuilding());
         QTRY_VERIFY_WITH_TIMEOUT(!db->searchIndexBuilding(), 60000);
         compareWithScanning(*db, r);
+        QVERIFY(!reads.isEmpty());
+        QCOMPARE(reads, QList<int>(reads.size(), SQLITE_OK));
     }
 
     // However long a slice may hold the file, a save that waits for it ends
