@@ -24,10 +24,10 @@ namespace detail {
 namespace {
 
 // A slice holds the write lock this long at most; the pause after it lets
-// a waiting save take its turn. A save does not wait for it (a slice ends
-// when one comes), and each commit rewrites the last block of nearly every
-// token: slices of 150 ms wrote the index's pages fifty times over.
-constexpr qint64 kSliceMs = 1000;
+// a waiting save take its turn, and another program's (which polls the
+// lock every 100 ms: with slices of a second, most of its writes gave up
+// after a second's wait).
+constexpr qint64 kSliceMs = 150;
 constexpr auto kPause = std::chrono::milliseconds(60);
 constexpr auto kYieldStep = std::chrono::milliseconds(2);
 constexpr int kYieldSteps = 1000;

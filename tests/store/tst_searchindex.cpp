@@ -582,8 +582,8 @@ private slots:
     // Of a few long notes whose index must be built afresh, the open
     // indexes only what the window would not wait long for; the rest is
     // built in the background, and searches find what reading the rows finds.
-    // Other connections read the file all through a slice, however much it
-    // has written.
+    // Other connections read the file all through a slice: its pages stay
+    // in memory until its commit.
     void longNotesLeftToTheBackground()
     {
         NotesFile f;
